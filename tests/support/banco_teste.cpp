@@ -1,0 +1,386 @@
+#include "support/banco_teste.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace ondaris::teste {
+namespace {
+
+constexpr const char* kIsql = "/usr/bin/isql-fb";
+constexpr const char* kArquivoSenha = "/etc/firebird/3.0/SYSDBA.password";
+constexpr auto kLimiteIsql = std::chrono::seconds(300);
+
+std::atomic<unsigned> contadorArquivos{0};
+
+// A name no other process or instance uses at the same time.
+std::string NomeUnico(const std::string& prefixo, const std::string& extensao) {
+    const auto agora = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::ostringstream nome;
+    nome << prefixo << '-' << ::getpid() << '-' << contadorArquivos.fetch_add(1) << '-'
+         << agora << extensao;
+    return nome.str();
+}
+
+std::string LerArquivo(const std::string& caminho) {
+    std::ifstream entrada(caminho, std::ios::binary);
+    std::ostringstream texto;
+    texto << entrada.rdbuf();
+    return texto.str();
+}
+
+void GravarArquivo(const std::string& caminho, const std::string& texto) {
+    std::ofstream saida(caminho, std::ios::binary | std::ios::trunc);
+    saida << texto;
+    saida.close();
+    if (!saida) throw ErroBancoTeste("cannot write the script file " + caminho);
+}
+
+// Text inside a single-quoted SQL literal.
+std::string Literal(const std::string& texto) {
+    std::string r = "'";
+    for (char c : texto) {
+        r += c;
+        if (c == '\'') r += '\'';
+    }
+    return r + "'";
+}
+
+// A temporary file removed when it goes out of scope.
+class ArquivoTemporario {
+public:
+    explicit ArquivoTemporario(const std::string& extensao)
+        : caminho_((std::filesystem::temp_directory_path() / NomeUnico("ondaris-isql", extensao))
+                       .string()) {}
+    ~ArquivoTemporario() { std::remove(caminho_.c_str()); }
+    ArquivoTemporario(const ArquivoTemporario&) = delete;
+    ArquivoTemporario& operator=(const ArquivoTemporario&) = delete;
+    const std::string& Caminho() const { return caminho_; }
+
+private:
+    std::string caminho_;
+};
+
+// The process environment with the login isql should use; the password
+// travels in the environment rather than on a command line others can read.
+std::vector<std::string> Ambiente(const std::string& usuario, const std::string& senha) {
+    std::vector<std::string> ambiente;
+    for (char** v = environ; *v != nullptr; ++v) {
+        if (std::strncmp(*v, "ISC_USER=", 9) == 0 || std::strncmp(*v, "ISC_PASSWORD=", 13) == 0)
+            continue;
+        ambiente.emplace_back(*v);
+    }
+    ambiente.push_back("ISC_USER=" + usuario);
+    ambiente.push_back("ISC_PASSWORD=" + senha);
+    return ambiente;
+}
+
+std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
+    std::vector<char*> p;
+    for (auto& t : textos) p.push_back(t.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+// Runs isql-fb with the given arguments, its output into one file; returns
+// the exit status and the output. Kills isql when it outlives the limit.
+std::pair<int, std::string> RodarIsql(std::vector<std::string> argumentos,
+                                      const std::string& usuario, const std::string& senha) {
+    ArquivoTemporario saida(".out");
+    argumentos.insert(argumentos.begin(), kIsql);
+    auto ambiente = Ambiente(usuario, senha);
+    auto argv = Ponteiros(argumentos);
+    auto envp = Ponteiros(ambiente);
+
+    posix_spawn_file_actions_t acoes;
+    posix_spawn_file_actions_init(&acoes);
+    posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&acoes, 1, saida.Caminho().c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&acoes, 1, 2);
+    pid_t pid = -1;
+    const int erro = posix_spawn(&pid, kIsql, &acoes, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&acoes);
+    if (erro != 0)
+        throw ErroBancoTeste(std::string("cannot start isql-fb: ") + std::strerror(erro));
+
+    const auto fim = std::chrono::steady_clock::now() + kLimiteIsql;
+    int status = 0;
+    for (;;) {
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        if (r < 0 && errno != EINTR)
+            throw ErroBancoTeste(std::string("waiting for isql-fb: ") + std::strerror(errno));
+        if (std::chrono::steady_clock::now() > fim) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            throw ErroBancoTeste("isql-fb did not finish in time:\n" + LerArquivo(saida.Caminho()));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const int codigo = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return {codigo, LerArquivo(saida.Caminho())};
+}
+
+// Runs a script file with isql stopping at the first error (-b).
+std::string RodarScript(const std::string& arquivo, const std::string& banco,
+                        const std::string& usuario, const std::string& senha) {
+    std::vector<std::string> argumentos{"-q", "-b", "-ch", "ISO8859_1", "-i", arquivo};
+    if (!banco.empty()) argumentos.push_back(banco);
+    auto [codigo, saida] = RodarIsql(std::move(argumentos), usuario, senha);
+    if (codigo != 0)
+        throw ErroBancoTeste("isql-fb failed (exit " + std::to_string(codigo) + ") on " +
+                             (banco.empty() ? arquivo : banco) + ":\n" + saida);
+    return saida;
+}
+
+enum class Final { Commit, Nada };
+
+std::string RodarTexto(const std::string& sql, const std::string& banco,
+                       const std::string& usuario, const std::string& senha,
+                       Final final = Final::Commit) {
+    ArquivoTemporario script(".sql");
+    GravarArquivo(script.Caminho(), final == Final::Commit ? sql + "\nCOMMIT;\n" : sql + "\n");
+    return RodarScript(script.Caminho(), banco, usuario, senha);
+}
+
+std::string ConexaoDe(const std::string& caminho) { return "127.0.0.1/3050:" + caminho; }
+
+}  // namespace
+
+std::string SenhaSysdba() {
+    if (const char* senha = std::getenv("ONDARIS_SYSDBA_PASSWORD"); senha != nullptr && *senha)
+        return senha;
+    std::ifstream arquivo(kArquivoSenha);
+    if (!arquivo)
+        throw ErroBancoTeste(std::string("cannot read ") + kArquivoSenha +
+                             " and ONDARIS_SYSDBA_PASSWORD is not set");
+    std::string linha;
+    while (std::getline(arquivo, linha)) {
+        const std::string chave = "ISC_PASSWORD=";
+        if (linha.rfind(chave, 0) != 0) continue;
+        std::string valor = linha.substr(chave.size());
+        while (!valor.empty() && (valor.back() == '\r' || valor.back() == ' ')) valor.pop_back();
+        if (valor.size() >= 2 && (valor.front() == '"' || valor.front() == '\'') &&
+            valor.back() == valor.front())
+            valor = valor.substr(1, valor.size() - 2);
+        return valor;
+    }
+    throw ErroBancoTeste(std::string("no ISC_PASSWORD line in ") + kArquivoSenha);
+}
+
+std::string PastaBancosTeste() {
+    const std::filesystem::path pasta = "/tmp/ondaris-test-dbs";
+    std::error_code erro;
+    std::filesystem::create_directories(pasta, erro);
+    // The server writes the files as its own user: everyone may create here,
+    // only the owner may remove (sticky bit).
+    if (::chmod(pasta.c_str(), 01777) != 0 && !std::filesystem::is_directory(pasta))
+        throw ErroBancoTeste("cannot prepare " + pasta.string() + ": " + std::strerror(errno));
+    return pasta.string();
+}
+
+void GarantirUsuarioReplicacao() {
+    // Any database serves to reach the security database; a throwaway empty
+    // one keeps this independent of the suites' own files.
+    BancoTeste banco(BancoTeste::Conteudo::Vazio);
+    banco.ExecutarSql(std::string("CREATE OR ALTER USER ") + kUsuarioReplicacao + " PASSWORD " +
+                      Literal(kSenhaReplicacao) + ";");
+}
+
+BancoTeste::BancoTeste(Conteudo conteudo)
+    : caminho_(PastaBancosTeste() + "/" + NomeUnico("loja", ".fdb")) {
+    const std::string senha = SenhaSysdba();
+    RodarTexto("SET SQL DIALECT 3;\nCREATE DATABASE " + Literal(StringConexao()) +
+                   " USER 'SYSDBA' PASSWORD " + Literal(senha) +
+                   " PAGE_SIZE 8192 DEFAULT CHARACTER SET ISO8859_1;",
+               "", "SYSDBA", senha);
+    if (conteudo == Conteudo::Loja) {
+        try {
+            ExecutarArquivo(std::string(ONDARIS_SOURCE_DIR) + "/sql/loja.sql");
+        } catch (...) {
+            Descartar();
+            throw;
+        }
+    }
+}
+
+BancoTeste::~BancoTeste() { Descartar(); }
+
+BancoTeste::BancoTeste(BancoTeste&& outro) noexcept : caminho_(std::move(outro.caminho_)) {
+    outro.caminho_.clear();
+}
+
+BancoTeste& BancoTeste::operator=(BancoTeste&& outro) noexcept {
+    if (this != &outro) {
+        Descartar();
+        caminho_ = std::move(outro.caminho_);
+        outro.caminho_.clear();
+    }
+    return *this;
+}
+
+std::string BancoTeste::StringConexao() const { return ConexaoDe(caminho_); }
+
+std::string BancoTeste::ExecutarSql(const std::string& sql) const {
+    return RodarTexto(sql, StringConexao(), "SYSDBA", SenhaSysdba());
+}
+
+std::string BancoTeste::ExecutarSqlComo(const std::string& usuario, const std::string& senha,
+                                        const std::string& sql) const {
+    return RodarTexto(sql, StringConexao(), usuario, senha);
+}
+
+std::string BancoTeste::ExecutarArquivo(const std::string& arquivo) const {
+    return RodarScript(arquivo, StringConexao(), "SYSDBA", SenhaSysdba());
+}
+
+void BancoTeste::Descartar() noexcept {
+    if (caminho_.empty()) return;
+    std::string ultimoErro;
+    // A connection the test has just closed may take a moment to leave the
+    // server; a few tries cover that without hiding a real leak.
+    for (int tentativa = 0; tentativa < 5; ++tentativa) {
+        try {
+            RodarTexto("DROP DATABASE;", StringConexao(), "SYSDBA", SenhaSysdba(), Final::Nada);
+            caminho_.clear();
+            return;
+        } catch (const std::exception& e) {
+            ultimoErro = e.what();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    std::cerr << "warning: test database " << caminho_ << " was not dropped: " << ultimoErro
+              << '\n';
+    caminho_.clear();
+}
+
+// ---------------------------------------------------------------------------
+
+SessaoIsql::SessaoIsql(const std::string& stringConexao, const std::string& usuario,
+                       const std::string& senha) {
+    // A write to an isql that has died must become an error, not a signal
+    // that ends the whole test run.
+    std::signal(SIGPIPE, SIG_IGN);
+    int paraIsql[2];
+    int deIsql[2];
+    if (::pipe2(paraIsql, O_CLOEXEC) != 0)
+        throw ErroBancoTeste(std::string("pipe: ") + std::strerror(errno));
+    if (::pipe2(deIsql, O_CLOEXEC) != 0) {
+        ::close(paraIsql[0]);
+        ::close(paraIsql[1]);
+        throw ErroBancoTeste(std::string("pipe: ") + std::strerror(errno));
+    }
+    std::vector<std::string> argumentos{kIsql, "-q", "-ch", "ISO8859_1", stringConexao};
+    auto ambiente = Ambiente(usuario, senha);
+    auto argv = Ponteiros(argumentos);
+    auto envp = Ponteiros(ambiente);
+
+    posix_spawn_file_actions_t acoes;
+    posix_spawn_file_actions_init(&acoes);
+    posix_spawn_file_actions_adddup2(&acoes, paraIsql[0], 0);
+    posix_spawn_file_actions_adddup2(&acoes, deIsql[1], 1);
+    posix_spawn_file_actions_adddup2(&acoes, deIsql[1], 2);
+    const int erro = posix_spawn(&pid_, kIsql, &acoes, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&acoes);
+    ::close(paraIsql[0]);
+    ::close(deIsql[1]);
+    entrada_ = paraIsql[1];
+    saida_ = deIsql[0];
+    if (erro != 0) {
+        pid_ = -1;
+        Encerrar();
+        throw ErroBancoTeste(std::string("cannot start isql-fb: ") + std::strerror(erro));
+    }
+    try {
+        Enviar("SET LIST ON;");
+    } catch (...) {
+        Encerrar();
+        throw;
+    }
+}
+
+SessaoIsql::~SessaoIsql() { Encerrar(); }
+
+std::string SessaoIsql::Enviar(const std::string& sql, std::chrono::seconds limite) {
+    // A marker selected after the statements shows where their output ends;
+    // isql runs its input in order and flushes after every statement.
+    const std::string marca = "ONDARIS_FIM_" + std::to_string(++marcas_);
+    const std::string texto = sql + "\nSELECT '" + marca + "' AS MARCA FROM RDB$DATABASE;\n";
+    for (std::size_t escrito = 0; escrito < texto.size();) {
+        const ssize_t n = ::write(entrada_, texto.data() + escrito, texto.size() - escrito);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw ErroBancoTeste("isql session closed its input:\n" + pendente_);
+        escrito += static_cast<std::size_t>(n);
+    }
+    const std::string procurada = "MARCA " + marca;
+    const auto fim = std::chrono::steady_clock::now() + limite;
+    std::size_t achado;
+    while ((achado = pendente_.find(procurada)) == std::string::npos) {
+        const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(
+            fim - std::chrono::steady_clock::now());
+        if (resta.count() <= 0)
+            throw ErroBancoTeste("isql session did not answer in time:\n" + pendente_);
+        pollfd p{saida_, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(resta.count()));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) continue;
+        char bloco[4096];
+        const ssize_t n = ::read(saida_, bloco, sizeof bloco);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw ErroBancoTeste("isql session ended:\n" + pendente_);
+        pendente_.append(bloco, static_cast<std::size_t>(n));
+    }
+    std::string resultado = pendente_.substr(0, achado);
+    const auto fimLinha = pendente_.find('\n', achado);
+    pendente_.erase(0, fimLinha == std::string::npos ? pendente_.size() : fimLinha + 1);
+    if (resultado.find("Statement failed") != std::string::npos)
+        throw ErroBancoTeste("isql session reported an error:\n" + resultado);
+    return resultado;
+}
+
+void SessaoIsql::Encerrar() noexcept {
+    if (entrada_ >= 0) {
+        // QUIT ends isql rolling back what it has not committed.
+        const char quit[] = "\nQUIT;\n";
+        [[maybe_unused]] const ssize_t n = ::write(entrada_, quit, sizeof quit - 1);
+        ::close(entrada_);
+        entrada_ = -1;
+    }
+    if (pid_ > 0) {
+        int status = 0;
+        const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > fim) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pid_ = -1;
+    }
+    if (saida_ >= 0) {
+        ::close(saida_);
+        saida_ = -1;
+    }
+}
+
+}  // namespace ondaris::teste

@@ -1,0 +1,116 @@
+#pragma once
+// Throwaway store databases for the test suites.
+//
+// A BancoTeste owns one database file on the local Firebird server: its
+// constructor creates the file (ISO8859_1, as the stores use) and, unless
+// asked for an empty one, runs sql/loja.sql on it; its destructor drops the
+// whole database. Tables are never dropped one by one: after bulk DML the
+// garbage collector can hold them and forcing the drop has damaged databases.
+//
+// Everything runs through isql-fb as SYSDBA with the script in a file (isql
+// drops bytes beyond ASCII from a pipe). A failing isql run throws
+// ErroBancoTeste carrying isql's own output. Dropping a database that still
+// has attachments fails: the destructor reports that on stderr and leaves
+// the file behind rather than throwing.
+//
+// SessaoIsql keeps one isql-fb process open so that a test can hold a
+// transaction open while another connection works: statements go in through
+// a pipe, so they must be plain ASCII.
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <sys/types.h>
+
+namespace ondaris::teste {
+
+// An isql run or the set-up of a test database failed; what() holds the
+// command's output, which names the server's error.
+class ErroBancoTeste : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The SYSDBA password: ONDARIS_SYSDBA_PASSWORD when set, otherwise
+// ISC_PASSWORD from /etc/firebird/3.0/SYSDBA.password.
+std::string SenhaSysdba();
+
+// The replication account the agent logs in with, and its password.
+inline constexpr const char* kUsuarioReplicacao = "ONDARIS";
+inline constexpr const char* kSenhaReplicacao = "quenby";
+
+// Creates the replication account, or resets its password, as SYSDBA.
+// Accounts live in the server's one security database: suites that create
+// or drop accounts must not run in parallel.
+void GarantirUsuarioReplicacao();
+
+// Where the test databases live: a folder the server's own user can write.
+std::string PastaBancosTeste();
+
+class BancoTeste {
+public:
+    enum class Conteudo { Loja, Vazio };
+
+    // Creates a fresh database; with Conteudo::Loja, sql/loja.sql runs on it.
+    explicit BancoTeste(Conteudo conteudo = Conteudo::Loja);
+    ~BancoTeste();
+
+    BancoTeste(const BancoTeste&) = delete;
+    BancoTeste& operator=(const BancoTeste&) = delete;
+    BancoTeste(BancoTeste&& outro) noexcept;
+    BancoTeste& operator=(BancoTeste&& outro) noexcept;
+
+    // The database file's path on the server's machine.
+    const std::string& Caminho() const { return caminho_; }
+    // "127.0.0.1/3050:" followed by the path.
+    std::string StringConexao() const;
+
+    // Runs an SQL script as SYSDBA (-ch ISO8859_1) and commits at its end;
+    // returns isql's output. isql stops at the first failing statement and
+    // the call throws ErroBancoTeste with that output.
+    std::string ExecutarSql(const std::string& sql) const;
+    // The same as another user, e.g. the replication account.
+    std::string ExecutarSqlComo(const std::string& usuario, const std::string& senha,
+                                const std::string& sql) const;
+    // Runs a script file as SYSDBA.
+    std::string ExecutarArquivo(const std::string& arquivo) const;
+
+private:
+    void Descartar() noexcept;
+    std::string caminho_;
+};
+
+// One isql-fb process attached to a database, fed statement by statement.
+// Enviar() writes the text and waits until isql has run it; the text must
+// end its statements with ';' (the default terminator). isql starts a
+// transaction with the first statement and keeps it until COMMIT or
+// ROLLBACK, so the session can hold changes uncommitted while others work.
+// The destructor ends isql without committing (QUIT rolls back).
+class SessaoIsql {
+public:
+    SessaoIsql(const std::string& stringConexao, const std::string& usuario,
+               const std::string& senha);
+    ~SessaoIsql();
+
+    SessaoIsql(const SessaoIsql&) = delete;
+    SessaoIsql& operator=(const SessaoIsql&) = delete;
+    SessaoIsql(SessaoIsql&&) = delete;
+    SessaoIsql& operator=(SessaoIsql&&) = delete;
+
+    // Runs the statements and returns what isql printed for them. Throws
+    // ErroBancoTeste when isql reports an error (the session stays usable:
+    // the transaction is whatever the server left of it) or does not answer
+    // within the time limit.
+    std::string Enviar(const std::string& sql,
+                       std::chrono::seconds limite = std::chrono::seconds(60));
+
+private:
+    void Encerrar() noexcept;
+    pid_t pid_ = -1;
+    int entrada_ = -1;  // isql's stdin
+    int saida_ = -1;    // isql's stdout and stderr
+    std::string pendente_;
+    std::uint64_t marcas_ = 0;
+};
+
+}  // namespace ondaris::teste
