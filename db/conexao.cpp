@@ -1,0 +1,221 @@
+#include "db/conexao.h"
+
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <thread>
+
+#include "db/consulta.h"
+
+namespace ondaris::db {
+
+std::string ParametrosConexao::StringConexao() const { return Servidor + "/" + Porta + ":" + Caminho; }
+
+ParametrosConexao ParametrosConexao::De(const ConfiguracaoBanco& c) {
+    ParametrosConexao p;
+    p.Servidor = c.Servidor;
+    p.Caminho = c.Caminho;
+    return p;
+}
+
+Conexao::Conexao(ParametrosConexao parametros, std::string nome)
+    : parametros_(std::move(parametros)), nome_(std::move(nome)),
+      pausa_([](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }) {}
+
+Conexao::~Conexao() {
+    try {
+        Fechar();
+    } catch (const std::exception& e) {
+        std::cerr << "ondaris: closing connection " << nome_ << " failed: " << e.what() << '\n';
+    }
+    // Whatever is still registered refers to us; make it forget its handles.
+    for (auto* c : consultas_) c->Perdida();
+    for (auto* t : transacoes_) t->Perdida();
+}
+
+void Conexao::Abrir() {
+    if (anexo_) return;
+    fb::Chamar([&](fb::Status& s) {
+        auto* util = fb::Util();
+        struct Dpb {
+            Firebird::IXpbBuilder* b;
+            ~Dpb() { b->dispose(); }
+        } dpb{util->getXpbBuilder(&s, Firebird::IXpbBuilder::DPB, nullptr, 0)};
+        dpb.b->insertString(&s, isc_dpb_user_name, parametros_.Usuario.c_str());
+        dpb.b->insertString(&s, isc_dpb_password, parametros_.Senha.c_str());
+        dpb.b->insertString(&s, isc_dpb_lc_ctype, "ISO8859_1");
+        dpb.b->insertInt(&s, isc_dpb_sql_dialect, 3);
+        const std::string alvo = parametros_.StringConexao();
+        anexo_ = fb::Anexo(fb::Provedor()->attachDatabase(&s, alvo.c_str(), dpb.b->getBufferLength(&s),
+                                                          dpb.b->getBuffer(&s)));
+    });
+}
+
+void Conexao::Fechar() {
+    std::exception_ptr primeiro;
+    if (anexo_) {
+        for (auto* t : transacoes_) {
+            if (!t->Ativa()) continue;
+            try {
+                t->Commit();
+            } catch (const std::exception&) {
+                if (!primeiro) primeiro = std::current_exception();
+                t->Perdida();
+            }
+        }
+    }
+    for (auto* c : consultas_) c->Perdida();
+    for (auto* t : transacoes_) t->Perdida();
+    if (anexo_) {
+        try {
+            anexo_.Finalizar([](fb::Status* s, Firebird::IAttachment* a) { a->detach(s); });
+        } catch (const std::exception&) {
+            if (!primeiro) primeiro = std::current_exception();
+            anexo_.Soltar();
+        }
+    }
+    if (primeiro) std::rethrow_exception(primeiro);
+}
+
+Firebird::IAttachment* Conexao::Anexo() {
+    Abrir();
+    return anexo_.get();
+}
+
+void Conexao::Remover(Transacao* t) noexcept { std::erase(transacoes_, t); }
+void Conexao::Remover(Consulta* c) noexcept { std::erase(consultas_, c); }
+
+void Conexao::FecharCursores(const Transacao& t) noexcept {
+    for (auto* c : consultas_)
+        if (c->transacao_ == &t) c->FecharCursorSemServidor();
+}
+
+void Conexao::DescartarHandles() noexcept {
+    for (auto* c : consultas_) c->Perdida();
+    for (auto* t : transacoes_) {
+        // A caller-controlled transaction that had done nothing yet is
+        // started again on the new attachment: the caller cannot tell.
+        t->reiniciarAposReconexao_ = t->Ativa() && !t->opcoes_.InicioAutomatico && !t->alteracoes_;
+        t->Perdida();
+    }
+    anexo_.Soltar();
+}
+
+bool Conexao::TemAlteracoesPendentes(const Transacao* t) const { return t && t->TemAlteracoes(); }
+
+void Conexao::Reconectar() {
+    DescartarHandles();
+    std::exception_ptr ultimo;
+    for (int tentativa = 0; tentativa < kTentativasReconexao; ++tentativa) {
+        if (tentativa > 0) pausa_(kPausaReconexao);
+        try {
+            Abrir();
+            ++reconexoes_;
+            for (auto* t : transacoes_) {
+                if (t->reiniciarAposReconexao_) t->StartFb();
+                t->reiniciarAposReconexao_ = false;
+            }
+            return;
+        } catch (const ErroBanco&) {
+            ultimo = std::current_exception();
+            anexo_.Soltar();
+        }
+    }
+    for (auto* t : transacoes_) t->reiniciarAposReconexao_ = false;
+    std::rethrow_exception(ultimo);
+}
+
+void Conexao::LancarPerdaDeAlteracoes(const ErroConexaoPerdida& e, const Transacao& t) {
+    throw ErroConexaoPerdida("the connection was lost and re-established, but the uncommitted changes of "
+                             "transaction " + t.Nome() + " were lost with it: " + e.what(),
+                             e.Codigo(), e.SqlState(), e.Codigos());
+}
+
+// ---------------------------------------------------------------- Transacao
+
+Transacao::Transacao(Conexao& conexao, std::string nome, OpcoesTransacao opcoes)
+    : conexao_(conexao), nome_(std::move(nome)), opcoes_(opcoes) {
+    conexao_.Registrar(this);
+}
+
+Transacao::~Transacao() {
+    try {
+        if (Ativa()) {
+            if (opcoes_.FimAutomatico)
+                Commit();
+            else
+                Rollback();  // nobody decided: keep nothing half-done
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "ondaris: ending transaction " << nome_ << " failed: " << e.what() << '\n';
+    }
+    Perdida();
+    conexao_.Remover(this);
+}
+
+void Transacao::StartFb() {
+    std::vector<unsigned char> tpb{isc_tpb_version3,
+                                   static_cast<unsigned char>(opcoes_.SomenteLeitura ? isc_tpb_read : isc_tpb_write),
+                                   isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_nowait};
+    auto* anexo = conexao_.Anexo();
+    handle_ = fb::TransacaoFb(fb::Chamar([&](fb::Status& s) {
+        return anexo->startTransaction(&s, static_cast<unsigned>(tpb.size()), tpb.data());
+    }));
+    ativos_ = 0;
+    alteracoes_ = false;
+}
+
+void Transacao::Iniciar() {
+    if (Ativa()) throw ErroUso("transaction " + nome_ + " is already active");
+    conexao_.Operar(nullptr, [&] { StartFb(); });
+}
+
+void Transacao::Commit() {
+    if (!Ativa()) return;
+    conexao_.FecharCursores(*this);
+    try {
+        handle_.Finalizar([](fb::Status* s, Firebird::ITransaction* t) { t->commit(s); });
+    } catch (const ErroConexaoPerdida&) {
+        // The outcome is unknown and cannot be repeated; the connection
+        // reattaches on its next use.
+        conexao_.DescartarHandles();
+        throw;
+    }
+    ativos_ = 0;
+    alteracoes_ = false;
+}
+
+void Transacao::Rollback() {
+    if (!Ativa()) return;
+    conexao_.FecharCursores(*this);
+    try {
+        handle_.Finalizar([](fb::Status* s, Firebird::ITransaction* t) { t->rollback(s); });
+    } catch (const ErroConexaoPerdida&) {
+        // The server rolls back a lost attachment's work by itself.
+        conexao_.DescartarHandles();
+    }
+    ativos_ = 0;
+    alteracoes_ = false;
+}
+
+Firebird::ITransaction* Transacao::Garantir() {
+    if (!Ativa()) {
+        if (!opcoes_.InicioAutomatico)
+            throw ErroUso("transaction " + nome_ + " is not active: its caller must start it");
+        StartFb();
+    }
+    return handle_.get();
+}
+
+void Transacao::ComandoTerminou() {
+    if (ativos_ > 0) --ativos_;
+    if (ativos_ == 0 && opcoes_.FimAutomatico && Ativa()) Commit();
+}
+
+void Transacao::Perdida() noexcept {
+    handle_.Soltar();
+    ativos_ = 0;
+    alteracoes_ = false;
+}
+
+}  // namespace ondaris::db

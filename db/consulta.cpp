@@ -1,0 +1,844 @@
+#include "db/consulta.h"
+
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <limits>
+
+#include "db/ocupado.h"
+#include "db/texto.h"
+
+namespace ondaris::db {
+
+namespace {
+
+// Largest VARCHAR the server accepts in a message: blobs up to this size are
+// sent inline and the server builds them itself.
+constexpr unsigned kMaximoVarchar = 32765;
+
+TTipoCampo Categoria(unsigned tipo, int subTipo, unsigned charset) {
+    switch (tipo) {
+        case SQL_SHORT: return TTipoCampo::tcSmallint;
+        case SQL_LONG: return TTipoCampo::tcInteger;
+        case SQL_INT64: return TTipoCampo::tcBigint;
+        case SQL_FLOAT: return TTipoCampo::tcFloat;
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT: return TTipoCampo::tcDouble;
+        case SQL_TYPE_DATE: return TTipoCampo::tcData;
+        case SQL_TYPE_TIME: return TTipoCampo::tcHora;
+        case SQL_TIMESTAMP: return TTipoCampo::tcDataHora;
+        case SQL_TEXT: return TTipoCampo::tcChar;
+        case SQL_VARYING: return TTipoCampo::tcVarchar;
+        case SQL_BLOB:
+            return subTipo == 1 && charset != kCharsetOctets ? TTipoCampo::tcBlobTexto : TTipoCampo::tcBlobBinario;
+        case SQL_BOOLEAN: return TTipoCampo::tcBooleano;
+        case SQL_NULL: return TTipoCampo::tcNulo;
+        default: return TTipoCampo::tcOutro;
+    }
+}
+
+DescricaoCampo Descrever(fb::Status& s, Firebird::IMessageMetadata* m, unsigned i) {
+    DescricaoCampo d;
+    d.Tipo = m->getType(&s, i) & ~1u;
+    d.SubTipo = m->getSubType(&s, i);
+    d.Escala = m->getScale(&s, i);
+    d.Tamanho = m->getLength(&s, i);
+    d.ConjuntoCaracteres = m->getCharSet(&s, i);
+    d.Categoria = Categoria(d.Tipo, d.SubTipo, d.ConjuntoCaracteres);
+    d.Deslocamento = m->getOffset(&s, i);
+    d.DeslocamentoNulo = m->getNullOffset(&s, i);
+    return d;
+}
+
+bool MesmoTipo(const DescricaoCampo& a, const DescricaoCampo& b) {
+    return a.Tipo == b.Tipo && a.SubTipo == b.SubTipo && a.Escala == b.Escala && a.Tamanho == b.Tamanho &&
+           a.ConjuntoCaracteres == b.ConjuntoCaracteres && a.Deslocamento == b.Deslocamento &&
+           a.DeslocamentoNulo == b.DeslocamentoNulo;
+}
+
+void Redimensionar(std::vector<std::uint64_t>& buffer, unsigned bytes) {
+    buffer.assign(bytes / 8 + 1, 0);  // 8-byte aligned, never empty
+}
+
+// Text as the server's character set wants it: Latin-1 unless the
+// parameter is described in UTF-8 or as raw octets.
+std::string ParaServidor(const std::string& utf8, unsigned charset) {
+    if (charset == kCharsetUtf8 || charset == kCharsetOctets) return utf8;
+    return Utf8ParaLatin1(utf8);
+}
+
+std::string DoServidor(std::string_view bruto, unsigned charset) {
+    if (charset == kCharsetUtf8) return std::string(bruto);
+    return Latin1ParaUtf8(bruto);
+}
+
+// Cuts a server-side text to at most `caracteres` characters and `bytes`.
+void Cortar(std::string& texto, unsigned charset, unsigned caracteres, unsigned bytes) {
+    if (charset != kCharsetUtf8) {
+        if (texto.size() > caracteres) texto.resize(caracteres);
+    } else {
+        std::size_t i = 0, n = 0;
+        while (i < texto.size() && n < caracteres) {
+            const auto b = static_cast<unsigned char>(texto[i]);
+            const std::size_t tam = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
+            if (i + tam > bytes) break;
+            i += tam;
+            ++n;
+        }
+        texto.resize(std::min(i, texto.size()));
+    }
+    if (texto.size() > bytes) texto.resize(bytes);
+}
+
+void ApararDireita(std::string& s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+}
+
+[[noreturn]] void Estouro(const std::string& alvo, const DescricaoCampo& d) {
+    throw ErroBanco("arithmetic exception, numeric overflow, or string truncation: the value does not fit " + alvo +
+                        " (" + d.NomeTipo() + ")",
+                    isc_arith_except, "22003", {isc_arith_except});
+}
+
+// v * 10^(de - para), rounded half away from zero; nullopt on overflow.
+std::optional<std::int64_t> Reescalar(std::int64_t v, int de, int para) {
+    std::int64_t x = v;
+    for (int k = 0; k < de - para; ++k)
+        if (__builtin_mul_overflow(x, 10, &x)) return std::nullopt;
+    if (de < para) {
+        if (para - de > 18) return 0;
+        std::int64_t divisor = 1;
+        for (int k = 0; k < para - de; ++k) divisor *= 10;
+        std::int64_t q = x / divisor;
+        const std::int64_t r = x % divisor;
+        const std::int64_t absR = r < 0 ? -r : r;
+        if (absR >= divisor - absR) q += x < 0 ? -1 : 1;
+        x = q;
+    }
+    return x;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ set-up
+
+Consulta::Consulta(Conexao& conexao, Transacao& transacao, std::string sql, std::string nome)
+    : conexao_(conexao), transacao_(&transacao), sql_(std::move(sql)), nome_(std::move(nome)) {
+    if (&transacao.ConexaoDona() != &conexao)
+        throw ErroUso("statement " + nome_ + ": its transaction belongs to another connection");
+    conexao_.Registrar(this);
+}
+
+Consulta::~Consulta() {
+    try {
+        Fechar();
+    } catch (const std::exception& e) {
+        std::cerr << "ondaris: closing statement " << nome_ << " failed: " << e.what() << '\n';
+    }
+    Perdida();
+    conexao_.Remover(this);
+}
+
+void Consulta::DefinirSql(std::string sql) {
+    Fechar();
+    Perdida();
+    sql_ = std::move(sql);
+    reescrito_ = false;
+    descritos_ = false;
+    parametros_.clear();
+    layoutOriginal_.clear();
+    metaEntrada_.Soltar();
+    metaEntradaOriginal_.Soltar();
+    metaSaida_.Soltar();
+    colunas_.clear();
+    indiceColunas_.clear();
+    blobs_.clear();
+}
+
+void Consulta::Perdida() noexcept {
+    cursor_.Soltar();
+    comando_.Soltar();
+    cursorContaAtivo_ = false;
+    temLinha_ = false;
+}
+
+void Consulta::FecharCursorSemServidor() noexcept {
+    // The transaction is ending: the server closes the cursor itself.
+    cursor_.Soltar();
+    cursorContaAtivo_ = false;
+    temLinha_ = false;
+}
+
+void Consulta::Preparar() {
+    MarcaOcupado ocupado;
+    conexao_.Operar(nullptr, [&] { GarantirPreparada(); });
+}
+
+void Consulta::GarantirPreparada() {
+    if (!comando_) PrepararFb();
+}
+
+void Consulta::PrepararFb() {
+    if (sql_.empty()) throw ErroUso("statement " + nome_ + " has no text");
+    if (!reescrito_) {
+        posicional_ = ReescreverParametros(sql_);
+        reescrito_ = true;
+    }
+    auto* anexo = conexao_.Anexo();
+    fb::Chamar([&](fb::Status& s) {
+        // Preparing needs a transaction; when ours is not running, a short
+        // read-only one serves, so a statement can be prepared at any time.
+        fb::TransacaoFb temporaria;
+        Firebird::ITransaction* tra = nullptr;
+        if (transacao_->Ativa()) {
+            tra = transacao_->Garantir();
+        } else {
+            const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                                         isc_tpb_nowait};
+            temporaria = fb::TransacaoFb(anexo->startTransaction(&s, sizeof tpb, tpb));
+            tra = temporaria.get();
+        }
+        fb::ComandoFb novo(anexo->prepare(&s, tra, 0, posicional_.Texto.c_str(), 3,
+                                          Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+        tipoComando_ = novo->getType(&s);
+        DescreverParametros(novo.get());
+        DescreverColunas(novo.get());
+        if (temporaria) temporaria.Finalizar([](fb::Status* st, Firebird::ITransaction* t) { t->commit(st); });
+        comando_ = std::move(novo);
+    });
+}
+
+void Consulta::DescreverParametros(Firebird::IStatement* st) {
+    fb::Chamar([&](fb::Status& s) {
+        fb::Metadados original(st->getInputMetadata(&s));
+        const unsigned n = original->getCount(&s);
+        std::vector<DescricaoCampo> layout;
+        for (unsigned i = 0; i < n; ++i) layout.push_back(Descrever(s, original.get(), i));
+
+        if (descritos_) {
+            // Prepared again after a reconnection: the bound values are kept,
+            // which is only sound if the server still describes the same.
+            bool igual = layout.size() == layoutOriginal_.size();
+            for (std::size_t i = 0; igual && i < layout.size(); ++i) igual = MesmoTipo(layout[i], layoutOriginal_[i]);
+            if (!igual)
+                throw ErroBanco("statement " + nome_ + " describes its parameters differently after reconnecting");
+            return;
+        }
+
+        bool temBlob = false;
+        for (const auto& d : layout) temBlob = temBlob || d.EhBlob();
+        fb::Metadados envio;
+        if (temBlob) {
+            fb::ConstrutorMetadados construtor(original->getBuilder(&s));
+            for (unsigned i = 0; i < n; ++i) {
+                if (!layout[i].EhBlob()) continue;
+                construtor->setType(&s, i, SQL_VARYING | 1);
+                construtor->setSubType(&s, i, 0);
+                construtor->setLength(&s, i, kMaximoVarchar);
+                construtor->setCharSet(&s, i, layout[i].Categoria == TTipoCampo::tcBlobTexto
+                                                  ? (layout[i].ConjuntoCaracteres == kCharsetUtf8 ? kCharsetUtf8
+                                                                                                  : kCharsetLatin1)
+                                                  : kCharsetOctets);
+                construtor->setScale(&s, i, 0);
+            }
+            envio = fb::Metadados(construtor->getMetadata(&s));
+        } else {
+            original->addRef();
+            envio = fb::Metadados(original.get());
+        }
+
+        parametros_ = layout;
+        for (unsigned i = 0; i < n; ++i) {
+            parametros_[i].Deslocamento = envio->getOffset(&s, i);
+            parametros_[i].DeslocamentoNulo = envio->getNullOffset(&s, i);
+            if (i < posicional_.Nomes.size()) parametros_[i].Nome = posicional_.Nomes[i];
+        }
+        Redimensionar(entrada_, envio->getMessageLength(&s));
+        for (const auto& p : parametros_)
+            *reinterpret_cast<std::int16_t*>(Entrada() + p.DeslocamentoNulo) = -1;
+        Redimensionar(entradaOriginal_, original->getMessageLength(&s));
+        blobs_.assign(n, std::nullopt);
+        layoutOriginal_ = std::move(layout);
+        metaEntradaOriginal_ = std::move(original);
+        metaEntrada_ = std::move(envio);
+        descritos_ = true;
+    });
+}
+
+void Consulta::DescreverColunas(Firebird::IStatement* st) {
+    fb::Chamar([&](fb::Status& s) {
+        fb::Metadados meta(st->getOutputMetadata(&s));
+        const unsigned n = meta->getCount(&s);
+        std::vector<DescricaoCampo> colunas;
+        std::unordered_map<std::string, std::size_t> indice;
+        for (unsigned i = 0; i < n; ++i) {
+            DescricaoCampo d = Descrever(s, meta.get(), i);
+            d.Nome = meta->getAlias(&s, i);
+            d.Relacao = meta->getRelation(&s, i);
+            indice.emplace(MaiusculasAscii(d.Nome), i);
+            colunas.push_back(std::move(d));
+        }
+        Redimensionar(saida_, meta->getMessageLength(&s));
+        colunas_ = std::move(colunas);
+        indiceColunas_ = std::move(indice);
+        metaSaida_ = std::move(meta);
+    });
+}
+
+// -------------------------------------------------------------- parameters
+
+const std::vector<DescricaoCampo>& Consulta::Parametros() {
+    Preparar();
+    return parametros_;
+}
+
+bool Consulta::TemParametro(std::string_view nome) {
+    Preparar();
+    return posicional_.Posicoes.contains(MaiusculasAscii(nome));
+}
+
+void Consulta::LimparParametros() {
+    Preparar();
+    for (std::size_t i = 0; i < parametros_.size(); ++i) {
+        *reinterpret_cast<std::int16_t*>(Entrada() + parametros_[i].DeslocamentoNulo) = -1;
+        blobs_[i].reset();
+    }
+}
+
+void Consulta::Definir(std::string_view nome, const Valor& valor) {
+    Preparar();
+    const auto it = posicional_.Posicoes.find(MaiusculasAscii(nome));
+    if (it == posicional_.Posicoes.end())
+        throw ErroUso("statement " + nome_ + " has no parameter named " + std::string(nome));
+    for (const auto pos : it->second) GravarParametro(pos, valor);
+}
+
+void Consulta::DefinirPosicao(std::size_t posicao, const Valor& valor) {
+    Preparar();
+    if (posicao >= parametros_.size())
+        throw ErroUso("statement " + nome_ + " has no parameter at position " + std::to_string(posicao));
+    GravarParametro(posicao, valor);
+}
+
+void Consulta::GravarParametro(std::size_t i, const Valor& v) {
+    const DescricaoCampo& p = parametros_[i];
+    auto* nulo = reinterpret_cast<std::int16_t*>(Entrada() + p.DeslocamentoNulo);
+    unsigned char* dado = Entrada() + p.Deslocamento;
+    const std::string alvo =
+        "parameter " + (p.Nome.empty() ? "#" + std::to_string(i + 1) : p.Nome) + " of statement " + nome_;
+    const auto incompativel = [&]() -> void {
+        throw ErroUso(alvo + " is " + p.NomeTipo() + " and cannot take a value of type " + NomeTipoValor(v));
+    };
+    if (std::holds_alternative<std::monostate>(v)) {
+        *nulo = -1;
+        if (p.EhBlob()) blobs_[i].reset();
+        return;
+    }
+    auto* util = fb::Util();
+    switch (p.Categoria) {
+        case TTipoCampo::tcChar:
+        case TTipoCampo::tcVarchar: {
+            std::string bruto;
+            if (const auto* s = std::get_if<std::string>(&v))
+                bruto = ParaServidor(*s, p.ConjuntoCaracteres);
+            else if (const auto* b = std::get_if<Bytes>(&v); b && p.ConjuntoCaracteres == kCharsetOctets)
+                bruto.assign(b->begin(), b->end());
+            else
+                incompativel();
+            if (p.ConjuntoCaracteres != kCharsetOctets) {
+                if (p.Categoria == TTipoCampo::tcChar) ApararDireita(bruto);
+                if (bruto.empty()) {
+                    *nulo = -1;
+                    return;
+                }
+            }
+            Cortar(bruto, p.ConjuntoCaracteres, p.TamanhoCaracteres(), p.Tamanho);
+            if (p.Categoria == TTipoCampo::tcChar) {
+                std::memset(dado, p.ConjuntoCaracteres == kCharsetOctets ? 0 : ' ', p.Tamanho);
+                std::memcpy(dado, bruto.data(), bruto.size());
+            } else {
+                const auto tam = static_cast<std::uint16_t>(bruto.size());
+                std::memcpy(dado, &tam, sizeof tam);
+                std::memcpy(dado + sizeof tam, bruto.data(), bruto.size());
+            }
+            break;
+        }
+        case TTipoCampo::tcBlobTexto: {
+            const auto* s = std::get_if<std::string>(&v);
+            if (!s) incompativel();
+            std::string bruto = ParaServidor(*s, p.ConjuntoCaracteres);
+            if (bruto.empty()) {
+                *nulo = -1;
+                blobs_[i].reset();
+                return;
+            }
+            blobs_[i] = std::move(bruto);
+            break;
+        }
+        case TTipoCampo::tcBlobBinario: {
+            const auto* b = std::get_if<Bytes>(&v);
+            if (!b) incompativel();
+            blobs_[i] = std::string(b->begin(), b->end());
+            break;
+        }
+        case TTipoCampo::tcSmallint:
+        case TTipoCampo::tcInteger:
+        case TTipoCampo::tcBigint: {
+            std::optional<std::int64_t> escalado;
+            if (const auto* n = std::get_if<Numerico>(&v)) {
+                escalado = Reescalar(n->Valor, n->Escala, p.Escala);
+            } else if (std::holds_alternative<float>(v) || std::holds_alternative<double>(v)) {
+                const double d = std::holds_alternative<float>(v) ? std::get<float>(v) : std::get<double>(v);
+                const double x = std::round(d * std::pow(10.0, -p.Escala));
+                if (std::isfinite(x) && x >= -9.2233720368547758e18 && x < 9.2233720368547758e18)
+                    escalado = static_cast<std::int64_t>(x);
+            } else if (std::holds_alternative<std::int16_t>(v) || std::holds_alternative<std::int32_t>(v) ||
+                       std::holds_alternative<std::int64_t>(v)) {
+                const std::int64_t inteiro = std::holds_alternative<std::int16_t>(v)   ? std::get<std::int16_t>(v)
+                                             : std::holds_alternative<std::int32_t>(v) ? std::get<std::int32_t>(v)
+                                                                                       : std::get<std::int64_t>(v);
+                escalado = Reescalar(inteiro, 0, p.Escala);
+            } else {
+                incompativel();
+            }
+            if (!escalado) Estouro(alvo, p);
+            if (p.Categoria == TTipoCampo::tcSmallint) {
+                if (*escalado < INT16_MIN || *escalado > INT16_MAX) Estouro(alvo, p);
+                const auto x = static_cast<std::int16_t>(*escalado);
+                std::memcpy(dado, &x, sizeof x);
+            } else if (p.Categoria == TTipoCampo::tcInteger) {
+                if (*escalado < INT32_MIN || *escalado > INT32_MAX) Estouro(alvo, p);
+                const auto x = static_cast<std::int32_t>(*escalado);
+                std::memcpy(dado, &x, sizeof x);
+            } else {
+                std::memcpy(dado, &*escalado, sizeof(std::int64_t));
+            }
+            break;
+        }
+        case TTipoCampo::tcFloat:
+        case TTipoCampo::tcDouble: {
+            double d = 0;
+            if (const auto* n = std::get_if<Numerico>(&v)) d = n->ComoDouble();
+            else if (const auto* f = std::get_if<float>(&v)) d = *f;
+            else if (const auto* x = std::get_if<double>(&v)) d = *x;
+            else if (const auto* a = std::get_if<std::int16_t>(&v)) d = *a;
+            else if (const auto* b = std::get_if<std::int32_t>(&v)) d = *b;
+            else if (const auto* c = std::get_if<std::int64_t>(&v)) d = static_cast<double>(*c);
+            else incompativel();
+            if (p.Categoria == TTipoCampo::tcFloat) {
+                const auto f = static_cast<float>(d);
+                std::memcpy(dado, &f, sizeof f);
+            } else {
+                std::memcpy(dado, &d, sizeof d);
+            }
+            break;
+        }
+        case TTipoCampo::tcData: {
+            const auto* d = std::get_if<Data>(&v);
+            if (!d) incompativel();
+            const ISC_DATE x = util->encodeDate(static_cast<unsigned>(d->Ano), static_cast<unsigned>(d->Mes),
+                                                static_cast<unsigned>(d->Dia));
+            std::memcpy(dado, &x, sizeof x);
+            break;
+        }
+        case TTipoCampo::tcHora: {
+            const auto* h = std::get_if<Hora>(&v);
+            if (!h) incompativel();
+            const ISC_TIME x = util->encodeTime(static_cast<unsigned>(h->Horas), static_cast<unsigned>(h->Minutos),
+                                                static_cast<unsigned>(h->Segundos),
+                                                static_cast<unsigned>(h->DecimosMilesimos));
+            std::memcpy(dado, &x, sizeof x);
+            break;
+        }
+        case TTipoCampo::tcDataHora: {
+            DataHora dh;
+            if (const auto* x = std::get_if<DataHora>(&v)) dh = *x;
+            else if (const auto* d = std::get_if<Data>(&v)) dh.D = *d;
+            else incompativel();
+            ISC_TIMESTAMP ts;
+            ts.timestamp_date = util->encodeDate(static_cast<unsigned>(dh.D.Ano), static_cast<unsigned>(dh.D.Mes),
+                                                 static_cast<unsigned>(dh.D.Dia));
+            ts.timestamp_time =
+                util->encodeTime(static_cast<unsigned>(dh.H.Horas), static_cast<unsigned>(dh.H.Minutos),
+                                 static_cast<unsigned>(dh.H.Segundos), static_cast<unsigned>(dh.H.DecimosMilesimos));
+            std::memcpy(dado, &ts, sizeof ts);
+            break;
+        }
+        case TTipoCampo::tcBooleano: {
+            const auto* b = std::get_if<bool>(&v);
+            if (!b) incompativel();
+            *dado = *b ? 1 : 0;
+            break;
+        }
+        case TTipoCampo::tcNulo:
+        case TTipoCampo::tcOutro:
+            incompativel();
+    }
+    *nulo = 0;
+}
+
+Firebird::IMessageMetadata* Consulta::MontarEntrada(Firebird::ITransaction* tra, unsigned char*& buffer) {
+    bool cabem = true;
+    bool temBlob = false;
+    for (std::size_t i = 0; i < parametros_.size(); ++i) {
+        if (!parametros_[i].EhBlob()) continue;
+        temBlob = true;
+        if (blobs_[i] && blobs_[i]->size() > kMaximoVarchar) cabem = false;
+    }
+    if (!temBlob || cabem) {
+        for (std::size_t i = 0; i < parametros_.size(); ++i) {
+            const auto& p = parametros_[i];
+            if (!p.EhBlob() || !blobs_[i]) continue;
+            const auto tam = static_cast<std::uint16_t>(blobs_[i]->size());
+            std::memcpy(Entrada() + p.Deslocamento, &tam, sizeof tam);
+            std::memcpy(Entrada() + p.Deslocamento + sizeof tam, blobs_[i]->data(), blobs_[i]->size());
+        }
+        buffer = Entrada();
+        return metaEntrada_.get();
+    }
+    // A blob too big to travel inline: send the server's own layout and
+    // create every blob in the client first.
+    auto* original = reinterpret_cast<unsigned char*>(entradaOriginal_.data());
+    auto* anexo = conexao_.Anexo();
+    for (std::size_t i = 0; i < parametros_.size(); ++i) {
+        const auto& p = parametros_[i];
+        const auto& o = layoutOriginal_[i];
+        const auto indicador = *reinterpret_cast<const std::int16_t*>(Entrada() + p.DeslocamentoNulo);
+        std::memcpy(original + o.DeslocamentoNulo, &indicador, sizeof indicador);
+        if (!p.EhBlob()) {
+            const unsigned tam = p.Categoria == TTipoCampo::tcVarchar ? p.Tamanho + 2 : p.Tamanho;
+            std::memcpy(original + o.Deslocamento, Entrada() + p.Deslocamento, tam);
+            continue;
+        }
+        if (!blobs_[i]) continue;
+        fb::Chamar([&](fb::Status& s) {
+            ISC_QUAD id{};
+            fb::BlobFb blob(anexo->createBlob(&s, tra, &id, 0, nullptr));
+            const std::string& conteudo = *blobs_[i];
+            for (std::size_t pos = 0; pos < conteudo.size(); pos += kMaximoVarchar) {
+                const auto pedaco = static_cast<unsigned>(std::min<std::size_t>(kMaximoVarchar, conteudo.size() - pos));
+                blob->putSegment(&s, pedaco, conteudo.data() + pos);
+            }
+            blob.Finalizar([](fb::Status* st, Firebird::IBlob* b) { b->close(st); });
+            std::memcpy(original + o.Deslocamento, &id, sizeof id);
+        });
+    }
+    buffer = original;
+    return metaEntradaOriginal_.get();
+}
+
+// --------------------------------------------------------------- execution
+
+void Consulta::Executar() {
+    MarcaOcupado ocupado;
+    Fechar();
+    conexao_.Operar(transacao_, [&] {
+        GarantirPreparada();
+        if (tipoComando_ == isc_info_sql_stmt_select || tipoComando_ == isc_info_sql_stmt_select_for_upd)
+            throw ErroUso("statement " + nome_ + " is a query: open it with Abrir()");
+        auto* tra = transacao_->Garantir();
+        transacao_->ComandoIniciou();
+        try {
+            fb::Chamar([&](fb::Status& s) {
+                unsigned char* buffer = nullptr;
+                auto* meta = MontarEntrada(tra, buffer);
+                const bool comSaida = !colunas_.empty();
+                comando_->execute(&s, tra, meta, buffer, comSaida ? metaSaida_.get() : nullptr,
+                                  comSaida ? Saida() : nullptr);
+                afetadas_ = static_cast<std::int64_t>(comando_->getAffectedRecords(&s));
+            });
+            transacao_->MarcarAlteracao();
+            temLinha_ = !colunas_.empty();
+        } catch (const ErroConexaoPerdida&) {
+            throw;  // every handle of the attachment is dropped by the reconnection
+        } catch (const std::exception&) {
+            // The server undid the failed statement; an automatic transaction
+            // still ends as usual, and the statement's own error wins.
+            try {
+                transacao_->ComandoTerminou();
+            } catch (const std::exception& e) {
+                std::cerr << "ondaris: ending transaction " << transacao_->Nome() << " failed: " << e.what() << '\n';
+            }
+            throw;
+        }
+        transacao_->ComandoTerminou();
+    });
+}
+
+bool Consulta::Abrir() {
+    MarcaOcupado ocupado;
+    Fechar();
+    return conexao_.Operar(transacao_, [&] {
+        GarantirPreparada();
+        auto* tra = transacao_->Garantir();
+        fb::Chamar([&](fb::Status& s) {
+            unsigned char* buffer = nullptr;
+            auto* meta = MontarEntrada(tra, buffer);
+            cursor_ = fb::CursorFb(comando_->openCursor(&s, tra, meta, buffer, metaSaida_.get(), 0));
+        });
+        transacao_->ComandoIniciou();
+        cursorContaAtivo_ = true;
+        return Proximo();
+    });
+}
+
+bool Consulta::Proximo() {
+    if (!cursor_) {
+        temLinha_ = false;
+        return false;
+    }
+    MarcaOcupado ocupado;
+    int resultado = 0;
+    try {
+        resultado = fb::Chamar([&](fb::Status& s) { return cursor_->fetchNext(&s, Saida()); });
+    } catch (const ErroConexaoPerdida& e) {
+        conexao_.Reconectar();
+        // A half-read result cannot be resumed on a new attachment without
+        // guessing where it stood; the caller opens it again.
+        throw ErroConexaoPerdida("the connection was lost and re-established while reading the result of " +
+                                     nome_ + "; open it again: " + e.what(),
+                                 e.Codigo(), e.SqlState(), e.Codigos());
+    }
+    if (resultado == Firebird::IStatus::RESULT_OK) {
+        temLinha_ = true;
+        return true;
+    }
+    Fechar();
+    return false;
+}
+
+void Consulta::Fechar() {
+    temLinha_ = false;
+    if (cursor_) {
+        try {
+            cursor_.Finalizar([](fb::Status* s, Firebird::IResultSet* r) { r->close(s); });
+        } catch (const ErroBanco&) {
+            cursor_.Soltar();  // the cursor is gone with its transaction or attachment
+        }
+    }
+    if (cursorContaAtivo_) {
+        cursorContaAtivo_ = false;
+        transacao_->ComandoTerminou();
+    }
+}
+
+// ----------------------------------------------------------------- columns
+
+const std::vector<DescricaoCampo>& Consulta::Colunas() {
+    Preparar();
+    return colunas_;
+}
+
+std::optional<std::size_t> Consulta::IndiceColuna(std::string_view nome) {
+    Preparar();
+    const auto it = indiceColunas_.find(MaiusculasAscii(nome));
+    if (it == indiceColunas_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::size_t Consulta::IndiceColunaOuErro(std::string_view nome) {
+    const auto i = IndiceColuna(nome);
+    if (!i) throw ErroUso("statement " + nome_ + " has no column named " + std::string(nome));
+    return *i;
+}
+
+std::string Consulta::LerBlob(std::size_t i) {
+    const auto& c = colunas_[i];
+    ISC_QUAD id;
+    std::memcpy(&id, Saida() + c.Deslocamento, sizeof id);
+    auto* tra = transacao_->Garantir();
+    auto* anexo = conexao_.Anexo();
+    return fb::Chamar([&](fb::Status& s) {
+        fb::BlobFb blob(anexo->openBlob(&s, tra, &id, 0, nullptr));
+        std::string conteudo;
+        char pedaco[32768];
+        for (;;) {
+            unsigned lidos = 0;
+            const int r = blob->getSegment(&s, sizeof pedaco, pedaco, &lidos);
+            if (r == Firebird::IStatus::RESULT_NO_DATA) break;
+            conteudo.append(pedaco, lidos);  // a segment may come in parts
+        }
+        blob.Finalizar([](fb::Status* st, Firebird::IBlob* b) { b->close(st); });
+        return conteudo;
+    });
+}
+
+Valor Consulta::Ler(std::size_t i) {
+    if (!temLinha_) throw ErroUso("statement " + nome_ + " has no current row");
+    if (i >= colunas_.size()) throw ErroUso("statement " + nome_ + " has no column " + std::to_string(i));
+    const auto& c = colunas_[i];
+    if (*reinterpret_cast<const std::int16_t*>(Saida() + c.DeslocamentoNulo) != 0) return {};
+    const unsigned char* dado = Saida() + c.Deslocamento;
+    auto* util = fb::Util();
+    const auto ler = [&](auto x) {
+        std::memcpy(&x, dado, sizeof x);
+        return x;
+    };
+    switch (c.Categoria) {
+        case TTipoCampo::tcSmallint:
+            if (c.Escala < 0) return Numerico{ler(std::int16_t{}), c.Escala};
+            return ler(std::int16_t{});
+        case TTipoCampo::tcInteger:
+            if (c.Escala < 0) return Numerico{ler(std::int32_t{}), c.Escala};
+            return ler(std::int32_t{});
+        case TTipoCampo::tcBigint:
+            if (c.Escala < 0) return Numerico{ler(std::int64_t{}), c.Escala};
+            return ler(std::int64_t{});
+        case TTipoCampo::tcFloat: return ler(float{});
+        case TTipoCampo::tcDouble: return ler(double{});
+        case TTipoCampo::tcData: {
+            unsigned a, m, d;
+            util->decodeDate(ler(ISC_DATE{}), &a, &m, &d);
+            return Data{static_cast<int>(a), static_cast<int>(m), static_cast<int>(d)};
+        }
+        case TTipoCampo::tcHora: {
+            unsigned h, mi, s, f;
+            util->decodeTime(ler(ISC_TIME{}), &h, &mi, &s, &f);
+            return Hora{static_cast<int>(h), static_cast<int>(mi), static_cast<int>(s), static_cast<int>(f)};
+        }
+        case TTipoCampo::tcDataHora: {
+            const auto ts = ler(ISC_TIMESTAMP{});
+            unsigned a, m, d, h, mi, s, f;
+            util->decodeDate(ts.timestamp_date, &a, &m, &d);
+            util->decodeTime(ts.timestamp_time, &h, &mi, &s, &f);
+            return DataHora{Data{static_cast<int>(a), static_cast<int>(m), static_cast<int>(d)},
+                            Hora{static_cast<int>(h), static_cast<int>(mi), static_cast<int>(s), static_cast<int>(f)}};
+        }
+        case TTipoCampo::tcChar:
+        case TTipoCampo::tcVarchar: {
+            std::string_view bruto;
+            if (c.Categoria == TTipoCampo::tcChar) {
+                bruto = std::string_view(reinterpret_cast<const char*>(dado), c.Tamanho);
+            } else {
+                const auto tam = ler(std::uint16_t{});
+                bruto = std::string_view(reinterpret_cast<const char*>(dado) + 2, tam);
+            }
+            if (c.ConjuntoCaracteres == kCharsetOctets) return Bytes(bruto.begin(), bruto.end());
+            std::string texto = DoServidor(bruto, c.ConjuntoCaracteres);
+            if (c.Categoria == TTipoCampo::tcChar) ApararDireita(texto);
+            if (texto.empty()) return {};
+            return texto;
+        }
+        case TTipoCampo::tcBlobTexto: {
+            std::string texto = DoServidor(LerBlob(i), c.ConjuntoCaracteres);
+            if (texto.empty()) return {};
+            return texto;
+        }
+        case TTipoCampo::tcBlobBinario: {
+            const std::string conteudo = LerBlob(i);
+            return Bytes(conteudo.begin(), conteudo.end());
+        }
+        case TTipoCampo::tcBooleano: return *dado != 0;
+        case TTipoCampo::tcNulo: return {};
+        case TTipoCampo::tcOutro: break;
+    }
+    throw ErroUso("column " + c.Nome + " of statement " + nome_ + " has a type this layer cannot read: " +
+                  c.NomeTipo());
+}
+
+Valor Consulta::Ler(std::string_view nome) { return Ler(IndiceColunaOuErro(nome)); }
+
+void Consulta::ErroTipoColuna(std::size_t i, const char* pedido) {
+    throw ErroUso("column " + colunas_[i].Nome + " of statement " + nome_ + " is " + colunas_[i].NomeTipo() +
+                  " and cannot be read as " + pedido);
+}
+
+std::optional<std::string> Consulta::LerTexto(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    const auto& c = colunas_[i];
+    if (!(c.EhTexto() && c.ConjuntoCaracteres != kCharsetOctets) && c.Categoria != TTipoCampo::tcBlobTexto)
+        ErroTipoColuna(i, "text");
+    Valor v = Ler(i);
+    if (auto* s = std::get_if<std::string>(&v)) return std::move(*s);
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> Consulta::LerInt64(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    const Valor v = Ler(i);
+    if (std::holds_alternative<std::monostate>(v) &&
+        (colunas_[i].Categoria == TTipoCampo::tcSmallint || colunas_[i].Categoria == TTipoCampo::tcInteger ||
+         colunas_[i].Categoria == TTipoCampo::tcBigint) && colunas_[i].Escala == 0)
+        return std::nullopt;
+    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
+    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
+    if (const auto* c = std::get_if<std::int64_t>(&v)) return *c;
+    ErroTipoColuna(i, "a 64-bit integer");
+}
+
+std::optional<std::int32_t> Consulta::LerInt32(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    if (colunas_[i].Categoria == TTipoCampo::tcBigint || colunas_[i].Escala != 0) ErroTipoColuna(i, "a 32-bit integer");
+    const auto x = LerInt64(nome);
+    if (!x) return std::nullopt;
+    return static_cast<std::int32_t>(*x);
+}
+
+std::optional<double> Consulta::LerDouble(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    const Valor v = Ler(i);
+    if (std::holds_alternative<std::monostate>(v)) return std::nullopt;
+    if (const auto* f = std::get_if<float>(&v)) return *f;
+    if (const auto* d = std::get_if<double>(&v)) return *d;
+    if (const auto* n = std::get_if<Numerico>(&v)) return n->ComoDouble();
+    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
+    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
+    if (const auto* c = std::get_if<std::int64_t>(&v)) return static_cast<double>(*c);
+    ErroTipoColuna(i, "a double");
+}
+
+std::optional<Numerico> Consulta::LerNumerico(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    const Valor v = Ler(i);
+    if (const auto* n = std::get_if<Numerico>(&v)) return *n;
+    if (const auto* a = std::get_if<std::int16_t>(&v)) return Numerico{*a, 0};
+    if (const auto* b = std::get_if<std::int32_t>(&v)) return Numerico{*b, 0};
+    if (const auto* c = std::get_if<std::int64_t>(&v)) return Numerico{*c, 0};
+    if (std::holds_alternative<std::monostate>(v) && colunas_[i].Categoria <= TTipoCampo::tcBigint)
+        return std::nullopt;
+    ErroTipoColuna(i, "a numeric");
+}
+
+namespace {
+template <class T>
+std::optional<T> Extrair(Valor v, bool tipoCerto) {
+    if (!tipoCerto) return std::nullopt;
+    if (auto* x = std::get_if<T>(&v)) return std::move(*x);
+    return std::nullopt;
+}
+}  // namespace
+
+std::optional<Data> Consulta::LerData(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    if (colunas_[i].Categoria != TTipoCampo::tcData) ErroTipoColuna(i, "a date");
+    return Extrair<Data>(Ler(i), true);
+}
+
+std::optional<Hora> Consulta::LerHora(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    if (colunas_[i].Categoria != TTipoCampo::tcHora) ErroTipoColuna(i, "a time");
+    return Extrair<Hora>(Ler(i), true);
+}
+
+std::optional<DataHora> Consulta::LerDataHora(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    if (colunas_[i].Categoria != TTipoCampo::tcDataHora) ErroTipoColuna(i, "a timestamp");
+    return Extrair<DataHora>(Ler(i), true);
+}
+
+std::optional<Bytes> Consulta::LerBytes(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    const auto& c = colunas_[i];
+    if (c.Categoria != TTipoCampo::tcBlobBinario && !(c.EhTexto() && c.ConjuntoCaracteres == kCharsetOctets))
+        ErroTipoColuna(i, "bytes");
+    return Extrair<Bytes>(Ler(i), true);
+}
+
+std::optional<bool> Consulta::LerBooleano(std::string_view nome) {
+    const auto i = IndiceColunaOuErro(nome);
+    if (colunas_[i].Categoria != TTipoCampo::tcBooleano) ErroTipoColuna(i, "a boolean");
+    return Extrair<bool>(Ler(i), true);
+}
+
+}  // namespace ondaris::db

@@ -1,0 +1,171 @@
+#pragma once
+// A prepared statement with named parameters, on one connection and run in
+// one transaction; also its result set when it is a query.
+//
+// The statement text uses ":NAME" markers (db/parametros.h). Once prepared,
+// every parameter and column carries the type the server describes (type,
+// sub-type, scale, length, character set); a value is bound or read by name
+// (without regard to case; a name used twice in the text binds every
+// position) or by position. The statement is prepared once and executed
+// many times; between executions only the changed parameters need binding.
+// Values stay bound until changed or LimparParametros().
+//
+// The data-conversion rules hold on every bind and read: fixed-length text
+// (CHAR) loses its trailing blanks; a text that is then empty is NULL; a
+// bound text longer than the parameter's declared length is cut to it, in
+// characters, without error. Text crosses as Latin-1 (db/texto.h). Text
+// blobs are read and written as text, other blobs as bytes.
+//
+// Binding a value of the wrong kind (a text to an INTEGER, say) is a usage
+// error naming both types; a number too big for its parameter is a database
+// error, as the server would report it. Reading a NULL gives an empty
+// std::optional / std::monostate, never an error.
+//
+// The Consulta belongs to whoever created it and must not outlive its
+// connection or its transaction.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "db/conexao.h"
+#include "db/fb.h"
+#include "db/parametros.h"
+#include "db/valor.h"
+
+namespace ondaris::db {
+
+class Consulta {
+public:
+    Consulta(Conexao& conexao, Transacao& transacao, std::string sql = {}, std::string nome = {});
+    ~Consulta();
+    Consulta(const Consulta&) = delete;
+    Consulta& operator=(const Consulta&) = delete;
+
+    const std::string& Nome() const { return nome_; }
+    const std::string& Sql() const { return sql_; }
+    // Replaces the text: closes and unprepares the statement and forgets
+    // every parameter value.
+    void DefinirSql(std::string sql);
+    Transacao& TransacaoDona() { return *transacao_; }
+    Conexao& ConexaoDona() { return conexao_; }
+
+    // Prepares now (on demand otherwise). When the statement's transaction
+    // is not active and does not start by itself, a short read-only
+    // transaction serves the preparation.
+    void Preparar();
+    bool Preparada() const { return static_cast<bool>(comando_); }
+
+    // ---- parameters
+    const std::vector<DescricaoCampo>& Parametros();
+    bool TemParametro(std::string_view nome);
+    // Every parameter NULL.
+    void LimparParametros();
+    // Binds by name (every position of it) or by zero-based position.
+    void Definir(std::string_view nome, const Valor& valor);
+    void DefinirPosicao(std::size_t posicao, const Valor& valor);
+    template <class T>
+    void Definir(std::string_view nome, const std::optional<T>& valor) {
+        Definir(nome, valor ? Valor(*valor) : Valor());
+    }
+    void DefinirNulo(std::string_view nome) { Definir(nome, Valor()); }
+    void DefinirTexto(std::string_view nome, std::optional<std::string> v) { Definir(nome, v); }
+    void DefinirInt16(std::string_view nome, std::optional<std::int16_t> v) { Definir(nome, v); }
+    void DefinirInt32(std::string_view nome, std::optional<std::int32_t> v) { Definir(nome, v); }
+    void DefinirInt64(std::string_view nome, std::optional<std::int64_t> v) { Definir(nome, v); }
+    void DefinirNumerico(std::string_view nome, std::optional<Numerico> v) { Definir(nome, v); }
+    void DefinirDouble(std::string_view nome, std::optional<double> v) { Definir(nome, v); }
+    void DefinirData(std::string_view nome, std::optional<Data> v) { Definir(nome, v); }
+    void DefinirHora(std::string_view nome, std::optional<Hora> v) { Definir(nome, v); }
+    void DefinirDataHora(std::string_view nome, std::optional<DataHora> v) { Definir(nome, v); }
+    void DefinirBytes(std::string_view nome, std::optional<Bytes> v) { Definir(nome, v); }
+    void DefinirBooleano(std::string_view nome, std::optional<bool> v) { Definir(nome, v); }
+
+    // ---- execution
+    // Runs a statement that opens no result set (a singleton result, as of
+    // EXECUTE PROCEDURE or RETURNING, becomes the current row). A SELECT
+    // goes through Abrir().
+    void Executar();
+    // Rows changed by the last Executar().
+    std::int64_t LinhasAfetadas() const { return afetadas_; }
+    // Opens the result set (closing one still open) and moves to its first
+    // row; false when there is none.
+    bool Abrir();
+    // Moves to the next row; false at the end, where the result set closes.
+    bool Proximo();
+    void Fechar();
+    bool Aberta() const { return static_cast<bool>(cursor_); }
+    // A row is current (after Abrir/Proximo returned true, or a singleton).
+    bool TemLinha() const { return temLinha_; }
+
+    // ---- columns of the current row
+    const std::vector<DescricaoCampo>& Colunas();
+    std::optional<std::size_t> IndiceColuna(std::string_view nome);
+    Valor Ler(std::size_t coluna);
+    Valor Ler(std::string_view nome);
+    bool Nulo(std::string_view nome) { return std::holds_alternative<std::monostate>(Ler(nome)); }
+    std::optional<std::string> LerTexto(std::string_view nome);
+    std::optional<std::int32_t> LerInt32(std::string_view nome);
+    std::optional<std::int64_t> LerInt64(std::string_view nome);
+    std::optional<double> LerDouble(std::string_view nome);
+    std::optional<Numerico> LerNumerico(std::string_view nome);
+    std::optional<Data> LerData(std::string_view nome);
+    std::optional<Hora> LerHora(std::string_view nome);
+    std::optional<DataHora> LerDataHora(std::string_view nome);
+    std::optional<Bytes> LerBytes(std::string_view nome);
+    std::optional<bool> LerBooleano(std::string_view nome);
+
+private:
+    friend class Conexao;
+    // The attachment is gone: forget every handle, keep text and values.
+    void Perdida() noexcept;
+    void FecharCursorSemServidor() noexcept;
+    void GarantirPreparada();
+    void PrepararFb();
+    void DescreverParametros(Firebird::IStatement* st);
+    void DescreverColunas(Firebird::IStatement* st);
+    // The input message as sent: its metadata and buffer for this execution.
+    Firebird::IMessageMetadata* MontarEntrada(Firebird::ITransaction* tra, unsigned char*& buffer);
+    void GravarParametro(std::size_t i, const Valor& v);
+    std::size_t IndiceColunaOuErro(std::string_view nome);
+    [[noreturn]] void ErroTipoColuna(std::size_t i, const char* pedido);
+    std::string LerBlob(std::size_t i);
+    unsigned char* Entrada() { return reinterpret_cast<unsigned char*>(entrada_.data()); }
+    unsigned char* Saida() { return reinterpret_cast<unsigned char*>(saida_.data()); }
+
+    Conexao& conexao_;
+    Transacao* transacao_;
+    std::string sql_;
+    std::string nome_;
+    SqlPosicional posicional_;
+    bool reescrito_ = false;
+
+    fb::ComandoFb comando_;
+    fb::CursorFb cursor_;
+    unsigned tipoComando_ = 0;
+    bool cursorContaAtivo_ = false;  // the open cursor counts as active in its transaction
+    bool temLinha_ = false;
+    std::int64_t afetadas_ = 0;
+
+    // Parameters: the server's own input metadata, and (when there are blob
+    // parameters) a copy with every blob described as VARCHAR, so that the
+    // server builds small blobs itself without extra round trips. The buffer
+    // always follows the second layout; blob values are kept aside.
+    bool descritos_ = false;
+    std::vector<DescricaoCampo> parametros_;
+    fb::Metadados metaEntradaOriginal_;
+    fb::Metadados metaEntrada_;
+    std::vector<DescricaoCampo> layoutOriginal_;
+    std::vector<std::uint64_t> entrada_;
+    std::vector<std::uint64_t> entradaOriginal_;
+    std::vector<std::optional<std::string>> blobs_;
+
+    std::vector<DescricaoCampo> colunas_;
+    std::unordered_map<std::string, std::size_t> indiceColunas_;  // upper-case name -> first column
+    fb::Metadados metaSaida_;
+    std::vector<std::uint64_t> saida_;
+};
+
+}  // namespace ondaris::db

@@ -1,0 +1,62 @@
+#pragma once
+// Exceptions of the database layer, typed by what the caller can do about
+// them rather than by where they came from:
+//   ErroConexaoPerdida  - the attachment to the server is gone (or could not be
+//                         made); reconnecting later may help.
+//   ErroConflitoBloqueio - another transaction holds a row we want to change;
+//                         retrying after that transaction ends may help.
+//   ErroBanco           - any other refusal of the server (syntax, constraint,
+//                         rights, missing object). The first two derive from it,
+//                         so one catch of ErroBanco sees every server failure.
+//   ErroUso             - the program used the layer wrongly (unknown parameter,
+//                         type mismatch, statement not prepared): a bug.
+// Every server error keeps its ISC error code, its SQLSTATE and the server's
+// formatted text; callers decide by type, never by matching the text.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ondaris::db {
+
+class ErroBanco : public std::runtime_error {
+public:
+    ErroBanco(const std::string& mensagem, std::intptr_t codigo = 0, std::string sqlState = {},
+              std::vector<std::intptr_t> codigos = {})
+        : std::runtime_error(mensagem), codigo_(codigo), sqlState_(std::move(sqlState)),
+          codigos_(std::move(codigos)) {}
+
+    // First ISC error code of the status vector (0 when the error is ours).
+    std::intptr_t Codigo() const noexcept { return codigo_; }
+    // Five-character SQLSTATE, empty when the server gave none.
+    const std::string& SqlState() const noexcept { return sqlState_; }
+    // Every ISC error code of the status vector, in order.
+    const std::vector<std::intptr_t>& Codigos() const noexcept { return codigos_; }
+    bool Contem(std::intptr_t codigo) const noexcept {
+        for (auto c : codigos_)
+            if (c == codigo) return true;
+        return false;
+    }
+
+private:
+    std::intptr_t codigo_;
+    std::string sqlState_;
+    std::vector<std::intptr_t> codigos_;
+};
+
+class ErroConexaoPerdida : public ErroBanco {
+public:
+    using ErroBanco::ErroBanco;
+};
+
+class ErroConflitoBloqueio : public ErroBanco {
+public:
+    using ErroBanco::ErroBanco;
+};
+
+class ErroUso : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+
+}  // namespace ondaris::db
