@@ -1,0 +1,257 @@
+#include "app/shell/registro.h"
+
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+namespace ondaris::shell {
+
+namespace {
+
+enum class TCodificacao { UTF8, UTF16LE, UTF16BE };
+
+struct FecharArquivo {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using TArquivo = std::unique_ptr<std::FILE, FecharArquivo>;
+
+std::string DoisDigitos(int n) {
+    return (n < 10 ? "0" : "") + std::to_string(n);
+}
+
+std::string ErroDoSistema(const std::string& acao, const std::filesystem::path& arquivo, int codigo) {
+    return acao + " \"" + arquivo.string() + "\": " + std::strerror(codigo);
+}
+
+// What the existing file tells us before appending: its encoding (from a
+// byte-order mark) and whether its last line is already ended.
+struct TEstadoArquivo {
+    TCodificacao Codificacao = TCodificacao::UTF8;
+    bool LinhaAberta = false;  // non-empty and not ended by CR or LF
+};
+
+TEstadoArquivo Examinar(const std::filesystem::path& arquivo) {
+    TEstadoArquivo estado;
+    std::error_code ec;
+    const bool existe = std::filesystem::exists(arquivo, ec);  // follows a link
+    if (ec) {
+        throw std::runtime_error(ErroDoSistema("Não foi possível examinar o arquivo de log", arquivo,
+                                               ec.value()));
+    }
+    if (!existe) {
+        return estado;
+    }
+    TArquivo f(std::fopen(arquivo.c_str(), "rb"));
+    if (!f) {
+        throw std::runtime_error(
+            ErroDoSistema("Não foi possível ler o arquivo de log", arquivo, errno));
+    }
+    unsigned char inicio[3] = {0, 0, 0};
+    const std::size_t lidos = std::fread(inicio, 1, sizeof inicio, f.get());
+    if (std::ferror(f.get())) {
+        throw std::runtime_error(
+            ErroDoSistema("Não foi possível ler o arquivo de log", arquivo, errno ? errno : EIO));
+    }
+    if (lidos >= 2 && inicio[0] == 0xFF && inicio[1] == 0xFE) {
+        estado.Codificacao = TCodificacao::UTF16LE;
+    } else if (lidos >= 2 && inicio[0] == 0xFE && inicio[1] == 0xFF) {
+        estado.Codificacao = TCodificacao::UTF16BE;
+    }
+    const bool largo = estado.Codificacao != TCodificacao::UTF8;
+    const long unidade = largo ? 2 : 1;
+    const std::size_t marca = largo ? 2 : (lidos == 3 && inicio[0] == 0xEF && inicio[1] == 0xBB &&
+                                           inicio[2] == 0xBF)
+                                              ? 3
+                                              : 0;
+    if (std::fseek(f.get(), 0, SEEK_END) != 0) {
+        throw std::runtime_error(ErroDoSistema("Não foi possível ler o arquivo de log", arquivo, errno));
+    }
+    const long tamanho = std::ftell(f.get());
+    if (tamanho < 0) {
+        throw std::runtime_error(ErroDoSistema("Não foi possível ler o arquivo de log", arquivo, errno));
+    }
+    if (static_cast<std::size_t>(tamanho) <= marca) {
+        return estado;  // nothing but the mark: the first entry starts at once
+    }
+    unsigned char fim[2] = {0, 0};
+    if (std::fseek(f.get(), tamanho - unidade, SEEK_SET) != 0 ||
+        std::fread(fim, 1, static_cast<std::size_t>(unidade), f.get()) !=
+            static_cast<std::size_t>(unidade)) {
+        throw std::runtime_error(
+            ErroDoSistema("Não foi possível ler o arquivo de log", arquivo, errno ? errno : EIO));
+    }
+    unsigned ultimo = fim[0];
+    if (estado.Codificacao == TCodificacao::UTF16LE) {
+        ultimo = fim[0] | (fim[1] << 8);
+    } else if (estado.Codificacao == TCodificacao::UTF16BE) {
+        ultimo = (fim[0] << 8) | fim[1];
+    }
+    estado.LinhaAberta = ultimo != '\n' && ultimo != '\r';
+    return estado;
+}
+
+// UTF-8 to UTF-16 code units in the requested byte order; a malformed byte
+// becomes U+FFFD rather than being dropped.
+std::string ParaUtf16(const std::string& texto, TCodificacao cod) {
+    std::string saida;
+    auto unidade = [&](char16_t u) {
+        const char alto = static_cast<char>(u >> 8);
+        const char baixo = static_cast<char>(u & 0xFF);
+        if (cod == TCodificacao::UTF16LE) {
+            saida += baixo;
+            saida += alto;
+        } else {
+            saida += alto;
+            saida += baixo;
+        }
+    };
+    std::size_t i = 0;
+    while (i < texto.size()) {
+        const auto c = static_cast<unsigned char>(texto[i]);
+        char32_t cp = 0xFFFD;
+        std::size_t n = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c >> 5) == 0x6) {
+            n = 2;
+            cp = c & 0x1F;
+        } else if ((c >> 4) == 0xE) {
+            n = 3;
+            cp = c & 0x0F;
+        } else if ((c >> 3) == 0x1E) {
+            n = 4;
+            cp = c & 0x07;
+        } else {
+            n = 0;
+        }
+        bool valido = n > 0 && i + n <= texto.size();
+        for (std::size_t k = 1; valido && k < n; ++k) {
+            const auto cc = static_cast<unsigned char>(texto[i + k]);
+            valido = (cc >> 6) == 0x2;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (!valido) {
+            cp = 0xFFFD;
+            n = 1;
+        }
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            const char32_t v = cp - 0x10000;
+            unidade(static_cast<char16_t>(0xD800 + (v >> 10)));
+            unidade(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+        } else {
+            unidade(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+        }
+        i += n;
+    }
+    return saida;
+}
+
+}  // namespace
+
+std::string SeparadorDeFormato(const std::string& formato, const std::string& padrao) {
+    const auto primeira = formato.find('%');
+    if (primeira == std::string::npos || primeira + 2 > formato.size()) {
+        return padrao;
+    }
+    std::size_t inicio = primeira + 2;
+    // Modifiers such as %Ey or %Od carry one more letter.
+    if ((formato[primeira + 1] == 'E' || formato[primeira + 1] == 'O') && inicio < formato.size()) {
+        ++inicio;
+    }
+    const auto segunda = formato.find('%', inicio);
+    if (segunda == std::string::npos || segunda == inicio) {
+        return padrao;
+    }
+    return formato.substr(inicio, segunda - inicio);
+}
+
+TSeparadores SeparadoresRegionais() {
+    TSeparadores sep;
+    sep.Data = SeparadorDeFormato(nl_langinfo(D_FMT), "/");
+    sep.Hora = SeparadorDeFormato(nl_langinfo(T_FMT), ":");
+    return sep;
+}
+
+std::string LinhaDeEntrada(const std::tm& m, const TSeparadores& sep, const std::string& msg) {
+    return DoisDigitos(m.tm_mday) + sep.Data + DoisDigitos(m.tm_mon + 1) + sep.Data +
+           std::to_string(m.tm_year + 1900) + " " + DoisDigitos(m.tm_hour) + sep.Hora +
+           DoisDigitos(m.tm_min) + sep.Hora + DoisDigitos(m.tm_sec) + " - " + msg;
+}
+
+std::tm HoraLocal() {
+    const std::time_t agora = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&agora, &local);
+    return local;
+}
+
+std::filesystem::path PastaExecutavel() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+        return std::filesystem::current_path();
+    }
+    return exe.parent_path();
+}
+
+TRegistro::TRegistro(std::filesystem::path pasta, TRelogio relogio, TSeparadores separadores,
+                     std::ostream* reserva)
+    : Arquivo_(std::move(pasta) / "Ondaris.log"),
+      Relogio_(relogio ? std::move(relogio) : TRelogio(&HoraLocal)),
+      Separadores_(std::move(separadores)),
+      Reserva_(reserva ? reserva : &std::cerr) {}
+
+void TRegistro::DoSaveLog(const std::string& Msg) noexcept {
+    try {
+        Gravar(Msg);
+    } catch (const std::exception& e) {
+        try {
+            *Reserva_ << LinhaDeEntrada(Relogio_(), Separadores_, Msg) << '\n'
+                      << LinhaDeEntrada(Relogio_(), Separadores_, e.what()) << std::endl;
+        } catch (const std::exception&) {
+            // The standard error stream itself failed: nowhere is left to tell.
+        }
+    }
+}
+
+void TRegistro::Gravar(const std::string& Msg) {
+    std::string texto;
+    TEstadoArquivo estado;
+    try {
+        estado = Examinar(Arquivo_);
+        if (estado.LinhaAberta) {
+            texto += "\r\n";
+        }
+        texto += "\r\n" + LinhaDeEntrada(Relogio_(), Separadores_, Msg) + "\r\n";
+    } catch (const std::exception& e) {
+        // Record why the file could not be read, then the entry itself: its
+        // earlier content stays where it is.
+        texto = LinhaDeEntrada(Relogio_(), Separadores_, e.what()) + "\r\n" + "\r\n" +
+                LinhaDeEntrada(Relogio_(), Separadores_, Msg) + "\r\n";
+    }
+    if (estado.Codificacao != TCodificacao::UTF8) {
+        texto = ParaUtf16(texto, estado.Codificacao);
+    }
+
+    TArquivo f(std::fopen(Arquivo_.c_str(), "ab"));
+    if (!f) {
+        throw std::runtime_error(ErroDoSistema("Não foi possível gravar o arquivo de log", Arquivo_, errno));
+    }
+    if (std::fwrite(texto.data(), 1, texto.size(), f.get()) != texto.size() ||
+        std::fflush(f.get()) != 0) {
+        throw std::runtime_error(
+            ErroDoSistema("Não foi possível gravar o arquivo de log", Arquivo_, errno ? errno : EIO));
+    }
+    if (std::fclose(f.release()) != 0) {
+        throw std::runtime_error(ErroDoSistema("Não foi possível gravar o arquivo de log", Arquivo_, errno));
+    }
+}
+
+}  // namespace ondaris::shell
