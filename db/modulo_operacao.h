@@ -1,0 +1,53 @@
+#pragma once
+// The per-operation module: what one block sent or received works with. It
+// holds its own connection ConnQuelbor (configured from "korvin.ini" read
+// anew, so an edited file takes effect from the next block on), the
+// caller-controlled read-write transaction TransReplicacaoReadWrite, the
+// self-managing read-only transaction TransReplicacaoReadOnly, and a cache
+// of the block's statements by name (compared without regard to case).
+//
+// Constructing it opens the connection (the error of a failed opening
+// propagates; nothing is left behind). Destroying it tears everything down,
+// on every path: the connection is closed first, which commits a
+// transaction still active on it, then the transactions and the
+// statements go. Call Fechar() to see a failure of that closing; the
+// destructor can only report it on stderr.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "db/conexao.h"
+#include "db/consulta.h"
+
+namespace ondaris::db {
+
+class TModuloOperacao {
+public:
+    // `pasta`: the folder of "korvin.ini"; empty: the executable's folder.
+    explicit TModuloOperacao(const std::string& pasta = {});
+    ~TModuloOperacao();
+    TModuloOperacao(const TModuloOperacao&) = delete;
+    TModuloOperacao& operator=(const TModuloOperacao&) = delete;
+
+    // The cached statement of that name, or null.
+    Consulta* Procurar(std::string_view nome);
+    // Creates and caches a statement (not yet prepared). The name must be
+    // an identifier (letters, digits, underscore, starting with a letter)
+    // not used yet in this module.
+    Consulta& Criar(const std::string& nome, Transacao& transacao, std::string sql);
+    std::size_t QuantidadeConsultas() const { return consultas_.size(); }
+
+    // Closes the connection now, committing what is still active.
+    void Fechar();
+
+    Conexao ConnQuelbor;
+    Transacao TransReplicacaoReadWrite;
+    Transacao TransReplicacaoReadOnly;
+
+private:
+    // Declared last: statements go before the transactions and connection.
+    std::unordered_map<std::string, std::unique_ptr<Consulta>> consultas_;
+};
+
+}  // namespace ondaris::db

@@ -1,0 +1,308 @@
+#include "db/udm.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "db/fb.h"
+#include "db/ini.h"
+#include "db/texto.h"
+
+namespace ondaris::db {
+
+const char* const TDM::kSqlConfiguracoes =
+    "SELECT CODIGO\n"
+    "     , CODIGOLOJA\n"
+    "     , LINKCENTRAL\n"
+    "     , NIVELREPLICACAO\n"
+    "     , ULTIMORECEBIMENTO\n"
+    "FROM RPL_CONFIGURACOES\n"
+    "ORDER BY CODIGO";
+
+const char* const TDM::kSqlUltimoMovimentoLoja =
+    "SELECT COALESCE(MAX(ORDEM), 0) AS ULTIMAORDEM\n"
+    "FROM LOG_REPLICACAO";
+
+const char* const TDM::kSqlRetornaIndices = "SELECT * FROM PROC_RETORNA_INDICE(:ORDEM, :CODIGOLOJA, :QTDCOMANDOS)";
+
+const char* const TDM::kSqlLogReplicacao =
+    "SELECT ORDEM\n"
+    "     , CODIGOLOJAORIGEM\n"
+    "     , CODIGOLOJADESTINO\n"
+    "     , TIPO\n"
+    "     , TABELA\n"
+    "     , ATUALVALORCHAVE1\n"
+    "     , ATUALVALORCHAVE2\n"
+    "     , NOVOVALORCHAVE1\n"
+    "     , OCORRENCIA_LOCAL\n"
+    "     , ID_TRANSACAO\n"
+    "FROM LOG_REPLICACAO\n"
+    "WHERE ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL\n"
+    "ORDER BY ORDEM";
+
+#define ONDARIS_CATALOGO_INICIO                                                                   \
+    "SELECT R.RDB$FIELD_NAME AS CAMPO, PK.RDB$CONSTRAINT_TYPE AS CHAVE FROM RDB$RELATIONS T\n"    \
+    "INNER JOIN RDB$RELATION_FIELDS R ON T.RDB$RELATION_NAME = R.RDB$RELATION_NAME\n"             \
+    "INNER JOIN RDB$FIELDS F ON R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME\n"                          \
+    "LEFT JOIN (SELECT TC.RDB$RELATION_NAME, IDX.RDB$FIELD_NAME, TC.RDB$CONSTRAINT_TYPE\n"        \
+    "           FROM RDB$RELATION_CONSTRAINTS TC\n"                                               \
+    "           INNER JOIN RDB$INDEX_SEGMENTS IDX ON (IDX.RDB$INDEX_NAME = TC.RDB$INDEX_NAME)\n"  \
+    "           WHERE TC.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY') PK\n"                               \
+    "ON (T.RDB$RELATION_NAME = PK.RDB$RELATION_NAME) AND (R.RDB$FIELD_NAME = PK.RDB$FIELD_NAME)\n" \
+    "WHERE COALESCE(F.RDB$COMPUTED_SOURCE, '') = ''\n"                                            \
+    "AND T.RDB$RELATION_NAME = :TABELA\n"
+
+const char* const TDM::kSqlCamposChave = ONDARIS_CATALOGO_INICIO
+    "AND UPPER(PK.RDB$CONSTRAINT_TYPE) = 'PRIMARY KEY'\n"
+    "ORDER BY R.RDB$FIELD_POSITION";
+
+const char* const TDM::kSqlCamposTabela = ONDARIS_CATALOGO_INICIO "ORDER BY R.RDB$FIELD_POSITION";
+
+#undef ONDARIS_CATALOGO_INICIO
+
+namespace {
+constexpr const char* kColunasConfiguracao[] = {"CODIGO", "CODIGOLOJA", "LINKCENTRAL", "NIVELREPLICACAO",
+                                                "ULTIMORECEBIMENTO"};
+}
+
+TDM::TDM(OpcoesTDM opcoes)
+    : Opcoes(std::move(opcoes)),
+      Connquelbor(ParametrosConexao{}, "Connquelbor"),
+      TRPrincipal(Connquelbor, "TRPrincipal", OpcoesTransacao{}),
+      TBLogReplicacao(Connquelbor, TRPrincipal, kSqlLogReplicacao, "TBLogReplicacao"),
+      TBUltimoMovimentoLoja(Connquelbor, TRPrincipal, kSqlUltimoMovimentoLoja, "TBUltimoMovimentoLoja"),
+      TBRetornaIndices(Connquelbor, TRPrincipal, kSqlRetornaIndices, "TBRetornaIndices"),
+      TBConfiguracoes(Connquelbor, TRPrincipal, kSqlConfiguracoes, "TBConfiguracoes"),
+      TBCamposTabela(Connquelbor, TRPrincipal, {}, "TBCamposTabela"),
+      TBCamposChave(Connquelbor, TRPrincipal, kSqlCamposChave, "TBCamposChave") {}
+
+std::string TDM::Pasta() const { return Opcoes.Pasta.empty() ? PastaExecutavel() : Opcoes.Pasta; }
+
+bool TDM::ConfigurarBancodeDados() {
+    const ConfiguracaoBanco cfg = LerConfiguracaoBanco(Pasta());
+    Connquelbor.Fechar();
+    ParametrosConexao p = ParametrosConexao::De(cfg);
+    p.Usuario = Opcoes.Usuario;
+    p.Senha = Opcoes.Senha;
+    Connquelbor.Parametros() = p;
+    try {
+        Connquelbor.Abrir();
+    } catch (const ErroBanco&) {
+        // Taken to mean the replication account is missing: provision it
+        // and open again with whatever credentials that left.
+        Connquelbor.Fechar();
+        AdicionaUsuarioFirebird();
+        Connquelbor.Abrir();
+    }
+    return false;
+}
+
+bool TDM::AdicionaUsuarioFirebird() {
+    ultimoErroProvisionamento_.clear();
+    Connquelbor.Fechar();
+    auto& p = Connquelbor.Parametros();
+    p.Usuario = kAdministrador;
+    bool logado = false;
+    for (const char* senha : kSenhasAdministrador) {
+        p.Senha = senha;
+        try {
+            Connquelbor.Abrir();
+            logado = true;
+            break;
+        } catch (const ErroBanco& e) {
+            ultimoErroProvisionamento_ = e.what();
+            Connquelbor.Fechar();
+        }
+    }
+    if (!logado) return false;
+    try {
+        CriarUsuarioNoServidor(p.Senha);
+    } catch (const ErroBanco& e) {
+        ultimoErroProvisionamento_ = e.what();
+        return false;
+    }
+    return true;
+}
+
+void TDM::CriarUsuarioNoServidor(const std::string& senhaAdministrador) {
+    const auto& p = Connquelbor.Parametros();
+    int porta = kPortaBanco;
+    try {
+        std::size_t usados = 0;
+        porta = std::stoi(p.Porta, &usados);
+        if (usados != p.Porta.size()) porta = kPortaBanco;
+    } catch (const std::logic_error&) {
+        porta = kPortaBanco;  // not an integer: the fixed port
+    }
+    const std::string alvo = p.Servidor + "/" + std::to_string(porta) + ":service_mgr";
+
+    std::vector<unsigned char> spb{isc_spb_version, isc_spb_current_version};
+    const auto curto = [&](unsigned char item, const std::string& valor) {
+        spb.push_back(item);
+        spb.push_back(static_cast<unsigned char>(std::min<std::size_t>(valor.size(), 255)));
+        spb.insert(spb.end(), valor.begin(), valor.begin() + std::min<std::size_t>(valor.size(), 255));
+    };
+    curto(isc_spb_user_name, kAdministrador);
+    curto(isc_spb_password, senhaAdministrador);
+
+    std::vector<unsigned char> acao{isc_action_svc_add_user};
+    const auto longo = [&](unsigned char item, const std::string& valor) {
+        acao.push_back(item);
+        acao.push_back(static_cast<unsigned char>(valor.size() & 0xFF));
+        acao.push_back(static_cast<unsigned char>((valor.size() >> 8) & 0xFF));
+        acao.insert(acao.end(), valor.begin(), valor.end());
+    };
+    longo(isc_spb_sec_username, Opcoes.Usuario);
+    longo(isc_spb_sec_password, Opcoes.Senha);
+
+    fb::ServicoFb servico(fb::Chamar([&](fb::Status& s) {
+        return fb::Provedor()->attachServiceManager(&s, alvo.c_str(), static_cast<unsigned>(spb.size()), spb.data());
+    }));
+    fb::Chamar([&](fb::Status& s) {
+        servico->start(&s, static_cast<unsigned>(acao.size()), acao.data());
+        // Ask for output until the service says it has nothing more: that
+        // is when it has finished. The text itself is of no use here.
+        const unsigned char pedido[] = {isc_info_svc_line};
+        unsigned char resposta[1024];
+        for (;;) {
+            servico->query(&s, 0, nullptr, sizeof pedido, pedido, sizeof resposta, resposta);
+            if (resposta[0] != isc_info_svc_line) break;
+            const auto tamanho = static_cast<unsigned>(resposta[1]) | (static_cast<unsigned>(resposta[2]) << 8);
+            if (tamanho == 0) break;
+        }
+    });
+    servico.Finalizar([](fb::Status* s, Firebird::IService* sv) { sv->detach(s); });
+}
+
+// ------------------------------------------------------------ settings row
+
+void TDM::AbrirConfiguracoes() {
+    configuracao_.reset();
+    if (!TBConfiguracoes.Abrir()) throw ErroBanco("RPL_CONFIGURACOES holds no row: the replication settings are missing");
+    LinhaConfiguracao l;
+    l.Codigo = TBConfiguracoes.Ler("CODIGO");
+    l.CodigoLoja = TBConfiguracoes.Ler("CODIGOLOJA");
+    l.LinkCentral = TBConfiguracoes.Ler("LINKCENTRAL");
+    l.NivelReplicacao = TBConfiguracoes.Ler("NIVELREPLICACAO");
+    l.UltimoRecebimento = TBConfiguracoes.Ler("ULTIMORECEBIMENTO");
+    // Only the first row counts; ending the result set ends the transaction.
+    TBConfiguracoes.Fechar();
+    configuracao_ = std::move(l);
+}
+
+namespace {
+std::optional<std::int64_t> Inteiro(const Valor& v) {
+    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
+    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
+    if (const auto* c = std::get_if<std::int64_t>(&v)) return *c;
+    return std::nullopt;
+}
+}  // namespace
+
+std::int32_t TDM::CodigoLoja() const {
+    if (!configuracao_) throw ErroUso("the settings row has not been read");
+    const auto v = Inteiro(configuracao_->CodigoLoja);
+    if (!v) throw ErroBanco("RPL_CONFIGURACOES.CODIGOLOJA is NULL or not an integer");
+    return static_cast<std::int32_t>(*v);
+}
+
+std::string TDM::LinkCentral() const {
+    if (!configuracao_) throw ErroUso("the settings row has not been read");
+    if (const auto* s = std::get_if<std::string>(&configuracao_->LinkCentral)) return *s;
+    return {};
+}
+
+std::int64_t TDM::UltimoRecebimento() const {
+    if (!configuracao_) throw ErroUso("the settings row has not been read");
+    const auto v = Inteiro(configuracao_->UltimoRecebimento);
+    return v ? *v : 0;
+}
+
+void TDM::GravarUltimoRecebimento(std::int64_t valor) {
+    if (!configuracao_) AbrirConfiguracoes();
+    if (!chaveConfiguracoes_) {
+        std::vector<std::string> chave;
+        for (const auto& c : CamposTabela("RPL_CONFIGURACOES", true)) chave.push_back(c.Campo);
+        // A key that the settings query does not select cannot name the row.
+        for (const auto& c : chave)
+            if (std::find(std::begin(kColunasConfiguracao), std::end(kColunasConfiguracao), c) ==
+                std::end(kColunasConfiguracao))
+                chave.clear();
+        chaveConfiguracoes_ = std::move(chave);
+    }
+    const Valor* valores[] = {&configuracao_->Codigo, &configuracao_->CodigoLoja, &configuracao_->LinkCentral,
+                              &configuracao_->NivelReplicacao, &configuracao_->UltimoRecebimento};
+    std::string sql = "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = :NOVOVALOR";
+    std::vector<std::pair<std::string, const Valor*>> condicoes;
+    std::string where;
+    for (std::size_t i = 0; i < std::size(kColunasConfiguracao); ++i) {
+        const std::string coluna = kColunasConfiguracao[i];
+        const bool usar = chaveConfiguracoes_->empty() ||
+                          std::find(chaveConfiguracoes_->begin(), chaveConfiguracoes_->end(), coluna) !=
+                              chaveConfiguracoes_->end();
+        if (!usar) continue;
+        where += where.empty() ? " WHERE " : " AND ";
+        if (std::holds_alternative<std::monostate>(*valores[i])) {
+            // NULL as read may also be the empty text the reading rules
+            // turned into NULL.
+            where += coluna == "LINKCENTRAL" ? "(LINKCENTRAL IS NULL OR LINKCENTRAL = '')" : coluna + " IS NULL";
+        } else {
+            where += coluna + " = :ANTIGO_" + coluna;
+            condicoes.emplace_back("ANTIGO_" + coluna, valores[i]);
+        }
+    }
+    // RETURNING makes the server refuse, and undo, an update of more than
+    // one row; no row at all is caught below.
+    sql += where + " RETURNING ULTIMORECEBIMENTO";
+    Consulta gravacao(Connquelbor, TRPrincipal, sql, "TBConfiguracoes.Post");
+    gravacao.DefinirInt64("NOVOVALOR", valor);
+    for (const auto& [nome, v] : condicoes) gravacao.Definir(nome, *v);
+    try {
+        gravacao.Executar();
+    } catch (const ErroBanco& e) {
+        if (!e.Contem(isc_sing_select_err)) throw;
+        throw ErroBanco("writing ULTIMORECEBIMENTO would change more than one row of RPL_CONFIGURACOES; nothing "
+                        "was changed",
+                        e.Codigo(), e.SqlState(), e.Codigos());
+    }
+    if (gravacao.LinhasAfetadas() != 1)
+        throw ErroBanco("writing ULTIMORECEBIMENTO changed " + std::to_string(gravacao.LinhasAfetadas()) +
+                        " rows of RPL_CONFIGURACOES instead of one: the settings row is gone or was changed");
+    configuracao_->UltimoRecebimento = valor;
+}
+
+// ------------------------------------------------------ other statements
+
+std::int64_t TDM::UltimoMovimentoLoja() {
+    if (!TBUltimoMovimentoLoja.Abrir()) throw ErroBanco("the query of the last log position returned no row");
+    const auto v = TBUltimoMovimentoLoja.LerInt64("ULTIMAORDEM");
+    TBUltimoMovimentoLoja.Fechar();
+    return v.value_or(0);
+}
+
+std::pair<std::int64_t, std::int64_t> TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
+    TBRetornaIndices.Fechar();
+    TBRetornaIndices.DefinirInt64("ORDEM", ordem);
+    TBRetornaIndices.DefinirNulo("CODIGOLOJA");
+    TBRetornaIndices.DefinirInt32("QTDCOMANDOS", quantidade);
+    if (!TBRetornaIndices.Abrir()) throw ErroBanco("PROC_RETORNA_INDICE returned no row");
+    const auto inicial = TBRetornaIndices.LerInt64("ORDEMINICIAL");
+    const auto final_ = TBRetornaIndices.LerInt64("ORDEMFINAL");
+    TBRetornaIndices.Fechar();
+    return {inicial.value_or(0), final_.value_or(0)};
+}
+
+std::vector<TCampoCatalogo> TDM::CamposTabela(const std::string& tabela, bool somenteChave) {
+    const char* texto = somenteChave ? kSqlCamposChave : kSqlCamposTabela;
+    if (TBCamposTabela.Sql() != texto) TBCamposTabela.DefinirSql(texto);
+    TBCamposTabela.DefinirTexto("TABELA", tabela);
+    std::vector<TCampoCatalogo> campos;
+    for (bool linha = TBCamposTabela.Abrir(); linha; linha = TBCamposTabela.Proximo()) {
+        TCampoCatalogo c;
+        c.Campo = TBCamposTabela.LerTexto("CAMPO").value_or("");
+        c.Chave = MaiusculasAscii(TBCamposTabela.LerTexto("CHAVE").value_or("")) == "PRIMARY KEY";
+        campos.push_back(std::move(c));
+    }
+    return campos;
+}
+
+}  // namespace ondaris::db

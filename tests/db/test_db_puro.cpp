@@ -1,0 +1,147 @@
+// The parts of the database layer that need no server: the settings file,
+// the named-parameter rewrite and the Latin-1 boundary.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "db/ini.h"
+#include "db/parametros.h"
+#include "db/texto.h"
+
+namespace ondaris::db {
+namespace {
+
+// A scratch folder with its final separator, removed at the end.
+class PastaTemporaria {
+public:
+    PastaTemporaria() {
+        caminho_ = std::filesystem::temp_directory_path() /
+                   ("ondaris-ini-" + std::to_string(::getpid()) + "-" + std::to_string(contador_++));
+        std::filesystem::create_directories(caminho_);
+    }
+    ~PastaTemporaria() {
+        std::error_code ignorado;
+        std::filesystem::remove_all(caminho_, ignorado);
+    }
+    std::string Pasta() const { return caminho_.string() + "/"; }
+    void Gravar(const std::string& conteudo) const {
+        std::ofstream(caminho_ / "korvin.ini", std::ios::binary) << conteudo;
+    }
+
+private:
+    static inline int contador_ = 0;
+    std::filesystem::path caminho_;
+};
+
+TEST(ArquivoIni, RegrasDeLeituraEStringDeConexao) {
+    struct Caso {
+        const char* nome;
+        const char* conteudo;  // nullptr: no file at all
+        const char* servidor;  // expected; "<padrao>" = localhost
+        const char* caminho;   // expected; "<padrao>" = folder + KORVIN.FDB
+    };
+    const std::string longo(3000, 'x');
+    const Caso casos[] = {
+        {"no file", nullptr, "localhost", "<padrao>"},
+        {"plain", "[Korvin]\nServidor=srv01\nCaminho=D:\\Dados\\KORVIN.FDB\n", "srv01", "D:\\Dados\\KORVIN.FDB"},
+        {"case-insensitive names", "[kORVIN]\nSERVIDOR=srv01\ncaminho=/d/k.fdb\n", "srv01", "/d/k.fdb"},
+        {"double quotes", "[Korvin]\nServidor=\"srv01\"\n", "srv01", "<padrao>"},
+        {"single quotes and blanks", "[Korvin]\n  Servidor =   'srv01'   \r\n", "srv01", "<padrao>"},
+        {"blanks around", "[Korvin]\nServidor=  srv01 \t\n", "srv01", "<padrao>"},
+        {"unmatched quotes stay", "[Korvin]\nServidor=\"srv01'\n", "\"srv01'", "<padrao>"},
+        {"present but empty", "[Korvin]\nServidor=\nCaminho=\"\"\n", "", ""},
+        {"first occurrence counts", "[Korvin]\nServidor=a\nServidor=b\n", "a", "<padrao>"},
+        {"first section counts", "[Korvin]\nServidor=a\n[Korvin]\nServidor=b\nCaminho=c\n", "a", "<padrao>"},
+        {"other section", "[Outra]\nServidor=x\n[Korvin]\nCaminho=/k.fdb\n", "localhost", "/k.fdb"},
+        {"missing section", "Servidor=x\n", "localhost", "<padrao>"},
+        {"comments", "[Korvin]\n;Servidor=x\nServidor=y\n", "y", "<padrao>"},
+        {"value with equals sign", "[Korvin]\nCaminho=a=b\n", "localhost", "a=b"},
+        {"Latin-1 file", "[Korvin]\nCaminho=/l\xF3ja.fdb\n", "localhost", "/l\xC3\xB3ja.fdb"},
+        {"UTF-8 file with mark", "\xEF\xBB\xBF[Korvin]\nCaminho=/l\xC3\xB3ja.fdb\n", "localhost", "/l\xC3\xB3ja.fdb"},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        PastaTemporaria pasta;
+        if (caso.conteudo) pasta.Gravar(caso.conteudo);
+        const auto cfg = LerConfiguracaoBanco(pasta.Pasta());
+        const std::string caminhoPadrao = pasta.Pasta() + "KORVIN.FDB";
+        const std::string caminho = std::string(caso.caminho) == "<padrao>" ? caminhoPadrao : caso.caminho;
+        EXPECT_EQ(cfg.Servidor, caso.servidor);
+        EXPECT_EQ(cfg.Caminho, caminho);
+        EXPECT_EQ(cfg.StringConexao(), std::string(caso.servidor) + "/3050:" + caminho);
+    }
+
+    // Values are cut to 2047 characters.
+    PastaTemporaria pasta;
+    pasta.Gravar("[Korvin]\nCaminho=" + longo + "\n");
+    EXPECT_EQ(LerConfiguracaoBanco(pasta.Pasta()).Caminho, std::string(2047, 'x'));
+}
+
+TEST(ArquivoIni, PastaDoExecutavelTerminaComSeparador) {
+    const std::string pasta = PastaExecutavel();
+    ASSERT_FALSE(pasta.empty());
+    EXPECT_EQ(pasta.back(), '/');
+    EXPECT_TRUE(std::filesystem::exists(pasta + "test_db"));
+}
+
+TEST(ParametrosNomeados, Reescrita) {
+    struct Caso {
+        const char* sql;
+        const char* esperado;
+        std::vector<std::string> nomes;
+    };
+    const Caso casos[] = {
+        {"SELECT * FROM T WHERE A = :A AND B = :b", "SELECT * FROM T WHERE A = ? AND B = ?", {"A", "B"}},
+        {"WHERE X = :Par1 OR Y = :PAR1", "WHERE X = ? OR Y = ?", {"PAR1", "PAR1"}},
+        {"SELECT ':NAO' FROM T WHERE A = :SIM", "SELECT ':NAO' FROM T WHERE A = ?", {"SIM"}},
+        {"SELECT 'it''s :NAO' , :SIM FROM T", "SELECT 'it''s :NAO' , ? FROM T", {"SIM"}},
+        {"SELECT \":NAO\" FROM T WHERE A=:SIM", "SELECT \":NAO\" FROM T WHERE A=?", {"SIM"}},
+        {"SELECT 1 -- :NAO\nFROM T WHERE A=:SIM", "SELECT 1 -- :NAO\nFROM T WHERE A=?", {"SIM"}},
+        {"SELECT /* :NAO */ 1 FROM T WHERE A=:SIM", "SELECT /* :NAO */ 1 FROM T WHERE A=?", {"SIM"}},
+        {"SELECT A[1:2] FROM T WHERE B = ?", "SELECT A[1:2] FROM T WHERE B = ?", {""}},
+        {"UPDATE T SET A = :A$1_X WHERE B=:B", "UPDATE T SET A = ? WHERE B=?", {"A$1_X", "B"}},
+        {"EXECUTE BLOCK (P INT = :P) AS DECLARE X INT; BEGIN X = :P; END",
+         "EXECUTE BLOCK (P INT = ?) AS DECLARE X INT; BEGIN X = :P; END",
+         {"P"}},
+        {"SELECT 'unterminated :NAO", "SELECT 'unterminated :NAO", {}},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.sql);
+        const auto r = ReescreverParametros(caso.sql);
+        EXPECT_EQ(r.Texto, caso.esperado);
+        EXPECT_EQ(r.Nomes, caso.nomes);
+    }
+    const auto r = ReescreverParametros("A=:X AND B=:Y AND C=:x");
+    ASSERT_TRUE(r.Posicoes.contains("X"));
+    EXPECT_EQ(r.Posicoes.at("X"), (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(r.Posicoes.at("Y"), (std::vector<std::size_t>{1}));
+}
+
+TEST(Latin1, ConversaoNaFronteira) {
+    struct Caso {
+        std::string utf8, latin1;
+    };
+    const Caso casos[] = {
+        {"abc", "abc"},
+        {"a\xC3\xA7\xC3\xA3o", "a\xE7\xE3o"},               // ação
+        {"\xC3\xBF", "\xFF"},                               // ÿ, last Latin-1 character
+        {"\xE2\x82\xAC 5", "? 5"},                          // euro sign is not Latin-1
+        {"\xF0\x9F\x98\x80!", "?!"},                        // outside the BMP
+        {"\xE7", "\xE7"},                                   // not UTF-8: taken as Latin-1
+        {"\xC3", "\xC3"},                                   // truncated sequence
+        {std::string("a\0b", 3), std::string("a\0b", 3)},  // embedded NUL kept
+    };
+    for (const auto& c : casos) {
+        EXPECT_EQ(Utf8ParaLatin1(c.utf8), c.latin1) << c.utf8;
+    }
+    for (int b = 0; b < 256; ++b) {
+        const std::string um(1, static_cast<char>(b));
+        EXPECT_EQ(Utf8ParaLatin1(Latin1ParaUtf8(um)), um) << b;
+    }
+    EXPECT_EQ(ContarCaracteresUtf8("a\xC3\xA7\xE2\x82\xAC"), 3u);
+}
+
+}  // namespace
+}  // namespace ondaris::db
