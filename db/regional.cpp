@@ -1,0 +1,281 @@
+#include "db/regional.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cctype>
+#include <string_view>
+
+namespace ondaris::db {
+
+namespace {
+
+char Minuscula(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string ComZeros(int valor, int largura) {
+    if (valor < 0) valor = -valor;
+    std::string texto = std::to_string(valor);
+    if (static_cast<int>(texto.size()) < largura)
+        texto.insert(0, static_cast<std::size_t>(largura) - texto.size(), '0');
+    return texto;
+}
+
+// Length of the run of the letter at fmt[i] (case-insensitive).
+std::size_t Sequencia(std::string_view fmt, std::size_t i) {
+    char letra = Minuscula(fmt[i]);
+    std::size_t n = 0;
+    while (i + n < fmt.size() && Minuscula(fmt[i + n]) == letra) ++n;
+    return n;
+}
+
+bool ComecaSemCaixa(std::string_view texto, std::size_t i, std::string_view prefixo) {
+    if (texto.size() - i < prefixo.size()) return false;
+    for (std::size_t k = 0; k < prefixo.size(); ++k)
+        if (Minuscula(texto[i + k]) != prefixo[k]) return false;
+    return true;
+}
+
+// Copies a quoted literal starting at fmt[i]; returns the index after it.
+std::size_t CopiarLiteral(std::string_view fmt, std::size_t i, std::string& saida) {
+    char aspa = fmt[i];
+    std::size_t j = i + 1;
+    while (j < fmt.size() && fmt[j] != aspa) saida += fmt[j++];
+    return j < fmt.size() ? j + 1 : j;
+}
+
+struct Conversor {
+    char marcadorSeparador;  // '/' for dates, ':' for times
+    std::string formato;
+    std::string separador;
+    bool antesEraCampo = false;
+
+    void Campo(std::string_view token) {
+        formato += token;
+        antesEraCampo = true;
+    }
+    void Literal(char c) {
+        bool candidato = !std::isalnum(static_cast<unsigned char>(c)) && c != ' ' && c != '%' &&
+                         static_cast<unsigned char>(c) < 0x80;
+        if (candidato && antesEraCampo && (separador.empty() || separador[0] == c)) {
+            separador = std::string(1, c);
+            formato += marcadorSeparador;
+        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '/' || c == ':' ||
+                   c == '"' || c == '\'' || static_cast<unsigned char>(c) >= 0x80) {
+            // Would be read as a token or a separator: quote it.
+            formato += '"';
+            formato += c;
+            formato += '"';
+        } else {
+            formato += c;
+        }
+        antesEraCampo = false;
+    }
+};
+
+void ConverterData(std::string_view padrao, Conversor& conv, int profundidade) {
+    for (std::size_t i = 0; i < padrao.size(); ++i) {
+        if (padrao[i] != '%' || i + 1 >= padrao.size()) {
+            conv.Literal(padrao[i]);
+            continue;
+        }
+        ++i;
+        while (i < padrao.size() && std::string_view("EO-_0^#").find(padrao[i]) != std::string_view::npos &&
+               i + 1 < padrao.size())
+            ++i;
+        switch (padrao[i]) {
+            case 'd': conv.Campo("dd"); break;
+            case 'e': conv.Campo("d"); break;
+            case 'm': conv.Campo("mm"); break;
+            case 'y': conv.Campo("yy"); break;
+            case 'Y': conv.Campo("yyyy"); break;
+            case 'D': if (profundidade < 2) ConverterData("%m/%d/%y", conv, profundidade + 1); break;
+            case 'F': if (profundidade < 2) ConverterData("%Y-%m-%d", conv, profundidade + 1); break;
+            case '%': conv.Literal('%'); break;
+            default: break;  // names of days and months: not part of a numeric short date
+        }
+    }
+}
+
+void ConverterHora(std::string_view padrao, std::string_view padraoAmPm, Conversor& conv, int profundidade) {
+    for (std::size_t i = 0; i < padrao.size(); ++i) {
+        if (padrao[i] != '%' || i + 1 >= padrao.size()) {
+            conv.Literal(padrao[i]);
+            continue;
+        }
+        ++i;
+        while (i < padrao.size() && std::string_view("EO-_0^#").find(padrao[i]) != std::string_view::npos &&
+               i + 1 < padrao.size())
+            ++i;
+        switch (padrao[i]) {
+            case 'H': case 'I': conv.Campo("hh"); break;
+            case 'k': case 'l': conv.Campo("h"); break;
+            case 'M': conv.Campo("nn"); break;
+            case 'S': conv.Campo("ss"); break;
+            case 'p': case 'P': conv.Campo("ampm"); break;
+            case 'T': if (profundidade < 2) ConverterHora("%H:%M:%S", padraoAmPm, conv, profundidade + 1); break;
+            case 'R': if (profundidade < 2) ConverterHora("%H:%M", padraoAmPm, conv, profundidade + 1); break;
+            case 'r':
+                if (profundidade < 2)
+                    ConverterHora(padraoAmPm.empty() ? "%I:%M:%S %p" : padraoAmPm, padraoAmPm, conv,
+                                  profundidade + 1);
+                break;
+            case '%': conv.Literal('%'); break;
+            default: break;
+        }
+    }
+}
+
+TOrdemData OrdemDoFormato(std::string_view formato) {
+    auto d = formato.find_first_of("dD");
+    auto m = formato.find_first_of("mM");
+    auto y = formato.find_first_of("yY");
+    if (y != std::string_view::npos && (d == std::string_view::npos || y < d) &&
+        (m == std::string_view::npos || y < m))
+        return TOrdemData::AnoMesDia;
+    if (m != std::string_view::npos && (d == std::string_view::npos || m < d))
+        return TOrdemData::MesDiaAno;
+    return TOrdemData::DiaMesAno;
+}
+
+// RAII holder of a locale object from newlocale.
+class LocaleC {
+public:
+    explicit LocaleC(const std::string& nome)
+        : loc_(newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, nome.c_str(), static_cast<locale_t>(nullptr))) {
+        if (loc_ == static_cast<locale_t>(nullptr))
+            loc_ = newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
+    }
+    ~LocaleC() {
+        if (loc_ != static_cast<locale_t>(nullptr)) freelocale(loc_);
+    }
+    LocaleC(const LocaleC&) = delete;
+    LocaleC& operator=(const LocaleC&) = delete;
+
+    std::string Item(nl_item item) const {
+        if (loc_ == static_cast<locale_t>(nullptr)) return {};
+        const char* valor = nl_langinfo_l(item, loc_);
+        return valor ? std::string(valor) : std::string();
+    }
+
+private:
+    locale_t loc_;
+};
+
+}  // namespace
+
+TFormatoConvertido ConverterFormatoDataLocale(const std::string& padrao) {
+    Conversor conv{'/', {}, {}};
+    ConverterData(padrao, conv, 0);
+    return {conv.formato, conv.separador};
+}
+
+TFormatoConvertido ConverterFormatoHoraLocale(const std::string& padrao, const std::string& padraoAmPm) {
+    Conversor conv{':', {}, {}};
+    ConverterHora(padrao, padraoAmPm, conv, 0);
+    return {conv.formato, conv.separador};
+}
+
+TConfiguracoesRegionais TConfiguracoesRegionais::DoLocale(const std::string& nome) {
+    LocaleC loc(nome);
+    TConfiguracoesRegionais r;
+    if (auto decimal = loc.Item(RADIXCHAR); !decimal.empty()) r.SeparadorDecimal = decimal;
+
+    auto data = ConverterFormatoDataLocale(loc.Item(D_FMT));
+    if (data.Formato.find_first_of("dD") != std::string::npos) {
+        r.FormatoDataCurta = data.Formato;
+        if (!data.Separador.empty()) r.SeparadorData = data.Separador;
+        r.OrdemData = OrdemDoFormato(data.Formato);
+    }
+
+    auto hora = ConverterFormatoHoraLocale(loc.Item(T_FMT), loc.Item(T_FMT_AMPM));
+    if (hora.Formato.find_first_of("hH") != std::string::npos) {
+        r.FormatoHoraLonga = hora.Formato;
+        if (!hora.Separador.empty()) r.SeparadorHora = hora.Separador;
+    }
+    r.SimboloAM = loc.Item(AM_STR);
+    r.SimboloPM = loc.Item(PM_STR);
+    return r;
+}
+
+TConfiguracoesRegionais TConfiguracoesRegionais::Brasileiras() {
+    TConfiguracoesRegionais r;
+    r.SeparadorDecimal = ",";
+    r.SeparadorData = "/";
+    r.OrdemData = TOrdemData::DiaMesAno;
+    r.FormatoDataCurta = "dd/mm/yyyy";
+    r.FormatoHoraLonga = "hh:mm:ss";
+    r.SeparadorHora = ":";
+    r.SimboloAM = "";
+    r.SimboloPM = "";
+    return r;
+}
+
+std::string FormatarDataCurta(const Data& data, const TConfiguracoesRegionais& regional) {
+    std::string_view fmt = regional.FormatoDataCurta;
+    std::string saida;
+    for (std::size_t i = 0; i < fmt.size();) {
+        char c = Minuscula(fmt[i]);
+        if (fmt[i] == '"' || fmt[i] == '\'') {
+            i = CopiarLiteral(fmt, i, saida);
+        } else if (c == 'd' || c == 'm' || c == 'y') {
+            std::size_t n = Sequencia(fmt, i);
+            if (c == 'd') saida += ComZeros(data.Dia, n >= 2 ? 2 : 1);
+            else if (c == 'm') saida += ComZeros(data.Mes, n >= 2 ? 2 : 1);
+            else if (n <= 2) saida += ComZeros(data.Ano % 100, 2);
+            else saida += ComZeros(data.Ano, 4);
+            i += n;
+        } else if (fmt[i] == '/') {
+            saida += regional.SeparadorData;
+            ++i;
+        } else {
+            saida += fmt[i++];
+        }
+    }
+    return saida;
+}
+
+std::string FormatarHoraLonga(const Hora& hora, const TConfiguracoesRegionais& regional) {
+    std::string_view fmt = regional.FormatoHoraLonga;
+    bool doze = false;
+    for (std::size_t i = 0; i < fmt.size(); ++i)
+        if (ComecaSemCaixa(fmt, i, "ampm")) doze = true;
+
+    std::string saida;
+    for (std::size_t i = 0; i < fmt.size();) {
+        char c = Minuscula(fmt[i]);
+        if (fmt[i] == '"' || fmt[i] == '\'') {
+            i = CopiarLiteral(fmt, i, saida);
+        } else if (ComecaSemCaixa(fmt, i, "ampm")) {
+            saida += hora.Horas < 12 ? regional.SimboloAM : regional.SimboloPM;
+            i += 4;
+        } else if (c == 'h' || c == 'm' || c == 'n' || c == 's' || c == 'z') {
+            std::size_t n = Sequencia(fmt, i);
+            int largura = n >= 2 ? 2 : 1;
+            if (c == 'h') {
+                int h = hora.Horas;
+                if (doze) {
+                    h %= 12;
+                    if (h == 0) h = 12;
+                }
+                saida += ComZeros(h, largura);
+            } else if (c == 'm' || c == 'n') {
+                saida += ComZeros(hora.Minutos, largura);
+            } else if (c == 's') {
+                saida += ComZeros(hora.Segundos, largura);
+            } else {
+                saida += ComZeros(hora.DecimosMilesimos / 10, n >= 3 ? 3 : 1);
+            }
+            i += n;
+        } else if (fmt[i] == ':') {
+            saida += regional.SeparadorHora;
+            ++i;
+        } else {
+            saida += fmt[i++];
+        }
+    }
+    return saida;
+}
+
+}  // namespace ondaris::db

@@ -1,0 +1,126 @@
+#pragma once
+// The one recipe by which every server operation talks to the central
+// server: how an endpoint's address is formed, one HTTP exchange
+// (ExecutarRequisicao), the answer as a value (TRespostaServidor), and how
+// named values are read from it. Each exchange makes and frees its own
+// connection; nothing is kept between calls.
+//
+// What is not an error here: any status below 500, 200 or not, is returned
+// as an answer for the operation to judge. Errors are typed by what the
+// caller can do about them, and all derive from TErroServidorCentral, whose
+// what() is the text that goes into `Erro` and the log:
+//   TErroTransporte       no answer at all (refused, time-out, name not
+//                         found, broken transfer): try again next cycle;
+//   TErroStatusServidor   the server answered 500 or above;
+//   TErroRespostaInvalida an answer we cannot use (not the expected JSON
+//                         kind, a value that is not an integer, a structure
+//                         list that cannot be loaded).
+#include <cstdint>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "db/regional.h"
+
+namespace ondaris::sync {
+
+// Milliseconds allowed for establishing a connection, and again for the
+// answer.
+inline constexpr int32_t Timeout = 120000;
+// Prefix of the failure texts of the operations that name themselves.
+inline constexpr std::string_view MensagemErro = "Falha ao executar a rotina %s: ";
+// MensagemErro with the routine's name in place of %s.
+std::string FormatarMensagemErro(std::string_view rotina);
+
+// The product token sent as User-Agent.
+inline constexpr std::string_view AgenteUsuario = "Ondaris/1.0";
+
+struct TRespostaServidor {
+    int32_t StatusCode = 0;
+    std::string TipoConteudo;  // media type without parameters; empty without Content-Type
+    std::string Conteudo;      // body decoded to UTF-8 text; empty for a binary media type
+    std::string FraseStatus;   // reason phrase of the status line
+    std::string VersaoHTTP;    // "1.0", "1.1", "2.0", "3" or empty when unknown
+    std::string Charset;       // charset parameter as received; empty when none
+};
+
+class TErroServidorCentral : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+    // Raises an error of the same kind (and details) with another text: the
+    // operations re-raise what they caught with their own `Erro` text.
+    [[noreturn]] void Relancar(const std::string& texto) const { std::rethrow_exception(ComTexto(texto)); }
+    // An error of the same kind and details carrying `texto`.
+    virtual std::exception_ptr ComTexto(const std::string& texto) const = 0;
+};
+
+class TErroTransporte final : public TErroServidorCentral {
+public:
+    using TErroServidorCentral::TErroServidorCentral;
+    std::exception_ptr ComTexto(const std::string& texto) const override {
+        return std::make_exception_ptr(TErroTransporte(texto));
+    }
+};
+
+class TErroStatusServidor final : public TErroServidorCentral {
+public:
+    TErroStatusServidor(const std::string& texto, TRespostaServidor resposta)
+        : TErroServidorCentral(texto), resposta_(std::move(resposta)) {}
+    const TRespostaServidor& Resposta() const { return resposta_; }
+    std::exception_ptr ComTexto(const std::string& texto) const override {
+        return std::make_exception_ptr(TErroStatusServidor(texto, resposta_));
+    }
+
+private:
+    TRespostaServidor resposta_;
+};
+
+class TErroRespostaInvalida final : public TErroServidorCentral {
+public:
+    using TErroServidorCentral::TErroServidorCentral;
+    std::exception_ptr ComTexto(const std::string& texto) const override {
+        return std::make_exception_ptr(TErroRespostaInvalida(texto));
+    }
+};
+
+// The base link with a "/" guaranteed at its end; "" gives "/".
+std::string InsereBarraFinalURL(std::string_view URL);
+
+// The request target of a complete address: characters 0..32 trimmed at
+// both ends, "http://" put in front when the address does not start with a
+// scheme (letters, digits, "+", "-", "." followed by "://"; "host:port"
+// is not a scheme), and one trailing "/" removed.
+std::string NormalizarEndereco(std::string_view endereco);
+
+// One exchange. `Metodo` is GET or PUT (any token is passed on); a
+// non-empty `CorpoJSON` is sent as the body with Content-Type
+// application/json. The connection and the answer each get `TempoLimite`
+// milliseconds; the exchange as a whole ends after twice that.
+// Throws TErroTransporte ("REST request failed: <cause>") when no answer
+// arrives and TErroStatusServidor ("HTTP/1.1 503 Service Unavailable"
+// style) for a status of 500 or above.
+TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view URL, std::string_view CorpoJSON,
+                                     int32_t TempoLimite = Timeout);
+
+// Reads the value named `Nome` from an answer into `Retorno` and returns
+// true; returns false and leaves `Retorno` alone when there is none.
+// text/plain and text/html bodies are name=value pairs joined by "&" (the
+// first "Nome=" wins); application/json bodies must be an object (else
+// TErroRespostaInvalida "Invalid class typecast"), whose first member of
+// that exact name gives its text form; invalid JSON and other media types
+// give false.
+bool LerValorSimples(const TRespostaServidor& Resposta, std::string_view Nome, std::string& Retorno,
+                     const db::TConfiguracoesRegionais& regional);
+
+// The body, whatever its media type, written again as indented JSON; empty
+// text for an empty body or invalid JSON.
+std::string LerTextoJSON(const TRespostaServidor& Resposta);
+
+// A position read from an answer. An integer text is an optional "-" or
+// "+" followed by one or more decimal digits, nothing else (no blanks, no
+// separators, no fraction), within the signed 64-bit range. Anything else
+// throws TErroRespostaInvalida "'<texto>' is not a valid integer value".
+int64_t ConverterInteiro64(std::string_view texto);
+
+}  // namespace ondaris::sync

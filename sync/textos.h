@@ -1,0 +1,57 @@
+#pragma once
+// Text forms of column values as a store writes them into replication
+// messages, one function per column kind, on plain values so that the
+// database layer's readings and these writings can be tested apart. All of
+// them take the regional settings as an argument and none depends on the
+// C library's locale. None can fail: every value has a text form.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "db/datahora.h"
+#include "db/regional.h"
+
+namespace ondaris::sync {
+
+// A double in the general format with up to `digitos` significant digits
+// (15 by default) and the regional decimal separator: fixed notation when
+// the rounded value has at most `digitos` integer digits and is at least
+// 0.00001 in magnitude (or is zero), otherwise exponent notation. The
+// exponent is "E", a minus sign only when negative, and its digits without
+// leading zeros or padding: 1E15, 1,5E-7, -2,5E300. Trailing zeros of the
+// mantissa are dropped, and a whole value has no separator. NaN and the
+// infinities give "NAN", "INF" and "-INF".
+std::string FormatarGeral(double valor, const db::TConfiguracoesRegionais& regional, int digitos = 15);
+
+// SMALLINT, INTEGER, BIGINT: decimal digits, a minus sign when negative.
+std::string TextoInteiro(int64_t valor);
+
+// NUMERIC/DECIMAL given as the stored integer and the column's scale as the
+// catalogue reports it (0 or negative: -2 means two decimal places; a
+// positive scale multiplies by a power of ten). Exact: no double on the way.
+// No thousands separators, no trailing zeros after the separator, and no
+// separator for a whole value.
+std::string TextoNumeric(int64_t valorEscalado, int escala, const db::TConfiguracoesRegionais& regional);
+
+// FLOAT is written from its exact single-precision value: 0.1f gives
+// "0,100000001490116" under a "," separator.
+std::string TextoFloat(float valor, const db::TConfiguracoesRegionais& regional);
+std::string TextoDouble(double valor, const db::TConfiguracoesRegionais& regional);
+
+std::string TextoData(const db::Data& data, const db::TConfiguracoesRegionais& regional);
+std::string TextoHora(const db::Hora& hora, const db::TConfiguracoesRegionais& regional);
+// The date, a blank and the time; the date alone at exactly midnight
+// (fractions of a second included).
+std::string TextoDataHora(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional);
+
+// CHAR without its trailing blanks; VARCHAR and text blobs are used as they
+// are stored.
+std::string TextoChar(std::string_view valor);
+std::string TextoBooleano(bool valor);  // "True" / "False"
+
+// The line-break removal applied to "campos" values (base64 texts
+// excepted): every CR LF pair is removed, then every remaining LF; a CR
+// that is not followed by LF stays.
+std::string RemoverQuebrasDeLinha(std::string_view valor);
+
+}  // namespace ondaris::sync

@@ -1,0 +1,192 @@
+#include "support/servidor_http.h"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace ondaris::teste {
+
+namespace {
+
+std::string Minusculas(std::string_view texto) {
+    std::string saida(texto);
+    for (char& c : saida) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return saida;
+}
+
+// Entries that cpp-httplib adds to the header list itself; they never
+// travelled on the wire.
+bool PseudoCabecalho(const std::string& nome) {
+    return nome == "REMOTE_ADDR" || nome == "REMOTE_PORT" || nome == "LOCAL_ADDR" || nome == "LOCAL_PORT";
+}
+
+}  // namespace
+
+std::optional<std::string> RequisicaoRecebida::Cabecalho(std::string_view nome) const {
+    std::string procurado = Minusculas(nome);
+    for (const auto& [n, v] : Cabecalhos)
+        if (Minusculas(n) == procurado) return v;
+    return std::nullopt;
+}
+
+std::vector<std::string> RequisicaoRecebida::NomesDosCabecalhos() const {
+    std::vector<std::string> nomes;
+    for (const auto& [n, v] : Cabecalhos) nomes.push_back(Minusculas(n));
+    std::sort(nomes.begin(), nomes.end());
+    return nomes;
+}
+
+RespostaProgramada RespostaProgramada::Json(std::string corpo, int status) {
+    RespostaProgramada r;
+    r.Status = status;
+    r.Corpo = std::move(corpo);
+    return r;
+}
+
+RespostaProgramada RespostaProgramada::Texto(std::string corpo, int status, std::string tipo) {
+    RespostaProgramada r;
+    r.Status = status;
+    r.TipoConteudo = std::move(tipo);
+    r.Corpo = std::move(corpo);
+    return r;
+}
+
+RespostaProgramada RespostaProgramada::Redirecao(std::string destino, int status) {
+    RespostaProgramada r;
+    r.Status = status;
+    r.TipoConteudo = "text/plain";
+    r.Cabecalhos.emplace_back("Location", std::move(destino));
+    return r;
+}
+
+struct ServidorHttp::Estado {
+    httplib::Server servidor;
+    mutable std::mutex mutex;
+    std::condition_variable parada;
+    bool parando = false;
+    std::deque<RespostaProgramada> fila;
+    Tratador tratador;
+    std::vector<RequisicaoRecebida> recebidas;
+
+    void Atender(const httplib::Request& req, httplib::Response& res) {
+        RequisicaoRecebida recebida;
+        recebida.Metodo = req.method;
+        recebida.Caminho = req.target.empty() ? req.path : req.target;
+        recebida.Versao = req.version;
+        for (const auto& [nome, valor] : req.headers)
+            if (!PseudoCabecalho(nome)) recebida.Cabecalhos.emplace_back(nome, valor);
+        recebida.Corpo = req.body;
+
+        RespostaProgramada resposta;
+        Tratador escolhido;
+        {
+            std::lock_guard<std::mutex> trava(mutex);
+            recebidas.push_back(recebida);
+            if (!fila.empty()) {
+                resposta = std::move(fila.front());
+                fila.pop_front();
+            } else if (tratador) {
+                escolhido = tratador;
+            } else {
+                resposta = RespostaProgramada::Texto("nenhuma resposta programada", 404);
+            }
+        }
+        if (escolhido) resposta = escolhido(recebida);
+
+        if (resposta.Atraso.count() > 0) {
+            std::unique_lock<std::mutex> trava(mutex);
+            parada.wait_for(trava, resposta.Atraso, [this] { return parando; });
+        }
+        res.status = resposta.Status;
+        for (const auto& [nome, valor] : resposta.Cabecalhos) res.set_header(nome, valor);
+        if (!resposta.TipoConteudo.empty()) res.set_header("Content-Type", resposta.TipoConteudo);
+        res.body = std::move(resposta.Corpo);
+    }
+};
+
+ServidorHttp::ServidorHttp() : estado_(std::make_shared<Estado>()) {
+    auto estado = estado_;
+    auto atender = [estado](const httplib::Request& req, httplib::Response& res) { estado->Atender(req, res); };
+    estado->servidor.Get(".*", atender);
+    estado->servidor.Put(".*", atender);
+    estado->servidor.Post(".*", atender);
+    estado->servidor.Delete(".*", atender);
+    estado->servidor.Patch(".*", atender);
+    estado->servidor.Options(".*", atender);
+    porta_ = estado->servidor.bind_to_any_port("127.0.0.1");
+    if (porta_ <= 0) throw std::runtime_error("ServidorHttp: no port could be bound on 127.0.0.1");
+    linha_ = std::thread([estado] { estado->servidor.listen_after_bind(); });
+    // The socket already listens; wait until requests are served so that a
+    // test's first request does not race the start.
+    for (int i = 0; i < 2000 && !estado->servidor.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+ServidorHttp::~ServidorHttp() {
+    {
+        std::lock_guard<std::mutex> trava(estado_->mutex);
+        estado_->parando = true;
+    }
+    estado_->parada.notify_all();
+    estado_->servidor.stop();
+    if (linha_.joinable()) linha_.join();
+}
+
+std::string ServidorHttp::Base(std::string_view caminho) const {
+    return "http://127.0.0.1:" + std::to_string(porta_) + "/" + std::string(caminho);
+}
+
+void ServidorHttp::Responder(RespostaProgramada resposta) {
+    std::lock_guard<std::mutex> trava(estado_->mutex);
+    estado_->fila.push_back(std::move(resposta));
+}
+
+void ServidorHttp::Manipulador(Tratador tratador) {
+    std::lock_guard<std::mutex> trava(estado_->mutex);
+    estado_->tratador = std::move(tratador);
+}
+
+std::vector<RequisicaoRecebida> ServidorHttp::Recebidas() const {
+    std::lock_guard<std::mutex> trava(estado_->mutex);
+    return estado_->recebidas;
+}
+
+std::size_t ServidorHttp::Quantidade() const {
+    std::lock_guard<std::mutex> trava(estado_->mutex);
+    return estado_->recebidas.size();
+}
+
+RequisicaoRecebida ServidorHttp::Ultima() const {
+    std::lock_guard<std::mutex> trava(estado_->mutex);
+    if (estado_->recebidas.empty()) throw std::logic_error("ServidorHttp: no request has arrived");
+    return estado_->recebidas.back();
+}
+
+void ServidorHttp::LimparRecebidas() {
+    std::lock_guard<std::mutex> trava(estado_->mutex);
+    estado_->recebidas.clear();
+}
+
+int ServidorHttp::PortaFechada() {
+    // Bind a socket to a free port, read the port and close it unheard.
+    int soquete = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (soquete < 0) throw std::runtime_error("ServidorHttp: no socket for a closed port");
+    sockaddr_in endereco{};
+    endereco.sin_family = AF_INET;
+    endereco.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    endereco.sin_port = 0;
+    socklen_t tamanho = sizeof endereco;
+    bool ok = ::bind(soquete, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco) == 0 &&
+              ::getsockname(soquete, reinterpret_cast<sockaddr*>(&endereco), &tamanho) == 0;
+    ::close(soquete);
+    if (!ok) throw std::runtime_error("ServidorHttp: no port could be bound on 127.0.0.1");
+    return ntohs(endereco.sin_port);
+}
+
+}  // namespace ondaris::teste

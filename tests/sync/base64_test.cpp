@@ -1,0 +1,95 @@
+// Base64 of binary blobs: line breaks, padding and the forgiving decoder.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sync/base64.h"
+
+namespace ondaris::sync {
+namespace {
+
+std::vector<uint8_t> Bytes(std::size_t n) {
+    std::vector<uint8_t> dados(n);
+    uint32_t x = 2463534242u;
+    for (auto& b : dados) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    return dados;
+}
+
+std::string SemQuebras(std::string texto) {
+    std::erase(texto, '\r');
+    std::erase(texto, '\n');
+    return texto;
+}
+
+TEST(StreamtoBase64, KnownTextsAndLineBoundaries) {
+    EXPECT_EQ(StreamtoBase64(std::string_view("")), "");
+    EXPECT_EQ(StreamtoBase64(std::string_view("f")), "Zg==");
+    EXPECT_EQ(StreamtoBase64(std::string_view("fo")), "Zm8=");
+    EXPECT_EQ(StreamtoBase64(std::string_view("foo")), "Zm9v");
+    EXPECT_EQ(StreamtoBase64(std::string_view("foobar")), "Zm9vYmFy");
+    EXPECT_EQ(StreamtoBase64(std::string_view("\xFF\xFE\x00", 3)), "//4A");
+
+    auto t57 = StreamtoBase64(Bytes(57));
+    ASSERT_EQ(t57.size(), 78u);
+    EXPECT_EQ(t57.substr(76), "\r\n");  // a full last line still ends with CR LF
+
+    auto t58 = StreamtoBase64(Bytes(58));
+    ASSERT_EQ(t58.size(), 82u);
+    EXPECT_EQ(t58.substr(76, 2), "\r\n");
+    EXPECT_EQ(t58.substr(80), "==");
+    EXPECT_EQ(t58.substr(0, 76), t57.substr(0, 76));
+
+    auto t114 = StreamtoBase64(Bytes(114));
+    EXPECT_EQ(t114.size(), 156u);
+    EXPECT_EQ(t114.substr(76, 2), "\r\n");
+    EXPECT_EQ(t114.substr(154), "\r\n");
+}
+
+TEST(Base64, RoundTripsOverManySizesWithAndWithoutLineBreaks) {
+    for (std::size_t n = 0; n <= 400; ++n) {
+        auto dados = Bytes(n);
+        auto texto = StreamtoBase64(dados);
+        // Line structure: every line but the last is 76 characters.
+        std::size_t linhas = 0;
+        for (std::size_t pos = 0; (pos = texto.find("\r\n", pos)) != std::string::npos; pos += 2) ++linhas;
+        EXPECT_EQ(linhas, n / 57) << n;
+        EXPECT_EQ(SemQuebras(texto).size(), (n + 2) / 3 * 4) << n;
+        EXPECT_EQ(Base64toStream(texto), dados) << n;
+        EXPECT_EQ(Base64toStream(SemQuebras(texto)), dados) << n;
+    }
+    auto grande = Bytes(100000);
+    EXPECT_EQ(Base64toStream(StreamtoBase64(grande)), grande);
+}
+
+TEST(Base64toStream, SkipsEverythingOutsideTheAlphabetAndNeverFails) {
+    struct Caso {
+        std::string texto;
+        std::string esperado;
+    };
+    const Caso casos[] = {
+        {"", ""},
+        {"Zm9v", "foo"},
+        {" Z m\r\n9 v ", "foo"},
+        {"Zm9vYmFy====", "foobar"},
+        {"Zg", "f"},            // padding is optional
+        {"Zm8", "fo"},
+        {"Zm9vY", "foo"},       // a single left-over character gives nothing
+        {"Zm=9v", "foo"},       // "=" inside is skipped like any other stranger
+        {"*#@!\xC3\xA7", ""},
+        {"\x80Zm9v\xFF", "foo"},
+    };
+    for (const auto& caso : casos) {
+        auto bytes = Base64toStream(caso.texto);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), caso.esperado) << caso.texto;
+    }
+}
+
+}  // namespace
+}  // namespace ondaris::sync

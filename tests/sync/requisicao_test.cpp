@@ -1,0 +1,340 @@
+// One exchange with a real HTTP server in the process: what goes on the
+// wire, how answers are classified and decoded, and how named values are
+// read from them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support/servidor_http.h"
+#include "sync/requisicao.h"
+
+namespace ondaris::sync {
+namespace {
+
+using teste::RespostaProgramada;
+using teste::ServidorHttp;
+
+const auto Brasil = db::TConfiguracoesRegionais::Brasileiras();
+
+TEST(Enderecos, InsereBarraFinalURL) {
+    EXPECT_EQ(InsereBarraFinalURL(""), "/");
+    EXPECT_EQ(InsereBarraFinalURL("http://a"), "http://a/");
+    EXPECT_EQ(InsereBarraFinalURL("http://a/"), "http://a/");
+    EXPECT_EQ(InsereBarraFinalURL("http://a//"), "http://a//");
+}
+
+TEST(Enderecos, Normalisation) {
+    struct Caso {
+        std::string entrada;
+        const char* esperado;
+    };
+    const Caso casos[] = {
+        {"http://a/b", "http://a/b"},
+        {"http://a/b/", "http://a/b"},
+        {"http://a/b//", "http://a/b/"},                  // one slash only
+        {"  \t\r\nhttp://a/b \x01", "http://a/b"},
+        {std::string("\0http://a", 9), "http://a"},
+        {"a.com/x", "http://a.com/x"},
+        {"127.0.0.1:8080/api/", "http://127.0.0.1:8080/api"},
+        {"localhost:8080/api", "http://localhost:8080/api"},  // host:port is no scheme
+        {"HTTPS://a", "HTTPS://a"},
+        {"svn+ssh://a", "svn+ssh://a"},
+    };
+    for (const auto& caso : casos) EXPECT_EQ(NormalizarEndereco(caso.entrada), caso.esperado) << caso.entrada;
+}
+
+TEST(ExecutarRequisicao, GetSendsExactlyTheAgreedHeaders) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Json(R"({"ok":1})"));
+    auto resposta = ExecutarRequisicao("GET", servidor.Base("estruturabd"), "", 5000);
+    EXPECT_EQ(resposta.StatusCode, 200);
+    EXPECT_EQ(resposta.TipoConteudo, "application/json");
+    EXPECT_EQ(resposta.Conteudo, R"({"ok":1})");
+    EXPECT_EQ(resposta.FraseStatus, "OK");
+    EXPECT_EQ(resposta.VersaoHTTP, "1.1");
+
+    ASSERT_EQ(servidor.Quantidade(), 1u);
+    auto req = servidor.Ultima();
+    EXPECT_EQ(req.Metodo, "GET");
+    EXPECT_EQ(req.Caminho, "/estruturabd");
+    EXPECT_EQ(req.Versao, "HTTP/1.1");
+    EXPECT_EQ(req.NomesDosCabecalhos(),
+              (std::vector<std::string>{"accept", "accept-charset", "host", "user-agent"}));
+    EXPECT_EQ(req.Cabecalho("Accept"), "application/json, text/plain; q=0.9, text/html;q=0.8,");
+    EXPECT_EQ(req.Cabecalho("Accept-Charset"), "utf-8, *;q=0.8");
+    EXPECT_EQ(req.Cabecalho("User-Agent"), "Ondaris/1.0");
+    EXPECT_EQ(req.Cabecalho("Host"), "127.0.0.1:" + std::to_string(servidor.Porta()));
+    EXPECT_EQ(req.Corpo, "");
+}
+
+TEST(ExecutarRequisicao, PutSendsTheBodyAsJsonWithoutExpect) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Texto("recebido"));
+    // Big enough that libcurl would ask for 100-continue if allowed.
+    std::string corpo = R"({"codigolojaorigem":"1","comandos":[)" + std::string(200000, ' ') + "]}";
+    auto resposta = ExecutarRequisicao("PUT", servidor.Base("enviar/1"), corpo, 5000);
+    EXPECT_EQ(resposta.StatusCode, 200);
+    EXPECT_EQ(resposta.Conteudo, "recebido");
+
+    auto req = servidor.Ultima();
+    EXPECT_EQ(req.Metodo, "PUT");
+    EXPECT_EQ(req.Caminho, "/enviar/1");
+    EXPECT_EQ(req.NomesDosCabecalhos(), (std::vector<std::string>{"accept", "accept-charset", "content-length",
+                                                                   "content-type", "host", "user-agent"}));
+    EXPECT_EQ(req.Cabecalho("Content-Type"), "application/json");
+    EXPECT_EQ(req.Cabecalho("Content-Length"), std::to_string(corpo.size()));
+    EXPECT_EQ(req.Corpo, corpo);
+}
+
+TEST(ExecutarRequisicao, PutWithoutBodyAnnouncesNoType) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Texto(""));
+    ExecutarRequisicao("PUT", servidor.Base("x"), "", 5000);
+    auto req = servidor.Ultima();
+    EXPECT_EQ(req.Metodo, "PUT");
+    EXPECT_FALSE(req.Cabecalho("Content-Type"));
+    EXPECT_EQ(req.Cabecalho("Content-Length"), "0");
+}
+
+TEST(ExecutarRequisicao, AddressesWithAndWithoutSlashOrSchemeReachTheSameTarget) {
+    ServidorHttp servidor;
+    servidor.Manipulador([](const teste::RequisicaoRecebida&) { return RespostaProgramada::Texto("a=1"); });
+    std::string hostPorta = "127.0.0.1:" + std::to_string(servidor.Porta());
+    const std::string bases[] = {
+        "http://" + hostPorta, "http://" + hostPorta + "/", hostPorta, hostPorta + "/",
+        "  http://" + hostPorta + "/",
+    };
+    for (const auto& base : bases) {
+        ExecutarRequisicao("GET", InsereBarraFinalURL(base) + "obterindiceenvio/7/0", "", 5000);
+        EXPECT_EQ(servidor.Ultima().Caminho, "/obterindiceenvio/7/0") << base;
+    }
+    // A trailing slash of the complete address is dropped before the request.
+    ExecutarRequisicao("GET", servidor.Base("receber/1/5/"), "", 5000);
+    EXPECT_EQ(servidor.Ultima().Caminho, "/receber/1/5");
+}
+
+TEST(ExecutarRequisicao, StatusesBelow500AreAnswersAndFromThereFailures) {
+    ServidorHttp servidor;
+    struct Caso {
+        int status;
+        const char* corpo;
+    };
+    const Caso respostas[] = {{201, "criado"}, {204, ""}, {302, "sem destino"}, {404, "nao achei"},
+                              {409, "conflito"}, {499, "x"}};
+    for (const auto& caso : respostas) {
+        auto programada = RespostaProgramada::Texto(caso.corpo, caso.status);
+        servidor.Responder(programada);
+        auto resposta = ExecutarRequisicao("GET", servidor.Base("x"), "", 5000);
+        EXPECT_EQ(resposta.StatusCode, caso.status);
+        EXPECT_EQ(resposta.Conteudo, caso.corpo) << caso.status;
+    }
+    struct Falha {
+        int status;
+        const char* texto;
+    };
+    const Falha falhas[] = {{500, "HTTP/1.1 500 Internal Server Error"},
+                            {503, "HTTP/1.1 503 Service Unavailable"},
+                            {504, "HTTP/1.1 504 Gateway Timeout"}};
+    for (const auto& falha : falhas) {
+        servidor.Responder(RespostaProgramada::Texto("corpo da falha", falha.status));
+        try {
+            ExecutarRequisicao("GET", servidor.Base("x"), "", 5000);
+            ADD_FAILURE() << "no failure for " << falha.status;
+        } catch (const TErroStatusServidor& e) {
+            EXPECT_EQ(std::string(e.what()), falha.texto);
+            EXPECT_EQ(e.Resposta().StatusCode, falha.status);
+            EXPECT_EQ(e.Resposta().Conteudo, "corpo da falha");
+        }
+    }
+}
+
+TEST(ExecutarRequisicao, FollowsRedirects) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Redirecao("/destino/final", 301));
+    servidor.Responder(RespostaProgramada::Redirecao(servidor.Base("outro")));
+    servidor.Responder(RespostaProgramada::Json(R"({"ultimaordemenviada":3})"));
+    auto resposta = ExecutarRequisicao("GET", servidor.Base("inicio"), "", 5000);
+    EXPECT_EQ(resposta.StatusCode, 200);
+    EXPECT_EQ(resposta.Conteudo, R"({"ultimaordemenviada":3})");
+    auto recebidas = servidor.Recebidas();
+    ASSERT_EQ(recebidas.size(), 3u);
+    EXPECT_EQ(recebidas[1].Caminho, "/destino/final");
+    EXPECT_EQ(recebidas[2].Caminho, "/outro");
+}
+
+TEST(ExecutarRequisicao, DecodesTheBodyByItsCharset) {
+    ServidorHttp servidor;
+    struct Caso {
+        std::string tipo;
+        std::string corpo;
+        std::string tipoEsperado;
+        std::string texto;
+    };
+    const Caso casos[] = {
+        {"text/plain; charset=ISO-8859-1", "a\xE7\xE3o", "text/plain", "a\xC3\xA7\xC3\xA3o"},
+        {"text/plain;charset=\"iso-8859-1\"", "\xE9", "text/plain", "\xC3\xA9"},
+        {"text/plain; charset=utf-8", "a\xC3\xA7", "text/plain", "a\xC3\xA7"},
+        {"application/json", "\"\xC3\xA7\"", "application/json", "\"\xC3\xA7\""},  // no charset: UTF-8
+        {"text/html", "a\xFF" "b", "text/html", "a\xEF\xBF\xBD" "b"},             // invalid UTF-8 marked
+        {"text/plain; charset=windows-1252", "\x80", "text/plain", "\xE2\x82\xAC"},
+        {"text/plain; charset=utf-16le", std::string("a\0", 2), "text/plain", "a"},
+        {"application/octet-stream", "binario", "application/octet-stream", ""},
+        {"image/png", "\x89PNG", "image/png", ""},
+        {"application/problem+json", "{}", "application/problem+json", "{}"},
+        {"Text/Plain ; q=1", "x", "Text/Plain", "x"},
+    };
+    for (const auto& caso : casos) {
+        auto programada = RespostaProgramada::Texto(caso.corpo, 200, caso.tipo);
+        servidor.Responder(programada);
+        auto resposta = ExecutarRequisicao("GET", servidor.Base("x"), "", 5000);
+        EXPECT_EQ(resposta.TipoConteudo, caso.tipoEsperado) << caso.tipo;
+        EXPECT_EQ(resposta.Conteudo, caso.texto) << caso.tipo;
+    }
+}
+
+TEST(ExecutarRequisicao, RefusedConnectionIsATransportFailure) {
+    int porta = ServidorHttp::PortaFechada();
+    try {
+        ExecutarRequisicao("GET", "http://127.0.0.1:" + std::to_string(porta) + "/x", "", 5000);
+        FAIL() << "a refused connection returned an answer";
+    } catch (const TErroTransporte& e) {
+        std::string texto = e.what();
+        EXPECT_TRUE(texto.starts_with("REST request failed: ")) << texto;
+        EXPECT_GT(texto.size(), std::string("REST request failed: ").size());
+    }
+}
+
+TEST(ExecutarRequisicao, AStalledAnswerTimesOut) {
+    ServidorHttp servidor;
+    auto lenta = RespostaProgramada::Json("{}");
+    lenta.Atraso = std::chrono::seconds(20);
+    servidor.Responder(lenta);
+    auto inicio = std::chrono::steady_clock::now();
+    EXPECT_THROW(
+        {
+            try {
+                ExecutarRequisicao("GET", servidor.Base("x"), "", 300);
+            } catch (const TErroTransporte& e) {
+                EXPECT_TRUE(std::string(e.what()).starts_with("REST request failed: ")) << e.what();
+                throw;
+            }
+        },
+        TErroTransporte);
+    auto duracao = std::chrono::steady_clock::now() - inicio;
+    EXPECT_GE(duracao, std::chrono::milliseconds(250));
+    EXPECT_LT(duracao, std::chrono::seconds(5));
+}
+
+TEST(ExecutarRequisicao, BadAddressIsATransportFailure) {
+    EXPECT_THROW(ExecutarRequisicao("GET", "ftp://127.0.0.1/x", "", 1000), TErroTransporte);
+    EXPECT_THROW(ExecutarRequisicao("GET", "", "", 1000), TErroTransporte);
+}
+
+TRespostaServidor Resposta(std::string tipo, std::string corpo) {
+    TRespostaServidor r;
+    r.StatusCode = 200;
+    r.TipoConteudo = std::move(tipo);
+    r.Conteudo = std::move(corpo);
+    return r;
+}
+
+TEST(LerValorSimples, ReadsNameValueBodies) {
+    struct Caso {
+        const char* tipo;
+        const char* corpo;
+        const char* nome;
+        bool achou;
+        const char* valor;
+    };
+    const Caso casos[] = {
+        {"text/plain", "ultimaordemenviada=7&ultimomovimentoloja=9", "ultimaordemenviada", true, "7"},
+        {"text/plain", "ultimaordemenviada=7&ultimomovimentoloja=9", "ultimomovimentoloja", true, "9"},
+        {"TEXT/HTML", "a=1&b=", "b", true, ""},
+        {"text/html", "xa=1&a=2", "a", true, "1"},  // the first occurrence, even inside another name
+        {"text/plain", "a=1", "A", false, "antes"},
+        {"text/plain", "a", "a", false, "antes"},
+        {"text/plain", "a=1=2&", "a", true, "1=2"},
+        {"text/csv", "a=1", "a", false, "antes"},
+        {"", "a=1", "a", false, "antes"},
+    };
+    for (const auto& caso : casos) {
+        std::string retorno = "antes";
+        EXPECT_EQ(LerValorSimples(Resposta(caso.tipo, caso.corpo), caso.nome, retorno, Brasil), caso.achou)
+            << caso.corpo << " " << caso.nome;
+        EXPECT_EQ(retorno, caso.valor) << caso.corpo << " " << caso.nome;
+    }
+}
+
+TEST(LerValorSimples, ReadsJsonObjects) {
+    struct Caso {
+        const char* corpo;
+        const char* nome;
+        bool achou;
+        const char* valor;
+    };
+    const Caso casos[] = {
+        {R"({"ultimaordem": 12})", "ultimaordem", true, "12"},
+        {R"({"ultimaordem": "12"})", "ultimaordem", true, "12"},
+        {R"({"a": 1.5})", "a", true, "1,5"},
+        {R"({"a": 1, "a": 2})", "a", true, "1"},
+        {R"({"A": 1})", "a", false, "antes"},
+        {R"({"a": null})", "a", true, "null"},
+        {R"({"a": {"b": 1}})", "a", true, ""},
+        {R"({"a": 9223372036854775807})", "a", true, "9223372036854775807"},
+        {"{invalido", "a", false, "antes"},
+        {"", "a", false, "antes"},
+    };
+    for (const auto& caso : casos) {
+        std::string retorno = "antes";
+        EXPECT_EQ(LerValorSimples(Resposta("Application/JSON", caso.corpo), caso.nome, retorno, Brasil), caso.achou)
+            << caso.corpo;
+        EXPECT_EQ(retorno, caso.valor) << caso.corpo;
+    }
+    for (const char* corpo : {"[1,2]", "\"texto\"", "12", "null", "true"}) {
+        std::string retorno;
+        try {
+            LerValorSimples(Resposta("application/json", corpo), "a", retorno, Brasil);
+            ADD_FAILURE() << "no failure for " << corpo;
+        } catch (const TErroRespostaInvalida& e) {
+            EXPECT_EQ(std::string(e.what()), "Invalid class typecast");
+        }
+    }
+}
+
+TEST(LerTextoJSON, RewritesAnyBodyThatIsJson) {
+    EXPECT_EQ(LerTextoJSON(Resposta("text/html", R"([{"a":"b"}])")),
+              "[\r\n    {\r\n        \"a\": \"b\"\r\n    }\r\n]");
+    EXPECT_EQ(LerTextoJSON(Resposta("application/json", "")), "");
+    EXPECT_EQ(LerTextoJSON(Resposta("application/json", "{x")), "");
+    EXPECT_EQ(LerTextoJSON(Resposta("text/plain", "7")), "7");
+}
+
+TEST(ConverterInteiro64, AcceptsOnlyPlainDecimalIntegers) {
+    struct Valido {
+        const char* texto;
+        int64_t valor;
+    };
+    const Valido validos[] = {{"0", 0}, {"7", 7}, {"-12", -12}, {"+5", 5}, {"007", 7},
+                              {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN},
+                              {"4294967301", 4294967301LL}};
+    for (const auto& caso : validos) EXPECT_EQ(ConverterInteiro64(caso.texto), caso.valor) << caso.texto;
+    for (const char* texto : {"", " 1", "1 ", "1,5", "1.5", "1E3", "abc", "-", "+", "+-1", "--1", "0x10",
+                              "9223372036854775808", "-9223372036854775809", "null", "1\n"}) {
+        try {
+            ConverterInteiro64(texto);
+            ADD_FAILURE() << "accepted [" << texto << "]";
+        } catch (const TErroRespostaInvalida& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + std::string(texto) + "' is not a valid integer value");
+        }
+    }
+}
+
+TEST(MensagemErro, IsFormattedWithTheRoutineName) {
+    EXPECT_EQ(FormatarMensagemErro("ObterEstruturaBanco"), "Falha ao executar a rotina ObterEstruturaBanco: ");
+    EXPECT_EQ(Timeout, 120000);
+}
+
+}  // namespace
+}  // namespace ondaris::sync

@@ -1,0 +1,302 @@
+// The send-position query and the structure download against a real HTTP
+// server in the process: addresses, outcomes in Erro and the result
+// record, raised failures, and how the structure list is loaded.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/servidor_http.h"
+#include "sync/servidor.h"
+
+namespace ondaris::sync {
+namespace {
+
+using teste::RespostaProgramada;
+using teste::ServidorHttp;
+
+TContextoServidor Contexto(int32_t tempo = 5000) {
+    TContextoServidor c;
+    c.TempoLimite = tempo;
+    c.Regional = db::TConfiguracoesRegionais::Brasileiras();
+    return c;
+}
+
+// ---- UltimoMovimentoEnviado ------------------------------------------------
+
+TEST(UltimoMovimentoEnviado, AsksWithStoreAndPositionAndReadsJson) {
+    ServidorHttp servidor;
+    servidor.Responder(
+        RespostaProgramada::Json(R"({"ultimaordemenviada": 4294967301, "ultimomovimentoloja": "9223372036854775807"})"));
+    std::string Erro = "de antes";
+    auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 12, 9223372036854775807LL, Contexto());
+    EXPECT_EQ(Erro, "");
+    EXPECT_EQ(r.StatusCode, 200);
+    EXPECT_EQ(r.Mensagem, "");
+    EXPECT_EQ(r.UltimaOrdemEnviada, 4294967301LL);
+    EXPECT_EQ(r.UltimoMovimentoLoja, 9223372036854775807LL);
+    EXPECT_GE(r.DataHoraAtualizacao.D.Ano, 2024);
+
+    auto req = servidor.Ultima();
+    EXPECT_EQ(req.Metodo, "GET");
+    EXPECT_EQ(req.Caminho, "/obterindiceenvio/12/9223372036854775807");
+    EXPECT_EQ(req.Corpo, "");
+}
+
+TEST(UltimoMovimentoEnviado, PathCarriesPlainDecimals) {
+    ServidorHttp servidor;
+    servidor.Manipulador([](const teste::RequisicaoRecebida&) {
+        return RespostaProgramada::Json(R"({"ultimaordemenviada":0,"ultimomovimentoloja":0})");
+    });
+    struct Caso {
+        std::string base;
+        int32_t loja;
+        int64_t posicao;
+        const char* caminho;
+    };
+    const Caso casos[] = {
+        {servidor.Base(), 1, 0, "/obterindiceenvio/1/0"},
+        {servidor.Base("api"), -3, -1, "/api/obterindiceenvio/-3/-1"},
+        {servidor.Base("api/"), 2147483647, INT64_MIN, "/api/obterindiceenvio/2147483647/-9223372036854775808"},
+    };
+    for (const auto& caso : casos) {
+        std::string Erro;
+        UltimoMovimentoEnviado(Erro, caso.base, caso.loja, caso.posicao, Contexto());
+        EXPECT_EQ(servidor.Ultima().Caminho, caso.caminho);
+    }
+}
+
+TEST(UltimoMovimentoEnviado, ReadsNameValueTextAndRepeatsAMissingSecondValue) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Texto("ultimaordemenviada=7&ultimomovimentoloja=9"));
+    servidor.Responder(RespostaProgramada::Texto("ultimomovimentoloja=9&ultimaordemenviada=7", 200, "text/html"));
+    servidor.Responder(RespostaProgramada::Json(R"({"ultimaordemenviada": 5})"));
+    const std::pair<int64_t, int64_t> esperados[] = {{7, 9}, {7, 9}, {5, 5}};
+    for (const auto& [enviada, loja] : esperados) {
+        std::string Erro;
+        auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 1, 9, Contexto());
+        EXPECT_EQ(Erro, "");
+        EXPECT_EQ(r.UltimaOrdemEnviada, enviada);
+        EXPECT_EQ(r.UltimoMovimentoLoja, loja);
+    }
+}
+
+TEST(UltimoMovimentoEnviado, AnswersOtherThan200SetErroAndRaiseNothing) {
+    ServidorHttp servidor;
+    struct Caso {
+        int status;
+        std::string corpo;
+    };
+    const Caso casos[] = {{201, "criado"}, {204, ""}, {404, "loja desconhecida"}, {409, "{\"erro\":1}"}};
+    for (const auto& caso : casos) {
+        servidor.Responder(RespostaProgramada::Texto(caso.corpo, caso.status));
+        std::string Erro = "de antes";
+        auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 1, 9, Contexto());
+        EXPECT_EQ(Erro, caso.corpo);
+        EXPECT_EQ(r.StatusCode, caso.status);
+        EXPECT_EQ(r.Mensagem, caso.corpo);
+        EXPECT_EQ(r.UltimaOrdemEnviada, 0);
+        EXPECT_EQ(r.UltimoMovimentoLoja, 0);
+        EXPECT_EQ(r.DataHoraAtualizacao, db::DataHora{});
+    }
+}
+
+// Runs the query expecting a raised failure of type E; checks that Erro,
+// the record and the failure agree, and returns the text.
+template <class E>
+std::string FalhaDoUltimoMovimento(const std::string& base, int32_t tempo = 5000) {
+    std::string Erro;
+    TTipoUltimoMovimentoEnviado r;
+    r.UltimaOrdemEnviada = 99;
+    try {
+        UltimoMovimentoEnviado(Erro, r, base, 1, 9, Contexto(tempo));
+        ADD_FAILURE() << "no failure raised";
+        return {};
+    } catch (const E& e) {
+        EXPECT_EQ(std::string(e.what()), Erro);
+    }
+    EXPECT_EQ(r.StatusCode, 400);
+    EXPECT_EQ(r.Mensagem, Erro);
+    EXPECT_EQ(r.UltimaOrdemEnviada, 0);
+    EXPECT_EQ(r.UltimoMovimentoLoja, 0);
+    EXPECT_EQ(r.DataHoraAtualizacao, db::DataHora{});
+    return Erro;
+}
+
+TEST(UltimoMovimentoEnviado, FailuresAreRaisedWithStatus400InTheRecord) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Texto("indisponivel", 503));
+    EXPECT_EQ(FalhaDoUltimoMovimento<TErroStatusServidor>(servidor.Base()), "HTTP/1.1 503 Service Unavailable");
+
+    servidor.Responder(RespostaProgramada::Json(R"({"ultimomovimentoloja": 9})"));
+    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'' is not a valid integer value");
+
+    servidor.Responder(RespostaProgramada::Json(R"({"ultimaordemenviada": 1.5, "ultimomovimentoloja": 9})"));
+    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'1,5' is not a valid integer value");
+
+    servidor.Responder(RespostaProgramada::Json(R"({"ultimaordemenviada": 1, "ultimomovimentoloja": "x"})"));
+    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'x' is not a valid integer value");
+
+    servidor.Responder(RespostaProgramada::Json(R"([{"ultimaordemenviada": 1}])"));
+    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "Invalid class typecast");
+
+    servidor.Responder(RespostaProgramada::Json("nao e json"));
+    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'' is not a valid integer value");
+
+    auto fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
+    EXPECT_TRUE(FalhaDoUltimoMovimento<TErroTransporte>(fechada).starts_with("REST request failed: "));
+
+    auto lenta = RespostaProgramada::Json("{}");
+    lenta.Atraso = std::chrono::seconds(20);
+    servidor.Responder(lenta);
+    EXPECT_TRUE(FalhaDoUltimoMovimento<TErroTransporte>(servidor.Base(), 300).starts_with("REST request failed: "));
+}
+
+// ---- Structure list --------------------------------------------------------
+
+using Linha = db::TLinhaEstrutura;
+const std::nullopt_t Nulo = std::nullopt;
+
+TEST(TEstrutura, CutsWidthsAndKeepsLatin1Only) {
+    db::TEstrutura estrutura;
+    estrutura.Adicionar(std::string(150, 'T'), std::string(150, 'c'), std::string(31, 'k'));
+    estrutura.Adicionar("A\xC3\xA7\xE2\x82\xAC" "B", Nulo, "");  // c cedilla stays, the euro sign does not
+    ASSERT_EQ(estrutura.Quantidade(), 2u);
+    EXPECT_EQ(estrutura.Linhas()[0].TABELA, std::string(100, 'T'));
+    EXPECT_EQ(estrutura.Linhas()[0].CAMPO, std::string(100, 'c'));
+    EXPECT_EQ(estrutura.Linhas()[0].CHAVE, std::string(30, 'k'));
+    EXPECT_EQ(estrutura.Linhas()[1], (Linha{"A\xC3\xA7?B", Nulo, ""}));
+    // Widths count characters, not bytes.
+    std::string acentos;
+    for (int i = 0; i < 40; ++i) acentos += "\xC3\xA9";
+    estrutura.Adicionar(Nulo, Nulo, acentos);
+    EXPECT_EQ(estrutura.Linhas()[2].CHAVE->size(), 60u);
+}
+
+TEST(TEstrutura, ListsTheColumnsOfATableByItsUpperCaseName) {
+    db::TEstrutura estrutura;
+    estrutura.Adicionar("PRODUTOS", "CODIGO", "S");
+    estrutura.Adicionar("CLIENTES", "NOME", Nulo);
+    estrutura.Adicionar("PRODUTOS", "DESCRICAO", Nulo);
+    estrutura.Adicionar("PRODUTOS", Nulo, Nulo);
+    estrutura.Adicionar("PRODUTOS", "", Nulo);
+    estrutura.Adicionar("produtos", "PRECO", Nulo);
+    estrutura.Adicionar("PRODUTOS ", "X", Nulo);
+    EXPECT_EQ(estrutura.CamposDaTabela("produtos"), (std::vector<std::string>{"CODIGO", "DESCRICAO"}));
+    EXPECT_EQ(estrutura.CamposDaTabela("PRODUTOS"), (std::vector<std::string>{"CODIGO", "DESCRICAO"}));
+    EXPECT_EQ(estrutura.CamposDaTabela("Clientes"), (std::vector<std::string>{"NOME"}));
+    EXPECT_TRUE(estrutura.CamposDaTabela("VENDAS").empty());
+    estrutura.Limpar();
+    EXPECT_TRUE(estrutura.Vazia());
+}
+
+TEST(ObterEstruturaBanco, LoadsTheAnswerByTheLoadingRules) {
+    ServidorHttp servidor;
+    struct Caso {
+        std::string corpo;
+        std::vector<Linha> linhas;
+    };
+    const std::string longo(150, 'x');
+    const Caso casos[] = {
+        {"[]", {}},
+        {"{}", {}},
+        {"", {}},
+        {"nao e json", {}},
+        {"\"texto\"", {}},
+        {"42", {}},
+        {"null", {}},
+        {R"({"tabela":"A","campo":"B","chave":"S"})", {{"A", "B", "S"}}},
+        {R"([{"TABELA": "A", "campo": "B"}])", {{"A", "B", Nulo}}},
+        {R"([{"tabela": "A", "TABELA": "X", "campo": "B"}])", {{"A", "B", Nulo}}},
+        {R"([{"Tabela": "A", "campo": "B", "chave": null}])", {{Nulo, "B", Nulo}}},
+        {R"([{"tabela": "A", "tabela": "Z", "campo": 12, "chave": true}])", {{"A", "12", "true"}}},
+        {R"([[{"tabela": "A", "campo": "B"}], {"tabela": "A", "campo": "C"}])", {{"A", "B", Nulo}, {"A", "C", Nulo}}},
+        {R"([{}, [[{"campo":"D"}]], {"outro": 1}])", {{Nulo, "D", Nulo}, {Nulo, Nulo, Nulo}}},
+        {R"([{"tabela":"A","campo":")" + longo + R"("}])", {{"A", std::string(100, 'x'), Nulo}}},
+        {R"([{"tabela":"A\u00e7\u20ac","campo":"B"}])", {{"A\xC3\xA7?", "B", Nulo}}},
+        {R"([{"tabela":"A","campo":"B","object_state":"UNMODIFIED"},{"tabela":"A","campo":"C","objectState":"INSERTED"}])",
+         {{"A", "C", Nulo}}},
+    };
+    for (const auto& caso : casos) {
+        servidor.Responder(RespostaProgramada::Json(caso.corpo));
+        db::TEstrutura estrutura;
+        estrutura.Adicionar("VELHA", "LINHA", Nulo);
+        std::string Erro = "de antes";
+        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
+        EXPECT_EQ(Erro, "") << caso.corpo;
+        EXPECT_EQ(estrutura.Linhas(), caso.linhas) << caso.corpo;
+    }
+}
+
+TEST(ObterEstruturaBanco, AddressEndsInEstruturabdWithOrWithoutSlash) {
+    ServidorHttp servidor;
+    servidor.Manipulador([](const teste::RequisicaoRecebida&) { return RespostaProgramada::Json("[]"); });
+    for (const std::string& base : {servidor.Base("central"), servidor.Base("central/")}) {
+        db::TEstrutura estrutura;
+        std::string Erro;
+        ObterEstruturaBanco(Erro, base, estrutura, Contexto());
+        auto req = servidor.Ultima();
+        EXPECT_EQ(req.Metodo, "GET");
+        EXPECT_EQ(req.Caminho, "/central/estruturabd");
+    }
+}
+
+TEST(ObterEstruturaBanco, ARefusalKeepsThePreviousRows) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Texto("estrutura indisponivel", 404));
+    servidor.Responder(RespostaProgramada::Texto("", 204));
+    for (const char* esperado : {"estrutura indisponivel", ""}) {
+        db::TEstrutura estrutura;
+        estrutura.Adicionar("A", "B", Nulo);
+        std::string Erro = "de antes";
+        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
+        EXPECT_EQ(Erro, esperado);
+        EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
+    }
+}
+
+TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
+    ServidorHttp servidor;
+    const std::string prefixo = "Falha ao executar a rotina ObterEstruturaBanco: ";
+
+    // A bare value inside the array: rows before it stay.
+    servidor.Responder(RespostaProgramada::Json(R"([{"tabela":"A","campo":"B"}, "solto", {"tabela":"A","campo":"C"}])"));
+    db::TEstrutura estrutura;
+    std::string Erro;
+    try {
+        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
+        ADD_FAILURE() << "no failure raised";
+    } catch (const TErroRespostaInvalida& e) {
+        EXPECT_EQ(std::string(e.what()), prefixo + "[TBEstrutura] Invalid field count");
+        EXPECT_EQ(Erro, e.what());
+    }
+    EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
+
+    servidor.Responder(RespostaProgramada::Json(R"([{"tabela":"A","object_state":"DELETED"}])"));
+    EXPECT_THROW(ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()), TErroRespostaInvalida);
+    EXPECT_EQ(Erro, prefixo + "[TBEstrutura] Unsupported record state 'DELETED'");
+
+    // A server failure leaves the table as it was.
+    estrutura.Limpar();
+    estrutura.Adicionar("A", "B", Nulo);
+    servidor.Responder(RespostaProgramada::Texto("quebrou", 500));
+    try {
+        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
+        ADD_FAILURE() << "no failure raised";
+    } catch (const TErroStatusServidor& e) {
+        EXPECT_EQ(std::string(e.what()), prefixo + "HTTP/1.1 500 Internal Server Error");
+        EXPECT_EQ(Erro, e.what());
+        EXPECT_EQ(e.Resposta().Conteudo, "quebrou");
+    }
+    EXPECT_EQ(estrutura.Quantidade(), 1u);
+
+    auto fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
+    EXPECT_THROW(ObterEstruturaBanco(Erro, fechada, estrutura, Contexto()), TErroTransporte);
+    EXPECT_TRUE(Erro.starts_with(prefixo + "REST request failed: ")) << Erro;
+    EXPECT_EQ(estrutura.Quantidade(), 1u);
+}
+
+}  // namespace
+}  // namespace ondaris::sync
