@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -270,117 +270,6 @@ void BancoTeste::Descartar() noexcept {
     std::cerr << "warning: test database " << caminho_ << " was not dropped: " << ultimoErro
               << '\n';
     caminho_.clear();
-}
-
-// ---------------------------------------------------------------------------
-
-SessaoIsql::SessaoIsql(const std::string& stringConexao, const std::string& usuario,
-                       const std::string& senha) {
-    // A write to an isql that has died must become an error, not a signal
-    // that ends the whole test run.
-    std::signal(SIGPIPE, SIG_IGN);
-    int paraIsql[2];
-    int deIsql[2];
-    if (::pipe2(paraIsql, O_CLOEXEC) != 0)
-        throw ErroBancoTeste(std::string("pipe: ") + std::strerror(errno));
-    if (::pipe2(deIsql, O_CLOEXEC) != 0) {
-        ::close(paraIsql[0]);
-        ::close(paraIsql[1]);
-        throw ErroBancoTeste(std::string("pipe: ") + std::strerror(errno));
-    }
-    std::vector<std::string> argumentos{kIsql, "-q", "-ch", "ISO8859_1", stringConexao};
-    auto ambiente = Ambiente(usuario, senha);
-    auto argv = Ponteiros(argumentos);
-    auto envp = Ponteiros(ambiente);
-
-    posix_spawn_file_actions_t acoes;
-    posix_spawn_file_actions_init(&acoes);
-    posix_spawn_file_actions_adddup2(&acoes, paraIsql[0], 0);
-    posix_spawn_file_actions_adddup2(&acoes, deIsql[1], 1);
-    posix_spawn_file_actions_adddup2(&acoes, deIsql[1], 2);
-    const int erro = posix_spawn(&pid_, kIsql, &acoes, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&acoes);
-    ::close(paraIsql[0]);
-    ::close(deIsql[1]);
-    entrada_ = paraIsql[1];
-    saida_ = deIsql[0];
-    if (erro != 0) {
-        pid_ = -1;
-        Encerrar();
-        throw ErroBancoTeste(std::string("cannot start isql-fb: ") + std::strerror(erro));
-    }
-    try {
-        Enviar("SET LIST ON;");
-    } catch (...) {
-        Encerrar();
-        throw;
-    }
-}
-
-SessaoIsql::~SessaoIsql() { Encerrar(); }
-
-std::string SessaoIsql::Enviar(const std::string& sql, std::chrono::seconds limite) {
-    // A marker selected after the statements shows where their output ends;
-    // isql runs its input in order and flushes after every statement.
-    const std::string marca = "ONDARIS_FIM_" + std::to_string(++marcas_);
-    const std::string texto = sql + "\nSELECT '" + marca + "' AS MARCA FROM RDB$DATABASE;\n";
-    for (std::size_t escrito = 0; escrito < texto.size();) {
-        const ssize_t n = ::write(entrada_, texto.data() + escrito, texto.size() - escrito);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw ErroBancoTeste("isql session closed its input:\n" + pendente_);
-        escrito += static_cast<std::size_t>(n);
-    }
-    const std::string procurada = "MARCA " + marca;
-    const auto fim = std::chrono::steady_clock::now() + limite;
-    std::size_t achado;
-    while ((achado = pendente_.find(procurada)) == std::string::npos) {
-        const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(
-            fim - std::chrono::steady_clock::now());
-        if (resta.count() <= 0)
-            throw ErroBancoTeste("isql session did not answer in time:\n" + pendente_);
-        pollfd p{saida_, POLLIN, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(resta.count()));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) continue;
-        char bloco[4096];
-        const ssize_t n = ::read(saida_, bloco, sizeof bloco);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw ErroBancoTeste("isql session ended:\n" + pendente_);
-        pendente_.append(bloco, static_cast<std::size_t>(n));
-    }
-    std::string resultado = pendente_.substr(0, achado);
-    const auto fimLinha = pendente_.find('\n', achado);
-    pendente_.erase(0, fimLinha == std::string::npos ? pendente_.size() : fimLinha + 1);
-    if (resultado.find("Statement failed") != std::string::npos)
-        throw ErroBancoTeste("isql session reported an error:\n" + resultado);
-    return resultado;
-}
-
-void SessaoIsql::Encerrar() noexcept {
-    if (entrada_ >= 0) {
-        // QUIT ends isql rolling back what it has not committed.
-        const char quit[] = "\nQUIT;\n";
-        [[maybe_unused]] const ssize_t n = ::write(entrada_, quit, sizeof quit - 1);
-        ::close(entrada_);
-        entrada_ = -1;
-    }
-    if (pid_ > 0) {
-        int status = 0;
-        const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > fim) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        pid_ = -1;
-    }
-    if (saida_ >= 0) {
-        ::close(saida_);
-        saida_ = -1;
-    }
 }
 
 }  // namespace ondaris::teste

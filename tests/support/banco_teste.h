@@ -12,15 +12,8 @@
 // ErroBancoTeste carrying isql's own output. Dropping a database that still
 // has attachments fails: the destructor reports that on stderr and leaves
 // the file behind rather than throwing.
-//
-// SessaoIsql keeps one isql-fb process open so that a test can hold a
-// transaction open while another connection works: statements go in through
-// a pipe, so they must be plain ASCII.
-#include <chrono>
-#include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <sys/types.h>
 
 namespace ondaris::teste {
 
@@ -78,39 +71,6 @@ public:
 private:
     void Descartar() noexcept;
     std::string caminho_;
-};
-
-// One isql-fb process attached to a database, fed statement by statement.
-// Enviar() writes the text and waits until isql has run it; the text must
-// end its statements with ';' (the default terminator). isql starts a
-// transaction with the first statement and keeps it until COMMIT or
-// ROLLBACK, so the session can hold changes uncommitted while others work.
-// The destructor ends isql without committing (QUIT rolls back).
-class SessaoIsql {
-public:
-    SessaoIsql(const std::string& stringConexao, const std::string& usuario,
-               const std::string& senha);
-    ~SessaoIsql();
-
-    SessaoIsql(const SessaoIsql&) = delete;
-    SessaoIsql& operator=(const SessaoIsql&) = delete;
-    SessaoIsql(SessaoIsql&&) = delete;
-    SessaoIsql& operator=(SessaoIsql&&) = delete;
-
-    // Runs the statements and returns what isql printed for them. Throws
-    // ErroBancoTeste when isql reports an error (the session stays usable:
-    // the transaction is whatever the server left of it) or does not answer
-    // within the time limit.
-    std::string Enviar(const std::string& sql,
-                       std::chrono::seconds limite = std::chrono::seconds(60));
-
-private:
-    void Encerrar() noexcept;
-    pid_t pid_ = -1;
-    int entrada_ = -1;  // isql's stdin
-    int saida_ = -1;    // isql's stdout and stderr
-    std::string pendente_;
-    std::uint64_t marcas_ = 0;
 };
 
 }  // namespace ondaris::teste
