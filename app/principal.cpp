@@ -7,9 +7,12 @@
 #include "app/shell/calculos.h"
 #include "app/shell/versao.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -148,6 +151,12 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
                         FonteArialNegrito(19), Qt::AlignLeft | Qt::AlignTop);
     LblCronometro = NovoRotulo(Panel1, QStringLiteral("0:00"), QRect(260, 92, 238, 111),
                                FonteArialNegrito(96), Qt::AlignHCenter | Qt::AlignTop);
+    // At 96 px "00:00" is a few pixels wider than the designed 238 px box and
+    // would lose the edges of its outer digits: widen the box about the same
+    // centre, so the text stands where it was designed to stand.
+    const int larguraCronometro = std::max(
+        238, QFontMetrics(LblCronometro->font()).horizontalAdvance(QStringLiteral("00:00")));
+    LblCronometro->setGeometry(260 + 119 - larguraCronometro / 2, 92, larguraCronometro, 111);
 
     PnStatusRecebimento = painelPreto(QRect(6, 228, 504, 25),
                                       QStringLiteral("Status do Recebimento de Dados"), 13);

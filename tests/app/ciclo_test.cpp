@@ -1,0 +1,125 @@
+// The countdown texts and the hand-over between the cycle's two timers.
+#include "sync/ciclo.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using ondaris::sync::ConverteSegundosemMinutos;
+using ondaris::sync::TCiclo;
+using ondaris::sync::TEstadoCiclo;
+
+namespace {
+
+TEST(ConverteSegundosemMinutosTest, GivesTwoDigitMinutesAndSeconds) {
+    struct Caso {
+        int segundos;
+        const char* texto;
+    };
+    const Caso casos[] = {{120, "02:00"}, {61, "01:01"}, {60, "01:00"}, {59, "00:59"},
+                          {10, "00:10"},  {9, "00:09"},  {0, "00:00"},  {3599, "59:59"},
+                          {6000, "100:00"}};
+    for (const auto& caso : casos) {
+        EXPECT_EQ(ConverteSegundosemMinutos(caso.segundos), caso.texto) << caso.segundos;
+    }
+}
+
+// Records what the cycle shows.
+class JanelaGravadora final : public ondaris::sync::IJanelaStatus {
+public:
+    void StatusRecebimento(const std::string& t) override { Paineis.push_back("R:" + t); }
+    void StatusEnvio(const std::string& t) override { Paineis.push_back("E:" + t); }
+    void Cronometro(const std::string& t) override { Cronometros.push_back(t); }
+    void ProcessarMensagens() override {}
+    std::vector<std::string> Paineis;
+    std::vector<std::string> Cronometros;
+};
+
+// No server here: the first call of a run fails, as an unreachable
+// database would, which ends the run by an exception.
+class OperacoesSemServidor final : public ondaris::sync::IOperacoesCiclo {
+public:
+    int Chamadas = 0;
+    void AtualizarConfiguracoes() override { Falhar(); }
+    std::string LinkCentral() override { Falhar(); }
+    std::int32_t CodigoLoja() override { Falhar(); }
+    std::int64_t UltimoRecebimento() override { Falhar(); }
+    std::int64_t UltimaOrdemLoja() override { Falhar(); }
+    void ObterEstruturaBanco(std::string&, const std::string&) override { Falhar(); }
+    std::int64_t ReceberDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
+        Falhar();
+    }
+    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(std::string&, const std::string&,
+                                                        std::int32_t, std::int64_t) override {
+        Falhar();
+    }
+    void EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
+        Falhar();
+    }
+
+private:
+    [[noreturn]] void Falhar() {
+        ++Chamadas;
+        throw std::runtime_error("banco indisponível");
+    }
+};
+
+TEST(TCicloTest, ARunThatRaisesStillHandsOverToACountdownOf121Ticks) {
+    OperacoesSemServidor operacoes;
+    JanelaGravadora janela;
+    std::vector<std::string> registrados;
+    TCiclo ciclo(operacoes, janela, [&](const std::string& m) { registrados.push_back(m); });
+
+    EXPECT_EQ(ciclo.Estado(), TEstadoCiclo::ecParado);
+    ciclo.Tick();  // both timers disabled as loaded: nothing happens
+    EXPECT_EQ(operacoes.Chamadas, 0);
+
+    ciclo.Iniciar();
+    EXPECT_TRUE(ciclo.TimerHabilitado());
+    EXPECT_FALSE(ciclo.TimerContagemRegressivaHabilitado());
+
+    EXPECT_THROW(ciclo.Tick(), std::runtime_error);
+    EXPECT_EQ(operacoes.Chamadas, 1);
+    EXPECT_FALSE(ciclo.TimerHabilitado());
+    EXPECT_TRUE(ciclo.TimerContagemRegressivaHabilitado());
+    EXPECT_EQ(ciclo.TempoRestante(), 120);
+    EXPECT_TRUE(janela.Paineis.empty()) << "the unfinished steps' texts must stay as they were";
+    EXPECT_TRUE(registrados.empty()) << "the owner logs the exception, not the cycle";
+
+    std::vector<std::string> esperados;
+    for (int s = 120; s >= 0; --s) {
+        esperados.push_back(ConverteSegundosemMinutos(s));
+    }
+    for (int tick = 1; tick <= 121; ++tick) {
+        ASSERT_TRUE(ciclo.TimerContagemRegressivaHabilitado()) << "tick " << tick;
+        ASSERT_FALSE(ciclo.TimerHabilitado()) << "tick " << tick;
+        ciclo.Tick();
+    }
+    EXPECT_EQ(janela.Cronometros, esperados);
+    EXPECT_EQ(janela.Cronometros.front(), "02:00");
+    EXPECT_EQ(janela.Cronometros.back(), "00:00");
+    EXPECT_TRUE(ciclo.TimerHabilitado());
+    EXPECT_FALSE(ciclo.TimerContagemRegressivaHabilitado());
+    EXPECT_EQ(operacoes.Chamadas, 1) << "no run during the countdown";
+
+    // The tick after the hand-over starts the next run.
+    EXPECT_THROW(ciclo.Tick(), std::runtime_error);
+    EXPECT_EQ(operacoes.Chamadas, 2);
+    EXPECT_EQ(ciclo.TempoRestante(), 120);
+    EXPECT_TRUE(ciclo.TimerContagemRegressivaHabilitado());
+}
+
+TEST(TCicloTest, ACountdownFromZeroHandsOverOnItsFirstTick) {
+    OperacoesSemServidor operacoes;
+    JanelaGravadora janela;
+    TCiclo ciclo(operacoes, janela, {});
+    ciclo.IniciarContagemRegressiva();
+    ciclo.Tick();
+    EXPECT_EQ(janela.Cronometros, std::vector<std::string>{"00:00"});
+    EXPECT_TRUE(ciclo.TimerHabilitado());
+    EXPECT_EQ(operacoes.Chamadas, 0);
+}
+
+}  // namespace
