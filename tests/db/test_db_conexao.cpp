@@ -1,0 +1,409 @@
+// Connections, transactions and statements against the real server: the
+// data-conversion rules on bind and read, typed values, blobs, lock
+// conflicts, automatic reconnection and the per-operation module.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <unistd.h>
+
+#include "db/conexao.h"
+#include "db/consulta.h"
+#include "db/modulo_operacao.h"
+#include "db/ocupado.h"
+#include "support/banco_teste.h"
+
+namespace ondaris::db {
+namespace {
+
+using teste::BancoTeste;
+
+ParametrosConexao ComoSysdba(const BancoTeste& banco) {
+    ParametrosConexao p;
+    p.Servidor = "127.0.0.1";
+    p.Caminho = banco.Caminho();
+    p.Usuario = "SYSDBA";
+    p.Senha = teste::SenhaSysdba();
+    return p;
+}
+
+constexpr OpcoesTransacao kAutomatica{};
+constexpr OpcoesTransacao kManual{.SomenteLeitura = false, .InicioAutomatico = false, .FimAutomatico = false};
+
+class BancoConexao : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        banco_ = std::make_unique<BancoTeste>(BancoTeste::Conteudo::Vazio);
+        banco_->ExecutarSql(
+            "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, C5 CHAR(5), C10 CHAR(10), V10 VARCHAR(10),"
+            " BT BLOB SUB_TYPE TEXT, BB BLOB SUB_TYPE 0, N152 NUMERIC(15,2), N92 NUMERIC(9,2), S SMALLINT,"
+            " BI BIGINT, D DATE, H TIME, TS TIMESTAMP, DP DOUBLE PRECISION, BO BOOLEAN,"
+            " U10 VARCHAR(10) CHARACTER SET UTF8, O4 CHAR(4) CHARACTER SET OCTETS);");
+    }
+    static void TearDownTestSuite() { banco_.reset(); }
+
+    void SetUp() override {
+        conexao_ = std::make_unique<Conexao>(ComoSysdba(*banco_));
+        auto_ = std::make_unique<Transacao>(*conexao_, "auto", kAutomatica);
+    }
+    void TearDown() override {
+        auto_.reset();
+        conexao_.reset();
+    }
+
+    // Inserts one row with the given values bound by name.
+    void Inserir(int id, const std::vector<std::pair<std::string, Valor>>& valores) {
+        std::string colunas = "ID", marcas = ":ID";
+        for (const auto& [nome, v] : valores) {
+            colunas += ", " + nome;
+            marcas += ", :" + nome;
+        }
+        Consulta q(*conexao_, *auto_, "INSERT INTO T (" + colunas + ") VALUES (" + marcas + ")");
+        q.DefinirInt32("ID", id);
+        for (const auto& [nome, v] : valores) q.Definir(nome, v);
+        q.Executar();
+        EXPECT_EQ(q.LinhasAfetadas(), 1);
+    }
+
+    static inline std::unique_ptr<BancoTeste> banco_;
+    std::unique_ptr<Conexao> conexao_;
+    std::unique_ptr<Transacao> auto_;
+};
+
+TEST_F(BancoConexao, RegrasDeConversaoAoGravar) {
+    struct Caso {
+        const char* nome;
+        const char* coluna;
+        Valor entrada;
+        const char* consulta;  // expression over T read back as text
+        std::optional<std::string> esperado;
+    };
+    const std::string acentos11 = "\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1";
+    const Caso casos[] = {
+        {"empty text is NULL", "V10", std::string(), "IIF(V10 IS NULL, 'null', 'not null')", "null"},
+        {"CHAR loses trailing blanks", "C5", std::string("AB   "), "C5 || '|'", "AB   |"},
+        {"all-blank CHAR is NULL", "C5", std::string("     "), "IIF(C5 IS NULL, 'null', 'not null')", "null"},
+        {"VARCHAR keeps blanks", "V10", std::string("x  "), "V10 || '|'", "x  |"},
+        {"over-long text is cut", "V10", std::string("ABCDEFGHIJKL"), "V10", "ABCDEFGHIJ"},
+        {"cut in characters", "V10", acentos11, "CHAR_LENGTH(V10)", "10"},
+        {"outside Latin-1 becomes ?", "V10", std::string("a\xC3\xA7\xE2\x82\xAC"), "V10", "a\xC3\xA7?"},
+        {"UTF8 column through Latin-1", "U10", std::string("\xC3\xA3o"), "U10", "\xC3\xA3o"},
+        {"empty text blob is NULL", "BT", std::string(), "IIF(BT IS NULL, 'null', 'not null')", "null"},
+        {"text blob", "BT", std::string("S\xC3\xA3o Paulo"), "BT", "S\xC3\xA3o Paulo"},
+    };
+    int id = 100;
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        Inserir(++id, {{c.coluna, c.entrada}});
+        Consulta q(*conexao_, *auto_, std::string("SELECT ") + c.consulta + " AS R FROM T WHERE ID = :ID");
+        q.DefinirInt32("ID", id);
+        ASSERT_TRUE(q.Abrir());
+        const Valor v = q.Ler("R");
+        std::optional<std::string> lido;
+        if (const auto* s = std::get_if<std::string>(&v)) lido = *s;
+        if (const auto* n = std::get_if<std::int64_t>(&v)) lido = std::to_string(*n);
+        if (const auto* n = std::get_if<std::int32_t>(&v)) lido = std::to_string(*n);
+        EXPECT_EQ(lido, c.esperado);
+    }
+    // The CHAR(5) parameter given "AB" followed by blanks matches 'AB'.
+    Consulta q(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE C5 = 'AB' AND ID = :ID");
+    q.DefinirInt32("ID", 102);
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerInt64("N"), 1);
+}
+
+TEST_F(BancoConexao, RegrasDeConversaoAoLer) {
+    banco_->ExecutarSql(
+        "INSERT INTO T (ID, C10, V10) VALUES (201, 'X', '');"
+        "INSERT INTO T (ID, C10, V10) VALUES (202, '          ', 'a  ');"
+        "INSERT INTO T (ID, C10, V10, BT) VALUES (203, '\xE1' || 'b', 'S\xE3o', '');");
+    Consulta q(*conexao_, *auto_, "SELECT ID, C10, V10, BT FROM T WHERE ID BETWEEN 201 AND 203 ORDER BY ID");
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerTexto("C10"), "X");
+    EXPECT_EQ(q.LerTexto("V10"), std::nullopt);  // empty text reads as NULL
+    ASSERT_TRUE(q.Proximo());
+    EXPECT_EQ(q.LerTexto("c10"), std::nullopt);  // only blanks: NULL
+    EXPECT_EQ(q.LerTexto("V10"), "a  ");
+    ASSERT_TRUE(q.Proximo());
+    EXPECT_EQ(q.LerTexto("C10"), "\xC3\xA1" "b");
+    EXPECT_EQ(q.LerTexto("V10"), "S\xC3\xA3o");
+    EXPECT_EQ(q.LerTexto("BT"), std::nullopt);
+    EXPECT_FALSE(q.Proximo());
+    EXPECT_FALSE(q.Aberta());
+}
+
+TEST_F(BancoConexao, ValoresTipadosIdaEVolta) {
+    const DataHora momento{Data{2023, 12, 31}, Hora{14, 30, 5, 1234}};
+    Inserir(301, {{"N152", Numerico{123456, -4}},  // 12.3456 rounds to 12.35
+                  {"N92", std::int32_t{7}},
+                  {"S", std::int16_t{-5}},
+                  {"BI", std::int64_t{9007199254740993}},
+                  {"D", Data{2023, 12, 31}},
+                  {"H", Hora{23, 59, 58, 9999}},
+                  {"TS", momento},
+                  {"DP", 2.5},
+                  {"BO", true},
+                  {"O4", Bytes{0, 1, 2, 3}}});
+    Consulta q(*conexao_, *auto_, "SELECT * FROM T WHERE ID = :id");
+    q.DefinirInt32("ID", 301);
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerNumerico("N152"), (Numerico{1235, -2}));
+    EXPECT_EQ(q.LerNumerico("N92"), (Numerico{700, -2}));
+    EXPECT_EQ(q.LerInt32("S"), -5);
+    EXPECT_EQ(q.LerInt64("BI"), 9007199254740993);
+    EXPECT_EQ(q.LerData("D"), (Data{2023, 12, 31}));
+    EXPECT_EQ(q.LerHora("H"), (Hora{23, 59, 58, 9999}));
+    EXPECT_EQ(q.LerDataHora("TS"), momento);
+    EXPECT_EQ(q.LerDouble("DP"), 2.5);
+    EXPECT_EQ(q.LerBooleano("BO"), true);
+    EXPECT_EQ(q.LerBytes("O4"), (Bytes{0, 1, 2, 3}));
+    EXPECT_EQ(q.LerTexto("V10"), std::nullopt);
+}
+
+TEST_F(BancoConexao, TiposErradosEEstouro) {
+    Consulta q(*conexao_, *auto_, "UPDATE T SET S = :S, V10 = :V WHERE ID = :ID");
+    try {
+        q.DefinirTexto("ID", "12");
+        FAIL() << "a text bound to an INTEGER parameter must be refused";
+    } catch (const ErroUso& e) {
+        EXPECT_NE(std::string(e.what()).find("INTEGER"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("text"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(q.DefinirInt32("S", 70000), ErroBanco);
+    EXPECT_THROW(q.DefinirInt32("NAOEXISTE", 1), ErroUso);
+    Inserir(401, {{"V10", std::string("abc")}});
+    Consulta l(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 401");
+    ASSERT_TRUE(l.Abrir());
+    try {
+        (void)l.LerInt64("V10");
+        FAIL() << "reading a VARCHAR as an integer must be refused";
+    } catch (const ErroUso& e) {
+        EXPECT_NE(std::string(e.what()).find("VARCHAR(10)"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(BancoConexao, NomeRepetidoPreencheTodasAsPosicoes) {
+    Inserir(501, {});
+    Inserir(601, {});
+    Consulta q(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE ID = :X OR ID = :x + 100");
+    q.DefinirInt32("X", 501);
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerInt64("N"), 2);
+    EXPECT_EQ(q.Parametros().size(), 2u);
+}
+
+TEST_F(BancoConexao, BlobsPequenosEGrandes) {
+    Bytes pequeno{0, 255, 10, 13, 0};
+    Bytes grande(100000);
+    for (std::size_t i = 0; i < grande.size(); ++i) grande[i] = static_cast<std::uint8_t>(i * 7);
+    std::string textoGrande;
+    for (int i = 0; i < 20000; ++i) textoGrande += "a\xC3\xA7\xC3\xA3o ";  // 100000 chars, 140000 bytes UTF-8
+    Inserir(701, {{"BB", pequeno}, {"BT", std::string("curto")}, {"V10", std::string("ok")}});
+    Inserir(702, {{"BB", grande}, {"BT", textoGrande}, {"V10", std::string("ok")}});
+    Consulta q(*conexao_, *auto_, "SELECT ID, BB, BT, V10 FROM T WHERE ID IN (701, 702) ORDER BY ID");
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerBytes("BB"), pequeno);
+    EXPECT_EQ(q.LerTexto("BT"), "curto");
+    ASSERT_TRUE(q.Proximo());
+    EXPECT_EQ(q.LerBytes("BB"), grande);
+    EXPECT_EQ(q.LerTexto("BT"), textoGrande);
+    EXPECT_EQ(q.LerTexto("V10"), "ok");  // the other parameters survive the large-blob path
+}
+
+TEST_F(BancoConexao, TransacaoAutomaticaTerminaSozinhaEManualEsperaOChamador) {
+    Inserir(801, {});
+    EXPECT_FALSE(auto_->Ativa());  // committed as soon as the insert ended
+    Consulta leitura(*conexao_, *auto_, "SELECT ID FROM T WHERE ID >= 801 ORDER BY ID");
+    ASSERT_TRUE(leitura.Abrir());
+    EXPECT_TRUE(auto_->Ativa());   // a result set is still open
+    while (leitura.Proximo()) {
+    }
+    EXPECT_FALSE(auto_->Ativa());  // read to its end
+
+    Transacao manual(*conexao_, "manual", kManual);
+    Consulta q(*conexao_, manual, "UPDATE T SET V10 = 'm' WHERE ID = 801");
+    q.Preparar();  // prepared while the transaction is not running
+    EXPECT_THROW(q.Executar(), ErroUso);
+    manual.Iniciar();
+    q.Executar();
+    EXPECT_TRUE(manual.Ativa());
+    manual.Rollback();
+    Consulta v(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 801");
+    ASSERT_TRUE(v.Abrir());
+    EXPECT_EQ(v.LerTexto("V10"), std::nullopt);
+}
+
+TEST_F(BancoConexao, ConflitoDeBloqueioFalhaNaHora) {
+    Inserir(901, {});
+    // A second attachment holds the row with an uncommitted change.
+    Conexao outra(ComoSysdba(*banco_), "outra");
+    Transacao detentora(outra, "detentora", kManual);
+    detentora.Iniciar();
+    Consulta prende(outra, detentora, "UPDATE T SET V10 = 'outra' WHERE ID = 901");
+    prende.Executar();
+    Transacao manual(*conexao_, "manual", kManual);
+    manual.Iniciar();
+    Consulta q(*conexao_, manual, "UPDATE T SET V10 = 'nossa' WHERE ID = 901");
+    const auto inicio = std::chrono::steady_clock::now();
+    EXPECT_THROW(q.Executar(), ErroConflitoBloqueio);
+    EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(2));
+    manual.Rollback();
+}
+
+TEST_F(BancoConexao, GanchoDeOcupado) {
+    std::vector<bool> eventos;
+    DefinirGanchoOcupado([&](bool ocupado) { eventos.push_back(ocupado); });
+    Inserir(1001, {});
+    DefinirGanchoOcupado({});
+    ASSERT_FALSE(eventos.empty());
+    EXPECT_TRUE(eventos.front());
+    EXPECT_FALSE(eventos.back());
+}
+
+// ------------------------------------------------------------ reconnection
+
+std::int64_t IdAnexo(Conexao& c, Transacao& t) {
+    Consulta q(c, t, "SELECT CURRENT_CONNECTION AS ID FROM RDB$DATABASE");
+    q.Abrir();
+    return *q.LerInt64("ID");
+}
+
+void DerrubarAnexo(const BancoTeste& banco, std::int64_t id) {
+    Conexao admin(ComoSysdba(banco), "admin");
+    Transacao t(admin, "admin", kAutomatica);
+    Consulta q(admin, t, "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = :ID");
+    q.DefinirInt64("ID", id);
+    q.Executar();
+    ASSERT_EQ(q.LinhasAfetadas(), 1);
+}
+
+TEST_F(BancoConexao, ReconectaAposPerderOAnexoERepeteAOperacao) {
+    Inserir(1101, {{"V10", std::string("um")}});
+    std::vector<std::chrono::milliseconds> pausas;
+    conexao_->DefinirPausa([&](std::chrono::milliseconds ms) { pausas.push_back(ms); });
+    Consulta q(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = :ID");
+    q.DefinirInt32("ID", 1101);
+    ASSERT_TRUE(q.Abrir());
+    q.Fechar();
+    const auto antes = IdAnexo(*conexao_, *auto_);
+    DerrubarAnexo(*banco_, antes);
+
+    ASSERT_TRUE(q.Abrir());  // prepared again, the bound ID kept
+    EXPECT_EQ(q.LerTexto("V10"), "um");
+    EXPECT_EQ(conexao_->Reconexoes(), 1);
+    EXPECT_TRUE(pausas.empty());  // the first attempt comes at once
+    EXPECT_NE(IdAnexo(*conexao_, *auto_), antes);
+}
+
+TEST_F(BancoConexao, PerdaComAlteracoesPendentesNaoRepete) {
+    Transacao manual(*conexao_, "manual", kManual);
+    manual.Iniciar();
+    Consulta ins(*conexao_, manual, "INSERT INTO T (ID) VALUES (:ID)");
+    ins.DefinirInt32("ID", 1201);
+    ins.Executar();
+    DerrubarAnexo(*banco_, IdAnexo(*conexao_, *auto_));
+    ins.DefinirInt32("ID", 1202);
+    EXPECT_THROW(ins.Executar(), ErroConexaoPerdida);
+    // The connection works again, and neither half of the work was kept.
+    Consulta n(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE ID IN (1201, 1202)");
+    ASSERT_TRUE(n.Abrir());
+    EXPECT_EQ(n.LerInt64("N"), 0);
+    EXPECT_FALSE(manual.Ativa());
+}
+
+TEST_F(BancoConexao, TresTentativasFalhasEntregamOErroDaUltima) {
+    std::vector<std::chrono::milliseconds> pausas;
+    conexao_->DefinirPausa([&](std::chrono::milliseconds ms) {
+        pausas.push_back(ms);
+        if (pausas.size() == 2) {
+            // The last attempt reaches the server but is refused another way,
+            // so its error can be told from the first two.
+            conexao_->Parametros().Porta = "3050";
+            conexao_->Parametros().Senha = "senha-errada";
+        }
+    });
+    const auto id = IdAnexo(*conexao_, *auto_);
+    conexao_->Parametros().Porta = "3059";  // nothing listens here
+    DerrubarAnexo(*banco_, id);
+    Consulta q(*conexao_, *auto_, "SELECT 1 AS UM FROM RDB$DATABASE");
+    try {
+        q.Abrir();
+        FAIL() << "the statement must fail after three attempts";
+    } catch (const ErroConexaoPerdida& e) {
+        FAIL() << "expected the last attempt's login error, got: " << e.what();
+    } catch (const ErroBanco& e) {
+        EXPECT_TRUE(e.Contem(isc_login)) << e.what();
+    }
+    EXPECT_EQ(pausas, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(3000),
+                                                               std::chrono::milliseconds(3000)}));
+    EXPECT_EQ(conexao_->Reconexoes(), 0);
+    EXPECT_FALSE(conexao_->Aberta());
+}
+
+TEST_F(BancoConexao, SemServidorOErroEDeConexao) {
+    conexao_->DefinirPausa([](std::chrono::milliseconds) {});
+    const auto id = IdAnexo(*conexao_, *auto_);
+    conexao_->Parametros().Porta = "3059";
+    DerrubarAnexo(*banco_, id);
+    Consulta q(*conexao_, *auto_, "SELECT 1 AS UM FROM RDB$DATABASE");
+    EXPECT_THROW(q.Abrir(), ErroConexaoPerdida);
+}
+
+TEST_F(BancoConexao, ServidorDeVoltaNaTerceiraTentativa) {
+    int pausas = 0;
+    conexao_->DefinirPausa([&](std::chrono::milliseconds) {
+        if (++pausas == 2) conexao_->Parametros().Porta = "3050";  // the server answers again
+    });
+    const auto id = IdAnexo(*conexao_, *auto_);
+    conexao_->Parametros().Porta = "3059";
+    DerrubarAnexo(*banco_, id);
+    Consulta q(*conexao_, *auto_, "SELECT 1 AS UM FROM RDB$DATABASE");
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerInt32("UM"), 1);
+    EXPECT_EQ(pausas, 2);
+    EXPECT_EQ(conexao_->Reconexoes(), 1);
+}
+
+// ------------------------------------------------------ per-operation module
+
+TEST_F(BancoConexao, ModuloPorOperacao) {
+    teste::GarantirUsuarioReplicacao();
+    banco_->ExecutarSql("GRANT SELECT, INSERT, UPDATE, DELETE ON T TO USER ONDARIS;");
+    const auto pasta = std::filesystem::temp_directory_path() / ("ondaris-mod-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(pasta);
+    struct Limpa {
+        std::filesystem::path p;
+        ~Limpa() { std::filesystem::remove_all(p); }
+    } limpa{pasta};
+    std::ofstream(pasta / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco_->Caminho() << "\n";
+
+    {
+        TModuloOperacao modulo(pasta.string() + "/");
+        EXPECT_TRUE(modulo.ConnQuelbor.Aberta());
+        auto& ui = modulo.Criar("TBT_UI", modulo.TransReplicacaoReadWrite,
+                                "UPDATE OR INSERT INTO T(ID, V10) VALUES (:ID, :V10)");
+        EXPECT_EQ(modulo.Procurar("tbt_ui"), &ui);
+        EXPECT_EQ(modulo.Procurar("TBT_DEL"), nullptr);
+        EXPECT_THROW(modulo.Criar("tbt_UI", modulo.TransReplicacaoReadWrite, "SELECT 1 FROM RDB$DATABASE"), ErroUso);
+        EXPECT_THROW(modulo.Criar("1TB", modulo.TransReplicacaoReadWrite, "SELECT 1 FROM RDB$DATABASE"), ErroUso);
+        ui.Preparar();
+        EXPECT_FALSE(modulo.TransReplicacaoReadWrite.Ativa());
+        modulo.TransReplicacaoReadWrite.Iniciar();
+        ui.DefinirInt32("ID", 1301);
+        ui.DefinirTexto("V10", "bloco");
+        ui.Executar();
+        // Left active on purpose: closing the block's connection commits it.
+    }
+    Consulta q(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 1301");
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerTexto("V10"), "bloco");
+
+    // An unreachable database: the error reaches the caller, nothing stays.
+    std::ofstream(pasta / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";
+    EXPECT_THROW(TModuloOperacao{pasta.string() + "/"}, ErroBanco);
+}
+
+}  // namespace
+}  // namespace ondaris::db
