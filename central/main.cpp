@@ -1,0 +1,78 @@
+// ondaris-central: the reference central server. Keeps every command in one
+// SQLite file and answers the store agents' four endpoints plus "status".
+//
+//   ondaris-central --banco central.sqlite --estrutura estrutura.json
+//                   [--endereco 127.0.0.1] [--porta 8080]
+#include <httplib.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "central/armazem.h"
+#include "central/servidor.h"
+
+namespace {
+
+httplib::Server* g_servidor = nullptr;
+
+void Parar(int) {
+    if (g_servidor) g_servidor->stop();
+}
+
+int Uso(const char* msg) {
+    std::cerr << "ondaris-central: " << msg << "\n"
+              << "usage: ondaris-central --banco FILE --estrutura FILE [--endereco ADDR] [--porta N]\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string banco, estrutura, endereco = "127.0.0.1";
+    int porta = 8080;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto valor = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+            return argv[++i];
+        };
+        try {
+            if (a == "--banco") banco = valor();
+            else if (a == "--estrutura") estrutura = valor();
+            else if (a == "--endereco") endereco = valor();
+            else if (a == "--porta") porta = std::stoi(valor());
+            else return Uso(("unknown argument " + a).c_str());
+        } catch (const std::exception& e) {
+            return Uso(e.what());
+        }
+    }
+    if (banco.empty() || estrutura.empty()) return Uso("--banco and --estrutura are required");
+
+    try {
+        std::ifstream arquivo(estrutura, std::ios::binary);
+        if (!arquivo) throw std::runtime_error("cannot read " + estrutura);
+        std::stringstream texto;
+        texto << arquivo.rdbuf();
+
+        ondaris::central::Armazem armazem(banco);
+        ondaris::central::ServidorCentral central(armazem, texto.str());
+        httplib::Server servidor;
+        central.Registrar(servidor);
+        g_servidor = &servidor;
+        std::signal(SIGTERM, Parar);
+        std::signal(SIGINT, Parar);
+        if (!servidor.bind_to_port(endereco.c_str(), porta))
+            throw std::runtime_error("cannot listen on " + endereco + ":" + std::to_string(porta));
+        std::cout << "ondaris-central listening on http://" << endereco << ":" << porta << "/" << std::endl;
+        servidor.listen_after_bind();
+        std::cout << "ondaris-central stopped" << std::endl;
+    } catch (const std::exception& e) {
+        std::cerr << "ondaris-central: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
