@@ -1,0 +1,181 @@
+// Readings of received column texts under the Brazilian regional settings
+// (decimal ",", dd/mm/yyyy, hh:mm:ss), the settings both stores share.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "db/leituras.h"
+
+namespace {
+
+using namespace ondaris::db;
+
+const TConfiguracoesRegionais kBr = TConfiguracoesRegionais::Brasileiras();
+
+TEST(Leituras, Integers) {
+    struct Caso {
+        const char* texto;
+        std::int64_t v32;
+        std::int64_t v64;
+    };
+    const Caso casos[] = {
+        {"42", 42, 42},
+        {" 42", 42, 42},
+        {"42 ", 0, 0},
+        {"-17", -17, -17},
+        {"+5", 5, 5},
+        {"", 0, 0},
+        {"abc", 0, 0},
+        {"null", 0, 0},
+        {"2147483647", 2147483647, 2147483647},
+        {"2147483648", 0, 2147483648LL},
+        {"-2147483648", -2147483648LL, -2147483648LL},
+        {"9007199254740993", 0, 9007199254740993LL},  // 2^53 + 1, no double on the way
+        {"9223372036854775807", 0, std::numeric_limits<std::int64_t>::max()},
+        {"-9223372036854775808", 0, std::numeric_limits<std::int64_t>::min()},
+        {"9223372036854775808", 0, 0},
+        {"$FF", 255, 255},
+        {"0x10", 16, 16},
+        {"x1f", 31, 31},
+        {"$", 0, 0},
+        {"1,5", 0, 0},
+        {"1e3", 0, 0},
+    };
+    for (const Caso& c : casos) {
+        EXPECT_EQ(LerInteiro32(c.texto), c.v32) << '"' << c.texto << '"';
+        EXPECT_EQ(LerInteiro64(c.texto), c.v64) << '"' << c.texto << '"';
+    }
+    // A SMALLINT keeps the low 16 bits of the 32-bit reading.
+    EXPECT_EQ(static_cast<std::int16_t>(LerInteiro32("70000")), 4464);
+}
+
+TEST(Leituras, CurrencyRoundsToFourPlacesTiesToEven) {
+    struct Caso {
+        const char* texto;
+        std::int64_t dezMilesimos;
+    };
+    const Caso casos[] = {
+        {"12,5", 125000},         {"12.5", 0},          {"1,23456", 12346},     {"0,00005", 0},
+        {"0,00015", 2},           {"-0,00015", -2},     {"1,5E2", 1500000},     {" -3,25 ", -32500},
+        {",5", 5000},             {"7,", 70000},        {"", 0},                {"1.000,00", 0},
+        {"922337203685477,5807", std::numeric_limits<std::int64_t>::max()},
+        {"922337203685477,5808", 0},                    {"-922337203685477,5808", 0},
+        {"1e", 0},                {"--1", 0},
+    };
+    for (const Caso& c : casos) EXPECT_EQ(LerMoeda(c.texto, kBr), c.dezMilesimos) << '"' << c.texto << '"';
+}
+
+TEST(Leituras, NumericsKeepEveryDigitTheColumnHolds) {
+    struct Caso {
+        const char* texto;
+        int escala;
+        std::int64_t unidades;
+    };
+    const Caso casos[] = {
+        {"12,5", 2, 1250},
+        {"1,23456", 2, 123},       // 1,2346 first, then the column's two places
+        {"1,005", 2, 101},         // ties go away from zero, as the database rounds
+        {"92233720368547758,07", 2, 9223372036854775807LL},  // NUMERIC(18,2) at its limit
+        {"-92233720368547758,08", 2, std::numeric_limits<std::int64_t>::min()},
+        {"0,123456789", 9, 123456789},
+        {"123456789,123456789", 9, 123456789123456789LL},
+        {"1,0000000005", 9, 1000000001},
+        {"92233720368547758,08", 2, 0},  // beyond the column: unreadable
+        {"x", 6, 0},
+        {"3", 0, 3},
+    };
+    for (const Caso& c : casos)
+        EXPECT_EQ(LerNumerico(c.texto, c.escala, kBr), c.unidades) << '"' << c.texto << "\" scale " << c.escala;
+}
+
+TEST(Leituras, FloatingPointFullRange) {
+    EXPECT_EQ(LerDouble("1,5", kBr), 1.5);
+    EXPECT_EQ(LerDouble("-2,5E-300", kBr), -2.5e-300);
+    EXPECT_EQ(LerDouble("1,7976931348623157E308", kBr), std::numeric_limits<double>::max());
+    EXPECT_EQ(LerDouble("0,1", kBr), 0.1);
+    EXPECT_EQ(LerDouble("1.5", kBr), 0.0);
+    EXPECT_EQ(LerDouble("1E999", kBr), 0.0);
+    // What the sending side writes for a FLOAT holding one tenth reads back
+    // as the same single-precision value.
+    EXPECT_EQ(LerFloat("0,100000001490116", kBr), 0.1f);
+    EXPECT_EQ(LerFloat("3,40282346638529E38", kBr), std::numeric_limits<float>::max());
+}
+
+TEST(Leituras, Booleans) {
+    EXPECT_EQ(LerBooleano("True"), true);
+    EXPECT_EQ(LerBooleano("FALSE"), false);
+    EXPECT_EQ(LerBooleano("tRuE"), true);
+    EXPECT_EQ(LerBooleano("1"), std::nullopt);
+    EXPECT_EQ(LerBooleano(""), std::nullopt);
+}
+
+TEST(Leituras, DatesTimesAndMoments) {
+    const int ano = 2026;
+    struct CasoData {
+        const char* texto;
+        Data esperado;
+    };
+    const CasoData datas[] = {
+        {"31/12/2023", {2023, 12, 31}}, {"1/2/2024", {2024, 2, 1}},  {"29/02/2024", {2024, 2, 29}},
+        {"05/03", {2026, 3, 5}},        {"05/03/23", {2023, 3, 5}},  {"05/03/76", {1976, 3, 5}},
+        {"05/03/75", {2075, 3, 5}},     {" 01/01/0001 ", {1, 1, 1}}, {"31/12/9999", {9999, 12, 31}},
+    };
+    for (const auto& c : datas) EXPECT_EQ(LerData(c.texto, kBr, ano), c.esperado) << c.texto;
+
+    struct CasoHora {
+        const char* texto;
+        Hora esperado;
+    };
+    const CasoHora horas[] = {
+        {"14:30:00", {14, 30, 0, 0}}, {"0:00:00", {0, 0, 0, 0}},    {"23:59:59", {23, 59, 59, 0}},
+        {"7:05", {7, 5, 0, 0}},       {"9", {9, 0, 0, 0}},          {"14:30:00,5", {14, 30, 0, 5000}},
+        {"14:30:00,1234", {14, 30, 0, 1234}},                       {"2:30:00 PM", {14, 30, 0, 0}},
+        {"AM 12:00:00", {0, 0, 0, 0}},                              {"12:00:00 pm", {12, 0, 0, 0}},
+    };
+    for (const auto& c : horas) EXPECT_EQ(LerHora(c.texto, kBr), c.esperado) << c.texto;
+
+    EXPECT_EQ(LerDataHora("31/12/2023 14:30:00", kBr, ano), (DataHora{{2023, 12, 31}, {14, 30, 0, 0}}));
+    EXPECT_EQ(LerDataHora("31/12/2023", kBr, ano), (DataHora{{2023, 12, 31}, {}}));
+
+    struct CasoErro {
+        const char* texto;
+        int tipo;  // 0 date, 1 time, 2 date and time
+        const char* mensagem;
+    };
+    const CasoErro erros[] = {
+        {"2023-12-31", 0, "'2023-12-31' is not a valid date"},
+        {"", 0, "'' is not a valid date"},
+        {"31/02/2023", 0, "'31/02/2023' is not a valid date"},
+        {"31/12/2023 10:00:00", 0, "'31/12/2023 10:00:00' is not a valid date"},
+        {"24:00:00", 1, "'24:00:00' is not a valid time"},
+        {"10:60", 1, "'10:60' is not a valid time"},
+        {"13:00 PM", 1, "'13:00 PM' is not a valid time"},
+        {"", 1, "'' is not a valid time"},
+        {"31/12/2023 25:00", 2, "'31/12/2023 25:00' is not a valid date and time"},
+        {"12/31/2023 10:00", 2, "'12/31/2023 10:00' is not a valid date and time"},
+    };
+    for (const auto& c : erros) {
+        try {
+            if (c.tipo == 0) LerData(c.texto, kBr, ano);
+            else if (c.tipo == 1) LerHora(c.texto, kBr);
+            else LerDataHora(c.texto, kBr, ano);
+            ADD_FAILURE() << "no error for '" << c.texto << "'";
+        } catch (const ErroLeitura& e) {
+            EXPECT_STREQ(e.what(), c.mensagem);
+        }
+    }
+}
+
+TEST(Leituras, OtherDateOrders) {
+    TConfiguracoesRegionais us = kBr;
+    us.OrdemData = TOrdemData::MesDiaAno;
+    EXPECT_EQ(LerData("12/31/2023", us, 2026), (Data{2023, 12, 31}));
+    TConfiguracoesRegionais iso = kBr;
+    iso.OrdemData = TOrdemData::AnoMesDia;
+    iso.SeparadorData = "-";
+    EXPECT_EQ(LerData("2023-12-31", iso, 2026), (Data{2023, 12, 31}));
+    EXPECT_EQ(LerData("12-31", iso, 2026), (Data{2026, 12, 31}));
+}
+
+}  // namespace
