@@ -113,19 +113,20 @@ QImage DesenharIlustracao() {
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
 
-    // The box that shows it is 241 x 225 from y 3: keep everything inside.
-    const QRectF topo(72, 14, 96, 80);
-    const QRectF esquerda(10, 126, 96, 80);
-    const QRectF direita(134, 126, 96, 80);
-    const QPointF cubo(120, 118);
+    // The window shows it from y 3 in a 241 x 225 box whose top 45 pixels lie
+    // under the title bar: everything stands between y 48 and y 222.
+    const QRectF topo(78, 50, 84, 70);
+    const QRectF esquerda(12, 140, 84, 70);
+    const QRectF direita(144, 140, 84, 70);
+    const QPointF cubo(120, 164);
 
     // network: cables from each screen to a hub, with data dots on them
     QPen cabo(QColor(0x2F, 0x80, 0xC8), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     p.setPen(cabo);
     p.setBrush(Qt::NoBrush);
-    const QPointF pontas[3] = {QPointF(topo.center().x(), topo.bottom()),
-                               QPointF(esquerda.right() - 6, esquerda.top() + 26),
-                               QPointF(direita.left() + 6, direita.top() + 26)};
+    const QPointF pontas[3] = {QPointF(topo.center().x(), topo.bottom() - 2),
+                               QPointF(esquerda.right() - 4, cubo.y()),
+                               QPointF(direita.left() + 4, cubo.y())};
     for (const QPointF& ponta : pontas) {
         p.drawLine(cubo, ponta);
     }

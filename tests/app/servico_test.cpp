@@ -1,0 +1,97 @@
+// The headless program's arguments, status lines and single run.
+#include "app/shell/servico.h"
+
+#include "pasta_temporaria.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <stdexcept>
+
+using ondaris::shell::ErroArgumento;
+using ondaris::shell::LerArgumentos;
+using ondaris::teste::LerBytes;
+using ondaris::teste::PastaTemporaria;
+
+namespace {
+
+TEST(LerArgumentosTest, KnowsOnceAndHelpAndRefusesTheRest) {
+    EXPECT_FALSE(LerArgumentos({}).UmaVez);
+    EXPECT_TRUE(LerArgumentos({"--once"}).UmaVez);
+    EXPECT_TRUE(LerArgumentos({"--help"}).Ajuda);
+    for (const char* ruim : {"--onc", "-once", "once", ""}) {
+        EXPECT_THROW(LerArgumentos({ruim}), ErroArgumento) << ruim;
+    }
+}
+
+TEST(TJanelaTextoTest, StatusTextsAreLinesAndTheCountdownIsShownOncePerPause) {
+    std::ostringstream saida;
+    ondaris::shell::TJanelaTexto janela(saida);
+    janela.StatusRecebimento("Todos os dados de recebimento foram sincronizados");
+    for (const char* t : {"02:00", "01:59", "00:01", "00:00", "02:00", "01:59"}) {
+        janela.Cronometro(t);
+    }
+    janela.StatusEnvio("Enviando bloco de registros a partir de 7");
+    EXPECT_EQ(saida.str(),
+              "Recebimento: Todos os dados de recebimento foram sincronizados\n"
+              "Próxima sincronização em 02:00\n"
+              "Próxima sincronização em 02:00\n"
+              "Envio: Enviando bloco de registros a partir de 7\n");
+}
+
+// The database cannot be reached: the first operation of a run fails, and
+// nothing after it may be called.
+class OperacoesSemBanco final : public ondaris::sync::IOperacoesCiclo {
+public:
+    void AtualizarConfiguracoes() override { throw std::runtime_error("sem banco"); }
+    std::string LinkCentral() override { Proibida(); }
+    std::int32_t CodigoLoja() override { Proibida(); }
+    std::int64_t UltimoRecebimento() override { Proibida(); }
+    std::int64_t UltimaOrdemLoja() override { Proibida(); }
+    void ObterEstruturaBanco(std::string&, const std::string&) override { Proibida(); }
+    std::int64_t ReceberDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
+        Proibida();
+    }
+    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(std::string&, const std::string&,
+                                                        std::int32_t, std::int64_t) override {
+        Proibida();
+    }
+    void EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
+        Proibida();
+    }
+
+private:
+    [[noreturn]] static void Proibida() {
+        throw std::logic_error("operação chamada depois da falha do banco");
+    }
+};
+
+TEST(ExecutarServicoTest, OnceReportsAFailedRunInItsStatusAndTheLog) {
+    PastaTemporaria pasta;
+    ondaris::shell::TRegistro registro(pasta.Caminho());
+    OperacoesSemBanco operacoes;
+    std::ostringstream saida, erros;
+    ondaris::shell::TAmbienteServico ambiente{operacoes, registro, saida, erros, {}, {}};
+    ondaris::shell::TOpcoesServico opcoes;
+    opcoes.UmaVez = true;
+    EXPECT_EQ(ondaris::shell::ExecutarServico(opcoes, ambiente), 1);
+    EXPECT_NE(LerBytes(registro.Arquivo()).find(" - sem banco\r\n"), std::string::npos);
+    EXPECT_NE(erros.str().find("sem banco"), std::string::npos);
+}
+
+TEST(ExecutarServicoTest, AStopEndsTheLoopWithoutARun) {
+    PastaTemporaria pasta;
+    ondaris::shell::TRegistro registro(pasta.Caminho());
+    OperacoesSemBanco operacoes;
+    std::ostringstream saida, erros;
+    int dormidas = 0;
+    bool parar = false;
+    ondaris::shell::TAmbienteServico ambiente{
+        operacoes, registro, saida, erros, [&] { return parar; },
+        [&](std::chrono::milliseconds) { parar = ++dormidas == 1; }};
+    EXPECT_EQ(ondaris::shell::ExecutarServico({}, ambiente), 0);
+    EXPECT_EQ(dormidas, 1);
+    EXPECT_FALSE(std::filesystem::exists(registro.Arquivo())) << "no run after the stop";
+}
+
+}  // namespace
