@@ -59,10 +59,12 @@ int main(int argc, char** argv) {
         std::cerr << "Falha: " << e.what() << std::endl;
     }
 
+    ondaris::shell::TJanelaTexto janela(std::cout);
+    const auto operacoes = ligacao.CriarOperacoes(janela);
     ondaris::shell::TAmbienteServico ambiente{
-        ligacao.Operacoes(),
+        *operacoes,
+        janela,
         registro,
-        std::cout,
         std::cerr,
         [] { return ParadaPedida != 0; },
         [](std::chrono::milliseconds ms) {

@@ -186,8 +186,9 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
     Relogio_->setInterval(1000);
     connect(Relogio_, &QTimer::timeout, this, &TFrmPrincipal::TickRelogio);
 
+    Operacoes_ = Ligacao_.CriarOperacoes(*this);
     Ciclo_ = std::make_unique<sync::TCiclo>(
-        Ligacao_.Operacoes(), *this,
+        *Operacoes_, *this,
         [this](const std::string& mensagem) { Registro_.DoSaveLog(mensagem); });
 
     FormCreate();

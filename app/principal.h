@@ -7,7 +7,7 @@
 //
 // Ownership: the window owns its child widgets, the tray icon, the menu, the
 // clock that ticks the cycle, and the cycle itself; it borrows the wiring
-// (data module and server operations) and the log, which must outlive it.
+// (data module) and the log, which must outlive it.
 //
 // Hidden at start while a notification area exists; without one (some
 // desktops, any headless display) it is shown at start, since nothing else
@@ -107,6 +107,7 @@ private:
     // Ticks the cycle one second after the previous tick returned; the cycle
     // holds which of its two timers (Timer, TimerContagemRegressiva) is on.
     QTimer* Relogio_ = nullptr;
+    std::unique_ptr<sync::IOperacoesCiclo> Operacoes_;
     std::unique_ptr<sync::TCiclo> Ciclo_;
 };
 

@@ -1,14 +1,19 @@
 #pragma once
 // The one place where both programs meet the database layer and the central
 // server operations: the global data module and the operations the cycle
-// calls. Owns both for the whole run.
+// calls. Owns the data module for the whole run.
 //
-// Until the engine's server operations are wired in here, every operation
-// reports that it is unavailable by throwing, so each run becomes one log
-// entry and nothing is written to the database or sent anywhere.
+// The operations not yet available in the engine (block receiving and
+// block sending) report so by throwing; the run then ends there and becomes
+// one log entry, and nothing is applied or sent.
 #include "sync/ciclo.h"
+#include "sync/janela.h"
 
 #include <memory>
+
+namespace ondaris::db {
+class TDM;
+}
 
 namespace ondaris::shell {
 
@@ -19,15 +24,19 @@ public:
     TLigacao(const TLigacao&) = delete;
     TLigacao& operator=(const TLigacao&) = delete;
 
-    // Creates the global data module (reads the settings file and opens the
-    // store database). Throws on failure; the caller reports it and goes on.
+    // Creates the global data module, which reads "korvin.ini" beside the
+    // executable and opens the store database. The module exists afterwards
+    // even when opening failed; the failure is then thrown for the caller to
+    // report, and start-up goes on.
     void CriarModuloDados();
 
-    // The operations of the cycle; valid as long as this object.
-    sync::IOperacoesCiclo& Operacoes();
+    // The cycle's operations, showing their progress on `janela`; valid as
+    // long as this object and the window. Before CriarModuloDados every
+    // operation throws.
+    std::unique_ptr<sync::IOperacoesCiclo> CriarOperacoes(sync::IJanelaStatus& janela);
 
 private:
-    std::unique_ptr<sync::IOperacoesCiclo> Operacoes_;
+    std::unique_ptr<db::TDM> DM_;
 };
 
 }  // namespace ondaris::shell

@@ -52,11 +52,10 @@ void ManipulaExcecoes(TAmbienteServico& amb, const std::string& mensagem) {
 }  // namespace
 
 int ExecutarServico(const TOpcoesServico& opcoes, TAmbienteServico& amb) {
-    TJanelaTexto janela(amb.Saida);
     auto dormir = amb.Dormir ? amb.Dormir
                              : [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     sync::TCiclo ciclo(
-        amb.Operacoes, janela, [&amb](const std::string& m) { amb.Registro.DoSaveLog(m); }, dormir,
+        amb.Operacoes, amb.Janela, [&amb](const std::string& m) { amb.Registro.DoSaveLog(m); }, dormir,
         amb.Parar);
 
     if (opcoes.UmaVez) {

@@ -50,8 +50,8 @@ private:
 
 struct TAmbienteServico {
     sync::IOperacoesCiclo& Operacoes;
+    sync::IJanelaStatus& Janela;                          // a TJanelaTexto in the program
     TRegistro& Registro;
-    std::ostream& Saida;
     std::ostream& Erros;
     std::function<bool()> Parar;                          // a stop was asked for
     std::function<void(std::chrono::milliseconds)> Dormir;  // sleeps, may return early

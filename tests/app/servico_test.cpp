@@ -71,7 +71,8 @@ TEST(ExecutarServicoTest, OnceReportsAFailedRunInItsStatusAndTheLog) {
     ondaris::shell::TRegistro registro(pasta.Caminho());
     OperacoesSemBanco operacoes;
     std::ostringstream saida, erros;
-    ondaris::shell::TAmbienteServico ambiente{operacoes, registro, saida, erros, {}, {}};
+    ondaris::shell::TJanelaTexto janela(saida);
+    ondaris::shell::TAmbienteServico ambiente{operacoes, janela, registro, erros, {}, {}};
     ondaris::shell::TOpcoesServico opcoes;
     opcoes.UmaVez = true;
     EXPECT_EQ(ondaris::shell::ExecutarServico(opcoes, ambiente), 1);
@@ -84,10 +85,11 @@ TEST(ExecutarServicoTest, AStopEndsTheLoopWithoutARun) {
     ondaris::shell::TRegistro registro(pasta.Caminho());
     OperacoesSemBanco operacoes;
     std::ostringstream saida, erros;
+    ondaris::shell::TJanelaTexto janela(saida);
     int dormidas = 0;
     bool parar = false;
     ondaris::shell::TAmbienteServico ambiente{
-        operacoes, registro, saida, erros, [&] { return parar; },
+        operacoes, janela, registro, erros, [&] { return parar; },
         [&](std::chrono::milliseconds) { parar = ++dormidas == 1; }};
     EXPECT_EQ(ondaris::shell::ExecutarServico({}, ambiente), 0);
     EXPECT_EQ(dormidas, 1);
