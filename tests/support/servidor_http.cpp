@@ -110,8 +110,10 @@ struct ServidorHttp::Estado {
     }
 };
 
-ServidorHttp::ServidorHttp() : estado_(std::make_shared<Estado>()) {
-    auto estado = estado_;
+ServidorHttp::ServidorHttp() : estado_(std::make_unique<Estado>()) {
+    // The handlers live inside the state they point to, and the server is
+    // stopped before the state goes away: a plain pointer is enough.
+    Estado* estado = estado_.get();
     auto atender = [estado](const httplib::Request& req, httplib::Response& res) { estado->Atender(req, res); };
     estado->servidor.Get(".*", atender);
     estado->servidor.Put(".*", atender);

@@ -79,7 +79,7 @@ public:
 
 private:
     struct Estado;
-    std::shared_ptr<Estado> estado_;
+    std::unique_ptr<Estado> estado_;
     int porta_ = 0;
     std::thread linha_;
 };
