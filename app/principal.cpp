@@ -172,11 +172,15 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
     connect(FecharAplicao1, &QAction::triggered, this, &TFrmPrincipal::FecharAplicao1Click);
     connect(FecharAplicao2, &QAction::triggered, this, &TFrmPrincipal::FecharAplicao2Click);
 
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Created even when no notification area exists yet, so that a desktop
+    // panel that starts after the agent still receives the icon; not on the
+    // display-less platforms, which never have one.
+    const QString plataforma = QGuiApplication::platformName();
+    if (plataforma != QLatin1String("offscreen") && plataforma != QLatin1String("minimal")) {
         TrayIcon1 = new QSystemTrayIcon(IconeBandeja(), this);
         TrayIcon1->setToolTip(TituloDaAplicacao().left(127));
-        // The platform opens it on the context gesture (right button up);
-        // plain and double clicks do nothing.
+        // The platform opens the menu on the context gesture (right button
+        // up); plain and double clicks do nothing.
         TrayIcon1->setContextMenu(PopupMenu1);
         TrayIcon1->show();
     }
@@ -241,6 +245,10 @@ void TFrmPrincipal::ProcessarMensagens() {
     QCoreApplication::processEvents();
 }
 
+bool TFrmPrincipal::BandejaDisponivel() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 QPoint TFrmPrincipal::PosicaoNaTela() const {
     const QScreen* tela = QGuiApplication::primaryScreen();
     if (tela == nullptr) {
@@ -277,7 +285,7 @@ void TFrmPrincipal::FecharAplicao1Click() {
 }
 
 void TFrmPrincipal::ApplicationEvents1Minimize() {
-    if (TrayIcon1 == nullptr) {
+    if (!BandejaDisponivel()) {
         // Without a notification area a hidden window could never come
         // back: minimise it the ordinary way.
         showMinimized();
@@ -301,7 +309,7 @@ void TFrmPrincipal::FecharAplicao2Click() {
 void TFrmPrincipal::changeEvent(QEvent* evento) {
     QWidget::changeEvent(evento);
     if (evento->type() == QEvent::WindowStateChange && isVisible() && isMinimized() &&
-        TrayIcon1 != nullptr) {
+        BandejaDisponivel()) {
         // The system's own minimise command goes the way of "hide".
         QTimer::singleShot(0, this, &TFrmPrincipal::ApplicationEvents1Minimize);
     }

@@ -72,7 +72,8 @@ public:
     // Top-left corner for the current primary screen.
     QPoint PosicaoNaTela() const;
 
-    bool BandejaDisponivel() const { return TrayIcon1 != nullptr; }
+    // Whether a notification area shows the tray icon now.
+    static bool BandejaDisponivel();
     const sync::TCiclo& Ciclo() const { return *Ciclo_; }
 
     // Components, named as the window's designers call them.
