@@ -180,6 +180,8 @@ TEST(ExecutarRequisicao, DecodesTheBodyByItsCharset) {
         {"text/html", "a\xFF" "b", "text/html", "a\xEF\xBF\xBD" "b"},             // invalid UTF-8 marked
         {"text/plain; charset=windows-1252", "\x80", "text/plain", "\xE2\x82\xAC"},
         {"text/plain; charset=utf-16le", std::string("a\0", 2), "text/plain", "a"},
+        {"text/plain; charset=x-desconhecido", "a\xC3\xA7", "text/plain", "a\xC3\xA7"},  // unknown: as UTF-8
+        {"application/json; charset=ISO-8859-1", "{\"a\":\"\xE7\"}", "application/json", "{\"a\":\"\xC3\xA7\"}"},
         {"application/octet-stream", "binario", "application/octet-stream", ""},
         {"image/png", "\x89PNG", "image/png", ""},
         {"application/problem+json", "{}", "application/problem+json", "{}"},
