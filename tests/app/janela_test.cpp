@@ -12,12 +12,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QTimer>
+
+#include <functional>
 
 #include <stdexcept>
 
@@ -188,6 +193,40 @@ TEST_F(JanelaTest, UncaughtExceptionsInHandlersBecomeLogEntries) {
     QEvent evento(QEvent::User);
     QApplication::sendEvent(&alvo, &evento);
     EXPECT_FALSE(std::filesystem::exists(Registro.Arquivo()));
+}
+
+
+// Runs the event loop until `condicao` holds or `limite` ms have passed.
+bool EsperarAte(const std::function<bool()>& condicao, int limite) {
+    QElapsedTimer relogio;
+    relogio.start();
+    while (!condicao()) {
+        if (relogio.elapsed() > limite) {
+            return false;
+        }
+        QEventLoop laco;
+        QTimer::singleShot(20, &laco, &QEventLoop::quit);
+        laco.exec();
+    }
+    return true;
+}
+
+TEST_F(JanelaTest, TheFirstRunComesAfterASecondAndItsFailureIsLoggedThenTheCountdownShows) {
+    QElapsedTimer relogio;
+    relogio.start();
+    ondaris::app::TFrmPrincipal janela(Ligacao, Registro);
+    const auto arquivo = Registro.Arquivo();
+    // No data module was created: the run fails on its first step.
+    ASSERT_TRUE(EsperarAte([&] { return std::filesystem::exists(arquivo); }, 10000));
+    const qint64 primeiraExecucao = relogio.elapsed();
+    EXPECT_GE(primeiraExecucao, 950);
+    EXPECT_NE(LerBytes(arquivo).find(" - O módulo de dados não foi criado\r\n"), std::string::npos);
+    EXPECT_EQ(janela.Ciclo().Estado(), ondaris::sync::TEstadoCiclo::ecContagemRegressiva);
+    EXPECT_EQ(janela.PnStatusEnvio->text(), QString("Status do Envio de Dados"));
+
+    ASSERT_TRUE(EsperarAte([&] { return janela.LblCronometro->text() == "02:00"; }, 10000));
+    EXPECT_GE(relogio.elapsed() - primeiraExecucao, 950);
+    ASSERT_TRUE(EsperarAte([&] { return janela.LblCronometro->text() == "01:59"; }, 10000));
 }
 
 }  // namespace
