@@ -177,26 +177,42 @@ TFormatoConvertido ConverterFormatoHoraLocale(const std::string& padrao, const s
     return {conv.formato, conv.separador};
 }
 
-TConfiguracoesRegionais TConfiguracoesRegionais::DoLocale(const std::string& nome) {
-    LocaleC loc(nome);
-    TConfiguracoesRegionais r;
-    if (auto decimal = loc.Item(RADIXCHAR); !decimal.empty()) r.SeparadorDecimal = decimal;
+namespace {
 
-    auto data = ConverterFormatoDataLocale(loc.Item(D_FMT));
+template <class LerItem>
+TConfiguracoesRegionais Montar(LerItem item) {
+    TConfiguracoesRegionais r;
+    if (auto decimal = item(RADIXCHAR); !decimal.empty()) r.SeparadorDecimal = decimal;
+
+    auto data = ConverterFormatoDataLocale(item(D_FMT));
     if (data.Formato.find_first_of("dD") != std::string::npos) {
         r.FormatoDataCurta = data.Formato;
         if (!data.Separador.empty()) r.SeparadorData = data.Separador;
         r.OrdemData = OrdemDoFormato(data.Formato);
     }
 
-    auto hora = ConverterFormatoHoraLocale(loc.Item(T_FMT), loc.Item(T_FMT_AMPM));
+    auto hora = ConverterFormatoHoraLocale(item(T_FMT), item(T_FMT_AMPM));
     if (hora.Formato.find_first_of("hH") != std::string::npos) {
         r.FormatoHoraLonga = hora.Formato;
         if (!hora.Separador.empty()) r.SeparadorHora = hora.Separador;
     }
-    r.SimboloAM = loc.Item(AM_STR);
-    r.SimboloPM = loc.Item(PM_STR);
+    r.SimboloAM = item(AM_STR);
+    r.SimboloPM = item(PM_STR);
     return r;
+}
+
+}  // namespace
+
+TConfiguracoesRegionais TConfiguracoesRegionais::DoLocale(const std::string& nome) {
+    LocaleC loc(nome);
+    return Montar([&](nl_item i) { return loc.Item(i); });
+}
+
+TConfiguracoesRegionais TConfiguracoesRegionais::DoProcesso() {
+    return Montar([](nl_item i) {
+        const char* valor = nl_langinfo(i);
+        return valor ? std::string(valor) : std::string();
+    });
 }
 
 TConfiguracoesRegionais TConfiguracoesRegionais::Brasileiras() {

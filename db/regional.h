@@ -39,6 +39,12 @@ struct TConfiguracoesRegionais {
     // the agent must start whatever the machine is configured with.
     static TConfiguracoesRegionais DoLocale(const std::string& nome = "");
 
+    // The settings of the process's current global locale (LC_NUMERIC and
+    // LC_TIME as setlocale left them; "C" when it was never called). Read
+    // it once at start-up, after the program chose its locale, not while
+    // another thread may be calling setlocale.
+    static TConfiguracoesRegionais DoProcesso();
+
     // Brazilian settings: decimal ",", dd/mm/yyyy, hh:mm:ss, no AM/PM.
     static TConfiguracoesRegionais Brasileiras();
 };
