@@ -5,6 +5,10 @@
 #include <iterator>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace ondaris::shell {
 
 std::optional<TVersaoArquivo> LerVersaoArquivo(const std::string& Programa) {
@@ -49,7 +53,45 @@ std::string TextoVersao(const TVersaoArquivo& v, bool Quatronumeros) {
     return texto;
 }
 
+#ifdef _WIN32
+namespace {
+
+// The fixed file information of the file's version resource.
+std::optional<TVersaoArquivo> LerRecursoVersao(const std::string& Programa) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, Programa.c_str(), -1, nullptr, 0);
+    if (n <= 0) {
+        return std::nullopt;
+    }
+    std::wstring caminho(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, Programa.c_str(), -1, caminho.data(), n);
+    DWORD ignorado = 0;
+    const DWORD tamanho = GetFileVersionInfoSizeW(caminho.c_str(), &ignorado);
+    if (tamanho == 0) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> dados(tamanho);
+    if (!GetFileVersionInfoW(caminho.c_str(), 0, tamanho, dados.data())) {
+        return std::nullopt;
+    }
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT comprimento = 0;
+    if (!VerQueryValueW(dados.data(), L"\\", reinterpret_cast<void**>(&info), &comprimento) ||
+        info == nullptr) {
+        return std::nullopt;
+    }
+    return TVersaoArquivo{HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                          HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)};
+}
+
+}  // namespace
+#endif
+
 std::string VersaoPrograma(const std::string& Programa, bool Quatronumeros) {
+#ifdef _WIN32
+    if (const auto recurso = LerRecursoVersao(Programa)) {
+        return TextoVersao(*recurso, Quatronumeros);
+    }
+#endif
     const auto v = LerVersaoArquivo(Programa);
     return v ? TextoVersao(*v, Quatronumeros) : std::string();
 }

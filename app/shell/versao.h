@@ -1,6 +1,6 @@
 #pragma once
 // The file version of an executable, as four 16-bit numbers. A Windows build
-// reads it from the version resource; ELF files have none, so each of our
+// reads it from the version resource first; ELF files have none, so each of our
 // executables carries a small version record (a signature, the four numbers
 // and a check word) in a section of its own, and VersaoPrograma finds it by
 // reading the file. Not an error: a file without a record, or one that
@@ -78,8 +78,13 @@ std::string VersaoPrograma(const std::string& Programa, bool Quatronumeros);
 }  // namespace ondaris::shell
 
 // Puts the version record into the executable being linked; used once, in
-// each program's main file.
+// each program's main file. (Compilers without GNU attributes rely on the
+// Windows version resource alone.)
+#if !defined(__GNUC__)
+#define ONDARIS_REGISTRO_VERSAO(texto) static_assert(true)
+#else
 #define ONDARIS_REGISTRO_VERSAO(texto)                                                  \
     [[gnu::used, gnu::section(".ondaris_versao")]] static constexpr auto                \
         OndarisRegistroVersao =                                                         \
             ::ondaris::shell::MontarRegistroVersao(::ondaris::shell::VersaoDeTexto(texto))
+#endif
