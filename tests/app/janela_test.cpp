@@ -18,6 +18,9 @@
 #include <QGuiApplication>
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
@@ -227,6 +230,42 @@ TEST_F(JanelaTest, TheFirstRunComesAfterASecondAndItsFailureIsLoggedThenTheCount
     ASSERT_TRUE(EsperarAte([&] { return janela.LblCronometro->text() == "02:00"; }, 10000));
     EXPECT_GE(relogio.elapsed() - primeiraExecucao, 950);
     ASSERT_TRUE(EsperarAte([&] { return janela.LblCronometro->text() == "01:59"; }, 10000));
+}
+
+
+TEST_F(JanelaTest, OnlyTheRightPasswordEndsTheProgram) {
+    ondaris::app::TFrmPrincipal janela(Ligacao, Registro);
+    QStringList tentativas = {"errada", "QUENBY"};
+    int mensagens = 0;
+    QTimer vigia;
+    vigia.setInterval(10);
+    QObject::connect(&vigia, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* caixa = qobject_cast<QMessageBox*>(modal)) {
+            ++mensagens;
+            caixa->button(QMessageBox::Ok)->click();
+            // The user chooses the command again.
+            QTimer::singleShot(0, &janela, &ondaris::app::TFrmPrincipal::FecharAplicao2Click);
+        } else if (auto* dialogo = qobject_cast<QDialog*>(modal); dialogo && !tentativas.isEmpty()) {
+            dialogo->findChild<QLineEdit*>()->setText(tentativas.takeFirst());
+            for (auto* b : dialogo->findChildren<QPushButton*>()) {
+                if (b->text() == "Ok") {
+                    b->click();
+                }
+            }
+        }
+    });
+    vigia.start();
+    bool esgotado = false;
+    QTimer::singleShot(15000, [&] {
+        esgotado = true;
+        QCoreApplication::exit(2);
+    });
+    QTimer::singleShot(0, &janela, &ondaris::app::TFrmPrincipal::FecharAplicao2Click);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(esgotado);
+    EXPECT_EQ(mensagens, 1);
+    EXPECT_TRUE(tentativas.isEmpty());
 }
 
 }  // namespace
