@@ -1,0 +1,93 @@
+#pragma once
+// The statement builders: the SQL texts that a block needs for a table the
+// agent does not know in advance (a select of the rows named by the log, an
+// update-or-insert and a delete for received commands), and PrepararDataset,
+// which names, builds, prepares and caches them in the block's
+// per-operation module.
+//
+// Ownership: every statement belongs to the TModuloOperacao passed in and
+// lives until that module is torn down; PrepararDataset hands out a
+// reference into its cache. The catalogue look-ups run on the global data
+// module's connection (TDM::CamposTabela), the update-or-insert reads the
+// structure list TDM::TBEstrutura.
+//
+// Names that reach SQL: a table name or a column name goes into a text only
+// when it is a plain identifier (a letter, then letters, digits or
+// underscores, at most 31 characters). Anything else is refused before any
+// text is built from it, so a hostile name from the central server or the
+// log never reaches the database. A delete for a table without primary key
+// is refused as well: a DELETE without WHERE would empty the table.
+//
+// Not an error: asking twice for the same table and kind in one block (the
+// cached statement comes back as it is, even in another letter case).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "db/consulta.h"
+#include "db/erros.h"
+#include "db/modulo_operacao.h"
+#include "db/udm.h"
+
+namespace ondaris::db {
+
+// Kind of a table statement, in this order.
+enum class TTipoSQL { tsUpdateInsert, tsDelete, tsSelect };
+
+// A table's statement could not be built or prepared. Raised by
+// PrepararDataset with the full error text; a name refused by the
+// identifier rule or a table with nothing to build from raises it with
+// Codigo() 0. A refusal of the server keeps its kind (ErroConexaoPerdida,
+// ErroConflitoBloqueio or ErroBanco) and its codes.
+class ErroPreparacao : public ErroBanco {
+public:
+    using ErroBanco::ErroBanco;
+};
+
+// The longest identifier the catalogue holds.
+inline constexpr std::size_t kTamanhoMaximoIdentificador = 31;
+
+// A letter, then letters, digits or underscores, at most 31 characters.
+bool IdentificadorValido(std::string_view nome);
+
+// Suffix of a statement's name by kind: "_UI", "_DEL", "_SEL".
+const char* SufixoTipoSQL(TTipoSQL tipo);
+
+// SELECT L.ORDEM, T.<every column> FROM <table> T INNER JOIN LOG_REPLICACAO L
+// ON (<first key> = L.ATUALVALORCHAVE1) AND (<further keys> =
+// L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL
+// AND L.TABELA = '<table>' ORDER BY ORDEM. Columns come from the catalogue
+// for the name as given. Throws ErroPreparacao for a name that is not an
+// identifier, a table the catalogue does not know, or one without a key.
+std::string MontarSQLQuerySEL(TDM& DM, std::string_view NomeTabela);
+
+// UPDATE OR INSERT INTO <table>(<columns>) VALUES (:<columns>), the columns
+// of the structure list rows of the upper-cased name, in list order.
+// Throws ErroPreparacao for a name that is not an identifier, a table with
+// no structure rows, or a column name that is not an identifier.
+std::string MontarSQLQueryUI(TDM& DM, std::string_view NomeTabela);
+
+// DELETE FROM <table> WHERE <key> = :<key> [AND ...], the primary-key
+// columns of the catalogue in column order. Throws ErroPreparacao for a
+// name that is not an identifier or a table without a primary key.
+std::string MontarSQLQueryDEL(TDM& DM, std::string_view NomeTabela);
+
+// The statement of kind `TipoSQL` for `NomeTabela` from the block's cache
+// ("TB" + table + suffix, compared without regard to case), built and
+// prepared at its first request. A new select is opened on the log rows
+// OrdemInicial..OrdemFinal in TransReplicacaoReadOnly; the other kinds run
+// in TransReplicacaoReadWrite and ignore the bounds (a new update-or-insert
+// starts that transaction when it is not active; a delete is prepared
+// whether or not it is). A statement already cached is returned untouched:
+// not prepared again, not given new bounds, not reopened.
+//
+// `Erro` is emptied on entry. On failure it receives
+//   "Falha ao executar a rotina PrepararDataset: " CR LF
+//   "Tabela: " + statement name CR LF
+//   statement text + CR LF (only the CR LF when no text was built) CR LF
+//   the failure's message
+// and an error of the failure's kind carrying that text is raised.
+Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string& Erro, std::string_view NomeTabela,
+                          TTipoSQL TipoSQL, std::int64_t OrdemInicial, std::int64_t OrdemFinal);
+
+}  // namespace ondaris::db
