@@ -1,0 +1,71 @@
+#pragma once
+// Typed binding of received column texts: a command from the central
+// server carries every value as text, written by another store under the
+// regional settings both stores share; TratarParametro turns one such text
+// into the typed value of the statement parameter it is meant for, by the
+// type the server described when the statement was prepared. Also the two
+// conversions of a command's action letter.
+//
+// Readings (db/leituras.h), by parameter type:
+//   CHAR, VARCHAR (any character set, OCTETS and UTF8 included), text
+//     blobs: the text as it is (the connection converts it);
+//   SMALLINT: the 32-bit integer reading, its low 16 bits;
+//   INTEGER, BIGINT: the integer readings;
+//   NUMERIC, DECIMAL: exact to the column's scale (LerNumerico);
+//   DOUBLE PRECISION, FLOAT: the floating-point readings, full range;
+//   BOOLEAN: "True"/"False" in any letter case, NULL for anything else;
+//   DATE, TIME, TIMESTAMP: the date and time readings;
+//   binary blobs: nothing here (their base64 text is decoded by the
+//     receiver, which binds the bytes).
+//
+// What is not an error: an integer or decimal text that cannot be read
+// binds 0; a parameter this leaves unbound keeps NULL. A date or time text
+// that cannot be read is an error (ErroLeitura), raised before anything is
+// bound. A value the column cannot hold is the database's refusal
+// (ErroBanco) when bound.
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "db/construtores.h"
+#include "db/consulta.h"
+#include "db/leituras.h"
+#include "db/regional.h"
+#include "db/valor.h"
+
+namespace ondaris::db {
+
+// Kind of a replicated operation, in this order.
+enum class TTipoOperacao { toInsertUpdate, toDelete };
+
+// "U" update-or-insert, "D" delete, "S" select; exact and case-sensitive.
+// Nothing for any other text: the caller decides (the receiver fails the
+// block).
+std::optional<TTipoSQL> StrtoTipoSQL(std::string_view Acao);
+
+// "D" (exact) is a delete; every other text, the empty one included, an
+// insert or update.
+TTipoOperacao StrtoTipoOperacao(std::string_view Str);
+
+// True for a binary blob parameter, whose value travels as base64 text.
+bool ParametroBinario(const DescricaoCampo& parametro);
+
+// The typed value of `Valor` for a parameter of that description, by the
+// readings above; std::monostate (NULL) when the type has no reading or a
+// boolean text is neither true nor false. Throws ErroLeitura for an
+// unreadable date or time.
+Valor LerValorParametro(const DescricaoCampo& parametro, std::string_view Valor,
+                        const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+
+// Binds `Valor` to the first parameter of `Qry` named `NomeParametro`
+// (without regard to case). A parameter whose type has no reading is left
+// as it was. An unknown name is a usage error (ErroUso).
+void TratarParametro(Consulta& Qry, std::string_view NomeParametro, std::string_view Valor,
+                     const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+
+// The same for the parameter at a zero-based position, for callers that
+// found the position once per statement.
+void TratarParametroPosicao(Consulta& Qry, std::size_t posicao, std::string_view Valor,
+                            const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+
+}  // namespace ondaris::db

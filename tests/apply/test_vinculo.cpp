@@ -1,0 +1,190 @@
+// Typed binding of received texts under the Brazilian regional settings
+// (decimal ",", dd/mm/yyyy, hh:mm:ss): each text is bound by TratarParametro
+// to a real statement, written by the server and read back, so the value
+// checked is the one the column holds.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "db/vinculo.h"
+#include "support/banco_teste.h"
+
+namespace ondaris::db {
+namespace {
+
+using teste::BancoTeste;
+
+const TConfiguracoesRegionais kBr = TConfiguracoesRegionais::Brasileiras();
+constexpr int kAno = 2026;
+
+class Vinculo : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        banco_ = std::make_unique<BancoTeste>(BancoTeste::Conteudo::Vazio);
+        banco_->ExecutarSql(
+            "CREATE TABLE TIPOS (ID INTEGER NOT NULL PRIMARY KEY,"
+            " I INTEGER, S SMALLINT, B BIGINT,"
+            " N182 NUMERIC(18,2), N189 NUMERIC(18,9), N92 NUMERIC(9,2), N154 NUMERIC(15,4),"
+            " N96 NUMERIC(9,6), N42 NUMERIC(4,2), D186 DECIMAL(18,6),"
+            " DP DOUBLE PRECISION, F FLOAT, BO BOOLEAN,"
+            " D DATE, H TIME, TS TIMESTAMP,"
+            " V VARCHAR(20), C CHAR(5), OC VARCHAR(10) CHARACTER SET OCTETS,"
+            " U8 CHAR(10) CHARACTER SET UTF8, BT BLOB SUB_TYPE TEXT, BB BLOB SUB_TYPE BINARY);");
+        ParametrosConexao p;
+        p.Servidor = "127.0.0.1";
+        p.Caminho = banco_->Caminho();
+        p.Usuario = "SYSDBA";
+        p.Senha = teste::SenhaSysdba();
+        conexao_ = std::make_unique<Conexao>(p);
+        transacao_ = std::make_unique<Transacao>(*conexao_, "T", OpcoesTransacao{});
+    }
+    static void TearDownTestSuite() {
+        transacao_.reset();
+        conexao_.reset();
+        banco_.reset();
+    }
+
+    // Binds `texto` to column `coluna` through a parameter named in lower
+    // case, writes it in a new row and reads the column back.
+    static Valor Gravar(const std::string& coluna, const std::string& texto) {
+        const int id = ++id_;
+        Consulta ui(*conexao_, *transacao_,
+                    "UPDATE OR INSERT INTO TIPOS(ID, " + coluna + ") VALUES (:ID, :" + coluna + ")", "TBTIPOS_UI");
+        ui.LimparParametros();
+        TratarParametro(ui, "id", std::to_string(id), kBr, kAno);
+        std::string minusculo = coluna;
+        for (char& c : minusculo) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        TratarParametro(ui, minusculo, texto, kBr, kAno);
+        ui.Executar();
+        Consulta sel(*conexao_, *transacao_, "SELECT " + coluna + " FROM TIPOS WHERE ID = :ID");
+        sel.DefinirInt32("ID", id);
+        EXPECT_TRUE(sel.Abrir());
+        Valor v = sel.Ler(std::size_t{0});
+        sel.Fechar();
+        return v;
+    }
+
+    static inline std::unique_ptr<BancoTeste> banco_;
+    static inline std::unique_ptr<Conexao> conexao_;
+    static inline std::unique_ptr<Transacao> transacao_;
+    static inline int id_ = 0;
+};
+
+Valor N(std::int64_t valor, int escala) { return Numerico{valor, escala}; }
+
+TEST_F(Vinculo, PorTipoDoParametro) {
+    struct Caso {
+        const char* coluna;
+        std::string texto;
+        Valor esperado;
+    };
+    const Caso casos[] = {
+        {"I", "42", std::int32_t{42}},
+        {"I", " 42", std::int32_t{42}},
+        {"I", "42 ", std::int32_t{0}},
+        {"I", "", std::int32_t{0}},
+        {"I", "abc", std::int32_t{0}},
+        {"I", "null", std::int32_t{0}},
+        {"I", "2147483647", std::int32_t{2147483647}},
+        {"I", "2147483648", std::int32_t{0}},
+        {"I", "-2147483648", std::numeric_limits<std::int32_t>::min()},
+        {"I", "$FF", std::int32_t{255}},
+        {"S", "70000", std::int16_t{4464}},
+        {"S", "-1", std::int16_t{-1}},
+        {"B", "9007199254740993", std::int64_t{9007199254740993}},
+        {"B", "9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+        {"B", "9223372036854775808", std::int64_t{0}},
+        // NUMERIC(18,2): sixteen integer digits, kept exactly.
+        {"N182", "12,5", N(1250, -2)},
+        {"N182", "12.5", N(0, -2)},
+        {"N182", "9999999999999999,99", N(999999999999999999, -2)},
+        {"N182", "-9999999999999999,99", N(-999999999999999999, -2)},
+        {"N182", "1E3", N(100000, -2)},
+        // NUMERIC(18,9): nine decimals, eighteen digits, kept exactly.
+        {"N189", "123456789,123456789", N(123456789123456789, -9)},
+        {"N189", "-0,000000001", N(-1, -9)},
+        {"N189", "999999999,999999999", N(999999999999999999, -9)},
+        {"D186", "123456789012,345678", N(123456789012345678, -6)},
+        {"N96", "1,234567", N(1234567, -6)},
+        // The currency kind: four places first, then the column's scale.
+        {"N92", "1,23456", N(123, -2)},
+        {"N92", "21474836,47", N(2147483647, -2)},
+        {"N42", "99,99", N(9999, -2)},
+        {"N154", "12345678901,2345", N(123456789012345, -4)},
+        {"N154", "0,00004", N(0, -4)},
+        {"N154", "abc", N(0, -4)},
+        {"DP", "1,5", 1.5},
+        {"DP", "1,7976931348623157E308", std::numeric_limits<double>::max()},
+        {"DP", "-2,5E-300", -2.5e-300},
+        {"DP", "1.5", 0.0},
+        {"F", "0,100000001490116", 0.1f},
+        {"F", "-3,5", -3.5f},
+        {"BO", "True", true},
+        {"BO", "FALSE", false},
+        {"BO", "talvez", Valor{}},
+        {"D", "31/12/2023", Data{2023, 12, 31}},
+        {"D", "29/02/2024", Data{2024, 2, 29}},
+        {"H", "14:30:05", Hora{14, 30, 5, 0}},
+        {"TS", "31/12/2023 14:30:00", DataHora{{2023, 12, 31}, {14, 30, 0, 0}}},
+        {"TS", "31/12/2023", DataHora{{2023, 12, 31}, {0, 0, 0, 0}}},
+        {"V", "null", std::string("null")},
+        {"V", "S\xC3\xA3o Paulo", std::string("S\xC3\xA3o Paulo")},
+        {"V", "", Valor{}},
+        {"V", " ", std::string(" ")},
+        {"C", "ab   ", std::string("ab")},
+        {"OC", "ABC", Bytes{'A', 'B', 'C'}},
+        // The connection speaks ISO8859_1: what that repertoire holds arrives.
+        {"U8", "a\xC3\xA7\xC3\xA3o", std::string("a\xC3\xA7\xC3\xA3o")},
+        {"BT", "linha \xC3\xA7", std::string("linha \xC3\xA7")},
+        {"BB", "QUJD", Valor{}},  // binary: bound by the receiver, not here
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(std::string(c.coluna) + " <- '" + c.texto + "'");
+        const Valor lido = Gravar(c.coluna, c.texto);
+        EXPECT_EQ(lido.index(), c.esperado.index()) << NomeTipoValor(lido) << " vs " << NomeTipoValor(c.esperado);
+        EXPECT_TRUE(lido == c.esperado) << (std::holds_alternative<std::string>(lido) ? "[" + std::get<std::string>(lido) + "]" : std::string());
+    }
+}
+
+TEST_F(Vinculo, DatasIlegiveisSaoErro) {
+    struct Caso {
+        const char* coluna;
+        const char* texto;
+        const char* mensagem;
+    };
+    const Caso casos[] = {
+        {"D", "2023-12-31", "'2023-12-31' is not a valid date"},
+        {"D", "", "'' is not a valid date"},
+        {"D", "31/02/2023", "'31/02/2023' is not a valid date"},
+        {"H", "25:00:00", "'25:00:00' is not a valid time"},
+        {"TS", "ontem", "'ontem' is not a valid date and time"},
+    };
+    Consulta ui(*conexao_, *transacao_, "UPDATE OR INSERT INTO TIPOS(ID, D, H, TS) VALUES (:ID, :D, :H, :TS)");
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.texto);
+        ui.LimparParametros();
+        try {
+            TratarParametro(ui, c.coluna, c.texto, kBr, kAno);
+            FAIL() << "read an unreadable text";
+        } catch (const ErroLeitura& e) {
+            EXPECT_STREQ(e.what(), c.mensagem);
+        }
+    }
+    EXPECT_THROW(TratarParametro(ui, "NAOHA", "1", kBr, kAno), ErroUso);
+}
+
+TEST(VinculoAcoes, StrtoTipoSQLEStrtoTipoOperacao) {
+    EXPECT_EQ(StrtoTipoSQL("U"), TTipoSQL::tsUpdateInsert);
+    EXPECT_EQ(StrtoTipoSQL("D"), TTipoSQL::tsDelete);
+    EXPECT_EQ(StrtoTipoSQL("S"), TTipoSQL::tsSelect);
+    for (const char* outro : {"u", "d", "", "X", "UU", " U"}) EXPECT_EQ(StrtoTipoSQL(outro), std::nullopt) << outro;
+    EXPECT_EQ(StrtoTipoOperacao("D"), TTipoOperacao::toDelete);
+    for (const char* outro : {"d", "", "U", "S", "DD"})
+        EXPECT_EQ(StrtoTipoOperacao(outro), TTipoOperacao::toInsertUpdate) << outro;
+}
+
+}  // namespace
+}  // namespace ondaris::db
