@@ -1,0 +1,317 @@
+#include "sync/enviar.h"
+
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "db/construtores.h"
+#include "db/modulo_operacao.h"
+#include "db/texto.h"
+#include "sync/base64.h"
+#include "sync/requisicao.h"
+#include "sync/textos.h"
+
+namespace ondaris::sync {
+
+namespace {
+
+char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Where the seconds of a long time format end (just after its last "s" or
+// "ss" outside quoted text), or npos when the format shows no seconds.
+std::size_t FimDosSegundos(std::string_view formato) {
+    std::size_t fim = std::string_view::npos;
+    for (std::size_t i = 0; i < formato.size();) {
+        const char c = formato[i];
+        if (c == '"' || c == '\'') {
+            const std::size_t fecha = formato.find(c, i + 1);
+            i = fecha == std::string_view::npos ? formato.size() : fecha + 1;
+        } else if (Minuscula(c) == 's') {
+            while (i < formato.size() && Minuscula(formato[i]) == 's') ++i;
+            fim = i;
+        } else {
+            ++i;
+        }
+    }
+    return fim;
+}
+
+bool TemAmPm(std::string_view formato) {
+    for (std::size_t i = 0; i + 4 <= formato.size(); ++i) {
+        std::string s;
+        for (std::size_t k = 0; k < 4; ++k) s += Minuscula(formato[i + k]);
+        if (s == "ampm") return true;
+    }
+    return false;
+}
+
+// Text put into a format so that it stands as it is: quoted with a quote
+// character the text does not hold.
+std::string Literal(const std::string& texto) {
+    const char aspas = texto.find('"') == std::string::npos ? '"' : '\'';
+    return aspas + texto + aspas;
+}
+
+// The fewest significant digits, 15 at least, that read back as the same
+// double: 15 for every value that has at most 15, up to 17 for the others.
+int DigitosDeVolta(double valor) {
+    for (int digitos = 15; digitos < 17; ++digitos) {
+        char buffer[64];
+        const auto fim = std::to_chars(buffer, buffer + sizeof buffer, valor, std::chars_format::scientific,
+                                       digitos - 1).ptr;
+        double lido = 0;
+        std::from_chars(buffer, fim, lido);
+        if (lido == valor) return digitos;
+    }
+    return 17;
+}
+
+std::string Fracao(int decimosMilesimos) {
+    std::string digitos = std::to_string(10000 + decimosMilesimos).substr(1);  // four digits
+    if (digitos.back() == '0') digitos.pop_back();
+    return digitos;
+}
+
+}  // namespace
+
+std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional) {
+    const std::string& formato = regional.FormatoHoraLonga;
+    const std::size_t fimSegundos = FimDosSegundos(formato);
+    if (hora.DecimosMilesimos == 0 && (fimSegundos != std::string_view::npos || hora.Segundos == 0))
+        return TextoHora(hora, regional);
+
+    const std::string sufixo =
+        hora.DecimosMilesimos == 0 ? std::string() : Literal(regional.SeparadorDecimal + Fracao(hora.DecimosMilesimos));
+    db::TConfiguracoesRegionais ajustado = regional;
+    if (fimSegundos != std::string_view::npos) {
+        ajustado.FormatoHoraLonga.insert(fimSegundos, sufixo);
+    } else {
+        // A format without seconds would drop them: write hours, minutes,
+        // seconds and fraction, keeping the AM/PM marker of the format.
+        ajustado.FormatoHoraLonga = "hh:mm:ss" + sufixo + (TemAmPm(formato) ? " ampm" : "");
+    }
+    return TextoHora(hora, ajustado);
+}
+
+std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional) {
+    std::string texto = TextoData(dataHora.D, regional);
+    if (dataHora.H != db::Hora{}) {
+        texto += ' ';
+        texto += TextoHoraCompleta(dataHora.H, regional);
+    }
+    return texto;
+}
+
+std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::DescricaoCampo& coluna,
+                                             const db::TConfiguracoesRegionais& regional) {
+    using db::TTipoCampo;
+    struct Visitante {
+        const db::DescricaoCampo& coluna;
+        const db::TConfiguracoesRegionais& regional;
+
+        std::optional<std::string> operator()(std::monostate) const { return std::nullopt; }
+        std::optional<std::string> operator()(bool v) const { return TextoBooleano(v); }
+        std::optional<std::string> operator()(std::int16_t v) const { return Inteiro(v); }
+        std::optional<std::string> operator()(std::int32_t v) const { return Inteiro(v); }
+        std::optional<std::string> operator()(std::int64_t v) const { return Inteiro(v); }
+        std::optional<std::string> operator()(const db::Numerico& v) const {
+            return TextoNumeric(v.Valor, v.Escala, regional);
+        }
+        std::optional<std::string> operator()(float v) const { return TextoFloat(v, regional); }
+        // The general format, with more than 15 digits only when 15 would
+        // read back as another double.
+        std::optional<std::string> operator()(double v) const {
+            if (!std::isfinite(v)) return TextoDouble(v, regional);
+            return FormatarGeral(v, regional, DigitosDeVolta(v));
+        }
+        std::optional<std::string> operator()(const db::Data& v) const { return TextoData(v, regional); }
+        std::optional<std::string> operator()(const db::Hora& v) const { return TextoHoraCompleta(v, regional); }
+        std::optional<std::string> operator()(const db::DataHora& v) const {
+            return TextoDataHoraCompleta(v, regional);
+        }
+        std::optional<std::string> operator()(const std::string& v) const {
+            return coluna.Categoria == TTipoCampo::tcChar ? TextoChar(v) : v;
+        }
+        std::optional<std::string> operator()(const db::Bytes& v) const {
+            if (coluna.Categoria == TTipoCampo::tcBlobBinario) return StreamtoBase64(std::span<const uint8_t>(v));
+            // OCTETS text: each byte as the character of the same code.
+            return db::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+        }
+        // A scaled number read with an integer kind still has its scale.
+        std::optional<std::string> Inteiro(std::int64_t v) const {
+            return coluna.Escala < 0 ? TextoNumeric(v, coluna.Escala, regional) : TextoInteiro(v);
+        }
+    };
+    return std::visit(Visitante{coluna, regional}, valor);
+}
+
+std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
+                                        const db::TConfiguracoesRegionais& regional) {
+    std::optional<std::string> texto = TextoDoValorBanco(valor, coluna, regional);
+    if (!texto) return texto;
+    const bool bytes = std::holds_alternative<db::Bytes>(valor);
+    if (bytes) return texto;  // base64 or OCTETS: whole, and present even when empty
+    if (texto->empty()) return std::nullopt;
+    return RemoverQuebrasDeLinha(*texto);
+}
+
+TValorJSON MontarCampos(db::Consulta& qry, std::size_t primeira, const db::TConfiguracoesRegionais& regional) {
+    TValorJSON campos = TValorJSON::Objeto();
+    const auto& colunas = qry.Colunas();
+    for (std::size_t i = primeira; i < colunas.size(); ++i) {
+        std::optional<std::string> texto = TextoDoCampo(qry.Ler(i), colunas[i], regional);
+        if (texto) campos.Adicionar(colunas[i].Nome, TValorJSON::Texto(std::move(*texto)));
+    }
+    return campos;
+}
+
+TValorJSON MontarComando(const TLinhaLog& linha, TValorJSON campos) {
+    TValorJSON comando = TValorJSON::Objeto();
+    comando.Adicionar("ordem", TValorJSON::Texto(linha.TextoOrdem));
+    comando.Adicionar("codigolojadestino", TValorJSON::Texto(linha.CodigoLojaDestino));
+    comando.Adicionar("acao", TValorJSON::Texto(linha.Tipo));
+    comando.Adicionar("tabela", TValorJSON::Texto(linha.Tabela));
+    comando.Adicionar("atualvalorchave1", TValorJSON::Texto(linha.AtualValorChave1));
+    comando.Adicionar("atualvalorchave2", TValorJSON::Texto(linha.AtualValorChave2));
+    comando.Adicionar("novovalorchave1", TValorJSON::Texto(linha.NovoValorChave1));
+    comando.Adicionar("ocorrencialocal", TValorJSON::Texto(linha.OcorrenciaLocal));
+    comando.Adicionar("idtransacao", TValorJSON::Texto(linha.IdTransacao));
+    comando.Adicionar("campos", std::move(campos));
+    return comando;
+}
+
+TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemInicial, int64_t OrdemFinal) {
+    TValorJSON corpo = TValorJSON::Objeto();
+    corpo.Adicionar("codigolojaorigem", TValorJSON::Texto(std::to_string(CodigoLoja)));
+    corpo.Adicionar("comandos", std::move(comandos));
+    corpo.Adicionar("ordeminicial", TValorJSON::Texto(std::to_string(OrdemInicial)));
+    corpo.Adicionar("ordemfinal", TValorJSON::Texto(std::to_string(OrdemFinal)));
+    return corpo;
+}
+
+namespace {
+
+// The block's log rows, read whole so that the log query (and with it the
+// global transaction) is done before the row queries run.
+std::vector<TLinhaLog> LerLinhasLog(db::TDM& DM, int64_t OrdemInicial, int64_t OrdemFinal,
+                                    const db::TConfiguracoesRegionais& regional) {
+    db::Consulta& log = DM.TBLogReplicacao;
+    log.Fechar();
+    log.DefinirInt64("ORDEMINICIAL", OrdemInicial);
+    log.DefinirInt64("ORDEMFINAL", OrdemFinal);
+    const auto& colunas = log.Colunas();
+    const auto indice = [&](std::string_view nome) {
+        const auto i = log.IndiceColuna(nome);
+        if (!i) throw db::ErroUso("the log query has no column " + std::string(nome));
+        return *i;
+    };
+    const std::size_t iOrdem = indice("ORDEM"), iDestino = indice("CODIGOLOJADESTINO"), iTipo = indice("TIPO"),
+                      iTabela = indice("TABELA"), iChave1 = indice("ATUALVALORCHAVE1"),
+                      iChave2 = indice("ATUALVALORCHAVE2"), iNova = indice("NOVOVALORCHAVE1"),
+                      iOcorrencia = indice("OCORRENCIA_LOCAL"), iTransacao = indice("ID_TRANSACAO");
+    const auto texto = [&](std::size_t i) {
+        return TextoDoValorBanco(log.Ler(i), colunas[i], regional).value_or(std::string());
+    };
+
+    std::vector<TLinhaLog> linhas;
+    for (bool tem = log.Abrir(); tem; tem = log.Proximo()) {
+        TLinhaLog l;
+        const auto ordem = log.LerInt64("ORDEM");
+        if (!ordem) throw db::ErroBanco("a log row without ORDEM");
+        l.Ordem = *ordem;
+        l.TextoOrdem = texto(iOrdem);
+        l.CodigoLojaDestino = texto(iDestino);
+        l.Tipo = texto(iTipo);
+        l.Tabela = texto(iTabela);
+        l.AtualValorChave1 = texto(iChave1);
+        l.AtualValorChave2 = texto(iChave2);
+        l.NovoValorChave1 = texto(iNova);
+        l.OcorrenciaLocal = texto(iOcorrencia);
+        l.IdTransacao = texto(iTransacao);
+        linhas.push_back(std::move(l));
+    }
+    return linhas;
+}
+
+// "campos" of a delete: the first key column takes the first stored key
+// value, every further one the second.
+TValorJSON CamposDaExclusao(const std::vector<db::TCampoCatalogo>& chave, const TLinhaLog& linha) {
+    TValorJSON campos = TValorJSON::Objeto();
+    bool primeira = true;
+    for (const auto& c : chave) {
+        campos.Adicionar(c.Campo, TValorJSON::Texto(primeira ? linha.AtualValorChave1 : linha.AtualValorChave2));
+        primeira = false;
+    }
+    return campos;
+}
+
+// Moves the select of a table (ordered by ORDEM) forward to the first row
+// whose ORDEM is `ordem`. The block's log rows come in ascending ORDEM, so
+// the rows skipped on the way belong to no later log row: the result is the
+// first row of that ORDEM counted from the start, found without a search
+// per log row. False when there is none.
+bool AvancarAte(db::Consulta& qry, int64_t ordem) {
+    while (qry.TemLinha()) {
+        const db::Valor v = qry.Ler(std::size_t{0});
+        const auto* atual = std::get_if<std::int64_t>(&v);
+        if (!atual) throw db::ErroUso("the row query of " + qry.Nome() + " does not start with ORDEM");
+        if (*atual == ordem) return true;
+        if (*atual > ordem) return false;
+        qry.Proximo();
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+                        const TContextoServidor& contexto, const std::string& pastaIni) {
+    Erro.clear();
+    const std::string base = InsereBarraFinalURL(URL);
+    std::string corpo;
+    {
+        // The block's own connection, torn down however this block ends;
+        // it is not needed any more while the server is being waited for.
+        db::TModuloOperacao DataModule(pastaIni);
+        const auto [OrdemInicial, OrdemFinal] = DM.RetornaIndices(Ordem, TamanhoBloco);
+        const std::vector<TLinhaLog> linhas = LerLinhasLog(DM, OrdemInicial, OrdemFinal, contexto.Regional);
+
+        std::unordered_map<std::string, std::vector<db::TCampoCatalogo>> chaves;  // per table, this call
+        TValorJSON comandos = TValorJSON::Matriz();
+        for (const TLinhaLog& linha : linhas) {
+            if (linha.Tipo == "D") {
+                auto it = chaves.find(linha.Tabela);
+                if (it == chaves.end())
+                    it = chaves.emplace(linha.Tabela, DM.CamposTabela(linha.Tabela, true)).first;
+                comandos.Adicionar(MontarComando(linha, CamposDaExclusao(it->second, linha)));
+                continue;
+            }
+            Erro.clear();
+            db::Consulta& qry = db::PrepararDataset(DM, DataModule, Erro, linha.Tabela, db::TTipoSQL::tsSelect,
+                                                    OrdemInicial, OrdemFinal);
+            if (!AvancarAte(qry, linha.Ordem)) continue;  // the row is gone, or its key moved
+            comandos.Adicionar(MontarComando(linha, MontarCampos(qry, 1, contexto.Regional)));
+        }
+        corpo = EscreverJSONCompacto(MontarCorpo(CodigoLoja, std::move(comandos), OrdemInicial, OrdemFinal));
+        DataModule.Fechar();
+    }
+
+    try {
+        const TRespostaServidor resposta =
+            ExecutarRequisicao("PUT", base + "enviar/" + std::to_string(CodigoLoja), corpo, contexto.TempoLimite);
+        if (resposta.StatusCode != 200) Erro = resposta.Conteudo;
+    } catch (const TErroStatusServidor& falha) {
+        Erro = falha.Resposta().Conteudo;
+        falha.Relancar(Erro);
+    } catch (const TErroServidorCentral& falha) {
+        // No answer arrived, so there is no body to report.
+        Erro.clear();
+        falha.Relancar(Erro);
+    }
+    return corpo;
+}
+
+}  // namespace ondaris::sync

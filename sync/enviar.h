@@ -1,0 +1,113 @@
+#pragma once
+// Sending one block of this store's change log to the central server
+// (EnviarDados), and the text forms that put a database value into a
+// command: the glue from a db::Valor and the description of its column to
+// the per-kind writers of sync/textos.h.
+//
+// Ownership: EnviarDados borrows the global data module for the block
+// bounds, the log rows and the key columns, builds its own per-operation
+// module (connection, transactions, the block's row queries) and tears it
+// down before it returns, on every path. Nothing is written to the local
+// database and no position is kept: the server's answer to the next
+// send-position query is the only record of progress.
+//
+// What is not an error: an answer other than 200 below 500 (its body goes
+// into `Erro` and the call returns normally); a log row whose row no longer
+// exists (left out of the block); an empty block (sent with its bounds).
+//
+// Times keep their fractions of a second. The long time format has none, so
+// a time with a fraction gets the regional decimal separator and the
+// fraction right after its seconds: three digits (milliseconds) when that
+// is exact, four (the database's ten-thousandths) otherwise. A time without
+// a fraction is written in the plain long time format, exactly as before,
+// so a peer that only reads that format still reads every whole-second
+// value, and one that reads milliseconds after the separator reads every
+// value the database can hold to the millisecond.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "db/consulta.h"
+#include "db/regional.h"
+#include "db/udm.h"
+#include "db/valor.h"
+#include "sync/json.h"
+#include "sync/servidor.h"
+
+namespace ondaris::sync {
+
+// Log rows admitted to one block.
+inline constexpr int32_t TamanhoBloco = 1000;
+
+// A time of day in the long time format, with its fraction of a second
+// when it has one (see above).
+std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional);
+// The short date, a blank and TextoHoraCompleta; the date alone at exactly
+// midnight.
+std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional);
+
+// The text form of a value of a column described by `coluna`; nothing for
+// NULL. CHAR loses its trailing blanks; OCTETS text gives one character per
+// byte (the byte's code, so that nothing is lost on the way back); a binary
+// blob gives its base64 text. DOUBLE PRECISION takes the general format
+// with 15 significant digits, or 16 or 17 when fewer would read back as
+// another double (the largest double among them): a value with up to 15
+// digits is written as it always was.
+std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::DescricaoCampo& coluna,
+                                             const db::TConfiguracoesRegionais& regional);
+
+// The value of a "campos" member, or nothing when the column is left out
+// (NULL, or text that is empty). Line breaks are removed (CR LF pairs, then
+// lone LF) from every text form except base64 and OCTETS text, whose bytes
+// must travel whole.
+std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
+                                        const db::TConfiguracoesRegionais& regional);
+
+// "campos" of the current row of `qry`, from column `primeira` to the last,
+// each member named by its column.
+TValorJSON MontarCampos(db::Consulta& qry, std::size_t primeira, const db::TConfiguracoesRegionais& regional);
+
+// One row of the change log as the block needs it, each column in its text
+// form (empty text for NULL).
+struct TLinhaLog {
+    int64_t Ordem = 0;
+    std::string TextoOrdem;
+    std::string CodigoLojaDestino;
+    std::string Tipo;
+    std::string Tabela;
+    std::string AtualValorChave1;
+    std::string AtualValorChave2;
+    std::string NovoValorChave1;
+    std::string OcorrenciaLocal;
+    std::string IdTransacao;
+};
+
+// A command object with the log row's members in their fixed order
+// followed by "campos".
+TValorJSON MontarComando(const TLinhaLog& linha, TValorJSON campos);
+
+// The send body: "codigolojaorigem", "comandos", and the block's bounds
+// "ordeminicial" and "ordemfinal", so that a server can move its position
+// past log rows that were left out (rows deleted since).
+TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemInicial, int64_t OrdemFinal);
+
+// Builds the block after `Ordem` and sends it with PUT <URL>/enviar/<code>;
+// returns the body it sent (empty when it failed before sending).
+//   `DM`: the global data module (block bounds, log rows, key columns);
+//   `pastaIni`: the folder of korvin.ini for the per-operation module
+//   (empty: the executable's folder).
+// Outcome: 200 leaves `Erro` empty; another status below 500 puts the
+// answer's body into `Erro` and raises nothing. Raised, with `Erro` set
+// first:
+//   - a database failure (connection, block bounds, log, catalogue, reading
+//     a row): db::ErroBanco or db::ErroUso as it came, `Erro` empty;
+//   - a row query that cannot be prepared: the PrepararDataset error, its
+//     text also in `Erro`;
+//   - status 500 or above: TErroStatusServidor whose text is the answer's
+//     body, also in `Erro`;
+//   - no answer: TErroTransporte with empty text, `Erro` empty.
+std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+                        const TContextoServidor& contexto, const std::string& pastaIni);
+
+}  // namespace ondaris::sync

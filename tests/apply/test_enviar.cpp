@@ -1,0 +1,386 @@
+// Sending blocks of the change log: the body built from a real store
+// database (every column type's text form under Brazilian settings), the
+// rows left out, deletes, the bounds of the block, and the outcome of the
+// exchange against an HTTP server inside the test process.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "db/leituras.h"
+#include "db/texto.h"
+#include "db/udm.h"
+#include "support/banco_teste.h"
+#include "support/servidor_http.h"
+#include "sync/enviar.h"
+#include "sync/json.h"
+
+namespace ondaris::sync {
+namespace {
+
+using teste::BancoTeste;
+using teste::RespostaProgramada;
+using teste::ServidorHttp;
+
+const db::TConfiguracoesRegionais kBr = db::TConfiguracoesRegionais::Brasileiras();
+constexpr int32_t kLoja = 12;
+
+// A folder holding a korvin.ini that points at the database.
+class PastaKorvin {
+public:
+    explicit PastaKorvin(const BancoTeste& banco) {
+        caminho_ = std::filesystem::temp_directory_path() /
+                   ("ondaris-enviar-" + std::to_string(::getpid()) + "-" + std::to_string(contador_++));
+        std::filesystem::create_directories(caminho_);
+        std::ofstream(caminho_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco.Caminho() << "\n";
+    }
+    ~PastaKorvin() {
+        std::error_code ignorado;
+        std::filesystem::remove_all(caminho_, ignorado);
+    }
+    std::string Pasta() const { return caminho_.string() + "/"; }
+
+private:
+    static inline int contador_ = 0;
+    std::filesystem::path caminho_;
+};
+
+// One command of a sent body, with "campos" written back compactly.
+struct ComandoLido {
+    std::string Acao, Tabela, Campos;
+    bool operator==(const ComandoLido&) const = default;
+};
+
+void PrintTo(const ComandoLido& c, std::ostream* os) { *os << c.Acao << " " << c.Tabela << " " << c.Campos; }
+
+std::vector<ComandoLido> Comandos(const std::string& corpo) {
+    auto json = LerJSON(corpo);
+    if (!json || !json->Membro("comandos")) throw std::runtime_error("not a send body: " + corpo);
+    std::vector<ComandoLido> lidos;
+    for (const auto& c : json->Membro("comandos")->Elementos())
+        lidos.push_back({c.Membro("acao")->Bruto(), c.Membro("tabela")->Bruto(),
+                         EscreverJSONCompacto(*c.Membro("campos"))});
+    return lidos;
+}
+
+class EnvioDeBlocos : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        teste::GarantirUsuarioReplicacao();
+        banco_ = std::make_unique<BancoTeste>();
+        banco_->ExecutarSql(
+            "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
+            " VALUES (1, 12, 'http://central/', 1, 0);"
+            // A three-column key, logged by hand.
+            "CREATE TABLE TRIPLA (A INTEGER NOT NULL, B INTEGER NOT NULL, C INTEGER NOT NULL, V VARCHAR(5),"
+            " CONSTRAINT PK_TRIPLA PRIMARY KEY (A, B, C));"
+            "GRANT SELECT ON TRIPLA TO USER ONDARIS;"
+            "GRANT SELECT ON MOVIMENTOCAIXA TO USER ONDARIS;");
+    }
+    static void TearDownTestSuite() { banco_.reset(); }
+
+    void SetUp() override {
+        pasta_ = std::make_unique<PastaKorvin>(*banco_);
+        dm_ = std::make_unique<db::TDM>(db::OpcoesTDM{.Pasta = pasta_->Pasta()});
+        dm_->DataModuleCreate();
+        contexto_.Regional = kBr;
+        contexto_.TempoLimite = 5000;
+        // Every test sends only what it logged itself.
+        posicao_ = dm_->UltimoMovimentoLoja();
+        conexoes_ = ConexoesDaReplicacao();
+    }
+    void TearDown() override {
+        // The per-operation module is gone however the call ended.
+        EXPECT_EQ(ConexoesDaReplicacao(), conexoes_);
+        dm_.reset();
+        pasta_.reset();
+    }
+
+    // Runs SQL written in UTF-8 as SYSDBA (the script goes to isql in the
+    // database's Latin-1).
+    static void Sql(const std::string& utf8) { banco_->ExecutarSql(db::Utf8ParaLatin1(utf8)); }
+
+    static int ConexoesDaReplicacao() {
+        const std::string saida = banco_->ExecutarSql(
+            "SET LIST ON; SELECT COUNT(*) AS N FROM MON$ATTACHMENTS WHERE MON$USER = 'ONDARIS';");
+        const auto p = saida.find("N ");
+        return p == std::string::npos ? -1 : std::stoi(saida.substr(p + 2));
+    }
+
+    std::string Enviar(std::string& Erro) {
+        return EnviarDados(Erro, servidor_.Base(), kLoja, posicao_, *dm_, contexto_, pasta_->Pasta());
+    }
+    // Sends with a 200 answer and returns the body the server received.
+    std::string EnviarComSucesso() {
+        servidor_.Responder(RespostaProgramada::Json("{}"));
+        std::string Erro = "anterior";
+        const std::string corpo = Enviar(Erro);
+        EXPECT_EQ(Erro, "");
+        EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
+        return corpo;
+    }
+
+    static inline std::unique_ptr<BancoTeste> banco_;
+    std::unique_ptr<PastaKorvin> pasta_;
+    std::unique_ptr<db::TDM> dm_;
+    TContextoServidor contexto_;
+    ServidorHttp servidor_;
+    int64_t posicao_ = 0;
+    int conexoes_ = 0;
+};
+
+TEST_F(EnvioDeBlocos, TodasAsTabelasDeExemploETiposDeColuna) {
+    Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO, UNIDADE, ESTOQUEMINIMO, PESOLIQUIDO, FATORCONVERSAO,"
+        " PRECOREFERENCIA, ATIVO, CADASTRO, ULTIMAALTERACAO, OBSERVACOES, FOTO, DESCRICAOETIQUETA) VALUES"
+        " (1, 'Pão \"mineiro\" 1/2', 'KG', -32768, 1.5, -2147.483648, 0.1, TRUE, '2024-02-29',"
+        " '2023-12-31 23:59:59.999', 'linha 1' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'linha 2' || ASCII_CHAR(10)"
+        " || 'linha 3' || ASCII_CHAR(13) || 'fim', x'000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D"
+        "1E1F202122232425262728292A2B2C2D2E2F30313233343536373839', 'Ação');"
+        // Blank and empty texts: a VARCHAR of one blank is a value, a CHAR of
+        // blanks and an empty text are not.
+        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, UNIDADE, ATIVO, OBSERVACOES, DESCRICAOETIQUETA)"
+        " VALUES (2, ' ', '   ', FALSE, '', '   ');"
+        "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA, PRECOCUSTO, MARGEM, COMISSAO, VIGENCIA)"
+        " VALUES (7, 1, 12345678901.2345, 9999999999999999.99, -99.99, 0.000001, '0001-01-01');"
+        "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA, TOTAL, CPFCLIENTE, ASSINATURA, CHAVEACESSO)"
+        " VALUES (9223372036854775807, -2147483648, '9999-12-31', '23:59:59.9999', 92233720368547758.07, '',"
+        " x'00FF0D0A2F2200000000000000000041', x'41E90A');"
+        "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA) VALUES (-1, 1, '2024-01-02', '08:00:00.5');"
+        "INSERT INTO ITENSVENDA (NUMEROVENDA, ITEM, CODIGOPRODUTO, QUANTIDADE, DESCONTO, PRECOUNITARIO)"
+        " VALUES (9223372036854775807, -32768, 1, 1.7976931348623157e308, 0.1, -922337203685477.5807);"
+        "INSERT INTO ITENSVENDA (NUMEROVENDA, ITEM, CODIGOPRODUTO, QUANTIDADE, DESCONTO)"
+        " VALUES (-1, 32767, 2, 0.30000000000000004, -3.4028e38);");
+
+    const std::string corpo = EnviarComSucesso();
+    const auto req = servidor_.Ultima();
+    EXPECT_EQ(req.Metodo, "PUT");
+    EXPECT_EQ(req.Caminho, "/enviar/12");
+    EXPECT_EQ(req.Cabecalho("Content-Type"), "application/json");
+    for (unsigned char c : corpo) ASSERT_LT(c, 128) << "the body is ASCII only";
+
+    const std::string foto =
+        "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4\\r\\nOQ==";
+    const std::vector<ComandoLido> esperado = {
+        {"I", "PRODUTOS",
+         R"({"CODIGO":"1","DESCRICAO":"P\u00E3o \"mineiro\" 1\/2","UNIDADE":"KG","ESTOQUEMINIMO":"-32768",)"
+         R"("PESOLIQUIDO":"1,5","FATORCONVERSAO":"-2147,483648","PRECOREFERENCIA":"0,1","ATIVO":"True",)"
+         R"("CADASTRO":"29\/02\/2024","ULTIMAALTERACAO":"31\/12\/2023 23:59:59,999",)"
+         R"("OBSERVACOES":"linha 1linha 2linha 3\rfim","FOTO":")" +
+             foto + R"(","DESCRICAOETIQUETA":"A\u00E7\u00E3o"})"},
+        {"I", "PRODUTOS", R"({"CODIGO":"2","DESCRICAO":" ","ATIVO":"False"})"},
+        {"I", "PRECOS",
+         R"({"CODIGOLOJA":"7","CODIGOPRODUTO":"1","PRECOVENDA":"12345678901,2345",)"
+         R"("PRECOCUSTO":"9999999999999999,99","MARGEM":"-99,99","COMISSAO":"0,000001","VIGENCIA":"01\/01\/0001"})"},
+        // OCTETS text travels byte for byte, line breaks included.
+        {"I", "VENDAS",
+         R"({"NUMERO":"9223372036854775807","CODIGOLOJA":"-2147483648","DATAVENDA":"31\/12\/9999",)"
+         R"("HORAVENDA":"23:59:59,9999","TOTAL":"92233720368547758,07",)"
+         R"("ASSINATURA":"\u0000\u00FF\r\n\/\"\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000A",)"
+         R"("CHAVEACESSO":"A\u00E9\n"})"},
+        {"I", "VENDAS", R"({"NUMERO":"-1","CODIGOLOJA":"1","DATAVENDA":"02\/01\/2024","HORAVENDA":"08:00:00,500"})"},
+        {"I", "ITENSVENDA",
+         R"({"NUMEROVENDA":"9223372036854775807","ITEM":"-32768","CODIGOPRODUTO":"1",)"
+         R"("QUANTIDADE":"1,7976931348623157E308","DESCONTO":"0,100000001490116",)"
+         R"("PRECOUNITARIO":"-922337203685477,5807"})"},
+        {"I", "ITENSVENDA",
+         R"({"NUMEROVENDA":"-1","ITEM":"32767","CODIGOPRODUTO":"2","QUANTIDADE":"0,30000000000000004",)"
+         R"("DESCONTO":"-3,40279993879015E38"})"},
+    };
+    EXPECT_EQ(Comandos(corpo), esperado);
+
+    // The body: members in order, the bounds after the commands, each
+    // command's members in their fixed order.
+    auto json = LerJSON(corpo);
+    ASSERT_TRUE(json);
+    std::vector<std::string> nomes;
+    for (const auto& [nome, valor] : json->Membros()) nomes.push_back(nome);
+    EXPECT_EQ(nomes, (std::vector<std::string>{"codigolojaorigem", "comandos", "ordeminicial", "ordemfinal"}));
+    EXPECT_EQ(json->Membro("codigolojaorigem")->Bruto(), "12");
+    EXPECT_EQ(json->Membro("ordeminicial")->Bruto(), std::to_string(posicao_ + 1));
+    EXPECT_EQ(json->Membro("ordemfinal")->Bruto(), std::to_string(dm_->UltimoMovimentoLoja()));
+    const TValorJSON& primeiro = json->Membro("comandos")->Elementos().front();
+    nomes.clear();
+    for (const auto& [nome, valor] : primeiro.Membros()) nomes.push_back(nome);
+    EXPECT_EQ(nomes, (std::vector<std::string>{"ordem", "codigolojadestino", "acao", "tabela", "atualvalorchave1",
+                                               "atualvalorchave2", "novovalorchave1", "ocorrencialocal",
+                                               "idtransacao", "campos"}));
+    EXPECT_GT(std::stoll(primeiro.Membro("ordem")->Bruto()), posicao_);
+    EXPECT_EQ(primeiro.Membro("codigolojadestino")->Bruto(), "");  // NULL in the log
+    EXPECT_EQ(primeiro.Membro("atualvalorchave1")->Bruto(), "1");
+    EXPECT_EQ(primeiro.Membro("atualvalorchave2")->Bruto(), "");
+    EXPECT_FALSE(primeiro.Membro("idtransacao")->Bruto().empty());
+    // OCORRENCIA_LOCAL in the short date and long time format.
+    EXPECT_TRUE(db::LerDataHora(primeiro.Membro("ocorrencialocal")->Bruto(), kBr) > db::DataHora{});
+}
+
+TEST_F(EnvioDeBlocos, BlocoVazioAindaESeuIntervalo) {
+    const std::string corpo = EnviarComSucesso();
+    EXPECT_EQ(corpo, R"({"codigolojaorigem":"12","comandos":[],"ordeminicial":")" + std::to_string(posicao_ + 1) +
+                         R"(","ordemfinal":")" + std::to_string(posicao_) + R"("})");
+}
+
+TEST_F(EnvioDeBlocos, LinhasQueSumiramExclusoesEDuasAlteracoesDaMesmaLinha) {
+    Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (20, 'vinte');"
+        "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, MARGEM) VALUES (3, 20, 1);"
+        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (21, 'vinte e um');"
+        "UPDATE PRODUTOS SET DESCRICAO = 'vinte e um, de novo' WHERE CODIGO = 21;"
+        "DELETE FROM PRODUTOS WHERE CODIGO = 20;"
+        "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO) VALUES (3, 21);"
+        "DELETE FROM PRECOS WHERE CODIGOPRODUTO = 21;"
+        // A key that moves: the old key is deleted, the row is sent by its new one.
+        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (22, 'movido');"
+        "UPDATE PRODUTOS SET CODIGO = 23 WHERE CODIGO = 22;"
+        // Deletes logged for a three-column key and for a table without key.
+        "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2)"
+        " VALUES ('D', 'TRIPLA', '1', '2');"
+        "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('D', 'MOVIMENTOCAIXA', 'x');");
+    const std::vector<ComandoLido> esperado = {
+        // The insert of 20 is left out: the row is gone.
+        {"I", "PRECOS", R"({"CODIGOLOJA":"3","CODIGOPRODUTO":"20","MARGEM":"1"})"},
+        // Two log rows of one row: both carry the row as it is now.
+        {"I", "PRODUTOS", R"({"CODIGO":"21","DESCRICAO":"vinte e um, de novo","UNIDADE":"UN","ATIVO":"True"})"},
+        {"U", "PRODUTOS", R"({"CODIGO":"21","DESCRICAO":"vinte e um, de novo","UNIDADE":"UN","ATIVO":"True"})"},
+        {"D", "PRODUTOS", R"({"CODIGO":"20"})"},
+        {"D", "PRECOS", R"({"CODIGOLOJA":"3","CODIGOPRODUTO":"21"})"},
+        {"D", "PRODUTOS", R"({"CODIGO":"22"})"},
+        {"U", "PRODUTOS", R"({"CODIGO":"23","DESCRICAO":"movido","UNIDADE":"UN","ATIVO":"True"})"},
+        {"D", "TRIPLA", R"({"A":"1","B":"2","C":"2"})"},
+        {"D", "MOVIMENTOCAIXA", "{}"},
+    };
+    const std::string corpo = EnviarComSucesso();
+    EXPECT_EQ(Comandos(corpo), esperado);
+    // The bounds still cover the row that was left out.
+    auto json = LerJSON(corpo);
+    EXPECT_EQ(json->Membro("ordeminicial")->Bruto(), std::to_string(posicao_ + 1));
+    EXPECT_EQ(json->Membro("ordemfinal")->Bruto(), std::to_string(dm_->UltimoMovimentoLoja()));
+}
+
+TEST_F(EnvioDeBlocos, BlocoDeMaisDeMilLinhasVaiEmBlocosDeMil) {
+    Sql("SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 1001) DO BEGIN"
+        " INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, MARGEM) VALUES (9, :I, 0.5); I = I + 1; END END^\n"
+        "SET TERM ; ^\n");
+    const auto comandos = Comandos(EnviarComSucesso());
+    ASSERT_EQ(comandos.size(), 1000u);
+    EXPECT_EQ(comandos.back().Campos, R"({"CODIGOLOJA":"9","CODIGOPRODUTO":"999","MARGEM":"0,5"})");
+}
+
+TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
+    struct Caso {
+        const char* tabela;
+        const char* comando;
+    };
+    const Caso casos[] = {
+        {"MOVIMENTOCAIXA", "TBMOVIMENTOCAIXA_SEL"},  // no key: nothing to join the log on
+        {"PRODUTOS X", "TBPRODUTOS X_SEL"},          // not an identifier: never reaches SQL
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.tabela);
+        const int64_t antes = dm_->UltimoMovimentoLoja();
+        Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('I', '") + c.tabela +
+            "', '1');");
+        std::string Erro;
+        try {
+            EnviarDados(Erro, servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta());
+            ADD_FAILURE() << "no failure";
+        } catch (const db::ErroBanco& e) {
+            EXPECT_EQ(e.what(), Erro);
+        }
+        EXPECT_EQ(Erro.rfind(std::string("Falha ao executar a rotina PrepararDataset: \r\nTabela: ") + c.comando +
+                                 "\r\n",
+                             0),
+                  0u)
+            << Erro;
+        EXPECT_EQ(servidor_.Quantidade(), 0u);  // nothing is sent
+        EXPECT_EQ(ConexoesDaReplicacao(), conexoes_);
+    }
+}
+
+TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
+    Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (30, 'trinta');");
+
+    // 409 with a body: Erro is the body, nothing raised, the body was sent.
+    servidor_.Responder(RespostaProgramada::Texto("bloco fora de ordem", 409));
+    std::string Erro;
+    std::string corpo = Enviar(Erro);
+    EXPECT_EQ(Erro, "bloco fora de ordem");
+    EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
+    EXPECT_EQ(Comandos(corpo).size(), 1u);
+
+    // 500: Erro is the body, raised with the same text.
+    servidor_.Responder(RespostaProgramada::Texto("falha interna", 500));
+    try {
+        Enviar(Erro);
+        ADD_FAILURE() << "no failure";
+    } catch (const TErroStatusServidor& e) {
+        EXPECT_STREQ(e.what(), "falha interna");
+        EXPECT_EQ(e.Resposta().StatusCode, 500);
+    }
+    EXPECT_EQ(Erro, "falha interna");
+
+    // No answer: raised with an empty text, Erro empty.
+    Erro = "anterior";
+    try {
+        EnviarDados(Erro, "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada()), kLoja, posicao_, *dm_,
+                    contexto_, pasta_->Pasta());
+        ADD_FAILURE() << "no failure";
+    } catch (const TErroTransporte& e) {
+        EXPECT_STREQ(e.what(), "");
+    }
+    EXPECT_EQ(Erro, "");
+}
+
+TEST_F(EnvioDeBlocos, FalhaDoBancoChegaSemTextoEmErro) {
+    // A per-operation connection that cannot be made.
+    std::string Erro = "anterior";
+    const std::string outra = pasta_->Pasta() + "outra/";
+    std::filesystem::create_directories(outra);
+    std::ofstream(outra + "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";
+    EXPECT_THROW(EnviarDados(Erro, servidor_.Base(), kLoja, posicao_, *dm_, contexto_, outra), db::ErroBanco);
+    EXPECT_EQ(Erro, "");
+    EXPECT_EQ(servidor_.Quantidade(), 0u);
+}
+
+TEST(TextoDeHora, FracoesDeSegundo) {
+    db::TConfiguracoesRegionais doze = kBr;
+    doze.FormatoHoraLonga = "h:mm:ss ampm";
+    doze.SimboloAM = "AM";
+    doze.SimboloPM = "PM";
+    db::TConfiguracoesRegionais semSegundos = kBr;
+    semSegundos.FormatoHoraLonga = "hh:mm";
+    db::TConfiguracoesRegionais ponto = kBr;
+    ponto.SeparadorDecimal = ".";
+    ponto.FormatoHoraLonga = "hh'h'mm'm'ss's'";
+    struct Caso {
+        db::Hora hora;
+        const db::TConfiguracoesRegionais* regional;
+        const char* texto;
+    };
+    const Caso casos[] = {
+        {{14, 5, 9, 0}, &kBr, "14:05:09"},           // whole seconds: the plain format
+        {{14, 5, 9, 5000}, &kBr, "14:05:09,500"},    // milliseconds
+        {{14, 5, 9, 10}, &kBr, "14:05:09,001"},
+        {{14, 5, 9, 1}, &kBr, "14:05:09,0001"},      // the database's ten-thousandths
+        {{23, 59, 59, 9999}, &kBr, "23:59:59,9999"},
+        {{14, 5, 9, 2500}, &doze, "2:05:09,250 PM"},  // the fraction stays by the seconds
+        {{14, 5, 0, 0}, &semSegundos, "14:05"},
+        {{14, 5, 9, 0}, &semSegundos, "14:05:09"},   // a format without seconds would lose them
+        {{14, 5, 9, 1230}, &semSegundos, "14:05:09,123"},
+    };
+    for (const auto& c : casos) {
+        EXPECT_EQ(TextoHoraCompleta(c.hora, *c.regional), c.texto);
+        // What is written reads back as the same time.
+        EXPECT_EQ(db::LerHora(c.texto, *c.regional), c.hora) << c.texto;
+    }
+    // Quoted text around the seconds stays where it was.
+    EXPECT_EQ(TextoHoraCompleta({1, 2, 3, 4560}, ponto), "01h02m03.456s");
+    EXPECT_EQ(TextoDataHoraCompleta({{2024, 2, 29}, {0, 0, 0, 0}}, kBr), "29/02/2024");
+    EXPECT_EQ(TextoDataHoraCompleta({{2024, 2, 29}, {0, 0, 0, 1}}, kBr), "29/02/2024 00:00:00,0001");
+}
+
+}  // namespace
+}  // namespace ondaris::sync
