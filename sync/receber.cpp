@@ -1,0 +1,270 @@
+#include "sync/receber.h"
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+#include "db/construtores.h"
+#include "db/modulo_operacao.h"
+#include "db/texto.h"
+#include "db/vinculo.h"
+#include "sync/base64.h"
+#include "sync/json.h"
+
+namespace ondaris::sync {
+
+namespace {
+
+bool IguaisSemCaixa(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && db::MaiusculasAscii(a) == db::MaiusculasAscii(b);
+}
+
+// A position of the answer, read like LerValorSimples does but from the
+// body parsed once: the block's JSON is not parsed again per number.
+int64_t LerPosicaoBloco(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo,
+                        std::string_view nome, std::string& Retorno, const db::TConfiguracoesRegionais& regional) {
+    if (IguaisSemCaixa(resposta.TipoConteudo, "application/json")) {
+        if (corpo) {
+            if (!corpo->EhObjeto()) throw TErroRespostaInvalida("Invalid class typecast");
+            if (const TValorJSON* membro = corpo->Membro(nome)) Retorno = TextoDoValor(*membro, regional);
+        }
+    } else {
+        LerValorSimples(resposta, nome, Retorno, regional);
+    }
+    return ConverterInteiro64(Retorno);
+}
+
+// The same kind of failure carrying the operation's own text.
+[[noreturn]] void RelancarAplicacao(std::exception_ptr falha, const std::string& texto) {
+    try {
+        std::rethrow_exception(falha);
+    } catch (const db::ErroConexaoPerdida& e) {
+        throw db::ErroConexaoPerdida(texto, e.Codigo(), e.SqlState(), e.Codigos());
+    } catch (const db::ErroConflitoBloqueio& e) {
+        throw db::ErroConflitoBloqueio(texto, e.Codigo(), e.SqlState(), e.Codigos());
+    } catch (const db::ErroPreparacao& e) {
+        throw db::ErroPreparacao(texto, e.Codigo(), e.SqlState(), e.Codigos());
+    } catch (const db::ErroBanco& e) {
+        throw db::ErroBanco(texto, e.Codigo(), e.SqlState(), e.Codigos());
+    } catch (const db::ErroUso&) {
+        throw db::ErroUso(texto);
+    } catch (const std::exception&) {
+        // The block as the server sent it cannot be applied: a malformed
+        // command, an unknown acao, a value that cannot be read.
+        throw TErroRespostaInvalida(texto);
+    }
+}
+
+// One command of "comandos", its members checked before anything of it runs.
+struct TComando {
+    int64_t Ordem = 0;
+    std::string Tabela;
+    std::string Acao;
+    std::string IdTransacao;
+    const TValorJSON* Campos = nullptr;
+};
+
+TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TConfiguracoesRegionais& regional) {
+    const std::string onde = "command " + std::to_string(indice + 1) + " of \"comandos\"";
+    if (!elemento.EhObjeto()) throw TErroRespostaInvalida(onde + " is not an object");
+    const auto membro = [&](const char* nome) -> const TValorJSON& {
+        const TValorJSON* m = elemento.Membro(nome);
+        if (!m) throw TErroRespostaInvalida(onde + " has no member \"" + nome + "\"");
+        return *m;
+    };
+    TComando c;
+    c.Ordem = ConverterInteiro64(TextoDoValor(membro("ordem"), regional));
+    c.Tabela = TextoDoValor(membro("tabela"), regional);
+    c.Acao = TextoDoValor(membro("acao"), regional);
+    c.IdTransacao = TextoDoValor(membro("idtransacao"), regional);
+    c.Campos = &membro("campos");
+    if (!c.Campos->EhObjeto())
+        throw TErroRespostaInvalida("\"campos\" of the command with ordem " + std::to_string(c.Ordem) +
+                                    " is not an object");
+    return c;
+}
+
+// Where each parameter of a statement is, by upper-case name (the first
+// of a name), found once per statement and block.
+using TIndiceParametros = std::unordered_map<std::string, std::size_t>;
+
+const TIndiceParametros& IndiceDe(db::Consulta& qry,
+                                  std::unordered_map<const db::Consulta*, TIndiceParametros>& indices) {
+    auto [it, novo] = indices.try_emplace(&qry);
+    if (novo) {
+        const auto& parametros = qry.Parametros();
+        for (std::size_t i = 0; i < parametros.size(); ++i) it->second.emplace(parametros[i].Nome, i);
+    }
+    return it->second;
+}
+
+// Phase 2: the block applied. Returns normally when every command was
+// applied and committed; throws the failure otherwise, with the
+// transaction in progress still open for the caller to roll back.
+class TAplicacaoBloco {
+public:
+    TAplicacaoBloco(TAmbienteRecebimento& ambiente, db::TModuloOperacao& modulo)
+        : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()) {}
+
+    void Aplicar(const std::optional<TValorJSON>& bloco, std::string& Erro) {
+        const auto& regional = amb_.Contexto.Regional;
+        if (!bloco || !bloco->EhObjeto()) throw TErroRespostaInvalida("the block is not a JSON object");
+        const TValorJSON* comandos = bloco->Membro("comandos");
+        if (!comandos) throw TErroRespostaInvalida("the block has no member \"comandos\"");
+        if (!comandos->EhMatriz()) throw TErroRespostaInvalida("\"comandos\" of the block is not an array");
+
+        std::string TransacaoAtual;
+        int32_t Contador = 0;
+        const auto& elementos = comandos->Elementos();
+        for (std::size_t i = 0; i < elementos.size(); ++i) {
+            const TComando c = LerComando(elementos[i], i, regional);
+            const auto tipo = db::StrtoTipoSQL(c.Acao);
+            if (!tipo)
+                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) +
+                                            " has an unknown acao \"" + c.Acao + "\"");
+
+            // Commit points come before the command runs, so each commit
+            // covers exactly the commands up to the previous one.
+            if (c.IdTransacao != "-1") {
+                if (c.IdTransacao != TransacaoAtual) {
+                    if (!TransacaoAtual.empty()) Confirmar();
+                    TransacaoAtual = c.IdTransacao;
+                    Contador = 0;
+                }
+            } else {
+                if (Contador >= kLimiteComandosTransacao) Confirmar();
+                Contador = 0;
+            }
+
+            if (*tipo != db::TTipoSQL::tsSelect) {
+                Executar(c, *tipo, Erro);
+                ++Contador;
+            }
+            // A skipped "S" counts as received: it changes nothing.
+            anterior_ = c.Ordem;
+            pendente_ = true;
+        }
+        Confirmar();
+    }
+
+private:
+    // Commits what ran since the last commit and moves the position to the
+    // last command it covered.
+    void Confirmar() {
+        auto& rw = modulo_.TransReplicacaoReadWrite;
+        if (rw.Ativa()) rw.Commit();
+        if (pendente_) {
+            amb_.DM.GravarUltimoRecebimento(anterior_);
+            pendente_ = false;
+        }
+    }
+
+    void Executar(const TComando& c, db::TTipoSQL tipo, std::string& Erro) {
+        db::Consulta& Qry = db::PrepararDataset(amb_.DM, modulo_, Erro, c.Tabela, tipo, 0, 0);
+        const TIndiceParametros& indice = IndiceDe(Qry, indices_);
+        const auto& parametros = Qry.Parametros();
+        const auto& regional = amb_.Contexto.Regional;
+        Qry.LimparParametros();
+        for (const auto& [nome, valor] : c.Campos->Membros()) {
+            const auto it = indice.find(db::MaiusculasAscii(nome));
+            if (it == indice.end()) continue;  // a column this store does not write
+            const std::string texto = TextoDoValor(valor, regional);
+            if (db::ParametroBinario(parametros[it->second]))
+                Qry.DefinirPosicao(it->second, db::Valor(Base64toStream(texto)));
+            else
+                db::TratarParametroPosicao(Qry, it->second, texto, regional, ano_);
+        }
+        auto& transacao = Qry.TransacaoDona();
+        if (!transacao.Ativa()) transacao.Iniciar();
+        Qry.Executar();
+    }
+
+    TAmbienteRecebimento& amb_;
+    db::TModuloOperacao& modulo_;
+    int ano_;
+    std::unordered_map<const db::Consulta*, TIndiceParametros> indices_;
+    int64_t anterior_ = 0;   // ordem of the last command processed
+    bool pendente_ = false;  // commands processed since the position was last written
+};
+
+}  // namespace
+
+std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFinal, std::int64_t UltimaOrdem) {
+    return "Gravando bloco de registro de " + std::to_string(OrdemInicial) + " at\xC3\xA9 " +
+           std::to_string(OrdemFinal) + " em um total de " + std::to_string(UltimaOrdem) + " registro(s)";
+}
+
+void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, std::string_view URL,
+                  std::int32_t CodigoLoja, std::int64_t Ordem, TAmbienteRecebimento& ambiente) {
+    Erro.clear();
+    Resultado = TTipoUltimoMovimentoRecebido{};
+    IJanelaStatus& janela = ambiente.Janela;
+    const std::string endereco =
+        InsereBarraFinalURL(URL) + "receber/" + std::to_string(CodigoLoja) + "/" + std::to_string(Ordem);
+    janela.StatusRecebimento("");
+
+    // Phase 1: the request.
+    std::optional<TValorJSON> bloco;
+    try {
+        const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", ambiente.Contexto.TempoLimite);
+        if (resposta.StatusCode != 200) {
+            RegistrarRecusa(Resultado, Erro, resposta);
+            janela.StatusRecebimento(Erro);
+            return;
+        }
+        // The body is parsed once, as it came: characters beyond ASCII stay.
+        bloco = LerJSON(resposta.Conteudo);
+        TTipoUltimoMovimentoRecebido lido;
+        lido.StatusCode = 200;
+        std::string Retorno;
+        const auto& regional = ambiente.Contexto.Regional;
+        lido.OrdemInicial = LerPosicaoBloco(resposta, bloco, "ordeminicial", Retorno, regional);
+        lido.OrdemFinal = LerPosicaoBloco(resposta, bloco, "ordemfinal", Retorno, regional);
+        lido.UltimaOrdem = LerPosicaoBloco(resposta, bloco, "ultimaordem", Retorno, regional);
+        Resultado = std::move(lido);
+    } catch (const TErroServidorCentral& falha) {
+        Resultado = TTipoUltimoMovimentoRecebido{};
+        Erro = falha.what();
+        Resultado.StatusCode = 400;
+        Resultado.Mensagem = Erro;
+        janela.StatusRecebimento(Erro);
+        falha.Relancar(Erro);
+    }
+    if (!Erro.empty() || Resultado.UltimaOrdem == 0) return;
+
+    // Phase 2: the block applied.
+    janela.StatusRecebimento(TextoGravandoBloco(Resultado.OrdemInicial, Resultado.OrdemFinal, Resultado.UltimaOrdem));
+    janela.ProcessarMensagens();
+    std::unique_ptr<db::TModuloOperacao> DataModule;
+    try {
+        DataModule = std::make_unique<db::TModuloOperacao>(ambiente.PastaIni);
+        DataModule->TransReplicacaoReadWrite.Iniciar();
+        TAplicacaoBloco aplicacao(ambiente, *DataModule);
+        aplicacao.Aplicar(bloco, Erro);
+        DataModule->Fechar();
+    } catch (const std::exception& e) {
+        const std::exception_ptr falha = std::current_exception();
+        Erro = FormatarMensagemErro("ReceberDados") + e.what();
+        if (DataModule) {
+            // Closing the module would commit a transaction still active:
+            // the group in progress must go first.
+            try {
+                DataModule->TransReplicacaoReadWrite.Rollback();
+            } catch (const std::exception& r) {
+                Erro += " (the rollback failed as well: " + std::string(r.what()) + ")";
+            }
+        }
+        RelancarAplicacao(falha, Erro);
+    }
+}
+
+TTipoUltimoMovimentoRecebido ReceberDados(std::string& Erro, std::string_view URL, std::int32_t CodigoLoja,
+                                          std::int64_t Ordem, TAmbienteRecebimento& ambiente) {
+    TTipoUltimoMovimentoRecebido resultado;
+    ReceberDados(Erro, resultado, URL, CodigoLoja, Ordem, ambiente);
+    return resultado;
+}
+
+}  // namespace ondaris::sync

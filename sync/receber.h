@@ -1,0 +1,66 @@
+#pragma once
+// ReceberDados: one request for the next block of commands the central
+// server holds for this store, and the block applied to the store database.
+//
+// Phase 1 asks "receber/<store>/<position>" and fills the result record
+// (TTipoUltimoMovimentoRecebido) by the rules every server operation
+// shares: an answer other than 200 below 500 is not an error (`Erro` and
+// the receive panel get its body, nothing is raised); a failed exchange or
+// a position that cannot be read sets `Erro`, the record (status 400) and
+// the panel, and is raised again with that text.
+//
+// Phase 2 runs when the answer was 200 and "ultimaordem" is not 0. It
+// applies "comandos" in order inside a per-operation module (its own
+// connection, opened from the korvin.ini in PastaIni and closed on every
+// path), one local transaction per run of equal "idtransacao"; "-1"
+// commands join the transaction in progress, which is also committed at a
+// "-1" command that follows 2000 or more commands of one id. ULTIMORECEBIMENTO
+// moves only at commit points, to the "ordem" of the last command that
+// the commit covered, so after any failure the next request gets again
+// every command that was rolled back, and none is skipped. An "acao" of
+// "S" changes nothing and is passed over; any acao other than "U", "D" or
+// "S" fails the block. Text keeps every character the store's character
+// set can hold.
+//
+// Failures while applying roll back the transaction in progress (earlier
+// groups stay committed), set `Erro` to "Falha ao executar a rotina
+// ReceberDados: " and the failure's message, and raise: a database
+// refusal keeps its kind (ErroConexaoPerdida, ErroConflitoBloqueio,
+// ErroBanco); a block that cannot be used as it stands (malformed, an
+// unknown acao, an unreadable date) raises TErroRespostaInvalida. The
+// record keeps what phase 1 read.
+//
+// Qt-free: the window is reached through IJanelaStatus, whose messages are
+// pumped once per block.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "db/udm.h"
+#include "sync/janela.h"
+#include "sync/servidor.h"
+
+namespace ondaris::sync {
+
+// Commands executed under one transaction id after which a "-1" command
+// commits the work so far.
+inline constexpr std::int32_t kLimiteComandosTransacao = 2000;
+
+// What ReceberDados works with besides its arguments. Nothing is owned.
+struct TAmbienteRecebimento {
+    db::TDM& DM;              // settings row write-back, catalogue and structure list
+    IJanelaStatus& Janela;    // PnStatusRecebimento and the message pump
+    TContextoServidor Contexto;
+    std::string PastaIni;     // folder of korvin.ini for the block's connection; empty: the executable's
+};
+
+// `Resultado` is filled on every path, also before a failure is raised.
+void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, std::string_view URL,
+                  std::int32_t CodigoLoja, std::int64_t Ordem, TAmbienteRecebimento& ambiente);
+TTipoUltimoMovimentoRecebido ReceberDados(std::string& Erro, std::string_view URL, std::int32_t CodigoLoja,
+                                          std::int64_t Ordem, TAmbienteRecebimento& ambiente);
+
+// The receive panel's text while a block is applied.
+std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFinal, std::int64_t UltimaOrdem);
+
+}  // namespace ondaris::sync

@@ -1,0 +1,438 @@
+// Receiving and applying blocks against a real store database and a central
+// server inside the test process, which keeps a list of commands and hands
+// out those after the requested position, as a central server does.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "db/construtores.h"
+#include "db/erros.h"
+#include "sync/base64.h"
+#include "sync/json.h"
+#include "sync/receber.h"
+#include "support/banco_teste.h"
+#include "support/servidor_http.h"
+
+namespace ondaris::sync {
+namespace {
+
+using teste::BancoTeste;
+using teste::RespostaProgramada;
+using teste::ServidorHttp;
+
+constexpr std::int32_t kLoja = 7;
+const std::string kPrefixo = "Falha ao executar a rotina ReceberDados: ";
+
+class JanelaGravadora final : public IJanelaStatus {
+public:
+    void StatusRecebimento(const std::string& texto) override { Recebimento.push_back(texto); }
+    void StatusEnvio(const std::string&) override {}
+    void Cronometro(const std::string&) override {}
+    void ProcessarMensagens() override { ++Bombeamentos; }
+    std::vector<std::string> Recebimento;
+    int Bombeamentos = 0;
+};
+
+// One command as the central server holds it.
+struct Comando {
+    std::int64_t Ordem;
+    std::string IdTransacao;
+    std::string Acao = "U";
+    std::string Tabela = "EVENTOS";
+    std::vector<std::pair<std::string, std::string>> Campos;
+};
+
+Comando Evento(std::int64_t ordem, std::string id, std::string dia = "01/02/2024") {
+    return {ordem, std::move(id), "U", "EVENTOS",
+            {{"ID", std::to_string(ordem)}, {"TEXTO", "evento " + std::to_string(ordem)}, {"DIA", dia}}};
+}
+
+TValorJSON ComoJSON(const Comando& c) {
+    TValorJSON campos = TValorJSON::Objeto();
+    for (const auto& [nome, valor] : c.Campos) campos.Adicionar(nome, TValorJSON::Texto(valor));
+    TValorJSON o = TValorJSON::Objeto();
+    o.Adicionar("ordem", TValorJSON::Numero(c.Ordem));
+    o.Adicionar("codigolojaorigem", TValorJSON::Texto("3"));
+    o.Adicionar("tabela", TValorJSON::Texto(c.Tabela));
+    o.Adicionar("acao", TValorJSON::Texto(c.Acao));
+    o.Adicionar("idtransacao", TValorJSON::Texto(c.IdTransacao));
+    o.Adicionar("campos", std::move(campos));
+    return o;
+}
+
+// The central server's side: commands after the requested position, at
+// most Tamanho per block; "ultimaordem" 0 when none is left.
+class Central {
+public:
+    explicit Central(ServidorHttp& http) {
+        http.Manipulador([this](const teste::RequisicaoRecebida& r) { return Atender(r); });
+    }
+    void Definir(std::vector<Comando> comandos) {
+        std::lock_guard trava(mutex_);
+        comandos_ = std::move(comandos);
+    }
+    void Corrigir(std::int64_t ordem, Comando novo) {
+        std::lock_guard trava(mutex_);
+        for (auto& c : comandos_)
+            if (c.Ordem == ordem) c = std::move(novo);
+    }
+    std::size_t Tamanho = 5000;
+
+private:
+    RespostaProgramada Atender(const teste::RequisicaoRecebida& r) {
+        std::lock_guard trava(mutex_);
+        const auto barra = r.Caminho.rfind('/');
+        const std::int64_t posicao = std::stoll(r.Caminho.substr(barra + 1));
+        TValorJSON lista = TValorJSON::Matriz();
+        std::int64_t inicial = 0, fim = 0, ultima = 0;
+        for (const auto& c : comandos_) {
+            ultima = std::max(ultima, c.Ordem);
+            if (c.Ordem <= posicao || lista.Elementos().size() >= Tamanho) continue;
+            if (lista.Elementos().empty()) inicial = c.Ordem;
+            fim = c.Ordem;
+            lista.Adicionar(ComoJSON(c));
+        }
+        if (lista.Elementos().empty()) ultima = 0;
+        TValorJSON corpo = TValorJSON::Objeto();
+        corpo.Adicionar("ordeminicial", TValorJSON::Texto(std::to_string(inicial)));
+        corpo.Adicionar("ordemfinal", TValorJSON::Texto(std::to_string(fim)));
+        corpo.Adicionar("ultimaordem", TValorJSON::Texto(std::to_string(ultima)));
+        corpo.Adicionar("comandos", std::move(lista));
+        return RespostaProgramada::Json(EscreverJSONCompacto(corpo));
+    }
+    std::mutex mutex_;
+    std::vector<Comando> comandos_;
+};
+
+class Recebimento : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        teste::GarantirUsuarioReplicacao();
+        banco_ = std::make_unique<BancoTeste>();
+        // Every application of a row leaves a line in AUDITORIA, in the
+        // same transaction: a command applied twice shows twice, one
+        // rolled back not at all.
+        banco_->ExecutarSql(
+            "CREATE TABLE EVENTOS (ID INTEGER NOT NULL PRIMARY KEY, TEXTO VARCHAR(40), DIA DATE);"
+            "CREATE TABLE AUDITORIA (ID INTEGER, TEXTO VARCHAR(40));"
+            "SET TERM ^ ;"
+            "CREATE TRIGGER EVENTOS_AUD FOR EVENTOS ACTIVE AFTER INSERT OR UPDATE AS BEGIN"
+            " INSERT INTO AUDITORIA (ID, TEXTO) VALUES (NEW.ID, NEW.TEXTO); END^"
+            "SET TERM ; ^"
+            "GRANT ALL ON EVENTOS TO USER ONDARIS; GRANT INSERT ON AUDITORIA TO TRIGGER EVENTOS_AUD;"
+            "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
+            " VALUES (1, 7, 'http://central/', 1, 0);");
+        pasta_ = std::filesystem::temp_directory_path() / ("ondaris-receber-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(pasta_);
+        std::ofstream(pasta_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco_->Caminho()
+                                             << "\n";
+    }
+    static void TearDownTestSuite() {
+        banco_.reset();
+        std::error_code ignorado;
+        std::filesystem::remove_all(pasta_, ignorado);
+    }
+
+    void SetUp() override {
+        dm_ = std::make_unique<db::TDM>(db::OpcoesTDM{.Pasta = Pasta()});
+        dm_->DataModuleCreate();
+        for (const char* campo : {"ID", "TEXTO", "DIA"}) dm_->TBEstrutura.Adicionar("EVENTOS", campo, "");
+        for (const char* campo : {"CODIGO", "DESCRICAO", "UNIDADE", "ATIVO", "PESOLIQUIDO", "FOTO", "OBSERVACOES"})
+            dm_->TBEstrutura.Adicionar("PRODUTOS", campo, "");
+        ambiente_ = std::make_unique<TAmbienteRecebimento>(TAmbienteRecebimento{
+            *dm_, janela_, TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
+            Pasta()});
+    }
+
+    static std::string Pasta() { return pasta_.string() + "/"; }
+
+    std::int64_t Posicao() {
+        dm_->AbrirConfiguracoes();
+        return dm_->UltimoRecebimento();
+    }
+
+    TTipoUltimoMovimentoRecebido Receber(std::string& erro) {
+        return ReceberDados(erro, http_.Base(), kLoja, Posicao(), *ambiente_);
+    }
+
+    // Receives until the server has nothing left; the number of requests.
+    int ReceberTudo() {
+        for (int pedidos = 1; pedidos < 20; ++pedidos) {
+            std::string erro;
+            const auto r = Receber(erro);
+            EXPECT_EQ(erro, "");
+            if (r.UltimaOrdem == 0) return pedidos;
+        }
+        ADD_FAILURE() << "the server never ran out of commands";
+        return 0;
+    }
+
+    // How many times each row of EVENTOS within [de, ate] was applied and
+    // committed (absent rows: not in the map).
+    std::map<int, int> Aplicacoes(int de, int ate) {
+        const std::string saida = banco_->ExecutarSql(
+            "SET LIST ON; SELECT ID, COUNT(*) AS N FROM AUDITORIA WHERE ID BETWEEN " + std::to_string(de) + " AND " +
+            std::to_string(ate) + " GROUP BY ID;");
+        std::map<int, int> r;
+        std::size_t pos = 0;
+        while ((pos = saida.find("ID ", pos)) != std::string::npos) {
+            const int id = std::stoi(saida.substr(pos + 3));
+            pos = saida.find("N ", pos);
+            r[id] = std::stoi(saida.substr(pos + 2));
+        }
+        return r;
+    }
+
+    static inline std::unique_ptr<BancoTeste> banco_;
+    static inline std::filesystem::path pasta_;
+    ServidorHttp http_;
+    Central central_{http_};
+    JanelaGravadora janela_;
+    std::unique_ptr<db::TDM> dm_;
+    std::unique_ptr<TAmbienteRecebimento> ambiente_;
+};
+
+std::map<int, int> UmaVez(std::int64_t de, std::int64_t ate) {
+    std::map<int, int> r;
+    for (auto i = de; i <= ate; ++i) r[static_cast<int>(i)] = 1;
+    return r;
+}
+
+TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
+    struct Caso {
+        const char* nome;
+        std::vector<Comando> comandos;
+        std::int64_t falha;             // ordem of the command that fails
+        std::int64_t posicaoAposFalha;  // ULTIMORECEBIMENTO after the failure
+        std::map<int, int> aplicados;   // committed after the failure
+    };
+    std::vector<Comando> grande;
+    for (int i = 0; i < 2500; ++i) grande.push_back(Evento(1001 + i, "G"));
+    grande.push_back(Evento(3501, "-1"));
+    const Caso casos[] = {
+        {"A A B B, fails in B's second",
+         {Evento(10, "A"), Evento(11, "A"), Evento(12, "B"), Evento(13, "B")}, 13, 11, UmaVez(10, 11)},
+        {"A A B B, fails in B's first",
+         {Evento(110, "A"), Evento(111, "A"), Evento(112, "B"), Evento(113, "B")}, 112, 111, UmaVez(110, 111)},
+        {"-1 -1 C C: the -1 commands belong to C's transaction",
+         {Evento(20, "-1"), Evento(21, "-1"), Evento(22, "C"), Evento(23, "C")}, 23, 19, {}},
+        {"A -1 A: one local transaction",
+         {Evento(30, "A"), Evento(31, "-1"), Evento(32, "A")}, 32, 29, {}},
+        {"A B A: every change of id commits",
+         {Evento(40, "A"), Evento(41, "B"), Evento(42, "A")}, 42, 41, UmaVez(40, 41)},
+        {"2500 in one transaction, then -1", grande, 3501, 3500, UmaVez(1001, 3500)},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        const std::int64_t inicio = c.comandos.front().Ordem - 1;
+        dm_->GravarUltimoRecebimento(inicio);
+        auto comandos = c.comandos;
+        for (auto& k : comandos)
+            if (k.Ordem == c.falha) k = Evento(k.Ordem, k.IdTransacao, "32/13/2024");
+        central_.Definir(comandos);
+        std::string erro;
+        try {
+            Receber(erro);
+            ADD_FAILURE() << "a block with an unreadable date was applied";
+        } catch (const TErroRespostaInvalida& e) {
+            EXPECT_EQ(erro, e.what());
+            EXPECT_EQ(erro, kPrefixo + "'32/13/2024' is not a valid date");
+        }
+        EXPECT_EQ(Posicao(), c.posicaoAposFalha);
+        const auto ultima = comandos.back().Ordem;
+        EXPECT_EQ(Aplicacoes(static_cast<int>(inicio), static_cast<int>(ultima)), c.aplicados);
+
+        // The server fixes the command; the next requests receive every
+        // command that was rolled back, and only those.
+        central_.Corrigir(c.falha, Evento(c.falha, comandos.back().IdTransacao));
+        ReceberTudo();
+        EXPECT_EQ(Posicao(), ultima);
+        EXPECT_EQ(Aplicacoes(static_cast<int>(inicio), static_cast<int>(ultima)),
+                  UmaVez(c.comandos.front().Ordem, ultima));
+    }
+}
+
+TEST_F(Recebimento, BlocoAplicadoPainelEPedido) {
+    dm_->GravarUltimoRecebimento(500);
+    central_.Definir({Evento(501, "A"), Evento(502, "A"), Evento(503, "-1")});
+    std::string erro = "stale";
+    const auto r = Receber(erro);
+    EXPECT_EQ(erro, "");
+    EXPECT_EQ(r.StatusCode, 200);
+    EXPECT_EQ(r.Mensagem, "");
+    EXPECT_EQ(r.OrdemInicial, 501);
+    EXPECT_EQ(r.OrdemFinal, 503);
+    EXPECT_EQ(r.UltimaOrdem, 503);
+    EXPECT_EQ(http_.Ultima().Caminho, "/receber/7/500");
+    EXPECT_EQ(janela_.Recebimento,
+              (std::vector<std::string>{"", "Gravando bloco de registro de 501 at\xC3\xA9 503 em um total de 503 registro(s)"}));
+    EXPECT_EQ(janela_.Bombeamentos, 1);
+    EXPECT_EQ(Posicao(), 503);
+    EXPECT_EQ(Aplicacoes(501, 503), UmaVez(501, 503));
+}
+
+TEST_F(Recebimento, RespostasSemBloco) {
+    // A module opened for nothing would fail here: this folder's korvin.ini
+    // names no database.
+    const auto semBanco = std::filesystem::temp_directory_path() / ("ondaris-sem-banco-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(semBanco);
+    std::ofstream(semBanco / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";
+    ambiente_->PastaIni = semBanco.string() + "/";
+    dm_->GravarUltimoRecebimento(600);
+
+    std::string erro;
+    http_.Responder(RespostaProgramada::Texto("loja desconhecida", 404));
+    auto r = Receber(erro);
+    EXPECT_EQ(erro, "loja desconhecida");
+    EXPECT_EQ(r.StatusCode, 404);
+    EXPECT_EQ(r.Mensagem, "loja desconhecida");
+    EXPECT_EQ(janela_.Recebimento, (std::vector<std::string>{"", "loja desconhecida"}));
+
+    janela_.Recebimento.clear();
+    http_.Responder(RespostaProgramada::Json(R"({"ordeminicial":"0","ordemfinal":"0","ultimaordem":"0","comandos":[]})"));
+    r = Receber(erro);
+    EXPECT_EQ(erro, "");
+    EXPECT_EQ(r.StatusCode, 200);
+    EXPECT_EQ(r.UltimaOrdem, 0);
+    EXPECT_EQ(janela_.Recebimento, std::vector<std::string>{""});
+    EXPECT_EQ(janela_.Bombeamentos, 0);
+
+    // Phase 1 failures: the record shows 400 and the panel the text.
+    http_.Responder(RespostaProgramada::Json(R"({"ordemfinal":"2","ultimaordem":"2"})"));
+    EXPECT_THROW(Receber(erro), TErroRespostaInvalida);
+    EXPECT_EQ(erro, "'' is not a valid integer value");
+    TTipoUltimoMovimentoRecebido registro;
+    http_.Responder(RespostaProgramada::Texto("falhou", 503));
+    EXPECT_THROW(ReceberDados(erro, registro, http_.Base(), kLoja, 600, *ambiente_), TErroStatusServidor);
+    EXPECT_EQ(registro.StatusCode, 400);
+    EXPECT_EQ(registro.Mensagem, erro);
+    EXPECT_EQ(erro.rfind("HTTP/1.1 503", 0), 0u) << erro;
+    EXPECT_EQ(janela_.Recebimento.back(), erro);
+
+    // Positions but no commands: nothing to move the position to.
+    ambiente_->PastaIni = Pasta();
+    http_.Responder(RespostaProgramada::Json(R"({"ordeminicial":"601","ordemfinal":"650","ultimaordem":"650","comandos":[]})"));
+    r = Receber(erro);
+    EXPECT_EQ(erro, "");
+    EXPECT_EQ(r.UltimaOrdem, 650);
+    EXPECT_EQ(Posicao(), 600);
+    std::error_code ignorado;
+    std::filesystem::remove_all(semBanco, ignorado);
+}
+
+TEST_F(Recebimento, BlocosMalformados) {
+    const std::string valido =
+        R"({"ordem":701,"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{"ID":"701","TEXTO":"ok"}})";
+    const std::string numeros = R"("ordeminicial":"701","ordemfinal":"702","ultimaordem":"702")";
+    const auto bloco = [&](const std::string& segundo) {
+        return "{" + numeros + R"(,"comandos":[)" + valido + "," + segundo + "]}";
+    };
+    struct Caso {
+        RespostaProgramada resposta;
+        std::string mensagem;
+    };
+    const Caso casos[] = {
+        {RespostaProgramada::Texto("ordeminicial=701&ordemfinal=702&ultimaordem=702"), "the block is not a JSON object"},
+        {RespostaProgramada::Json("{" + numeros + "}"), "the block has no member \"comandos\""},
+        {RespostaProgramada::Json("{" + numeros + R"(,"comandos":{}})"), "\"comandos\" of the block is not an array"},
+        {RespostaProgramada::Json(bloco("1")), "command 2 of \"comandos\" is not an object"},
+        {RespostaProgramada::Json(bloco(R"({"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{}})")),
+         "command 2 of \"comandos\" has no member \"ordem\""},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"acao":"U","idtransacao":"A","campos":{}})")),
+         "command 2 of \"comandos\" has no member \"tabela\""},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","idtransacao":"A","campos":{}})")),
+         "command 2 of \"comandos\" has no member \"acao\""},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U","campos":{}})")),
+         "command 2 of \"comandos\" has no member \"idtransacao\""},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U","idtransacao":"A"})")),
+         "command 2 of \"comandos\" has no member \"campos\""},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":[]})")),
+         "\"campos\" of the command with ordem 702 is not an object"},
+        {RespostaProgramada::Json(bloco(R"({"ordem":"70x","tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{}})")),
+         "'70x' is not a valid integer value"},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702.5,"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{}})")),
+         "'702,5' is not a valid integer value"},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"X","idtransacao":"A","campos":{}})")),
+         "the command with ordem 702 has an unknown acao \"X\""},
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"u","idtransacao":"A","campos":{}})")),
+         "the command with ordem 702 has an unknown acao \"u\""},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.mensagem);
+        dm_->GravarUltimoRecebimento(700);
+        http_.Responder(c.resposta);
+        std::string erro;
+        EXPECT_THROW(Receber(erro), TErroRespostaInvalida);
+        EXPECT_EQ(erro, kPrefixo + c.mensagem);
+        EXPECT_EQ(Posicao(), 700);
+        EXPECT_TRUE(Aplicacoes(701, 702).empty());  // the valid first command was rolled back
+    }
+}
+
+TEST_F(Recebimento, AcoesCamposBinariosETexto) {
+    dm_->GravarUltimoRecebimento(800);
+    std::vector<std::uint8_t> foto(200);
+    for (std::size_t i = 0; i < foto.size(); ++i) foto[i] = static_cast<std::uint8_t>(i * 7);
+    const std::string base64 = StreamtoBase64(foto);
+    ASSERT_NE(base64.find("\r\n"), std::string::npos);
+    const std::string acentos = "S\xC3\xA3o Jo\xC3\xA3o \xC3\xA7\xC3\xA9\xC3\xBC";
+    central_.Definir({
+        {801, "P", "U", "PRODUTOS",
+         {{"codigo", "1"}, {"DESCRICAO", acentos}, {"ATIVO", "False"}, {"PESOLIQUIDO", "1,2345"}, {"FOTO", base64},
+          {"NAOEXISTE", "x"}, {"OBSERVACOES", "linha " + acentos}}},
+        {802, "P", "U", "PRODUTOS", {{"CODIGO", "2"}, {"DESCRICAO", "segundo"}, {"UNIDADE", "KG"}}},
+        // Changes nothing, whatever it names.
+        {803, "P", "S", "NAO; EXISTE", {{"CODIGO", "2"}}},
+        {804, "Q", "D", "PRODUTOS", {{"CODIGO", "2"}}},
+        // A delete needs no structure rows: its key comes from the catalogue.
+        {805, "Q", "D", "VENDAS", {{"NUMERO", "99"}}},
+        {806, "Q", "U", "PRODUTOS", {{"CODIGO", "3"}, {"DESCRICAO", "terceiro"}, {"UNIDADE", "CX"}}},
+        {807, "Q", "U", "PRODUTOS", {{"CODIGO", "3"}, {"DESCRICAO", "terceiro"}}},  // UNIDADE left out: NULL
+    });
+    banco_->ExecutarSql("INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA) VALUES (99, 1, '2024-01-01');");
+    ReceberTudo();
+    EXPECT_EQ(Posicao(), 807);
+
+    db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco_->Caminho()});
+    db::Transacao t(conexao, "T", db::OpcoesTransacao{});
+    db::Consulta q(conexao, t,
+                   "SELECT CODIGO, DESCRICAO, ATIVO, PESOLIQUIDO, FOTO, OBSERVACOES, UNIDADE FROM PRODUTOS ORDER BY "
+                   "CODIGO");
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.LerInt32("CODIGO"), 1);
+    EXPECT_EQ(q.LerTexto("DESCRICAO"), acentos);
+    EXPECT_EQ(q.LerBooleano("ATIVO"), false);
+    EXPECT_EQ(q.LerNumerico("PESOLIQUIDO"), (db::Numerico{1235, -3}));
+    EXPECT_EQ(q.LerBytes("FOTO"), foto);
+    EXPECT_EQ(q.LerTexto("OBSERVACOES"), "linha " + acentos);
+    EXPECT_EQ(q.LerTexto("UNIDADE"), std::nullopt);
+    ASSERT_TRUE(q.Proximo());
+    EXPECT_EQ(q.LerInt32("CODIGO"), 3);
+    EXPECT_EQ(q.LerTexto("UNIDADE"), std::nullopt);
+    EXPECT_FALSE(q.Proximo());
+    db::Consulta vendas(conexao, t, "SELECT COUNT(*) FROM VENDAS WHERE NUMERO = 99");
+    ASSERT_TRUE(vendas.Abrir());
+    EXPECT_EQ(vendas.Ler(std::size_t{0}), db::Valor(std::int64_t{0}));
+    vendas.Fechar();
+
+    // An update-or-insert for a table without structure rows fails at
+    // preparation, naming the statement.
+    central_.Definir({{900, "Z", "U", "VENDAS", {{"NUMERO", "1"}}}});
+    dm_->GravarUltimoRecebimento(899);
+    std::string erro;
+    EXPECT_THROW(Receber(erro), db::ErroPreparacao);
+    EXPECT_EQ(erro.rfind(kPrefixo + "Falha ao executar a rotina PrepararDataset: \r\nTabela: TBVENDAS_UI\r\n", 0), 0u)
+        << erro;
+    EXPECT_EQ(Posicao(), 899);
+}
+
+}  // namespace
+}  // namespace ondaris::sync
