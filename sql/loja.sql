@@ -115,27 +115,38 @@ CREATE SEQUENCE GEN_LOG_REPLICACAO;
  * id and ORDEMBASE, the generator's value at that moment: all positions it
  * takes afterwards lie above ORDEMBASE.
  *
- * PROC_RETORNA_INDICE then reads, in this order:
- *   1. G, the generator's current value: every position up to G has been
- *      handed out, by a transaction whose reservation was committed before;
- *   2. A, the database's oldest active transaction: every transaction with
- *      an id below A has ended, committed or rolled back;
- *   3. B, the lowest ORDEMBASE among reservations whose transaction is A or
- *      newer (possibly still open).
- * No position up to min(G, B) can belong to a transaction that is still
- * open: its owner's reservation is visible (step 1) and, as ORDEMBASE lies
- * below the position, the owner is not among the open ones (step 3), so it
- * had ended before step 2. When it committed, its log row is visible to a
- * read-committed reader; when it did not, the position stays empty for
- * good. A block therefore never runs past min(G, B), and empty positions
- * below it are passed over. Every empty position is passed once every
- * transaction that was open when it was taken has ended.
+ * PROC_RETORNA_INDICE then reads:
+ *   G, the generator's current value: every position up to G has been
+ *      handed out, by a transaction whose reservation was already committed;
+ *   A, the database's oldest active transaction: every transaction with an
+ *      id below A has ended, committed or rolled back;
+ *   B, the lowest ORDEMBASE among reservations of transaction A or newer
+ *      (those that may still be open), reading them after G;
+ * and reads the log itself after A. No position up to min(G, B) can belong
+ * to a transaction that is still open: its owner's reservation is visible
+ * (read after G) and its ORDEMBASE lies below the position, hence below B,
+ * the lowest of those that may be open; so the owner had ended before A
+ * was read. When it
+ * committed, its log row is visible to a read-committed reader; when it
+ * did not, the position stays empty for good. So a block never runs past
+ * min(G, B), and empty positions below it are passed over. An empty
+ * position is passed by the first call after every transaction that was
+ * open when it was taken, its own included, has ended.
  *
- * Reservations of ended transactions serve no purpose any more; the
- * procedure deletes them.
+ * Reservations of ended transactions (below A) serve no purpose any more;
+ * the procedure deletes them, so the table holds about one row per open
+ * writing transaction.
  *
- * Cost, measured on Firebird 3 (loopback, forced writes on): see the
- * numbers in the comment of LOG_REPLICACAO_BI.
+ * What it costs, measured on Firebird 3.0 on a small test machine
+ * (loopback, forced writes on, best of several interleaved runs):
+ *   - per logged change, the trigger, the log row and the generator:
+ *     about 20 microseconds (20,000 inserts in one transaction: 0.23 s
+ *     without logging, 0.65 s with it);
+ *   - per writing transaction, the reservation (one autonomous
+ *     transaction): about 0.9 ms; a one-row transaction took 2.7 ms
+ *     unlogged, 3.6 ms logged without the reservation, 4.5 ms with it;
+ *   - PROC_RETORNA_INDICE for a block of 1000 in a 60,000-row log: about
+ *     2 ms per call.
  * ---------------------------------------------------------------------- */
 CREATE TABLE RPL_RESERVAS (
     ID_TRANSACAO BIGINT NOT NULL,
@@ -146,10 +157,8 @@ CREATE TABLE RPL_RESERVAS (
 SET TERM ^ ;
 
 /* Assigns the position and the transaction of every log row, reserving the
-   transaction's positions first (see above). Cost per logged change, next
-   to the change itself: one generator step and one insert; once per
-   writing transaction: one autonomous transaction with one insert.
-   Measured: see the end of this file. */
+   transaction's positions first (see the comment of RPL_RESERVAS). The
+   settings row is read once per transaction, with the reservation. */
 CREATE TRIGGER LOG_REPLICACAO_BI FOR LOG_REPLICACAO
 ACTIVE BEFORE INSERT POSITION 0
 AS
@@ -236,7 +245,7 @@ BEGIN
     ORDEMINICIAL = ORDEM + 1;
     ORDEMFINAL = ORDEM;
 
-    /* The order of these three reads is what makes the limit safe. */
+    /* G before the reservations, A before the log: see RPL_RESERVAS. */
     GERADA = GEN_ID(GEN_LOG_REPLICACAO, 0);
     SELECT MON$OLDEST_ACTIVE FROM MON$DATABASE INTO :ATIVA;
     SELECT MIN(ORDEMBASE) FROM RPL_RESERVAS
