@@ -168,11 +168,13 @@ TValorJSON MontarCampos(db::Consulta& qry, std::size_t primeira, const db::TConf
     return campos;
 }
 
+std::string AcaoDoTipo(std::string_view Tipo) { return Tipo == "I" ? std::string("U") : std::string(Tipo); }
+
 TValorJSON MontarComando(const TLinhaLog& linha, TValorJSON campos) {
     TValorJSON comando = TValorJSON::Objeto();
     comando.Adicionar("ordem", TValorJSON::Texto(linha.TextoOrdem));
     comando.Adicionar("codigolojadestino", TValorJSON::Texto(linha.CodigoLojaDestino));
-    comando.Adicionar("acao", TValorJSON::Texto(linha.Tipo));
+    comando.Adicionar("acao", TValorJSON::Texto(AcaoDoTipo(linha.Tipo)));
     comando.Adicionar("tabela", TValorJSON::Texto(linha.Tabela));
     comando.Adicionar("atualvalorchave1", TValorJSON::Texto(linha.AtualValorChave1));
     comando.Adicionar("atualvalorchave2", TValorJSON::Texto(linha.AtualValorChave2));

@@ -83,6 +83,13 @@ struct TLinhaLog {
     std::string IdTransacao;
 };
 
+// The "acao" of a log row's TIPO. The log writes "I" for an insert; the
+// command carries the row's content either way, and a receiving store
+// applies it as an update-or-insert, which is "U" on the wire: receivers
+// refuse actions they do not know. Every other TIPO ("U", "D", anything
+// else) is sent as it is.
+std::string AcaoDoTipo(std::string_view Tipo);
+
 // A command object with the log row's members in their fixed order
 // followed by "campos".
 TValorJSON MontarComando(const TLinhaLog& linha, TValorJSON campos);

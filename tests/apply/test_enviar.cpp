@@ -166,28 +166,28 @@ TEST_F(EnvioDeBlocos, TodasAsTabelasDeExemploETiposDeColuna) {
     const std::string foto =
         "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4\\r\\nOQ==";
     const std::vector<ComandoLido> esperado = {
-        {"I", "PRODUTOS",
+        {"U", "PRODUTOS",
          R"({"CODIGO":"1","DESCRICAO":"P\u00E3o \"mineiro\" 1\/2","UNIDADE":"KG","ESTOQUEMINIMO":"-32768",)"
          R"("PESOLIQUIDO":"1,5","FATORCONVERSAO":"-2147,483648","PRECOREFERENCIA":"0,1","ATIVO":"True",)"
          R"("CADASTRO":"29\/02\/2024","ULTIMAALTERACAO":"31\/12\/2023 23:59:59,999",)"
          R"("OBSERVACOES":"linha 1linha 2linha 3\rfim","FOTO":")" +
              foto + R"(","DESCRICAOETIQUETA":"A\u00E7\u00E3o"})"},
-        {"I", "PRODUTOS", R"({"CODIGO":"2","DESCRICAO":" ","ATIVO":"False"})"},
-        {"I", "PRECOS",
+        {"U", "PRODUTOS", R"({"CODIGO":"2","DESCRICAO":" ","ATIVO":"False"})"},
+        {"U", "PRECOS",
          R"({"CODIGOLOJA":"7","CODIGOPRODUTO":"1","PRECOVENDA":"12345678901,2345",)"
          R"("PRECOCUSTO":"9999999999999999,99","MARGEM":"-99,99","COMISSAO":"0,000001","VIGENCIA":"01\/01\/0001"})"},
         // OCTETS text travels byte for byte, line breaks included.
-        {"I", "VENDAS",
+        {"U", "VENDAS",
          R"({"NUMERO":"9223372036854775807","CODIGOLOJA":"-2147483648","DATAVENDA":"31\/12\/9999",)"
          R"("HORAVENDA":"23:59:59,9999","TOTAL":"92233720368547758,07",)"
          R"("ASSINATURA":"\u0000\u00FF\r\n\/\"\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000A",)"
          R"("CHAVEACESSO":"A\u00E9\n"})"},
-        {"I", "VENDAS", R"({"NUMERO":"-1","CODIGOLOJA":"1","DATAVENDA":"02\/01\/2024","HORAVENDA":"08:00:00,500"})"},
-        {"I", "ITENSVENDA",
+        {"U", "VENDAS", R"({"NUMERO":"-1","CODIGOLOJA":"1","DATAVENDA":"02\/01\/2024","HORAVENDA":"08:00:00,500"})"},
+        {"U", "ITENSVENDA",
          R"({"NUMEROVENDA":"9223372036854775807","ITEM":"-32768","CODIGOPRODUTO":"1",)"
          R"("QUANTIDADE":"1,7976931348623157E308","DESCONTO":"0,100000001490116",)"
          R"("PRECOUNITARIO":"-922337203685477,5807"})"},
-        {"I", "ITENSVENDA",
+        {"U", "ITENSVENDA",
          R"({"NUMEROVENDA":"-1","ITEM":"32767","CODIGOPRODUTO":"2","QUANTIDADE":"0,30000000000000004",)"
          R"("DESCONTO":"-3,40279993879015E38"})"},
     };
@@ -241,9 +241,10 @@ TEST_F(EnvioDeBlocos, LinhasQueSumiramExclusoesEDuasAlteracoesDaMesmaLinha) {
         "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('D', 'MOVIMENTOCAIXA', 'x');");
     const std::vector<ComandoLido> esperado = {
         // The insert of 20 is left out: the row is gone.
-        {"I", "PRECOS", R"({"CODIGOLOJA":"3","CODIGOPRODUTO":"20","MARGEM":"1"})"},
-        // Two log rows of one row: both carry the row as it is now.
-        {"I", "PRODUTOS", R"({"CODIGO":"21","DESCRICAO":"vinte e um, de novo","UNIDADE":"UN","ATIVO":"True"})"},
+        {"U", "PRECOS", R"({"CODIGOLOJA":"3","CODIGOPRODUTO":"20","MARGEM":"1"})"},
+        // Two log rows of one row (an insert and an update): both carry the
+        // row as it is now, and both are update-or-insert on the wire.
+        {"U", "PRODUTOS", R"({"CODIGO":"21","DESCRICAO":"vinte e um, de novo","UNIDADE":"UN","ATIVO":"True"})"},
         {"U", "PRODUTOS", R"({"CODIGO":"21","DESCRICAO":"vinte e um, de novo","UNIDADE":"UN","ATIVO":"True"})"},
         {"D", "PRODUTOS", R"({"CODIGO":"20"})"},
         {"D", "PRECOS", R"({"CODIGOLOJA":"3","CODIGOPRODUTO":"21"})"},
