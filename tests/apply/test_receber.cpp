@@ -432,6 +432,20 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     EXPECT_EQ(erro.rfind(kPrefixo + "Falha ao executar a rotina PrepararDataset: \r\nTabela: TBVENDAS_UI\r\n", 0), 0u)
         << erro;
     EXPECT_EQ(Posicao(), 899);
+
+    // A table name that is no plain identifier never reaches SQL.
+    banco_->ExecutarSql("UPDATE OR INSERT INTO EVENTOS (ID, TEXTO) VALUES (9999, 'fica');");
+    for (const char* acao : {"U", "D"}) {
+        SCOPED_TRACE(acao);
+        dm_->TBEstrutura.Adicionar("EVENTOS; DELETE FROM EVENTOS", "ID", "");
+        central_.Definir({{901, "Z", acao, "EVENTOS; DELETE FROM EVENTOS", {{"ID", "801"}}}});
+        EXPECT_THROW(Receber(erro), db::ErroPreparacao);
+        EXPECT_NE(erro.find("Tabela: TBEVENTOS; DELETE FROM EVENTOS_"), std::string::npos) << erro;
+        EXPECT_EQ(Posicao(), 899);
+    }
+    db::Consulta eventos(conexao, t, "SELECT COUNT(*) FROM EVENTOS");
+    ASSERT_TRUE(eventos.Abrir());
+    EXPECT_GT(std::get<std::int64_t>(eventos.Ler(std::size_t{0})), 0);
 }
 
 }  // namespace
