@@ -214,7 +214,9 @@ END^
 /* The next block to send after ORDEM: at most QTDCOMANDOS log rows, from
    ORDEMINICIAL to ORDEMFINAL inclusive. When nothing can be sent yet the
    block is empty: ORDEMINICIAL = ORDEM + 1 and ORDEMFINAL = ORDEM.
-   ULTIMAORDEM is the highest position in the log. CODIGOLOJA is not used.
+   ULTIMAORDEM is the highest position in the log. CODIGOLOJA is not used;
+   a NULL ORDEM counts as 0, a NULL QTDCOMANDOS as 1000, and a QTDCOMANDOS
+   below 1 as 1, so that every block with rows moves the log on.
 
    The block never runs past a position that an open transaction may still
    fill (see the comment of RPL_RESERVAS). Passing over empty positions

@@ -53,14 +53,15 @@ public:
     BancoTeste(BancoTeste&& outro) noexcept;
     BancoTeste& operator=(BancoTeste&& outro) noexcept;
 
-    // The database file's path on the server's machine.
+    // The database file's path on the server's machine (empty once moved from).
     const std::string& Caminho() const { return caminho_; }
     // "127.0.0.1/3050:" followed by the path.
     std::string StringConexao() const;
 
     // Runs an SQL script as SYSDBA (-ch ISO8859_1) and commits at its end;
-    // returns isql's output. isql stops at the first failing statement and
-    // the call throws ErroBancoTeste with that output.
+    // returns isql's output. The statements run in isql's own transaction, a
+    // snapshot, unless the script sets another. isql stops at the first
+    // failing statement and the call throws ErroBancoTeste with that output.
     std::string ExecutarSql(const std::string& sql) const;
     // The same as another user, e.g. the replication account.
     std::string ExecutarSqlComo(const std::string& usuario, const std::string& senha,
