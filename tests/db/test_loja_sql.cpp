@@ -8,7 +8,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
+#include <memory>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -392,6 +396,80 @@ TEST_F(LojaSql, AbandonedPositionsDoNotStallTheLog) {
 
     // Once nobody is writing, the reservations of ended transactions are gone.
     EXPECT_EQ(Contar("RPL_RESERVAS"), 0);
+}
+
+// Many store transactions interleaved at random with the agent's sending
+// loop, which takes each block's last position as acknowledged: every
+// committed change must reach some block. One thread drives every
+// attachment, so a seed replays the same interleaving.
+TEST_F(LojaSql, InterleavedWritersAndSenderLoseNoChange) {
+    Configurar();
+    constexpr int kSessoes = 4;
+    std::vector<std::unique_ptr<Sessao>> lojas;
+    for (int i = 0; i < kSessoes; ++i)
+        lojas.push_back(std::make_unique<Sessao>(banco_, "SYSDBA", SenhaSysdba()));
+
+    // The agent's global connection: one attachment, a transaction that
+    // starts and ends around each statement.
+    Conexao agente(Sessao::Parametros(banco_, kUsuarioReplicacao, kSenhaReplicacao));
+    Transacao principal(agente, "TRPrincipal", OpcoesTransacao{false, true, true});
+    Consulta indice(agente, principal, "SELECT * FROM PROC_RETORNA_INDICE(?, ?, ?)");
+    Consulta linhas(agente, principal,
+                    "SELECT ORDEM FROM LOG_REPLICACAO WHERE ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL"
+                    " ORDER BY ORDEM");
+    std::int64_t confirmada = 0;
+    std::set<std::int64_t> enviadas;
+    auto enviar = [&](std::int32_t quantidade) -> bool {
+        indice.DefinirPosicao(0, db::Valor(confirmada));
+        indice.DefinirPosicao(1, db::Valor());
+        indice.DefinirPosicao(2, db::Valor(quantidade));
+        if (!indice.Abrir()) {
+            ADD_FAILURE() << "PROC_RETORNA_INDICE returned no row";
+            return false;
+        }
+        const std::int64_t inicial = *indice.LerInt64("ORDEMINICIAL");
+        const std::int64_t final_ = *indice.LerInt64("ORDEMFINAL");
+        indice.Fechar();
+        EXPECT_EQ(inicial, confirmada + 1);
+        if (final_ < inicial) return false;
+        linhas.DefinirInt64("ORDEMINICIAL", inicial);
+        linhas.DefinirInt64("ORDEMFINAL", final_);
+        int quantas = 0;
+        for (bool ha = linhas.Abrir(); ha; ha = linhas.Proximo()) {
+            EXPECT_TRUE(enviadas.insert(*linhas.LerInt64("ORDEM")).second) << "sent twice";
+            ++quantas;
+        }
+        EXPECT_GE(quantas, 1);
+        EXPECT_LE(quantas, quantidade);
+        confirmada = final_;
+        return true;
+    };
+
+    std::mt19937 sorteio(20261209);
+    int codigo = 0;
+    for (int passo = 0; passo < 400; ++passo) {
+        Sessao& loja = *lojas[sorteio() % kSessoes];
+        const unsigned acao = sorteio() % 100;
+        if (acao < 45) {
+            loja.Executar("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (" +
+                          std::to_string(++codigo) + ", 'Produto')");
+        } else if (acao < 60) {
+            loja.Commit();
+        } else if (acao < 70) {
+            loja.Rollback();
+        } else {
+            enviar(static_cast<std::int32_t>(1 + sorteio() % 4));
+        }
+    }
+    for (auto& loja : lojas) loja->Commit();
+    for (int i = 0; i < 1000 && enviar(1000); ++i) {
+    }
+
+    Consulta todas(agente, principal, "SELECT ORDEM FROM LOG_REPLICACAO ORDER BY ORDEM");
+    std::set<std::int64_t> registradas;
+    for (bool ha = todas.Abrir(); ha; ha = todas.Proximo()) registradas.insert(*todas.LerInt64("ORDEM"));
+    EXPECT_FALSE(registradas.empty());
+    EXPECT_EQ(enviadas, registradas);
 }
 
 TEST_F(LojaSql, SnapshotCallerNeverPassesAnEmptyPosition) {
