@@ -118,8 +118,10 @@ CREATE SEQUENCE GEN_LOG_REPLICACAO;
  * PROC_RETORNA_INDICE then reads:
  *   G, the generator's current value: every position up to G has been
  *      handed out, by a transaction whose reservation was already committed;
- *   A, the database's oldest active transaction: every transaction with an
- *      id below A has ended, committed or rolled back;
+ *   A, the database's oldest active transaction (MON$DATABASE, readable by
+ *      every user): every transaction with an id below A has ended,
+ *      committed or rolled back; a value read earlier in the same
+ *      transaction is only lower, hence still safe;
  *   B, the lowest ORDEMBASE among reservations of transaction A or newer
  *      (those that may still be open), reading them after G;
  * and reads the log itself after A. No position up to min(G, B) can belong
