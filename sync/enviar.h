@@ -7,7 +7,8 @@
 // Ownership: EnviarDados borrows the global data module for the block
 // bounds, the log rows and the key columns, builds its own per-operation
 // module (connection, transactions, the block's row queries) and tears it
-// down before it returns, on every path. Nothing is written to the local
+// down on every path: as soon as the body is built, so that no attachment
+// is held while the server is being waited for, or when a failure leaves. Nothing is written to the local
 // database and no position is kept: the server's answer to the next
 // send-position query is the only record of progress.
 //
