@@ -14,6 +14,7 @@
 //   bench_receber [blocks per round] [commands per transaction id] [rounds]
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -89,7 +90,8 @@ std::string Bloco(std::int64_t primeiro, int quantidade, int porTransacao, std::
         const std::int64_t ordem = primeiro + i;
         sync::TValorJSON campos = sync::TValorJSON::Objeto();
         const auto textos = Textos(ordem);
-        for (std::size_t c = 0; c < textos.size(); ++c) campos.Adicionar(kColunas[c], sync::TValorJSON::Texto(textos[c]));
+        for (std::size_t c = 0; c < textos.size(); ++c)
+            campos.Adicionar(kColunas[c], sync::TValorJSON::Texto(textos[c]));
         sync::TValorJSON comando = sync::TValorJSON::Objeto();
         comando.Adicionar("ordem", sync::TValorJSON::Numero(ordem));
         comando.Adicionar("codigolojaorigem", sync::TValorJSON::Texto("3"));
@@ -107,9 +109,12 @@ std::string Bloco(std::int64_t primeiro, int quantidade, int porTransacao, std::
     return sync::EscreverJSONCompacto(corpo);
 }
 
+double SegundosCpu(std::clock_t desde) { return static_cast<double>(std::clock() - desde) / CLOCKS_PER_SEC; }
+
 struct Medida {
     std::int64_t Comandos = 0;
     double Tempo = 0;
+    double Cpu = 0;  // this process's processor time (the HTTP server's thread included)
     double Taxa() const { return Tempo > 0 ? static_cast<double>(Comandos) / Tempo : 0; }
 };
 
@@ -130,7 +135,8 @@ int main(int argc, char** argv) {
             "GRANT ALL ON ITENSBENCH TO USER ONDARIS;"
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
             " VALUES (1, 7, '', 1, 0);");
-        const auto pasta = std::filesystem::temp_directory_path() / ("ondaris-bench-receber-" + std::to_string(::getpid()));
+        const auto pasta =
+            std::filesystem::temp_directory_path() / ("ondaris-bench-receber-" + std::to_string(::getpid()));
         std::filesystem::create_directories(pasta);
         std::ofstream(pasta / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco.Caminho() << "\n";
         const std::string pastaIni = pasta.string() + "/";
@@ -171,9 +177,11 @@ int main(int argc, char** argv) {
             // transactions.
             const std::int64_t inicioDireto = proximo;
             std::vector<std::vector<db::Valor>> valores;
-            for (std::int64_t id = inicioDireto; id < inicioDireto + porRodada; ++id) valores.push_back(Valores(id, br));
+            for (std::int64_t id = inicioDireto; id < inicioDireto + porRodada; ++id)
+                valores.push_back(Valores(id, br));
             proximo += porRodada;
             auto t0 = Relogio::now();
+            auto c0 = std::clock();
             for (std::int64_t i = 0; i < porRodada; ++i) {
                 if (!transacao.Ativa()) transacao.Iniciar();
                 for (std::size_t c = 0; c < valores[static_cast<std::size_t>(i)].size(); ++c)
@@ -185,6 +193,7 @@ int main(int argc, char** argv) {
             }
             transacao.Commit();
             const double tDireto = Segundos(t0);
+            direto.Cpu += SegundosCpu(c0);
 
             // Received: the same kind of values as texts, through the whole path.
             const std::int64_t inicioRecebido = proximo;
@@ -194,11 +203,13 @@ int main(int argc, char** argv) {
                 respostas.clear();
                 for (int b = 0; b < blocos; ++b) {
                     const std::int64_t primeiro = inicioRecebido + static_cast<std::int64_t>(b) * kComandosPorBloco;
-                    respostas[primeiro - 1] = Bloco(primeiro, kComandosPorBloco, porTransacao, inicioRecebido + porRodada - 1);
+                    respostas[primeiro - 1] =
+                        Bloco(primeiro, kComandosPorBloco, porTransacao, inicioRecebido + porRodada - 1);
                 }
             }
             dm.GravarUltimoRecebimento(inicioRecebido - 1);
             t0 = Relogio::now();
+            c0 = std::clock();
             for (std::int64_t posicao = inicioRecebido - 1;;) {
                 std::string Erro;
                 const auto r = sync::ReceberDados(Erro, servidor.Base(), 7, posicao, ambiente);
@@ -207,6 +218,7 @@ int main(int argc, char** argv) {
                 posicao = dm.UltimoRecebimento();
             }
             const double tRecebido = Segundos(t0);
+            recebido.Cpu += SegundosCpu(c0);
             if (dm.UltimoRecebimento() != inicioRecebido + porRodada - 1)
                 throw std::runtime_error("the position did not reach the end of the round");
 
@@ -220,6 +232,9 @@ int main(int argc, char** argv) {
         }
         std::printf("total: direct %.0f rows/s, received %.0f commands/s, received/direct %.2f\n", direto.Taxa(),
                     recebido.Taxa(), recebido.Taxa() / direto.Taxa());
+        std::printf("processor time of this process per command: direct %.1f us, received %.1f us\n",
+                    1e6 * direto.Cpu / static_cast<double>(direto.Comandos),
+                    1e6 * recebido.Cpu / static_cast<double>(recebido.Comandos));
         std::error_code ignorado;
         std::filesystem::remove_all(pasta, ignorado);
     } catch (const std::exception& e) {

@@ -67,11 +67,11 @@ struct TComando {
 };
 
 TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TConfiguracoesRegionais& regional) {
-    const std::string onde = "command " + std::to_string(indice + 1) + " of \"comandos\"";
-    if (!elemento.EhObjeto()) throw TErroRespostaInvalida(onde + " is not an object");
+    const auto onde = [&] { return "command " + std::to_string(indice + 1) + " of \"comandos\""; };
+    if (!elemento.EhObjeto()) throw TErroRespostaInvalida(onde() + " is not an object");
     const auto membro = [&](const char* nome) -> const TValorJSON& {
         const TValorJSON* m = elemento.Membro(nome);
-        if (!m) throw TErroRespostaInvalida(onde + " has no member \"" + nome + "\"");
+        if (!m) throw TErroRespostaInvalida(onde() + " has no member \"" + nome + "\"");
         return *m;
     };
     TComando c;

@@ -148,8 +148,8 @@ protected:
         for (const char* campo : {"CODIGO", "DESCRICAO", "UNIDADE", "ATIVO", "PESOLIQUIDO", "FOTO", "OBSERVACOES"})
             dm_->TBEstrutura.Adicionar("PRODUTOS", campo, "");
         ambiente_ = std::make_unique<TAmbienteRecebimento>(TAmbienteRecebimento{
-            *dm_, janela_, TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
-            Pasta()});
+            *dm_, janela_,
+            TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()}, Pasta()});
     }
 
     static std::string Pasta() { return pasta_.string() + "/"; }
@@ -273,7 +273,8 @@ TEST_F(Recebimento, BlocoAplicadoPainelEPedido) {
     EXPECT_EQ(r.UltimaOrdem, 503);
     EXPECT_EQ(http_.Ultima().Caminho, "/receber/7/500");
     EXPECT_EQ(janela_.Recebimento,
-              (std::vector<std::string>{"", "Gravando bloco de registro de 501 at\xC3\xA9 503 em um total de 503 registro(s)"}));
+              (std::vector<std::string>{
+                  "", "Gravando bloco de registro de 501 at\xC3\xA9 503 em um total de 503 registro(s)"}));
     EXPECT_EQ(janela_.Bombeamentos, 1);
     EXPECT_EQ(Posicao(), 503);
     EXPECT_EQ(Aplicacoes(501, 503), UmaVez(501, 503));
@@ -297,7 +298,8 @@ TEST_F(Recebimento, RespostasSemBloco) {
     EXPECT_EQ(janela_.Recebimento, (std::vector<std::string>{"", "loja desconhecida"}));
 
     janela_.Recebimento.clear();
-    http_.Responder(RespostaProgramada::Json(R"({"ordeminicial":"0","ordemfinal":"0","ultimaordem":"0","comandos":[]})"));
+    http_.Responder(
+        RespostaProgramada::Json(R"({"ordeminicial":"0","ordemfinal":"0","ultimaordem":"0","comandos":[]})"));
     r = Receber(erro);
     EXPECT_EQ(erro, "");
     EXPECT_EQ(r.StatusCode, 200);
@@ -319,7 +321,8 @@ TEST_F(Recebimento, RespostasSemBloco) {
 
     // Positions but no commands: nothing to move the position to.
     ambiente_->PastaIni = Pasta();
-    http_.Responder(RespostaProgramada::Json(R"({"ordeminicial":"601","ordemfinal":"650","ultimaordem":"650","comandos":[]})"));
+    http_.Responder(
+        RespostaProgramada::Json(R"({"ordeminicial":"601","ordemfinal":"650","ultimaordem":"650","comandos":[]})"));
     r = Receber(erro);
     EXPECT_EQ(erro, "");
     EXPECT_EQ(r.UltimaOrdem, 650);
@@ -340,7 +343,8 @@ TEST_F(Recebimento, BlocosMalformados) {
         std::string mensagem;
     };
     const Caso casos[] = {
-        {RespostaProgramada::Texto("ordeminicial=701&ordemfinal=702&ultimaordem=702"), "the block is not a JSON object"},
+        {RespostaProgramada::Texto("ordeminicial=701&ordemfinal=702&ultimaordem=702"),
+         "the block is not a JSON object"},
         {RespostaProgramada::Json("{" + numeros + "}"), "the block has no member \"comandos\""},
         {RespostaProgramada::Json("{" + numeros + R"(,"comandos":{}})"), "\"comandos\" of the block is not an array"},
         {RespostaProgramada::Json(bloco("1")), "command 2 of \"comandos\" is not an object"},
@@ -354,15 +358,20 @@ TEST_F(Recebimento, BlocosMalformados) {
          "command 2 of \"comandos\" has no member \"idtransacao\""},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U","idtransacao":"A"})")),
          "command 2 of \"comandos\" has no member \"campos\""},
-        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":[]})")),
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U",)"
+                                        R"("idtransacao":"A","campos":[]})")),
          "\"campos\" of the command with ordem 702 is not an object"},
-        {RespostaProgramada::Json(bloco(R"({"ordem":"70x","tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{}})")),
+        {RespostaProgramada::Json(bloco(R"({"ordem":"70x","tabela":"EVENTOS","acao":"U",)"
+                                        R"("idtransacao":"A","campos":{}})")),
          "'70x' is not a valid integer value"},
-        {RespostaProgramada::Json(bloco(R"({"ordem":702.5,"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{}})")),
+        {RespostaProgramada::Json(bloco(R"({"ordem":702.5,"tabela":"EVENTOS","acao":"U",)"
+                                        R"("idtransacao":"A","campos":{}})")),
          "'702,5' is not a valid integer value"},
-        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"X","idtransacao":"A","campos":{}})")),
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"X",)"
+                                        R"("idtransacao":"A","campos":{}})")),
          "the command with ordem 702 has an unknown acao \"X\""},
-        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"u","idtransacao":"A","campos":{}})")),
+        {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"u",)"
+                                        R"("idtransacao":"A","campos":{}})")),
          "the command with ordem 702 has an unknown acao \"u\""},
     };
     for (const auto& c : casos) {

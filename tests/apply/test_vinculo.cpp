@@ -145,7 +145,8 @@ TEST_F(Vinculo, PorTipoDoParametro) {
         SCOPED_TRACE(std::string(c.coluna) + " <- '" + c.texto + "'");
         const Valor lido = Gravar(c.coluna, c.texto);
         EXPECT_EQ(lido.index(), c.esperado.index()) << NomeTipoValor(lido) << " vs " << NomeTipoValor(c.esperado);
-        EXPECT_TRUE(lido == c.esperado) << (std::holds_alternative<std::string>(lido) ? "[" + std::get<std::string>(lido) + "]" : std::string());
+        EXPECT_TRUE(lido == c.esperado)
+            << (std::holds_alternative<std::string>(lido) ? "[" + std::get<std::string>(lido) + "]" : std::string());
     }
 }
 
