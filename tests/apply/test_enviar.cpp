@@ -305,9 +305,16 @@ TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
     Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (30, 'trinta');");
 
     // 409 with a body: Erro is the body, nothing raised, the body was sent.
-    servidor_.Responder(RespostaProgramada::Texto("bloco fora de ordem", 409));
+    // While the server is being waited for, the block's own connection is
+    // already closed.
+    int durante = -1;
+    servidor_.Manipulador([&](const teste::RequisicaoRecebida&) {
+        durante = ConexoesDaReplicacao();
+        return RespostaProgramada::Texto("bloco fora de ordem", 409);
+    });
     std::string Erro;
     std::string corpo = Enviar(Erro);
+    EXPECT_EQ(durante, conexoes_);
     EXPECT_EQ(Erro, "bloco fora de ordem");
     EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
     EXPECT_EQ(Comandos(corpo).size(), 1u);
