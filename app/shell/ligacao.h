@@ -2,10 +2,6 @@
 // The one place where both programs meet the database layer and the central
 // server operations: the global data module and the operations the cycle
 // calls. Owns the data module for the whole run.
-//
-// The operations not yet available in the engine (block receiving and
-// block sending) report so by throwing; the run then ends there and becomes
-// one log entry, and nothing is applied or sent.
 #include "sync/ciclo.h"
 #include "sync/janela.h"
 
@@ -31,8 +27,7 @@ public:
     void CriarModuloDados();
 
     // The cycle's operations, showing their progress on `janela`; valid as
-    // long as this object and the window. Before CriarModuloDados every
-    // operation throws.
+    // long as this object and the window.
     std::unique_ptr<sync::IOperacoesCiclo> CriarOperacoes(sync::IJanelaStatus& janela);
 
 private:

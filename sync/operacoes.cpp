@@ -1,0 +1,45 @@
+#include "sync/operacoes.h"
+
+#include <utility>
+
+#include "sync/enviar.h"
+#include "sync/receber.h"
+
+namespace ondaris::sync {
+
+TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto,
+                                 std::string PastaIni)
+    : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)) {}
+
+void TOperacoesMotor::AtualizarConfiguracoes() {
+    DM_.AbrirConfiguracoes();
+    UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
+}
+
+std::string TOperacoesMotor::LinkCentral() { return DM_.LinkCentral(); }
+std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.CodigoLoja(); }
+std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.UltimoRecebimento(); }
+
+void TOperacoesMotor::ObterEstruturaBanco(std::string& Erro, const std::string& URL) {
+    sync::ObterEstruturaBanco(Erro, URL, DM_.TBEstrutura, Contexto_);
+}
+
+std::int64_t TOperacoesMotor::ReceberDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+                                           std::int64_t Ordem) {
+    TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_};
+    return sync::ReceberDados(Erro, URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
+}
+
+TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(std::string& Erro, const std::string& URL,
+                                                      std::int32_t CodigoLoja, std::int64_t UltimoMovimentoLoja) {
+    const TTipoUltimoMovimentoEnviado r =
+        sync::UltimoMovimentoEnviado(Erro, URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
+    return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
+}
+
+void TOperacoesMotor::EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+                                  std::int64_t Ordem) {
+    sync::EnviarDados(Erro, URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_);
+}
+
+}  // namespace ondaris::sync

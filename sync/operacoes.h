@@ -1,0 +1,46 @@
+#pragma once
+// The operations one synchronisation run calls, on the real engine: the
+// global data module's settings row and log position, and the four server
+// operations (structure download, block receiving, send position, block
+// sending). Both programs and the cycle's tests use this one binding.
+//
+// Ownership: borrows the data module and the status window; both must
+// outlive it. `PastaIni` is the folder of "korvin.ini" that every block's
+// own connection reads anew (empty: the executable's folder).
+#include <cstdint>
+#include <string>
+
+#include "db/udm.h"
+#include "sync/ciclo.h"
+#include "sync/janela.h"
+#include "sync/servidor.h"
+
+namespace ondaris::sync {
+
+class TOperacoesMotor final : public IOperacoesCiclo {
+public:
+    TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto, std::string PastaIni = {});
+
+    void AtualizarConfiguracoes() override;
+    std::string LinkCentral() override;
+    std::int32_t CodigoLoja() override;
+    std::int64_t UltimoRecebimento() override;
+    std::int64_t UltimaOrdemLoja() override { return UltimaOrdemLoja_; }
+
+    void ObterEstruturaBanco(std::string& Erro, const std::string& URL) override;
+    std::int64_t ReceberDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+                              std::int64_t Ordem) override;
+    TPosicaoEnvio UltimoMovimentoEnviado(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+                                         std::int64_t UltimoMovimentoLoja) override;
+    void EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+                     std::int64_t Ordem) override;
+
+private:
+    db::TDM& DM_;
+    IJanelaStatus& Janela_;
+    TContextoServidor Contexto_;
+    std::string PastaIni_;
+    std::int64_t UltimaOrdemLoja_ = 0;
+};
+
+}  // namespace ondaris::sync
