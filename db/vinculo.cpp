@@ -27,6 +27,12 @@ Valor LerValorParametro(const DescricaoCampo& p, std::string_view texto, const T
     switch (p.Categoria) {
         case TTipoCampo::tcChar:
         case TTipoCampo::tcVarchar:
+            // Raw bytes travel as the characters of the same codes.
+            if (p.ConjuntoCaracteres == kCharsetOctets) {
+                const std::string bytes = Utf8ParaLatin1(texto);
+                return Bytes(bytes.begin(), bytes.end());
+            }
+            return std::string(texto);
         case TTipoCampo::tcBlobTexto: return std::string(texto);
         case TTipoCampo::tcSmallint:
             // The low 16 bits, as a signed value: what the column has always

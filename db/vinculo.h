@@ -7,8 +7,9 @@
 // conversions of a command's action letter.
 //
 // Readings (db/leituras.h), by parameter type:
-//   CHAR, VARCHAR (any character set, OCTETS and UTF8 included), text
-//     blobs: the text as it is (the connection converts it);
+//   CHAR, VARCHAR, text blobs: the text as it is (the connection converts
+//     it), in UTF8 columns too; in OCTETS columns each character is the
+//     byte of the same code, as the sending store writes raw bytes;
 //   SMALLINT: the 32-bit integer reading, its low 16 bits;
 //   INTEGER, BIGINT: the integer readings;
 //   NUMERIC, DECIMAL: exact to the column's scale (LerNumerico);

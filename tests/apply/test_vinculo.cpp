@@ -136,6 +136,7 @@ TEST_F(Vinculo, PorTipoDoParametro) {
         {"V", " ", std::string(" ")},
         {"C", "ab   ", std::string("ab")},
         {"OC", "ABC", Bytes{'A', 'B', 'C'}},
+        {"OC", "A\xC3\xA9\xC2\x80\xC3\xBF", Bytes{'A', 0xE9, 0x80, 0xFF}},
         // The connection speaks ISO8859_1: what that repertoire holds arrives.
         {"U8", "a\xC3\xA7\xC3\xA3o", std::string("a\xC3\xA7\xC3\xA3o")},
         {"BT", "linha \xC3\xA7", std::string("linha \xC3\xA7")},
