@@ -214,9 +214,13 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
         std::int64_t posicaoAposFalha;  // ULTIMORECEBIMENTO after the failure
         std::map<int, int> aplicados;   // committed after the failure
     };
-    std::vector<Comando> grande;
-    for (int i = 0; i < 2500; ++i) grande.push_back(Evento(1001 + i, "G"));
-    grande.push_back(Evento(3501, "-1"));
+    // Runs of one transaction id followed by a "-1" command.
+    const auto corrida = [](std::int64_t primeiro, int quantidade) {
+        std::vector<Comando> r;
+        for (int i = 0; i < quantidade; ++i) r.push_back(Evento(primeiro + i, "G" + std::to_string(primeiro)));
+        r.push_back(Evento(primeiro + quantidade, "-1"));
+        return r;
+    };
     const Caso casos[] = {
         {"A A B B, fails in B's second",
          {Evento(10, "A"), Evento(11, "A"), Evento(12, "B"), Evento(13, "B")}, 13, 11, UmaVez(10, 11)},
@@ -228,7 +232,9 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
          {Evento(30, "A"), Evento(31, "-1"), Evento(32, "A")}, 32, 29, {}},
         {"A B A: every change of id commits",
          {Evento(40, "A"), Evento(41, "B"), Evento(42, "A")}, 42, 41, UmaVez(40, 41)},
-        {"2500 in one transaction, then -1", grande, 3501, 3500, UmaVez(1001, 3500)},
+        {"2500 in one transaction, then -1", corrida(1001, 2500), 3501, 3500, UmaVez(1001, 3500)},
+        {"2000 in one transaction, then -1", corrida(4001, 2000), 6001, 6000, UmaVez(4001, 6000)},
+        {"1999 in one transaction, then -1: no commit yet", corrida(7001, 1999), 9000, 7000, {}},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
