@@ -216,9 +216,8 @@ TEST_F(IdaEVolta, CadaColunaDeCadaTipoChegaIgual) {
 
 // Raw bytes beyond ASCII in OCTETS columns travel as the characters of the
 // same codes (the only text form that loses none of them); the receiving
-// side must bind those characters back as single bytes, which the binding
-// of received texts does not do yet: it binds their UTF-8 encoding.
-TEST_F(IdaEVolta, DISABLED_OctetosAlemDoAsciiChegamIguais) {
+// side binds those characters back as single bytes.
+TEST_F(IdaEVolta, OctetosAlemDoAsciiChegamIguais) {
     Loja origem(56), destino(78);
     origem.Sql(
         "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, ASSINATURA, CHAVEACESSO)"
