@@ -91,6 +91,20 @@ void Conexao::FecharCursores(const Transacao& t) noexcept {
 }
 
 void Conexao::DescartarHandles() noexcept {
+    // Close our side of the attachment at once, without a word to the
+    // server: after the server has shut an attachment down (an administrator
+    // removed it, the database went offline) it has been seen never to
+    // answer a later rollback or detach, which would block us for good.
+    // Then the attachment goes first, so the client library frees its
+    // transactions, statements and cursors locally.
+    if (anexo_) {
+        Firebird::IStatus* bruto = fb::Mestre()->getStatus();
+        Firebird::CheckStatusWrapper status(bruto);
+        // Its failure only means the attachment was closed already.
+        anexo_->cancelOperation(&status, fb_cancel_abort);
+        bruto->dispose();
+    }
+    anexo_.Soltar();
     for (auto* c : consultas_) c->Perdida();
     for (auto* t : transacoes_) {
         // A caller-controlled transaction that had done nothing yet is
@@ -98,7 +112,6 @@ void Conexao::DescartarHandles() noexcept {
         t->reiniciarAposReconexao_ = t->Ativa() && !t->opcoes_.InicioAutomatico && !t->alteracoes_;
         t->Perdida();
     }
-    anexo_.Soltar();
 }
 
 bool Conexao::TemAlteracoesPendentes(const Transacao* t) const { return t && t->TemAlteracoes(); }

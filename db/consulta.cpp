@@ -579,8 +579,18 @@ bool Consulta::Abrir() {
         });
         transacao_->ComandoIniciou();
         cursorContaAtivo_ = true;
-        return Proximo();
+        return Buscar();  // a loss here repeats the whole opening
     });
+}
+
+bool Consulta::Buscar() {
+    const int resultado = fb::Chamar([&](fb::Status& s) { return cursor_->fetchNext(&s, Saida()); });
+    if (resultado == Firebird::IStatus::RESULT_OK) {
+        temLinha_ = true;
+        return true;
+    }
+    Fechar();
+    return false;
 }
 
 bool Consulta::Proximo() {
@@ -589,9 +599,8 @@ bool Consulta::Proximo() {
         return false;
     }
     MarcaOcupado ocupado;
-    int resultado = 0;
     try {
-        resultado = fb::Chamar([&](fb::Status& s) { return cursor_->fetchNext(&s, Saida()); });
+        return Buscar();
     } catch (const ErroConexaoPerdida& e) {
         conexao_.Reconectar();
         // A half-read result cannot be resumed on a new attachment without
@@ -600,12 +609,6 @@ bool Consulta::Proximo() {
                                      nome_ + "; open it again: " + e.what(),
                                  e.Codigo(), e.SqlState(), e.Codigos());
     }
-    if (resultado == Firebird::IStatus::RESULT_OK) {
-        temLinha_ = true;
-        return true;
-    }
-    Fechar();
-    return false;
 }
 
 void Consulta::Fechar() {

@@ -123,6 +123,7 @@ private:
     void Perdida() noexcept;
     void FecharCursorSemServidor() noexcept;
     void GarantirPreparada();
+    bool Buscar();
     void PrepararFb();
     void DescreverParametros(Firebird::IStatement* st);
     void DescreverColunas(Firebird::IStatement* st);
