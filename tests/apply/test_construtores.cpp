@@ -53,15 +53,11 @@ protected:
             "GRANT ALL ON ESQUISITA TO USER ONDARIS;"
             "GRANT ALL ON T234567890123456789012345678901 TO USER ONDARIS;"
             "INSERT INTO SEMCHAVE VALUES (1, 'a');");
-        pasta_ = std::filesystem::temp_directory_path() / ("ondaris-construtores-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(pasta_);
-        std::ofstream(pasta_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco_->Caminho()
-                                             << "\n";
+        pasta_ = std::make_unique<teste::PastaKorvin>(*banco_);
     }
     static void TearDownTestSuite() {
+        pasta_.reset();
         banco_.reset();
-        std::error_code ignorado;
-        std::filesystem::remove_all(pasta_, ignorado);
     }
 
     void SetUp() override {
@@ -76,7 +72,7 @@ protected:
         dm_.reset();
     }
 
-    static std::string Pasta() { return pasta_.string() + "/"; }
+    static std::string Pasta() { return pasta_->Pasta(); }
 
     static int LinhasDeSemChave() {
         const std::string saida = banco_->ExecutarSql("SET LIST ON; SELECT COUNT(*) AS N FROM SEMCHAVE;");
@@ -90,7 +86,7 @@ protected:
     }
 
     static inline std::unique_ptr<BancoTeste> banco_;
-    static inline std::filesystem::path pasta_;
+    static inline std::unique_ptr<teste::PastaKorvin> pasta_;
     std::unique_ptr<TDM> dm_;
     std::unique_ptr<TModuloOperacao> modulo_;
 };

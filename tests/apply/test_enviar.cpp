@@ -24,31 +24,12 @@ namespace ondaris::sync {
 namespace {
 
 using teste::BancoTeste;
+using teste::PastaKorvin;
 using teste::RespostaProgramada;
 using teste::ServidorHttp;
 
 const db::TConfiguracoesRegionais kBr = db::TConfiguracoesRegionais::Brasileiras();
 constexpr int32_t kLoja = 12;
-
-// A folder holding a korvin.ini that points at the database.
-class PastaKorvin {
-public:
-    explicit PastaKorvin(const BancoTeste& banco) {
-        caminho_ = std::filesystem::temp_directory_path() /
-                   ("ondaris-enviar-" + std::to_string(::getpid()) + "-" + std::to_string(contador_++));
-        std::filesystem::create_directories(caminho_);
-        std::ofstream(caminho_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco.Caminho() << "\n";
-    }
-    ~PastaKorvin() {
-        std::error_code ignorado;
-        std::filesystem::remove_all(caminho_, ignorado);
-    }
-    std::string Pasta() const { return caminho_.string() + "/"; }
-
-private:
-    static inline int contador_ = 0;
-    std::filesystem::path caminho_;
-};
 
 // One command of a sent body, with "campos" written back compactly.
 struct ComandoLido {

@@ -34,26 +34,15 @@ using teste::ServidorHttp;
 // module.
 class Loja {
 public:
-    explicit Loja(int codigo) : codigo_(codigo) {
+    explicit Loja(int codigo) : codigo_(codigo), pasta_(banco_) {
         banco_.ExecutarSql(
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
             " VALUES (1, " +
             std::to_string(codigo) + ", 'http://central/', 1, 0);");
-        pasta_ = std::filesystem::temp_directory_path() /
-                 ("ondaris-ida-" + std::to_string(::getpid()) + "-" + std::to_string(codigo));
-        std::filesystem::create_directories(pasta_);
-        std::ofstream(pasta_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco_.Caminho()
-                                             << "\n";
         dm_ = std::make_unique<db::TDM>(db::OpcoesTDM{.Pasta = Pasta()});
         dm_->DataModuleCreate();
     }
-    ~Loja() {
-        dm_.reset();
-        std::error_code ignorado;
-        std::filesystem::remove_all(pasta_, ignorado);
-    }
-
-    std::string Pasta() const { return pasta_.string() + "/"; }
+    std::string Pasta() const { return pasta_.Pasta(); }
     db::TDM& DM() { return *dm_; }
     int Codigo() const { return codigo_; }
     void Sql(const std::string& utf8) { banco_.ExecutarSql(db::Utf8ParaLatin1(utf8)); }
@@ -77,7 +66,7 @@ public:
 private:
     BancoTeste banco_;
     int codigo_;
-    std::filesystem::path pasta_;
+    teste::PastaKorvin pasta_;
     std::unique_ptr<db::TDM> dm_;
 };
 

@@ -130,15 +130,11 @@ protected:
             "GRANT ALL ON EVENTOS TO USER ONDARIS; GRANT INSERT ON AUDITORIA TO TRIGGER EVENTOS_AUD;"
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
             " VALUES (1, 7, 'http://central/', 1, 0);");
-        pasta_ = std::filesystem::temp_directory_path() / ("ondaris-receber-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(pasta_);
-        std::ofstream(pasta_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco_->Caminho()
-                                             << "\n";
+        pasta_ = std::make_unique<teste::PastaKorvin>(*banco_);
     }
     static void TearDownTestSuite() {
+        pasta_.reset();
         banco_.reset();
-        std::error_code ignorado;
-        std::filesystem::remove_all(pasta_, ignorado);
     }
 
     void SetUp() override {
@@ -152,7 +148,7 @@ protected:
             TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()}, Pasta()});
     }
 
-    static std::string Pasta() { return pasta_.string() + "/"; }
+    static std::string Pasta() { return pasta_->Pasta(); }
 
     std::int64_t Posicao() {
         dm_->AbrirConfiguracoes();
@@ -192,7 +188,7 @@ protected:
     }
 
     static inline std::unique_ptr<BancoTeste> banco_;
-    static inline std::filesystem::path pasta_;
+    static inline std::unique_ptr<teste::PastaKorvin> pasta_;
     ServidorHttp http_;
     Central central_{http_};
     JanelaGravadora janela_;

@@ -272,4 +272,17 @@ void BancoTeste::Descartar() noexcept {
     caminho_.clear();
 }
 
+PastaKorvin::PastaKorvin(const BancoTeste& banco) {
+    static int contador = 0;
+    caminho_ = std::filesystem::temp_directory_path() /
+               ("ondaris-korvin-" + std::to_string(::getpid()) + "-" + std::to_string(contador++));
+    std::filesystem::create_directories(caminho_);
+    std::ofstream(caminho_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco.Caminho() << "\n";
+}
+
+PastaKorvin::~PastaKorvin() {
+    std::error_code ignorado;
+    std::filesystem::remove_all(caminho_, ignorado);
+}
+
 }  // namespace ondaris::teste

@@ -12,6 +12,7 @@
 // ErroBancoTeste carrying isql's own output. Dropping a database that still
 // has attachments fails: the destructor reports that on stderr and leaves
 // the file behind rather than throwing.
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -72,6 +73,23 @@ public:
 private:
     void Descartar() noexcept;
     std::string caminho_;
+};
+
+// A temporary folder holding a "korvin.ini" that points the agent at a
+// test database on 127.0.0.1; removed with everything in it on destruction.
+class PastaKorvin {
+public:
+    explicit PastaKorvin(const BancoTeste& banco);
+    ~PastaKorvin();
+    PastaKorvin(const PastaKorvin&) = delete;
+    PastaKorvin& operator=(const PastaKorvin&) = delete;
+
+    // The folder with its final separator, as the database layer takes it.
+    std::string Pasta() const { return caminho_.string() + "/"; }
+    const std::filesystem::path& Caminho() const { return caminho_; }
+
+private:
+    std::filesystem::path caminho_;
 };
 
 }  // namespace ondaris::teste
