@@ -546,9 +546,9 @@ void Consulta::Executar() {
                 const bool comSaida = !colunas_.empty();
                 comando_->execute(&s, tra, meta, buffer, comSaida ? metaSaida_.get() : nullptr,
                                   comSaida ? Saida() : nullptr);
-                afetadas_ = static_cast<std::int64_t>(comando_->getAffectedRecords(&s));
             });
             transacao_->MarcarAlteracao();
+            afetadas_.reset();
             temLinha_ = !colunas_.empty();
         } catch (const ErroConexaoPerdida&) {
             throw;  // every handle of the attachment is dropped by the reconnection
@@ -624,6 +624,17 @@ void Consulta::Fechar() {
         cursorContaAtivo_ = false;
         transacao_->ComandoTerminou();
     }
+}
+
+std::int64_t Consulta::LinhasAfetadas() {
+    // Asked of the server only when wanted: it costs a round trip, as much
+    // as the execution itself.
+    if (!afetadas_) {
+        if (!comando_) throw ErroUso("statement " + nome_ + " has not been executed");
+        afetadas_ = fb::Chamar(
+            [&](fb::Status& s) { return static_cast<std::int64_t>(comando_->getAffectedRecords(&s)); });
+    }
+    return *afetadas_;
 }
 
 // ----------------------------------------------------------------- columns

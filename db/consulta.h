@@ -88,8 +88,9 @@ public:
     // EXECUTE PROCEDURE or RETURNING, becomes the current row). A SELECT
     // goes through Abrir().
     void Executar();
-    // Rows changed by the last Executar().
-    std::int64_t LinhasAfetadas() const { return afetadas_; }
+    // Rows changed by the last Executar(); ask before the statement runs
+    // again.
+    std::int64_t LinhasAfetadas();
     // Opens the result set (closing one still open) and moves to its first
     // row; false when there is none.
     bool Abrir();
@@ -148,7 +149,7 @@ private:
     unsigned tipoComando_ = 0;
     bool cursorContaAtivo_ = false;  // the open cursor counts as active in its transaction
     bool temLinha_ = false;
-    std::int64_t afetadas_ = 0;
+    std::optional<std::int64_t> afetadas_;
 
     // Parameters: the server's own input metadata, and (when there are blob
     // parameters) a copy with every blob described as VARCHAR, so that the
