@@ -313,6 +313,21 @@ TEST_F(BancoConexao, PerdaComAlteracoesPendentesNaoRepete) {
     EXPECT_FALSE(manual.Ativa());
 }
 
+TEST_F(BancoConexao, TransacaoDoChamadorSemAlteracoesSegueAposReconexao) {
+    Transacao manual(*conexao_, "manual", kManual);
+    manual.Iniciar();
+    Consulta ins(*conexao_, manual, "INSERT INTO T (ID) VALUES (:ID)");
+    ins.DefinirInt32("ID", 1251);
+    DerrubarAnexo(*banco_, IdAnexo(*conexao_, *auto_));
+    ins.Executar();  // nothing was lost: started again and repeated
+    EXPECT_TRUE(manual.Ativa());
+    manual.Commit();
+    Consulta n(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE ID = 1251");
+    ASSERT_TRUE(n.Abrir());
+    EXPECT_EQ(n.LerInt64("N"), 1);
+    EXPECT_EQ(conexao_->Reconexoes(), 1);
+}
+
 TEST_F(BancoConexao, TresTentativasFalhasEntregamOErroDaUltima) {
     std::vector<std::chrono::milliseconds> pausas;
     conexao_->DefinirPausa([&](std::chrono::milliseconds ms) {
