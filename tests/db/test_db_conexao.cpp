@@ -328,6 +328,33 @@ TEST_F(BancoConexao, TransacaoDoChamadorSemAlteracoesSegueAposReconexao) {
     EXPECT_EQ(conexao_->Reconexoes(), 1);
 }
 
+TEST_F(BancoConexao, PerdaNoMeioDaLeituraPedeNovaAbertura) {
+    // Enough rows that the client must go back to the server for more.
+    banco_->ExecutarSql(
+        "SET TERM ^;"
+        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN"
+        "  WHILE (I < 20000) DO BEGIN INSERT INTO T (ID, V10) VALUES (100000 + :I, 'linha'); I = I + 1; END "
+        "END^"
+        "SET TERM ;^");
+    Consulta q(*conexao_, *auto_, "SELECT ID, V10 FROM T WHERE ID >= 100000 ORDER BY ID");
+    ASSERT_TRUE(q.Abrir());
+    Transacao outra(*conexao_, "outra", kAutomatica);
+    DerrubarAnexo(*banco_, IdAnexo(*conexao_, outra));
+    int lidas = 1;
+    try {
+        while (q.Proximo()) ++lidas;
+        FAIL() << "all " << lidas << " rows came from the buffer; the loss went unnoticed";
+    } catch (const ErroConexaoPerdida&) {
+    }
+    EXPECT_LT(lidas, 20000);
+    EXPECT_FALSE(q.Aberta());
+    EXPECT_EQ(conexao_->Reconexoes(), 1);
+    ASSERT_TRUE(q.Abrir());  // opened again on the new attachment
+    EXPECT_EQ(q.LerInt32("ID"), 100000);
+    q.Fechar();
+    banco_->ExecutarSql("DELETE FROM T WHERE ID >= 100000;");
+}
+
 TEST_F(BancoConexao, TresTentativasFalhasEntregamOErroDaUltima) {
     std::vector<std::chrono::milliseconds> pausas;
     conexao_->DefinirPausa([&](std::chrono::milliseconds ms) {
