@@ -1,0 +1,177 @@
+#pragma once
+// The real programs around two or more store databases, for the end-to-end
+// suite: the reference central server as a child process on a free port,
+// one agent folder per store (a copy of ondarisd beside its korvin.ini),
+// and a reader that renders the rows of a store as comparable text.
+//
+// Every child process belongs to the object that started it: its destructor
+// kills it (SIGKILL) and reaps it, on every path, so a failing test leaves no
+// program running. Temporary folders are removed by their owners too.
+//
+// Not errors: a program that exits with a non-zero status (the caller reads
+// the status and the output); a program that outlives its time limit is
+// killed and reported with ErroProcesso, carrying what it wrote so far.
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/banco_teste.h"
+
+namespace ondaris::db {
+class Conexao;
+class Transacao;
+}  // namespace ondaris::db
+
+namespace ondaris::teste {
+
+// A child process could not be started, did not come up, or outlived its
+// time limit; what() says which and carries its output.
+class ErroProcesso : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A folder under the system's temporary folder, removed with its content.
+class PastaTemporaria {
+public:
+    explicit PastaTemporaria(const std::string& prefixo);
+    ~PastaTemporaria();
+    PastaTemporaria(const PastaTemporaria&) = delete;
+    PastaTemporaria& operator=(const PastaTemporaria&) = delete;
+    const std::filesystem::path& Caminho() const { return caminho_; }
+
+private:
+    std::filesystem::path caminho_;
+};
+
+// One child process, standard output and error together in one file.
+class Processo {
+public:
+    // Starts argv[0] (a path) with the given arguments; `ambienteExtra`
+    // entries ("NAME=value") replace or add to the test's environment.
+    Processo(std::vector<std::string> argumentos, std::filesystem::path arquivoSaida,
+             std::vector<std::string> ambienteExtra = {});
+    ~Processo();  // kills the process if it still runs
+    Processo(const Processo&) = delete;
+    Processo& operator=(const Processo&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    // True once the process has ended (reaped here).
+    bool Terminou();
+    // Waits for the end; kills the process and throws ErroProcesso when the
+    // limit passes first. Returns the exit status (128 + signal when killed).
+    int Esperar(std::chrono::milliseconds limite);
+    // SIGKILL and reap; returns the status as Esperar does.
+    int Matar();
+    std::string Saida() const;
+
+private:
+    pid_t pid_ = -1;
+    bool vivo_ = false;
+    int status_ = 0;
+    std::filesystem::path arquivoSaida_;
+};
+
+// The reference central server, started with a temporary SQLite file and
+// the given structure list on a free port of 127.0.0.1; stopped (killed) by
+// the destructor.
+class CentralE2E {
+public:
+    explicit CentralE2E(const std::string& estruturaJson);
+    ~CentralE2E();
+    CentralE2E(const CentralE2E&) = delete;
+    CentralE2E& operator=(const CentralE2E&) = delete;
+
+    int Porta() const { return porta_; }
+    std::string Url() const;  // "http://127.0.0.1:<port>/"
+    // GET of a path ("/status"); throws ErroProcesso unless the answer is 200.
+    std::string Get(const std::string& caminho) const;
+
+private:
+    PastaTemporaria pasta_;
+    std::unique_ptr<Processo> processo_;
+    int porta_ = 0;
+};
+
+// The structure list a central server hands out for a store database: every
+// non-computed column of every table that has a logging trigger (the
+// project's scripts/estrutura-json run on the database).
+std::string EstruturaDe(const BancoTeste& banco);
+
+// Fills the settings row of a store database: its store code and the
+// central server's address, received position 0.
+void ConfigurarLoja(const BancoTeste& banco, std::int32_t codigoLoja, const std::string& urlCentral);
+
+// Environment entries that run a program under Brazilian regional settings
+// (pt_BR.UTF-8: dates dd/mm/yyyy, decimal comma), as the stores' machines
+// have them. The locale is compiled once per test process with localedef
+// into a temporary folder (LOCPATH), so the machine needs only the locale
+// sources of Debian's "locales" package; ErroProcesso when that fails.
+std::vector<std::string> AmbienteBrasileiro();
+
+// One store's agent: a folder holding a copy of ondarisd and a korvin.ini
+// that points at the store database.
+class AgenteE2E {
+public:
+    // `ambiente`: entries ("NAME=value") added to the environment of every run.
+    explicit AgenteE2E(const BancoTeste& banco, std::vector<std::string> ambiente = {});
+    AgenteE2E(const AgenteE2E&) = delete;
+    AgenteE2E& operator=(const AgenteE2E&) = delete;
+
+    // Starts "ondarisd --once"; the caller owns the running process.
+    std::unique_ptr<Processo> Iniciar() const;
+    // Runs "ondarisd --once" to its end within `limite` (killed and
+    // ErroProcesso otherwise); returns its exit status, output in Saida().
+    int RodarUmaVez(std::chrono::milliseconds limite = std::chrono::seconds(60));
+    // Output of the last run, and the agent's own log file (empty if none).
+    const std::string& Saida() const { return saida_; }
+    std::string Log() const;
+    const std::filesystem::path& Pasta() const { return pasta_.Caminho(); }
+
+private:
+    PastaTemporaria pasta_;
+    std::vector<std::string> ambiente_;
+    std::string saida_;
+};
+
+// Reads a store database as SYSDBA through the project's database layer,
+// with one attachment kept open until destruction (so that polling costs
+// no attachment each time). Values are rendered exactly: NULL apart from
+// empty text, doubles and floats by their bits, numerics by their digits and
+// scale, dates and times with their fractions, binary content in hex.
+class LeitorLoja {
+public:
+    explicit LeitorLoja(const BancoTeste& banco);
+    ~LeitorLoja();
+    LeitorLoja(const LeitorLoja&) = delete;
+    LeitorLoja& operator=(const LeitorLoja&) = delete;
+
+    // Every row of a query, each as its values joined by " | ", read in a
+    // fresh read-committed transaction.
+    std::vector<std::string> Linhas(const std::string& sql);
+    // The first column of the first row; throws std::runtime_error when the
+    // query gives no row.
+    std::string Valor(const std::string& sql);
+    std::int64_t Inteiro(const std::string& sql);
+
+    // Every row of every replicated example table, in key order, every
+    // non-computed column (with a NULL marker of its own, so that NULL and
+    // empty text differ). With `comVersoes`, each line ends with the record
+    // version (the transaction that last wrote the row).
+    std::vector<std::string> Retrato(bool comVersoes = false);
+
+private:
+    std::unique_ptr<db::Conexao> conexao_;
+    std::unique_ptr<db::Transacao> transacao_;
+};
+
+// The replicated example tables.
+const std::vector<std::string>& TabelasExemplo();
+
+}  // namespace ondaris::teste
