@@ -1,5 +1,6 @@
 #include "sync/ciclo.h"
 
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -108,19 +109,25 @@ void TCiclo::ReceberTudo() {
     std::string Erro;
     Operacoes_.ObterEstruturaBanco(Erro, Operacoes_.LinkCentral());
 
+    // A server that keeps announcing more while the stored position stays
+    // put, or moves it back to one already asked from, would keep this loop
+    // requesting for ever: it stops at a position this run has asked from.
+    std::set<std::int64_t> pedidas;
     std::int64_t UltimaOrdem = -1;
     while (UltimaOrdem != 0 && Erro.empty()) {
         if (ParadaPedida()) {
             return;
         }
         const std::int64_t posicao = Operacoes_.UltimoRecebimento();
+        pedidas.insert(posicao);
         UltimaOrdem = Operacoes_.ReceberDados(Erro, Operacoes_.LinkCentral(),
                                               Operacoes_.CodigoLoja(), posicao);
-        // A server that keeps announcing more while the stored position stays
-        // put would keep this loop requesting the same block for ever.
-        if (UltimaOrdem != 0 && Erro.empty() && Operacoes_.UltimoRecebimento() == posicao) {
-            Registrar_("Recebimento interrompido nesta sincronização: a posição recebida "
-                       "não avançou de " + std::to_string(posicao) +
+        const std::int64_t nova = Operacoes_.UltimoRecebimento();
+        if (UltimaOrdem != 0 && Erro.empty() && pedidas.count(nova) != 0) {
+            Registrar_("Recebimento interrompido nesta sincronização: a posição recebida " +
+                       (nova == posicao ? "não avançou de " + std::to_string(posicao)
+                                        : "voltou de " + std::to_string(posicao) + " para " +
+                                              std::to_string(nova) + ", já pedida nesta sincronização") +
                        " (o servidor informou ultimaordem " + std::to_string(UltimaOrdem) + ")");
             break;
         }
@@ -139,24 +146,30 @@ void TCiclo::EnviarTudo() {
         Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
     Erro.clear();  // a failed first query leaves zeros: nothing is sent
 
+    // A block the server keeps refusing, or an acknowledged position that
+    // goes back to one already sent from, would otherwise have blocks sent
+    // again and again without pause; the next run tries again.
+    std::set<std::int64_t> enviadas;
     while (UltimoMovimentoEnv.UltimoMovimentoLoja > UltimoMovimentoEnv.UltimaOrdemEnviada &&
            Erro.empty()) {
         if (ParadaPedida()) {
             return;
         }
         const std::int64_t enviada = UltimoMovimentoEnv.UltimaOrdemEnviada;
+        enviadas.insert(enviada);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoEnviandoBloco + std::to_string(enviada));
         Operacoes_.EnviarDados(Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), enviada);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
         UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(
             Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
-        // A block the server keeps refusing would otherwise be sent again and
-        // again without pause; the next run tries it again.
-        if (Erro.empty() &&
-            UltimoMovimentoEnv.UltimoMovimentoLoja > UltimoMovimentoEnv.UltimaOrdemEnviada &&
-            UltimoMovimentoEnv.UltimaOrdemEnviada == enviada) {
-            Registrar_("Envio interrompido nesta sincronização: a posição confirmada pelo "
-                       "servidor não avançou de " + std::to_string(enviada));
+        const std::int64_t confirmada = UltimoMovimentoEnv.UltimaOrdemEnviada;
+        if (Erro.empty() && UltimoMovimentoEnv.UltimoMovimentoLoja > confirmada &&
+            enviadas.count(confirmada) != 0) {
+            Registrar_("Envio interrompido nesta sincronização: a posição confirmada pelo servidor " +
+                       (confirmada == enviada ? "não avançou de " + std::to_string(enviada)
+                                              : "voltou de " + std::to_string(enviada) + " para " +
+                                                    std::to_string(confirmada) +
+                                                    ", de onde já se enviou nesta sincronização"));
             break;
         }
     }

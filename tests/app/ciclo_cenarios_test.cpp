@@ -110,6 +110,16 @@ RespostaProgramada Posicao(std::int64_t enviada, std::int64_t loja) {
                                     R"(,"ultimomovimentoloja":)" + std::to_string(loja) + "}");
 }
 
+// Two answers taken in turn, more often than any run may ask.
+std::deque<RespostaProgramada> VaiEVem(const RespostaProgramada& um, const RespostaProgramada& outro) {
+    std::deque<RespostaProgramada> fila;
+    for (int i = 0; i < 20; ++i) {
+        fila.push_back(um);
+        fila.push_back(outro);
+    }
+    return fila;
+}
+
 // The central server's side for one store.
 class Central {
 public:
@@ -355,6 +365,15 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
          {}, {}, {}, {RespostaProgramada::Texto("bloco recusado", 409)}, 5001,
          {"GET /estruturabd", "GET /receber/7/4100", P, "PUT /enviar/7", P},
          {kVerificando, Enviando(5001), kVerificando, kEnvioConcluido}, false, kRecebidoAntes, {"5001"}},
+        {"a server that moves the received position back and forth stops receiving",
+         {}, VaiEVem(Bloco(4101, 4101, 4101, {4101}), Bloco(4100, 4100, 4101, {4100})), {}, {}, kUltimaDaLoja,
+         {"GET /estruturabd", "GET /receber/7/4100", "GET /receber/7/4101", P}, nadaAEnviar, false, kRecebidoAntes,
+         {"4100"}},
+        {"a server whose acknowledged position goes back and forth stops sending",
+         {}, {}, VaiEVem(Posicao(5000, kUltimaDaLoja), Posicao(5001, kUltimaDaLoja)), {}, 0,
+         {"GET /estruturabd", "GET /receber/7/4100", P, "PUT /enviar/7", P, "PUT /enviar/7", P},
+         {kVerificando, Enviando(5000), kVerificando, Enviando(5001), kVerificando, kEnvioConcluido}, false,
+         kRecebidoAntes, {"5000"}},
     };
 
     for (const auto& c : cenarios) {
@@ -380,19 +399,18 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
 
         EXPECT_EQ(central.Pedidos(), c.pedidos);
         EXPECT_EQ(janela.Envio, c.envio);
-        ASSERT_FALSE(janela.Recebimento.empty());
-        EXPECT_EQ(janela.Recebimento.back(), kRecebimentoConcluido);
+        EXPECT_EQ(janela.Recebimento.empty() ? "" : janela.Recebimento.back(), kRecebimentoConcluido);
         motor.DM.AbrirConfiguracoes();
         EXPECT_EQ(motor.DM.UltimoRecebimento(), c.recebidoDepois);
 
-        ASSERT_EQ(motor.Registros.size(), c.registrados.size());
-        for (std::size_t i = 0; i < c.registrados.size(); ++i) {
+        EXPECT_EQ(motor.Registros.size(), c.registrados.size());
+        for (std::size_t i = 0; i < std::min(c.registrados.size(), motor.Registros.size()); ++i) {
             EXPECT_NE(motor.Registros[i].find(" " + c.registrados[i]), std::string::npos) << motor.Registros[i];
         }
 
         // However the run ended, the countdown starts at 02:00.
         EXPECT_FALSE(motor.Ciclo.TimerHabilitado());
-        ASSERT_TRUE(motor.Ciclo.TimerContagemRegressivaHabilitado());
+        EXPECT_TRUE(motor.Ciclo.TimerContagemRegressivaHabilitado());
         motor.Ciclo.Tick();
         EXPECT_EQ(janela.Cronometros, std::vector<std::string>{"02:00"});
     }
