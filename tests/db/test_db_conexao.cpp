@@ -413,16 +413,10 @@ TEST_F(BancoConexao, ServidorDeVoltaNaTerceiraTentativa) {
 TEST_F(BancoConexao, ModuloPorOperacao) {
     teste::GarantirUsuarioReplicacao();
     banco_->ExecutarSql("GRANT SELECT, INSERT, UPDATE, DELETE ON T TO USER ONDARIS;");
-    const auto pasta = std::filesystem::temp_directory_path() / ("ondaris-mod-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(pasta);
-    struct Limpa {
-        std::filesystem::path p;
-        ~Limpa() { std::filesystem::remove_all(p); }
-    } limpa{pasta};
-    std::ofstream(pasta / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco_->Caminho() << "\n";
+    teste::PastaKorvin pasta(*banco_);
 
     {
-        TModuloOperacao modulo(pasta.string() + "/");
+        TModuloOperacao modulo(pasta.Pasta());
         EXPECT_TRUE(modulo.ConnQuelbor.Aberta());
         auto& ui = modulo.Criar("TBT_UI", modulo.TransReplicacaoReadWrite,
                                 "UPDATE OR INSERT INTO T(ID, V10) VALUES (:ID, :V10)");
@@ -443,8 +437,8 @@ TEST_F(BancoConexao, ModuloPorOperacao) {
     EXPECT_EQ(q.LerTexto("V10"), "bloco");
 
     // An unreachable database: the error reaches the caller, nothing stays.
-    std::ofstream(pasta / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";
-    EXPECT_THROW(TModuloOperacao{pasta.string() + "/"}, ErroBanco);
+    std::ofstream(pasta.Caminho() / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";
+    EXPECT_THROW(TModuloOperacao{pasta.Pasta()}, ErroBanco);
 }
 
 }  // namespace

@@ -15,26 +15,7 @@ namespace ondaris::db {
 namespace {
 
 using teste::BancoTeste;
-
-// A folder holding a korvin.ini that points at the database.
-class PastaIni {
-public:
-    explicit PastaIni(const BancoTeste& banco) {
-        caminho_ = std::filesystem::temp_directory_path() /
-                   ("ondaris-udm-" + std::to_string(::getpid()) + "-" + std::to_string(contador_++));
-        std::filesystem::create_directories(caminho_);
-        std::ofstream(caminho_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco.Caminho() << "\n";
-    }
-    ~PastaIni() {
-        std::error_code ignorado;
-        std::filesystem::remove_all(caminho_, ignorado);
-    }
-    std::string Pasta() const { return caminho_.string() + "/"; }
-
-private:
-    static inline int contador_ = 0;
-    std::filesystem::path caminho_;
-};
+using teste::PastaKorvin;
 
 class DataModuleGlobal : public ::testing::Test {
 protected:
@@ -49,7 +30,7 @@ protected:
     static void TearDownTestSuite() { banco_.reset(); }
 
     void SetUp() override {
-        pasta_ = std::make_unique<PastaIni>(*banco_);
+        pasta_ = std::make_unique<PastaKorvin>(*banco_);
         dm_ = std::make_unique<TDM>(OpcoesTDM{.Pasta = pasta_->Pasta()});
         dm_->DataModuleCreate();
     }
@@ -59,7 +40,7 @@ protected:
     }
 
     static inline std::unique_ptr<BancoTeste> banco_;
-    std::unique_ptr<PastaIni> pasta_;
+    std::unique_ptr<PastaKorvin> pasta_;
     std::unique_ptr<TDM> dm_;
 };
 
@@ -149,7 +130,7 @@ TEST(DataModuleSemChave, GravacaoPelosCincoValores) {
         "GRANT SELECT, UPDATE ON RPL_CONFIGURACOES TO USER ONDARIS;"
         "INSERT INTO RPL_CONFIGURACOES VALUES (1, 10, '', NULL, 7);"
         "INSERT INTO RPL_CONFIGURACOES VALUES (3, 10, 'x', NULL, 7);");
-    PastaIni pasta(banco);
+    PastaKorvin pasta(banco);
     TDM dm(OpcoesTDM{.Pasta = pasta.Pasta()});
     dm.DataModuleCreate();
     dm.GravarUltimoRecebimento(8);  // reads the row first; '' and NULL read as NULL
@@ -247,7 +228,7 @@ protected:
 TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
     for (const char* senhaAdmin : {"quenby", "fowlbinch"}) {
         SCOPED_TRACE(senhaAdmin);
-        PastaIni pasta(*banco_);
+        PastaKorvin pasta(*banco_);
         {
             SenhaSysdbaTemporaria guarda(*banco_, senhaAdmin);
             ComoSysdba(*banco_, senhaAdmin, std::string("CREATE OR ALTER USER ") + kContaTeste + " PASSWORD 'x'");
@@ -274,7 +255,7 @@ TEST_F(Provisionamento, NenhumaSenhaDeAdministradorServe) {
     // The server keeps its recorded password, which is neither of the two.
     const auto recorded = teste::SenhaSysdba();
     if (recorded == "quenby" || recorded == "fowlbinch") GTEST_SKIP() << "the recorded password is one of the two";
-    PastaIni pasta(*banco_);
+    PastaKorvin pasta(*banco_);
     TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
     EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
     EXPECT_FALSE(dm.Connquelbor.Aberta());
