@@ -253,7 +253,11 @@ void TDM::GravarUltimoRecebimento(std::int64_t valor) {
     // RETURNING makes the server refuse, and undo, an update of more than
     // one row; no row at all is caught below.
     sql += where + " RETURNING ULTIMORECEBIMENTO";
-    Consulta gravacao(Connquelbor, TRPrincipal, sql, "TBConfiguracoes.Post");
+    // Prepared once: the receiving side writes the position at every commit
+    // point, and the text changes only when the row's identifying values do.
+    if (!gravacao_ || gravacao_->Sql() != sql)
+        gravacao_ = std::make_unique<Consulta>(Connquelbor, TRPrincipal, sql, "TBConfiguracoes.Post");
+    Consulta& gravacao = *gravacao_;
     gravacao.DefinirInt64("NOVOVALOR", valor);
     for (const auto& [nome, v] : condicoes) gravacao.Definir(nome, *v);
     try {

@@ -15,6 +15,7 @@
 // of ULTIMORECEBIMENTO is committed at once unless a result set of the
 // module is still being read.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -120,6 +121,7 @@ private:
     };
     std::optional<LinhaConfiguracao> configuracao_;
     std::optional<std::vector<std::string>> chaveConfiguracoes_;
+    std::unique_ptr<Consulta> gravacao_;  // the write-back of ULTIMORECEBIMENTO
     std::string ultimoErroProvisionamento_;
 };
 
