@@ -89,7 +89,7 @@ public:
     using TParada = std::function<bool()>;
 
     // `registrar` writes one log entry (used when a loop stops because its
-    // position did not move). `dormir` defaults to sleeping the thread.
+    // position did not move, or came back to one already used in the run). `dormir` defaults to sleeping the thread.
     // `parada`, when given, is asked between steps; true ends the run early
     // (no exception) so that a stopping service need not wait for a whole run.
     TCiclo(IOperacoesCiclo& operacoes, IJanelaStatus& janela, TRegistrar registrar,
