@@ -154,7 +154,8 @@ std::string TodosOsTipos(long long b) {
         n(4) +
         ", 'Pão francês', 'KG', 0, 0.001, 0.000001, CAST(1 AS DOUBLE PRECISION) / 3, TRUE,"
         " DATE '2024-02-29', TIMESTAMP '2026-12-31 23:59:59.9999', NULL, x'00', 'Pão');\n"
-        // A text blob far beyond one segment and beyond a VARCHAR.
+        // A text blob far beyond one segment and beyond a VARCHAR (about
+        // 110 KB, characters beyond ASCII throughout).
         "SET TERM ^ ;\n"
         "EXECUTE BLOCK AS DECLARE T BLOB SUB_TYPE TEXT = ''; DECLARE S VARCHAR(4000) = '';\n"
         "  DECLARE I INTEGER = 0; BEGIN\n"
@@ -168,6 +169,14 @@ std::string TodosOsTipos(long long b) {
         "    I = I + 1;\n"
         "  END\n"
         "  UPDATE PRODUTOS SET OBSERVACOES = :T WHERE CODIGO = " + n(4) + ";\n"
+        "END^\n"
+        // A binary blob of 100 KiB: every byte value, 400 times.
+        "EXECUTE BLOCK AS DECLARE B BLOB SUB_TYPE BINARY = x''; DECLARE I INTEGER = 0; BEGIN\n"
+        "  WHILE (I < 400) DO BEGIN\n"
+        "    B = B || " + todosOsBytes + ";\n"
+        "    I = I + 1;\n"
+        "  END\n"
+        "  UPDATE PRODUTOS SET FOTO = :B WHERE CODIGO = " + n(4) + ";\n"
         "END^\n"
         "SET TERM ; ^\n"
         // PRECOS: two-column key; 16-, 64-bit numerics and a DECIMAL.
@@ -380,32 +389,37 @@ TEST_F(ReplicacaoTest, AnAgentKilledWhileApplyingLosesAndDoublesNothingOnItsNext
     const std::int64_t comandos = std::stoll(pendentes->Membro("ultimaordem")->Bruto());
     ASSERT_GT(comandos, 4000) << "the load should span several blocks";
 
-    // Store 2's agent is killed once its received position has moved into
-    // the second block: most likely in the middle of a transaction group,
-    // and certainly before the end.
+    // Store 2's agent is killed twice: once its received position has moved
+    // into the second block, and again, started anew, once it has moved into
+    // the fourth. The position moves only when a transaction group has been
+    // committed, so each kill lands while the next group is being applied,
+    // in the middle of a block and certainly before the end.
+    const auto inicioDoBloco = [](std::int64_t depoisDe) {
+        return "Gravando bloco de registro de " + std::to_string(depoisDe + 1) + " at";
+    };
     std::int64_t posicaoAoMatar = 0;
-    {
+    for (const std::int64_t limiar : {1000, 3000}) {
         LeitorLoja leitor(*loja2_);
         const auto posicao = [&] { return leitor.Inteiro("SELECT ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES"); };
         auto agente = agente2_->Iniciar();
         const auto limite = std::chrono::steady_clock::now() + 60s;
-        while (posicao() <= 1000) {
+        while (posicao() <= limiar) {
             ASSERT_FALSE(agente->Terminou()) << "the agent ended before it could be killed:\n" << agente->Saida();
             ASSERT_LT(std::chrono::steady_clock::now(), limite) << "the position did not move:\n" << agente->Saida();
             std::this_thread::sleep_for(2ms);
         }
         agente->Matar();
+        // Each start goes on right after the position stored before it:
+        // nothing skipped, nothing asked for again from the start.
+        EXPECT_NE(agente->Saida().find(inicioDoBloco(posicaoAoMatar)), std::string::npos) << agente->Saida();
         posicaoAoMatar = posicao();
         ASSERT_LT(posicaoAoMatar, comandos) << "the kill came after the last command";
-        ASSERT_FALSE(MesmasLinhas(Retrato(*loja1_), Retrato(*loja2_))) << "the kill came after the last command";
+        ASSERT_FALSE(MesmasLinhas(Retrato(*loja1_), Retrato(*loja2_)))
+            << "the kill at position " << posicaoAoMatar << " came after the last command";
     }
 
-    ASSERT_NO_FATAL_FAILURE(Rodar(*agente2_, "store 2 after the kill"));
-    // It went on right after the position it had stored: nothing skipped,
-    // nothing asked for again from the start.
-    EXPECT_NE(agente2_->Saida().find("Gravando bloco de registro de " + std::to_string(posicaoAoMatar + 1) + " at"),
-              std::string::npos)
-        << agente2_->Saida();
+    ASSERT_NO_FATAL_FAILURE(Rodar(*agente2_, "store 2 after the kills"));
+    EXPECT_NE(agente2_->Saida().find(inicioDoBloco(posicaoAoMatar)), std::string::npos) << agente2_->Saida();
     ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
 
     EXPECT_TRUE(MesmasLinhas(Retrato(*loja1_), Retrato(*loja2_)));
