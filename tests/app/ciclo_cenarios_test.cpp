@@ -204,17 +204,14 @@ protected:
             "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'um');"
             "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (2, 'dois');"
             "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (3, 'tres');");
-        pasta_ = std::filesystem::temp_directory_path() / ("ondaris-ciclo-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(pasta_);
-        std::ofstream(pasta_ / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco_->Caminho() << "\n";
+        pasta_ = std::make_unique<teste::PastaKorvin>(*banco_);
     }
     static void TearDownTestSuite() {
+        pasta_.reset();
         banco_.reset();
-        std::error_code ignorado;
-        std::filesystem::remove_all(pasta_, ignorado);
     }
 
-    static std::string Pasta() { return pasta_.string() + "/"; }
+    static std::string Pasta() { return pasta_->Pasta(); }
 
     // The settings row as the store's staff would leave it between runs.
     static void Configurar(const std::string& link, std::int64_t recebido) {
@@ -243,7 +240,7 @@ protected:
     static std::string Sql(const std::string& sql) { return banco_->ExecutarSql(sql); }
 
     static inline std::unique_ptr<BancoTeste> banco_;
-    static inline std::filesystem::path pasta_;
+    static inline std::unique_ptr<teste::PastaKorvin> pasta_;
 };
 
 TEST_F(CicloCenarios, OneRunInOrderAndTheSettingsReadAgainByTheNextRun) {
