@@ -27,7 +27,9 @@ std::string TextoAjuda(const std::string& programa) {
 }
 
 void TJanelaTexto::StatusRecebimento(const std::string& texto) {
-    Saida_ << "Recebimento: " << texto << std::endl;
+    // The window clears the panel at the start of every receive step; as a
+    // line that says nothing.
+    if (!texto.empty()) Saida_ << "Recebimento: " << texto << std::endl;
 }
 
 void TJanelaTexto::StatusEnvio(const std::string& texto) {

@@ -27,6 +27,7 @@ TEST(LerArgumentosTest, KnowsOnceAndHelpAndRefusesTheRest) {
 TEST(TJanelaTextoTest, StatusTextsAreLinesAndTheCountdownIsShownOncePerPause) {
     std::ostringstream saida;
     ondaris::shell::TJanelaTexto janela(saida);
+    janela.StatusRecebimento("");
     janela.StatusRecebimento("Todos os dados de recebimento foram sincronizados");
     for (const char* t : {"02:00", "01:59", "00:01", "00:00", "02:00", "01:59"}) {
         janela.Cronometro(t);
