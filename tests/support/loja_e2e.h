@@ -144,7 +144,9 @@ private:
 // with one attachment kept open until destruction (so that polling costs
 // no attachment each time). Values are rendered exactly: NULL apart from
 // empty text, doubles and floats by their bits, numerics by their digits and
-// scale, dates and times with their fractions, binary content in hex.
+// scale, dates and times with their fractions, binary content in hex; a
+// text or binary value longer than 300 bytes by its size, a 64-bit hash of
+// every byte and its beginning, so that a report stays readable.
 class LeitorLoja {
 public:
     explicit LeitorLoja(const BancoTeste& banco);
