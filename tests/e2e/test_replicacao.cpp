@@ -26,7 +26,6 @@ using ondaris::teste::AgenteE2E;
 using ondaris::teste::BancoTeste;
 using ondaris::teste::CentralE2E;
 using ondaris::teste::LeitorLoja;
-using ondaris::teste::Processo;
 
 // Lines of one store missing from the other, at most a few of each side.
 testing::AssertionResult MesmasLinhas(const std::vector<std::string>& loja1, const std::vector<std::string>& loja2) {
@@ -75,7 +74,10 @@ protected:
         central_ = std::make_unique<CentralE2E>(ondaris::teste::EstruturaDe(*loja1_));
         ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url());
         ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
-        // Both stores share the regional settings, as replication requires.
+        // Both stores share the regional settings, as replication requires:
+        // Brazilian ones, as the stores' machines have them. (The C locale's
+        // short date has a two-digit year, which cannot carry a date outside
+        // the century around today.)
         agente1_ = std::make_unique<AgenteE2E>(*loja1_, ondaris::teste::AmbienteBrasileiro());
         agente2_ = std::make_unique<AgenteE2E>(*loja2_, ondaris::teste::AmbienteBrasileiro());
     }
@@ -322,16 +324,16 @@ TEST_F(ReplicacaoTest, ASecondRunWithNothingToDoChangesNothing) {
     ASSERT_TRUE(MesmasLinhas(Retrato(*loja1_), Retrato(*loja2_)));
 
     struct Foto {
-        std::vector<std::string> rows1, rows2, positions1, positions2;
+        std::vector<std::string> linhas1, linhas2, posicoes1, posicoes2;
         EstadoCentral central;
     };
-    const char* posicoes =
+    const char* sqlPosicoes =
         "SELECT (SELECT ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES), "
         "(SELECT COALESCE(MAX(ORDEM), 0) FROM LOG_REPLICACAO), (SELECT COUNT(*) FROM LOG_REPLICACAO), "
         "GEN_ID(GEN_LOG_REPLICACAO, 0) FROM RDB$DATABASE";
     const auto foto = [&] {
-        return Foto{Retrato(*loja1_, true), Retrato(*loja2_, true), Chaves(*loja1_, posicoes),
-                    Chaves(*loja2_, posicoes), LerEstado(*central_)};
+        return Foto{Retrato(*loja1_, true), Retrato(*loja2_, true), Chaves(*loja1_, sqlPosicoes),
+                    Chaves(*loja2_, sqlPosicoes), LerEstado(*central_)};
     };
     const Foto antes = foto();
     ASSERT_EQ(antes.central.size(), 2u);
@@ -346,10 +348,10 @@ TEST_F(ReplicacaoTest, ASecondRunWithNothingToDoChangesNothing) {
     const Foto depois = foto();
     // The record versions show that no row was written again, even with
     // the same values.
-    EXPECT_EQ(depois.rows1, antes.rows1);
-    EXPECT_EQ(depois.rows2, antes.rows2);
-    EXPECT_EQ(depois.positions1, antes.positions1);
-    EXPECT_EQ(depois.positions2, antes.positions2);
+    EXPECT_EQ(depois.linhas1, antes.linhas1);
+    EXPECT_EQ(depois.linhas2, antes.linhas2);
+    EXPECT_EQ(depois.posicoes1, antes.posicoes1);
+    EXPECT_EQ(depois.posicoes2, antes.posicoes2);
     EXPECT_EQ(depois.central, antes.central);
 }
 
