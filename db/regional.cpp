@@ -239,7 +239,10 @@ std::string FormatarDataCurta(const Data& data, const TConfiguracoesRegionais& r
             std::size_t n = Sequencia(fmt, i);
             if (c == 'd') saida += ComZeros(data.Dia, n >= 2 ? 2 : 1);
             else if (c == 'm') saida += ComZeros(data.Mes, n >= 2 ? 2 : 1);
-            else if (n <= 2) saida += ComZeros(data.Ano % 100, 2);
+            // The year is always written in full, also where the format asks
+            // for two digits (the C locale's mm/dd/yy): a reader places a
+            // two-digit year in its own hundred-year window, so 9999-12-31
+            // would arrive as 1999-12-31.
             else saida += ComZeros(data.Ano, 4);
             i += n;
         } else if (fmt[i] == '/') {

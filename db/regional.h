@@ -49,7 +49,7 @@ struct TConfiguracoesRegionais {
     static TConfiguracoesRegionais Brasileiras();
 };
 
-// The date in the short date format.
+// The date in the short date format, its year always in full.
 std::string FormatarDataCurta(const Data& data, const TConfiguracoesRegionais& regional);
 // The time of day in the long time format.
 std::string FormatarHoraLonga(const Hora& hora, const TConfiguracoesRegionais& regional);

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "db/leituras.h"
+#include "sync/textos.h"
 
 namespace {
 
@@ -163,6 +164,20 @@ TEST(Leituras, DatesTimesAndMoments) {
             ADD_FAILURE() << "no error for '" << c.texto << "'";
         } catch (const ErroLeitura& e) {
             EXPECT_STREQ(e.what(), c.mensagem);
+        }
+    }
+}
+
+TEST(Leituras, DatesKeepTheirCenturyOnTheWayUnderEveryLocale) {
+    // The C locale's short date has a two-digit year; what one store writes
+    // must read back as the same day at the other.
+    for (const auto& regional : {kBr, TConfiguracoesRegionais::DoLocale("C")}) {
+        for (Data d : {Data{1, 1, 1}, Data{1900, 1, 1}, Data{1999, 12, 31}, Data{2075, 6, 15}, Data{9999, 12, 31}}) {
+            EXPECT_EQ(LerData(ondaris::sync::TextoData(d, regional), regional, 2026), d)
+                << ondaris::sync::TextoData(d, regional);
+            const DataHora dh{d, {23, 59, 58, 0}};
+            EXPECT_EQ(LerDataHora(ondaris::sync::TextoDataHora(dh, regional), regional, 2026), dh)
+                << ondaris::sync::TextoDataHora(dh, regional);
         }
     }
 }

@@ -99,7 +99,10 @@ TEST(TextoDataHora, FollowsOtherFormatsAndSeparators) {
     r.SeparadorHora = ".";
     r.SimboloAM = "am";
     r.SimboloPM = "pm";
-    EXPECT_EQ(TextoData({2007, 3, 4}, r), "3-4-07");
+    // A two-digit year in the format still travels in full: the reader
+    // would otherwise move it into its own century window.
+    EXPECT_EQ(TextoData({2007, 3, 4}, r), "3-4-2007");
+    EXPECT_EQ(TextoData({1, 1, 1}, r), "1-1-0001");
     EXPECT_EQ(TextoHora({0, 5, 6, 70}, r), "12.05.06.007 am");
     EXPECT_EQ(TextoHora({13, 5, 6, 0}, r), "1.05.06.000 pm");
     EXPECT_EQ(TextoHora({12, 0, 0, 0}, r), "12.00.00.000 pm");
@@ -170,7 +173,7 @@ TEST(ConfiguracoesRegionais, TakesTheCLocaleAndFallsBackForAnUnknownOne) {
         EXPECT_EQ(r.SeparadorHora, ":") << nome;
         EXPECT_EQ(r.SimboloAM, "AM") << nome;
         EXPECT_EQ(FormatarGeral(2.5, r), "2.5");
-        EXPECT_EQ(TextoDataHora({{2023, 12, 31}, {14, 30, 5, 0}}, r), "12/31/23 14:30:05");
+        EXPECT_EQ(TextoDataHora({{2023, 12, 31}, {14, 30, 5, 0}}, r), "12/31/2023 14:30:05");
     }
     // This test program never calls setlocale, so the process locale is "C".
     auto processo = db::TConfiguracoesRegionais::DoProcesso();
