@@ -158,10 +158,14 @@ void TCiclo::EnviarTudo() {
         const std::int64_t enviada = UltimoMovimentoEnv.UltimaOrdemEnviada;
         enviadas.insert(enviada);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoEnviandoBloco + std::to_string(enviada));
-        Operacoes_.EnviarDados(Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), enviada);
+        const bool haviaBloco =
+            Operacoes_.EnviarDados(Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), enviada);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
         UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(
             Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
+        // A sale still open holds the next position: the rest goes with a
+        // later run, and that is no stall worth a log entry.
+        if (!haviaBloco && Erro.empty()) break;
         const std::int64_t confirmada = UltimoMovimentoEnv.UltimaOrdemEnviada;
         if (Erro.empty() && UltimoMovimentoEnv.UltimoMovimentoLoja > confirmada &&
             enviadas.count(confirmada) != 0) {

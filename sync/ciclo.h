@@ -56,8 +56,10 @@ public:
     virtual TPosicaoEnvio UltimoMovimentoEnviado(std::string& Erro, const std::string& URL,
                                                  std::int32_t CodigoLoja,
                                                  std::int64_t UltimoMovimentoLoja) = 0;
-    // Sends the block that follows `Ordem`.
-    virtual void EnviarDados(std::string& Erro, const std::string& URL,
+    // Sends the block that follows `Ordem`. False when the block was empty
+    // because nothing after `Ordem` can be sent yet (a store transaction
+    // that took the next log position is still open): not a failure.
+    virtual bool EnviarDados(std::string& Erro, const std::string& URL,
                              std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
 };
 

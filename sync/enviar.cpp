@@ -270,7 +270,7 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
 }  // namespace
 
 std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni) {
+                        const TContextoServidor& contexto, const std::string& pastaIni, int64_t* OrdemFinalBloco) {
     Erro.clear();
     const std::string base = InsereBarraFinalURL(URL);
     std::string corpo;
@@ -279,6 +279,7 @@ std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoL
         // it is not needed any more while the server is being waited for.
         db::TModuloOperacao DataModule(pastaIni);
         const auto [OrdemInicial, OrdemFinal] = DM.RetornaIndices(Ordem, TamanhoBloco);
+        if (OrdemFinalBloco) *OrdemFinalBloco = OrdemFinal;
         const std::vector<TLinhaLog> linhas = LerLinhasLog(DM, OrdemInicial, OrdemFinal, contexto.Regional);
 
         std::unordered_map<std::string, std::vector<db::TCampoCatalogo>> chaves;  // per table, this call

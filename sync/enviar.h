@@ -115,7 +115,11 @@ TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemIni
 //   - status 500 or above: TErroStatusServidor whose text is the answer's
 //     body, also in `Erro`;
 //   - no answer: TErroTransporte with empty text, `Erro` empty.
+// `OrdemFinal`, when given, receives the block's last position: `Ordem`
+// itself when nothing after it can be sent yet (a store transaction that
+// took the next position is still open).
 std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni);
+                        const TContextoServidor& contexto, const std::string& pastaIni,
+                        int64_t* OrdemFinal = nullptr);
 
 }  // namespace ondaris::sync

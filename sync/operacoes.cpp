@@ -37,9 +37,11 @@ TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(std::string& Erro, const s
     return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
 }
 
-void TOperacoesMotor::EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+bool TOperacoesMotor::EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                                   std::int64_t Ordem) {
-    sync::EnviarDados(Erro, URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_);
+    std::int64_t OrdemFinal = Ordem;
+    sync::EnviarDados(Erro, URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &OrdemFinal);
+    return OrdemFinal > Ordem;
 }
 
 }  // namespace ondaris::sync

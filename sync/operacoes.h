@@ -32,7 +32,7 @@ public:
                               std::int64_t Ordem) override;
     TPosicaoEnvio UltimoMovimentoEnviado(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                                          std::int64_t UltimoMovimentoLoja) override;
-    void EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+    bool EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                      std::int64_t Ordem) override;
 
 private:

@@ -55,7 +55,7 @@ public:
                                                         std::int32_t, std::int64_t) override {
         Falhar();
     }
-    void EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
+    bool EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
         Falhar();
     }
 
