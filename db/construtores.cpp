@@ -1,5 +1,7 @@
 #include "db/construtores.h"
 
+#include "db/texto.h"
+
 #include <exception>
 #include <vector>
 
@@ -10,8 +12,6 @@ namespace {
 constexpr const char* kPrefixoErro = "Falha ao executar a rotina PrepararDataset: ";
 constexpr const char* kQuebra = "\r\n";
 
-bool Letra(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool Digito(char c) { return c >= '0' && c <= '9'; }
 
 // A name shown in a refusal: the name itself is harmless in a message, but
 // a control character would break the log's lines.
@@ -26,22 +26,6 @@ void ExigirIdentificador(std::string_view nome, const char* papel) {
         throw ErroPreparacao(std::string(papel) + " name " + Mostrar(nome) +
                              " is not a plain identifier (a letter, then letters, digits or underscores, at most 31 "
                              "characters)");
-}
-
-std::string Citar(std::string_view texto) {
-    std::string r = "'";
-    for (char c : texto) {
-        if (c == '\'') r += '\'';
-        r += c;
-    }
-    return r + "'";
-}
-
-std::string MaiusculasAZ(std::string_view texto) {
-    std::string r(texto);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return r;
 }
 
 // The same kind of failure with another text, so that the caller can still
@@ -72,12 +56,7 @@ std::string MensagemDe(std::exception_ptr falha) {
 
 }  // namespace
 
-bool IdentificadorValido(std::string_view nome) {
-    if (nome.empty() || nome.size() > kTamanhoMaximoIdentificador || !Letra(nome.front())) return false;
-    for (char c : nome)
-        if (!Letra(c) && !Digito(c) && c != '_') return false;
-    return true;
-}
+bool IdentificadorValido(std::string_view nome) { return IdentificadorSimples(nome, kTamanhoMaximoIdentificador); }
 
 const char* SufixoTipoSQL(TTipoSQL tipo) {
     switch (tipo) {
@@ -98,7 +77,7 @@ std::string MontarSQLQuerySEL(TDM& DM, std::string_view NomeTabela) {
     std::string parte2;
     std::string juncao;
     const std::string where =
-        " WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = " + Citar(tabela);
+        " WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = " + LiteralSql(tabela);
     for (const auto& c : campos) {
         ExigirIdentificador(c.Campo, "column");
         parte2 += ", T." + c.Campo;
@@ -117,7 +96,7 @@ std::string MontarSQLQuerySEL(TDM& DM, std::string_view NomeTabela) {
 
 std::string MontarSQLQueryUI(TDM& DM, std::string_view NomeTabela) {
     ExigirIdentificador(NomeTabela, "table");
-    const std::vector<std::string> campos = DM.TBEstrutura.CamposDaTabela(MaiusculasAZ(NomeTabela));
+    const std::vector<std::string> campos = DM.TBEstrutura.CamposDaTabela(NomeTabela);
     if (campos.empty())
         throw ErroPreparacao("table " + std::string(NomeTabela) + " has no columns in the structure list");
     std::string comando = "UPDATE OR INSERT INTO " + std::string(NomeTabela) + "(";

@@ -1,5 +1,7 @@
 #include "db/estrutura.h"
 
+#include "db/texto.h"
+
 #include <cstdint>
 
 namespace ondaris::db {
@@ -68,9 +70,7 @@ void TEstrutura::Adicionar(std::optional<std::string> tabela, std::optional<std:
 }
 
 std::vector<std::string> TEstrutura::CamposDaTabela(std::string_view tabela) const {
-    std::string nome(tabela);
-    for (char& c : nome)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const std::string nome = MaiusculasAscii(tabela);
     std::vector<std::string> campos;
     for (const auto& linha : linhas_)
         if (linha.TABELA == nome && linha.CAMPO && !linha.CAMPO->empty()) campos.push_back(*linha.CAMPO);

@@ -7,17 +7,6 @@
 
 namespace ondaris::db {
 
-namespace {
-bool Identificador(std::string_view nome) {
-    if (nome.empty()) return false;
-    const auto letra = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (!letra(nome.front())) return false;
-    for (char c : nome)
-        if (!letra(c) && !(c >= '0' && c <= '9') && c != '_') return false;
-    return true;
-}
-}  // namespace
-
 TModuloOperacao::TModuloOperacao(const std::string& pasta)
     : ConnQuelbor(ParametrosConexao::De(pasta.empty() ? LerConfiguracaoBanco() : LerConfiguracaoBanco(pasta)),
                   "ConnQuelbor"),
@@ -48,7 +37,7 @@ Consulta* TModuloOperacao::Procurar(std::string_view nome) {
 }
 
 Consulta& TModuloOperacao::Criar(const std::string& nome, Transacao& transacao, std::string sql) {
-    if (!Identificador(nome)) throw ErroUso("\"" + nome + "\" is not a valid statement name");
+    if (!IdentificadorSimples(nome, std::string_view::npos)) throw ErroUso("\"" + nome + "\" is not a valid statement name");
     if (&transacao.ConexaoDona() != &ConnQuelbor)
         throw ErroUso("statement " + nome + " must run in one of the block's own transactions");
     auto [it, nova] = consultas_.try_emplace(MaiusculasAscii(nome));

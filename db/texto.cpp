@@ -107,4 +107,21 @@ bool IguaisSemCaixa(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool IdentificadorSimples(std::string_view nome, std::size_t maximo) {
+    const auto letra = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (nome.empty() || nome.size() > maximo || !letra(nome.front())) return false;
+    for (char c : nome)
+        if (!letra(c) && !(c >= '0' && c <= '9') && c != '_') return false;
+    return true;
+}
+
+std::string LiteralSql(std::string_view texto) {
+    std::string r = "'";
+    for (char c : texto) {
+        if (c == '\'') r += '\'';
+        r += c;
+    }
+    return r + "'";
+}
+
 }  // namespace ondaris::db

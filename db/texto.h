@@ -21,4 +21,10 @@ std::size_t ContarCaracteresUtf8(std::string_view utf8);
 std::string MaiusculasAscii(std::string_view texto);
 bool IguaisSemCaixa(std::string_view a, std::string_view b);
 
+// A letter, then letters, digits or underscores, at most `maximo` characters.
+bool IdentificadorSimples(std::string_view nome, std::size_t maximo);
+
+// An SQL text literal: the text between single quotes, each quote doubled.
+std::string LiteralSql(std::string_view texto);
+
 }  // namespace ondaris::db

@@ -1,5 +1,7 @@
 #include "support/banco_teste.h"
 
+#include "db/texto.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -51,16 +53,6 @@ void GravarArquivo(const std::string& caminho, const std::string& texto) {
     saida << texto;
     saida.close();
     if (!saida) throw ErroBancoTeste("cannot write the script file " + caminho);
-}
-
-// Text inside a single-quoted SQL literal.
-std::string Literal(const std::string& texto) {
-    std::string r = "'";
-    for (char c : texto) {
-        r += c;
-        if (c == '\'') r += '\'';
-    }
-    return r + "'";
 }
 
 // A temporary file removed when it goes out of scope.
@@ -202,14 +194,14 @@ void GarantirUsuarioReplicacao() {
     // one keeps this independent of the suites' own files.
     BancoTeste banco(BancoTeste::Conteudo::Vazio);
     banco.ExecutarSql(std::string("CREATE OR ALTER USER ") + kUsuarioReplicacao + " PASSWORD " +
-                      Literal(kSenhaReplicacao) + ";");
+                      db::LiteralSql(kSenhaReplicacao) + ";");
 }
 
 BancoTeste::BancoTeste(Conteudo conteudo)
     : caminho_(PastaBancosTeste() + "/" + NomeUnico("loja", ".fdb")) {
     const std::string senha = SenhaSysdba();
-    RodarTexto("SET SQL DIALECT 3;\nCREATE DATABASE " + Literal(StringConexao()) +
-                   " USER 'SYSDBA' PASSWORD " + Literal(senha) +
+    RodarTexto("SET SQL DIALECT 3;\nCREATE DATABASE " + db::LiteralSql(StringConexao()) +
+                   " USER 'SYSDBA' PASSWORD " + db::LiteralSql(senha) +
                    " PAGE_SIZE 8192 DEFAULT CHARACTER SET ISO8859_1;",
                "", "SYSDBA", senha);
     if (conteudo == Conteudo::Loja) {

@@ -1,5 +1,7 @@
 #include "support/loja_e2e.h"
 
+#include "db/texto.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
@@ -44,15 +46,6 @@ void GravarArquivo(const std::filesystem::path& caminho, const std::string& text
     saida << texto;
     saida.close();
     if (!saida) throw ErroProcesso("cannot write " + caminho.string());
-}
-
-std::string Literal(const std::string& texto) {
-    std::string r = "'";
-    for (char c : texto) {
-        r += c;
-        if (c == '\'') r += '\'';
-    }
-    return r + "'";
 }
 
 // A port of 127.0.0.1 nobody listens on right now. Another process may
@@ -331,7 +324,7 @@ void ConfigurarLoja(const BancoTeste& banco, std::int32_t codigoLoja, const std:
     banco.ExecutarSql(
         "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO) "
         "VALUES (1, " +
-        std::to_string(codigoLoja) + ", " + Literal(urlCentral) + ", 1, 0);");
+        std::to_string(codigoLoja) + ", " + db::LiteralSql(urlCentral) + ", 1, 0);");
 }
 
 // ---------------------------------------------------------------- AgenteE2E
