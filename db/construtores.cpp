@@ -9,7 +9,6 @@ namespace ondaris::db {
 
 namespace {
 
-constexpr const char* kPrefixoErro = "Falha ao executar a rotina PrepararDataset: ";
 constexpr const char* kQuebra = "\r\n";
 
 
@@ -163,7 +162,7 @@ Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string& Err
         return consulta;
     } catch (const std::exception&) {
         const std::exception_ptr falha = std::current_exception();
-        Erro = std::string(kPrefixoErro) + kQuebra + "Tabela: " + NomeDataset + kQuebra + TextoSQL + kQuebra +
+        Erro = FormatarMensagemErro("PrepararDataset") + kQuebra + "Tabela: " + NomeDataset + kQuebra + TextoSQL + kQuebra +
                MensagemDe(falha);
         RelancarComTexto(falha, Erro);
     }

@@ -15,9 +15,20 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ondaris::db {
+
+// Prefix of the failure texts of the operations that name themselves
+// (PrepararDataset here; ObterEstruturaBanco and ReceberDados in the engine).
+inline constexpr std::string_view MensagemErro = "Falha ao executar a rotina %s: ";
+// MensagemErro with the routine's name in place of %s.
+inline std::string FormatarMensagemErro(std::string_view rotina) {
+    std::string texto(MensagemErro);
+    texto.replace(texto.find("%s"), 2, rotina);
+    return texto;
+}
 
 class ErroBanco : public std::runtime_error {
 public:

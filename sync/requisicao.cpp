@@ -199,13 +199,6 @@ bool ComecaComEsquema(std::string_view endereco) {
 
 }  // namespace
 
-std::string FormatarMensagemErro(std::string_view rotina) {
-    std::string texto(MensagemErro);
-    auto marca = texto.find("%s");
-    texto.replace(marca, 2, rotina);
-    return texto;
-}
-
 std::string InsereBarraFinalURL(std::string_view URL) {
     std::string saida(URL);
     if (saida.empty() || saida.back() != '/') saida += '/';

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/erros.h"
 #include "db/regional.h"
 
 namespace ondaris::sync {
@@ -28,10 +29,10 @@ namespace ondaris::sync {
 // Milliseconds allowed for establishing a connection, and again for the
 // answer.
 inline constexpr int32_t Timeout = 120000;
-// Prefix of the failure texts of the operations that name themselves.
-inline constexpr std::string_view MensagemErro = "Falha ao executar a rotina %s: ";
-// MensagemErro with the routine's name in place of %s.
-std::string FormatarMensagemErro(std::string_view rotina);
+// Prefix of the failure texts of the operations that name themselves, and
+// its formatter (the database layer's PrepararDataset uses them too).
+using db::MensagemErro;
+using db::FormatarMensagemErro;
 
 // The product token sent as User-Agent.
 inline constexpr std::string_view AgenteUsuario = "Ondaris/1.0";
