@@ -110,10 +110,8 @@ int main(int argc, char** argv) {
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
             " VALUES (1, 12, 'http://central/', 1, 0);");
 
-        const auto pasta = std::filesystem::temp_directory_path() / ("ondaris-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(pasta);
-        std::ofstream(pasta / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco.Caminho() << "\n";
-        const std::string pastaIni = pasta.string() + "/";
+        const teste::PastaKorvin pasta(banco);
+        const std::string pastaIni = pasta.Pasta();
 
         teste::ServidorHttp servidor;
         servidor.Manipulador([](const teste::RequisicaoRecebida&) { return teste::RespostaProgramada::Json("{}"); });
@@ -162,7 +160,6 @@ int main(int argc, char** argv) {
         Imprimir("EnviarDados (body + PUT)", EnviarTudo(dm, pastaIni, servidor, inicio, fim));
 
         dm.Connquelbor.Fechar();
-        std::filesystem::remove_all(pasta);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_enviar: %s\n", e.what());
         return 1;

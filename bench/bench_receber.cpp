@@ -135,11 +135,8 @@ int main(int argc, char** argv) {
             "GRANT ALL ON ITENSBENCH TO USER ONDARIS;"
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
             " VALUES (1, 7, '', 1, 0);");
-        const auto pasta =
-            std::filesystem::temp_directory_path() / ("ondaris-bench-receber-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(pasta);
-        std::ofstream(pasta / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=" << banco.Caminho() << "\n";
-        const std::string pastaIni = pasta.string() + "/";
+        const teste::PastaKorvin pasta(banco);
+        const std::string pastaIni = pasta.Pasta();
 
         db::TDM dm(db::OpcoesTDM{.Pasta = pastaIni});
         dm.DataModuleCreate();
@@ -235,8 +232,6 @@ int main(int argc, char** argv) {
         std::printf("processor time of this process per command: direct %.1f us, received %.1f us\n",
                     1e6 * direto.Cpu / static_cast<double>(direto.Comandos),
                     1e6 * recebido.Cpu / static_cast<double>(recebido.Comandos));
-        std::error_code ignorado;
-        std::filesystem::remove_all(pasta, ignorado);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_receber: %s\n", e.what());
         return 1;

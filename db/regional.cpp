@@ -74,16 +74,21 @@ struct Conversor {
     }
 };
 
+// The position of the conversion letter of the directive whose "%" stands
+// at `i`, past its flags and modifiers (%-d, %Ey, ...).
+std::size_t Diretiva(std::string_view padrao, std::size_t i) {
+    ++i;
+    while (i + 1 < padrao.size() && std::string_view("EO-_0^#").find(padrao[i]) != std::string_view::npos) ++i;
+    return i;
+}
+
 void ConverterData(std::string_view padrao, Conversor& conv, int profundidade) {
     for (std::size_t i = 0; i < padrao.size(); ++i) {
         if (padrao[i] != '%' || i + 1 >= padrao.size()) {
             conv.Literal(padrao[i]);
             continue;
         }
-        ++i;
-        while (i < padrao.size() && std::string_view("EO-_0^#").find(padrao[i]) != std::string_view::npos &&
-               i + 1 < padrao.size())
-            ++i;
+        i = Diretiva(padrao, i);
         switch (padrao[i]) {
             case 'd': conv.Campo("dd"); break;
             case 'e': conv.Campo("d"); break;
@@ -104,10 +109,7 @@ void ConverterHora(std::string_view padrao, std::string_view padraoAmPm, Convers
             conv.Literal(padrao[i]);
             continue;
         }
-        ++i;
-        while (i < padrao.size() && std::string_view("EO-_0^#").find(padrao[i]) != std::string_view::npos &&
-               i + 1 < padrao.size())
-            ++i;
+        i = Diretiva(padrao, i);
         switch (padrao[i]) {
             case 'H': case 'I': conv.Campo("hh"); break;
             case 'k': case 'l': conv.Campo("h"); break;

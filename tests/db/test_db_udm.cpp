@@ -8,6 +8,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "db/texto.h"
 #include "db/udm.h"
 #include "support/banco_teste.h"
 
@@ -148,6 +149,19 @@ TEST(DataModuleSemChave, GravacaoPelosCincoValores) {
 
 // ------------------------------------------------------------ provisioning
 
+// Runs SQL as SYSDBA with the password currently in force.
+void ComoSysdba(const BancoTeste& banco, const std::string& senha, const std::string& sql) {
+    ParametrosConexao p;
+    p.Servidor = "127.0.0.1";
+    p.Caminho = banco.Caminho();
+    p.Usuario = "SYSDBA";
+    p.Senha = senha;
+    Conexao c(p, "admin");
+    Transacao t(c, "admin", OpcoesTransacao{});
+    Consulta q(c, t, sql);
+    q.Executar();
+}
+
 // Changes the server's administrator password for the life of the guard and
 // puts the recorded one back on every path (scripts/firebird-up repairs it
 // if a run dies in between). Accounts live in one security database for the
@@ -170,34 +184,13 @@ public:
 
 private:
     void Trocar(std::string nova) {
-        ParametrosConexao p;
-        p.Servidor = "127.0.0.1";
-        p.Caminho = banco_.Caminho();
-        p.Usuario = "SYSDBA";
-        p.Senha = atual_;
-        Conexao c(p, "admin");
-        Transacao t(c, "admin", OpcoesTransacao{});
-        Consulta q(c, t, "ALTER USER SYSDBA PASSWORD '" + nova + "'");
-        q.Executar();
+        ComoSysdba(banco_, atual_, "ALTER USER SYSDBA PASSWORD " + LiteralSql(nova));
         atual_ = std::move(nova);
     }
     const BancoTeste& banco_;
     std::string original_;
     std::string atual_;
 };
-
-// Runs SQL as SYSDBA with the password currently in force.
-void ComoSysdba(const BancoTeste& banco, const std::string& senha, const std::string& sql) {
-    ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    p.Usuario = "SYSDBA";
-    p.Senha = senha;
-    Conexao c(p, "admin");
-    Transacao t(c, "admin", OpcoesTransacao{});
-    Consulta q(c, t, sql);
-    q.Executar();
-}
 
 bool ContaAbre(const BancoTeste& banco, const std::string& usuario, const std::string& senha) {
     ParametrosConexao p;
