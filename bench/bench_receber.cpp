@@ -74,13 +74,13 @@ std::vector<db::Valor> Valores(std::int64_t id, const db::TConfiguracoesRegionai
     const auto t = Textos(id);
     return {db::Valor(static_cast<std::int32_t>(id)),
             db::Valor(t[1]),
-            db::Valor(db::Numerico{db::LerNumerico(t[2], 4, br), -4}),
-            db::Valor(db::Numerico{db::LerNumerico(t[3], 2, br), -2}),
+            db::Valor(db::Numerico{db::LerNumerico(t[2], 4, br).value(), -4}),
+            db::Valor(db::Numerico{db::LerNumerico(t[3], 2, br).value(), -2}),
             db::Valor(db::LerData(t[4], br)),
             db::Valor(db::LerHora(t[5], br)),
             db::Valor(*db::LerBooleano(t[6])),
             db::Valor(t[7]),
-            db::Valor(db::LerDouble(t[8], br))};
+            db::Valor(db::LerDouble(t[8], br).value())};
 }
 
 // The answer to "receber/<store>/<position>" for the block after it.

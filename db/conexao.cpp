@@ -57,7 +57,11 @@ void Conexao::Fechar() {
         for (auto* t : transacoes_) {
             if (!t->Ativa()) continue;
             try {
-                t->Commit();
+                // Only a transaction that ends by itself is committed here: one
+                // its caller controls was not committed by that caller, so
+                // what it holds may be half of a unit of work.
+                if (t->opcoes_.FimAutomatico) t->Commit();
+                else t->Rollback();
             } catch (const std::exception&) {
                 if (!primeiro) primeiro = std::current_exception();
                 t->Perdida();
@@ -206,6 +210,12 @@ void Transacao::Rollback() {
     } catch (const ErroConexaoPerdida&) {
         // The server rolls back a lost attachment's work by itself.
         conexao_.DescartarHandles();
+    } catch (const std::exception&) {
+        // A transaction that could not be rolled back must never be
+        // committed later by anyone: the attachment goes, and the server
+        // rolls its work back with it. The caller still learns of it.
+        conexao_.DescartarHandles();
+        throw;
     }
     ativos_ = 0;
     alteracoes_ = false;

@@ -5,8 +5,10 @@
 // Conexao owns the attachment and knows, without owning them, every
 // Transacao and Consulta created on it; those must not outlive it. It opens
 // on demand: the first statement run on a closed connection attaches with
-// the parameters as they stand. Closing commits every transaction still
-// active and detaches; the statements stay usable and are prepared again on
+// the parameters as they stand. Closing commits every automatic-end
+// transaction still active, rolls back every caller-controlled one (its
+// caller did not commit it: it may hold half of a unit of work), and
+// detaches; the statements stay usable and are prepared again on
 // their next use.
 //
 // Automatic reconnection: when an operation fails because the attachment is
@@ -78,8 +80,9 @@ public:
     const ParametrosConexao& Parametros() const { return parametros_; }
 
     void Abrir();
-    // Commits the active transactions and detaches. The first failure is
-    // rethrown after the attachment has been given up.
+    // Commits the active automatic-end transactions, rolls back the active
+    // caller-controlled ones, and detaches. The first failure is rethrown
+    // after the attachment has been given up.
     void Fechar();
     bool Aberta() const { return static_cast<bool>(anexo_); }
 
@@ -142,7 +145,9 @@ public:
     // Starts it; starting an active transaction is a usage error.
     void Iniciar();
     // Commit and rollback close the result sets still open in it. Both do
-    // nothing when the transaction is not active.
+    // nothing when the transaction is not active. A rollback that fails
+    // drops the whole attachment (the server then undoes the work) before
+    // its error reaches the caller, so the work can never be committed.
     void Commit();
     void Rollback();
     bool Ativa() const { return static_cast<bool>(handle_); }

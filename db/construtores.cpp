@@ -2,6 +2,7 @@
 
 #include "db/texto.h"
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -25,6 +26,17 @@ void ExigirIdentificador(std::string_view nome, const char* papel) {
         throw ErroPreparacao(std::string(papel) + " name " + Mostrar(nome) +
                              " is not a plain identifier (a letter, then letters, digits or underscores, at most 31 "
                              "characters)");
+}
+
+// The change log carries two key values: the first key column's and one
+// for all the others. A key of three or more columns cannot name its row
+// there, so such a table is refused as a whole rather than replicated by a
+// partial key (where a delete would remove another row).
+void ExigirChaveRegistravel(const std::string& tabela, std::size_t colunasChave) {
+    if (colunasChave > kMaximoColunasChave)
+        throw ErroPreparacao("table " + tabela + " has a primary key of " + std::to_string(colunasChave) +
+                             " columns: the change log carries at most " + std::to_string(kMaximoColunasChave) +
+                             " key values, so its changes cannot be replicated");
 }
 
 // The same kind of failure with another text, so that the caller can still
@@ -71,6 +83,8 @@ std::string MontarSQLQuerySEL(TDM& DM, std::string_view NomeTabela) {
     const std::string tabela(NomeTabela);
     const std::vector<TCampoCatalogo> campos = DM.CamposTabela(tabela, false);
     if (campos.empty()) throw ErroPreparacao("table " + tabela + " has no columns in the catalogue");
+    ExigirChaveRegistravel(tabela, static_cast<std::size_t>(std::count_if(
+                                       campos.begin(), campos.end(), [](const TCampoCatalogo& c) { return c.Chave; })));
 
     std::string parte1 = "SELECT L.ORDEM";
     std::string parte2;
@@ -111,6 +125,7 @@ std::string MontarSQLQueryUI(TDM& DM, std::string_view NomeTabela) {
         parametros += ":" + campo;
         primeiro = false;
     }
+    ExigirChaveRegistravel(std::string(NomeTabela), DM.CamposTabela(MaiusculasAscii(NomeTabela), true).size());
     return comando + ")" + parametros + ")";
 }
 
@@ -119,7 +134,9 @@ std::string MontarSQLQueryDEL(TDM& DM, std::string_view NomeTabela) {
     const std::string tabela(NomeTabela);
     std::string comando = "DELETE FROM " + tabela;
     std::string where;
-    for (const auto& c : DM.CamposTabela(tabela, true)) {
+    const std::vector<TCampoCatalogo> chave = DM.CamposTabela(tabela, true);
+    ExigirChaveRegistravel(tabela, chave.size());
+    for (const auto& c : chave) {
         ExigirIdentificador(c.Campo, "column");
         where += where.empty() ? " WHERE " : " AND ";
         where += c.Campo + " = :" + c.Campo;

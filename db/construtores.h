@@ -44,6 +44,10 @@ public:
     using ErroBanco::ErroBanco;
 };
 
+// Key columns the change log can carry (ATUALVALORCHAVE1 and 2): a table
+// with a longer primary key is refused by every builder.
+inline constexpr std::size_t kMaximoColunasChave = 2;
+
 // The longest identifier the catalogue holds.
 inline constexpr std::size_t kTamanhoMaximoIdentificador = 31;
 

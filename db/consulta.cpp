@@ -321,6 +321,13 @@ void Consulta::DefinirPosicao(std::size_t posicao, const Valor& valor) {
     GravarParametro(posicao, valor);
 }
 
+bool Consulta::ParametroNulo(std::size_t posicao) {
+    Preparar();
+    if (posicao >= parametros_.size())
+        throw ErroUso("statement " + nome_ + " has no parameter at position " + std::to_string(posicao));
+    return *reinterpret_cast<const std::int16_t*>(Entrada() + parametros_[posicao].DeslocamentoNulo) != 0;
+}
+
 void Consulta::GravarParametro(std::size_t i, const Valor& v) {
     const DescricaoCampo& p = parametros_[i];
     auto* nulo = reinterpret_cast<std::int16_t*>(Entrada() + p.DeslocamentoNulo);

@@ -66,6 +66,9 @@ public:
     // Binds by name (every position of it) or by zero-based position.
     void Definir(std::string_view nome, const Valor& valor);
     void DefinirPosicao(std::size_t posicao, const Valor& valor);
+    // True when the parameter at that position is bound to NULL (an empty
+    // text is bound as NULL, see the conversion rules).
+    bool ParametroNulo(std::size_t posicao);
     template <class T>
     void Definir(std::string_view nome, const std::optional<T>& valor) {
         Definir(nome, valor ? Valor(*valor) : Valor());

@@ -27,7 +27,7 @@ int ValorHex(char c) {
 }
 
 template <class T>
-T LerInteiro(std::string_view t) {
+std::optional<T> LerInteiro(std::string_view t) {
     using U = std::make_unsigned_t<T>;
     while (!t.empty() && EhBranco(t.front())) t.remove_prefix(1);
     bool negativo = false;
@@ -43,12 +43,12 @@ T LerInteiro(std::string_view t) {
         base = 16;
         t.remove_prefix(1);
     }
-    if (t.empty()) return 0;
+    if (t.empty()) return std::nullopt;
     U magnitude = 0;
     for (char c : t) {
         int d = base == 16 ? ValorHex(c) : (Digito(c) ? c - '0' : -1);
-        if (d < 0) return 0;
-        if (magnitude > (std::numeric_limits<U>::max() - static_cast<U>(d)) / static_cast<U>(base)) return 0;
+        if (d < 0) return std::nullopt;
+        if (magnitude > (std::numeric_limits<U>::max() - static_cast<U>(d)) / static_cast<U>(base)) return std::nullopt;
         magnitude = magnitude * static_cast<U>(base) + static_cast<U>(d);
     }
     if (base == 16) {
@@ -57,7 +57,7 @@ T LerInteiro(std::string_view t) {
         return negativo ? static_cast<T>(U(0) - static_cast<U>(v)) : v;
     }
     const U limite = static_cast<U>(std::numeric_limits<T>::max()) + (negativo ? 1u : 0u);
-    if (magnitude > limite) return 0;
+    if (magnitude > limite) return std::nullopt;
     return negativo ? static_cast<T>(U(0) - magnitude) : static_cast<T>(magnitude);
 }
 
@@ -112,17 +112,20 @@ std::optional<std::int64_t> DigitosParaInt64(const std::string& digitos, bool ne
 }
 
 template <class F>
-F LerFlutuante(std::string_view texto, const TConfiguracoesRegionais& regional) {
+std::optional<F> LerFlutuante(std::string_view texto, const TConfiguracoesRegionais& regional) {
     auto n = LerDecimal(texto, regional);
-    if (!n || n->Digitos.empty()) return F(0);
+    if (!n) return std::nullopt;
+    if (n->Digitos.empty()) return F(0);
     std::string canonico = (n->Negativo ? "-" : "") + n->Digitos + "e" + std::to_string(n->Expoente);
     F valor{};
     auto [fim, erro] = std::from_chars(canonico.data(), canonico.data() + canonico.size(), valor);
     if (erro == std::errc::result_out_of_range) {
-        // Beyond the type's range: an underflow is zero, an overflow unreadable.
-        return F(0);
+        // Beyond the type's range: an underflow is zero (as close as the
+        // type gets), an overflow does not fit.
+        if (n->Expoente < 0) return F(0);
+        return std::nullopt;
     }
-    if (erro != std::errc() || fim != canonico.data() + canonico.size()) return F(0);
+    if (erro != std::errc() || fim != canonico.data() + canonico.size()) return std::nullopt;
     return valor;
 }
 
@@ -250,8 +253,8 @@ std::string Citado(std::string_view texto) { return "'" + std::string(texto) + "
 
 }  // namespace
 
-std::int32_t LerInteiro32(std::string_view texto) { return LerInteiro<std::int32_t>(texto); }
-std::int64_t LerInteiro64(std::string_view texto) { return LerInteiro<std::int64_t>(texto); }
+std::optional<std::int32_t> LerInteiro32(std::string_view texto) { return LerInteiro<std::int32_t>(texto); }
+std::optional<std::int64_t> LerInteiro64(std::string_view texto) { return LerInteiro<std::int64_t>(texto); }
 
 std::optional<TDecimal> LerDecimal(std::string_view t, const TConfiguracoesRegionais& regional) {
     t = SemBrancos(t);
@@ -302,29 +305,29 @@ std::optional<std::int64_t> DecimalEscalado(const TDecimal& numero, int casas, T
     return DigitosParaInt64(DigitosEscalados(numero, casas, regra), numero.Negativo);
 }
 
-std::int64_t LerMoeda(std::string_view texto, const TConfiguracoesRegionais& regional) {
+std::optional<std::int64_t> LerMoeda(std::string_view texto, const TConfiguracoesRegionais& regional) {
     auto n = LerDecimal(texto, regional);
-    if (!n) return 0;
+    if (!n) return std::nullopt;
     auto v = DecimalEscalado(*n, 4, TArredondamento::MetadeParaPar);
-    if (!v || *v == std::numeric_limits<std::int64_t>::min()) return 0;
-    return *v;
+    if (!v || *v == std::numeric_limits<std::int64_t>::min()) return std::nullopt;
+    return v;
 }
 
-std::int64_t LerNumerico(std::string_view texto, int escala, const TConfiguracoesRegionais& regional) {
+std::optional<std::int64_t> LerNumerico(std::string_view texto, int escala, const TConfiguracoesRegionais& regional) {
     auto n = LerDecimal(texto, regional);
-    if (!n) return 0;
+    if (!n) return std::nullopt;
     if (escala <= 4) {
         TDecimal quatroCasas{n->Negativo, DigitosEscalados(*n, 4, TArredondamento::MetadeParaPar), -4};
-        return DecimalEscalado(quatroCasas, escala, TArredondamento::MetadeLongeDoZero).value_or(0);
+        return DecimalEscalado(quatroCasas, escala, TArredondamento::MetadeLongeDoZero);
     }
-    return DecimalEscalado(*n, escala, TArredondamento::MetadeLongeDoZero).value_or(0);
+    return DecimalEscalado(*n, escala, TArredondamento::MetadeLongeDoZero);
 }
 
-double LerDouble(std::string_view texto, const TConfiguracoesRegionais& regional) {
+std::optional<double> LerDouble(std::string_view texto, const TConfiguracoesRegionais& regional) {
     return LerFlutuante<double>(texto, regional);
 }
 
-float LerFloat(std::string_view texto, const TConfiguracoesRegionais& regional) {
+std::optional<float> LerFloat(std::string_view texto, const TConfiguracoesRegionais& regional) {
     return LerFlutuante<float>(texto, regional);
 }
 

@@ -3,11 +3,9 @@
 // as text (under the regional settings both stores share) becomes a typed
 // value again. Pure functions; the regional settings come from the caller.
 //
-// What is not an error: integer and decimal texts that cannot be read give 0
-// (the sending side never writes such texts, and a value of 0 is what the
-// agent has always stored for them). Date and time texts that cannot be read
-// are errors (ErroLeitura), because storing a made-up date would corrupt the
-// row silently.
+// A text that cannot be read, or whose value the type cannot hold, gives no
+// value (numbers) or ErroLeitura (dates and times): a made-up value stored in
+// its place would corrupt the row without a word, so the caller refuses it.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -26,9 +24,10 @@ public:
 
 // Optional leading blanks, an optional sign, then decimal digits, or
 // hexadecimal digits after "$", "x", "X", "0x" or "0X"; the whole text must
-// be used and the value must fit. Anything else reads as 0.
-std::int32_t LerInteiro32(std::string_view texto);
-std::int64_t LerInteiro64(std::string_view texto);
+// be used and the value must fit. Nothing for anything else, the empty text
+// included.
+std::optional<std::int32_t> LerInteiro32(std::string_view texto);
+std::optional<std::int64_t> LerInteiro64(std::string_view texto);
 
 // An exact decimal number: (-1 if Negativo) * Digitos * 10^Expoente.
 // Digitos has no leading zeros ("" is zero).
@@ -52,20 +51,21 @@ std::optional<std::int64_t> DecimalEscalado(const TDecimal& numero, int casas, T
 
 // The reading of the currency kinds: the number rounded to four decimal
 // places (a tie to the even neighbour), as ten-thousandths, within
-// +-922337203685477.5807; 0 for anything else.
-std::int64_t LerMoeda(std::string_view texto, const TConfiguracoesRegionais& regional);
+// +-922337203685477.5807; nothing for anything else.
+std::optional<std::int64_t> LerMoeda(std::string_view texto, const TConfiguracoesRegionais& regional);
 
 // A NUMERIC or DECIMAL of `escala` decimal places (escala >= 0) read exactly:
 // the value in units of 10^-escala. Texts with more places are rounded as
 // the database rounds (half away from zero). For scales up to 4 the value
 // is first rounded to four places, which is what older agents bound and
-// which loses nothing such a column can hold. 0 for unreadable texts or
-// values the column cannot hold.
-std::int64_t LerNumerico(std::string_view texto, int escala, const TConfiguracoesRegionais& regional);
+// which loses nothing such a column can hold. Nothing for unreadable texts
+// or values beyond 64 bits.
+std::optional<std::int64_t> LerNumerico(std::string_view texto, int escala, const TConfiguracoesRegionais& regional);
 
-// Floating point readings, full range (0 for unreadable texts).
-double LerDouble(std::string_view texto, const TConfiguracoesRegionais& regional);
-float LerFloat(std::string_view texto, const TConfiguracoesRegionais& regional);
+// Floating point readings, full range; a value too small for the type is
+// 0, nothing for unreadable texts and values too large for the type.
+std::optional<double> LerDouble(std::string_view texto, const TConfiguracoesRegionais& regional);
+std::optional<float> LerFloat(std::string_view texto, const TConfiguracoesRegionais& regional);
 
 // "True" or "False" in any letter case; nothing for any other text.
 std::optional<bool> LerBooleano(std::string_view texto);

@@ -8,9 +8,10 @@
 //
 // Constructing it opens the connection (the error of a failed opening
 // propagates; nothing is left behind). Destroying it tears everything down,
-// on every path: the connection is closed first, which commits a
-// transaction still active on it, then the transactions and the
-// statements go. Call Fechar() to see a failure of that closing; the
+// on every path: the connection is closed first, which rolls back
+// TransReplicacaoReadWrite when its caller left it active (a failed or
+// abandoned block never commits) and commits the read-only one; then the
+// transactions and the statements go. Call Fechar() to see a failure of that closing; the
 // destructor can only report it on stderr.
 #include <memory>
 #include <string>
@@ -38,7 +39,7 @@ public:
     Consulta& Criar(const std::string& nome, Transacao& transacao, std::string sql);
     std::size_t QuantidadeConsultas() const { return consultas_.size(); }
 
-    // Closes the connection now, committing what is still active.
+    // Closes the connection now (the rule above).
     void Fechar();
 
     Conexao ConnQuelbor;

@@ -64,6 +64,17 @@ std::string Utf8ParaLatin1(std::string_view utf8) {
     return saida;
 }
 
+bool CabeEmLatin1(std::string_view utf8) {
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const std::size_t inicio = i;
+        const std::uint32_t cp = ProximoCodigo(utf8, i);
+        // An invalid sequence comes back as its first byte alone.
+        if (cp > 0xFF || (cp >= 0x80 && i - inicio == 1)) return false;
+    }
+    return true;
+}
+
 std::string Latin1ParaUtf8(std::string_view latin1) {
     std::string saida;
     saida.reserve(latin1.size());

@@ -11,6 +11,9 @@
 namespace ondaris::db {
 
 std::string Utf8ParaLatin1(std::string_view utf8);
+// True when Utf8ParaLatin1 keeps every character of the text: it is valid
+// UTF-8 and holds nothing beyond U+00FF.
+bool CabeEmLatin1(std::string_view utf8);
 std::string Latin1ParaUtf8(std::string_view latin1);
 
 // Number of characters of a UTF-8 text (invalid bytes count one each).

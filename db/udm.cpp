@@ -217,7 +217,7 @@ std::int64_t TDM::UltimoRecebimento() const {
     return v ? *v : 0;
 }
 
-void TDM::GravarUltimoRecebimento(std::int64_t valor) {
+std::string TDM::SqlGravacaoUltimoRecebimento(std::vector<std::pair<std::string, const Valor*>>& condicoes) {
     if (!configuracao_) AbrirConfiguracoes();
     if (!chaveConfiguracoes_) {
         std::vector<std::string> chave;
@@ -232,7 +232,6 @@ void TDM::GravarUltimoRecebimento(std::int64_t valor) {
     const Valor* valores[] = {&configuracao_->Codigo, &configuracao_->CodigoLoja, &configuracao_->LinkCentral,
                               &configuracao_->NivelReplicacao, &configuracao_->UltimoRecebimento};
     std::string sql = "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = :NOVOVALOR";
-    std::vector<std::pair<std::string, const Valor*>> condicoes;
     std::string where;
     for (std::size_t i = 0; i < std::size(kColunasConfiguracao); ++i) {
         const std::string coluna = kColunasConfiguracao[i];
@@ -252,12 +251,11 @@ void TDM::GravarUltimoRecebimento(std::int64_t valor) {
     }
     // RETURNING makes the server refuse, and undo, an update of more than
     // one row; no row at all is caught below.
-    sql += where + " RETURNING ULTIMORECEBIMENTO";
-    // Prepared once: the receiving side writes the position at every commit
-    // point, and the text changes only when the row's identifying values do.
-    if (!gravacao_ || gravacao_->Sql() != sql)
-        gravacao_ = std::make_unique<Consulta>(Connquelbor, TRPrincipal, sql, "TBConfiguracoes.Post");
-    Consulta& gravacao = *gravacao_;
+    return sql + where + " RETURNING ULTIMORECEBIMENTO";
+}
+
+void TDM::ExecutarGravacao(Consulta& gravacao, std::int64_t valor,
+                           const std::vector<std::pair<std::string, const Valor*>>& condicoes) {
     gravacao.DefinirInt64("NOVOVALOR", valor);
     for (const auto& [nome, v] : condicoes) gravacao.Definir(nome, *v);
     try {
@@ -271,7 +269,32 @@ void TDM::GravarUltimoRecebimento(std::int64_t valor) {
     if (gravacao.LinhasAfetadas() != 1)
         throw ErroBanco("writing ULTIMORECEBIMENTO changed " + std::to_string(gravacao.LinhasAfetadas()) +
                         " rows of RPL_CONFIGURACOES instead of one: the settings row is gone or was changed");
+}
+
+void TDM::GravarUltimoRecebimento(std::int64_t valor) {
+    std::vector<std::pair<std::string, const Valor*>> condicoes;
+    const std::string sql = SqlGravacaoUltimoRecebimento(condicoes);
+    if (!gravacao_ || gravacao_->Sql() != sql)
+        gravacao_ = std::make_unique<Consulta>(Connquelbor, TRPrincipal, sql, "TBConfiguracoes.Post");
+    ExecutarGravacao(*gravacao_, valor, condicoes);
     configuracao_->UltimoRecebimento = valor;
+}
+
+void TDM::GravarUltimoRecebimento(std::int64_t valor, TModuloOperacao& modulo) {
+    std::vector<std::pair<std::string, const Valor*>> condicoes;
+    std::string sql = SqlGravacaoUltimoRecebimento(condicoes);
+    // Prepared once per block: the text changes only when the row's
+    // identifying values do.
+    Consulta* gravacao = modulo.Procurar(kNomeGravacaoModulo);
+    if (!gravacao) gravacao = &modulo.Criar(kNomeGravacaoModulo, modulo.TransReplicacaoReadWrite, std::move(sql));
+    else if (gravacao->Sql() != sql) gravacao->DefinirSql(sql);
+    auto& transacao = modulo.TransReplicacaoReadWrite;
+    if (!transacao.Ativa()) transacao.Iniciar();
+    ExecutarGravacao(*gravacao, valor, condicoes);
+}
+
+void TDM::UltimoRecebimentoConfirmado(std::int64_t valor) {
+    if (configuracao_) configuracao_->UltimoRecebimento = valor;
 }
 
 // ------------------------------------------------------ other statements

@@ -24,6 +24,7 @@
 #include "db/conexao.h"
 #include "db/consulta.h"
 #include "db/estrutura.h"
+#include "db/modulo_operacao.h"
 
 namespace ondaris::db {
 
@@ -87,8 +88,16 @@ public:
     // Writes ULTIMORECEBIMENTO of the settings row (reading it first when
     // not read yet), identified by the table's primary key or, without one,
     // by the values its five columns held when read. Exactly one row must
-    // change: otherwise ErroBanco, and nothing is changed.
+    // change: otherwise ErroBanco, and nothing is changed. Committed at once
+    // on the global connection.
     void GravarUltimoRecebimento(std::int64_t valor);
+    // The same write inside the block's TransReplicacaoReadWrite (started
+    // when not active), left uncommitted: the caller commits it together
+    // with the commands it stands for, so that a crash at any instant leaves
+    // the applied data and the position in agreement. After that commit the
+    // caller tells the module with UltimoRecebimentoConfirmado.
+    void GravarUltimoRecebimento(std::int64_t valor, TModuloOperacao& modulo);
+    void UltimoRecebimentoConfirmado(std::int64_t valor);
 
     // ---- the other fixed statements
     // MAX(ORDEM) of the log, 0 when it is empty.
@@ -113,6 +122,10 @@ public:
     TEstrutura TBEstrutura;
 
 private:
+    static constexpr const char* kNomeGravacaoModulo = "TBConfiguracoesPost";
+    std::string SqlGravacaoUltimoRecebimento(std::vector<std::pair<std::string, const Valor*>>& condicoes);
+    static void ExecutarGravacao(Consulta& gravacao, std::int64_t valor,
+                                 const std::vector<std::pair<std::string, const Valor*>>& condicoes);
     std::string Pasta() const;
     void CriarUsuarioNoServidor(const std::string& senhaAdministrador);
 

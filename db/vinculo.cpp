@@ -1,5 +1,6 @@
 #include "db/vinculo.h"
 
+#include <cstdint>
 #include <string>
 
 #include "db/texto.h"
@@ -21,30 +22,75 @@ bool ParametroBinario(const DescricaoCampo& parametro) {
     return parametro.Categoria == TTipoCampo::tcBlobBinario;
 }
 
+namespace {
+
+std::string Citado(std::string_view texto) { return "'" + std::string(texto) + "'"; }
+
+// The value of an integer column, or ErroLeitura saying why there is none.
+std::int64_t InteiroNoIntervalo(std::string_view texto, std::int64_t minimo, std::int64_t maximo, const char* tipo) {
+    const auto v = LerInteiro64(texto);
+    if (!v) throw ErroLeitura(Citado(texto) + " is not a valid integer value");
+    if (*v < minimo || *v > maximo) throw ErroLeitura(Citado(texto) + " is out of range for " + tipo);
+    return *v;
+}
+
+// A text exactly as received, or ErroLeitura: a character the attachment's
+// Latin-1 cannot carry, or a byte the answer's character set did not allow
+// (decoded as U+FFFD), would be stored as something else.
+std::string TextoExato(std::string_view texto, unsigned conjunto) {
+    if (texto.find("\xEF\xBF\xBD") != std::string_view::npos)
+        throw ErroLeitura("the text holds bytes that are not valid in the answer's character set");
+    if (conjunto != kCharsetUtf8 && !CabeEmLatin1(texto))
+        throw ErroLeitura("the text holds a character that the column's character set cannot hold");
+    return std::string(texto);
+}
+
+}  // namespace
+
 Valor LerValorParametro(const DescricaoCampo& p, std::string_view texto, const TConfiguracoesRegionais& regional,
                         int anoAtual) {
-    if (p.EhNumerico()) return Numerico{LerNumerico(texto, -p.Escala, regional), p.Escala};
+    if (p.EhNumerico()) {
+        const auto v = LerNumerico(texto, -p.Escala, regional);
+        if (!v) {
+            throw ErroLeitura(Citado(texto) + (LerDecimal(texto, regional) ? " is out of range for "
+                                                                             : " is not a valid decimal value for ") +
+                              p.NomeTipo());
+        }
+        // Whether it fits the column's storage is checked when it is bound.
+        return Numerico{*v, p.Escala};
+    }
     switch (p.Categoria) {
         case TTipoCampo::tcChar:
         case TTipoCampo::tcVarchar:
             // Raw bytes travel as the characters of the same codes.
             if (p.ConjuntoCaracteres == kCharsetOctets) {
-                const std::string bytes = Utf8ParaLatin1(texto);
+                const std::string bytes = Utf8ParaLatin1(TextoExato(texto, kCharsetOctets));
                 return Bytes(bytes.begin(), bytes.end());
             }
-            return std::string(texto);
-        case TTipoCampo::tcBlobTexto: return std::string(texto);
+            return TextoExato(texto, p.ConjuntoCaracteres);
+        case TTipoCampo::tcBlobTexto: return TextoExato(texto, p.ConjuntoCaracteres);
         case TTipoCampo::tcSmallint:
-            // The low 16 bits, as a signed value: what the column has always
-            // received for a text beyond its range.
-            return static_cast<std::int16_t>(static_cast<std::uint16_t>(LerInteiro32(texto) & 0xFFFF));
-        case TTipoCampo::tcInteger: return LerInteiro32(texto);
-        case TTipoCampo::tcBigint: return LerInteiro64(texto);
-        case TTipoCampo::tcDouble: return LerDouble(texto, regional);
-        case TTipoCampo::tcFloat: return LerFloat(texto, regional);
+            return static_cast<std::int16_t>(InteiroNoIntervalo(texto, INT16_MIN, INT16_MAX, "SMALLINT"));
+        case TTipoCampo::tcInteger:
+            return static_cast<std::int32_t>(InteiroNoIntervalo(texto, INT32_MIN, INT32_MAX, "INTEGER"));
+        case TTipoCampo::tcBigint: return InteiroNoIntervalo(texto, INT64_MIN, INT64_MAX, "BIGINT");
+        case TTipoCampo::tcDouble:
+        case TTipoCampo::tcFloat: {
+            const bool curto = p.Categoria == TTipoCampo::tcFloat;
+            std::optional<double> v;
+            if (!curto) v = LerDouble(texto, regional);
+            else if (const auto f = LerFloat(texto, regional)) v = *f;
+            if (!v) {
+                throw ErroLeitura(Citado(texto) + (LerDecimal(texto, regional) ? " is out of range for "
+                                                                                 : " is not a valid number for ") +
+                                  (curto ? "FLOAT" : "DOUBLE PRECISION"));
+            }
+            return curto ? Valor(static_cast<float>(*v)) : Valor(*v);
+        }
         case TTipoCampo::tcBooleano: {
             const auto b = LerBooleano(texto);
-            return b ? Valor(*b) : Valor();
+            if (!b) throw ErroLeitura(Citado(texto) + " is not a valid boolean value");
+            return *b;
         }
         case TTipoCampo::tcData: return LerData(texto, regional, anoAtual);
         case TTipoCampo::tcHora: return LerHora(texto, regional);

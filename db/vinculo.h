@@ -10,20 +10,21 @@
 //   CHAR, VARCHAR, text blobs: the text as it is (the connection converts
 //     it), in UTF8 columns too; in OCTETS columns each character is the
 //     byte of the same code, as the sending store writes raw bytes;
-//   SMALLINT: the 32-bit integer reading, its low 16 bits;
-//   INTEGER, BIGINT: the integer readings;
+//   SMALLINT, INTEGER, BIGINT: the integer reading, within the type's range;
 //   NUMERIC, DECIMAL: exact to the column's scale (LerNumerico);
 //   DOUBLE PRECISION, FLOAT: the floating-point readings, full range;
-//   BOOLEAN: "True"/"False" in any letter case, NULL for anything else;
+//   BOOLEAN: "True"/"False" in any letter case;
 //   DATE, TIME, TIMESTAMP: the date and time readings;
 //   binary blobs: nothing here (their base64 text is decoded by the
 //     receiver, which binds the bytes).
 //
-// What is not an error: an integer or decimal text that cannot be read
-// binds 0; a parameter this leaves unbound keeps NULL. A date or time text
-// that cannot be read is an error (ErroLeitura), raised before anything is
-// bound. A value the column cannot hold is the database's refusal
-// (ErroBanco) when bound.
+// A value is bound exactly as sent or not at all: a text that cannot be
+// read, a number beyond its column's type, a text with a character the
+// column cannot hold or with bytes the answer's character set did not
+// allow, each raise ErroLeitura saying which, before anything is bound. A
+// numeric value beyond the column's storage is refused when bound
+// (ErroBanco). A text longer than its column is cut, as the connection's
+// rules say.
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -52,9 +53,8 @@ TTipoOperacao StrtoTipoOperacao(std::string_view Str);
 bool ParametroBinario(const DescricaoCampo& parametro);
 
 // The typed value of `Valor` for a parameter of that description, by the
-// readings above; std::monostate (NULL) when the type has no reading or a
-// boolean text is neither true nor false. Throws ErroLeitura for an
-// unreadable date or time.
+// readings above; std::monostate (NULL) when the type has no reading.
+// Throws ErroLeitura as said above.
 Valor LerValorParametro(const DescricaoCampo& parametro, std::string_view Valor,
                         const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
 

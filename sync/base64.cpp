@@ -60,9 +60,17 @@ std::vector<uint8_t> Base64toStream(std::string_view texto) {
     saida.reserve(texto.size() / 4 * 3 + 2);
     uint32_t acumulado = 0;
     int pendentes = 0;
-    for (char c : texto) {
-        int8_t valor = Inversa[static_cast<unsigned char>(c)];
-        if (valor < 0) continue;
+    int preenchimento = 0;  // "=" seen: only line breaks and more "=" may follow
+    for (std::size_t i = 0; i < texto.size(); ++i) {
+        const char c = texto[i];
+        if (c == '\r' || c == '\n') continue;
+        const int8_t valor = Inversa[static_cast<unsigned char>(c)];
+        if (c == '=' && (pendentes == 2 || pendentes == 3) && pendentes + preenchimento < 4) {
+            ++preenchimento;
+            continue;
+        }
+        if (valor < 0 || preenchimento > 0)
+            throw ErroBase64("the text is not base64: an unexpected character at position " + std::to_string(i + 1));
         acumulado = (acumulado << 6) | static_cast<uint32_t>(valor);
         if (++pendentes == 4) {
             saida.push_back(static_cast<uint8_t>(acumulado >> 16));
@@ -72,6 +80,8 @@ std::vector<uint8_t> Base64toStream(std::string_view texto) {
             pendentes = 0;
         }
     }
+    if (pendentes == 1 || (preenchimento > 0 && pendentes + preenchimento != 4))
+        throw ErroBase64("the text is not base64: it ends in the middle of a group");
     if (pendentes == 2) {
         saida.push_back(static_cast<uint8_t>(acumulado >> 4));
     } else if (pendentes == 3) {

@@ -5,9 +5,11 @@
 #include <optional>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "db/construtores.h"
 #include "db/modulo_operacao.h"
+#include "db/ponto_falha.h"
 #include "db/texto.h"
 #include "db/vinculo.h"
 #include "sync/base64.h"
@@ -100,26 +102,50 @@ const TIndiceParametros& IndiceDe(db::Consulta& qry,
     return it->second;
 }
 
+// Every command of the block, read and checked before the first one runs:
+// a malformed command, or positions that cannot follow the one asked from,
+// refuse the whole answer and nothing of it is applied. Positions must rise
+// strictly from above `Ordem` and stay within the answer's own
+// "ultimaordem": a position below would make the store receive everything
+// again, one beyond would make it skip every later command for good.
+std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::int64_t Ordem,
+                                  std::int64_t UltimaOrdem, const db::TConfiguracoesRegionais& regional) {
+    if (!bloco || !bloco->EhObjeto()) throw TErroRespostaInvalida("the block is not a JSON object");
+    const TValorJSON* comandos = bloco->Membro("comandos");
+    if (!comandos) throw TErroRespostaInvalida("the block has no member \"comandos\"");
+    if (!comandos->EhMatriz()) throw TErroRespostaInvalida("\"comandos\" of the block is not an array");
+    std::vector<TComando> lidos;
+    const auto& elementos = comandos->Elementos();
+    lidos.reserve(elementos.size());
+    std::int64_t anterior = Ordem;
+    for (std::size_t i = 0; i < elementos.size(); ++i) {
+        TComando c = LerComando(elementos[i], i, regional);
+        if (c.Ordem <= anterior || c.Ordem > UltimaOrdem)
+            throw TErroRespostaInvalida(
+                "the answer was refused: the command with ordem " + std::to_string(c.Ordem) +
+                (c.Ordem <= anterior ? " does not come after " + std::string(i == 0 ? "the position asked from, "
+                                                                                    : "the command before it, ") +
+                                           std::to_string(anterior)
+                                     : " lies beyond the answer's ultimaordem, " + std::to_string(UltimaOrdem)));
+        anterior = c.Ordem;
+        lidos.push_back(std::move(c));
+    }
+    return lidos;
+}
+
 // Phase 2: the block applied. Returns normally when every command was
-// applied and committed; throws the failure otherwise, with the
-// transaction in progress still open for the caller to roll back.
+// applied and committed together with the position; throws the failure
+// otherwise, with the transaction in progress still open for the caller to
+// roll back.
 class TAplicacaoBloco {
 public:
     TAplicacaoBloco(TAmbienteRecebimento& ambiente, db::TModuloOperacao& modulo)
         : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()) {}
 
-    void Aplicar(const std::optional<TValorJSON>& bloco, std::string& Erro) {
-        const auto& regional = amb_.Contexto.Regional;
-        if (!bloco || !bloco->EhObjeto()) throw TErroRespostaInvalida("the block is not a JSON object");
-        const TValorJSON* comandos = bloco->Membro("comandos");
-        if (!comandos) throw TErroRespostaInvalida("the block has no member \"comandos\"");
-        if (!comandos->EhMatriz()) throw TErroRespostaInvalida("\"comandos\" of the block is not an array");
-
+    void Aplicar(const std::vector<TComando>& comandos, std::string& Erro) {
         std::string TransacaoAtual;
         int32_t Contador = 0;
-        const auto& elementos = comandos->Elementos();
-        for (std::size_t i = 0; i < elementos.size(); ++i) {
-            const TComando c = LerComando(elementos[i], i, regional);
+        for (const TComando& c : comandos) {
             const auto tipo = db::StrtoTipoSQL(c.Acao);
             if (!tipo)
                 throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) +
@@ -150,13 +176,19 @@ public:
     }
 
 private:
-    // Commits what ran since the last commit and moves the position to the
-    // last command it covered.
+    // Commits what ran since the last commit together with the position of
+    // the last command it covered: both or neither reach the database.
     void Confirmar() {
         auto& rw = modulo_.TransReplicacaoReadWrite;
-        if (rw.Ativa()) rw.Commit();
         if (pendente_) {
-            amb_.DM.GravarUltimoRecebimento(anterior_);
+            db::PontoFalha("receber.antes_da_posicao");
+            amb_.DM.GravarUltimoRecebimento(anterior_, modulo_);
+        }
+        db::PontoFalha("receber.antes_do_commit");
+        if (rw.Ativa()) rw.Commit();
+        db::PontoFalha("receber.apos_o_commit");
+        if (pendente_) {
+            amb_.DM.UltimoRecebimentoConfirmado(anterior_);
             pendente_ = false;
         }
     }
@@ -170,11 +202,31 @@ private:
         for (const auto& [nome, valor] : c.Campos->Membros()) {
             const auto it = indice.find(db::MaiusculasAscii(nome));
             if (it == indice.end()) continue;  // a column this store does not write
+            const std::size_t posicao = it->second;
+            if (valor.EhNulo()) {
+                // A null value is NULL, as sent; a later member of the same
+                // name still overwrites an earlier one.
+                Qry.DefinirPosicao(posicao, db::Valor());
+                continue;
+            }
             const std::string texto = TextoDoValor(valor, regional);
-            if (db::ParametroBinario(parametros[it->second]))
-                Qry.DefinirPosicao(it->second, db::Valor(Base64toStream(texto)));
-            else
-                db::TratarParametroPosicao(Qry, it->second, texto, regional, ano_);
+            try {
+                if (db::ParametroBinario(parametros[posicao]))
+                    Qry.DefinirPosicao(posicao, db::Valor(Base64toStream(texto)));
+                else
+                    db::TratarParametroPosicao(Qry, posicao, texto, regional, ano_);
+            } catch (const std::exception& e) {
+                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) + ", column " +
+                                            parametros[posicao].Nome + ": " + e.what());
+            }
+        }
+        if (tipo == db::TTipoSQL::tsDelete) {
+            // WHERE KEY = NULL matches nothing: the delete would be lost
+            // while the position moves past it.
+            for (std::size_t i = 0; i < parametros.size(); ++i)
+                if (Qry.ParametroNulo(i))
+                    throw TErroRespostaInvalida("the delete with ordem " + std::to_string(c.Ordem) +
+                                                " carries no value for the key column " + parametros[i].Nome);
         }
         auto& transacao = Qry.TransacaoDona();
         if (!transacao.Ativa()) transacao.Iniciar();
@@ -241,8 +293,9 @@ void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, st
     try {
         DataModule = std::make_unique<db::TModuloOperacao>(ambiente.PastaIni);
         DataModule->TransReplicacaoReadWrite.Iniciar();
+        const auto comandos = LerComandos(bloco, Ordem, Resultado.UltimaOrdem, ambiente.Contexto.Regional);
         TAplicacaoBloco aplicacao(ambiente, *DataModule);
-        aplicacao.Aplicar(bloco, Erro);
+        aplicacao.Aplicar(comandos, Erro);
         DataModule->Fechar();
     } catch (const std::exception& e) {
         const std::exception_ptr falha = std::current_exception();

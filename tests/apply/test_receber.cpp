@@ -246,7 +246,8 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
             ADD_FAILURE() << "a block with an unreadable date was applied";
         } catch (const TErroRespostaInvalida& e) {
             EXPECT_EQ(erro, e.what());
-            EXPECT_EQ(erro, kPrefixo + "'32/13/2024' is not a valid date");
+            EXPECT_EQ(erro, kPrefixo + "the command with ordem " + std::to_string(c.falha) +
+                                ", column DIA: '32/13/2024' is not a valid date");
         }
         EXPECT_EQ(Posicao(), c.posicaoAposFalha);
         const auto ultima = comandos.back().Ordem;

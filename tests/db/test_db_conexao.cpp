@@ -430,11 +430,33 @@ TEST_F(BancoConexao, ModuloPorOperacao) {
         ui.DefinirInt32("ID", 1301);
         ui.DefinirTexto("V10", "bloco");
         ui.Executar();
-        // Left active on purpose: closing the block's connection commits it.
+        // Left active on purpose: an abandoned block is rolled back when its
+        // module closes, never committed.
     }
-    Consulta q(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 1301");
+    Consulta q(*conexao_, *auto_, "SELECT COUNT(*) FROM T WHERE ID = 1301");
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerTexto("V10"), "bloco");
+    EXPECT_EQ(q.Ler(std::size_t{0}), Valor(std::int64_t{0}));
+    q.Fechar();
+    {
+        TModuloOperacao modulo(pasta.Pasta());
+        auto& ui = modulo.Criar("TBT_UI", modulo.TransReplicacaoReadWrite,
+                                "UPDATE OR INSERT INTO T(ID, V10) VALUES (:ID, :V10)");
+        modulo.TransReplicacaoReadWrite.Iniciar();
+        ui.DefinirInt32("ID", 1302);
+        ui.DefinirTexto("V10", "bloco");
+        ui.Executar();
+        modulo.TransReplicacaoReadWrite.Commit();
+        // The read-only transaction ends by itself and commits on closing.
+        auto& sel = modulo.Criar("TBT_SEL", modulo.TransReplicacaoReadOnly, "SELECT V10 FROM T WHERE ID = 1302");
+        ASSERT_TRUE(sel.Abrir());
+        EXPECT_TRUE(modulo.TransReplicacaoReadOnly.Ativa());
+        modulo.Fechar();
+        EXPECT_FALSE(modulo.ConnQuelbor.Aberta());
+    }
+    Consulta v(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 1302");
+    ASSERT_TRUE(v.Abrir());
+    EXPECT_EQ(v.LerTexto("V10"), "bloco");
+    v.Fechar();
 
     // An unreachable database: the error reaches the caller, nothing stays.
     std::ofstream(pasta.Caminho() / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,26 +69,40 @@ TEST(Base64, RoundTripsOverManySizesWithAndWithoutLineBreaks) {
     EXPECT_EQ(Base64toStream(StreamtoBase64(grande)), grande);
 }
 
-TEST(Base64toStream, SkipsEverythingOutsideTheAlphabetAndNeverFails) {
+// Line breaks anywhere and padding at the end, or none, are base64; every
+// other text is refused rather than decoded into bytes it never held.
+TEST(Base64toStream, TakesLineBreaksAndPaddingRefusesEverythingElse) {
     struct Caso {
         std::string texto;
-        std::string esperado;
+        std::optional<std::string> esperado;
     };
     const Caso casos[] = {
         {"", ""},
         {"Zm9v", "foo"},
-        {" Z m\r\n9 v ", "foo"},
-        {"Zm9vYmFy====", "foobar"},
-        {"Zg", "f"},            // padding is optional
+        {"Zm\r\n9v\r\n", "foo"},
+        {"Zg==", "f"},
+        {"Zg", "f"},  // padding is optional
+        {"Zm8=", "fo"},
         {"Zm8", "fo"},
-        {"Zm9vY", "foo"},       // a single left-over character gives nothing
-        {"Zm=9v", "foo"},       // "=" inside is skipped like any other stranger
-        {"*#@!\xC3\xA7", ""},
-        {"\x80Zm9v\xFF", "foo"},
+        {"Zg==\r\n", "f"},
+        {"Zm9vY", std::nullopt},   // a single left-over character
+        {"Zm=9v", std::nullopt},   // "=" inside
+        {"Zg===", std::nullopt},   // more padding than the group needs
+        {"Zm9v=", std::nullopt},
+        {"Zg==Zg==", std::nullopt},
+        {" Zm9v", std::nullopt},
+        {"Zm9v!", std::nullopt},
+        {"*#@!\xC3\xA7", std::nullopt},
+        {"\x80Zm9v", std::nullopt},
     };
     for (const auto& caso : casos) {
-        auto bytes = Base64toStream(caso.texto);
-        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), caso.esperado) << caso.texto;
+        SCOPED_TRACE(caso.texto);
+        if (caso.esperado) {
+            const auto bytes = Base64toStream(caso.texto);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), *caso.esperado);
+        } else {
+            EXPECT_THROW(Base64toStream(caso.texto), ErroBase64);
+        }
     }
 }
 
