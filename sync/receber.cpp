@@ -230,7 +230,12 @@ private:
         }
         auto& transacao = Qry.TransacaoDona();
         if (!transacao.Ativa()) transacao.Iniciar();
-        Qry.Executar();
+        try {
+            Qry.Executar();
+        } catch (const std::exception& e) {
+            RelancarAplicacao(std::current_exception(),
+                              "the command with ordem " + std::to_string(c.Ordem) + ": " + e.what());
+        }
     }
 
     TAmbienteRecebimento& amb_;

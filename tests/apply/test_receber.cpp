@@ -123,6 +123,9 @@ protected:
         banco_->ExecutarSql(
             "CREATE TABLE EVENTOS (ID INTEGER NOT NULL PRIMARY KEY, TEXTO VARCHAR(40), DIA DATE);"
             "CREATE TABLE AUDITORIA (ID INTEGER, TEXTO VARCHAR(40));"
+            "CREATE TABLE TRES (A INTEGER NOT NULL, B INTEGER NOT NULL, C INTEGER NOT NULL, V VARCHAR(10),"
+            " PRIMARY KEY (A, B, C));"
+            "GRANT ALL ON TRES TO USER ONDARIS;"
             "SET TERM ^ ;"
             "CREATE TRIGGER EVENTOS_AUD FOR EVENTOS ACTIVE AFTER INSERT OR UPDATE AS BEGIN"
             " INSERT INTO AUDITORIA (ID, TEXTO) VALUES (NEW.ID, NEW.TEXTO); END^"
@@ -141,6 +144,7 @@ protected:
         dm_ = std::make_unique<db::TDM>(db::OpcoesTDM{.Pasta = Pasta()});
         dm_->DataModuleCreate();
         for (const char* campo : {"ID", "TEXTO", "DIA"}) dm_->TBEstrutura.Adicionar("EVENTOS", campo, "");
+        for (const char* campo : {"A", "B", "C", "V"}) dm_->TBEstrutura.Adicionar("TRES", campo, "");
         for (const char* campo : {"CODIGO", "DESCRICAO", "UNIDADE", "ATIVO", "PESOLIQUIDO", "FOTO", "OBSERVACOES"})
             dm_->TBEstrutura.Adicionar("PRODUTOS", campo, "");
         ambiente_ = std::make_unique<TAmbienteRecebimento>(TAmbienteRecebimento{
@@ -169,6 +173,15 @@ protected:
         }
         ADD_FAILURE() << "the server never ran out of commands";
         return 0;
+    }
+
+    // The value of the first row of a one-column query, as isql shows it.
+    static std::string Valor(const std::string& sql) {
+        const std::string saida = banco_->ExecutarSql("SET LIST ON; SELECT (" + sql + ") AS R FROM RDB$DATABASE;");
+        const auto inicio = saida.find("R ");
+        if (inicio == std::string::npos) return "<no row>";
+        const auto valor = saida.find_first_not_of(' ', inicio + 1);
+        return saida.substr(valor, saida.find('\n', valor) - valor);
     }
 
     // How many times each row of EVENTOS within [de, ate] was applied and
@@ -458,6 +471,126 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     db::Consulta eventos(conexao, t, "SELECT COUNT(*) FROM EVENTOS");
     ASSERT_TRUE(eventos.Abrir());
     EXPECT_GT(std::get<std::int64_t>(eventos.Ler(std::size_t{0})), 0);
+}
+
+
+// A value that cannot arrive exactly as it was sent fails the whole block,
+// naming the command, the column and the text; nothing of the block stays
+// and the position does not move past it.
+TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
+    const std::string um = R"({"ordem":20001,"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{"ID":"20001"}})";
+    const auto bloco = [&](const std::string& segundo) {
+        return R"({"ordeminicial":"20001","ordemfinal":"20002","ultimaordem":"20002","comandos":[)" + um + "," +
+               segundo + "]}";
+    };
+    const auto comando = [](const char* tabela, const char* acao, const std::string& campos) {
+        return std::string(R"({"ordem":20002,"tabela":")") + tabela + R"(","acao":")" + acao +
+               R"(","idtransacao":"A","campos":)" + campos + "}";
+    };
+    struct Caso {
+        std::string segundo;
+        std::string mensagem;
+    };
+    const Caso casos[] = {
+        {comando("EVENTOS", "U", R"({"ID":"abc"})"), "the command with ordem 20002, column ID: 'abc' is not a valid integer value"},
+        {comando("EVENTOS", "U", R"({"ID":"3000000000"})"),
+         "the command with ordem 20002, column ID: '3000000000' is out of range for INTEGER"},
+        {comando("EVENTOS", "U", R"({"ID":null,"TEXTO":"sem chave"})"), "the command with ordem 20002: "},
+        {comando("EVENTOS", "U", "{\"ID\":\"20002\",\"TEXTO\":\"a\xFF\"}"),
+         "the command with ordem 20002, column TEXTO: the text holds bytes that are not valid"},
+        {comando("EVENTOS", "U", R"({"ID":"20002","TEXTO":"\u20ac 5"})"),
+         "the command with ordem 20002, column TEXTO: the text holds a character that the column's character set "
+         "cannot hold"},
+        {comando("PRODUTOS", "U", R"({"CODIGO":"9","DESCRICAO":"x","FOTO":"isto n\u00e3o \u00e9 base64"})"),
+         "the command with ordem 20002, column FOTO: the text is not base64"},
+        {comando("EVENTOS", "D", "{}"), "the delete with ordem 20002 carries no value for the key column ID"},
+        {comando("EVENTOS", "D", R"({"ID":""})"), "the command with ordem 20002, column ID: '' is not a valid integer value"},
+        {comando("EVENTOS", "D", R"({"ID":null})"), "the delete with ordem 20002 carries no value for the key column ID"},
+    };
+    banco_->ExecutarSql("UPDATE OR INSERT INTO EVENTOS (ID, TEXTO) VALUES (20003, 'fica');");
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.mensagem);
+        dm_->GravarUltimoRecebimento(20000);
+        http_.Responder(RespostaProgramada::Json(bloco(c.segundo)));
+        std::string erro;
+        EXPECT_ANY_THROW(Receber(erro));
+        EXPECT_EQ(erro.rfind(kPrefixo + c.mensagem, 0), 0u) << erro;
+        EXPECT_EQ(Posicao(), 20000);
+        EXPECT_TRUE(Aplicacoes(20001, 20002).empty());
+    }
+}
+
+// JSON null is NULL, in every kind of column, as sent.
+TEST_F(Recebimento, NuloDoJSONEhNulo) {
+    dm_->GravarUltimoRecebimento(20100);
+    http_.Responder(RespostaProgramada::Json(
+        R"({"ordeminicial":"20101","ordemfinal":"20101","ultimaordem":"20101","comandos":[)"
+        R"({"ordem":20101,"tabela":"PRODUTOS","acao":"U","idtransacao":"N","campos":)"
+        R"({"CODIGO":"11","DESCRICAO":"nulos","UNIDADE":"UN","UNIDADE":null,"PESOLIQUIDO":null,"ATIVO":null,)"
+        R"("FOTO":null,"OBSERVACOES":null}}]})"));
+    std::string erro;
+    Receber(erro);
+    EXPECT_EQ(erro, "");
+    EXPECT_EQ(Posicao(), 20101);
+    EXPECT_EQ(Valor("SELECT IIF(UNIDADE IS NULL, 'n', 'v') || IIF(PESOLIQUIDO IS NULL, 'n', 'v') || IIF(ATIVO IS "
+                    "NULL, 'n', 'v') || IIF(FOTO IS NULL, 'n', 'v') || IIF(OBSERVACOES IS NULL, 'n', 'v') || "
+                    "IIF(DESCRICAO IS NULL, 'n', 'v') FROM PRODUTOS WHERE CODIGO = 11"),
+              "nnnnnv");
+}
+
+// Positions that cannot follow the one asked from refuse the whole answer:
+// one below would make the store receive everything again, one past the
+// answer's own end would make it skip every later command for good.
+TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
+    const auto comando = [](const std::string& ordem) {
+        return R"({"ordem":)" + ordem + R"(,"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{"ID":"20201"}})";
+    };
+    const auto resposta = [&](const std::string& ultima, std::vector<std::string> ordens) {
+        std::string r = R"({"ordeminicial":"1","ordemfinal":"1","ultimaordem":")" + ultima + R"(","comandos":[)";
+        for (std::size_t i = 0; i < ordens.size(); ++i) r += (i ? "," : "") + comando(ordens[i]);
+        return r + "]}";
+    };
+    struct Caso {
+        std::string corpo;
+        std::string mensagem;
+    };
+    const Caso casos[] = {
+        {resposta("20202", {"-5"}), "the command with ordem -5 does not come after the position asked from, 20200"},
+        {resposta("20202", {"20200"}), "the command with ordem 20200 does not come after the position asked from, 20200"},
+        {resposta("20202", {"20201", "20201"}),
+         "the command with ordem 20201 does not come after the command before it, 20201"},
+        {resposta("-1", {"20201"}), "the command with ordem 20201 lies beyond the answer's ultimaordem, -1"},
+        {resposta("20202", {"20201", "20202", "9223372036854775807"}),
+         "the command with ordem 9223372036854775807 lies beyond the answer's ultimaordem, 20202"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.mensagem);
+        dm_->GravarUltimoRecebimento(20200);
+        http_.Responder(RespostaProgramada::Json(c.corpo));
+        std::string erro;
+        EXPECT_THROW(Receber(erro), TErroRespostaInvalida);
+        EXPECT_EQ(erro, kPrefixo + "the answer was refused: " + c.mensagem);
+        EXPECT_EQ(Posicao(), 20200);
+        EXPECT_TRUE(Aplicacoes(20201, 20201).empty());
+    }
+}
+
+// The log carries two key values: a table with a longer key is refused for
+// every statement kind, before anything of it is applied or sent.
+TEST_F(Recebimento, ChaveDeTresColunasRecusada) {
+    for (const char* acao : {"U", "D"}) {
+        SCOPED_TRACE(acao);
+        dm_->GravarUltimoRecebimento(20300);
+        central_.Definir({{20301, "A", acao, "TRES", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"V", "x"}}}});
+        std::string erro;
+        EXPECT_THROW(Receber(erro), db::ErroPreparacao);
+        EXPECT_NE(erro.find("table TRES has a primary key of 3 columns: the change log carries at most 2 key values"),
+                  std::string::npos)
+            << erro;
+        EXPECT_EQ(Posicao(), 20300);
+    }
+    EXPECT_EQ(Valor("SELECT COUNT(*) FROM TRES"), "0");
+    EXPECT_THROW(db::MontarSQLQuerySEL(*dm_, "TRES"), db::ErroPreparacao);
 }
 
 }  // namespace
