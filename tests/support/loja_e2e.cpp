@@ -345,22 +345,24 @@ std::vector<std::string> AmbienteBrasileiro() {
     return {"LOCPATH=" + pasta.Caminho().string(), "LC_ALL=pt_BR.UTF-8", "LANG=pt_BR.UTF-8"};
 }
 
-AgenteE2E::AgenteE2E(const BancoTeste& banco, std::vector<std::string> ambiente)
+AgenteE2E::AgenteE2E(const BancoTeste& banco, std::vector<std::string> ambiente, const std::filesystem::path& programa)
     : pasta_("ondaris-agente-e2e"), ambiente_(std::move(ambiente)) {
     // The agent reads korvin.ini beside its own executable, hence a copy
     // per store (a symbolic link would resolve to the build folder).
-    std::filesystem::copy_file(ONDARIS_BINARY_DIR "/app/ondarisd", pasta_.Caminho() / "ondarisd");
+    std::filesystem::copy_file(programa, pasta_.Caminho() / "ondarisd");
     GravarArquivo(pasta_.Caminho() / "korvin.ini",
                   "[Korvin]\r\nServidor=127.0.0.1\r\nCaminho=" + banco.Caminho() + "\r\n");
 }
 
-std::unique_ptr<Processo> AgenteE2E::Iniciar() const {
+std::unique_ptr<Processo> AgenteE2E::Iniciar(const std::vector<std::string>& ambienteExtra) const {
+    std::vector<std::string> ambiente = ambiente_;
+    ambiente.insert(ambiente.end(), ambienteExtra.begin(), ambienteExtra.end());
     return std::make_unique<Processo>(std::vector<std::string>{(pasta_.Caminho() / "ondarisd").string(), "--once"},
-                                      pasta_.Caminho() / "saida.txt", ambiente_);
+                                      pasta_.Caminho() / "saida.txt", std::move(ambiente));
 }
 
-int AgenteE2E::RodarUmaVez(std::chrono::milliseconds limite) {
-    auto processo = Iniciar();
+int AgenteE2E::RodarUmaVez(std::chrono::milliseconds limite, const std::vector<std::string>& ambienteExtra) {
+    auto processo = Iniciar(ambienteExtra);
     const int status = processo->Esperar(limite);
     saida_ = processo->Saida();
     return status;

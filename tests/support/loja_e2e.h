@@ -119,16 +119,21 @@ std::vector<std::string> AmbienteBrasileiro();
 // that points at the store database.
 class AgenteE2E {
 public:
-    // `ambiente`: entries ("NAME=value") added to the environment of every run.
-    explicit AgenteE2E(const BancoTeste& banco, std::vector<std::string> ambiente = {});
+    // `ambiente`: entries ("NAME=value") added to the environment of every
+    // run; `programa`: the agent's executable (the test build with fault
+    // points is ondarisd_falhas).
+    explicit AgenteE2E(const BancoTeste& banco, std::vector<std::string> ambiente = {},
+                       const std::filesystem::path& programa = ONDARIS_BINARY_DIR "/app/ondarisd");
     AgenteE2E(const AgenteE2E&) = delete;
     AgenteE2E& operator=(const AgenteE2E&) = delete;
 
     // Starts "ondarisd --once"; the caller owns the running process.
-    std::unique_ptr<Processo> Iniciar() const;
+    // `ambienteExtra` is added to this run's environment only.
+    std::unique_ptr<Processo> Iniciar(const std::vector<std::string>& ambienteExtra = {}) const;
     // Runs "ondarisd --once" to its end within `limite` (killed and
     // ErroProcesso otherwise); returns its exit status, output in Saida().
-    int RodarUmaVez(std::chrono::milliseconds limite = std::chrono::seconds(60));
+    int RodarUmaVez(std::chrono::milliseconds limite = std::chrono::seconds(60),
+                    const std::vector<std::string>& ambienteExtra = {});
     // Output of the last run, and the agent's own log file (empty if none).
     const std::string& Saida() const { return saida_; }
     std::string Log() const;

@@ -1,0 +1,143 @@
+// Receiving under real faults: the receiving agent is killed (SIGKILL, no
+// cleanup) at each point where a block commits, a store user edits a row
+// before the next cycle, and the next cycles must leave both stores equal,
+// every command applied exactly once and the user's edit kept everywhere.
+// An audit trigger on the receiving store counts every write of every row,
+// with the user who made it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/banco_teste.h"
+#include "support/loja_e2e.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ondaris::teste::AgenteE2E;
+using ondaris::teste::BancoTeste;
+using ondaris::teste::CentralE2E;
+using ondaris::teste::LeitorLoja;
+
+constexpr int kGrupos = 3;           // store transactions, so three commit points
+constexpr int kLinhasPorGrupo = 20;  // price rows each
+
+class FalhasRecebimento : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ondaris::teste::GarantirUsuarioReplicacao();
+        loja1_ = std::make_unique<BancoTeste>();
+        loja2_ = std::make_unique<BancoTeste>();
+        central_ = std::make_unique<CentralE2E>(ondaris::teste::EstruturaDe(*loja1_));
+        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url());
+        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
+        loja2_->ExecutarSql(
+            "CREATE TABLE AUDITORIA_ESCRITAS (CODIGOPRODUTO INTEGER, USUARIO VARCHAR(31));"
+            "SET TERM ^ ;"
+            "CREATE TRIGGER PRECOS_AUDITORIA FOR PRECOS ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 200 AS"
+            " BEGIN INSERT INTO AUDITORIA_ESCRITAS VALUES (COALESCE(NEW.CODIGOPRODUTO, OLD.CODIGOPRODUTO),"
+            " CURRENT_USER); END^"
+            "SET TERM ; ^"
+            "GRANT INSERT ON AUDITORIA_ESCRITAS TO TRIGGER PRECOS_AUDITORIA;");
+        agente1_ = std::make_unique<AgenteE2E>(*loja1_, ondaris::teste::AmbienteBrasileiro());
+        agente2_ = std::make_unique<AgenteE2E>(*loja2_, ondaris::teste::AmbienteBrasileiro(),
+                                               ONDARIS_BINARY_DIR "/tests/ondarisd_falhas");
+        // A row both stores hold before any fault.
+        loja1_->ExecutarSql("INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA) VALUES (1, 1, 1);");
+        Rodar(*agente1_, "store 1");
+        Rodar(*agente2_, "store 2");
+    }
+    static void TearDownTestSuite() {
+        agente1_.reset();
+        agente2_.reset();
+        central_.reset();
+        loja2_.reset();
+        loja1_.reset();
+    }
+
+    // One "ondarisd --once" that must succeed without a log entry.
+    static void Rodar(AgenteE2E& agente, const char* qual) {
+        const std::string logAntes = agente.Log();
+        const int status = agente.RodarUmaVez(120s);
+        ASSERT_EQ(status, 0) << qual << " failed; its output:\n" << agente.Saida() << "\nits log:\n" << agente.Log();
+        EXPECT_EQ(agente.Log(), logAntes) << qual << " logged a failure";
+    }
+
+    static std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql) {
+        LeitorLoja leitor(banco);
+        return leitor.Linhas(sql);
+    }
+
+    static inline std::unique_ptr<BancoTeste> loja1_, loja2_;
+    static inline std::unique_ptr<CentralE2E> central_;
+    static inline std::unique_ptr<AgenteE2E> agente1_, agente2_;
+};
+
+TEST_F(FalhasRecebimento, MortoEmCadaPontoDeConfirmacao) {
+    struct Caso {
+        const char* ponto;
+        int passagem;
+        int gruposConfirmados;  // groups of the block committed when the agent dies
+    };
+    const Caso casos[] = {
+        {"receber.antes_da_posicao", 1, 0}, {"receber.antes_do_commit", 1, 0}, {"receber.apos_o_commit", 1, 1},
+        {"receber.antes_da_posicao", 2, 1}, {"receber.antes_do_commit", 2, 1}, {"receber.apos_o_commit", 2, 2},
+        {"receber.antes_da_posicao", 3, 2}, {"receber.antes_do_commit", 3, 2}, {"receber.apos_o_commit", 3, 3},
+    };
+    int cenario = 0;
+    for (const auto& c : casos) {
+        const std::string falha = std::string(c.ponto) + ":" + std::to_string(c.passagem);
+        SCOPED_TRACE(falha);
+        const int base = 1000 * ++cenario;
+        const auto produto = [&](int grupo, int linha) { return base + 100 * grupo + linha; };
+
+        // Store 1 changes prices in three transactions, and sends them.
+        for (int g = 0; g < kGrupos; ++g) {
+            std::string sql;
+            for (int i = 0; i < kLinhasPorGrupo; ++i)
+                sql += "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA) VALUES (1, " +
+                       std::to_string(produto(g, i)) + ", " + std::to_string(g + 1) + ");";
+            loja1_->ExecutarSql(sql + "COMMIT;");
+        }
+        ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
+
+        // Store 2's agent dies at the point.
+        const int status = agente2_->RodarUmaVez(120s, {"ONDARIS_FALHA=" + falha});
+        ASSERT_EQ(status, 128 + 9) << agente2_->Saida();
+        ASSERT_NE(agente2_->Saida().find("killed at " + std::string(c.ponto)), std::string::npos) << agente2_->Saida();
+
+        // A user of store 2 edits a row before the next cycle: one the dead
+        // agent had committed, or, when it had committed nothing, an older one.
+        const int editado = c.gruposConfirmados > 0 ? produto(0, 7) : 1;
+        const std::string valorEditado = std::to_string(500 + cenario);
+        loja2_->ExecutarSql("UPDATE PRECOS SET PRECOVENDA = " + valorEditado +
+                            " WHERE CODIGOLOJA = 1 AND CODIGOPRODUTO = " + std::to_string(editado) + ";");
+        ASSERT_EQ(Linhas(*loja2_, "SELECT COUNT(*) FROM PRECOS WHERE CODIGOPRODUTO BETWEEN " + std::to_string(base) +
+                                      " AND " + std::to_string(base + 999)),
+                  std::vector<std::string>{std::to_string(c.gruposConfirmados * kLinhasPorGrupo)});
+
+        ASSERT_NO_FATAL_FAILURE(Rodar(*agente2_, "store 2"));
+        ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
+
+        // Every command of the scenario was applied exactly once by the agent.
+        EXPECT_EQ(Linhas(*loja2_, "SELECT COUNT(DISTINCT CODIGOPRODUTO), COUNT(*) FROM AUDITORIA_ESCRITAS WHERE "
+                                  "USUARIO = 'ONDARIS' AND CODIGOPRODUTO BETWEEN " +
+                                      std::to_string(base) + " AND " + std::to_string(base + 999)),
+                  std::vector<std::string>{std::to_string(kGrupos * kLinhasPorGrupo) + " | " +
+                                           std::to_string(kGrupos * kLinhasPorGrupo)});
+        // The user's edit stands in both stores.
+        const std::string consultaEditado =
+            "SELECT CAST(PRECOVENDA AS INTEGER) FROM PRECOS WHERE CODIGOLOJA = 1 AND CODIGOPRODUTO = " +
+            std::to_string(editado);
+        EXPECT_EQ(Linhas(*loja2_, consultaEditado), std::vector<std::string>{valorEditado});
+        EXPECT_EQ(Linhas(*loja1_, consultaEditado), std::vector<std::string>{valorEditado});
+        // And the stores are equal.
+        const char* todos = "SELECT CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA FROM PRECOS ORDER BY 1, 2";
+        EXPECT_EQ(Linhas(*loja1_, todos), Linhas(*loja2_, todos));
+    }
+}
+
+}  // namespace
