@@ -5,12 +5,32 @@
 // own numbering (ascending in arrival order), with the store that sent it,
 // the position it had in that store's log ("ordem") and the store it is
 // addressed to. Per store the server keeps how far it holds that store's log
-// (the acknowledged position) and what the store last asked for, so an
-// operator can see a store that has stalled.
+// (the acknowledged position), the end of its log as the store last reported
+// it, and what the store last asked for, so an operator can see a store that
+// has stalled.
+//
+// How a block moves the acknowledged position:
+// - to the highest "ordem" among its commands;
+// - further, to the block's "ordemfinal" (the store left out log rows whose
+//   rows were deleted since), but only as far as the store has shown its log
+//   to reach: the end it last reported when it asked for its position, or
+//   one of the block's own commands. Beyond that the bound is not taken:
+//   a store that logged more after its report sends those positions again
+//   with its next block, while a bound past anything the store has would
+//   make the server ignore everything it sends afterwards;
+// - never backwards.
+// A block whose "ordeminicial" lies beyond the position after the
+// acknowledged one would skip positions the server never received: it is
+// refused (BlocoRecusado) and nothing of it is stored.
 //
 // Not errors: a command sent again (same store, same "ordem"), or one at or
 // below the acknowledged position; it is ignored and changes nothing.
+//
+// Thread-safe: every call runs under one lock, held only for the SQLite
+// work; answers are copied out, so callers build and send them unlocked.
+// A block is stored in one transaction with prepared statements.
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,11 +45,27 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A block that contradicts what the server holds for the store; nothing of
+// it was stored. The text says why.
+class BlocoRecusado : public ErroArmazem {
+public:
+    using ErroArmazem::ErroArmazem;
+};
+
 // A command as it arrived, already validated.
 struct ComandoRecebido {
-    std::int64_t Ordem = 0;       // position in the sending store's log
-    std::string Destino;          // "codigolojadestino": a store code, or "" / "0" for every store
+    std::int64_t Ordem = 0;       // position in the sending store's log, > 0
+    std::int32_t Destino = 0;     // "codigolojadestino": a store code, or 0 for every store
     std::string Json;             // the command object, compact
+};
+
+// A block as it arrived, already validated: commands in strictly ascending
+// "ordem", within the bounds when there are bounds.
+struct BlocoRecebido {
+    std::int32_t Loja = 0;
+    std::vector<ComandoRecebido> Comandos;
+    std::optional<std::int64_t> OrdemInicial;  // both or neither
+    std::optional<std::int64_t> OrdemFinal;
 };
 
 struct ComandoArmazenado {
@@ -55,6 +91,10 @@ struct EstadoLoja {
     std::int64_t PosicaoRecebida = 0;     // the position the store last asked to receive after
     std::int64_t ComandosAguardando = 0;  // commands addressed to it beyond that position
     std::string UltimoPedido;             // UTC time of its last request, ISO 8601; empty if never
+    std::optional<std::int64_t> UltimoMovimentoLoja;  // its log's end as it last reported it
+    // UTC time since which the store has reported more than the server holds
+    // while the acknowledged position has not moved; empty when it is not so.
+    std::string EnvioParadoDesde;
 };
 
 class Armazem {
@@ -64,22 +104,28 @@ public:
     Armazem(const Armazem&) = delete;
     Armazem& operator=(const Armazem&) = delete;
 
-    // Stores one block in one transaction, then moves the store's acknowledged
-    // position to the highest "ordem" accepted, or to ordemFinal when that is
-    // higher (rows the store left out of its block because they were deleted).
-    ResultadoGravacao Gravar(std::int32_t loja, const std::vector<ComandoRecebido>& comandos,
-                             std::optional<std::int64_t> ordemFinal);
+    // Stores one block (see the rules above). Throws BlocoRecusado when the
+    // block contradicts what the server holds, ErroArmazem on a SQLite
+    // failure; either way nothing is stored.
+    ResultadoGravacao Gravar(const BlocoRecebido& bloco);
 
-    std::int64_t PosicaoConfirmada(std::int32_t loja);
+    // A store asks how far the server holds its log, telling the end of its
+    // own log: recorded, and the acknowledged position returned.
+    std::int64_t RegistrarIndice(std::int32_t loja, std::int64_t ultimoMovimentoLoja);
 
-    // The next commands after `depoisDe` addressed to `loja`, at most `limite`.
-    BlocoParaLoja Proximos(std::int32_t loja, std::int64_t depoisDe, int limite);
+    // A store asks for the commands addressed to it after `depoisDe`:
+    // recorded, and at most `limite` of them returned.
+    BlocoParaLoja Receber(std::int32_t loja, std::int64_t depoisDe, int limite);
 
-    void RegistrarPedido(std::int32_t loja, std::optional<std::int64_t> posicaoRecebida);
     std::vector<EstadoLoja> Estado();
 
 private:
     void Executar(const char* sql);
+    void GarantirColuna(const char* tabela, const char* coluna, const char* tipo);
+    void GarantirLoja(std::int32_t loja);
+    std::int64_t LerPosicaoConfirmada(std::int32_t loja);
+
+    std::mutex Mutex_;
     sqlite3* Banco_ = nullptr;
 };
 

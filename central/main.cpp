@@ -3,8 +3,6 @@
 //
 //   ondaris-central --banco central.sqlite --estrutura estrutura.json
 //                   [--endereco 127.0.0.1] [--porta 8080]
-#include <httplib.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -13,11 +11,12 @@
 #include <string>
 
 #include "central/armazem.h"
+#include "central/http.h"
 #include "central/servidor.h"
 
 namespace {
 
-httplib::Server* g_servidor = nullptr;
+ondaris::central::ServidorHttp* g_servidor = nullptr;
 
 void Parar(int) {
     if (g_servidor) g_servidor->stop();
@@ -60,7 +59,7 @@ int main(int argc, char** argv) {
 
         ondaris::central::Armazem armazem(banco);
         ondaris::central::ServidorCentral central(armazem, texto.str());
-        httplib::Server servidor;
+        ondaris::central::ServidorHttp servidor;
         central.Registrar(servidor);
         g_servidor = &servidor;
         std::signal(SIGTERM, Parar);

@@ -1,8 +1,8 @@
 #include "central/servidor.h"
 
-#include <httplib.h>
-
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -14,6 +14,8 @@ namespace {
 
 using sync::TTipoJSON;
 using sync::TValorJSON;
+
+const char* kTextoPlano = "text/plain; charset=utf-8";
 
 // A request the server refuses: its text goes back as a 4xx plain answer.
 struct Recusa {
@@ -30,11 +32,38 @@ std::optional<T> Inteiro(std::string_view texto) {
     return valor;
 }
 
-template <typename T>
-T InteiroDoCaminho(const std::string& texto, const char* nome) {
-    auto v = Inteiro<T>(texto);
-    if (!v) throw Recusa{400, std::string(nome) + " is not an integer: '" + texto + "'"};
+// `onde` names the value in the refusal ("store code in the path",
+// "comandos[3]: \"ordem\"").
+std::int32_t CodigoLoja(std::string_view texto, const std::string& onde) {
+    auto v = Inteiro<std::int32_t>(texto);
+    if (!v || *v < 1)
+        throw Recusa{400, onde + " is not a store code (a whole number from 1 to " +
+                              std::to_string(std::numeric_limits<std::int32_t>::max()) + "): '" +
+                              std::string(texto) + "'"};
     return *v;
+}
+
+std::int64_t Posicao(std::string_view texto, std::int64_t minimo, const std::string& onde) {
+    auto v = Inteiro<std::int64_t>(texto);
+    if (!v || *v < minimo)
+        throw Recusa{400, onde + " is not a position (a whole number from " + std::to_string(minimo) + " to " +
+                              std::to_string(std::numeric_limits<std::int64_t>::max()) + "): '" +
+                              std::string(texto) + "'"};
+    return *v;
+}
+
+bool NomeSimples(std::string_view nome) {
+    const auto letra = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (nome.empty() || nome.size() > TamanhoMaximoNome || !letra(nome.front())) return false;
+    for (char c : nome)
+        if (!letra(c) && !(c >= '0' && c <= '9') && c != '_' && c != '$') return false;
+    return true;
+}
+
+void ExigirNome(std::string_view nome, const std::string& onde) {
+    if (!NomeSimples(nome))
+        throw Recusa{400, onde + " is not a plain identifier (a letter, then letters, digits, _ or $, at most " +
+                              std::to_string(TamanhoMaximoNome) + " characters): '" + std::string(nome) + "'"};
 }
 
 // A member that must be a string (the store writes every command member as
@@ -50,45 +79,76 @@ std::string TextoDoMembro(const TValorJSON& objeto, const char* nome, bool obrig
     return m->Bruto();
 }
 
-std::int64_t InteiroDoMembro(const TValorJSON& objeto, const char* nome, const std::string& onde) {
-    std::string texto = TextoDoMembro(objeto, nome, true, onde);
-    auto v = Inteiro<std::int64_t>(texto);
-    if (!v) throw Recusa{400, onde + ": \"" + nome + "\" is not an integer: '" + texto + "'"};
-    return *v;
+std::string Membro(const std::string& onde, const char* nome) { return onde + ": \"" + nome + "\""; }
+
+void ExigirJson(const httplib::Request& req) {
+    const std::string tipo = req.get_header_value("Content-Type");
+    std::string midia = tipo.substr(0, tipo.find(';'));
+    while (!midia.empty() && (midia.back() == ' ' || midia.back() == '\t')) midia.pop_back();
+    for (char& c : midia)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (midia != "application/json")
+        throw Recusa{415, "the body must be sent as application/json, not '" + tipo + "'"};
 }
 
-std::vector<ComandoRecebido> LerBlocoEnviado(const std::string& corpo, std::int32_t loja,
-                                             std::optional<std::int64_t>& ordemFinal) {
+BlocoRecebido LerBlocoEnviado(const std::string& corpo, std::int32_t loja) {
     auto json = sync::LerJSON(corpo);
     if (!json) throw Recusa{400, "body is not valid JSON"};
     if (!json->EhObjeto()) throw Recusa{400, "body must be a JSON object"};
-    std::string origem = TextoDoMembro(*json, "codigolojaorigem", true, "body");
-    if (Inteiro<std::int32_t>(origem) != loja)
-        throw Recusa{400, "codigolojaorigem '" + origem + "' differs from the store in the path (" +
+    BlocoRecebido bloco;
+    bloco.Loja = loja;
+    std::int32_t origem = CodigoLoja(TextoDoMembro(*json, "codigolojaorigem", true, "body"),
+                                     "body: \"codigolojaorigem\"");
+    if (origem != loja)
+        throw Recusa{400, "codigolojaorigem " + std::to_string(origem) + " differs from the store in the path (" +
                               std::to_string(loja) + ")"};
     const TValorJSON* comandos = json->Membro("comandos");
     if (!comandos || !comandos->EhMatriz()) throw Recusa{400, "body: \"comandos\" must be an array"};
-    if (json->Membro("ordemfinal")) ordemFinal = InteiroDoMembro(*json, "ordemfinal", "body");
-    if (json->Membro("ordeminicial")) InteiroDoMembro(*json, "ordeminicial", "body");
 
-    std::vector<ComandoRecebido> lidos;
-    lidos.reserve(comandos->Elementos().size());
+    const bool temInicial = json->Membro("ordeminicial") != nullptr;
+    const bool temFinal = json->Membro("ordemfinal") != nullptr;
+    if (temInicial != temFinal)
+        throw Recusa{400, std::string("body: \"") + (temInicial ? "ordeminicial" : "ordemfinal") +
+                              "\" without \"" + (temInicial ? "ordemfinal" : "ordeminicial") +
+                              "\": a block's bounds come together"};
+    if (temInicial) {
+        bloco.OrdemInicial = Posicao(TextoDoMembro(*json, "ordeminicial", true, "body"), 1, "body: \"ordeminicial\"");
+        bloco.OrdemFinal = Posicao(TextoDoMembro(*json, "ordemfinal", true, "body"), 0, "body: \"ordemfinal\"");
+        if (*bloco.OrdemInicial - 1 > *bloco.OrdemFinal)
+            throw Recusa{400, "body: \"ordeminicial\" " + std::to_string(*bloco.OrdemInicial) +
+                                  " lies beyond \"ordemfinal\" " + std::to_string(*bloco.OrdemFinal) + " + 1"};
+    }
+
+    bloco.Comandos.reserve(comandos->Elementos().size());
     std::size_t i = 0;
     for (const TValorJSON& c : comandos->Elementos()) {
         std::string onde = "comandos[" + std::to_string(i++) + "]";
         if (!c.EhObjeto()) throw Recusa{400, onde + " must be an object"};
         ComandoRecebido r;
-        r.Ordem = InteiroDoMembro(c, "ordem", onde);
-        r.Destino = TextoDoMembro(c, "codigolojadestino", false, onde);
-        if (!r.Destino.empty() && !Inteiro<std::int32_t>(r.Destino))
-            throw Recusa{400, onde + ": \"codigolojadestino\" is not a store code: '" + r.Destino + "'"};
-        for (const char* nome : {"acao", "tabela", "idtransacao"}) TextoDoMembro(c, nome, true, onde);
+        r.Ordem = Posicao(TextoDoMembro(c, "ordem", true, onde), 1, Membro(onde, "ordem"));
+        if (!bloco.Comandos.empty() && r.Ordem <= bloco.Comandos.back().Ordem)
+            throw Recusa{400, Membro(onde, "ordem") + " " + std::to_string(r.Ordem) +
+                                  " does not follow the previous command's " +
+                                  std::to_string(bloco.Comandos.back().Ordem) + ": commands must rise strictly"};
+        if (bloco.OrdemInicial && (r.Ordem < *bloco.OrdemInicial || r.Ordem > *bloco.OrdemFinal))
+            throw Recusa{400, Membro(onde, "ordem") + " " + std::to_string(r.Ordem) +
+                                  " lies outside the block's bounds " + std::to_string(*bloco.OrdemInicial) +
+                                  " to " + std::to_string(*bloco.OrdemFinal)};
+        const std::string destino = TextoDoMembro(c, "codigolojadestino", false, onde);
+        r.Destino = (destino.empty() || destino == "0") ? 0 : CodigoLoja(destino, Membro(onde, "codigolojadestino"));
+        for (const char* nome : {"acao", "idtransacao"}) TextoDoMembro(c, nome, true, onde);
+        ExigirNome(TextoDoMembro(c, "tabela", true, onde), Membro(onde, "tabela"));
         const TValorJSON* campos = c.Membro("campos");
         if (!campos || !campos->EhObjeto()) throw Recusa{400, onde + ": \"campos\" must be an object"};
+        for (const auto& [nome, valor] : campos->Membros()) {
+            ExigirNome(nome, onde + ": the column name");
+            if (valor.Tipo() != TTipoJSON::Texto && valor.Tipo() != TTipoJSON::Numero)
+                throw Recusa{400, onde + ": \"campos\" member \"" + nome + "\" must be a string"};
+        }
         r.Json = sync::EscreverJSONCompacto(c);
-        lidos.push_back(std::move(r));
+        bloco.Comandos.push_back(std::move(r));
     }
-    return lidos;
+    return bloco;
 }
 
 // The stored command with "ordem" carrying the server's position, which is
@@ -123,19 +183,21 @@ ServidorCentral::ServidorCentral(Armazem& armazem, std::string estruturaJson)
     if (!sync::LerJSON(Estrutura_)) throw std::invalid_argument("the structure list is not valid JSON");
 }
 
-void ServidorCentral::Registrar(httplib::Server& servidor) {
-    // Every handler runs under one lock and turns a refusal into its answer.
-    auto guardado = [this](auto corpo) {
-        return [this, corpo](const httplib::Request& req, httplib::Response& res) {
-            std::lock_guard trava(Mutex_);
+void ServidorCentral::Registrar(ServidorHttp& servidor) {
+    // Every handler turns a refusal into its answer.
+    auto guardado = [](auto corpo) {
+        return [corpo](const httplib::Request& req, httplib::Response& res) {
             try {
                 corpo(req, res);
             } catch (const Recusa& r) {
                 res.status = r.Status;
-                res.set_content(r.Texto, "text/plain; charset=utf-8");
+                res.set_content(r.Texto, kTextoPlano);
+            } catch (const BlocoRecusado& e) {
+                res.status = 409;
+                res.set_content(e.what(), kTextoPlano);
             } catch (const std::exception& e) {
                 res.status = 500;
-                res.set_content(std::string("internal error: ") + e.what(), "text/plain; charset=utf-8");
+                res.set_content(std::string("internal error: ") + e.what(), kTextoPlano);
             }
         };
     };
@@ -145,10 +207,9 @@ void ServidorCentral::Registrar(httplib::Server& servidor) {
     }));
 
     servidor.Put(R"(/enviar/([^/]+))", guardado([this](const httplib::Request& req, httplib::Response& res) {
-        auto loja = InteiroDoCaminho<std::int32_t>(req.matches[1], "store code");
-        std::optional<std::int64_t> ordemFinal;
-        auto comandos = LerBlocoEnviado(req.body, loja, ordemFinal);
-        ResultadoGravacao r = Armazem_.Gravar(loja, comandos, ordemFinal);
+        auto loja = CodigoLoja(req.matches[1].str(), "store code in the path");
+        ExigirJson(req);
+        ResultadoGravacao r = Armazem_.Gravar(LerBlocoEnviado(req.body, loja));
         TValorJSON resposta = TValorJSON::Objeto();
         resposta.Adicionar("aceitos", TValorJSON::Numero(r.Aceitos));
         resposta.Adicionar("ignorados", TValorJSON::Numero(r.Ignorados));
@@ -158,20 +219,19 @@ void ServidorCentral::Registrar(httplib::Server& servidor) {
 
     servidor.Get(R"(/obterindiceenvio/([^/]+)/([^/]+))",
                  guardado([this](const httplib::Request& req, httplib::Response& res) {
-                     auto loja = InteiroDoCaminho<std::int32_t>(req.matches[1], "store code");
-                     auto ultimo = InteiroDoCaminho<std::int64_t>(req.matches[2], "last movement");
-                     Armazem_.RegistrarPedido(loja, std::nullopt);
+                     auto loja = CodigoLoja(req.matches[1].str(), "store code in the path");
+                     auto ultimo = Posicao(req.matches[2].str(), 0, "last movement in the path");
+                     const std::int64_t confirmada = Armazem_.RegistrarIndice(loja, ultimo);
                      TValorJSON resposta = TValorJSON::Objeto();
-                     resposta.Adicionar("ultimaordemenviada", Texto(Armazem_.PosicaoConfirmada(loja)));
+                     resposta.Adicionar("ultimaordemenviada", Texto(confirmada));
                      resposta.Adicionar("ultimomovimentoloja", Texto(ultimo));
                      Json(res, resposta);
                  }));
 
     servidor.Get(R"(/receber/([^/]+)/([^/]+))", guardado([this](const httplib::Request& req, httplib::Response& res) {
-        auto loja = InteiroDoCaminho<std::int32_t>(req.matches[1], "store code");
-        auto ordem = InteiroDoCaminho<std::int64_t>(req.matches[2], "position");
-        Armazem_.RegistrarPedido(loja, ordem);
-        BlocoParaLoja bloco = Armazem_.Proximos(loja, ordem, TamanhoBloco);
+        auto loja = CodigoLoja(req.matches[1].str(), "store code in the path");
+        auto ordem = Posicao(req.matches[2].str(), 0, "position in the path");
+        BlocoParaLoja bloco = Armazem_.Receber(loja, ordem, TamanhoBloco);
         TValorJSON comandos = TValorJSON::Matriz();
         for (const auto& c : bloco.Comandos) comandos.Adicionar(ComandoParaLoja(c));
         TValorJSON resposta = TValorJSON::Objeto();
@@ -191,18 +251,16 @@ void ServidorCentral::Registrar(httplib::Server& servidor) {
             l.Adicionar("ultimaordemrecebida", Texto(e.PosicaoRecebida));
             l.Adicionar("comandosaguardando", TValorJSON::Numero(e.ComandosAguardando));
             l.Adicionar("ultimopedido", TValorJSON::Texto(e.UltimoPedido));
+            l.Adicionar("ultimomovimentoloja",
+                        e.UltimoMovimentoLoja ? Texto(*e.UltimoMovimentoLoja) : TValorJSON::Nulo());
+            l.Adicionar("envioparadodesde",
+                        e.EnvioParadoDesde.empty() ? TValorJSON::Nulo() : TValorJSON::Texto(e.EnvioParadoDesde));
             lojas.Adicionar(std::move(l));
         }
         TValorJSON resposta = TValorJSON::Objeto();
         resposta.Adicionar("lojas", std::move(lojas));
         Json(res, resposta);
     }));
-
-    servidor.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content("no such endpoint: " + req.method + " " + req.path, "text/plain; charset=utf-8");
-    });
-    servidor.set_payload_max_length(256u * 1024u * 1024u);
 }
 
 }  // namespace ondaris::central

@@ -6,23 +6,46 @@
 //   GET  obterindiceenvio/{loja}/{ultimo} how far the server holds that log
 //   GET  receber/{loja}/{ordem}           the next block addressed to the store
 //   GET  status                           per store: positions, waiting commands,
-//                                         last request (read only, for operators)
+//                                         last request, held sending (read only,
+//                                         for operators)
 //
-// A malformed request or body gets a 4xx answer whose plain text says what is
-// wrong, and nothing is stored. Requests are served one at a time against the
-// store of commands (SQLite serialises writers anyway).
-#include <mutex>
+// A request the server cannot take is refused with a 4xx answer whose plain
+// text says what is wrong, and nothing of it is stored:
+// - store codes ({loja}, "codigolojaorigem", a non-empty
+//   "codigolojadestino" other than "0") that are not positive 32-bit
+//   integers, and a "codigolojaorigem" other than {loja};
+// - positions that are not 64-bit integers, or negative: {ultimo}, {ordem}
+//   and "ordemfinal" from 0 on, a command's "ordem" and "ordeminicial" from
+//   1 on;
+// - table names ("tabela") and column names (the members of "campos") that
+//   are not plain identifiers: an ASCII letter, then letters, digits, "_"
+//   or "$", at most 63 characters, which is all a store's catalogue holds
+//   without quoting; a name is put into other stores' statements;
+// - a "campos" value that is not a string or a number (a receiving store
+//   would write "null", "true" or nothing in its place);
+// - a block whose bounds do not fit its commands: "ordeminicial" and
+//   "ordemfinal" come together; "ordeminicial" is at most "ordemfinal" + 1
+//   (equal to it plus one when nothing could be sent yet); the commands'
+//   "ordem" rise strictly and lie within the bounds. "ordemfinal" may
+//   exceed the last command: the store leaves out rows deleted since they
+//   were logged. How far such a bound moves the position, and a block that
+//   starts beyond it (409), is told in central/armazem.h;
+// - a body that is not a JSON object, or not sent as application/json (415).
+// Transport limits (slow clients, oversized bodies) are central/http.h's.
+//
+// The store of commands is locked only while it works; answers are built
+// from what it returned, unlocked.
 #include <string>
 
 #include "central/armazem.h"
-
-namespace httplib {
-class Server;
-}
+#include "central/http.h"
 
 namespace ondaris::central {
 
 inline constexpr int TamanhoBloco = 1000;
+
+// The longest identifier a store's catalogue holds.
+inline constexpr std::size_t TamanhoMaximoNome = 63;
 
 class ServidorCentral {
 public:
@@ -31,12 +54,11 @@ public:
     ServidorCentral(Armazem& armazem, std::string estruturaJson);
 
     // Installs the endpoints on `servidor` (all under the root path).
-    void Registrar(httplib::Server& servidor);
+    void Registrar(ServidorHttp& servidor);
 
 private:
     Armazem& Armazem_;
     std::string Estrutura_;
-    std::mutex Mutex_;
 };
 
 }  // namespace ondaris::central

@@ -1,21 +1,32 @@
 // The reference central server's contract, over real HTTP: what a store's
-// agent relies on from each endpoint, and the refusals of bad input.
+// agent relies on from each endpoint, the refusals of bad input, and serving
+// everyone while some clients are slow or send too much.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
-#include <unistd.h>
+#include <vector>
 
 #include "central/armazem.h"
+#include "central/http.h"
 #include "central/servidor.h"
 #include "sync/json.h"
+#include "sync/requisicao.h"
 
 namespace {
 
+using namespace std::chrono_literals;
+using ondaris::central::LimitesHttp;
 using ondaris::sync::LerJSON;
 using ondaris::sync::TValorJSON;
 
@@ -35,8 +46,88 @@ std::string Corpo(int loja, const std::vector<std::string>& comandos, const std:
     return R"({"codigolojaorigem":")" + std::to_string(loja) + R"(","comandos":[)" + lista + "]" + extra + "}";
 }
 
+// A client socket on 127.0.0.1 that sends raw bytes, for what an HTTP
+// client library would not send. Every wait is bounded.
+class SocketCliente {
+public:
+    explicit SocketCliente(int porta) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(porta));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        conectado_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~SocketCliente() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    SocketCliente(const SocketCliente&) = delete;
+    SocketCliente& operator=(const SocketCliente&) = delete;
+
+    bool Conectado() const { return conectado_; }
+    bool Enviar(const std::string& texto) {
+        return ::send(fd_, texto.data(), texto.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(texto.size());
+    }
+    // What arrives until the server closes, at most `limite` from now.
+    std::string LerAteFechar(std::chrono::milliseconds limite = 5000ms) {
+        std::string lido;
+        const auto fim = std::chrono::steady_clock::now() + limite;
+        for (;;) {
+            const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(fim - std::chrono::steady_clock::now());
+            if (resta.count() <= 0) break;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(resta.count())) <= 0) break;
+            char buf[4096];
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) {
+                fechou_ = true;
+                break;
+            }
+            lido.append(buf, static_cast<std::size_t>(n));
+        }
+        return lido;
+    }
+    // True once the server has ended the connection (without waiting).
+    bool ServidorFechou() {
+        if (!fechou_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0) {
+                char buf[4096];
+                const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+                if (n > 0) recebido_.append(buf, static_cast<std::size_t>(n));
+                else fechou_ = true;
+            }
+        }
+        return fechou_;
+    }
+    const std::string& Recebido() const { return recebido_; }
+
+private:
+    int fd_ = -1;
+    bool conectado_ = false;
+    bool fechou_ = false;
+    std::string recebido_;
+};
+
+// Sends `texto` one byte per `intervalo` until `parar` is set, the text is
+// exhausted or the server ends the connection; true in that last case.
+bool Gotejar(SocketCliente& cliente, const std::string& texto, std::chrono::milliseconds intervalo,
+             const std::atomic<bool>& parar) {
+    for (char c : texto) {
+        if (!cliente.Enviar(std::string(1, c))) return true;
+        for (auto esperado = 0ms; esperado < intervalo; esperado += 20ms) {
+            if (cliente.ServidorFechou()) return true;
+            if (parar) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    return cliente.ServidorFechou();
+}
+
 class CentralTest : public ::testing::Test {
 protected:
+    virtual LimitesHttp Limites() const { return {}; }
+
     void SetUp() override {
         arquivo_ = std::filesystem::temp_directory_path() /
                    ("ondaris-central-" + std::to_string(getpid()) + "-" +
@@ -44,16 +135,21 @@ protected:
         std::filesystem::remove(arquivo_);
         armazem_ = std::make_unique<ondaris::central::Armazem>(arquivo_.string());
         central_ = std::make_unique<ondaris::central::ServidorCentral>(*armazem_, kEstrutura);
-        central_->Registrar(servidor_);
-        porta_ = servidor_.bind_to_any_port("127.0.0.1");
+        servidor_ = std::make_unique<ondaris::central::ServidorHttp>(Limites());
+        central_->Registrar(*servidor_);
+        porta_ = servidor_->bind_to_any_port("127.0.0.1");
         ASSERT_GT(porta_, 0);
-        fio_ = std::thread([this] { servidor_.listen_after_bind(); });
-        while (!servidor_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fio_ = std::thread([this] { servidor_->listen_after_bind(); });
+        for (int i = 0; i < 5000 && !servidor_->is_running(); ++i) std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(servidor_->is_running());
         cliente_ = std::make_unique<httplib::Client>("127.0.0.1", porta_);
+        cliente_->set_read_timeout(10, 0);
     }
     void TearDown() override {
-        servidor_.stop();
-        fio_.join();
+        if (fio_.joinable()) {
+            servidor_->stop();
+            fio_.join();
+        }
         central_.reset();
         armazem_.reset();
         for (auto sufixo : {"", "-wal", "-shm"}) std::filesystem::remove(arquivo_.string() + sufixo);
@@ -79,7 +175,7 @@ protected:
     std::filesystem::path arquivo_;
     std::unique_ptr<ondaris::central::Armazem> armazem_;
     std::unique_ptr<ondaris::central::ServidorCentral> central_;
-    httplib::Server servidor_;
+    std::unique_ptr<ondaris::central::ServidorHttp> servidor_;
     int porta_ = 0;
     std::thread fio_;
     std::unique_ptr<httplib::Client> cliente_;
@@ -110,10 +206,33 @@ TEST_F(CentralTest, SentBlockMovesTheAcknowledgedPositionAndASecondSendChangesNo
 TEST_F(CentralTest, BlockBoundsMovePastRowsTheStoreLeftOut) {
     // Every row of the block was deleted before it was sent: without the
     // bounds the store would send the same empty block forever.
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/40"), "ultimaordemenviada"), "0");
     ASSERT_EQ(Enviar(1, Corpo(1, {}, R"(,"ordeminicial":"1","ordemfinal":"40")"))->status, 200);
-    EXPECT_EQ(M(Get("/obterindiceenvio/1/40"), "ultimaordemenviada"), "40");
-    ASSERT_EQ(Enviar(1, Corpo(1, {Comando(41, "")}, R"(,"ordeminicial":"41","ordemfinal":"39")"))->status, 200);
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/41"), "ultimaordemenviada"), "40");
+    ASSERT_EQ(Enviar(1, Corpo(1, {Comando(41, "")}, R"(,"ordeminicial":"41","ordemfinal":"41")"))->status, 200);
+    // The first block again (an answer lost on the way): nothing moves back.
+    auto r = Enviar(1, Corpo(1, {}, R"(,"ordeminicial":"1","ordemfinal":"40")"));
+    ASSERT_EQ(r->status, 200) << r->body;
+    EXPECT_EQ(M(*LerJSON(r->body), "ultimaordemenviada"), "41");
     EXPECT_EQ(M(Get("/obterindiceenvio/1/41"), "ultimaordemenviada"), "41") << "a lower bound never moves it back";
+}
+
+TEST_F(CentralTest, BoundsMoveThePositionOnlyAsFarAsTheStoreHasShownItsLog) {
+    const std::string enorme = R"(,"ordeminicial":"1","ordemfinal":"9223372036854775807")";
+    // Nothing reported yet: an empty block proves nothing.
+    ASSERT_EQ(Enviar(1, Corpo(1, {}, enorme))->status, 200);
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/40"), "ultimaordemenviada"), "0");
+    // The store reported 40: its commands and its report are the reach.
+    auto r = Enviar(1, Corpo(1, {Comando(5, "")}, enorme));
+    ASSERT_EQ(r->status, 200) << r->body;
+    EXPECT_EQ(M(*LerJSON(r->body), "ultimaordemenviada"), "40");
+    // What the store logs afterwards is still taken.
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/45"), "ultimaordemenviada"), "40");
+    r = Enviar(1, Corpo(1, {Comando(41, ""), Comando(45, "")}, R"(,"ordeminicial":"41","ordemfinal":"47")"));
+    ASSERT_EQ(r->status, 200) << r->body;
+    EXPECT_EQ(M(*LerJSON(r->body), "aceitos"), "2");
+    EXPECT_EQ(M(*LerJSON(r->body), "ultimaordemenviada"), "45") << "47 lies beyond the store's report and commands";
+    EXPECT_EQ(Get("/receber/2/0").Membro("comandos")->Elementos().size(), 3u);
 }
 
 TEST_F(CentralTest, CommandsReachTheirStoresNumberedByTheServer) {
@@ -158,42 +277,250 @@ TEST_F(CentralTest, BlocksHoldAtMostAThousandCommands) {
     EXPECT_EQ(Get("/receber/2/1000").Membro("comandos")->Elementos().size(), 1u);
 }
 
-TEST_F(CentralTest, MalformedRequestsAreRefusedWithATextAndStoreNothing) {
+TEST_F(CentralTest, BadRequestsAreRefusedWithATextAndStoreNothingWhileCorrectOnesAreTaken) {
+    const std::string json = "application/json";
+    const std::string limites = R"(,"ordeminicial":"1","ordemfinal":"9")";
+    auto comCampos = [](const std::string& campos) { return Comando(1, "", "PRODUTOS", campos); };
     struct Caso {
         const char* nome;
+        std::string metodo;
         std::string caminho;
+        std::string tipo;
         std::string corpo;
+        int status;
+        std::string trecho;  // part of the refusal's text
     };
     const std::vector<Caso> casos = {
-        {"not JSON", "/enviar/1", "{"},
-        {"not an object", "/enviar/1", "[]"},
-        {"origin differs from the path", "/enviar/1", Corpo(2, {Comando(1, "")})},
-        {"origin missing", "/enviar/1", R"({"comandos":[]})"},
-        {"comandos not an array", "/enviar/1", R"({"codigolojaorigem":"1","comandos":{}})"},
-        {"command not an object", "/enviar/1", Corpo(1, {"\"x\""})},
-        {"ordem not a number", "/enviar/1", Corpo(1, {Comando(1, ""), R"({"ordem":"1x","acao":"U","tabela":"T","idtransacao":"1","campos":{}})"})},
-        {"destination not a store", "/enviar/1", Corpo(1, {Comando(1, "loja")})},
-        {"campos missing", "/enviar/1", Corpo(1, {R"({"ordem":"1","acao":"U","tabela":"T","idtransacao":"1"})"})},
-        {"ordemfinal not a number", "/enviar/1", Corpo(1, {}, R"(,"ordemfinal":"x")")},
-        {"store code not a number", "/enviar/abc", Corpo(1, {})},
-        {"store code out of range", "/enviar/99999999999", Corpo(1, {})},
+        // Store codes.
+        {"store -1 in the path", "PUT", "/enviar/-1", json, Corpo(-1, {Comando(1, "")}), 400, "store code in the path"},
+        {"store 0 in the path", "PUT", "/enviar/0", json, Corpo(0, {}), 400, "store code in the path"},
+        {"store beyond 32 bits", "PUT", "/enviar/2147483648", json, Corpo(1, {}), 400, "store code in the path"},
+        {"store not a number", "PUT", "/enviar/abc", json, Corpo(1, {}), 400, "store code in the path"},
+        {"origin 0", "PUT", "/enviar/1", json, R"({"codigolojaorigem":"0","comandos":[]})", 400, "codigolojaorigem"},
+        {"origin differs from the path", "PUT", "/enviar/1", json, Corpo(2, {Comando(1, "")}), 400, "differs"},
+        {"origin missing", "PUT", "/enviar/1", json, R"({"comandos":[]})", 400, "codigolojaorigem"},
+        {"destination -1", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "-1")}), 400, "codigolojadestino"},
+        {"destination not a store", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "loja")}), 400, "codigolojadestino"},
+        {"destination beyond 32 bits", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "99999999999")}), 400,
+         "codigolojadestino"},
+        // Positions.
+        {"ordem negative", "PUT", "/enviar/1", json, Corpo(1, {Comando(-5, "")}), 400, "\"ordem\" is not a position"},
+        {"ordem 0", "PUT", "/enviar/1", json, Corpo(1, {Comando(0, "")}), 400, "\"ordem\" is not a position"},
+        {"ordem beyond 64 bits", "PUT", "/enviar/1", json,
+         Corpo(1, {R"({"ordem":"9223372036854775808","acao":"U","tabela":"T","idtransacao":"1","campos":{}})"}), 400,
+         "\"ordem\" is not a position"},
+        {"ordem with a fraction", "PUT", "/enviar/1", json,
+         Corpo(1, {R"({"ordem":1.5,"acao":"U","tabela":"T","idtransacao":"1","campos":{}})"}), 400,
+         "\"ordem\" is not a position"},
+        {"ordem not a number", "PUT", "/enviar/1", json,
+         Corpo(1, {R"({"ordem":"1x","acao":"U","tabela":"T","idtransacao":"1","campos":{}})"}), 400,
+         "\"ordem\" is not a position"},
+        {"ordemfinal negative", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordeminicial":"1","ordemfinal":"-1")"),
+         400, "ordemfinal"},
+        {"ordeminicial 0", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordeminicial":"0","ordemfinal":"0")"), 400,
+         "ordeminicial"},
+        {"ordemfinal not a number", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordeminicial":"1","ordemfinal":"x")"),
+         400, "ordemfinal"},
+        // Bounds that do not fit the commands.
+        {"ordemfinal alone", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordemfinal":"9223372036854775807")"), 400,
+         "come together"},
+        {"ordeminicial alone", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "")}, R"(,"ordeminicial":"1")"), 400,
+         "come together"},
+        {"bounds reversed", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordeminicial":"5","ordemfinal":"3")"), 400,
+         "beyond \"ordemfinal\""},
+        {"command beyond ordemfinal", "PUT", "/enviar/1", json, Corpo(1, {Comando(2, ""), Comando(12, "")}, limites),
+         400, "outside the block's bounds"},
+        {"command before ordeminicial", "PUT", "/enviar/1", json,
+         Corpo(1, {Comando(2, "")}, R"(,"ordeminicial":"3","ordemfinal":"9")"), 400, "outside the block's bounds"},
+        {"commands falling", "PUT", "/enviar/1", json, Corpo(1, {Comando(3, ""), Comando(2, "")}, limites), 400,
+         "rise strictly"},
+        {"command repeated", "PUT", "/enviar/1", json, Corpo(1, {Comando(3, ""), Comando(3, "")}), 400,
+         "rise strictly"},
+        {"block starting past the held position", "PUT", "/enviar/1", json,
+         Corpo(1, {}, R"(,"ordeminicial":"5","ordemfinal":"9223372036854775807")"), 409, "would be skipped"},
+        // Names.
+        {"table with SQL in it", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", "PRECOS; DROP TABLE X")}), 400,
+         "\"tabela\" is not a plain identifier"},
+        {"table empty", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", "")}), 400, "\"tabela\""},
+        {"table starting with a digit", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", "1PRODUTOS")}), 400,
+         "\"tabela\""},
+        {"table quoted", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", R"(\"PRODUTOS\")")}), 400, "\"tabela\""},
+        {"table of 64 characters", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", std::string(64, 'T'))}), 400,
+         "\"tabela\""},
+        {"column with SQL in it", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"CODIGO = 1; --":"1"})")}), 400,
+         "column name"},
+        {"column with a blank", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"NO ME":"1"})")}), 400,
+         "column name"},
+        {"column value null", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"CODIGO":null})")}), 400,
+         "must be a string"},
+        {"column value an object", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"CODIGO":{}})")}), 400,
+         "must be a string"},
+        // Bodies.
+        {"not JSON", "PUT", "/enviar/1", json, "{", 400, "not valid JSON"},
+        {"not an object", "PUT", "/enviar/1", json, "[]", 400, "JSON object"},
+        {"comandos not an array", "PUT", "/enviar/1", json, R"({"codigolojaorigem":"1","comandos":{}})", 400,
+         "\"comandos\" must be an array"},
+        {"command not an object", "PUT", "/enviar/1", json, Corpo(1, {"\"x\""}), 400, "must be an object"},
+        {"campos missing", "PUT", "/enviar/1", json,
+         Corpo(1, {R"({"ordem":"1","acao":"U","tabela":"T","idtransacao":"1"})"}), 400, "\"campos\""},
+        {"sent as text/plain", "PUT", "/enviar/1", "text/plain", Corpo(1, {Comando(1, "")}), 415, "application/json"},
+        {"sent as a form", "PUT", "/enviar/1", "application/x-www-form-urlencoded", Corpo(1, {Comando(1, "")}), 415,
+         "application/json"},
+        // Paths of the questions.
+        {"receive for store -1", "GET", "/receber/-1/0", "", "", 400, "store code in the path"},
+        {"receive after -1", "GET", "/receber/1/-1", "", "", 400, "position in the path"},
+        {"receive after x", "GET", "/receber/1/x", "", "", 400, "position in the path"},
+        {"receive beyond 64 bits", "GET", "/receber/1/99999999999999999999", "", "", 400, "position in the path"},
+        {"index for store 0", "GET", "/obterindiceenvio/0/1", "", "", 400, "store code in the path"},
+        {"index with a negative end", "GET", "/obterindiceenvio/1/-5", "", "", 400, "last movement"},
+        {"no such endpoint", "GET", "/enviar/1", "", "", 404, "no such endpoint: GET /enviar/1"},
     };
     for (const Caso& c : casos) {
-        auto r = cliente_->Put(c.caminho.c_str(), c.corpo, "application/json");
-        ASSERT_TRUE(r) << c.nome;
-        EXPECT_GE(r->status, 400) << c.nome;
-        EXPECT_LT(r->status, 500) << c.nome;
-        EXPECT_FALSE(r->body.empty()) << c.nome;
-        EXPECT_EQ(r->get_header_value("Content-Type").rfind("text/plain", 0), 0u) << c.nome;
-    }
-    EXPECT_EQ(M(Get("/obterindiceenvio/1/0"), "ultimaordemenviada"), "0");
-    EXPECT_EQ(M(Get("/receber/2/0"), "ultimaordem"), "0");
-
-    for (const char* caminho : {"/receber/1/x", "/obterindiceenvio/x/1", "/receber/1/99999999999999999999"}) {
-        auto r = cliente_->Get(caminho);
+        SCOPED_TRACE(c.nome);
+        httplib::Result r = c.metodo == "PUT" ? cliente_->Put(c.caminho.c_str(), c.corpo, c.tipo.c_str())
+                                              : cliente_->Get(c.caminho.c_str());
         ASSERT_TRUE(r);
-        EXPECT_EQ(r->status, 400) << caminho;
+        EXPECT_EQ(r->status, c.status) << r->body;
+        EXPECT_NE(r->body.find(c.trecho), std::string::npos) << r->body;
+        EXPECT_EQ(r->get_header_value("Content-Type").rfind("text/plain", 0), 0u);
     }
+    // No request above reached the store of commands: not even a store
+    // row was made.
+    EXPECT_TRUE(armazem_->Estado().empty());
+
+    // The send loop of a store: its report, then blocks from the held
+    // position on, the last one empty while a sale holds the next position.
+    EXPECT_EQ(M(Get("/obterindiceenvio/7/12"), "ultimaordemenviada"), "0");
+    struct Envio {
+        std::string corpo;
+        std::string posicao;  // the acknowledged position after it
+    };
+    for (const Envio& c : std::vector<Envio>{
+             {Corpo(7, {Comando(1, ""), Comando(3, "8", "PRECOS_2$", R"({"A$B":"1","C_1":2})")},
+                    R"(,"ordeminicial":"1","ordemfinal":"4")"),
+              "4"},
+             {Corpo(7, {}, R"(,"ordeminicial":"5","ordemfinal":"4")"), "4"},
+             {Corpo(7, {Comando(5, "0"), Comando(12, "")}, R"(,"ordeminicial":"5","ordemfinal":"12")"), "12"},
+             {Corpo(7, {Comando(13, "")}), "13"},  // without bounds, as some agents send
+         }) {
+        auto r = cliente_->Put("/enviar/7", c.corpo, "application/json; charset=utf-8");
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->status, 200) << r->body << "\n" << c.corpo;
+        EXPECT_EQ(M(*LerJSON(r->body), "ultimaordemenviada"), c.posicao);
+    }
+}
+
+TEST_F(CentralTest, AChunkedBodyIsRefusedUnread) {
+    SocketCliente s(porta_);
+    ASSERT_TRUE(s.Conectado());
+    ASSERT_TRUE(s.Enviar("PUT /enviar/1 HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                         "Transfer-Encoding: chunked\r\n\r\n" +
+                         [] {
+                             const std::string corpo = Corpo(1, {Comando(1, "")});
+                             char tamanho[32];
+                             std::snprintf(tamanho, sizeof tamanho, "%zx\r\n", corpo.size());
+                             return tamanho + corpo + "\r\n0\r\n\r\n";
+                         }()));
+    const std::string resposta = s.LerAteFechar();
+    EXPECT_EQ(resposta.rfind("HTTP/1.1 411", 0), 0u) << resposta;
+    EXPECT_NE(resposta.find("Content-Length"), std::string::npos) << resposta;
+    EXPECT_TRUE(armazem_->Estado().empty());
+}
+
+TEST_F(CentralTest, AnOversizedBodyIsAnswered413) {
+    const std::size_t maximo = ondaris::central::TamanhoMaximoCorpo;
+    // Announced and not sent: the answer comes from the head alone.
+    for (const char* metodo : {"PUT /enviar/1", "GET /status"}) {
+        SCOPED_TRACE(metodo);
+        SocketCliente s(porta_);
+        ASSERT_TRUE(s.Conectado());
+        ASSERT_TRUE(s.Enviar(std::string(metodo) + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n" +
+                             "Content-Length: " + std::to_string(maximo + 1) + "\r\n\r\n{"));
+        const std::string resposta = s.LerAteFechar();
+        EXPECT_EQ(resposta.rfind("HTTP/1.1 413", 0), 0u) << resposta;
+        EXPECT_NE(resposta.find("body too large: " + std::to_string(maximo + 1) + " bytes"), std::string::npos)
+            << resposta;
+        EXPECT_NE(resposta.find("at most " + std::to_string(maximo) + " bytes"), std::string::npos) << resposta;
+    }
+    // Sent whole by the agents' own HTTP client: it reads the refusal.
+    std::string corpo = Corpo(1, {Comando(1, "")});
+    corpo.resize(maximo + 1, ' ');
+    auto r = ondaris::sync::ExecutarRequisicao("PUT", "http://127.0.0.1:" + std::to_string(porta_) + "/enviar/1",
+                                               corpo, 20000);
+    EXPECT_EQ(r.StatusCode, 413);
+    EXPECT_NE(r.Conteudo.find("body too large"), std::string::npos) << r.Conteudo;
+    EXPECT_TRUE(armazem_->Estado().empty());
+    // The largest body taken is taken.
+    r = ondaris::sync::ExecutarRequisicao("PUT", "http://127.0.0.1:" + std::to_string(porta_) + "/enviar/1",
+                                          corpo.substr(0, maximo), 20000);
+    EXPECT_EQ(r.StatusCode, 200) << r.Conteudo;
+}
+
+TEST_F(CentralTest, SlowClientsDoNotStarveTheOthers) {
+    ASSERT_EQ(Enviar(1, Corpo(1, {Comando(1, "")}))->status, 200);
+    // Ten clients trickle a request one byte a second, and hold on.
+    std::atomic<bool> parar{false};
+    std::vector<std::unique_ptr<SocketCliente>> lentos;
+    std::vector<std::thread> gotejadores;
+    for (int i = 0; i < 10; ++i) {
+        lentos.push_back(std::make_unique<SocketCliente>(porta_));
+        ASSERT_TRUE(lentos.back()->Conectado());
+        gotejadores.emplace_back([&, s = lentos.back().get()] {
+            Gotejar(*s, "GET /status HTTP/1.1\r\nHost: x\r\n\r\n", 1000ms, parar);
+        });
+    }
+    std::this_thread::sleep_for(300ms);  // they are accepted and being read
+
+    // Forty ordinary clients at once, each with a few seconds to be answered.
+    std::atomic<int> atendidos{0};
+    std::vector<std::thread> normais;
+    for (int i = 0; i < 40; ++i) {
+        normais.emplace_back([&, i] {
+            httplib::Client c("127.0.0.1", porta_);
+            c.set_connection_timeout(5, 0);
+            c.set_read_timeout(5, 0);
+            c.set_write_timeout(5, 0);
+            auto r = c.Get(i % 2 ? "/status" : "/receber/2/0");
+            if (r && r->status == 200 && r->body.find(i % 2 ? "\"lojas\"" : "\"comandos\"") != std::string::npos)
+                ++atendidos;
+        });
+    }
+    for (auto& t : normais) t.join();
+    parar = true;
+    for (auto& t : gotejadores) t.join();
+    EXPECT_EQ(atendidos.load(), 40);
+}
+
+class CentralCarenciaCurtaTest : public CentralTest {
+protected:
+    LimitesHttp Limites() const override {
+        LimitesHttp l;
+        l.Carencia = 1000ms;
+        return l;
+    }
+};
+
+TEST_F(CentralCarenciaCurtaTest, ATricklingClientIsCutAndToldWhy) {
+    std::atomic<bool> nunca{false};
+    // Trickling the request line: the connection ends, there is nothing to
+    // answer yet. Forty bytes take eight seconds, the allowance is one.
+    {
+        SocketCliente s(porta_);
+        ASSERT_TRUE(s.Conectado());
+        EXPECT_TRUE(Gotejar(s, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 200ms, nunca));
+    }
+    // Trickling the headers after the request line: told with a 408.
+    {
+        SocketCliente s(porta_);
+        ASSERT_TRUE(s.Conectado());
+        ASSERT_TRUE(s.Enviar("PUT /enviar/1 HTTP/1.1\r\n"));
+        EXPECT_TRUE(Gotejar(s, "Host: 127.0.0.1\r\nContent-Type: application/json\r\nX: yyyyyy\r\n\r\n", 200ms, nunca));
+        const std::string resposta = s.Recebido() + s.LerAteFechar();
+        EXPECT_EQ(resposta.rfind("HTTP/1.1 408", 0), 0u) << resposta;
+        EXPECT_NE(resposta.find("not received in time"), std::string::npos) << resposta;
+    }
+    // Others are served meanwhile and after.
+    EXPECT_EQ(Get("/status").Membro("lojas")->Elementos().size(), 0u);
 }
 
 TEST_F(CentralTest, StatusShowsEachStoresPositionsAndWhatWaits) {
@@ -206,6 +533,40 @@ TEST_F(CentralTest, StatusShowsEachStoresPositionsAndWhatWaits) {
     EXPECT_EQ(M(lojas[1], "ultimaordemrecebida"), "1");
     EXPECT_EQ(M(lojas[1], "comandosaguardando"), "1");
     EXPECT_NE(M(lojas[1], "ultimopedido"), "");
+}
+
+TEST_F(CentralTest, StatusShowsSinceWhenAStoresSendingIsHeld) {
+    auto loja = [this](int codigo) {
+        const TValorJSON status = Get("/status");
+        for (const auto& l : status.Membro("lojas")->Elementos())
+            if (M(l, "loja") == std::to_string(codigo)) return l;
+        ADD_FAILURE() << "store " << codigo << " is not in the status";
+        return TValorJSON();
+    };
+    // Store 1 has logged up to 10, the server holds nothing of it.
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/10"), "ultimaordemenviada"), "0");
+    EXPECT_EQ(M(Get("/obterindiceenvio/2/0"), "ultimaordemenviada"), "0");
+    const std::string desde = M(loja(1), "envioparadodesde");
+    EXPECT_EQ(desde.size(), 20u) << desde;  // 2024-01-31T12:00:00Z
+    EXPECT_EQ(loja(1).Membro("envioparadodesde")->Tipo(), ondaris::sync::TTipoJSON::Texto);
+    EXPECT_EQ(M(loja(1), "ultimomovimentoloja"), "10");
+    EXPECT_TRUE(loja(2).Membro("envioparadodesde")->EhNulo()) << "store 2 has nothing to send";
+
+    // A sale holds position 1: the store keeps sending empty blocks and
+    // asking; the time stays the first one.
+    std::this_thread::sleep_for(1100ms);
+    ASSERT_EQ(Enviar(1, Corpo(1, {}, R"(,"ordeminicial":"1","ordemfinal":"0")"))->status, 200);
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/10"), "ultimaordemenviada"), "0");
+    EXPECT_EQ(M(loja(1), "envioparadodesde"), desde);
+
+    // The sale ends and everything is sent.
+    ASSERT_EQ(Enviar(1, Corpo(1, {Comando(1, ""), Comando(10, "")}, R"(,"ordeminicial":"1","ordemfinal":"10")"))
+                  ->status,
+              200);
+    EXPECT_TRUE(loja(1).Membro("envioparadodesde")->EhNulo());
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/10"), "ultimaordemenviada"), "10");
+    EXPECT_TRUE(loja(1).Membro("envioparadodesde")->EhNulo());
+    EXPECT_EQ(M(loja(1), "ultimaordemenviada"), "10");
 }
 
 }  // namespace
