@@ -22,18 +22,31 @@ std::string ConverteSegundosemMinutos(int Segundos) {
     return "00:" + FormatarNumero(Segundos);
 }
 
+std::string TextoRecusa(const TRecusa& recusa) {
+    std::string texto = "O servidor central recusou " + recusa.Pedido + ": " + std::to_string(recusa.StatusCode);
+    if (!recusa.FraseStatus.empty()) {
+        texto += " " + recusa.FraseStatus;
+    }
+    const std::string trecho = TrechoDoCorpo(recusa.Conteudo);
+    return texto + (trecho.empty() ? " (sem texto)" : ": " + trecho);
+}
+
 TCiclo::TCiclo(IOperacoesCiclo& operacoes, IJanelaStatus& janela, TRegistrar registrar,
-               TDormir dormir, TParada parada)
+               TDormir dormir, TParada parada, TRelogio agora)
     : Operacoes_(operacoes),
       Janela_(janela),
       Registrar_(std::move(registrar)),
       Dormir_(std::move(dormir)),
-      Parada_(std::move(parada)) {
+      Parada_(std::move(parada)),
+      Agora_(std::move(agora)) {
     if (!Dormir_) {
         Dormir_ = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     }
     if (!Registrar_) {
         Registrar_ = [](const std::string&) {};
+    }
+    if (!Agora_) {
+        Agora_ = [] { return std::chrono::steady_clock::now(); };
     }
 }
 
@@ -61,11 +74,18 @@ void TCiclo::TimerTimer() {
     }
     Estado_ = TEstadoCiclo::ecExecutando;
     TempoRestante_ = SegundosContagemRegressiva;
+    Incompleta_ = false;
+    EnvioIniciado_ = false;
     try {
         ExecutarPassos();
-    } catch (...) {
+    } catch (const std::exception& e) {
+        MostrarFalha(e.what());
         IniciarContagemRegressiva();
         throw;  // the owner's exception handler logs it
+    } catch (...) {
+        MostrarFalha(TextoInterrompido);
+        IniciarContagemRegressiva();
+        throw;
     }
     IniciarContagemRegressiva();
 }
@@ -83,9 +103,55 @@ void TCiclo::TimerContagemRegressivaTimer() {
     }
 }
 
-void TCiclo::Mostrar(void (IJanelaStatus::*painel)(const std::string&), const std::string& texto) {
+void TCiclo::Mostrar(TPainel painel, const std::string& texto) {
     (Janela_.*painel)(texto);
+    if (painel == &IJanelaStatus::StatusEnvio) {
+        EnvioConcluidoNoPainel_ = texto == TextoEnvioConcluido;
+    }
     Janela_.ProcessarMensagens();
+}
+
+void TCiclo::MostrarFalha(const std::string& texto) {
+    Incompleta_ = true;
+    const std::string falha = texto.empty() ? std::string(TextoInterrompido) : texto;
+    // No message pump here: the owner is about to log the failure, and the
+    // window gets its turn as soon as the handler returns.
+    if (EnvioIniciado_) {
+        Janela_.StatusEnvio(falha);
+    } else {
+        Janela_.StatusRecebimento(falha);
+        // The send panel still tells of an earlier run's success: this run
+        // never got there.
+        if (EnvioConcluidoNoPainel_) {
+            Janela_.StatusEnvio(TextoInterrompido);
+        }
+    }
+    EnvioConcluidoNoPainel_ = false;
+}
+
+void TCiclo::Interromper(const std::string& texto) {
+    Incompleta_ = true;
+    Registrar_(texto);
+}
+
+std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
+    std::optional<TRecusaRegistrada>& registrada = Registradas_[etapa];
+    const std::optional<TRecusa> recusa = Operacoes_.Recusa();
+    if (!recusa) {
+        registrada.reset();  // accepted: a later refusal is news again
+        return std::nullopt;
+    }
+    Incompleta_ = true;
+    const std::string texto = TextoRecusa(*recusa);
+    // The request's positions are left out: they change from run to run
+    // while the server keeps refusing for the same reason.
+    std::string chave = std::to_string(recusa->StatusCode) + '\n' + recusa->FraseStatus + '\n' + recusa->Conteudo;
+    const auto agora = Agora_();
+    if (!registrada || registrada->Chave != chave || agora - registrada->Quando >= IntervaloRepeticaoRecusa) {
+        Registrar_(texto);
+        registrada = TRecusaRegistrada{std::move(chave), agora};
+    }
+    return texto;
 }
 
 void TCiclo::Pausar() {
@@ -108,34 +174,44 @@ void TCiclo::ExecutarPassos() {
 void TCiclo::ReceberTudo() {
     std::string Erro;
     Operacoes_.ObterEstruturaBanco(Erro, Operacoes_.LinkCentral());
+    // A refused download skips receiving, whether or not its answer had a
+    // body to put into `Erro`.
+    std::optional<std::string> problema = Conferir(etEstrutura);
 
     // A server that keeps announcing more while the stored position stays
     // put, or moves it back to one already asked from, would keep this loop
     // requesting for ever: it stops at a position this run has asked from.
     std::set<std::int64_t> pedidas;
     std::int64_t UltimaOrdem = -1;
-    while (UltimaOrdem != 0 && Erro.empty()) {
+    while (!problema && UltimaOrdem != 0 && Erro.empty()) {
         if (ParadaPedida()) {
             return;
         }
         const std::int64_t posicao = Operacoes_.UltimoRecebimento();
+        const std::int32_t loja = Operacoes_.CodigoLoja();
         pedidas.insert(posicao);
-        UltimaOrdem = Operacoes_.ReceberDados(Erro, Operacoes_.LinkCentral(),
-                                              Operacoes_.CodigoLoja(), posicao);
+        UltimaOrdem = Operacoes_.ReceberDados(Erro, Operacoes_.LinkCentral(), loja, posicao);
+        problema = Conferir(etRecebimento);
+        if (problema) {
+            break;
+        }
         const std::int64_t nova = Operacoes_.UltimoRecebimento();
         if (UltimaOrdem != 0 && Erro.empty() && pedidas.count(nova) != 0) {
-            Registrar_("Recebimento interrompido nesta sincronização: a posição recebida " +
+            problema = "Recebimento interrompido nesta sincronização em " + CaminhoReceber(loja, posicao) +
+                       ": a posição recebida " +
                        (nova == posicao ? "não avançou de " + std::to_string(posicao)
                                         : "voltou de " + std::to_string(posicao) + " para " +
                                               std::to_string(nova) + ", já pedida nesta sincronização") +
-                       " (o servidor informou ultimaordem " + std::to_string(UltimaOrdem) + ")");
+                       " (o servidor informou ultimaordem " + std::to_string(UltimaOrdem) + ")";
+            Interromper(*problema);
             break;
         }
     }
-    Mostrar(&IJanelaStatus::StatusRecebimento, TextoRecebimentoConcluido);
+    Mostrar(&IJanelaStatus::StatusRecebimento, problema.value_or(TextoRecebimentoConcluido));
 }
 
 void TCiclo::EnviarTudo() {
+    EnvioIniciado_ = true;
     Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
     Pausar();
 
@@ -145,39 +221,53 @@ void TCiclo::EnviarTudo() {
     TPosicaoEnvio UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(
         Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
     Erro.clear();  // a failed first query leaves zeros: nothing is sent
+    std::optional<std::string> problema = Conferir(etPosicaoEnvio);
 
     // A block the server keeps refusing, or an acknowledged position that
     // goes back to one already sent from, would otherwise have blocks sent
     // again and again without pause; the next run tries again.
     std::set<std::int64_t> enviadas;
-    while (UltimoMovimentoEnv.UltimoMovimentoLoja > UltimoMovimentoEnv.UltimaOrdemEnviada &&
+    while (!problema && UltimoMovimentoEnv.UltimoMovimentoLoja > UltimoMovimentoEnv.UltimaOrdemEnviada &&
            Erro.empty()) {
         if (ParadaPedida()) {
             return;
         }
         const std::int64_t enviada = UltimoMovimentoEnv.UltimaOrdemEnviada;
+        const std::int32_t loja = Operacoes_.CodigoLoja();
         enviadas.insert(enviada);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoEnviandoBloco + std::to_string(enviada));
-        const bool haviaBloco =
-            Operacoes_.EnviarDados(Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), enviada);
+        const bool haviaBloco = Operacoes_.EnviarDados(Erro, Operacoes_.LinkCentral(), loja, enviada);
+        const std::optional<std::string> recusaDoBloco = Conferir(etEnvio);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
         UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(
-            Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
+            Erro, Operacoes_.LinkCentral(), loja, UltimaOrdemLoja);
+        problema = Conferir(etPosicaoEnvio);
+        if (problema) {
+            break;
+        }
+        const std::int64_t confirmada = UltimoMovimentoEnv.UltimaOrdemEnviada;
+        // A refused block that moved nothing: the refusal says why sending
+        // stops here.
+        if (recusaDoBloco && enviadas.count(confirmada) != 0) {
+            problema = recusaDoBloco;
+            break;
+        }
         // A sale still open holds the next position: the rest goes with a
         // later run, and that is no stall worth a log entry.
         if (!haviaBloco && Erro.empty()) break;
-        const std::int64_t confirmada = UltimoMovimentoEnv.UltimaOrdemEnviada;
         if (Erro.empty() && UltimoMovimentoEnv.UltimoMovimentoLoja > confirmada &&
             enviadas.count(confirmada) != 0) {
-            Registrar_("Envio interrompido nesta sincronização: a posição confirmada pelo servidor " +
+            problema = "Envio interrompido nesta sincronização em " + CaminhoEnviar(loja) +
+                       ": a posição confirmada pelo servidor " +
                        (confirmada == enviada ? "não avançou de " + std::to_string(enviada)
                                               : "voltou de " + std::to_string(enviada) + " para " +
                                                     std::to_string(confirmada) +
-                                                    ", de onde já se enviou nesta sincronização"));
+                                                    ", de onde já se enviou nesta sincronização");
+            Interromper(*problema);
             break;
         }
     }
-    Mostrar(&IJanelaStatus::StatusEnvio, TextoEnvioConcluido);
+    Mostrar(&IJanelaStatus::StatusEnvio, problema.value_or(TextoEnvioConcluido));
 }
 
 }  // namespace ondaris::sync

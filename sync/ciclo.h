@@ -9,16 +9,26 @@
 // the previous one returned (a single-shot QTimer in the tray program, a
 // sleep loop in the headless one). Nothing here runs on another thread.
 //
-// Not an error: a server operation that reports an error text in `Erro`.
-// The cycle ends the loop it is in and drops the text. Exceptions from the
-// operations end the run at once and leave TimerTimer()/Tick() after the
-// countdown has been started, so the owner writes them to the log and the
-// next run still comes.
+// Not an error: a server operation that the server refused (an answer
+// other than 200 below 500). The cycle ends the loop it is in, as it would
+// for any error text, but a refusal is still told: one log entry with the
+// request, the status and the server's text, and the step's panel shows it
+// in place of its completion text. The same refusal of a step coming back
+// run after run is logged once, then again when its status or text changes,
+// an hour after it was last logged, or after the step was accepted in
+// between. Exceptions from the operations end the run at once and leave
+// TimerTimer()/Tick() after the countdown has been started, so the owner
+// writes them to the log and the next run still comes; the panel of the
+// step in progress shows the failure, and the send panel, when the run
+// never reached it, no longer claims an earlier run's completion.
 #include "sync/janela.h"
+#include "sync/requisicao.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace ondaris::sync {
@@ -61,6 +71,11 @@ public:
     // that took the next log position is still open): not a failure.
     virtual bool EnviarDados(std::string& Erro, const std::string& URL,
                              std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
+
+    // The refusal that the server operation called last ended with, or
+    // nothing when that operation was not refused. A refusal is told here
+    // whatever `Erro` holds: its body, and so `Erro`, may be empty.
+    virtual std::optional<TRecusa> Recusa() = 0;
 };
 
 enum class TEstadoCiclo {
@@ -78,6 +93,18 @@ inline constexpr const char* TextoRecebimentoConcluido =
 inline constexpr const char* TextoVerificandoEnvio = "Verificando último movimento enviado...";
 inline constexpr const char* TextoEnviandoBloco = "Enviando bloco de registros a partir de ";
 inline constexpr const char* TextoEnvioConcluido = "Todos os dados de envio foram sincronizados";
+// The send panel when a failed run never reached it, in place of an
+// earlier run's completion; also a failed step's panel when the failure
+// carries no text.
+inline constexpr const char* TextoInterrompido = "Sincronização interrompida por uma falha";
+
+// How long the same refusal of a step stays out of the log.
+inline constexpr std::chrono::hours IntervaloRepeticaoRecusa{1};
+
+// A refusal as the log and the panel show it: "O servidor central recusou
+// GET http://central/receber/12/4711: 404 Not Found: <text>", or
+// "... (sem texto)" when the answer had no body.
+std::string TextoRecusa(const TRecusa& recusa);
 
 // "0"-padded to two digits below 10, otherwise the plain decimal text.
 std::string FormatarNumero(int Numero);
@@ -89,13 +116,16 @@ public:
     using TRegistrar = std::function<void(const std::string&)>;
     using TDormir = std::function<void(std::chrono::milliseconds)>;
     using TParada = std::function<bool()>;
+    using TRelogio = std::function<std::chrono::steady_clock::time_point()>;
 
-    // `registrar` writes one log entry (used when a loop stops because its
-    // position did not move, or came back to one already used in the run). `dormir` defaults to sleeping the thread.
+    // `registrar` writes one log entry (a refusal, or a loop stopped because
+    // its position did not move or came back to one already used in the
+    // run). `dormir` defaults to sleeping the thread.
     // `parada`, when given, is asked between steps; true ends the run early
     // (no exception) so that a stopping service need not wait for a whole run.
+    // `agora` tells the time for repeated refusals (default: the steady clock).
     TCiclo(IOperacoesCiclo& operacoes, IJanelaStatus& janela, TRegistrar registrar,
-           TDormir dormir = {}, TParada parada = {});
+           TDormir dormir = {}, TParada parada = {}, TRelogio agora = {});
 
     TCiclo(const TCiclo&) = delete;
     TCiclo& operator=(const TCiclo&) = delete;
@@ -120,13 +150,32 @@ public:
         return Estado_ == TEstadoCiclo::ecContagemRegressiva;
     }
     std::int32_t TempoRestante() const { return TempoRestante_; }
+    // True when the last run returned with a step cut short: refused by the
+    // server, or stopped because a position did not move (each logged).
+    bool ExecucaoIncompleta() const { return Incompleta_; }
 
 private:
+    // The server operations, each with its own refusals.
+    enum TEtapa : std::size_t { etEstrutura, etRecebimento, etPosicaoEnvio, etEnvio, etQuantidade };
+    using TPainel = void (IJanelaStatus::*)(const std::string&);
+
+    struct TRecusaRegistrada {
+        std::string Chave;  // status, phrase and body
+        std::chrono::steady_clock::time_point Quando;
+    };
+
     void ExecutarPassos();
     void ReceberTudo();
     void EnviarTudo();
     void Pausar();
-    void Mostrar(void (IJanelaStatus::*painel)(const std::string&), const std::string& texto);
+    void Mostrar(TPainel painel, const std::string& texto);
+    // After a server operation: its refusal, logged unless it repeats one
+    // already logged, and returned as the text for the step's panel.
+    std::optional<std::string> Conferir(TEtapa etapa);
+    // A loop stopped short: logged, and the run is incomplete.
+    void Interromper(const std::string& texto);
+    // A run that raised: the panels say so.
+    void MostrarFalha(const std::string& texto);
     bool ParadaPedida() const { return Parada_ && Parada_(); }
 
     IOperacoesCiclo& Operacoes_;
@@ -134,8 +183,13 @@ private:
     TRegistrar Registrar_;
     TDormir Dormir_;
     TParada Parada_;
+    TRelogio Agora_;
     TEstadoCiclo Estado_ = TEstadoCiclo::ecParado;
     std::int32_t TempoRestante_ = 0;
+    bool Incompleta_ = false;
+    bool EnvioIniciado_ = false;          // this run has reached the send part
+    bool EnvioConcluidoNoPainel_ = false;  // the send panel shows TextoEnvioConcluido
+    std::array<std::optional<TRecusaRegistrada>, etQuantidade> Registradas_;
 };
 
 }  // namespace ondaris::sync

@@ -302,17 +302,19 @@ std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoL
         DataModule.Fechar();
     }
 
+    const std::string endereco = base + CaminhoEnviar(CodigoLoja);
     try {
-        const TRespostaServidor resposta =
-            ExecutarRequisicao("PUT", base + "enviar/" + std::to_string(CodigoLoja), corpo, contexto.TempoLimite);
-        if (resposta.StatusCode != 200) Erro = resposta.Conteudo;
-    } catch (const TErroStatusServidor& falha) {
-        Erro = falha.Resposta().Conteudo;
-        falha.Relancar(Erro);
+        const TRespostaServidor resposta = ExecutarRequisicao("PUT", endereco, corpo, contexto.TempoLimite);
+        if (resposta.StatusCode != 200) {
+            Erro = resposta.Conteudo;
+            AvisarRecusa(contexto, DescreverPedido("PUT", endereco), resposta);
+        }
     } catch (const TErroServidorCentral& falha) {
-        // No answer arrived, so there is no body to report.
-        Erro.clear();
-        falha.Relancar(Erro);
+        // The failure's own text, as every other operation reports it: the
+        // body alone would be empty when no answer came (an answer lost after
+        // the server stored the block) or when a 5xx carried none.
+        Erro = falha.what();
+        throw;
     }
     return corpo;
 }

@@ -106,15 +106,15 @@ TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemIni
 //   `pastaIni`: the folder of korvin.ini for the per-operation module
 //   (empty: the executable's folder).
 // Outcome: 200 leaves `Erro` empty; another status below 500 puts the
-// answer's body into `Erro` and raises nothing. Raised, with `Erro` set
-// first:
+// answer's body into `Erro`, tells the context's AoRecusar and raises
+// nothing. Raised, with `Erro` set first:
 //   - a database failure (connection, block bounds, log, catalogue, reading
 //     a row): db::ErroBanco or db::ErroUso as it came, `Erro` empty;
 //   - a row query that cannot be prepared: the PrepararDataset error, its
 //     text also in `Erro`;
-//   - status 500 or above: TErroStatusServidor whose text is the answer's
-//     body, also in `Erro`;
-//   - no answer: TErroTransporte with empty text, `Erro` empty.
+//   - status 500 or above, or no answer: the exchange's TErroStatusServidor
+//     or TErroTransporte as ExecutarRequisicao words it (status line and
+//     body, or the transport's cause, and "PUT <address>"), also in `Erro`.
 // `OrdemFinal`, when given, receives the block's last position: `Ordem`
 // itself when nothing after it can be sent yet (a store transaction that
 // took the next position is still open).

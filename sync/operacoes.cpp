@@ -9,7 +9,9 @@ namespace ondaris::sync {
 
 TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto,
                                  std::string PastaIni)
-    : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)) {}
+    : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)) {
+    Contexto_.AoRecusar = [this](const TRecusa& recusa) { Recusa_ = recusa; };
+}
 
 void TOperacoesMotor::AtualizarConfiguracoes() {
     DM_.AbrirConfiguracoes();
@@ -21,17 +23,20 @@ std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.CodigoLoja(); }
 std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.UltimoRecebimento(); }
 
 void TOperacoesMotor::ObterEstruturaBanco(std::string& Erro, const std::string& URL) {
+    Recusa_.reset();
     sync::ObterEstruturaBanco(Erro, URL, DM_.TBEstrutura, Contexto_);
 }
 
 std::int64_t TOperacoesMotor::ReceberDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                                            std::int64_t Ordem) {
+    Recusa_.reset();
     TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_};
     return sync::ReceberDados(Erro, URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
 }
 
 TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(std::string& Erro, const std::string& URL,
                                                       std::int32_t CodigoLoja, std::int64_t UltimoMovimentoLoja) {
+    Recusa_.reset();
     const TTipoUltimoMovimentoEnviado r =
         sync::UltimoMovimentoEnviado(Erro, URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
     return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
@@ -39,6 +44,7 @@ TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(std::string& Erro, const s
 
 bool TOperacoesMotor::EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                                   std::int64_t Ordem) {
+    Recusa_.reset();
     std::int64_t OrdemFinal = Ordem;
     sync::EnviarDados(Erro, URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &OrdemFinal);
     return OrdemFinal > Ordem;

@@ -6,8 +6,10 @@
 //
 // Ownership: borrows the data module and the status window; both must
 // outlive it. `PastaIni` is the folder of "korvin.ini" that every block's
-// own connection reads anew (empty: the executable's folder).
+// own connection reads anew (empty: the executable's folder). It hands its
+// own refusal listener to the operations, so it is neither copied nor moved.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "db/udm.h"
@@ -20,6 +22,8 @@ namespace ondaris::sync {
 class TOperacoesMotor final : public IOperacoesCiclo {
 public:
     TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto, std::string PastaIni = {});
+    TOperacoesMotor(const TOperacoesMotor&) = delete;
+    TOperacoesMotor& operator=(const TOperacoesMotor&) = delete;
 
     void AtualizarConfiguracoes() override;
     std::string LinkCentral() override;
@@ -34,6 +38,7 @@ public:
                                          std::int64_t UltimoMovimentoLoja) override;
     bool EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                      std::int64_t Ordem) override;
+    std::optional<TRecusa> Recusa() override { return Recusa_; }
 
 private:
     db::TDM& DM_;
@@ -41,6 +46,7 @@ private:
     TContextoServidor Contexto_;
     std::string PastaIni_;
     std::int64_t UltimaOrdemLoja_ = 0;
+    std::optional<TRecusa> Recusa_;  // of the server operation called last
 };
 
 }  // namespace ondaris::sync

@@ -19,25 +19,6 @@ namespace ondaris::sync {
 
 namespace {
 
-bool IguaisSemCaixa(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && db::MaiusculasAscii(a) == db::MaiusculasAscii(b);
-}
-
-// A position of the answer, read like LerValorSimples does but from the
-// body parsed once: the block's JSON is not parsed again per number.
-int64_t LerPosicaoBloco(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo,
-                        std::string_view nome, std::string& Retorno, const db::TConfiguracoesRegionais& regional) {
-    if (IguaisSemCaixa(resposta.TipoConteudo, "application/json")) {
-        if (corpo) {
-            if (!corpo->EhObjeto()) throw TErroRespostaInvalida("Invalid class typecast");
-            if (const TValorJSON* membro = corpo->Membro(nome)) Retorno = TextoDoValor(*membro, regional);
-        }
-    } else {
-        LerValorSimples(resposta, nome, Retorno, regional);
-    }
-    return ConverterInteiro64(Retorno);
-}
-
 // The same kind of failure carrying the operation's own text.
 [[noreturn]] void RelancarAplicacao(std::exception_ptr falha, const std::string& texto) {
     try {
@@ -258,8 +239,8 @@ void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, st
     Erro.clear();
     Resultado = TTipoUltimoMovimentoRecebido{};
     IJanelaStatus& janela = ambiente.Janela;
-    const std::string endereco =
-        InsereBarraFinalURL(URL) + "receber/" + std::to_string(CodigoLoja) + "/" + std::to_string(Ordem);
+    const std::string endereco = InsereBarraFinalURL(URL) + CaminhoReceber(CodigoLoja, Ordem);
+    const std::string pedido = DescreverPedido("GET", endereco);
     janela.StatusRecebimento("");
 
     // Phase 1: the request.
@@ -267,7 +248,7 @@ void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, st
     try {
         const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", ambiente.Contexto.TempoLimite);
         if (resposta.StatusCode != 200) {
-            RegistrarRecusa(Resultado, Erro, resposta);
+            RegistrarRecusa(Resultado, Erro, resposta, pedido, ambiente.Contexto);
             janela.StatusRecebimento(Erro);
             return;
         }
@@ -277,9 +258,9 @@ void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, st
         lido.StatusCode = 200;
         std::string Retorno;
         const auto& regional = ambiente.Contexto.Regional;
-        lido.OrdemInicial = LerPosicaoBloco(resposta, bloco, "ordeminicial", Retorno, regional);
-        lido.OrdemFinal = LerPosicaoBloco(resposta, bloco, "ordemfinal", Retorno, regional);
-        lido.UltimaOrdem = LerPosicaoBloco(resposta, bloco, "ultimaordem", Retorno, regional);
+        lido.OrdemInicial = LerPosicao(resposta, bloco, "ordeminicial", Retorno, regional, pedido);
+        lido.OrdemFinal = LerPosicao(resposta, bloco, "ordemfinal", Retorno, regional, pedido);
+        lido.UltimaOrdem = LerPosicao(resposta, bloco, "ultimaordem", Retorno, regional, pedido);
         Resultado = std::move(lido);
     } catch (const TErroServidorCentral& falha) {
         Resultado = TTipoUltimoMovimentoRecebido{};

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "sync/json.h"
@@ -185,6 +187,47 @@ void LerTipoConteudo(std::string_view valor, std::string& tipo, std::string& cha
     }
 }
 
+// The address without "user:password@": a link may carry credentials, and
+// failure texts end up in the log.
+std::string SemCredenciais(std::string_view endereco) {
+    const auto esquema = endereco.find("://");
+    if (esquema == std::string_view::npos) return std::string(endereco);
+    const std::size_t inicio = esquema + 3;
+    const std::size_t fim = std::min(endereco.find_first_of("/?#", inicio), endereco.size());
+    const auto arroba = endereco.substr(inicio, fim - inicio).rfind('@');
+    if (arroba == std::string_view::npos) return std::string(endereco);
+    return std::string(endereco.substr(0, inicio)) + std::string(endereco.substr(inicio + arroba + 1));
+}
+
+struct LiberarUrl {
+    void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+struct LiberarTextoCurl {
+    void operator()(char* t) const { curl_free(t); }
+};
+
+// Scheme, host and port of an address (the scheme's default port when none
+// is written), in lower case; nothing when it cannot be parsed.
+std::optional<std::string> Origem(const std::string& endereco) {
+    std::unique_ptr<CURLU, LiberarUrl> url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, endereco.c_str(), 0) != CURLUE_OK) return std::nullopt;
+    std::string origem;
+    for (const auto& [parte, opcoes] : {std::pair{CURLUPART_SCHEME, 0u}, std::pair{CURLUPART_HOST, 0u},
+                                       std::pair{CURLUPART_PORT, static_cast<unsigned>(CURLU_DEFAULT_PORT)}}) {
+        char* lido = nullptr;
+        const CURLUcode codigo = curl_url_get(url.get(), parte, &lido, opcoes);
+        const std::unique_ptr<char, LiberarTextoCurl> valor(lido);
+        if (codigo != CURLUE_OK || !valor) return std::nullopt;
+        origem += EmMinusculas(valor.get());
+        origem += '\n';
+    }
+    return origem;
+}
+
+bool StatusDeRedirecionamento(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 bool ComecaComEsquema(std::string_view endereco) {
     std::size_t i = 0;
     while (i < endereco.size()) {
@@ -198,6 +241,49 @@ bool ComecaComEsquema(std::string_view endereco) {
 }
 
 }  // namespace
+
+std::string CaminhoEstrutura() { return "estruturabd"; }
+
+std::string CaminhoReceber(int32_t CodigoLoja, int64_t Ordem) {
+    return "receber/" + std::to_string(CodigoLoja) + "/" + std::to_string(Ordem);
+}
+
+std::string CaminhoIndiceEnvio(int32_t CodigoLoja, int64_t UltimaOrdem) {
+    return "obterindiceenvio/" + std::to_string(CodigoLoja) + "/" + std::to_string(UltimaOrdem);
+}
+
+std::string CaminhoEnviar(int32_t CodigoLoja) { return "enviar/" + std::to_string(CodigoLoja); }
+
+std::string DescreverPedido(std::string_view Metodo, std::string_view URL) {
+    return std::string(Metodo) + " " + SemCredenciais(NormalizarEndereco(URL));
+}
+
+std::string TrechoDoCorpo(std::string_view corpo) {
+    constexpr std::size_t limite = 300;
+    std::string trecho;
+    bool branco = false;
+    for (char c : corpo) {
+        if (static_cast<unsigned char>(c) <= 32) {
+            branco = !trecho.empty();
+            continue;
+        }
+        if (branco) trecho += ' ';
+        branco = false;
+        trecho += c;
+        if (trecho.size() > limite) break;
+    }
+    if (trecho.size() <= limite) return trecho;
+    std::size_t corte = limite;
+    // Not inside a UTF-8 sequence: back up over continuation bytes.
+    while (corte > 0 && (static_cast<unsigned char>(trecho[corte]) & 0xC0) == 0x80) --corte;
+    trecho.resize(corte);
+    return trecho + "...";
+}
+
+TErroRespostaInvalida RespostaMalformada(const std::string& pedido, std::string_view detalhe) {
+    return TErroRespostaInvalida("malformed answer from the central server to " + pedido + ": " +
+                                 std::string(detalhe));
+}
 
 std::string InsereBarraFinalURL(std::string_view URL) {
     std::string saida(URL);
@@ -219,15 +305,23 @@ std::string NormalizarEndereco(std::string_view endereco) {
 TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view URL, std::string_view CorpoJSON,
                                      int32_t TempoLimite) {
     IniciarCurl();
+    const std::string pedido = DescreverPedido(Metodo, URL);
     Easy easy(curl_easy_init());
-    if (!easy) throw TErroTransporte("REST request failed: the HTTP library could not create a request");
+    if (!easy) throw TErroTransporte("REST request failed: the HTTP library could not create a request (" + pedido + ")");
     CURL* c = easy.get();
 
-    std::string alvo = NormalizarEndereco(URL);
+    const std::string original = NormalizarEndereco(URL);
+    std::string alvo = original;
     std::string metodo(Metodo);
     std::string corpo(CorpoJSON);
     char erroCurl[CURL_ERROR_SIZE] = {};
     Coletor coletor;
+
+    // Where the failure happened: the request, and the address it was
+    // redirected to when that is another one.
+    const auto onde = [&] {
+        return " (" + pedido + (alvo == original ? std::string() : ", redirected to " + SemCredenciais(alvo)) + ")";
+    };
 
     Lista cabecalhos;
     Acrescentar(cabecalhos, "Accept: application/json, text/plain; q=0.9, text/html;q=0.8,");
@@ -238,20 +332,17 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
     // With a body libcurl would announce a form; without one, nothing at all.
     Acrescentar(cabecalhos, corpo.empty() ? "Content-Type:" : "Content-Type: application/json");
 
-    long limite = std::max<long>(1, TempoLimite);
-    long limiteTotal = limite > std::numeric_limits<long>::max() / 2 ? limite : 2 * limite;
+    const long limite = std::max<long>(1, TempoLimite);
+    const long limiteTotal = limite > std::numeric_limits<long>::max() / 2 ? limite : 2 * limite;
+    const auto prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(limiteTotal);
 
-    curl_easy_setopt(c, CURLOPT_URL, alvo.c_str());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, erroCurl);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 20L);
+    // Redirects are judged here, one at a time, not followed by libcurl.
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, limite);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limiteTotal);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, cabecalhos.get());
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, ReceberCorpo);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &coletor);
@@ -270,15 +361,41 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         if (metodo != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, metodo.c_str());
     }
 
-    CURLcode resultado = curl_easy_perform(c);
-    if (resultado != CURLE_OK) {
-        std::string causa = erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado));
-        throw TErroTransporte("REST request failed: " + causa);
+    const std::optional<std::string> origem = Origem(original);
+    long status = 0;
+    for (int redirecionamentos = 0;; ++redirecionamentos) {
+        const long restante = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    prazo - std::chrono::steady_clock::now())
+                                                    .count());
+        if (restante <= 0) throw TErroTransporte("REST request failed: the time allowed ran out" + onde());
+        curl_easy_setopt(c, CURLOPT_URL, alvo.c_str());
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min(limite, restante));
+        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, restante);
+        coletor = Coletor{};
+        erroCurl[0] = '\0';
+
+        const CURLcode resultado = curl_easy_perform(c);
+        if (resultado != CURLE_OK) {
+            std::string causa = erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado));
+            throw TErroTransporte("REST request failed: " + causa + onde());
+        }
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+
+        const char* destino = nullptr;
+        curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &destino);
+        if (!StatusDeRedirecionamento(status) || !destino || !*destino) break;
+        const std::string proximo(destino);
+        if (!origem || Origem(proximo) != origem)
+            throw TErroTransporte("REST request failed: redirect to " + SemCredenciais(proximo) +
+                                  " refused, only redirects to the same scheme, host and port are followed" +
+                                  onde());
+        if (redirecionamentos == MaximoRedirecionamentos)
+            throw TErroTransporte("REST request failed: more than " + std::to_string(MaximoRedirecionamentos) +
+                                  " redirects, the next to " + SemCredenciais(proximo) + onde());
+        alvo = proximo;
     }
 
     TRespostaServidor resposta;
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     resposta.StatusCode = static_cast<int32_t>(status);
 
     long versao = 0;
@@ -312,7 +429,10 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         else if (resposta.VersaoHTTP == "1.1") prefixo = "HTTP/1.1 ";
         else if (resposta.VersaoHTTP == "2.0") prefixo = "HTTP/2.0 ";
         std::string texto = prefixo + std::to_string(status) + " " + resposta.FraseStatus;
-        throw TErroStatusServidor(texto, std::move(resposta));
+        // The status line says little; what the server wrote is the cause.
+        const std::string trecho = TrechoDoCorpo(resposta.Conteudo);
+        if (!trecho.empty()) texto += ": " + trecho;
+        throw TErroStatusServidor(texto + onde(), std::move(resposta));
     }
     return resposta;
 }

@@ -9,12 +9,20 @@
 // as an answer for the operation to judge. Errors are typed by what the
 // caller can do about them, and all derive from TErroServidorCentral, whose
 // what() is the text that goes into `Erro` and the log:
-//   TErroTransporte       no answer at all (refused, time-out, name not
-//                         found, broken transfer): try again next cycle;
+//   TErroTransporte       no usable answer (refused, time-out, name not
+//                         found, broken transfer, a redirect that is not
+//                         followed): try again next cycle;
 //   TErroStatusServidor   the server answered 500 or above;
 //   TErroRespostaInvalida an answer we cannot use (not the expected JSON
 //                         kind, a value that is not an integer, a structure
 //                         list that cannot be loaded).
+// Every failure text names the request it belongs to, method and address
+// ("GET http://central/receber/12/4711"), so that a log entry alone tells
+// the operator what failed and why.
+//
+// Redirects are followed by hand, at most MaximoRedirecionamentos times and
+// only to the same scheme, host and port: the store's changes never travel
+// to an address the settings row does not name.
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
@@ -37,6 +45,16 @@ using db::FormatarMensagemErro;
 // The product token sent as User-Agent.
 inline constexpr std::string_view AgenteUsuario = "Ondaris/1.0";
 
+// Redirects followed within one exchange.
+inline constexpr int MaximoRedirecionamentos = 3;
+
+// The endpoints' paths, appended to InsereBarraFinalURL of the base link.
+// They also name a request in the log ("receber/12/4711").
+std::string CaminhoEstrutura();                                           // "estruturabd"
+std::string CaminhoReceber(int32_t CodigoLoja, int64_t Ordem);            // "receber/12/4711"
+std::string CaminhoIndiceEnvio(int32_t CodigoLoja, int64_t UltimaOrdem);  // "obterindiceenvio/12/900"
+std::string CaminhoEnviar(int32_t CodigoLoja);                            // "enviar/12"
+
 struct TRespostaServidor {
     int32_t StatusCode = 0;
     std::string TipoConteudo;  // media type without parameters; empty without Content-Type
@@ -44,6 +62,25 @@ struct TRespostaServidor {
     std::string FraseStatus;   // reason phrase of the status line
     std::string VersaoHTTP;    // "1.0", "1.1", "2.0", "3" or empty when unknown
     std::string Charset;       // charset parameter as received; empty when none
+};
+
+// A request as failure texts and the log name it: the method and the
+// request target (NormalizarEndereco) without any user name or password.
+std::string DescreverPedido(std::string_view Metodo, std::string_view URL);
+
+// A body as a log entry or a panel can hold it: every run of line breaks,
+// tabs and blanks made one blank, trimmed, and cut to a few hundred bytes
+// (on a character boundary, with "..." after the cut).
+std::string TrechoDoCorpo(std::string_view corpo);
+
+// An answer other than 200 below 500: the server refused the request. It
+// is no failure of the exchange; the operation that got it says what it
+// means, and the cycle tells the operator.
+struct TRecusa {
+    std::string Pedido;  // DescreverPedido of the request
+    int32_t StatusCode = 0;
+    std::string FraseStatus;
+    std::string Conteudo;  // the answer's body as decoded
 };
 
 class TErroServidorCentral : public std::runtime_error {
@@ -85,6 +122,10 @@ public:
     }
 };
 
+// The failure for an answer that does not have the shape its request
+// expects: "malformed answer from the central server to <pedido>: <detalhe>".
+TErroRespostaInvalida RespostaMalformada(const std::string& pedido, std::string_view detalhe);
+
 // The base link with a "/" guaranteed at its end; "" gives "/".
 std::string InsereBarraFinalURL(std::string_view URL);
 
@@ -97,10 +138,16 @@ std::string NormalizarEndereco(std::string_view endereco);
 // One exchange. `Metodo` is GET or PUT (any token is passed on); a
 // non-empty `CorpoJSON` is sent as the body with Content-Type
 // application/json. The connection and the answer each get `TempoLimite`
-// milliseconds; the exchange as a whole ends after twice that.
-// Throws TErroTransporte ("REST request failed: <cause>") when no answer
-// arrives and TErroStatusServidor ("HTTP/1.1 503 Service Unavailable"
-// style) for a status of 500 or above.
+// milliseconds; the exchange as a whole, redirects included, ends after
+// twice that. A redirect (301, 302, 303, 307, 308 with a Location) to the
+// same scheme, host and port is followed with the same method and body.
+// Throws, the request named at the end of every text:
+//   TErroTransporte "REST request failed: <cause> (GET <address>)" when no
+//   answer arrives (the cause is the HTTP library's description), for a
+//   redirect elsewhere (naming its target) or past the limit;
+//   TErroStatusServidor "HTTP/1.1 503 Service Unavailable: <body excerpt>
+//   (GET <address>)" for a status of 500 or above, without ": ..." when the
+//   body is empty.
 TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view URL, std::string_view CorpoJSON,
                                      int32_t TempoLimite = Timeout);
 

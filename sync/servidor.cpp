@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "db/texto.h"
+
 namespace ondaris::sync {
 
 db::DataHora AgoraLocal() {
@@ -14,29 +16,57 @@ db::DataHora AgoraLocal() {
     return resultado;
 }
 
-int64_t LerPosicao(const TRespostaServidor& resposta, std::string_view nome, std::string& Retorno,
-                   const db::TConfiguracoesRegionais& regional) {
-    LerValorSimples(resposta, nome, Retorno, regional);
-    return ConverterInteiro64(Retorno);
+void AvisarRecusa(const TContextoServidor& contexto, const std::string& pedido, const TRespostaServidor& resposta) {
+    if (contexto.AoRecusar)
+        contexto.AoRecusar(TRecusa{pedido, resposta.StatusCode, resposta.FraseStatus, resposta.Conteudo});
+}
+
+int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
+                   std::string& Retorno, const db::TConfiguracoesRegionais& regional, const std::string& pedido) {
+    const std::string membro = "\"" + std::string(nome) + "\"";
+    bool achou = false;
+    if (db::MaiusculasAscii(resposta.TipoConteudo) == "APPLICATION/JSON") {
+        if (!corpo) throw RespostaMalformada(pedido, "the body is not valid JSON, " + membro + " cannot be read");
+        if (!corpo->EhObjeto())
+            throw RespostaMalformada(pedido, "the body is not a JSON object, " + membro +
+                                                 " cannot be read: Invalid class typecast");
+        if (const TValorJSON* valor = corpo->Membro(nome)) {
+            Retorno = TextoDoValor(*valor, regional);
+            achou = true;
+        }
+    } else {
+        achou = LerValorSimples(resposta, nome, Retorno, regional);
+    }
+    if (!achou && Retorno.empty()) {
+        const std::string tipo = resposta.TipoConteudo.empty() ? "no media type" : "media type " + resposta.TipoConteudo;
+        throw RespostaMalformada(pedido, membro + " is missing (an answer of " + tipo + ")");
+    }
+    try {
+        return ConverterInteiro64(Retorno);
+    } catch (const TErroRespostaInvalida& e) {
+        throw RespostaMalformada(pedido, membro + ": " + e.what());
+    }
 }
 
 void UltimoMovimentoEnviado(std::string& Erro, TTipoUltimoMovimentoEnviado& Resultado, std::string_view URL,
                             int32_t CodigoLoja, int64_t UltimoMovimentoLoja, const TContextoServidor& contexto) {
     Erro.clear();
     Resultado = TTipoUltimoMovimentoEnviado{};
-    std::string endereco = InsereBarraFinalURL(URL) + "obterindiceenvio/" + std::to_string(CodigoLoja) + "/" +
-                           std::to_string(UltimoMovimentoLoja);
+    const std::string endereco = InsereBarraFinalURL(URL) + CaminhoIndiceEnvio(CodigoLoja, UltimoMovimentoLoja);
+    const std::string pedido = DescreverPedido("GET", endereco);
     try {
         TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
         if (resposta.StatusCode != 200) {
-            RegistrarRecusa(Resultado, Erro, resposta);
+            RegistrarRecusa(Resultado, Erro, resposta, pedido, contexto);
             return;
         }
         TTipoUltimoMovimentoEnviado lido;
         lido.StatusCode = 200;
         std::string Retorno;
-        lido.UltimaOrdemEnviada = LerPosicao(resposta, "ultimaordemenviada", Retorno, contexto.Regional);
-        lido.UltimoMovimentoLoja = LerPosicao(resposta, "ultimomovimentoloja", Retorno, contexto.Regional);
+        const std::optional<TValorJSON> corpo = LerJSON(resposta.Conteudo);
+        const auto& regional = contexto.Regional;
+        lido.UltimaOrdemEnviada = LerPosicao(resposta, corpo, "ultimaordemenviada", Retorno, regional, pedido);
+        lido.UltimoMovimentoLoja = LerPosicao(resposta, corpo, "ultimomovimentoloja", Retorno, regional, pedido);
         lido.DataHoraAtualizacao = AgoraLocal();
         Resultado = std::move(lido);
     } catch (const TErroServidorCentral& falha) {
@@ -101,18 +131,27 @@ void CarregarEstrutura(const TValorJSON& valor, db::TEstrutura& TBEstrutura,
 void ObterEstruturaBanco(std::string& Erro, std::string_view URL, db::TEstrutura& TBEstrutura,
                          const TContextoServidor& contexto) {
     Erro.clear();
-    std::string endereco = InsereBarraFinalURL(URL) + "estruturabd";
+    const std::string endereco = InsereBarraFinalURL(URL) + CaminhoEstrutura();
+    const std::string pedido = DescreverPedido("GET", endereco);
     try {
         TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
         if (resposta.StatusCode != 200) {
             Erro = resposta.Conteudo;
+            AvisarRecusa(contexto, pedido, resposta);
             return;
         }
-        TBEstrutura.Limpar();
-        // The indented text of the answer read back: empty (invalid JSON or
-        // an empty body) loads nothing.
+        // The indented text of the answer read back, as the list has always
+        // been loaded; it is empty only when the body is not JSON at all.
         auto valor = LerJSON(LerTextoJSON(resposta));
-        if (valor) CarregarEstrutura(*valor, TBEstrutura, contexto.Regional);
+        if (!valor)
+            throw RespostaMalformada(pedido, resposta.Conteudo.empty() ? "the body is empty, a JSON list was expected"
+                                                                       : "the body is not valid JSON");
+        TBEstrutura.Limpar();
+        try {
+            CarregarEstrutura(*valor, TBEstrutura, contexto.Regional);
+        } catch (const TErroRespostaInvalida& e) {
+            throw TErroRespostaInvalida(std::string(e.what()) + " (" + pedido + ")");
+        }
     } catch (const TErroServidorCentral& falha) {
         Erro = FormatarMensagemErro("ObterEstruturaBanco") + falha.what();
         falha.Relancar(Erro);

@@ -5,11 +5,14 @@
 // Each makes exactly one exchange and never retries.
 //
 // Every operation first empties `Erro`. An answer other than 200 below 500
-// is not an error: `Erro` receives the answer's body and the operation
-// returns normally. Any other failure (TErroServidorCentral, see
-// requisicao.h) sets `Erro` and is raised again, of the same kind, with the
-// text of `Erro`; the caller, the cycle, does not catch it.
+// is not an error: `Erro` receives the answer's body, the context's
+// AoRecusar hears of the refusal, and the operation returns normally. Any
+// other failure (TErroServidorCentral, see requisicao.h) sets `Erro` and is
+// raised again, of the same kind, with the text of `Erro`; the caller, the
+// cycle, does not catch it. Every failure text names its request.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,7 +28,14 @@ namespace ondaris::sync {
 struct TContextoServidor {
     int32_t TempoLimite = Timeout;  // milliseconds; tests shorten it
     db::TConfiguracoesRegionais Regional;
+    // Told of every refusal (an answer other than 200 below 500) with the
+    // request it answered, whatever the answer's body: the cycle logs it and
+    // shows it, so that a refused step never passes for a finished one.
+    std::function<void(const TRecusa&)> AoRecusar{};
 };
+
+// Tells the context's AoRecusar, if any, that `pedido` got `resposta`.
+void AvisarRecusa(const TContextoServidor& contexto, const std::string& pedido, const TRespostaServidor& resposta);
 
 struct TTipoUltimoMovimentoEnviado {
     int32_t StatusCode = 0;  // 400 after a failure
@@ -48,13 +58,16 @@ db::DataHora AgoraLocal();
 
 // The outcome rules shared by the operations that fill a result record.
 // An answer other than 200 below 500: `Erro` and `Mensagem` get the body,
-// `StatusCode` the status, every number is zero.
+// `StatusCode` the status, every number is zero; the refusal is told
+// (AvisarRecusa).
 template <class TRegistro>
-void RegistrarRecusa(TRegistro& registro, std::string& Erro, const TRespostaServidor& resposta) {
+void RegistrarRecusa(TRegistro& registro, std::string& Erro, const TRespostaServidor& resposta,
+                     const std::string& pedido, const TContextoServidor& contexto) {
     registro = TRegistro{};
     Erro = resposta.Conteudo;
     registro.StatusCode = resposta.StatusCode;
     registro.Mensagem = Erro;
+    AvisarRecusa(contexto, pedido, resposta);
 }
 
 // A failure: `Erro` and `Mensagem` get its text, `StatusCode` is 400, every
@@ -68,10 +81,18 @@ template <class TRegistro>
     falha.Relancar(Erro);
 }
 
-// Reads a named position: LerValorSimples into `Retorno` (which keeps the
-// previous value when the name is missing), then ConverterInteiro64.
-int64_t LerPosicao(const TRespostaServidor& resposta, std::string_view nome, std::string& Retorno,
-                   const db::TConfiguracoesRegionais& regional);
+// Reads a named position of a 200 answer to `pedido` into `Retorno`, then
+// converts it with ConverterInteiro64. `corpo` is the body parsed as JSON
+// (nothing when it is not JSON), so that several positions cost one parse.
+// An application/json answer is read from `corpo` (the first member of that
+// exact name), a text/plain or text/html one by LerValorSimples. A missing
+// name leaves `Retorno` as the previous read set it. Throws
+// RespostaMalformada naming `pedido` and the member when the body is not
+// JSON where JSON is announced, is JSON but not an object ("Invalid class
+// typecast"), holds no value for the member and none was read before, or
+// holds one that is not an integer ("'<texto>' is not a valid integer value").
+int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
+                   std::string& Retorno, const db::TConfiguracoesRegionais& regional, const std::string& pedido);
 
 // GET <URL>/obterindiceenvio/<CodigoLoja>/<UltimoMovimentoLoja>.
 // `Resultado` is filled on every path, also before a failure is raised.
@@ -83,7 +104,9 @@ TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string& Erro, std::strin
 // GET <URL>/estruturabd. With status 200 TBEstrutura is emptied and loaded
 // from the answer; otherwise it keeps its rows. Failures carry the prefix
 // MensagemErro with "ObterEstruturaBanco"; rows loaded before a failure
-// while loading stay.
+// while loading stay. A 200 answer whose body is empty or not JSON is
+// malformed (TErroRespostaInvalida) and leaves the rows as they were: a
+// garbled answer must not empty the list that every received change needs.
 void ObterEstruturaBanco(std::string& Erro, std::string_view URL, db::TEstrutura& TBEstrutura,
                          const TContextoServidor& contexto);
 

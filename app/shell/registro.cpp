@@ -208,7 +208,9 @@ TRegistro::TRegistro(std::filesystem::path pasta, TRelogio relogio, TSeparadores
       Separadores_(std::move(separadores)),
       Reserva_(reserva ? reserva : &std::cerr) {}
 
-void TRegistro::DoSaveLog(const std::string& Msg) noexcept {
+void TRegistro::DoSaveLog(const std::string& Mensagem) noexcept {
+    static const std::string vazia = TextoMensagemVazia;
+    const std::string& Msg = Mensagem.empty() ? vazia : Mensagem;
     try {
         Gravar(Msg);
     } catch (const std::exception& e) {

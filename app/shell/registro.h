@@ -10,6 +10,9 @@
 // begins with a byte-order mark keeps it, and entries go into it in the
 // encoding the mark names (UTF-8, UTF-16 LE or BE); otherwise they are UTF-8.
 //
+// An entry never goes without a message: an empty one is written as
+// TextoMensagemVazia, so that the entry still says something failed.
+//
 // Not an error: a missing file (created by the first entry). A file that
 // cannot be read gets an entry for that failure and then the entry asked for,
 // after its untouched content. A file that cannot be written at all: the
@@ -22,6 +25,9 @@
 #include <string>
 
 namespace ondaris::shell {
+
+// What an entry says when the failure came without a message.
+inline constexpr const char* TextoMensagemVazia = "Falha sem mensagem: a causa não foi informada";
 
 // The user's date and time separators as the locale's formats show them.
 struct TSeparadores {
@@ -51,7 +57,8 @@ public:
 
     const std::filesystem::path& Arquivo() const { return Arquivo_; }
 
-    // Appends one entry for `Msg`. Never throws.
+    // Appends one entry for `Msg` (TextoMensagemVazia when it is empty).
+    // Never throws.
     void DoSaveLog(const std::string& Msg) noexcept;
 
 private:

@@ -63,7 +63,9 @@ int ExecutarServico(const TOpcoesServico& opcoes, TAmbienteServico& amb) {
     if (opcoes.UmaVez) {
         try {
             ciclo.TimerTimer();
-            return 0;
+            // A refused or stalled step is in the log already; the exit
+            // status must not pass it off as a finished synchronisation.
+            return ciclo.ExecucaoIncompleta() ? 1 : 0;
         } catch (const std::exception& e) {
             ManipulaExcecoes(amb, e.what());
         } catch (...) {

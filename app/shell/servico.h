@@ -6,7 +6,7 @@
 // Not an error: an exception that escapes a run; it becomes one log entry
 // (and a line on standard error) and the next run comes as usual. With
 // --once the program runs one cycle at once and its exit status says whether
-// that run raised.
+// that run raised or had a step refused or stopped short (see TCiclo).
 #include "app/shell/registro.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
@@ -58,7 +58,7 @@ struct TAmbienteServico {
 };
 
 // Runs the agent until Parar() (or one cycle with --once); returns the exit
-// status: 0, or 1 when the single run of --once raised.
+// status: 0, or 1 when the single run of --once raised or was incomplete.
 int ExecutarServico(const TOpcoesServico& opcoes, TAmbienteServico& ambiente);
 
 }  // namespace ondaris::shell

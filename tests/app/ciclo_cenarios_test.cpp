@@ -3,7 +3,8 @@
 // the test process. The server keeps what a central server keeps: the store's
 // acknowledged log position, advanced by every block it accepts, and the
 // commands waiting for the store; a scenario can replace any endpoint's
-// answers one request at a time.
+// answers one request at a time. Refusals and failures are followed to the
+// log file the headless program writes and to the two status panels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,11 +15,16 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "app/shell/registro.h"
+#include "app/shell/servico.h"
 #include "db/udm.h"
+#include "pasta_temporaria.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
 #include "sync/ciclo.h"
@@ -173,13 +179,15 @@ private:
         }
         if (r.Metodo == "PUT" && r.Caminho == "/enviar/7") {
             corpos_.push_back(r.Corpo);
-            if (!Envios.empty()) return Proxima(Envios, {});
-            // An accepted block moves the acknowledged position to its last command.
+            RespostaProgramada resposta = Proxima(Envios, RespostaProgramada::Json("{}"));
+            // An accepted block moves the acknowledged position to its last
+            // command, also when the answer is then lost on its way back.
+            if (resposta.Status != 200) return resposta;
             if (const auto corpo = LerJSON(r.Corpo); corpo && corpo->Membro("comandos")) {
                 for (const auto& c : corpo->Membro("comandos")->Elementos())
                     Confirmada = std::max<std::int64_t>(Confirmada, std::stoll(c.Membro("ordem")->Bruto()));
             }
-            return RespostaProgramada::Json("{}");
+            return resposta;
         }
         return RespostaProgramada::Texto("rota desconhecida", 404);
     }
@@ -221,14 +229,15 @@ protected:
 
     // The engine of one program: its data module, the operations and the cycle.
     struct Motor {
-        explicit Motor(IJanelaStatus& janela, Linha& linha)
+        explicit Motor(IJanelaStatus& janela, Linha& linha, TCiclo::TRelogio agora = {})
             : DM(db::OpcoesTDM{.Pasta = Pasta()}),
               Operacoes(DM, janela,
                         TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
                         Pasta()),
               Ciclo(
                   Operacoes, janela, [this](const std::string& m) { Registros.push_back(m); },
-                  [&linha](std::chrono::milliseconds ms) { linha.Anotar("pausa " + std::to_string(ms.count())); }) {
+                  [&linha](std::chrono::milliseconds ms) { linha.Anotar("pausa " + std::to_string(ms.count())); },
+                  {}, std::move(agora)) {
             DM.DataModuleCreate();
         }
         db::TDM DM;
@@ -316,6 +325,17 @@ TEST_F(CicloCenarios, OneRunInOrderAndTheSettingsReadAgainByTheNextRun) {
     EXPECT_EQ(janela.Cronometros.front(), "02:00");
 }
 
+// "{base}" in an expected text stands for the server's base address (with
+// its final "/"), "{outro}" for a second server's.
+std::string Expandir(std::string texto, const ServidorHttp& http, const ServidorHttp* outro = nullptr) {
+    for (const auto& [marca, valor] : {std::pair<std::string, std::string>{"{base}", http.Base()},
+                                       {"{outro}", outro ? outro->Base() : std::string()}}) {
+        for (auto i = texto.find(marca); i != std::string::npos; i = texto.find(marca, i + valor.size()))
+            texto.replace(i, marca.size(), valor);
+    }
+    return texto;
+}
+
 TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
     struct Cenario {
         const char* nome;
@@ -323,47 +343,69 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         std::int64_t confirmada;               // the server's position before the run
         std::vector<std::string> pedidos;      // every request of the run, in order
         std::vector<std::string> envio;        // the send panel's texts
+        std::string recebimento;               // the receive panel's last text
         bool lanca;                            // the run ends by an exception
         std::int64_t recebidoDepois;           // ULTIMORECEBIMENTO after the run
-        std::vector<std::string> registrados;  // each log entry names this position
+        std::vector<std::string> registrados;  // the cycle's own log entries
     };
     const auto P = kPosicaoDaLoja;
     const std::vector<std::string> nadaAEnviar = {kVerificando, kEnvioConcluido};
+    const std::string estruturaRecusada =
+        "O servidor central recusou GET {base}estruturabd: 404 Not Found: estrutura indisponivel";
+    const std::string recebimentoRecusado =
+        "O servidor central recusou GET {base}receber/7/4100: 404 Not Found: loja desconhecida";
+    const std::string blocoRecusado = "O servidor central recusou PUT {base}enviar/7: 409 Conflict: bloco recusado";
+    const std::string recebimentoParado =
+        "Recebimento interrompido nesta sincronização em receber/7/4100: a posição recebida não avançou de 4100 "
+        "(o servidor informou ultimaordem 4150)";
+    const std::string envioVoltou =
+        "Envio interrompido nesta sincronização em enviar/7: a posição confirmada pelo servidor voltou de 5001 "
+        "para 5000, de onde já se enviou nesta sincronização";
     const Cenario cenarios[] = {
-        {"a refused structure download skips receiving, not sending",
+        {"a refused structure download skips receiving, not sending, and is told",
          {RespostaProgramada::Texto("estrutura indisponivel", 404)}, {}, {}, {}, 5000,
          {"GET /estruturabd", P, "PUT /enviar/7", P},
-         {kVerificando, Enviando(5000), kVerificando, kEnvioConcluido}, false, kRecebidoAntes, {}},
+         {kVerificando, Enviando(5000), kVerificando, kEnvioConcluido}, estruturaRecusada, false, kRecebidoAntes,
+         {estruturaRecusada}},
+        {"a refusal without a body skips receiving all the same",
+         {RespostaProgramada::Texto("", 403)}, {}, {}, {}, kUltimaDaLoja,
+         {"GET /estruturabd", P}, nadaAEnviar, "O servidor central recusou GET {base}estruturabd: 403 Forbidden (sem texto)",
+         false, kRecebidoAntes, {"O servidor central recusou GET {base}estruturabd: 403 Forbidden (sem texto)"}},
         {"nothing waits on either side: one receive request, equal positions send nothing",
          {}, {}, {}, {}, kUltimaDaLoja,
-         {"GET /estruturabd", "GET /receber/7/4100", P}, nadaAEnviar, false, kRecebidoAntes, {}},
-        {"a refused receive request ends receiving and the run goes on",
+         {"GET /estruturabd", "GET /receber/7/4100", P}, nadaAEnviar, kRecebimentoConcluido, false, kRecebidoAntes, {}},
+        {"a refused receive request ends receiving, is told, and the run goes on",
          {}, {RespostaProgramada::Texto("loja desconhecida", 404)}, {}, {}, kUltimaDaLoja,
-         {"GET /estruturabd", "GET /receber/7/4100", P}, nadaAEnviar, false, kRecebidoAntes, {}},
+         {"GET /estruturabd", "GET /receber/7/4100", P}, nadaAEnviar, recebimentoRecusado, false, kRecebidoAntes,
+         {recebimentoRecusado}},
         {"an ultimaordem that is not 0 only in its upper 32 bits keeps receiving",
          {}, {Bloco(4101, 4101, k2a32, {4101}), Bloco(4102, 4102, 2 * k2a32, {4102})}, {}, {}, kUltimaDaLoja,
          {"GET /estruturabd", "GET /receber/7/4100", "GET /receber/7/4101", "GET /receber/7/4102", P},
-         nadaAEnviar, false, 4102, {}},
+         nadaAEnviar, kRecebimentoConcluido, false, 4102, {}},
         {"a store ahead beyond 32 bits is sent to (2^32 + 5 against 7)",
          {}, {}, {Posicao(7, k2a32 + 5), Posicao(k2a32 + 5, k2a32 + 5)}, {}, 0,
          {"GET /estruturabd", "GET /receber/7/4100", P, "PUT /enviar/7", P},
-         {kVerificando, Enviando(7), kVerificando, kEnvioConcluido}, false, kRecebidoAntes, {}},
-        {"a 503 from the position query inside the send loop ends the run",
+         {kVerificando, Enviando(7), kVerificando, kEnvioConcluido}, kRecebimentoConcluido, false, kRecebidoAntes, {}},
+        {"a 503 from the position query inside the send loop ends the run, shown on the send panel",
          {}, {}, {Posicao(5000, kUltimaDaLoja), RespostaProgramada::Texto("em manutencao", 503)}, {}, 0,
          {"GET /estruturabd", "GET /receber/7/4100", P, "PUT /enviar/7", P},
-         {kVerificando, Enviando(5000), kVerificando}, true, kRecebidoAntes, {}},
+         {kVerificando, Enviando(5000), kVerificando,
+          "HTTP/1.1 503 Service Unavailable: em manutencao (GET {base}obterindiceenvio/7/5003)"},
+         kRecebimentoConcluido, true, kRecebidoAntes, {}},
         {"a receive pass that leaves the position where it was stops receiving",
          {}, {Bloco(4101, 4150, 4150, {})}, {}, {}, kUltimaDaLoja,
-         {"GET /estruturabd", "GET /receber/7/4100", P}, nadaAEnviar, false, kRecebidoAntes, {"4100"}},
-        {"a block the server does not acknowledge stops sending",
+         {"GET /estruturabd", "GET /receber/7/4100", P}, nadaAEnviar, recebimentoParado, false, kRecebidoAntes,
+         {recebimentoParado}},
+        {"a refused block that moves nothing stops sending with the refusal alone",
          {}, {}, {}, {RespostaProgramada::Texto("bloco recusado", 409)}, 5001,
          {"GET /estruturabd", "GET /receber/7/4100", P, "PUT /enviar/7", P},
-         {kVerificando, Enviando(5001), kVerificando, kEnvioConcluido}, false, kRecebidoAntes, {"5001"}},
+         {kVerificando, Enviando(5001), kVerificando, blocoRecusado}, kRecebimentoConcluido, false, kRecebidoAntes,
+         {blocoRecusado}},
         {"a server whose acknowledged position goes back and forth stops sending",
          {}, {}, VaiEVem(Posicao(5000, kUltimaDaLoja), Posicao(5001, kUltimaDaLoja)), {}, 0,
          {"GET /estruturabd", "GET /receber/7/4100", P, "PUT /enviar/7", P, "PUT /enviar/7", P},
-         {kVerificando, Enviando(5000), kVerificando, Enviando(5001), kVerificando, kEnvioConcluido}, false,
-         kRecebidoAntes, {"5000"}},
+         {kVerificando, Enviando(5000), kVerificando, Enviando(5001), kVerificando, envioVoltou},
+         kRecebimentoConcluido, false, kRecebidoAntes, {envioVoltou}},
     };
 
     for (const auto& c : cenarios) {
@@ -388,21 +430,271 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         }
 
         EXPECT_EQ(central.Pedidos(), c.pedidos);
-        EXPECT_EQ(janela.Envio, c.envio);
-        EXPECT_EQ(janela.Recebimento.empty() ? "" : janela.Recebimento.back(), kRecebimentoConcluido);
+        std::vector<std::string> envio;
+        for (const auto& t : c.envio) envio.push_back(Expandir(t, http));
+        EXPECT_EQ(janela.Envio, envio);
+        EXPECT_EQ(janela.Recebimento.empty() ? "" : janela.Recebimento.back(), Expandir(c.recebimento, http));
         motor.DM.AbrirConfiguracoes();
         EXPECT_EQ(motor.DM.UltimoRecebimento(), c.recebidoDepois);
 
-        EXPECT_EQ(motor.Registros.size(), c.registrados.size());
-        for (std::size_t i = 0; i < std::min(c.registrados.size(), motor.Registros.size()); ++i) {
-            EXPECT_NE(motor.Registros[i].find(" " + c.registrados[i]), std::string::npos) << motor.Registros[i];
-        }
+        std::vector<std::string> registrados;
+        for (const auto& t : c.registrados) registrados.push_back(Expandir(t, http));
+        EXPECT_EQ(motor.Registros, registrados);
+        EXPECT_EQ(motor.Ciclo.ExecucaoIncompleta(), c.lanca || !registrados.empty());
 
         // However the run ended, the countdown starts at 02:00.
         EXPECT_FALSE(motor.Ciclo.TimerHabilitado());
         EXPECT_TRUE(motor.Ciclo.TimerContagemRegressivaHabilitado());
         motor.Ciclo.Tick();
         EXPECT_EQ(janela.Cronometros, std::vector<std::string>{"02:00"});
+    }
+}
+
+// The message of each entry of a log file, in order.
+std::vector<std::string> EntradasDoLog(const std::filesystem::path& arquivo) {
+    std::vector<std::string> mensagens;
+    const std::string bytes = teste::LerBytes(arquivo);
+    std::size_t inicio = 0;
+    while (inicio < bytes.size()) {
+        std::size_t fim = bytes.find("\r\n", inicio);
+        if (fim == std::string::npos) fim = bytes.size();
+        const std::string linha = bytes.substr(inicio, fim - inicio);
+        const auto separador = linha.find(" - ");
+        if (!linha.empty()) mensagens.push_back(separador == std::string::npos ? linha : linha.substr(separador + 3));
+        inicio = fim + 2;
+    }
+    return mensagens;
+}
+
+TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndShownOnItsPanel) {
+    enum TPainel { pRecebimento, pEnvio };
+    struct Caso {
+        const char* nome;
+        std::deque<RespostaProgramada> estrutura, recebimentos, posicoes, envios;
+        std::int64_t confirmada;     // the server's position before the run
+        TPainel painel;              // the panel that shows what the entry says
+        std::string outroPainel;     // the other panel's last text
+        std::vector<std::string> partes;  // the one entry holds each of these; none: no entry at all
+        std::int64_t confirmadaDepois = -1;  // the server's position after the run, when it matters
+        std::string pedido = {};             // a request the server must have received
+    };
+    const auto semCorpo = [](int status) { return RespostaProgramada::Texto("", status); };
+    const std::string intocado;  // a panel this run never reached keeps its (here empty) text
+    const std::string recusaMsg = "refused, only redirects to the same scheme, host and port are followed";
+    const Caso casos[] = {
+        // 404 on each of the four requests.
+        {"404 on estruturabd", {RespostaProgramada::Texto("estrutura indisponivel", 404)}, {}, {}, {}, kUltimaDaLoja,
+         pRecebimento, kEnvioConcluido,
+         {"O servidor central recusou GET {base}estruturabd: 404 Not Found: estrutura indisponivel"}},
+        {"404 on receber", {}, {RespostaProgramada::Texto("loja desconhecida", 404)}, {}, {}, kUltimaDaLoja,
+         pRecebimento, kEnvioConcluido,
+         {"O servidor central recusou GET {base}receber/7/4100: 404 Not Found: loja desconhecida"}},
+        {"404 on obterindiceenvio", {}, {}, {RespostaProgramada::Texto("loja desconhecida", 404)}, {}, kUltimaDaLoja,
+         pEnvio, kRecebimentoConcluido,
+         {"O servidor central recusou GET {base}obterindiceenvio/7/5003: 404 Not Found: loja desconhecida"}},
+        {"404 on enviar", {}, {}, {}, {RespostaProgramada::Texto("rota de envio desconhecida", 404)}, 5000,
+         pEnvio, kRecebimentoConcluido,
+         {"O servidor central recusou PUT {base}enviar/7: 404 Not Found: rota de envio desconhecida"}},
+        {"404 without a body", {}, {semCorpo(404)}, {}, {}, kUltimaDaLoja, pRecebimento, kEnvioConcluido,
+         {"O servidor central recusou GET {base}receber/7/4100: 404 Not Found (sem texto)"}},
+        // 500 and 503, with and without a body.
+        {"500 with a body on estruturabd", {RespostaProgramada::Texto("banco central fora do ar", 500)}, {}, {}, {},
+         kUltimaDaLoja, pRecebimento, intocado,
+         {"Falha ao executar a rotina ObterEstruturaBanco: HTTP/1.1 500 Internal Server Error: banco central fora "
+          "do ar (GET {base}estruturabd)"}},
+        {"503 without a body on receber", {}, {semCorpo(503)}, {}, {}, kUltimaDaLoja, pRecebimento, intocado,
+         {"HTTP/1.1 503 Service Unavailable (GET {base}receber/7/4100)"}},
+        {"503 with a body on obterindiceenvio", {}, {}, {RespostaProgramada::Texto("em manutencao", 503)}, {},
+         kUltimaDaLoja, pEnvio, kRecebimentoConcluido,
+         {"HTTP/1.1 503 Service Unavailable: em manutencao (GET {base}obterindiceenvio/7/5003)"}},
+        {"500 without a body on enviar", {}, {}, {}, {semCorpo(500)}, 5000, pEnvio, kRecebimentoConcluido,
+         {"HTTP/1.1 500 Internal Server Error (PUT {base}enviar/7)"}},
+        {"503 with a body on enviar", {}, {}, {}, {RespostaProgramada::Texto("fila cheia", 503)}, 5000, pEnvio,
+         kRecebimentoConcluido, {"HTTP/1.1 503 Service Unavailable: fila cheia (PUT {base}enviar/7)"}},
+        // No answer.
+        {"connection reset on receber", {}, {RespostaProgramada::Reinicio()}, {}, {}, kUltimaDaLoja, pRecebimento,
+         intocado, {"REST request failed: ", "reset", " (GET {base}receber/7/4100)"}},
+        {"closed without an answer on obterindiceenvio", {}, {}, {RespostaProgramada::SemResposta()}, {},
+         kUltimaDaLoja, pEnvio, kRecebimentoConcluido,
+         {"REST request failed: Empty reply from server (GET {base}obterindiceenvio/7/5003)"}},
+        {"the answer lost after the server stored the block", {}, {}, {}, {RespostaProgramada::SemResposta()}, 5000,
+         pEnvio, kRecebimentoConcluido, {"REST request failed: Empty reply from server (PUT {base}enviar/7)"},
+         kUltimaDaLoja},
+        // Malformed answers.
+        {"receber answered with text that is not JSON", {}, {RespostaProgramada::Json("<html>erro</html>")}, {}, {},
+         kUltimaDaLoja, pRecebimento, intocado,
+         {"malformed answer from the central server to GET {base}receber/7/4100: the body is not valid JSON, "
+          "\"ordeminicial\" cannot be read"}},
+        {"estruturabd answered with a page instead of the list",
+         {RespostaProgramada::Texto("<html>entrar</html>", 200, "text/html")}, {}, {}, {}, kUltimaDaLoja,
+         pRecebimento, intocado,
+         {"Falha ao executar a rotina ObterEstruturaBanco: malformed answer from the central server to GET "
+          "{base}estruturabd: the body is not valid JSON"}},
+        {"obterindiceenvio answered with broken JSON", {}, {}, {RespostaProgramada::Json(R"({"ultimaordemenviada":)")},
+         {}, kUltimaDaLoja, pEnvio, kRecebimentoConcluido,
+         {"malformed answer from the central server to GET {base}obterindiceenvio/7/5003: the body is not valid "
+          "JSON, \"ultimaordemenviada\" cannot be read"}},
+        {"a position that is not a number", {}, {},
+         {RespostaProgramada::Json(R"({"ultimaordemenviada":"5x","ultimomovimentoloja":5003})")}, {}, kUltimaDaLoja,
+         pEnvio, kRecebimentoConcluido,
+         {"malformed answer from the central server to GET {base}obterindiceenvio/7/5003: "
+          "\"ultimaordemenviada\": '5x' is not a valid integer value"}},
+        {"ultimaordem that is not a number", {},
+         {RespostaProgramada::Json(R"({"ordeminicial":"4101","ordemfinal":"4101","ultimaordem":"muitos","comandos":[]})")},
+         {}, {}, kUltimaDaLoja, pRecebimento, intocado,
+         {"malformed answer from the central server to GET {base}receber/7/4100: \"ultimaordem\": 'muitos' is not "
+          "a valid integer value"}},
+        // Redirects.
+        {"a redirect to another port is refused and names its target",
+         {RespostaProgramada::Redirecao("{outro}estruturabd")}, {}, {}, {}, kUltimaDaLoja, pRecebimento, intocado,
+         {"Falha ao executar a rotina ObterEstruturaBanco: REST request failed: redirect to {outro}estruturabd " +
+          recusaMsg + " (GET {base}estruturabd)"}},
+        {"a redirect on the same server is followed", {},
+         {RespostaProgramada::Redirecao("/receber/7/4100?via=redirecionamento", 307)}, {}, {}, kUltimaDaLoja,
+         pRecebimento, kEnvioConcluido, {}, -1, "GET /receber/7/4100?via=redirecionamento"},
+    };
+
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        ServidorHttp http, outro;
+        Central central(http);
+        central.Estrutura = caso.estrutura;
+        central.Recebimentos = caso.recebimentos;
+        central.Posicoes = caso.posicoes;
+        central.Envios = caso.envios;
+        central.Confirmada = caso.confirmada;
+        for (auto* fila : {&central.Estrutura, &central.Recebimentos, &central.Posicoes, &central.Envios})
+            for (auto& r : *fila)
+                for (auto& [nome, valor] : r.Cabecalhos) valor = Expandir(valor, http, &outro);
+        Configurar(http.Base(), kRecebidoAntes);
+
+        teste::PastaTemporaria pasta;
+        shell::TRegistro registro(pasta.Caminho());
+        Linha linha;
+        JanelaGravadora janela(linha);
+        db::TDM DM(db::OpcoesTDM{.Pasta = Pasta()});
+        DM.DataModuleCreate();
+        TOperacoesMotor operacoes(
+            DM, janela, TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
+            Pasta());
+        std::ostringstream erros;
+        shell::TAmbienteServico ambiente{operacoes, janela, registro, erros, {}, [](std::chrono::milliseconds) {}};
+        const int status = shell::ExecutarServico(shell::TOpcoesServico{.UmaVez = true}, ambiente);
+
+        const std::vector<std::string> entradas = EntradasDoLog(registro.Arquivo());
+        const std::string recebimento = janela.Recebimento.empty() ? "" : janela.Recebimento.back();
+        const std::string envio = janela.Envio.empty() ? "" : janela.Envio.back();
+        if (!caso.pedido.empty()) {
+            const auto pedidos = central.Pedidos();
+            EXPECT_NE(std::find(pedidos.begin(), pedidos.end(), caso.pedido), pedidos.end());
+        }
+        if (caso.partes.empty()) {
+            EXPECT_EQ(status, 0);
+            EXPECT_TRUE(entradas.empty()) << entradas.front();
+            EXPECT_EQ(recebimento, kRecebimentoConcluido);
+            EXPECT_EQ(envio, kEnvioConcluido);
+            continue;
+        }
+        std::vector<std::string> partes;
+        for (const auto& p : caso.partes) partes.push_back(Expandir(p, http, &outro));
+
+        // One entry, never empty, naming the request and carrying the cause.
+        EXPECT_EQ(status, 1) << "a run that failed or was refused must not exit as a success";
+        ASSERT_EQ(entradas.size(), 1u) << teste::LerBytes(registro.Arquivo());
+        const std::string& entrada = entradas.front();
+        EXPECT_FALSE(entrada.empty());
+        for (const auto& parte : partes) EXPECT_NE(entrada.find(parte), std::string::npos) << entrada << "\n" << parte;
+        if (partes.size() == 1) {
+            EXPECT_EQ(entrada, partes.front());
+        }
+
+        // The step's panel shows what the entry says; no panel claims a
+        // synchronisation that did not happen.
+        EXPECT_EQ(caso.painel == pRecebimento ? recebimento : envio, entrada);
+        EXPECT_EQ(caso.painel == pRecebimento ? envio : recebimento, caso.outroPainel);
+        if (caso.confirmadaDepois >= 0) {
+            EXPECT_EQ(central.Confirmada, caso.confirmadaDepois);
+        }
+        EXPECT_EQ(outro.Quantidade(), 0u);
+    }
+}
+
+TEST_F(CicloCenarios, AFailedRunLeavesNoEarlierCompletionOnThePanels) {
+    ServidorHttp http;
+    Central central(http);
+    central.Confirmada = kUltimaDaLoja;
+    Configurar(http.Base(), kRecebidoAntes);
+    Linha linha;
+    JanelaGravadora janela(linha);
+    Motor motor(janela, linha);
+    const auto paineis = [&] { return std::pair{janela.Recebimento.back(), janela.Envio.back()}; };
+    using Paineis = std::pair<std::string, std::string>;
+
+    motor.Ciclo.TimerTimer();
+    EXPECT_EQ(paineis(), (Paineis{kRecebimentoConcluido, kEnvioConcluido}));
+
+    // Failing before sending: the send panel no longer tells of the run before.
+    central.Estrutura.push_back(RespostaProgramada::Texto("", 503));
+    EXPECT_THROW(motor.Ciclo.TimerTimer(), TErroStatusServidor);
+    EXPECT_EQ(paineis(), (Paineis{Expandir("Falha ao executar a rotina ObterEstruturaBanco: HTTP/1.1 503 Service "
+                                           "Unavailable (GET {base}estruturabd)",
+                                           http),
+                                  TextoInterrompido}));
+
+    motor.Ciclo.TimerTimer();
+    EXPECT_EQ(paineis(), (Paineis{kRecebimentoConcluido, kEnvioConcluido}));
+
+    // Failing while sending: this run's receiving did finish.
+    central.Confirmada = 5000;
+    central.Envios.push_back(RespostaProgramada::Texto("", 500));
+    EXPECT_THROW(motor.Ciclo.TimerTimer(), TErroStatusServidor);
+    EXPECT_EQ(paineis(), (Paineis{kRecebimentoConcluido,
+                                  Expandir("HTTP/1.1 500 Internal Server Error (PUT {base}enviar/7)", http)}));
+}
+
+TEST_F(CicloCenarios, TheSameRefusalIsLoggedOnceUntilItsTextChangesAnHourPassesOrTheStepIsAccepted) {
+    ServidorHttp http;
+    Central central(http);
+    central.Confirmada = kUltimaDaLoja;
+    Configurar(http.Base(), kRecebidoAntes);
+    Linha linha;
+    JanelaGravadora janela(linha);
+    auto agora = std::chrono::steady_clock::time_point{};
+    Motor motor(janela, linha, [&agora] { return agora; });
+
+    const auto recusa = [](const char* texto) { return RespostaProgramada::Texto(texto, 404); };
+    const std::string desconhecida =
+        Expandir("O servidor central recusou GET {base}obterindiceenvio/7/5003: 404 Not Found: loja desconhecida", http);
+    const std::string bloqueada =
+        Expandir("O servidor central recusou GET {base}obterindiceenvio/7/5003: 404 Not Found: loja bloqueada", http);
+    struct Execucao {
+        const char* nome;
+        std::optional<RespostaProgramada> resposta;  // none: the usual answer
+        std::chrono::minutes passados;               // since the run before
+        std::vector<std::string> novas;              // entries this run adds
+    };
+    const Execucao execucoes[] = {
+        {"first refusal", recusa("loja desconhecida"), std::chrono::minutes(0), {desconhecida}},
+        {"the same, next run", recusa("loja desconhecida"), std::chrono::minutes(2), {}},
+        {"the same, 59 minutes after it was logged", recusa("loja desconhecida"), std::chrono::minutes(57), {}},
+        {"another text", recusa("loja bloqueada"), std::chrono::minutes(2), {bloqueada}},
+        {"the same again", recusa("loja bloqueada"), std::chrono::minutes(30), {}},
+        {"an hour after it was logged", recusa("loja bloqueada"), std::chrono::minutes(30), {bloqueada}},
+        {"accepted", std::nullopt, std::chrono::minutes(2), {}},
+        {"refused again after being accepted", recusa("loja bloqueada"), std::chrono::minutes(2), {bloqueada}},
+    };
+    std::vector<std::string> esperados;
+    for (const auto& e : execucoes) {
+        SCOPED_TRACE(e.nome);
+        agora += e.passados;
+        if (e.resposta) central.Posicoes.push_back(*e.resposta);
+        motor.Ciclo.TimerTimer();
+        esperados.insert(esperados.end(), e.novas.begin(), e.novas.end());
+        EXPECT_EQ(motor.Registros, esperados);
+        // Logged or not, the panel says it every run.
+        EXPECT_EQ(janela.Envio.back(), e.resposta ? (e.resposta->Corpo == "loja desconhecida" ? desconhecida : bloqueada)
+                                                  : std::string(kEnvioConcluido));
+        EXPECT_EQ(motor.Ciclo.ExecucaoIncompleta(), e.resposta.has_value());
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -58,6 +59,7 @@ public:
     bool EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
         Falhar();
     }
+    std::optional<ondaris::sync::TRecusa> Recusa() override { return std::nullopt; }
 
 private:
     [[noreturn]] void Falhar() {
@@ -85,7 +87,10 @@ TEST(TCicloTest, ARunThatRaisesStillHandsOverToACountdownOf121Ticks) {
     EXPECT_FALSE(ciclo.TimerHabilitado());
     EXPECT_TRUE(ciclo.TimerContagemRegressivaHabilitado());
     EXPECT_EQ(ciclo.TempoRestante(), 120);
-    EXPECT_TRUE(janela.Paineis.empty()) << "the unfinished steps' texts must stay as they were";
+    // The failed step's panel shows the failure; the send panel, never
+    // reached and never showing a completion, keeps its text.
+    EXPECT_EQ(janela.Paineis, std::vector<std::string>{"R:banco indisponível"});
+    EXPECT_TRUE(ciclo.ExecucaoIncompleta());
     EXPECT_TRUE(registrados.empty()) << "the owner logs the exception, not the cycle";
 
     std::vector<std::string> esperados;

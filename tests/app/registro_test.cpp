@@ -56,7 +56,8 @@ TEST_F(RegistroTest, EntriesIntoAMissingFileHaveTheirExactBytes) {
         {"first entry", {"M"}, "\r\n" + Carimbo + "M\r\n"},
         {"two entries", {"um", "dois"}, "\r\n" + Carimbo + "um\r\n\r\n" + Carimbo + "dois\r\n"},
         {"embedded line break", {"primeira\r\nsegunda"}, "\r\n" + Carimbo + "primeira\r\nsegunda\r\n"},
-        {"empty message", {""}, "\r\n" + Carimbo + "\r\n"},
+        {"empty message: the entry still says that something failed", {""},
+         "\r\n" + Carimbo + ondaris::shell::TextoMensagemVazia + "\r\n"},
         {"UTF-8 text", {"Conexão recusada"}, "\r\n" + Carimbo + "Conexão recusada\r\n"},
     };
     for (const auto& caso : casos) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -60,6 +61,7 @@ public:
     bool EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
         Proibida();
     }
+    std::optional<ondaris::sync::TRecusa> Recusa() override { Proibida(); }
 
 private:
     [[noreturn]] static void Proibida() {

@@ -300,27 +300,30 @@ TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
     EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
     EXPECT_EQ(Comandos(corpo).size(), 1u);
 
-    // 500: Erro is the body, raised with the same text.
+    // 500: the status line, the body and the request, in Erro and raised.
     servidor_.Responder(RespostaProgramada::Texto("falha interna", 500));
     try {
         Enviar(Erro);
         ADD_FAILURE() << "no failure";
     } catch (const TErroStatusServidor& e) {
-        EXPECT_STREQ(e.what(), "falha interna");
+        EXPECT_EQ(std::string(e.what()),
+                  "HTTP/1.1 500 Internal Server Error: falha interna (PUT " + servidor_.Base("enviar/12") + ")");
         EXPECT_EQ(e.Resposta().StatusCode, 500);
+        EXPECT_EQ(Erro, e.what());
     }
-    EXPECT_EQ(Erro, "falha interna");
 
-    // No answer: raised with an empty text, Erro empty.
+    // No answer: the transport's cause and the request, never an empty text.
     Erro = "anterior";
+    const std::string fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
     try {
-        EnviarDados(Erro, "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada()), kLoja, posicao_, *dm_,
-                    contexto_, pasta_->Pasta());
+        EnviarDados(Erro, fechada, kLoja, posicao_, *dm_, contexto_, pasta_->Pasta());
         ADD_FAILURE() << "no failure";
     } catch (const TErroTransporte& e) {
-        EXPECT_STREQ(e.what(), "");
+        const std::string texto = e.what();
+        EXPECT_TRUE(texto.starts_with("REST request failed: ")) << texto;
+        EXPECT_TRUE(texto.ends_with(" (PUT " + fechada + "/enviar/12)")) << texto;
+        EXPECT_EQ(Erro, texto);
     }
-    EXPECT_EQ(Erro, "");
 }
 
 TEST_F(EnvioDeBlocos, FalhaDoBancoChegaSemTextoEmErro) {

@@ -326,7 +326,8 @@ TEST_F(Recebimento, RespostasSemBloco) {
     // Phase 1 failures: the record shows 400 and the panel the text.
     http_.Responder(RespostaProgramada::Json(R"({"ordemfinal":"2","ultimaordem":"2"})"));
     EXPECT_THROW(Receber(erro), TErroRespostaInvalida);
-    EXPECT_EQ(erro, "'' is not a valid integer value");
+    EXPECT_EQ(erro, "malformed answer from the central server to GET " + http_.Base("receber/7/600") +
+                        ": \"ordeminicial\" is missing (an answer of media type application/json)");
     TTipoUltimoMovimentoRecebido registro;
     http_.Responder(RespostaProgramada::Texto("falhou", 503));
     EXPECT_THROW(ReceberDados(erro, registro, http_.Base(), kLoja, 600, *ambiente_), TErroStatusServidor);

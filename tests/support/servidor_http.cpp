@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <stdexcept>
 
 namespace ondaris::teste {
@@ -24,6 +25,44 @@ std::string Minusculas(std::string_view texto) {
 // travelled on the wire.
 bool PseudoCabecalho(const std::string& nome) {
     return nome == "REMOTE_ADDR" || nome == "REMOTE_PORT" || nome == "LOCAL_ADDR" || nome == "LOCAL_PORT";
+}
+
+// The server's own socket of the connection that carried `req`: the one
+// whose local port is the server's and whose peer port is the request's
+// (the client's socket in this same process has them the other way round).
+int SoqueteDaRequisicao(const httplib::Request& req, int porta) {
+    for (int fd = 0; fd < 65536; ++fd) {
+        sockaddr_in local{}, par{};
+        socklen_t tamanhoLocal = sizeof local, tamanhoPar = sizeof par;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &tamanhoLocal) != 0) {
+            if (errno == EBADF && fd > 1024) break;
+            continue;
+        }
+        if (local.sin_family != AF_INET || ::getpeername(fd, reinterpret_cast<sockaddr*>(&par), &tamanhoPar) != 0)
+            continue;
+        if (ntohs(local.sin_port) == porta && ntohs(par.sin_port) == req.remote_port) return fd;
+    }
+    return -1;
+}
+
+// Cuts the connection under cpp-httplib's feet; its own write of the answer
+// then fails and it closes what is left.
+void Cortar(int soquete, RespostaProgramada::TCorte corte) {
+    if (soquete < 0) throw std::runtime_error("ServidorHttp: the connection to cut was not found");
+    if (corte == RespostaProgramada::TCorte::Fechar) {
+        ::shutdown(soquete, SHUT_RDWR);
+        return;
+    }
+    // A reset is sent when the last descriptor of a socket that lingers for
+    // no time is closed: put an unconnected socket in its place.
+    linger semEspera{1, 0};
+    ::setsockopt(soquete, SOL_SOCKET, SO_LINGER, &semEspera, sizeof semEspera);
+    const int substituto = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (substituto < 0 || ::dup2(substituto, soquete) < 0) {
+        if (substituto >= 0) ::close(substituto);
+        throw std::runtime_error("ServidorHttp: the connection could not be reset");
+    }
+    ::close(substituto);
 }
 
 }  // namespace
@@ -57,6 +96,18 @@ RespostaProgramada RespostaProgramada::Texto(std::string corpo, int status, std:
     return r;
 }
 
+RespostaProgramada RespostaProgramada::SemResposta() {
+    RespostaProgramada r;
+    r.Corte = TCorte::Fechar;
+    return r;
+}
+
+RespostaProgramada RespostaProgramada::Reinicio() {
+    RespostaProgramada r;
+    r.Corte = TCorte::Reiniciar;
+    return r;
+}
+
 RespostaProgramada RespostaProgramada::Redirecao(std::string destino, int status) {
     RespostaProgramada r;
     r.Status = status;
@@ -67,6 +118,7 @@ RespostaProgramada RespostaProgramada::Redirecao(std::string destino, int status
 
 struct ServidorHttp::Estado {
     httplib::Server servidor;
+    int porta = 0;
     mutable std::mutex mutex;
     std::condition_variable parada;
     bool parando = false;
@@ -103,6 +155,10 @@ struct ServidorHttp::Estado {
             std::unique_lock<std::mutex> trava(mutex);
             parada.wait_for(trava, resposta.Atraso, [this] { return parando; });
         }
+        if (resposta.Corte != RespostaProgramada::TCorte::Nenhum) {
+            Cortar(SoqueteDaRequisicao(req, porta), resposta.Corte);
+            return;
+        }
         res.status = resposta.Status;
         for (const auto& [nome, valor] : resposta.Cabecalhos) res.set_header(nome, valor);
         if (!resposta.TipoConteudo.empty()) res.set_header("Content-Type", resposta.TipoConteudo);
@@ -123,6 +179,7 @@ ServidorHttp::ServidorHttp() : estado_(std::make_unique<Estado>()) {
     estado->servidor.Options(".*", atender);
     porta_ = estado->servidor.bind_to_any_port("127.0.0.1");
     if (porta_ <= 0) throw std::runtime_error("ServidorHttp: no port could be bound on 127.0.0.1");
+    estado->porta = porta_;
     linha_ = std::thread([estado] { estado->servidor.listen_after_bind(); });
     // The socket already listens; wait until requests are served so that a
     // test's first request does not race the start.

@@ -9,8 +9,10 @@
 // An answer can carry any status, Content-Type (charset included) and body
 // bytes, extra headers (a Location for redirects), and a delay before it is
 // written, to make a client time out; the delay is cut short when the
-// server stops, so destruction never waits for it. The server stops and
-// joins its thread in the destructor.
+// server stops, so destruction never waits for it. Instead of an answer the
+// connection can also be cut once the request has been read and recorded:
+// closed (the client sees the end of the stream and no answer) or reset.
+// The server stops and joins its thread in the destructor.
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -41,13 +43,20 @@ struct RequisicaoRecebida {
 };
 
 struct RespostaProgramada {
+    enum class TCorte { Nenhum, Fechar, Reiniciar };
+
     int Status = 200;
     std::string TipoConteudo = "application/json";  // whole Content-Type value; empty sends none
     std::string Corpo;
     std::vector<std::pair<std::string, std::string>> Cabecalhos;
     std::chrono::milliseconds Atraso{0};
+    TCorte Corte = TCorte::Nenhum;  // not Nenhum: no answer at all
 
     static RespostaProgramada Json(std::string corpo, int status = 200);
+    // The request is read, then the connection closed without an answer.
+    static RespostaProgramada SemResposta();
+    // The request is read, then the connection reset.
+    static RespostaProgramada Reinicio();
     static RespostaProgramada Texto(std::string corpo, int status = 200, std::string tipo = "text/plain");
     static RespostaProgramada Redirecao(std::string destino, int status = 302);
 };

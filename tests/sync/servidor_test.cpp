@@ -88,12 +88,25 @@ TEST(UltimoMovimentoEnviado, AnswersOtherThan200SetErroAndRaiseNothing) {
     struct Caso {
         int status;
         std::string corpo;
+        const char* frase;
     };
-    const Caso casos[] = {{201, "criado"}, {204, ""}, {404, "loja desconhecida"}, {409, "{\"erro\":1}"}};
+    const Caso casos[] = {{201, "criado", "Created"},
+                          {204, "", "No Content"},
+                          {404, "loja desconhecida", "Not Found"},
+                          {409, "{\"erro\":1}", "Conflict"}};
     for (const auto& caso : casos) {
         servidor.Responder(RespostaProgramada::Texto(caso.corpo, caso.status));
         std::string Erro = "de antes";
-        auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 1, 9, Contexto());
+        // Every refusal is told, also one without a body.
+        std::vector<TRecusa> recusas;
+        TContextoServidor contexto = Contexto();
+        contexto.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
+        auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 1, 9, contexto);
+        ASSERT_EQ(recusas.size(), 1u) << caso.status;
+        EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("obterindiceenvio/1/9"));
+        EXPECT_EQ(recusas[0].StatusCode, caso.status);
+        EXPECT_EQ(recusas[0].FraseStatus, caso.frase);
+        EXPECT_EQ(recusas[0].Conteudo, caso.corpo);
         EXPECT_EQ(Erro, caso.corpo);
         EXPECT_EQ(r.StatusCode, caso.status);
         EXPECT_EQ(r.Mensagem, caso.corpo);
@@ -127,26 +140,47 @@ std::string FalhaDoUltimoMovimento(const std::string& base, int32_t tempo = 5000
 
 TEST(UltimoMovimentoEnviado, FailuresAreRaisedWithStatus400InTheRecord) {
     ServidorHttp servidor;
+    const std::string pedido = "GET " + servidor.Base("obterindiceenvio/1/9");
     servidor.Responder(RespostaProgramada::Texto("indisponivel", 503));
-    EXPECT_EQ(FalhaDoUltimoMovimento<TErroStatusServidor>(servidor.Base()), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_EQ(FalhaDoUltimoMovimento<TErroStatusServidor>(servidor.Base()),
+              "HTTP/1.1 503 Service Unavailable: indisponivel (" + pedido + ")");
 
-    servidor.Responder(RespostaProgramada::Json(R"({"ultimomovimentoloja": 9})"));
-    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'' is not a valid integer value");
-
-    servidor.Responder(RespostaProgramada::Json(R"({"ultimaordemenviada": 1.5, "ultimomovimentoloja": 9})"));
-    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'1,5' is not a valid integer value");
-
-    servidor.Responder(RespostaProgramada::Json(R"({"ultimaordemenviada": 1, "ultimomovimentoloja": "x"})"));
-    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'x' is not a valid integer value");
-
-    servidor.Responder(RespostaProgramada::Json(R"([{"ultimaordemenviada": 1}])"));
-    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "Invalid class typecast");
-
-    servidor.Responder(RespostaProgramada::Json("nao e json"));
-    EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), "'' is not a valid integer value");
+    // A malformed answer says so, naming the request and the member.
+    const std::string malformada = "malformed answer from the central server to " + pedido + ": ";
+    struct Caso {
+        RespostaProgramada resposta;
+        std::string detalhe;
+    };
+    const Caso casos[] = {
+        {RespostaProgramada::Json(R"({"ultimomovimentoloja": 9})"),
+         "\"ultimaordemenviada\" is missing (an answer of media type application/json)"},
+        {RespostaProgramada::Texto("<html>proxy</html>", 200, "text/html"),
+         "\"ultimaordemenviada\" is missing (an answer of media type text/html)"},
+        {RespostaProgramada::Texto("ultimaordemenviada=7", 200, "application/octet-stream"),
+         "\"ultimaordemenviada\" is missing (an answer of media type application/octet-stream)"},
+        {RespostaProgramada::Json(R"({"ultimaordemenviada": 1.5, "ultimomovimentoloja": 9})"),
+         "\"ultimaordemenviada\": '1,5' is not a valid integer value"},
+        {RespostaProgramada::Json(R"({"ultimaordemenviada": "", "ultimomovimentoloja": 9})"),
+         "\"ultimaordemenviada\": '' is not a valid integer value"},
+        {RespostaProgramada::Json(R"({"ultimaordemenviada": 1, "ultimomovimentoloja": "x"})"),
+         "\"ultimomovimentoloja\": 'x' is not a valid integer value"},
+        {RespostaProgramada::Texto("ultimaordemenviada=7&ultimomovimentoloja=9a"),
+         "\"ultimomovimentoloja\": '9a' is not a valid integer value"},
+        {RespostaProgramada::Json(R"([{"ultimaordemenviada": 1}])"),
+         "the body is not a JSON object, \"ultimaordemenviada\" cannot be read: Invalid class typecast"},
+        {RespostaProgramada::Json("nao e json"),
+         "the body is not valid JSON, \"ultimaordemenviada\" cannot be read"},
+        {RespostaProgramada::Json(""), "the body is not valid JSON, \"ultimaordemenviada\" cannot be read"},
+    };
+    for (const auto& caso : casos) {
+        servidor.Responder(caso.resposta);
+        EXPECT_EQ(FalhaDoUltimoMovimento<TErroRespostaInvalida>(servidor.Base()), malformada + caso.detalhe);
+    }
 
     auto fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
-    EXPECT_TRUE(FalhaDoUltimoMovimento<TErroTransporte>(fechada).starts_with("REST request failed: "));
+    const std::string transporte = FalhaDoUltimoMovimento<TErroTransporte>(fechada);
+    EXPECT_TRUE(transporte.starts_with("REST request failed: ")) << transporte;
+    EXPECT_TRUE(transporte.ends_with(" (GET " + fechada + "/obterindiceenvio/1/9)")) << transporte;
 
     auto lenta = RespostaProgramada::Json("{}");
     lenta.Atraso = std::chrono::seconds(20);
@@ -202,8 +236,6 @@ TEST(ObterEstruturaBanco, LoadsTheAnswerByTheLoadingRules) {
     const Caso casos[] = {
         {"[]", {}},
         {"{}", {}},
-        {"", {}},
-        {"nao e json", {}},
         {"\"texto\"", {}},
         {"42", {}},
         {"null", {}},
@@ -243,16 +275,47 @@ TEST(ObterEstruturaBanco, AddressEndsInEstruturabdWithOrWithoutSlash) {
     }
 }
 
-TEST(ObterEstruturaBanco, ARefusalKeepsThePreviousRows) {
+TEST(ObterEstruturaBanco, ARefusalKeepsThePreviousRowsAndIsTold) {
     ServidorHttp servidor;
     servidor.Responder(RespostaProgramada::Texto("estrutura indisponivel", 404));
     servidor.Responder(RespostaProgramada::Texto("", 204));
-    for (const char* esperado : {"estrutura indisponivel", ""}) {
+    for (const auto& [status, esperado] : {std::pair{404, "estrutura indisponivel"}, std::pair{204, ""}}) {
         db::TEstrutura estrutura;
         estrutura.Adicionar("A", "B", Nulo);
         std::string Erro = "de antes";
-        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
+        std::vector<TRecusa> recusas;
+        TContextoServidor contexto = Contexto();
+        contexto.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
+        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, contexto);
         EXPECT_EQ(Erro, esperado);
+        EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
+        ASSERT_EQ(recusas.size(), 1u);
+        EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("estruturabd"));
+        EXPECT_EQ(recusas[0].StatusCode, status);
+        EXPECT_EQ(recusas[0].Conteudo, esperado);
+    }
+}
+
+TEST(ObterEstruturaBanco, AnAnswerThatIsNotJsonIsMalformedAndKeepsThePreviousRows) {
+    ServidorHttp servidor;
+    const std::string prefixo = "Falha ao executar a rotina ObterEstruturaBanco: malformed answer from the central "
+                                "server to GET " + servidor.Base("estruturabd") + ": ";
+    struct Caso {
+        RespostaProgramada resposta;
+        std::string detalhe;
+    };
+    const Caso casos[] = {
+        {RespostaProgramada::Json("nao e json"), "the body is not valid JSON"},
+        {RespostaProgramada::Texto("<html>entrar no proxy</html>", 200, "text/html"), "the body is not valid JSON"},
+        {RespostaProgramada::Json(""), "the body is empty, a JSON list was expected"},
+    };
+    for (const auto& caso : casos) {
+        servidor.Responder(caso.resposta);
+        db::TEstrutura estrutura;
+        estrutura.Adicionar("A", "B", Nulo);
+        std::string Erro;
+        EXPECT_THROW(ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()), TErroRespostaInvalida);
+        EXPECT_EQ(Erro, prefixo + caso.detalhe);
         EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
     }
 }
@@ -269,14 +332,16 @@ TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
         ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
         ADD_FAILURE() << "no failure raised";
     } catch (const TErroRespostaInvalida& e) {
-        EXPECT_EQ(std::string(e.what()), prefixo + "[TBEstrutura] Invalid field count");
+        EXPECT_EQ(std::string(e.what()),
+                  prefixo + "[TBEstrutura] Invalid field count (GET " + servidor.Base("estruturabd") + ")");
         EXPECT_EQ(Erro, e.what());
     }
     EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
 
     servidor.Responder(RespostaProgramada::Json(R"([{"tabela":"A","object_state":"DELETED"}])"));
     EXPECT_THROW(ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()), TErroRespostaInvalida);
-    EXPECT_EQ(Erro, prefixo + "[TBEstrutura] Unsupported record state 'DELETED'");
+    EXPECT_EQ(Erro, prefixo + "[TBEstrutura] Unsupported record state 'DELETED' (GET " + servidor.Base("estruturabd") +
+                        ")");
 
     // A server failure leaves the table as it was.
     estrutura.Limpar();
@@ -286,7 +351,8 @@ TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
         ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
         ADD_FAILURE() << "no failure raised";
     } catch (const TErroStatusServidor& e) {
-        EXPECT_EQ(std::string(e.what()), prefixo + "HTTP/1.1 500 Internal Server Error");
+        EXPECT_EQ(std::string(e.what()),
+                  prefixo + "HTTP/1.1 500 Internal Server Error: quebrou (GET " + servidor.Base("estruturabd") + ")");
         EXPECT_EQ(Erro, e.what());
         EXPECT_EQ(e.Resposta().Conteudo, "quebrou");
     }
@@ -295,6 +361,7 @@ TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
     auto fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
     EXPECT_THROW(ObterEstruturaBanco(Erro, fechada, estrutura, Contexto()), TErroTransporte);
     EXPECT_TRUE(Erro.starts_with(prefixo + "REST request failed: ")) << Erro;
+    EXPECT_TRUE(Erro.ends_with(" (GET " + fechada + "/estruturabd)")) << Erro;
     EXPECT_EQ(estrutura.Quantidade(), 1u);
 }
 
