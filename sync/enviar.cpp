@@ -69,22 +69,28 @@ int DigitosDeVolta(double valor) {
     return 17;
 }
 
-std::string Fracao(int decimosMilesimos) {
-    std::string digitos = std::to_string(10000 + decimosMilesimos).substr(1);  // four digits
-    if (digitos.back() == '0') digitos.pop_back();
-    return digitos;
-}
+// Fractions of a second travel as milliseconds, always three digits: a
+// reader built to the message format takes the digits after the separator
+// as milliseconds, so a fourth digit (the database keeps ten-thousandths)
+// would be out of range there, and fewer would change the value. The
+// ten-thousandth is cut, not rounded, so 23:59:59,9999 stays in its second.
+int Milissegundos(const db::Hora& hora) { return hora.DecimosMilesimos / 10; }
+
+std::string Fracao(int milissegundos) { return std::to_string(1000 + milissegundos).substr(1); }
 
 }  // namespace
 
 std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional) {
     const std::string& formato = regional.FormatoHoraLonga;
     const std::size_t fimSegundos = FimDosSegundos(formato);
-    if (hora.DecimosMilesimos == 0 && (fimSegundos != std::string_view::npos || hora.Segundos == 0))
-        return TextoHora(hora, regional);
+    const int ms = Milissegundos(hora);
+    if (ms == 0 && (fimSegundos != std::string_view::npos || hora.Segundos == 0)) {
+        db::Hora semFracao = hora;
+        semFracao.DecimosMilesimos = 0;
+        return TextoHora(semFracao, regional);
+    }
 
-    const std::string sufixo =
-        hora.DecimosMilesimos == 0 ? std::string() : Literal(regional.SeparadorDecimal + Fracao(hora.DecimosMilesimos));
+    const std::string sufixo = ms == 0 ? std::string() : Literal(regional.SeparadorDecimal + Fracao(ms));
     db::TConfiguracoesRegionais ajustado = regional;
     if (fimSegundos != std::string_view::npos) {
         ajustado.FormatoHoraLonga.insert(fimSegundos, sufixo);
@@ -168,13 +174,12 @@ TValorJSON MontarCampos(db::Consulta& qry, std::size_t primeira, const db::TConf
     return campos;
 }
 
-std::string AcaoDoTipo(std::string_view Tipo) { return Tipo == "I" ? std::string("U") : std::string(Tipo); }
-
 TValorJSON MontarComando(const TLinhaLog& linha, TValorJSON campos) {
     TValorJSON comando = TValorJSON::Objeto();
     comando.Adicionar("ordem", TValorJSON::Texto(linha.TextoOrdem));
     comando.Adicionar("codigolojadestino", TValorJSON::Texto(linha.CodigoLojaDestino));
-    comando.Adicionar("acao", TValorJSON::Texto(AcaoDoTipo(linha.Tipo)));
+    // The log's TIPO as it stands: other agents read the letter itself.
+    comando.Adicionar("acao", TValorJSON::Texto(linha.Tipo));
     comando.Adicionar("tabela", TValorJSON::Texto(linha.Tabela));
     comando.Adicionar("atualvalorchave1", TValorJSON::Texto(linha.AtualValorChave1));
     comando.Adicionar("atualvalorchave2", TValorJSON::Texto(linha.AtualValorChave2));

@@ -160,7 +160,7 @@ TEST_F(EnvioDeBlocos, TodasAsTabelasDeExemploETiposDeColuna) {
         // OCTETS text travels byte for byte, line breaks included.
         {"U", "VENDAS",
          R"({"NUMERO":"9223372036854775807","CODIGOLOJA":"-2147483648","DATAVENDA":"31\/12\/9999",)"
-         R"("HORAVENDA":"23:59:59,9999","TOTAL":"92233720368547758,07",)"
+         R"("HORAVENDA":"23:59:59,999","TOTAL":"92233720368547758,07",)"
          R"("ASSINATURA":"\u0000\u00FF\r\n\/\"\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000A",)"
          R"("CHAVEACESSO":"A\u00E9\n"})"},
         {"U", "VENDAS", R"({"NUMERO":"-1","CODIGOLOJA":"1","DATAVENDA":"02\/01\/2024","HORAVENDA":"08:00:00,500"})"},
@@ -263,7 +263,7 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
     for (const auto& c : casos) {
         SCOPED_TRACE(c.tabela);
         const int64_t antes = dm_->UltimoMovimentoLoja();
-        Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('I', '") + c.tabela +
+        Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', '") + c.tabela +
             "', '1');");
         std::string Erro;
         try {
@@ -347,31 +347,35 @@ TEST(TextoDeHora, FracoesDeSegundo) {
     db::TConfiguracoesRegionais ponto = kBr;
     ponto.SeparadorDecimal = ".";
     ponto.FormatoHoraLonga = "hh'h'mm'm'ss's'";
+    // Fractions travel as milliseconds, three digits: the ten-thousandth
+    // the database keeps is cut.
     struct Caso {
         db::Hora hora;
         const db::TConfiguracoesRegionais* regional;
         const char* texto;
+        db::Hora lido;  // what the text reads back as
     };
     const Caso casos[] = {
-        {{14, 5, 9, 0}, &kBr, "14:05:09"},           // whole seconds: the plain format
-        {{14, 5, 9, 5000}, &kBr, "14:05:09,500"},    // milliseconds
-        {{14, 5, 9, 10}, &kBr, "14:05:09,001"},
-        {{14, 5, 9, 1}, &kBr, "14:05:09,0001"},      // the database's ten-thousandths
-        {{23, 59, 59, 9999}, &kBr, "23:59:59,9999"},
-        {{14, 5, 9, 2500}, &doze, "2:05:09,250 PM"},  // the fraction stays by the seconds
-        {{14, 5, 0, 0}, &semSegundos, "14:05"},
-        {{14, 5, 9, 0}, &semSegundos, "14:05:09"},   // a format without seconds would lose them
-        {{14, 5, 9, 1230}, &semSegundos, "14:05:09,123"},
+        {{14, 5, 9, 0}, &kBr, "14:05:09", {14, 5, 9, 0}},  // whole seconds: the plain format
+        {{14, 5, 9, 5000}, &kBr, "14:05:09,500", {14, 5, 9, 5000}},
+        {{14, 5, 9, 10}, &kBr, "14:05:09,001", {14, 5, 9, 10}},
+        {{14, 5, 9, 1}, &kBr, "14:05:09", {14, 5, 9, 0}},  // below a millisecond: no fraction
+        {{14, 5, 9, 19}, &kBr, "14:05:09,001", {14, 5, 9, 10}},
+        {{23, 59, 59, 9999}, &kBr, "23:59:59,999", {23, 59, 59, 9990}},  // cut, never into the next second
+        {{14, 5, 9, 2500}, &doze, "2:05:09,250 PM", {14, 5, 9, 2500}},  // the fraction stays by the seconds
+        {{14, 5, 0, 0}, &semSegundos, "14:05", {14, 5, 0, 0}},
+        {{14, 5, 9, 0}, &semSegundos, "14:05:09", {14, 5, 9, 0}},  // a format without seconds would lose them
+        {{14, 5, 9, 1230}, &semSegundos, "14:05:09,123", {14, 5, 9, 1230}},
     };
     for (const auto& c : casos) {
         EXPECT_EQ(TextoHoraCompleta(c.hora, *c.regional), c.texto);
-        // What is written reads back as the same time.
-        EXPECT_EQ(db::LerHora(c.texto, *c.regional), c.hora) << c.texto;
+        EXPECT_EQ(db::LerHora(c.texto, *c.regional), c.lido) << c.texto;
     }
     // Quoted text around the seconds stays where it was.
     EXPECT_EQ(TextoHoraCompleta({1, 2, 3, 4560}, ponto), "01h02m03.456s");
     EXPECT_EQ(TextoDataHoraCompleta({{2024, 2, 29}, {0, 0, 0, 0}}, kBr), "29/02/2024");
-    EXPECT_EQ(TextoDataHoraCompleta({{2024, 2, 29}, {0, 0, 0, 1}}, kBr), "29/02/2024 00:00:00,0001");
+    EXPECT_EQ(TextoDataHoraCompleta({{2024, 2, 29}, {0, 0, 0, 1}}, kBr), "29/02/2024 00:00:00");
+    EXPECT_EQ(TextoDataHoraCompleta({{2024, 2, 29}, {0, 0, 0, 10}}, kBr), "29/02/2024 00:00:00,001");
 }
 
 }  // namespace

@@ -159,14 +159,14 @@ TEST_F(IdaEVolta, CadaColunaDeCadaTipoChegaIgual) {
         "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, UNIDADE, ESTOQUEMINIMO, PESOLIQUIDO, FATORCONVERSAO,"
         " PRECOREFERENCIA, ATIVO, CADASTRO, ULTIMAALTERACAO, OBSERVACOES, FOTO, DESCRICAOETIQUETA) VALUES"
         " (2147483647, 'Pão de queijo \"mineiro\" 1/2 ÿ', 'KG', 32767, 2147483.647, 2147.483647,"
-        " 1.7976931348623157e308, TRUE, '9999-12-31', '9999-12-31 23:59:59.9999',"
+        " 1.7976931348623157e308, TRUE, '9999-12-31', '9999-12-31 23:59:59.999',"
         " 'Observações: ç, ñ, ü, «», \\ e /', x'" +
         foto +
         "', 'Ação ÿ');"
         "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, UNIDADE, ESTOQUEMINIMO, PESOLIQUIDO, FATORCONVERSAO,"
         " PRECOREFERENCIA, ATIVO, CADASTRO, ULTIMAALTERACAO, FOTO) VALUES"
         " (-2147483648, ' ', 'X', -32768, -2147483.648, -2147.483648, 1e-300, FALSE,"
-        " '0001-01-01', '0001-01-01 00:00:00.0001', x'00');"
+        " '0001-01-01', '0001-01-01 00:00:00.001', x'00');"
         "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, UNIDADE, ATIVO, PRECOREFERENCIA, ULTIMAALTERACAO)"
         " VALUES (0, 'nulos', NULL, NULL, 0.30000000000000004, '2024-02-29 00:00:00');"
         "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, PRECOREFERENCIA, ULTIMAALTERACAO, FOTO)"
@@ -179,7 +179,7 @@ TEST_F(IdaEVolta, CadaColunaDeCadaTipoChegaIgual) {
         "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA, COMISSAO)"
         " VALUES (8, 1, 0.0001, 0.000001);"
         "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA, TOTAL, CPFCLIENTE, ASSINATURA, CHAVEACESSO)"
-        " VALUES (9223372036854775807, 2147483647, '9999-12-31', '23:59:59.9999', 92233720368547758.07,"
+        " VALUES (9223372036854775807, 2147483647, '9999-12-31', '23:59:59.999', 92233720368547758.07,"
         " '123.456.789-09', x'000D0A2F225C7F000000000000000041', x'410A0D0022');"
         "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA, TOTAL)"
         " VALUES (-9223372036854775808, -2147483648, '0001-01-01', '00:00:00', -92233720368547758.07);"
@@ -213,6 +213,25 @@ TEST_F(IdaEVolta, OctetosAlemDoAsciiChegamIguais) {
         " VALUES (1, 1, '2024-02-29', x'80FF0D0AE9C3A7000000000000000041', x'41E90AFF');");
     Transportar(origem, destino);
     CompararTabelas(origem, destino);
+}
+
+// Fractions of a second travel as milliseconds, as the message format has
+// them: the ten-thousandth the database also keeps is cut, never rounded
+// into the next second.
+TEST_F(IdaEVolta, FracoesDeSegundoViajamEmMilissegundos) {
+    Loja origem(91), destino(92);
+    origem.Sql(
+        "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA) VALUES (1, 1, '2024-02-29', '23:59:59.9999');"
+        "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA) VALUES (2, 1, '2024-02-29', '08:00:00.0004');"
+        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, ULTIMAALTERACAO) VALUES (1, 'p', '2024-02-29 23:59:59.9999');");
+    Transportar(origem, destino);
+    const auto vendas = destino.Linhas("VENDAS", "NUMERO");
+    ASSERT_EQ(vendas.size(), 2u);
+    EXPECT_EQ(vendas[0][3], db::Valor(db::Hora{23, 59, 59, 9990}));
+    EXPECT_EQ(vendas[1][3], db::Valor(db::Hora{8, 0, 0, 0}));
+    const auto produtos = destino.Linhas("PRODUTOS", "CODIGO");
+    ASSERT_EQ(produtos.size(), 1u);
+    EXPECT_EQ(produtos[0][9], db::Valor(db::DataHora{{2024, 2, 29}, {23, 59, 59, 9990}}));
 }
 
 }  // namespace

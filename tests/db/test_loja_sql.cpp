@@ -201,18 +201,18 @@ TEST_F(LojaSql, TriggersLogEveryChangeWithTheKeyInColumnOrder) {
     };
     const std::vector<Passo> passos = {
         {"INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA) VALUES (12, 7, 5.5)",
-         {{"I", "PRECOS", "12", "7", std::nullopt}}},
+         {{"U", "PRECOS", "12", "7", std::nullopt}}},
         {"UPDATE PRECOS SET PRECOVENDA = 6 WHERE CODIGOPRODUTO = 7",
          {{"U", "PRECOS", "12", "7", std::nullopt}}},
         // A key change: the old key goes, the new key comes.
         {"UPDATE PRECOS SET CODIGOPRODUTO = 8 WHERE CODIGOPRODUTO = 7",
          {{"D", "PRECOS", "12", "7", "12"}, {"U", "PRECOS", "12", "8", std::nullopt}}},
         {"INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (31, 'Feij\xE3o')",
-         {{"I", "PRODUTOS", "31", std::nullopt, std::nullopt}}},
+         {{"U", "PRODUTOS", "31", std::nullopt, std::nullopt}}},
         {"UPDATE PRODUTOS SET CODIGO = 32", {{"D", "PRODUTOS", "31", std::nullopt, "32"},
                                              {"U", "PRODUTOS", "32", std::nullopt, std::nullopt}}},
         {"INSERT INTO ITENSVENDA (NUMEROVENDA, ITEM, CODIGOPRODUTO, QUANTIDADE) VALUES (900, 1, 32, 2)",
-         {{"I", "ITENSVENDA", "900", "1", std::nullopt}}},
+         {{"U", "ITENSVENDA", "900", "1", std::nullopt}}},
         {"INSERT INTO MOVIMENTOCAIXA (DATAHORA, HISTORICO, VALOR) VALUES (CURRENT_TIMESTAMP, 'Sangria', 10)",
          {}},
     };

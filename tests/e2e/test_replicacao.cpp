@@ -142,7 +142,7 @@ std::string TodosOsTipos(long long b) {
         " PRECOREFERENCIA, ATIVO, CADASTRO, ULTIMAALTERACAO, OBSERVACOES, FOTO, DESCRICAOETIQUETA) VALUES (" +
         n(1) +
         ", 'Café torrado São João 500g  ', 'PÇ', 32767, 2147483.647, 2147.483647,"
-        " 1.7976931348623157e308, TRUE, DATE '9999-12-31', TIMESTAMP '2026-12-01 08:15:30.1234',"
+        " 1.7976931348623157e308, TRUE, DATE '9999-12-31', TIMESTAMP '2026-12-01 08:15:30.123',"
         " 'Moagem média;' || ASCII_CHAR(9) || 'validade: 12 meses' || ASCII_CHAR(13) || 'Não contém glúten ©',"
         " " + todosOsBytes + ", 'Promoção ½ preço ÿ');\n"
         "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, UNIDADE, ESTOQUEMINIMO, PESOLIQUIDO, FATORCONVERSAO,"
@@ -158,7 +158,7 @@ std::string TodosOsTipos(long long b) {
         " PRECOREFERENCIA, ATIVO, CADASTRO, ULTIMAALTERACAO, OBSERVACOES, FOTO, DESCRICAOETIQUETA) VALUES (" +
         n(4) +
         ", 'Pão francês', 'KG', 0, 0.001, 0.000001, CAST(1 AS DOUBLE PRECISION) / 3, TRUE,"
-        " DATE '2024-02-29', TIMESTAMP '2026-12-31 23:59:59.9999', NULL, x'00', 'Pão');\n"
+        " DATE '2024-02-29', TIMESTAMP '2026-12-31 23:59:59.999', NULL, x'00', 'Pão');\n"
         // A text blob far beyond one segment and beyond a VARCHAR (about
         // 110 KB, characters beyond ASCII throughout).
         "SET TERM ^ ;\n"
@@ -196,7 +196,7 @@ std::string TodosOsTipos(long long b) {
         " VALUES (" + n(2) + ", 1, 21.9, 14.35, 0.01, 0.000001, DATE '2026-12-01');\n"
         // VENDAS: BIGINT keys at both ends, times, raw bytes.
         "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA, TOTAL, CPFCLIENTE, ASSINATURA, CHAVEACESSO)"
-        " VALUES (" + maiorVenda + ", " + n(1) + ", DATE '2026-12-09', TIME '23:59:59.9999', 92233720368547758.07,"
+        " VALUES (" + maiorVenda + ", " + n(1) + ", DATE '2026-12-09', TIME '23:59:59.999', 92233720368547758.07,"
         " '123.456.789-09', x'00FF7F80415A0D0A09225C27C3A9E7FE',"
         " x'000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F202122232425262728292AFF');\n"
         "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA, HORAVENDA, TOTAL, CPFCLIENTE, ASSINATURA, CHAVEACESSO)"
