@@ -78,25 +78,21 @@ const char* SufixoTipoSQL(TTipoSQL tipo) {
     throw ErroUso("unknown statement kind " + std::to_string(static_cast<int>(tipo)));
 }
 
-std::string MontarSQLQuerySEL(TDM& DM, std::string_view NomeTabela) {
+std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCampoCatalogo>& campos) {
     ExigirIdentificador(NomeTabela, "table");
     const std::string tabela(NomeTabela);
-    const std::vector<TCampoCatalogo> campos = DM.CamposTabela(tabela, false);
     if (campos.empty()) throw ErroPreparacao("table " + tabela + " has no columns in the catalogue");
     ExigirChaveRegistravel(tabela, static_cast<std::size_t>(std::count_if(
                                        campos.begin(), campos.end(), [](const TCampoCatalogo& c) { return c.Chave; })));
 
-    std::string parte1 = "SELECT L.ORDEM";
-    std::string parte2;
+    std::string colunas;
     std::string juncao;
-    const std::string where =
-        " WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = " + LiteralSql(tabela);
     for (const auto& c : campos) {
         ExigirIdentificador(c.Campo, "column");
-        parte2 += ", T." + c.Campo;
+        colunas += ", T." + c.Campo;
         if (!c.Chave) continue;
-        // The first key column is logged in ATUALVALORCHAVE1, every further
-        // one in ATUALVALORCHAVE2.
+        // The first key column is logged in ATUALVALORCHAVE1, the second in
+        // ATUALVALORCHAVE2.
         if (juncao.empty())
             juncao = " INNER JOIN LOG_REPLICACAO L ON (T." + c.Campo + " = L.ATUALVALORCHAVE1)";
         else
@@ -104,48 +100,67 @@ std::string MontarSQLQuerySEL(TDM& DM, std::string_view NomeTabela) {
     }
     if (juncao.empty())
         throw ErroPreparacao("table " + tabela + " has no primary key: its rows cannot be found from the log");
-    return parte1 + parte2 + " FROM " + tabela + " T" + juncao + where + " ORDER BY ORDEM";
+    return "SELECT L.ORDEM" + colunas + " FROM " + tabela + " T" + juncao +
+           " WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = " + LiteralSql(tabela) +
+           " ORDER BY ORDEM";
 }
 
-std::string MontarSQLQueryUI(TDM& DM, std::string_view NomeTabela) {
-    ExigirIdentificador(NomeTabela, "table");
-    const std::vector<std::string> campos = DM.TBEstrutura.CamposDaTabela(NomeTabela);
-    if (campos.empty())
-        throw ErroPreparacao("table " + std::string(NomeTabela) + " has no columns in the structure list");
-    std::string comando = "UPDATE OR INSERT INTO " + std::string(NomeTabela) + "(";
-    std::string parametros = " VALUES (";
-    bool primeiro = true;
-    for (const auto& campo : campos) {
-        ExigirIdentificador(campo, "column");
-        if (!primeiro) {
-            comando += ", ";
-            parametros += ", ";
-        }
-        comando += campo;
-        parametros += ":" + campo;
-        primeiro = false;
-    }
-    ExigirChaveRegistravel(std::string(NomeTabela), DM.CamposTabela(MaiusculasAscii(NomeTabela), true).size());
-    return comando + ")" + parametros + ")";
-}
-
-std::string MontarSQLQueryDEL(TDM& DM, std::string_view NomeTabela) {
+std::string MontarSQLQueryUI(std::string_view NomeTabela, const std::vector<std::string>& colunas,
+                             const std::vector<std::string>& chave) {
     ExigirIdentificador(NomeTabela, "table");
     const std::string tabela(NomeTabela);
-    std::string comando = "DELETE FROM " + tabela;
-    std::string where;
-    const std::vector<TCampoCatalogo> chave = DM.CamposTabela(tabela, true);
+    if (colunas.empty()) throw ErroPreparacao("table " + tabela + " has no columns in the structure list");
+    std::string nomes, parametros;
+    for (const auto& coluna : colunas) {
+        ExigirIdentificador(coluna, "column");
+        const char* separador = nomes.empty() ? "" : ", ";
+        nomes += separador + coluna;
+        parametros += separador + (":" + coluna);
+    }
     ExigirChaveRegistravel(tabela, chave.size());
-    for (const auto& c : chave) {
-        ExigirIdentificador(c.Campo, "column");
-        where += where.empty() ? " WHERE " : " AND ";
-        where += c.Campo + " = :" + c.Campo;
+    return "UPDATE OR INSERT INTO " + tabela + "(" + nomes + ") VALUES (" + parametros + ")";
+}
+
+std::string MontarSQLQueryDEL(std::string_view NomeTabela, const std::vector<std::string>& chave) {
+    ExigirIdentificador(NomeTabela, "table");
+    const std::string tabela(NomeTabela);
+    ExigirChaveRegistravel(tabela, chave.size());
+    std::string where;
+    for (const auto& coluna : chave) {
+        ExigirIdentificador(coluna, "column");
+        where += (where.empty() ? " WHERE " : " AND ") + coluna + " = :" + coluna;
     }
     // Without a condition the delete would empty the whole table.
     if (where.empty())
         throw ErroPreparacao("table " + tabela + " has no primary key: a delete would have no condition");
-    return comando + where;
+    return "DELETE FROM " + tabela + where;
 }
+
+namespace {
+
+std::vector<std::string> Nomes(const std::vector<TCampoCatalogo>& campos) {
+    std::vector<std::string> nomes;
+    nomes.reserve(campos.size());
+    for (const auto& c : campos) nomes.push_back(c.Campo);
+    return nomes;
+}
+
+// The text of a table's statement, from the catalogue and the structure
+// list as they stand. The name is checked before it reaches any query.
+std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoSQL) {
+    ExigirIdentificador(NomeTabela, "table");
+    const std::string tabela(NomeTabela);
+    switch (TipoSQL) {
+        case TTipoSQL::tsUpdateInsert:
+            return MontarSQLQueryUI(tabela, DM.TBEstrutura.CamposDaTabela(tabela),
+                                    Nomes(DM.CamposTabela(MaiusculasAscii(tabela), true)));
+        case TTipoSQL::tsDelete: return MontarSQLQueryDEL(tabela, Nomes(DM.CamposTabela(tabela, true)));
+        case TTipoSQL::tsSelect: return MontarSQLQuerySEL(tabela, DM.CamposTabela(tabela, false));
+    }
+    throw ErroUso("unknown statement kind " + std::to_string(static_cast<int>(TipoSQL)));
+}
+
+}  // namespace
 
 Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string& Erro, std::string_view NomeTabela,
                           TTipoSQL TipoSQL, std::int64_t OrdemInicial, std::int64_t OrdemFinal) {
@@ -159,12 +174,7 @@ Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string& Err
         ExigirIdentificador(NomeTabela, "table");
         if (Consulta* existente = DataModule.Procurar(NomeDataset)) return *existente;
 
-        std::string texto;
-        switch (TipoSQL) {
-            case TTipoSQL::tsUpdateInsert: texto = MontarSQLQueryUI(DM, NomeTabela); break;
-            case TTipoSQL::tsDelete: texto = MontarSQLQueryDEL(DM, NomeTabela); break;
-            case TTipoSQL::tsSelect: texto = MontarSQLQuerySEL(DM, NomeTabela); break;
-        }
+        std::string texto = TextoDaConsulta(DM, NomeTabela, TipoSQL);
         Transacao& transacao = TipoSQL == TTipoSQL::tsSelect ? DataModule.TransReplicacaoReadOnly
                                                                : DataModule.TransReplicacaoReadWrite;
         Consulta& consulta = DataModule.Criar(NomeDataset, transacao, texto);

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/consulta.h"
 #include "db/erros.h"
@@ -57,24 +58,28 @@ bool IdentificadorValido(std::string_view nome);
 // Suffix of a statement's name by kind: "_UI", "_DEL", "_SEL".
 const char* SufixoTipoSQL(TTipoSQL tipo);
 
+// The three texts, pure functions of a table's name and its columns; each
+// throws ErroPreparacao for a name or column that is not an identifier, or
+// a key the change log cannot carry (more than kMaximoColunasChave columns).
+//
 // SELECT L.ORDEM, T.<every column> FROM <table> T INNER JOIN LOG_REPLICACAO L
-// ON (<first key> = L.ATUALVALORCHAVE1) AND (<further keys> =
+// ON (<first key> = L.ATUALVALORCHAVE1) AND (<second key> =
 // L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL
-// AND L.TABELA = '<table>' ORDER BY ORDEM. Columns come from the catalogue
-// for the name as given. Throws ErroPreparacao for a name that is not an
-// identifier, a table the catalogue does not know, or one without a key.
-std::string MontarSQLQuerySEL(TDM& DM, std::string_view NomeTabela);
+// AND L.TABELA = '<table>' ORDER BY ORDEM. `campos`: the catalogue's columns
+// of the table in column order (TDM::CamposTabela); none, or no key, is an
+// error.
+std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCampoCatalogo>& campos);
 
-// UPDATE OR INSERT INTO <table>(<columns>) VALUES (:<columns>), the columns
-// of the structure list rows of the upper-cased name, in list order.
-// Throws ErroPreparacao for a name that is not an identifier, a table with
-// no structure rows, or a column name that is not an identifier.
-std::string MontarSQLQueryUI(TDM& DM, std::string_view NomeTabela);
+// UPDATE OR INSERT INTO <table>(<columns>) VALUES (:<columns>): `colunas`
+// from the structure list in its order (none is an error), `chave` the
+// catalogue's primary-key columns (only their number matters here).
+std::string MontarSQLQueryUI(std::string_view NomeTabela, const std::vector<std::string>& colunas,
+                             const std::vector<std::string>& chave);
 
-// DELETE FROM <table> WHERE <key> = :<key> [AND ...], the primary-key
-// columns of the catalogue in column order. Throws ErroPreparacao for a
-// name that is not an identifier or a table without a primary key.
-std::string MontarSQLQueryDEL(TDM& DM, std::string_view NomeTabela);
+// DELETE FROM <table> WHERE <key> = :<key> [AND ...], `chave` the primary-key
+// columns in column order; no key is an error (the delete would empty the
+// table).
+std::string MontarSQLQueryDEL(std::string_view NomeTabela, const std::vector<std::string>& chave);
 
 // The statement of kind `TipoSQL` for `NomeTabela` from the block's cache
 // ("TB" + table + suffix, compared without regard to case), built and

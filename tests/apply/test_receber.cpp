@@ -591,7 +591,7 @@ TEST_F(Recebimento, ChaveDeTresColunasRecusada) {
         EXPECT_EQ(Posicao(), 20300);
     }
     EXPECT_EQ(Valor("SELECT COUNT(*) FROM TRES"), "0");
-    EXPECT_THROW(db::MontarSQLQuerySEL(*dm_, "TRES"), db::ErroPreparacao);
+    EXPECT_THROW(db::MontarSQLQuerySEL("TRES", dm_->CamposTabela("TRES", false)), db::ErroPreparacao);
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <unistd.h>
 
+#include "db/construtores.h"
 #include "db/ini.h"
 #include "db/parametros.h"
 #include "db/texto.h"
@@ -141,6 +143,56 @@ TEST(Latin1, ConversaoNaFronteira) {
         EXPECT_EQ(Utf8ParaLatin1(Latin1ParaUtf8(um)), um) << b;
     }
     EXPECT_EQ(ContarCaracteresUtf8("a\xC3\xA7\xE2\x82\xAC"), 3u);
+}
+
+// The statement texts from a table's name and columns alone.
+TEST(ConstrutoresPuros, TextosDasTresConsultas) {
+    const std::vector<TCampoCatalogo> itens = {{"LOJA", true}, {"NUMERO", true}, {"VALOR", false}};
+    const std::vector<TCampoCatalogo> composta = {{"A", true}, {"X", false}, {"B", true}};
+    EXPECT_EQ(MontarSQLQuerySEL("ITENS", itens),
+              "SELECT L.ORDEM, T.LOJA, T.NUMERO, T.VALOR FROM ITENS T INNER JOIN LOG_REPLICACAO L ON (T.LOJA = "
+              "L.ATUALVALORCHAVE1) AND (T.NUMERO = L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND "
+              ":ORDEMFINAL AND L.TABELA = 'ITENS' ORDER BY ORDEM");
+    EXPECT_EQ(MontarSQLQuerySEL("COMPOSTA", composta),
+              "SELECT L.ORDEM, T.A, T.X, T.B FROM COMPOSTA T INNER JOIN LOG_REPLICACAO L ON (T.A = "
+              "L.ATUALVALORCHAVE1) AND (T.B = L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND "
+              ":ORDEMFINAL AND L.TABELA = 'COMPOSTA' ORDER BY ORDEM");
+    EXPECT_EQ(MontarSQLQueryUI("clientes", {"CODIGO", "NOME"}, {"CODIGO"}),
+              "UPDATE OR INSERT INTO clientes(CODIGO, NOME) VALUES (:CODIGO, :NOME)");
+    EXPECT_EQ(MontarSQLQueryDEL("ITENS", {"LOJA", "NUMERO"}), "DELETE FROM ITENS WHERE LOJA = :LOJA AND NUMERO = :NUMERO");
+}
+
+// Everything a builder refuses, before any text is made of it.
+TEST(ConstrutoresPuros, RecusasAntesDeQualquerTexto) {
+    const std::vector<TCampoCatalogo> semChave = {{"P", false}, {"Q", false}};
+    const std::vector<TCampoCatalogo> tresChaves = {{"A", true}, {"B", true}, {"C", true}};
+    struct Caso {
+        const char* nome;
+        std::function<std::string()> montar;
+        const char* mensagem;
+    };
+    const Caso casos[] = {
+        {"hostile table", [] { return MontarSQLQueryDEL("T; DROP", {"ID"}); }, "table name \"T; DROP\""},
+        {"hostile column", [] { return MontarSQLQueryUI("T", {"ID", "A'B"}, {"ID"}); }, "column name \"A'B\""},
+        {"32 characters", [] { return MontarSQLQueryUI(std::string(32, 'T'), {"ID"}, {"ID"}); }, "table name"},
+        {"no structure rows", [] { return MontarSQLQueryUI("T", {}, {"ID"}); }, "no columns in the structure list"},
+        {"delete without key", [] { return MontarSQLQueryDEL("T", {}); }, "a delete would have no condition"},
+        {"select without key", [&] { return MontarSQLQuerySEL("T", semChave); }, "has no primary key"},
+        {"three key columns, select", [&] { return MontarSQLQuerySEL("T", tresChaves); }, "primary key of 3 columns"},
+        {"three key columns, update", [] { return MontarSQLQueryUI("T", {"A", "B", "C"}, {"A", "B", "C"}); },
+         "primary key of 3 columns"},
+        {"three key columns, delete", [] { return MontarSQLQueryDEL("T", {"A", "B", "C"}); },
+         "primary key of 3 columns"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        try {
+            const std::string texto = c.montar();
+            ADD_FAILURE() << "built " << texto;
+        } catch (const ErroPreparacao& e) {
+            EXPECT_NE(std::string(e.what()).find(c.mensagem), std::string::npos) << e.what();
+        }
+    }
 }
 
 }  // namespace
