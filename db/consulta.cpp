@@ -78,15 +78,7 @@ void Cortar(std::string& texto, unsigned charset, unsigned caracteres, unsigned 
     if (charset != kCharsetUtf8) {
         if (texto.size() > caracteres) texto.resize(caracteres);
     } else {
-        std::size_t i = 0, n = 0;
-        while (i < texto.size() && n < caracteres) {
-            const auto b = static_cast<unsigned char>(texto[i]);
-            const std::size_t tam = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
-            if (i + tam > bytes) break;
-            i += tam;
-            ++n;
-        }
-        texto.resize(std::min(i, texto.size()));
+        texto = PrimeirosCaracteresUtf8(texto, caracteres, bytes);
     }
     if (texto.size() > bytes) texto.resize(bytes);
 }

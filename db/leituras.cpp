@@ -1,5 +1,7 @@
 #include "db/leituras.h"
 
+#include "db/texto.h"
+
 #include <charconv>
 #include <cctype>
 #include <ctime>
@@ -129,12 +131,6 @@ std::optional<F> LerFlutuante(std::string_view texto, const TConfiguracoesRegion
     return valor;
 }
 
-bool IgualSemCaixa(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
 
 bool BissextoAno(int a) { return (a % 4 == 0 && a % 100 != 0) || a % 400 == 0; }
 
@@ -207,7 +203,7 @@ std::optional<Hora> TentarHora(std::string_view t, const TConfiguracoesRegionais
                                     {"AM", 1}, {"PM", 2}}) {
             if (texto.empty() || t.size() < texto.size()) continue;
             std::string_view parte = noInicio ? t.substr(0, texto.size()) : t.substr(t.size() - texto.size());
-            if (IgualSemCaixa(parte, texto)) {
+            if (IguaisSemCaixa(parte, texto)) {
                 if (noInicio) t.remove_prefix(texto.size()); else t.remove_suffix(texto.size());
                 t = SemBrancos(t);
                 marcador = valor;
@@ -332,8 +328,8 @@ std::optional<float> LerFloat(std::string_view texto, const TConfiguracoesRegion
 }
 
 std::optional<bool> LerBooleano(std::string_view texto) {
-    if (IgualSemCaixa(texto, "true")) return true;
-    if (IgualSemCaixa(texto, "false")) return false;
+    if (IguaisSemCaixa(texto, "true")) return true;
+    if (IguaisSemCaixa(texto, "false")) return false;
     return std::nullopt;
 }
 

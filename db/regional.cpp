@@ -1,5 +1,7 @@
 #include "db/regional.h"
 
+#include "db/texto.h"
+
 #include <langinfo.h>
 #include <locale.h>
 
@@ -10,9 +12,6 @@ namespace ondaris::db {
 
 namespace {
 
-char Minuscula(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string ComZeros(int valor, int largura) {
     if (valor < 0) valor = -valor;
@@ -24,17 +23,14 @@ std::string ComZeros(int valor, int largura) {
 
 // Length of the run of the letter at fmt[i] (case-insensitive).
 std::size_t Sequencia(std::string_view fmt, std::size_t i) {
-    char letra = Minuscula(fmt[i]);
+    char letra = MinusculaAscii(fmt[i]);
     std::size_t n = 0;
-    while (i + n < fmt.size() && Minuscula(fmt[i + n]) == letra) ++n;
+    while (i + n < fmt.size() && MinusculaAscii(fmt[i + n]) == letra) ++n;
     return n;
 }
 
 bool ComecaSemCaixa(std::string_view texto, std::size_t i, std::string_view prefixo) {
-    if (texto.size() - i < prefixo.size()) return false;
-    for (std::size_t k = 0; k < prefixo.size(); ++k)
-        if (Minuscula(texto[i + k]) != prefixo[k]) return false;
-    return true;
+    return IguaisSemCaixa(texto.substr(i, prefixo.size()), prefixo);
 }
 
 // Copies a quoted literal starting at fmt[i]; returns the index after it.
@@ -234,7 +230,7 @@ std::string FormatarDataCurta(const Data& data, const TConfiguracoesRegionais& r
     std::string_view fmt = regional.FormatoDataCurta;
     std::string saida;
     for (std::size_t i = 0; i < fmt.size();) {
-        char c = Minuscula(fmt[i]);
+        char c = MinusculaAscii(fmt[i]);
         if (fmt[i] == '"' || fmt[i] == '\'') {
             i = CopiarLiteral(fmt, i, saida);
         } else if (c == 'd' || c == 'm' || c == 'y') {
@@ -265,7 +261,7 @@ std::string FormatarHoraLonga(const Hora& hora, const TConfiguracoesRegionais& r
 
     std::string saida;
     for (std::size_t i = 0; i < fmt.size();) {
-        char c = Minuscula(fmt[i]);
+        char c = MinusculaAscii(fmt[i]);
         if (fmt[i] == '"' || fmt[i] == '\'') {
             i = CopiarLiteral(fmt, i, saida);
         } else if (ComecaSemCaixa(fmt, i, "ampm")) {

@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "sync/textos.h"
-#include "sync/utf8.h"
+#include "db/texto.h"
 
 namespace ondaris::sync {
 
@@ -148,7 +148,7 @@ bool EscapeComum(std::string& saida, uint32_t c) {
 void TextoCompacto(std::string& saida, std::string_view texto) {
     saida += '"';
     for (std::size_t i = 0; i < texto.size();) {
-        uint32_t c = ProximoCodigoUTF8(texto, i);
+        uint32_t c = db::ProximoCaractereUtf8(texto, i);
         if (EscapeComum(saida, c)) continue;
         if (c >= 32 && c <= 127) {
             saida += static_cast<char>(c);
@@ -167,10 +167,10 @@ void TextoIndentado(std::string& saida, std::string_view texto) {
     saida += '"';
     for (std::size_t i = 0; i < texto.size();) {
         std::size_t inicio = i;
-        uint32_t c = ProximoCodigoUTF8(texto, i);
+        uint32_t c = db::ProximoCaractereUtf8(texto, i);
         if (EscapeComum(saida, c)) continue;
         if (c < 32) EscaparUnicode(saida, c);
-        else if (c == 0xFFFD && (i - inicio) != 3) AcrescentarUTF8(saida, c);  // invalid byte: write a valid replacement
+        else if (c == db::kCaractereSubstituto && (i - inicio) != 3) db::AcrescentarUtf8(saida, c);  // invalid byte: write a valid replacement
         else saida.append(texto.substr(inicio, i - inicio));
     }
     saida += '"';

@@ -14,25 +14,15 @@
 #include <vector>
 
 #include "sync/json.h"
-#include "sync/utf8.h"
+#include "db/texto.h"
 
 namespace ondaris::sync {
 
 namespace {
 
-char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+using db::IguaisSemCaixa;
 
-std::string EmMinusculas(std::string_view texto) {
-    std::string saida(texto);
-    for (char& c : saida) c = Minuscula(c);
-    return saida;
-}
-
-bool IguaisSemCaixa(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return Minuscula(x) == Minuscula(y);
-           });
-}
+std::string EmMinusculas(std::string_view texto) { return db::MinusculasAscii(texto); }
 
 std::string_view Aparar(std::string_view texto, std::string_view brancos = " \t\r\n") {
     auto inicio = texto.find_first_not_of(brancos);
@@ -115,7 +105,7 @@ bool TipoTextual(std::string_view tipo, bool temCharset) {
 std::string DeLatin1(std::string_view bytes) {
     std::string saida;
     saida.reserve(bytes.size());
-    for (char c : bytes) AcrescentarUTF8(saida, static_cast<unsigned char>(c));
+    for (char c : bytes) db::AcrescentarUtf8(saida, static_cast<unsigned char>(c));
     return saida;
 }
 
@@ -124,8 +114,8 @@ std::string DeUTF8(std::string_view bytes) {
     saida.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
         std::size_t inicio = i;
-        uint32_t c = ProximoCodigoUTF8(bytes, i);
-        if (c == CaractereSubstituto && i - inicio != 3) AcrescentarUTF8(saida, c);
+        uint32_t c = db::ProximoCaractereUtf8(bytes, i);
+        if (c == db::kCaractereSubstituto && i - inicio != 3) db::AcrescentarUtf8(saida, c);
         else saida.append(bytes.substr(inicio, i - inicio));
     }
     return saida;
@@ -149,7 +139,7 @@ std::string ComIconv(std::string_view bytes, const std::string& charset) {
         if (r == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
             // Invalid or truncated input: mark it and go on with the next byte.
-            AcrescentarUTF8(saida, CaractereSubstituto);
+            db::AcrescentarUtf8(saida, db::kCaractereSubstituto);
             ++origem;
             --restante;
             iconv(conversor, nullptr, nullptr, nullptr, nullptr);

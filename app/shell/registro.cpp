@@ -1,5 +1,7 @@
 #include "app/shell/registro.h"
 
+#include "db/texto.h"
+
 #include <langinfo.h>
 #include <unistd.h>
 
@@ -112,43 +114,15 @@ std::string ParaUtf16(const std::string& texto, TCodificacao cod) {
             saida += baixo;
         }
     };
-    std::size_t i = 0;
-    while (i < texto.size()) {
-        const auto c = static_cast<unsigned char>(texto[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t n = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c >> 5) == 0x6) {
-            n = 2;
-            cp = c & 0x1F;
-        } else if ((c >> 4) == 0xE) {
-            n = 3;
-            cp = c & 0x0F;
-        } else if ((c >> 3) == 0x1E) {
-            n = 4;
-            cp = c & 0x07;
-        } else {
-            n = 0;
-        }
-        bool valido = n > 0 && i + n <= texto.size();
-        for (std::size_t k = 1; valido && k < n; ++k) {
-            const auto cc = static_cast<unsigned char>(texto[i + k]);
-            valido = (cc >> 6) == 0x2;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (!valido) {
-            cp = 0xFFFD;
-            n = 1;
-        }
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+    for (std::size_t i = 0; i < texto.size();) {
+        const char32_t cp = db::ProximoCaractereUtf8(texto, i);
+        if (cp >= 0x10000) {
             const char32_t v = cp - 0x10000;
             unidade(static_cast<char16_t>(0xD800 + (v >> 10)));
             unidade(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
         } else {
-            unidade(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+            unidade(static_cast<char16_t>(cp));
         }
-        i += n;
     }
     return saida;
 }

@@ -131,8 +131,9 @@ TEST(Latin1, ConversaoNaFronteira) {
         {"\xC3\xBF", "\xFF"},                               // ÿ, last Latin-1 character
         {"\xE2\x82\xAC 5", "? 5"},                          // euro sign is not Latin-1
         {"\xF0\x9F\x98\x80!", "?!"},                        // outside the BMP
-        {"\xE7", "\xE7"},                                   // not UTF-8: taken as Latin-1
-        {"\xC3", "\xC3"},                                   // truncated sequence
+        {"\xE7", "?"},                                     // not UTF-8: U+FFFD, as every reader
+        {"\xC3", "?"},                                     // truncated sequence
+        {"\xC0\xA7x", "??x"},                               // overlong form: each byte alone
         {std::string("a\0b", 3), std::string("a\0b", 3)},  // embedded NUL kept
     };
     for (const auto& c : casos) {
