@@ -48,7 +48,7 @@ struct TCampoCatalogo {
 class TDM {
 public:
     static constexpr const char* kAdministrador = "SYSDBA";
-    static constexpr const char* kSenhasAdministrador[2] = {"quenby", "fowlbinch"};
+    static constexpr const char* kSenhasAdministrador[2] = {kSenhaReplicacao, "fowlbinch"};
     static constexpr std::int32_t kQuantidadeComandos = 1000;
 
     static const char* const kSqlConfiguracoes;

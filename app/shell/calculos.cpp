@@ -1,5 +1,8 @@
 #include "app/shell/calculos.h"
 
+#include "db/conexao.h"
+#include "db/texto.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -51,11 +54,8 @@ TPonto PosicaoJanela(const TRetangulo& tela, const TRetangulo& disponivel, int l
 }
 
 bool SenhaConfere(const std::string& digitada) {
-    std::string minuscula = digitada;
-    std::transform(minuscula.begin(), minuscula.end(), minuscula.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return minuscula == "quenby";
+    // The closing password is the replication account's word.
+    return db::MinusculasAscii(digitada) == db::kSenhaReplicacao;
 }
 
 std::string MensagemComPonto(const std::string& mensagem) {

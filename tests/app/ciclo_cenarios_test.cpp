@@ -24,7 +24,7 @@
 #include "app/shell/registro.h"
 #include "app/shell/servico.h"
 #include "db/udm.h"
-#include "pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
 #include "sync/ciclo.h"

@@ -7,7 +7,7 @@
 #include "app/shell/registro.h"
 #include "app/shell/versao.h"
 
-#include "pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
 #include "sync/json.h"

@@ -1,7 +1,7 @@
 // The log file's exact bytes.
 #include "app/shell/registro.h"
 
-#include "pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 
 #include <gtest/gtest.h>
 

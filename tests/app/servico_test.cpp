@@ -1,7 +1,7 @@
 // The headless program's arguments, status lines and single run.
 #include "app/shell/servico.h"
 
-#include "pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 
 #include <gtest/gtest.h>
 

@@ -12,6 +12,7 @@
 
 #include "db/construtores.h"
 #include "support/banco_teste.h"
+#include "support/captura.h"
 
 namespace ondaris::db {
 namespace {
@@ -175,13 +176,10 @@ TEST_F(Construtores, TextoDeErroNomeiaAConsulta) {
     // second, the text and its line break, then the server's message.
     dm_->TBEstrutura.Adicionar("CLIENTES", "INEXISTENTE", "");
     std::string erro;
-    try {
-        Preparar(erro, "CLIENTES", TTipoSQL::tsUpdateInsert);
-        FAIL() << "prepared a text with an unknown column";
-    } catch (const ErroBanco& e) {
-        EXPECT_EQ(erro, e.what());
-        EXPECT_NE(e.Codigo(), 0);  // the server's own error, kept
-    }
+    const auto e = teste::Capturar<ErroBanco>([&] { Preparar(erro, "CLIENTES", TTipoSQL::tsUpdateInsert); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(erro, e->what());
+    EXPECT_NE(e->Codigo(), 0);  // the server's own error, kept
     const auto linhas = Linhas(erro);
     ASSERT_EQ(linhas.size(), 5u) << erro;
     EXPECT_EQ(linhas[0], kPrefixo);

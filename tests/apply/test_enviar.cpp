@@ -17,6 +17,7 @@
 #include "db/udm.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
+#include "support/captura.h"
 #include "sync/enviar.h"
 #include "sync/json.h"
 
@@ -266,12 +267,9 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
         Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', '") + c.tabela +
             "', '1');");
         std::string Erro;
-        try {
-            EnviarDados(Erro, servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta());
-            ADD_FAILURE() << "no failure";
-        } catch (const db::ErroBanco& e) {
-            EXPECT_EQ(e.what(), Erro);
-        }
+        EXPECT_EQ(teste::TextoDaFalha<db::ErroBanco>(
+                      [&] { EnviarDados(Erro, servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta()); }),
+                  Erro);
         EXPECT_EQ(Erro.rfind(std::string("Falha ao executar a rotina PrepararDataset: \r\nTabela: ") + c.comando +
                                  "\r\n",
                              0),
@@ -302,24 +300,19 @@ TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
 
     // 500: the status line, the body and the request, in Erro and raised.
     servidor_.Responder(RespostaProgramada::Texto("falha interna", 500));
-    try {
-        Enviar(Erro);
-        ADD_FAILURE() << "no failure";
-    } catch (const TErroStatusServidor& e) {
-        EXPECT_EQ(std::string(e.what()),
+    if (const auto e = teste::Capturar<TErroStatusServidor>([&] { Enviar(Erro); })) {
+        EXPECT_EQ(std::string(e->what()),
                   "HTTP/1.1 500 Internal Server Error: falha interna (PUT " + servidor_.Base("enviar/12") + ")");
-        EXPECT_EQ(e.Resposta().StatusCode, 500);
-        EXPECT_EQ(Erro, e.what());
+        EXPECT_EQ(e->Resposta().StatusCode, 500);
+        EXPECT_EQ(Erro, e->what());
     }
 
     // No answer: the transport's cause and the request, never an empty text.
     Erro = "anterior";
     const std::string fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
-    try {
-        EnviarDados(Erro, fechada, kLoja, posicao_, *dm_, contexto_, pasta_->Pasta());
-        ADD_FAILURE() << "no failure";
-    } catch (const TErroTransporte& e) {
-        const std::string texto = e.what();
+    if (const auto e = teste::Capturar<TErroTransporte>(
+            [&] { EnviarDados(Erro, fechada, kLoja, posicao_, *dm_, contexto_, pasta_->Pasta()); })) {
+        const std::string texto = e->what();
         EXPECT_TRUE(texto.starts_with("REST request failed: ")) << texto;
         EXPECT_TRUE(texto.ends_with(" (PUT " + fechada + "/enviar/12)")) << texto;
         EXPECT_EQ(Erro, texto);

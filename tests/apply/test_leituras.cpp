@@ -8,6 +8,7 @@
 
 #include "db/leituras.h"
 #include "sync/textos.h"
+#include "support/captura.h"
 
 namespace {
 
@@ -168,14 +169,13 @@ TEST(Leituras, DatesTimesAndMoments) {
         {"12/31/2023 10:00", 2, "'12/31/2023 10:00' is not a valid date and time"},
     };
     for (const auto& c : erros) {
-        try {
-            if (c.tipo == 0) LerData(c.texto, kBr, ano);
-            else if (c.tipo == 1) LerHora(c.texto, kBr);
-            else LerDataHora(c.texto, kBr, ano);
-            ADD_FAILURE() << "no error for '" << c.texto << "'";
-        } catch (const ErroLeitura& e) {
-            EXPECT_STREQ(e.what(), c.mensagem);
-        }
+        SCOPED_TRACE(c.texto);
+        EXPECT_EQ(ondaris::teste::TextoDaFalha<ErroLeitura>([&] {
+                      if (c.tipo == 0) LerData(c.texto, kBr, ano);
+                      else if (c.tipo == 1) LerHora(c.texto, kBr);
+                      else LerDataHora(c.texto, kBr, ano);
+                  }),
+                  c.mensagem);
     }
 }
 

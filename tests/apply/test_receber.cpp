@@ -20,6 +20,7 @@
 #include "sync/receber.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
+#include "support/captura.h"
 
 namespace ondaris::sync {
 namespace {
@@ -254,14 +255,9 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
             if (k.Ordem == c.falha) k = Evento(k.Ordem, k.IdTransacao, "32/13/2024");
         central_.Definir(comandos);
         std::string erro;
-        try {
-            Receber(erro);
-            ADD_FAILURE() << "a block with an unreadable date was applied";
-        } catch (const TErroRespostaInvalida& e) {
-            EXPECT_EQ(erro, e.what());
-            EXPECT_EQ(erro, kPrefixo + "the command with ordem " + std::to_string(c.falha) +
-                                ", column DIA: '32/13/2024' is not a valid date");
-        }
+        EXPECT_EQ(teste::TextoDaFalha<TErroRespostaInvalida>([&] { Receber(erro); }), erro);
+        EXPECT_EQ(erro, kPrefixo + "the command with ordem " + std::to_string(c.falha) +
+                            ", column DIA: '32/13/2024' is not a valid date");
         EXPECT_EQ(Posicao(), c.posicaoAposFalha);
         const auto ultima = comandos.back().Ordem;
         EXPECT_EQ(Aplicacoes(static_cast<int>(inicio), static_cast<int>(ultima)), c.aplicados);

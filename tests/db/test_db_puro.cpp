@@ -11,31 +11,18 @@
 #include "db/ini.h"
 #include "db/parametros.h"
 #include "db/texto.h"
+#include "support/pasta_temporaria.h"
+#include "support/captura.h"
 
 namespace ondaris::db {
 namespace {
 
-// A scratch folder with its final separator, removed at the end.
-class PastaTemporaria {
-public:
-    PastaTemporaria() {
-        caminho_ = std::filesystem::temp_directory_path() /
-                   ("ondaris-ini-" + std::to_string(::getpid()) + "-" + std::to_string(contador_++));
-        std::filesystem::create_directories(caminho_);
-    }
-    ~PastaTemporaria() {
-        std::error_code ignorado;
-        std::filesystem::remove_all(caminho_, ignorado);
-    }
-    std::string Pasta() const { return caminho_.string() + "/"; }
-    void Gravar(const std::string& conteudo) const {
-        std::ofstream(caminho_ / "korvin.ini", std::ios::binary) << conteudo;
-    }
+using teste::GravarBytes;
+using teste::PastaTemporaria;
 
-private:
-    static inline int contador_ = 0;
-    std::filesystem::path caminho_;
-};
+void GravarIni(const PastaTemporaria& pasta, const std::string& conteudo) {
+    GravarBytes(pasta.Caminho() / "korvin.ini", conteudo);
+}
 
 TEST(ArquivoIni, RegrasDeLeituraEStringDeConexao) {
     struct Caso {
@@ -66,7 +53,7 @@ TEST(ArquivoIni, RegrasDeLeituraEStringDeConexao) {
     for (const auto& caso : casos) {
         SCOPED_TRACE(caso.nome);
         PastaTemporaria pasta;
-        if (caso.conteudo) pasta.Gravar(caso.conteudo);
+        if (caso.conteudo) GravarIni(pasta, caso.conteudo);
         const auto cfg = LerConfiguracaoBanco(pasta.Pasta());
         const std::string caminhoPadrao = pasta.Pasta() + "KORVIN.FDB";
         const std::string caminho = std::string(caso.caminho) == "<padrao>" ? caminhoPadrao : caso.caminho;
@@ -77,7 +64,7 @@ TEST(ArquivoIni, RegrasDeLeituraEStringDeConexao) {
 
     // Values are cut to 2047 characters.
     PastaTemporaria pasta;
-    pasta.Gravar("[Korvin]\nCaminho=" + longo + "\n");
+    GravarIni(pasta, "[Korvin]\nCaminho=" + longo + "\n");
     EXPECT_EQ(LerConfiguracaoBanco(pasta.Pasta()).Caminho, std::string(2047, 'x'));
 }
 
@@ -187,12 +174,8 @@ TEST(ConstrutoresPuros, RecusasAntesDeQualquerTexto) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
-        try {
-            const std::string texto = c.montar();
-            ADD_FAILURE() << "built " << texto;
-        } catch (const ErroPreparacao& e) {
-            EXPECT_NE(std::string(e.what()).find(c.mensagem), std::string::npos) << e.what();
-        }
+        const std::string falha = teste::TextoDaFalha<ErroPreparacao>([&] { c.montar(); });
+        EXPECT_NE(falha.find(c.mensagem), std::string::npos) << falha;
     }
 }
 

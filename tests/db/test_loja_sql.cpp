@@ -20,6 +20,7 @@
 #include "db/consulta.h"
 #include "db/erros.h"
 #include "support/banco_teste.h"
+#include "support/captura.h"
 
 namespace ondaris::teste {
 namespace {
@@ -175,13 +176,9 @@ TEST(BancoTesteFixture, CreatesRunsAndDropsADatabase) {
             "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'P\xE3o de a\xE7\xFA""car');\n"
             "SET LIST ON;\nSELECT DESCRICAO FROM PRODUTOS;");
         EXPECT_NE(saida.find("P\xE3o de a\xE7\xFA""car"), std::string::npos) << saida;
-        try {
-            banco.ExecutarSql("SELECT * FROM TABELA_QUE_NAO_EXISTE;");
-            ADD_FAILURE() << "a failing script must throw";
-        } catch (const ErroBancoTeste& e) {
-            EXPECT_NE(std::string(e.what()).find("TABELA_QUE_NAO_EXISTE"), std::string::npos)
-                << e.what();
-        }
+        const std::string falha =
+            TextoDaFalha<ErroBancoTeste>([&] { banco.ExecutarSql("SELECT * FROM TABELA_QUE_NAO_EXISTE;"); });
+        EXPECT_NE(falha.find("TABELA_QUE_NAO_EXISTE"), std::string::npos) << falha;
         BancoTeste movido(std::move(banco));
         EXPECT_EQ(movido.Caminho(), caminho);
     }

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "db/conexao.h"
+
 namespace ondaris::teste {
 
 // An isql run or the set-up of a test database failed; what() holds the
@@ -29,9 +31,10 @@ public:
 // ISC_PASSWORD from /etc/firebird/3.0/SYSDBA.password.
 std::string SenhaSysdba();
 
-// The replication account the agent logs in with, and its password.
-inline constexpr const char* kUsuarioReplicacao = "ONDARIS";
-inline constexpr const char* kSenhaReplicacao = "quenby";
+// The replication account the agent logs in with, and its password: the
+// program's own constants.
+using db::kSenhaReplicacao;
+using db::kUsuarioReplicacao;
 
 // Creates the replication account, or resets its password, as SYSDBA.
 // Accounts live in the server's one security database: suites that create

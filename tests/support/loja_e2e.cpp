@@ -32,22 +32,6 @@ extern char** environ;
 namespace ondaris::teste {
 namespace {
 
-std::atomic<unsigned> contador{0};
-
-std::string LerArquivo(const std::filesystem::path& caminho) {
-    std::ifstream entrada(caminho, std::ios::binary);
-    std::ostringstream texto;
-    texto << entrada.rdbuf();
-    return texto.str();
-}
-
-void GravarArquivo(const std::filesystem::path& caminho, const std::string& texto) {
-    std::ofstream saida(caminho, std::ios::binary | std::ios::trunc);
-    saida << texto;
-    saida.close();
-    if (!saida) throw ErroProcesso("cannot write " + caminho.string());
-}
-
 // A port of 127.0.0.1 nobody listens on right now. Another process may
 // take it before the central server does; the caller retries then.
 int PortaLivre() {
@@ -170,22 +154,6 @@ std::string Renderizar(const db::Valor& valor) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- PastaTemporaria
-
-PastaTemporaria::PastaTemporaria(const std::string& prefixo) {
-    const auto agora = std::chrono::steady_clock::now().time_since_epoch().count();
-    caminho_ = std::filesystem::temp_directory_path() /
-               (prefixo + "-" + std::to_string(::getpid()) + "-" + std::to_string(contador.fetch_add(1)) + "-" +
-                std::to_string(agora));
-    std::filesystem::create_directories(caminho_);
-}
-
-PastaTemporaria::~PastaTemporaria() {
-    std::error_code erro;
-    std::filesystem::remove_all(caminho_, erro);
-    if (erro) std::cerr << "warning: " << caminho_ << " was not removed: " << erro.message() << '\n';
-}
-
 // ---------------------------------------------------------------- Processo
 
 Processo::Processo(std::vector<std::string> argumentos, std::filesystem::path arquivoSaida,
@@ -262,13 +230,13 @@ int Processo::Matar() {
     return status_;
 }
 
-std::string Processo::Saida() const { return LerArquivo(arquivoSaida_); }
+std::string Processo::Saida() const { return LerBytes(arquivoSaida_); }
 
 // ---------------------------------------------------------------- CentralE2E
 
 CentralE2E::CentralE2E(const std::string& estruturaJson) : pasta_("ondaris-central-e2e") {
     const auto estrutura = pasta_.Caminho() / "estrutura.json";
-    GravarArquivo(estrutura, estruturaJson);
+    GravarBytes(estrutura, estruturaJson);
     std::string ultimaSaida;
     for (int tentativa = 0; tentativa < 5; ++tentativa) {
         const int porta = PortaLivre();
@@ -350,7 +318,7 @@ AgenteE2E::AgenteE2E(const BancoTeste& banco, std::vector<std::string> ambiente,
     // The agent reads korvin.ini beside its own executable, hence a copy
     // per store (a symbolic link would resolve to the build folder).
     std::filesystem::copy_file(programa, pasta_.Caminho() / "ondarisd");
-    GravarArquivo(pasta_.Caminho() / "korvin.ini",
+    GravarBytes(pasta_.Caminho() / "korvin.ini",
                   "[Korvin]\r\nServidor=127.0.0.1\r\nCaminho=" + banco.Caminho() + "\r\n");
 }
 
@@ -368,7 +336,7 @@ int AgenteE2E::RodarUmaVez(std::chrono::milliseconds limite, const std::vector<s
     return status;
 }
 
-std::string AgenteE2E::Log() const { return LerArquivo(pasta_.Caminho() / "Ondaris.log"); }
+std::string AgenteE2E::Log() const { return LerBytes(pasta_.Caminho() / "Ondaris.log"); }
 
 // ---------------------------------------------------------------- LeitorLoja
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "support/banco_teste.h"
+#include "support/pasta_temporaria.h"
 
 namespace ondaris::db {
 class Conexao;
@@ -35,19 +36,6 @@ namespace ondaris::teste {
 class ErroProcesso : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-// A folder under the system's temporary folder, removed with its content.
-class PastaTemporaria {
-public:
-    explicit PastaTemporaria(const std::string& prefixo);
-    ~PastaTemporaria();
-    PastaTemporaria(const PastaTemporaria&) = delete;
-    PastaTemporaria& operator=(const PastaTemporaria&) = delete;
-    const std::filesystem::path& Caminho() const { return caminho_; }
-
-private:
-    std::filesystem::path caminho_;
 };
 
 // One child process, standard output and error together in one file.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/servidor_http.h"
+#include "support/captura.h"
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
@@ -123,13 +124,9 @@ std::string FalhaDoUltimoMovimento(const std::string& base, int32_t tempo = 5000
     std::string Erro;
     TTipoUltimoMovimentoEnviado r;
     r.UltimaOrdemEnviada = 99;
-    try {
-        UltimoMovimentoEnviado(Erro, r, base, 1, 9, Contexto(tempo));
-        ADD_FAILURE() << "no failure raised";
-        return {};
-    } catch (const E& e) {
-        EXPECT_EQ(std::string(e.what()), Erro);
-    }
+    const auto e = teste::Capturar<E>([&] { UltimoMovimentoEnviado(Erro, r, base, 1, 9, Contexto(tempo)); });
+    if (!e) return {};
+    EXPECT_EQ(std::string(e->what()), Erro);
     EXPECT_EQ(r.StatusCode, 400);
     EXPECT_EQ(r.Mensagem, Erro);
     EXPECT_EQ(r.UltimaOrdemEnviada, 0);
@@ -328,13 +325,11 @@ TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
     servidor.Responder(RespostaProgramada::Json(R"([{"tabela":"A","campo":"B"}, "solto", {"tabela":"A","campo":"C"}])"));
     db::TEstrutura estrutura;
     std::string Erro;
-    try {
-        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
-        ADD_FAILURE() << "no failure raised";
-    } catch (const TErroRespostaInvalida& e) {
-        EXPECT_EQ(std::string(e.what()),
+    if (const auto e = teste::Capturar<TErroRespostaInvalida>(
+            [&] { ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()); })) {
+        EXPECT_EQ(std::string(e->what()),
                   prefixo + "[TBEstrutura] Invalid field count (GET " + servidor.Base("estruturabd") + ")");
-        EXPECT_EQ(Erro, e.what());
+        EXPECT_EQ(Erro, e->what());
     }
     EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
 
@@ -347,14 +342,12 @@ TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
     estrutura.Limpar();
     estrutura.Adicionar("A", "B", Nulo);
     servidor.Responder(RespostaProgramada::Texto("quebrou", 500));
-    try {
-        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
-        ADD_FAILURE() << "no failure raised";
-    } catch (const TErroStatusServidor& e) {
-        EXPECT_EQ(std::string(e.what()),
+    if (const auto e = teste::Capturar<TErroStatusServidor>(
+            [&] { ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()); })) {
+        EXPECT_EQ(std::string(e->what()),
                   prefixo + "HTTP/1.1 500 Internal Server Error: quebrou (GET " + servidor.Base("estruturabd") + ")");
-        EXPECT_EQ(Erro, e.what());
-        EXPECT_EQ(e.Resposta().Conteudo, "quebrou");
+        EXPECT_EQ(Erro, e->what());
+        EXPECT_EQ(e->Resposta().Conteudo, "quebrou");
     }
     EXPECT_EQ(estrutura.Quantidade(), 1u);
 

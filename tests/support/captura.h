@@ -1,0 +1,42 @@
+#pragma once
+// The failure a call raises, for tests that check more than its kind: its
+// text, its codes, the answer it carries. A call that raises nothing, or a
+// failure of another kind, is reported as a test failure and gives nothing.
+#include <gtest/gtest.h>
+
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace ondaris::teste {
+
+// The failure itself, when its type can be held by value.
+template <class E, class F>
+std::optional<E> Capturar(F&& chamada) {
+    try {
+        chamada();
+    } catch (const std::exception& e) {
+        if (const auto* certa = dynamic_cast<const E*>(&e)) return *certa;
+        ADD_FAILURE() << "raised another kind of failure: " << e.what();
+        return std::nullopt;
+    }
+    ADD_FAILURE() << "raised no failure";
+    return std::nullopt;
+}
+
+// Only its text ("" after a test failure as above).
+template <class E, class F>
+std::string TextoDaFalha(F&& chamada) {
+    try {
+        chamada();
+    } catch (const E& e) {
+        return e.what();
+    } catch (...) {
+        ADD_FAILURE() << "raised another kind of failure";
+        return {};
+    }
+    ADD_FAILURE() << "raised no failure";
+    return {};
+}
+
+}  // namespace ondaris::teste
