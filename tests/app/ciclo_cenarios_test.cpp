@@ -27,6 +27,7 @@
 #include "support/pasta_temporaria.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
+#include "support/janela_gravadora.h"
 #include "sync/ciclo.h"
 #include "sync/json.h"
 #include "sync/operacoes.h"
@@ -71,28 +72,6 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> eventos_;
-};
-
-class JanelaGravadora final : public IJanelaStatus {
-public:
-    explicit JanelaGravadora(Linha& linha) : linha_(linha) {}
-    void StatusRecebimento(const std::string& t) override {
-        Recebimento.push_back(t);
-        linha_.Anotar("R:" + t);
-    }
-    void StatusEnvio(const std::string& t) override {
-        Envio.push_back(t);
-        linha_.Anotar("E:" + t);
-        if (AoMostrarEnvio) AoMostrarEnvio(t);
-    }
-    void Cronometro(const std::string& t) override { Cronometros.push_back(t); }
-    void ProcessarMensagens() override { linha_.Anotar("~"); }
-
-    std::vector<std::string> Recebimento, Envio, Cronometros;
-    std::function<void(const std::string&)> AoMostrarEnvio;
-
-private:
-    Linha& linha_;
 };
 
 // A command for PRODUTOS as the server hands it to the store.
@@ -261,7 +240,8 @@ TEST_F(CicloCenarios, OneRunInOrderAndTheSettingsReadAgainByTheNextRun) {
     centralB.Confirmada = kUltimaDaLoja;
     Configurar(httpA.Base(), kRecebidoAntes);
 
-    JanelaGravadora janela(linha);
+    teste::JanelaGravadora janela;
+    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
     Motor motor(janela, linha);
     // The link changes while the run is under way: this run keeps the one it
     // read at its start.
@@ -420,7 +400,8 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         Configurar(http.Base(), kRecebidoAntes);
 
         Linha linha;
-        JanelaGravadora janela(linha);
+        teste::JanelaGravadora janela;
+    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
         Motor motor(janela, linha);
         motor.Ciclo.Iniciar();
         if (c.lanca) {
@@ -571,7 +552,8 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
         teste::PastaTemporaria pasta;
         shell::TRegistro registro(pasta.Caminho());
         Linha linha;
-        JanelaGravadora janela(linha);
+        teste::JanelaGravadora janela;
+    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
         db::TDM DM(db::OpcoesTDM{.Pasta = Pasta()});
         DM.DataModuleCreate();
         TOperacoesMotor operacoes(
@@ -625,7 +607,8 @@ TEST_F(CicloCenarios, AFailedRunLeavesNoEarlierCompletionOnThePanels) {
     central.Confirmada = kUltimaDaLoja;
     Configurar(http.Base(), kRecebidoAntes);
     Linha linha;
-    JanelaGravadora janela(linha);
+    teste::JanelaGravadora janela;
+    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
     Motor motor(janela, linha);
     const auto paineis = [&] { return std::pair{janela.Recebimento.back(), janela.Envio.back()}; };
     using Paineis = std::pair<std::string, std::string>;
@@ -658,7 +641,8 @@ TEST_F(CicloCenarios, TheSameRefusalIsLoggedOnceUntilItsTextChangesAnHourPassesO
     central.Confirmada = kUltimaDaLoja;
     Configurar(http.Base(), kRecebidoAntes);
     Linha linha;
-    JanelaGravadora janela(linha);
+    teste::JanelaGravadora janela;
+    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
     auto agora = std::chrono::steady_clock::time_point{};
     Motor motor(janela, linha, [&agora] { return agora; });
 

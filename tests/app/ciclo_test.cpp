@@ -1,5 +1,6 @@
 // The countdown texts and the hand-over between the cycle's two timers.
 #include "sync/ciclo.h"
+#include "support/janela_gravadora.h"
 
 #include <gtest/gtest.h>
 
@@ -26,17 +27,6 @@ TEST(ConverteSegundosemMinutosTest, GivesTwoDigitMinutesAndSeconds) {
         EXPECT_EQ(ConverteSegundosemMinutos(caso.segundos), caso.texto) << caso.segundos;
     }
 }
-
-// Records what the cycle shows.
-class JanelaGravadora final : public ondaris::sync::IJanelaStatus {
-public:
-    void StatusRecebimento(const std::string& t) override { Paineis.push_back("R:" + t); }
-    void StatusEnvio(const std::string& t) override { Paineis.push_back("E:" + t); }
-    void Cronometro(const std::string& t) override { Cronometros.push_back(t); }
-    void ProcessarMensagens() override {}
-    std::vector<std::string> Paineis;
-    std::vector<std::string> Cronometros;
-};
 
 // No server here: the first call of a run fails, as an unreachable
 // database would, which ends the run by an exception.
@@ -70,7 +60,7 @@ private:
 
 TEST(TCicloTest, ARunThatRaisesStillHandsOverToACountdownOf121Ticks) {
     OperacoesSemServidor operacoes;
-    JanelaGravadora janela;
+    ondaris::teste::JanelaGravadora janela;
     std::vector<std::string> registrados;
     TCiclo ciclo(operacoes, janela, [&](const std::string& m) { registrados.push_back(m); });
 
@@ -118,7 +108,7 @@ TEST(TCicloTest, ARunThatRaisesStillHandsOverToACountdownOf121Ticks) {
 
 TEST(TCicloTest, ACountdownFromZeroHandsOverOnItsFirstTick) {
     OperacoesSemServidor operacoes;
-    JanelaGravadora janela;
+    ondaris::teste::JanelaGravadora janela;
     TCiclo ciclo(operacoes, janela, {});
     ciclo.IniciarContagemRegressiva();
     ciclo.Tick();

@@ -21,6 +21,7 @@
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
 #include "support/captura.h"
+#include "support/janela_gravadora.h"
 
 namespace ondaris::sync {
 namespace {
@@ -31,16 +32,6 @@ using teste::ServidorHttp;
 
 constexpr std::int32_t kLoja = 7;
 const std::string kPrefixo = "Falha ao executar a rotina ReceberDados: ";
-
-class JanelaGravadora final : public IJanelaStatus {
-public:
-    void StatusRecebimento(const std::string& texto) override { Recebimento.push_back(texto); }
-    void StatusEnvio(const std::string&) override {}
-    void Cronometro(const std::string&) override {}
-    void ProcessarMensagens() override { ++Bombeamentos; }
-    std::vector<std::string> Recebimento;
-    int Bombeamentos = 0;
-};
 
 // One command as the central server holds it.
 struct Comando {
@@ -205,7 +196,7 @@ protected:
     static inline std::unique_ptr<teste::PastaKorvin> pasta_;
     ServidorHttp http_;
     Central central_{http_};
-    JanelaGravadora janela_;
+    teste::JanelaGravadora janela_;
     std::unique_ptr<db::TDM> dm_;
     std::unique_ptr<TAmbienteRecebimento> ambiente_;
 };
