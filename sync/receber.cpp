@@ -160,6 +160,7 @@ private:
     // Commits what ran since the last commit together with the position of
     // the last command it covered: both or neither reach the database.
     void Confirmar() {
+        Descarregar();
         auto& rw = modulo_.TransReplicacaoReadWrite;
         if (pendente_) {
             db::PontoFalha("receber.antes_da_posicao");
@@ -174,50 +175,154 @@ private:
         }
     }
 
+    // Consecutive commands for one table and kind wait here and run
+    // together, in EXECUTE BLOCK statements of a few fixed sizes, each
+    // prepared once per block: one round trip for many rows instead of one
+    // per row. They run before every commit point, so commits and positions
+    // stay exactly where they are.
     void Executar(const TComando& c, db::TTipoSQL tipo, std::string& Erro) {
         db::Consulta& Qry = db::PrepararDataset(amb_.DM, modulo_, Erro, c.Tabela, tipo, 0, 0);
-        const TIndiceParametros& indice = IndiceDe(Qry, indices_);
-        const auto& parametros = Qry.Parametros();
-        const auto& regional = amb_.Contexto.Regional;
-        Qry.LimparParametros();
-        for (const auto& [nome, valor] : c.Campos->Membros()) {
-            const auto it = indice.find(db::MaiusculasAscii(nome));
-            if (it == indice.end()) continue;  // a column this store does not write
-            const std::size_t posicao = it->second;
-            if (valor.EhNulo()) {
-                // A null value is NULL, as sent; a later member of the same
-                // name still overwrites an earlier one.
-                Qry.DefinirPosicao(posicao, db::Valor());
-                continue;
-            }
-            const std::string texto = TextoDoValor(valor, regional);
-            try {
-                if (db::ParametroBinario(parametros[posicao]))
-                    Qry.DefinirPosicao(posicao, db::Valor(Base64toStream(texto)));
-                else
-                    db::TratarParametroPosicao(Qry, posicao, texto, regional, ano_);
-            } catch (const std::exception& e) {
-                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) + ", column " +
-                                            parametros[posicao].Nome + ": " + e.what());
+        if (!lote_.empty() && lote_.front().Unitaria != &Qry) Descarregar();
+        lote_.push_back({&c, &Qry, tipo});
+        if (lote_.size() == kTamanhosLote[0]) Descarregar();
+    }
+
+    // Runs every command waiting, in order.
+    void Descarregar() {
+        std::size_t feitos = 0;
+        for (const std::size_t tamanho : kTamanhosLote) {
+            if (lote_.size() - feitos < tamanho || !CabeNoLote(*lote_[feitos].Unitaria, tamanho)) continue;
+            while (lote_.size() - feitos >= tamanho) {
+                ExecutarLote(feitos, tamanho);
+                feitos += tamanho;
             }
         }
-        if (tipo == db::TTipoSQL::tsDelete) {
-            // WHERE KEY = NULL matches nothing: the delete would be lost
-            // while the position moves past it.
-            for (std::size_t i = 0; i < parametros.size(); ++i)
-                if (Qry.ParametroNulo(i))
-                    throw TErroRespostaInvalida("the delete with ordem " + std::to_string(c.Ordem) +
-                                                " carries no value for the key column " + parametros[i].Nome);
+        for (; feitos < lote_.size(); ++feitos) ExecutarUm(lote_[feitos]);
+        lote_.clear();
+    }
+
+    struct TPendente {
+        const TComando* Comando;
+        db::Consulta* Unitaria;  // the table's own statement for one command
+        db::TTipoSQL Tipo;
+    };
+
+    // Whether `quantos` rows of the statement's values stay well within the
+    // 64 KiB a message can carry (wide text columns make batches smaller).
+    static bool CabeNoLote(db::Consulta& unitaria, std::size_t quantos) {
+        std::size_t bytes = 0;
+        for (const auto& p : unitaria.Parametros()) bytes += p.Tamanho + 8;
+        return bytes * quantos <= 48 * 1024;
+    }
+
+    // `quantos` waiting commands from `inicio`, in one statement. When it
+    // fails for any reason but a lost connection, they run again one by
+    // one, so that the failure names its command exactly as alone.
+    void ExecutarLote(std::size_t inicio, std::size_t quantos) {
+        const TPendente& primeiro = lote_[inicio];
+        db::Consulta& lote = LoteDe(*primeiro.Comando, *primeiro.Unitaria, primeiro.Tipo, quantos);
+        const std::size_t largura = primeiro.Unitaria->Parametros().size();
+        for (std::size_t k = 0; k < quantos; ++k) Vincular(lote_[inicio + k], lote, k * largura);
+        auto& transacao = lote.TransacaoDona();
+        if (!transacao.Ativa()) transacao.Iniciar();
+        try {
+            lote.Executar();
+            return;
+        } catch (const db::ErroConexaoPerdida&) {
+            throw;
+        } catch (const db::ErroBanco&) {
+            // The whole statement was undone; find the command that fails.
         }
+        for (std::size_t k = 0; k < quantos; ++k) ExecutarUm(lote_[inicio + k]);
+    }
+
+    void ExecutarUm(const TPendente& p) {
+        db::Consulta& Qry = *p.Unitaria;
+        Vincular(p, Qry, 0);
         auto& transacao = Qry.TransacaoDona();
         if (!transacao.Ativa()) transacao.Iniciar();
         try {
             Qry.Executar();
         } catch (const std::exception& e) {
             RelancarAplicacao(std::current_exception(),
-                              "the command with ordem " + std::to_string(c.Ordem) + ": " + e.what());
+                              "the command with ordem " + std::to_string(p.Comando->Ordem) + ": " + e.what());
         }
     }
+
+    // The EXECUTE BLOCK that runs `quantos` commands of the unit statement's
+    // kind for one table: the parameters take the columns' own types, the
+    // k-th command's i-th value is P<k>_<i> (":P<k>_<i>" inside the body,
+    // where the name rewrite leaves it to the block).
+    db::Consulta& LoteDe(const TComando& c, db::Consulta& unitaria, db::TTipoSQL tipo, std::size_t quantos) {
+        const std::string nome = unitaria.Nome() + "_L" + std::to_string(quantos);
+        if (db::Consulta* existente = modulo_.Procurar(nome)) return *existente;
+        const auto& parametros = unitaria.Parametros();
+        std::string entrada, corpo;
+        for (std::size_t k = 0; k < quantos; ++k) {
+            std::string colunas, valores, condicao;
+            for (std::size_t i = 0; i < parametros.size(); ++i) {
+                const std::string p = "P" + std::to_string(k) + "_" + std::to_string(i);
+                const std::string& coluna = parametros[i].Nome;
+                entrada += (entrada.empty() ? "" : ", ") + p + " TYPE OF COLUMN " + c.Tabela + "." + coluna + " = :" + p;
+                colunas += (i ? ", " : "") + coluna;
+                valores += (i ? ", :" : ":") + p;
+                condicao += (i ? " AND " : "") + coluna + " = :" + p;
+            }
+            corpo += tipo == db::TTipoSQL::tsDelete
+                         ? "DELETE FROM " + c.Tabela + " WHERE " + condicao + "; "
+                         : "UPDATE OR INSERT INTO " + c.Tabela + "(" + colunas + ") VALUES (" + valores + "); ";
+        }
+        db::Consulta& lote = modulo_.Criar(nome, modulo_.TransReplicacaoReadWrite,
+                                           "EXECUTE BLOCK (" + entrada + ") AS BEGIN " + corpo + "END");
+        auto& transacao = lote.TransacaoDona();
+        if (!transacao.Ativa()) transacao.Iniciar();
+        lote.Preparar();
+        return lote;
+    }
+
+    // Binds one command's values into `alvo` from parameter `deslocamento`
+    // on, where the unit statement's parameters stand in the same order.
+    void Vincular(const TPendente& p, db::Consulta& alvo, std::size_t deslocamento) {
+        const TComando& c = *p.Comando;
+        const TIndiceParametros& indice = IndiceDe(*p.Unitaria, indices_);
+        const std::size_t largura = p.Unitaria->Parametros().size();
+        const auto& parametros = alvo.Parametros();
+        const auto& nomes = p.Unitaria->Parametros();
+        const auto& regional = amb_.Contexto.Regional;
+        for (std::size_t i = 0; i < largura; ++i) alvo.DefinirPosicao(deslocamento + i, db::Valor());
+        for (const auto& [nome, valor] : c.Campos->Membros()) {
+            const auto it = indice.find(db::MaiusculasAscii(nome));
+            if (it == indice.end()) continue;  // a column this store does not write
+            const std::size_t posicao = deslocamento + it->second;
+            if (valor.EhNulo()) {
+                // A null value is NULL, as sent; a later member of the same
+                // name still overwrites an earlier one.
+                alvo.DefinirPosicao(posicao, db::Valor());
+                continue;
+            }
+            const std::string texto = TextoDoValor(valor, regional);
+            try {
+                if (db::ParametroBinario(parametros[posicao]))
+                    alvo.DefinirPosicao(posicao, db::Valor(Base64toStream(texto)));
+                else
+                    db::TratarParametroPosicao(alvo, posicao, texto, regional, ano_);
+            } catch (const std::exception& e) {
+                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) + ", column " +
+                                            nomes[it->second].Nome + ": " + e.what());
+            }
+        }
+        if (p.Tipo == db::TTipoSQL::tsDelete) {
+            // WHERE KEY = NULL matches nothing: the delete would be lost
+            // while the position moves past it.
+            for (std::size_t i = 0; i < largura; ++i)
+                if (alvo.ParametroNulo(deslocamento + i))
+                    throw TErroRespostaInvalida("the delete with ordem " + std::to_string(c.Ordem) +
+                                                " carries no value for the key column " + nomes[i].Nome);
+        }
+    }
+
+    static constexpr std::size_t kTamanhosLote[] = {64, 16, 4};
+    std::vector<TPendente> lote_;
 
     TAmbienteRecebimento& amb_;
     db::TModuloOperacao& modulo_;
