@@ -1,7 +1,10 @@
 // ondarisd: the agent for store servers without a desktop. The same cycle
 // and log as the tray program; status lines on standard output. SIGTERM and
-// SIGINT end it after the step in progress.
+// SIGINT end it after the step in progress. It also carries the
+// technician's setup and housekeeping commands (see --help).
 #include "app/shell/ligacao.h"
+#include "app/shell/manutencao.h"
+#include "app/shell/verificacao.h"
 #include "app/shell/registro.h"
 #include "app/shell/servico.h"
 #include "app/shell/versao.h"
@@ -45,6 +48,28 @@ int main(int argc, char** argv) {
     if (opcoes.Ajuda) {
         std::cout << ondaris::shell::TextoAjuda("ondarisd");
         return 0;
+    }
+
+    using ondaris::shell::TComandoServico;
+    if (opcoes.Comando == TComandoServico::csVerificar) {
+        ondaris::shell::TOpcoesVerificacao verificacao;
+        verificacao.Regional = ondaris::shell::TRegionalEmVigor::DoAmbiente();
+        return ondaris::shell::ExecutarVerificacao(verificacao, std::cout);
+    }
+    if (opcoes.Comando != TComandoServico::csSincronizar) {
+        ondaris::shell::TAmbienteManutencao manutencao{
+            {}, ondaris::shell::AdministradorDoAmbiente(), {}, std::cout, std::cerr};
+        manutencao.Contexto.Regional = ondaris::db::TConfiguracoesRegionais::DoLocale();
+        switch (opcoes.Comando) {
+            case TComandoServico::csInstalarGatilhos:
+                return ondaris::shell::InstalarGatilhos(manutencao, opcoes.Tabelas, opcoes.SomenteImprimir);
+            case TComandoServico::csRemoverGatilhos:
+                return ondaris::shell::RemoverGatilhos(manutencao, opcoes.Tabelas);
+            case TComandoServico::csLimparLog:
+                return ondaris::shell::LimparLog(manutencao, opcoes.Dias);
+            default:
+                break;
+        }
     }
     InstalarSinais();
 

@@ -206,6 +206,13 @@ TConfiguracoesRegionais TConfiguracoesRegionais::DoLocale(const std::string& nom
     return Montar([&](nl_item i) { return loc.Item(i); });
 }
 
+bool TConfiguracoesRegionais::LocaleExiste(const std::string& nome) {
+    const locale_t loc = newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, nome.c_str(), static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr)) return false;
+    freelocale(loc);
+    return true;
+}
+
 TConfiguracoesRegionais TConfiguracoesRegionais::DoProcesso() {
     return Montar([](nl_item i) {
         const char* valor = nl_langinfo(i);

@@ -39,6 +39,10 @@ struct TConfiguracoesRegionais {
     // the agent must start whatever the machine is configured with.
     static TConfiguracoesRegionais DoLocale(const std::string& nome = "");
 
+    // True when the named locale exists on this machine (DoLocale would
+    // otherwise fall back to "C" without a word).
+    static bool LocaleExiste(const std::string& nome);
+
     // The settings of the process's current global locale (LC_NUMERIC and
     // LC_TIME as setlocale left them; "C" when it was never called). Read
     // it once at start-up, after the program chose its locale, not while

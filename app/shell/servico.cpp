@@ -1,21 +1,69 @@
 #include "app/shell/servico.h"
 
+#include <algorithm>
 #include <ostream>
 #include <thread>
 
+#include "db/construtores.h"
+#include "db/texto.h"
+
 namespace ondaris::shell {
+
+namespace {
+
+void DefinirComando(TOpcoesServico& opcoes, TComandoServico comando, const std::string& nome) {
+    if (opcoes.Comando != TComandoServico::csSincronizar && opcoes.Comando != comando)
+        throw ErroArgumento("um comando por vez: " + nome + " não combina com o anterior");
+    opcoes.Comando = comando;
+}
+
+}  // namespace
 
 TOpcoesServico LerArgumentos(const std::vector<std::string>& argumentos) {
     TOpcoesServico opcoes;
-    for (const auto& a : argumentos) {
+    std::vector<std::string> tabelas;
+    for (std::size_t i = 0; i < argumentos.size(); ++i) {
+        const std::string& a = argumentos[i];
         if (a == "--once") {
             opcoes.UmaVez = true;
         } else if (a == "--help" || a == "-h") {
             opcoes.Ajuda = true;
+        } else if (a == "--verificar") {
+            DefinirComando(opcoes, TComandoServico::csVerificar, a);
+        } else if (a == "--instalar-gatilhos") {
+            DefinirComando(opcoes, TComandoServico::csInstalarGatilhos, a);
+        } else if (a == "--remover-gatilhos") {
+            DefinirComando(opcoes, TComandoServico::csRemoverGatilhos, a);
+        } else if (a == "--somente-imprimir") {
+            opcoes.SomenteImprimir = true;
+        } else if (a == "--limpar-log") {
+            DefinirComando(opcoes, TComandoServico::csLimparLog, a);
+            if (i + 1 >= argumentos.size()) throw ErroArgumento("--limpar-log precisa do número de dias");
+            const std::string& dias = argumentos[++i];
+            const bool digitos = !dias.empty() && dias.size() <= 5 &&
+                                 std::all_of(dias.begin(), dias.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (!digitos || std::stoi(dias) > kMaximoDiasLimpeza)
+                throw ErroArgumento("--limpar-log: \"" + dias + "\" não é um número de dias de 0 a " +
+                                    std::to_string(kMaximoDiasLimpeza));
+            opcoes.Dias = std::stoi(dias);
+        } else if (!a.empty() && a.front() != '-') {
+            tabelas.push_back(a);
         } else {
             throw ErroArgumento("argumento desconhecido: " + a);
         }
     }
+    const bool comTabelas = opcoes.Comando == TComandoServico::csInstalarGatilhos ||
+                            opcoes.Comando == TComandoServico::csRemoverGatilhos;
+    if (!tabelas.empty() && !comTabelas) throw ErroArgumento("argumento desconhecido: " + tabelas.front());
+    for (const auto& t : tabelas) {
+        if (!db::IdentificadorValido(t))
+            throw ErroArgumento("\"" + t + "\" não é um nome de tabela (letra, depois letras, dígitos ou _, até 31)");
+        opcoes.Tabelas.push_back(db::MaiusculasAscii(t));
+    }
+    if (opcoes.SomenteImprimir && opcoes.Comando != TComandoServico::csInstalarGatilhos)
+        throw ErroArgumento("--somente-imprimir só vale com --instalar-gatilhos");
+    if (opcoes.UmaVez && opcoes.Comando != TComandoServico::csSincronizar)
+        throw ErroArgumento("--once não combina com um comando de instalação");
     return opcoes;
 }
 
@@ -23,7 +71,22 @@ std::string TextoAjuda(const std::string& programa) {
     return "Uso: " + programa +
            " [--once]\n"
            "  Sincroniza o banco da loja com o servidor central a cada 2 minutos.\n"
-           "  --once  executa uma única sincronização e termina (status 0 sem falha, 1 com falha)\n";
+           "  --once  executa uma única sincronização e termina (status 0 sem falha, 1 com falha)\n"
+           "\n"
+           "Instalação e manutenção (um comando por vez; status 0 quando tudo deu certo):\n"
+           "  --verificar\n"
+           "      confere cada pré-requisito da loja e diz o que fazer em cada falha\n"
+           "  --instalar-gatilhos [--somente-imprimir] [TABELA...]\n"
+           "      cria o gatilho de registro e as permissões das tabelas nomeadas ou, sem nomes,\n"
+           "      de todas as tabelas com chave primária; --somente-imprimir mostra o SQL sem mudar nada\n"
+           "  --remover-gatilhos [TABELA...]\n"
+           "      remove o gatilho de registro e as permissões das tabelas nomeadas ou, sem nomes,\n"
+           "      de todas as que têm um\n"
+           "  --limpar-log DIAS\n"
+           "      apaga do LOG_REPLICACAO as linhas que o servidor central já recebeu e que têm mais\n"
+           "      de DIAS dias, em lotes curtos\n"
+           "  Os comandos que mudam o banco entram como administrador: ISC_USER e ISC_PASSWORD do\n"
+           "  ambiente ou, sem eles, SYSDBA com as senhas que o agente conhece.\n";
 }
 
 void TJanelaTexto::StatusRecebimento(const std::string& texto) {

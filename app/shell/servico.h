@@ -7,6 +7,11 @@
 // (and a line on standard error) and the next run comes as usual. With
 // --once the program runs one cycle at once and its exit status says whether
 // that run raised or had a step refused or stopped short (see TCiclo).
+//
+// Besides synchronising, the program carries the technician's commands for
+// setting up and looking after a store (app/shell/manutencao.h): the
+// self-check, installing and removing logging triggers, log housekeeping.
+// One command per run.
 #include "app/shell/registro.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
@@ -19,12 +24,28 @@
 
 namespace ondaris::shell {
 
-struct TOpcoesServico {
-    bool UmaVez = false;  // --once
-    bool Ajuda = false;   // --help
+enum class TComandoServico {
+    csSincronizar,       // the agent itself (with --once: one run)
+    csVerificar,         // --verificar
+    csInstalarGatilhos,  // --instalar-gatilhos [--somente-imprimir] [TABELA...]
+    csRemoverGatilhos,   // --remover-gatilhos [TABELA...]
+    csLimparLog,         // --limpar-log DIAS
 };
 
-// Thrown for an argument the program does not know; the text says which.
+struct TOpcoesServico {
+    TComandoServico Comando = TComandoServico::csSincronizar;
+    bool UmaVez = false;           // --once
+    bool Ajuda = false;            // --help
+    bool SomenteImprimir = false;  // --somente-imprimir, with --instalar-gatilhos
+    std::vector<std::string> Tabelas{};  // named tables, in upper case; none: every table
+    int Dias = 0;                  // --limpar-log
+};
+
+// The most days --limpar-log accepts (a century).
+inline constexpr int kMaximoDiasLimpeza = 36500;
+
+// Thrown for an argument the program does not know, or a combination it
+// does not take; the text says which, in Portuguese.
 class ErroArgumento : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -25,6 +25,50 @@ TEST(LerArgumentosTest, KnowsOnceAndHelpAndRefusesTheRest) {
     }
 }
 
+TEST(LerArgumentosTest, TakesOneSetupCommandWithItsOwnArguments) {
+    using ondaris::shell::TComandoServico;
+    const auto verificar = LerArgumentos({"--verificar"});
+    EXPECT_EQ(verificar.Comando, TComandoServico::csVerificar);
+    EXPECT_EQ(LerArgumentos({}).Comando, TComandoServico::csSincronizar);
+
+    const auto instalar = LerArgumentos({"--instalar-gatilhos", "produtos", "--somente-imprimir", "Itens_Venda"});
+    EXPECT_EQ(instalar.Comando, TComandoServico::csInstalarGatilhos);
+    EXPECT_TRUE(instalar.SomenteImprimir);
+    EXPECT_EQ(instalar.Tabelas, (std::vector<std::string>{"PRODUTOS", "ITENS_VENDA"}));
+    EXPECT_TRUE(LerArgumentos({"--instalar-gatilhos"}).Tabelas.empty());
+
+    const auto remover = LerArgumentos({"--remover-gatilhos", "PRECOS"});
+    EXPECT_EQ(remover.Comando, TComandoServico::csRemoverGatilhos);
+    EXPECT_EQ(remover.Tabelas, std::vector<std::string>{"PRECOS"});
+
+    const auto limpar = LerArgumentos({"--limpar-log", "30"});
+    EXPECT_EQ(limpar.Comando, TComandoServico::csLimparLog);
+    EXPECT_EQ(limpar.Dias, 30);
+    EXPECT_EQ(LerArgumentos({"--limpar-log", "0"}).Dias, 0);
+    EXPECT_EQ(LerArgumentos({"--limpar-log", "36500"}).Dias, 36500);
+
+    const std::vector<std::vector<std::string>> ruins = {
+        {"--limpar-log"},
+        {"--limpar-log", "-1"},
+        {"--limpar-log", "36501"},
+        {"--limpar-log", "trinta"},
+        {"--limpar-log", "30", "PRODUTOS"},
+        {"--verificar", "--instalar-gatilhos"},
+        {"--verificar", "PRODUTOS"},
+        {"--once", "--verificar"},
+        {"--somente-imprimir"},
+        {"--remover-gatilhos", "--somente-imprimir"},
+        {"--instalar-gatilhos", "PRODUTOS;DROP"},
+        {"--instalar-gatilhos", "1PRODUTOS"},
+        {"PRODUTOS"},
+    };
+    for (const auto& r : ruins) {
+        std::string juntos;
+        for (const auto& a : r) juntos += a + " ";
+        EXPECT_THROW(LerArgumentos(r), ErroArgumento) << juntos;
+    }
+}
+
 TEST(TJanelaTextoTest, StatusTextsAreLinesAndTheCountdownIsShownOncePerPause) {
     std::ostringstream saida;
     ondaris::shell::TJanelaTexto janela(saida);

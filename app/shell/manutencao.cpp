@@ -1,0 +1,235 @@
+#include "app/shell/manutencao.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <ostream>
+
+#include "db/ini.h"
+#include "db/manutencao.h"
+#include "db/udm.h"
+#include "sync/ciclo.h"
+
+namespace ondaris::shell {
+
+namespace {
+
+std::string Juntar(const std::vector<std::string>& nomes, const char* separador = ", ") {
+    std::string r;
+    for (const auto& n : nomes) r += (r.empty() ? "" : separador) + n;
+    return r;
+}
+
+std::string NomesChave(const std::vector<db::TColunaChave>& chave) {
+    std::vector<std::string> nomes;
+    for (const auto& c : chave) nomes.push_back(c.Nome);
+    return Juntar(nomes);
+}
+
+db::ConfiguracaoBanco Configuracao(const TAmbienteManutencao& a) {
+    return a.Pasta.empty() ? db::LerConfiguracaoBanco() : db::LerConfiguracaoBanco(a.Pasta);
+}
+
+// The objects must be there, of the version this program expects: the
+// triggers call the logging procedure, and housekeeping must know how the
+// log is kept.
+bool ObjetosProntos(db::TCatalogoLoja& catalogo, std::ostream& erros) {
+    const int versao = catalogo.VersaoObjetos();
+    if (versao == db::kVersaoObjetosReplicacao) return true;
+    if (versao == 0)
+        erros << "Faltam objetos da replicação neste banco (" << Juntar(catalogo.ObjetosFaltando())
+              << "): rode " << db::kScriptObjetos << " nele como SYSDBA antes.\n";
+    else if (versao < db::kVersaoObjetosReplicacao)
+        erros << "Os objetos da replicação deste banco são da versão " << versao << " e este programa precisa da "
+              << db::kVersaoObjetosReplicacao << ": rode " << db::kScriptObjetos
+              << " nele como SYSDBA (ele atualiza os objetos sem perder o log).\n";
+    else
+        erros << "Os objetos da replicação deste banco são da versão " << versao
+              << ", mais nova que a deste programa (" << db::kVersaoObjetosReplicacao
+              << "): use o programa que acompanha esses objetos.\n";
+    return false;
+}
+
+}  // namespace
+
+std::optional<TLogin> AdministradorDoAmbiente() {
+    const char* usuario = std::getenv("ISC_USER");
+    const char* senha = std::getenv("ISC_PASSWORD");
+    if (!usuario || !*usuario || !senha) return std::nullopt;
+    return TLogin{usuario, senha};
+}
+
+void AbrirComoAdministrador(db::Conexao& conexao, const std::optional<TLogin>& administrador) {
+    std::vector<TLogin> logins;
+    if (administrador) {
+        logins.push_back(*administrador);
+    } else {
+        for (const char* senha : db::TDM::kSenhasAdministrador) logins.push_back({db::TDM::kAdministrador, senha});
+    }
+    auto& p = conexao.Parametros();
+    for (std::size_t i = 0; i < logins.size(); ++i) {
+        p.Usuario = logins[i].Usuario;
+        p.Senha = logins[i].Senha;
+        try {
+            conexao.Abrir();
+            return;
+        } catch (const db::ErroBanco& e) {
+            conexao.Fechar();
+            const bool recusado = e.Contem(isc_login);
+            if (recusado && i + 1 < logins.size()) continue;
+            if (recusado)
+                throw db::ErroBanco("o administrador não conseguiu entrar em " + p.StringConexao() + ": " + e.what() +
+                                    (administrador ? std::string(" (ISC_USER e ISC_PASSWORD do ambiente)")
+                                                   : std::string(" (SYSDBA com as senhas que o agente conhece; "
+                                                                 "defina ISC_USER e ISC_PASSWORD)")),
+                                    e.Codigo(), e.SqlState(), e.Codigos());
+            throw db::ErroBanco("não foi possível abrir " + p.StringConexao() + ": " + e.what(), e.Codigo(),
+                                e.SqlState(), e.Codigos());
+        }
+    }
+}
+
+int InstalarGatilhos(TAmbienteManutencao& a, const std::vector<std::string>& nomeadas, bool somenteImprimir) {
+    try {
+        db::Conexao conexao(db::ParametrosConexao::De(Configuracao(a)), "Instalacao");
+        if (somenteImprimir) conexao.Abrir();  // the replication account reads the catalogue
+        else AbrirComoAdministrador(conexao, a.Administrador);
+
+        struct TPronta {
+            db::TGatilhoRegistro Gatilho;
+            std::string Chave;
+        };
+        std::vector<TPronta> prontas;
+        std::vector<std::string> recusas;
+        {
+            db::TCatalogoLoja catalogo(conexao);
+            if (!ObjetosProntos(catalogo, a.Erros)) return 1;
+            const auto existentes = catalogo.Tabelas();
+            std::vector<std::string> tabelas = nomeadas;
+            if (tabelas.empty())
+                for (const auto& t : existentes)
+                    if (!db::TabelaDaReplicacao(t)) tabelas.push_back(t);
+            for (const auto& t : tabelas) {
+                if (std::find(existentes.begin(), existentes.end(), t) == existentes.end()) {
+                    recusas.push_back(t + " não existe neste banco");
+                    continue;
+                }
+                const auto chave = catalogo.ColunasChave(t);
+                if (auto motivo = db::MotivoRecusa(t, chave)) {
+                    recusas.push_back(*motivo);
+                    continue;
+                }
+                auto gatilho = db::GerarGatilhoRegistro(t, chave);
+                if (const auto outros = catalogo.OutrosGatilhosDeRegistro(t, gatilho.Nome); !outros.empty()) {
+                    recusas.push_back(t + " já tem outro gatilho que registra alterações no log (" + Juntar(outros) +
+                                      "): com dois, cada alteração seria enviada duas vezes; remova-o antes");
+                    continue;
+                }
+                prontas.push_back({std::move(gatilho), NomesChave(chave)});
+            }
+        }
+        for (const auto& r : recusas) a.Erros << "Recusada: " << r << ".\n";
+        if (!nomeadas.empty() && !recusas.empty()) {
+            a.Erros << "Nada foi instalado.\n";
+            return 1;
+        }
+        if (somenteImprimir) {
+            for (const auto& p : prontas)
+                a.Saida << "/* " << p.Gatilho.Tabela << ": chave " << p.Chave << " */\n" << p.Gatilho.Script() << "\n";
+            a.Saida << "COMMIT;\n";
+            return 0;
+        }
+        for (const auto& p : prontas) {
+            db::InstalarGatilho(conexao, p.Gatilho);
+            a.Saida << "Gatilho " << p.Gatilho.Nome << " instalado em " << p.Gatilho.Tabela << " (chave "
+                    << p.Chave << "); a conta " << db::kUsuarioReplicacao
+                    << " pode ler e gravar a tabela.\n";
+        }
+        a.Saida << prontas.size() << (prontas.size() == 1 ? " tabela registrada" : " tabelas registradas");
+        if (!recusas.empty()) a.Saida << ", " << recusas.size() << " recusada" << (recusas.size() == 1 ? "" : "s");
+        a.Saida << ". As tabelas replicadas também precisam estar na lista de estrutura do servidor central.\n";
+        return 0;
+    } catch (const std::exception& e) {
+        a.Erros << "Falha: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+int RemoverGatilhos(TAmbienteManutencao& a, const std::vector<std::string>& nomeadas) {
+    try {
+        db::Conexao conexao(db::ParametrosConexao::De(Configuracao(a)), "Instalacao");
+        AbrirComoAdministrador(conexao, a.Administrador);
+        std::vector<std::string> tabelas = nomeadas;
+        {
+            db::TCatalogoLoja catalogo(conexao);
+            const auto existentes = catalogo.Tabelas();
+            if (tabelas.empty()) {
+                for (const auto& t : existentes)
+                    if (catalogo.Gatilho(db::NomeGatilhoRegistro(t))) tabelas.push_back(t);
+                if (tabelas.empty()) a.Saida << "Nenhuma tabela tem gatilho de registro.\n";
+            }
+            for (const auto& t : tabelas)
+                if (std::find(existentes.begin(), existentes.end(), t) == existentes.end()) {
+                    a.Erros << "Recusada: " << t << " não existe neste banco.\nNada foi removido.\n";
+                    return 1;
+                }
+        }
+        for (const auto& t : tabelas) {
+            const bool existia = db::RemoverGatilho(conexao, t);
+            a.Saida << (existia ? "Gatilho " + db::NomeGatilhoRegistro(t) + " removido de " + t
+                                : t + " não tinha gatilho de registro")
+                    << "; a conta " << db::kUsuarioReplicacao << " não tem mais permissões na tabela.\n";
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        a.Erros << "Falha: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+int LimparLog(TAmbienteManutencao& a, int dias) {
+    try {
+        db::OpcoesTDM opcoes;
+        opcoes.Pasta = a.Pasta;
+        db::TDM dm(opcoes);
+        dm.Connquelbor.Parametros() = db::ParametrosConexao::De(Configuracao(a));
+        AbrirComoAdministrador(dm.Connquelbor, a.Administrador);
+        {
+            db::TCatalogoLoja catalogo(dm.Connquelbor);
+            if (!ObjetosProntos(catalogo, a.Erros)) return 1;
+        }
+        dm.AbrirConfiguracoes();
+        const std::int64_t ultima = dm.UltimoMovimentoLoja();
+
+        // The same question the cycle asks before it sends.
+        std::optional<sync::TRecusa> recusa;
+        sync::TContextoServidor contexto = a.Contexto;
+        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
+        std::string erro;
+        const auto posicao = sync::UltimoMovimentoEnviado(erro, dm.LinkCentral(), dm.CodigoLoja(), ultima, contexto);
+        if (recusa) {
+            a.Erros << sync::TextoRecusa(*recusa) << "\nNada foi apagado.\n";
+            return 1;
+        }
+        const std::int64_t confirmada = posicao.UltimaOrdemEnviada;
+        a.Saida << "O servidor central tem o log desta loja (loja " << dm.CodigoLoja() << ") até a posição "
+                << confirmada << "; o log vai até " << ultima << ".\n";
+        const auto r = db::LimparLogReplicacao(dm.Connquelbor, confirmada, dias, db::kLinhasPorLote,
+                                               [&](const db::TLimpezaLog& parcial) {
+                                                   a.Saida << "Lote " << parcial.Lotes << ": " << parcial.Apagadas
+                                                           << " linhas apagadas até agora.\n";
+                                               });
+        if (r.Apagadas == 0)
+            a.Saida << "Nenhuma linha apagada: não há linhas com mais de " << dias
+                    << " dias até a posição " << confirmada << ".\n";
+        else
+            a.Saida << r.Apagadas << (r.Apagadas == 1 ? " linha apagada" : " linhas apagadas") << " do log em "
+                    << r.Lotes << (r.Lotes == 1 ? " lote" : " lotes") << ", até a posição " << r.MaiorOrdemApagada
+                    << ", todas com mais de " << dias << " dias e já recebidas pelo servidor central.\n";
+        return 0;
+    } catch (const std::exception& e) {
+        a.Erros << "Falha: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace ondaris::shell

@@ -1,0 +1,71 @@
+#pragma once
+// The technician's commands that change a store database: installing and
+// removing the logging triggers of the store's own tables, and deleting log
+// rows the central server already holds. Each writes plain Portuguese lines
+// to its output, failures to its error stream, and returns the exit status:
+// 0 only when everything asked for was done.
+//
+// They read "korvin.ini" as the agent does and log in as the database's
+// administrator (creating triggers and granting rights needs it; the
+// replication account may not delete log rows): ISC_USER and ISC_PASSWORD
+// of the environment, the names the Firebird tools use, or, without them,
+// SYSDBA with each of the administrator passwords the agent knows. Only
+// printing the triggers for review reads the catalogue as the replication
+// account, with no administrator password.
+//
+// Nothing here runs by itself: the agent never calls these.
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "db/conexao.h"
+#include "sync/servidor.h"
+
+namespace ondaris::shell {
+
+struct TLogin {
+    std::string Usuario;
+    std::string Senha;
+};
+
+struct TAmbienteManutencao {
+    std::string Pasta;                      // folder of "korvin.ini" with its separator; empty: the executable's
+    std::optional<TLogin> Administrador;    // empty: SYSDBA with the agent's known passwords
+    sync::TContextoServidor Contexto;       // time limit and regional settings of requests
+    std::ostream& Saida;
+    std::ostream& Erros;
+};
+
+// ISC_USER and ISC_PASSWORD of the environment, when both are set.
+std::optional<TLogin> AdministradorDoAmbiente();
+
+// Opens a connection to the store database of "korvin.ini" in `pasta` as
+// the administrator (see above). Throws db::ErroBanco naming the database
+// and, for a refused login, how to give the right one.
+void AbrirComoAdministrador(db::Conexao& conexao, const std::optional<TLogin>& administrador);
+
+// --instalar-gatilhos: the logging trigger and the grants of each named
+// table (names in upper case) or, with none, of every table that has a
+// primary key. A named table that cannot be logged is refused with its
+// reason and then nothing is installed; without names, tables that cannot
+// be logged are listed with their reasons and the others installed. With
+// `somenteImprimir` the SQL is written to the output and nothing changes.
+// Refused as a whole when the database lacks our objects of the version
+// this program expects.
+int InstalarGatilhos(TAmbienteManutencao& ambiente, const std::vector<std::string>& tabelas, bool somenteImprimir);
+
+// --remover-gatilhos: drops the logging trigger and revokes the
+// replication account's rights on each named table or, with none, on every
+// table that has a logging trigger.
+int RemoverGatilhos(TAmbienteManutencao& ambiente, const std::vector<std::string>& tabelas);
+
+// --limpar-log: asks the central server how far it holds this store's log
+// (the send-position request) and deletes the log rows at or below that
+// position that are older than `dias` days, in batches of
+// db::kLinhasPorLote rows, each its own short transaction. Nothing is
+// deleted when the server cannot be asked or refuses.
+int LimparLog(TAmbienteManutencao& ambiente, int dias);
+
+}  // namespace ondaris::shell

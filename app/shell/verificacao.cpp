@@ -1,0 +1,444 @@
+#include "app/shell/verificacao.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+
+#include "db/consulta.h"
+#include "db/gatilhos.h"
+#include "db/ini.h"
+#include "db/manutencao.h"
+#include "db/texto.h"
+#include "db/udm.h"
+#include "sync/ciclo.h"
+#include "sync/servidor.h"
+
+namespace ondaris::shell {
+
+namespace {
+
+constexpr const char* kAusente = "\x01";  // no key of korvin.ini can hold it
+
+std::string Juntar(const std::vector<std::string>& nomes) {
+    std::string r;
+    for (const auto& n : nomes) r += (r.empty() ? "" : ", ") + n;
+    return r;
+}
+
+class TRelatorio {
+public:
+    void Ok(std::string texto) { itens_.push_back({true, std::move(texto), {}}); }
+    void Falha(std::string texto, std::string oQueFazer) {
+        itens_.push_back({false, std::move(texto), std::move(oQueFazer)});
+    }
+    std::vector<TItemVerificacao> Itens() && { return std::move(itens_); }
+
+private:
+    std::vector<TItemVerificacao> itens_;
+};
+
+bool FalhaDeRede(const db::ErroBanco& e) {
+    if (dynamic_cast<const db::ErroConexaoPerdida*>(&e)) return true;
+    for (auto c : {isc_network_error, isc_net_connect_err, isc_net_connect_listen_err, isc_net_read_err,
+                   isc_net_write_err})
+        if (e.Contem(c)) return true;
+    return false;
+}
+
+// Runs a statement that changes nothing (a condition no row meets, or a
+// transaction rolled back) to learn whether the account may run it.
+std::optional<std::string> Recusado(db::Conexao& conexao, const std::string& sql) {
+    db::Transacao t(conexao, "TRVerificacao", db::OpcoesTransacao{false, false, false});
+    t.Iniciar();
+    try {
+        db::Consulta c(conexao, t, sql);
+        if (sql.rfind("SELECT", 0) == 0) {
+            c.Abrir();
+            c.Fechar();
+        } else {
+            c.Executar();
+        }
+        t.Rollback();
+        return std::nullopt;
+    } catch (const db::ErroBanco& e) {
+        t.Rollback();
+        return std::string(e.what());
+    }
+}
+
+std::string UmaLinha(std::string texto) {
+    for (char& c : texto)
+        if (c == '\n' || c == '\r') c = ' ';
+    return texto;
+}
+
+// The regional settings line.
+void VerificarRegional(const TRegionalEmVigor& r, TRelatorio& rel) {
+    const auto& g = r.Regional;
+    const char* ordem = g.OrdemData == db::TOrdemData::DiaMesAno   ? "dia, mês, ano"
+                        : g.OrdemData == db::TOrdemData::MesDiaAno ? "mês, dia, ano"
+                                                                   : "ano, mês, dia";
+    const std::string valores = "separador decimal '" + g.SeparadorDecimal + "', datas " + g.FormatoDataCurta + " (" +
+                                ordem + ")";
+    const std::string comoDefinir =
+        "defina no ambiente do agente o mesmo locale das outras lojas da rede, por exemplo LANG=pt_BR.UTF-8 "
+        "(na unidade systemd: Environment=LANG=pt_BR.UTF-8), e instale-o se faltar (locale-gen)";
+    if (!r.Existe)
+        rel.Falha("Configurações regionais: o locale \"" + r.NomeLocale +
+                      "\" pedido pelo ambiente não existe nesta máquina; o agente usaria as do locale C (" + valores +
+                      ")",
+                  "instale o locale (locale-gen " + r.NomeLocale + ") ou corrija o nome; " + comoDefinir);
+    else if (r.NomeLocale.empty() || r.NomeLocale == "C" || r.NomeLocale == "POSIX" ||
+             r.NomeLocale.rfind("C.", 0) == 0)
+        rel.Falha("Configurações regionais: nenhum locale definido (locale C: " + valores +
+                      "); números e datas viajam como texto no formato regional e as lojas devem usar o mesmo",
+                  comoDefinir);
+    else
+        rel.Ok("Configurações regionais do locale " + r.NomeLocale + ": " + valores +
+               " (as outras lojas da rede devem usar as mesmas)");
+}
+
+// Step 7 for one table of the structure list.
+void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const std::string& tabela,
+                     const std::vector<std::string>& colunasLista, TRelatorio& rel) {
+    const std::string instalar = "rode ondarisd --instalar-gatilhos " + tabela;
+    if (!catalogo.TabelaExiste(tabela)) {
+        rel.Falha("Tabela " + tabela + " da lista de estrutura: não existe neste banco",
+                  "crie a tabela como nas outras lojas, ou tire-a da lista de estrutura do servidor central");
+        return;
+    }
+    bool ok = true;
+    std::vector<std::string> locais;
+    for (const auto& c : catalogo.Campos(tabela, false)) locais.push_back(c.Campo);
+    std::vector<std::string> faltando;
+    for (const auto& c : colunasLista)
+        if (std::find(locais.begin(), locais.end(), db::MaiusculasAscii(c)) == locais.end()) faltando.push_back(c);
+    if (!faltando.empty()) {
+        ok = false;
+        rel.Falha("Tabela " + tabela + ": colunas da lista de estrutura que não existem aqui (ou são calculadas): " +
+                      Juntar(faltando),
+                  "acrescente as colunas à tabela como nas outras lojas, ou corrija a lista de estrutura do "
+                  "servidor central");
+    }
+    const auto chave = catalogo.ColunasChave(tabela);
+    if (auto motivo = db::MotivoRecusa(tabela, chave)) {
+        rel.Falha("Tabela " + tabela + ": " + *motivo,
+                  "a tabela não pode ser replicada assim: dê a ela uma chave primária de uma ou duas colunas "
+                  "inteiras ou de texto, em todas as lojas, ou tire-a da lista de estrutura");
+        return;
+    }
+    const auto gerado = db::GerarGatilhoRegistro(tabela, chave);
+    const auto gatilho = catalogo.Gatilho(gerado.Nome);
+    if (!gatilho) {
+        ok = false;
+        rel.Falha("Tabela " + tabela + ": sem o gatilho de registro " + gerado.Nome +
+                      "; as alterações feitas nesta loja não são enviadas",
+                  instalar);
+    } else if (!gatilho->ComoGerado || gatilho->Corpo != db::NormalizarCorpo(gerado.Corpo)) {
+        ok = false;
+        rel.Falha("Tabela " + tabela + ": o gatilho " + gerado.Nome +
+                      (gatilho->Ativo ? std::string(" difere do gerado para a chave (") + Juntar([&] {
+                          std::vector<std::string> n;
+                          for (const auto& c : chave) n.push_back(c.Nome);
+                          return n;
+                      }()) + ")"
+                                      : std::string(" está inativo")),
+                  instalar + " para substituí-lo (veja antes o SQL com --somente-imprimir)");
+    } else if (!catalogo.GatilhoPodeRegistrar(gerado.Nome)) {
+        ok = false;
+        rel.Falha("Tabela " + tabela + ": o gatilho " + gerado.Nome + " não tem permissão de executar " +
+                      db::kProcedimentoRegistro + "; toda alteração da tabela falharia",
+                  instalar + " (concede a permissão)");
+    }
+    if (const auto outros = catalogo.OutrosGatilhosDeRegistro(tabela, gerado.Nome); !outros.empty()) {
+        ok = false;
+        rel.Falha("Tabela " + tabela + ": outros gatilhos também registram alterações no log (" + Juntar(outros) +
+                      "); cada alteração seria enviada duas vezes",
+                  "remova-os (DROP TRIGGER) e deixe só o " + gerado.Nome);
+    }
+    const std::string k = chave.front().Nome;
+    const std::pair<const char*, std::string> direitos[] = {
+        {"ler", "SELECT FIRST 0 " + k + " FROM " + tabela},
+        {"incluir", "INSERT INTO " + tabela + " (" + k + ") SELECT " + k + " FROM " + tabela + " WHERE 1 = 0"},
+        {"alterar", "UPDATE " + tabela + " SET " + k + " = " + k + " WHERE 1 = 0"},
+        {"apagar", "DELETE FROM " + tabela + " WHERE 1 = 0"},
+    };
+    std::vector<std::string> negados;
+    std::string primeiroErro;
+    for (const auto& [acao, sql] : direitos)
+        if (auto erro = Recusado(conexao, sql)) {
+            negados.push_back(acao);
+            if (primeiroErro.empty()) primeiroErro = UmaLinha(*erro);
+        }
+    if (!negados.empty()) {
+        // The server's words name the missing right: the account's own, or
+        // one a trigger of the table lacks.
+        ok = false;
+        rel.Falha("Tabela " + tabela + ": a conta " + db::kUsuarioReplicacao + " não consegue " + Juntar(negados) +
+                      " linhas (" + primeiroErro + "); o que chega das outras lojas não seria gravado",
+                  instalar + " (concede as permissões)");
+    }
+    if (ok)
+        rel.Ok("Tabela " + tabela + ": colunas, chave (" + [&] {
+            std::vector<std::string> n;
+            for (const auto& c : chave) n.push_back(c.Nome);
+            return Juntar(n);
+        }() + "), gatilho " + gerado.Nome + " e permissões");
+}
+
+}  // namespace
+
+TRegionalEmVigor TRegionalEmVigor::DoAmbiente() {
+    const auto valor = [](const char* nome) -> std::string {
+        const char* v = std::getenv(nome);
+        return v ? v : "";
+    };
+    TRegionalEmVigor r;
+    std::vector<std::string> nomes;
+    for (const char* categoria : {"LC_NUMERIC", "LC_TIME"}) {
+        std::string nome = valor("LC_ALL");
+        if (nome.empty()) nome = valor(categoria);
+        if (nome.empty()) nome = valor("LANG");
+        if (std::find(nomes.begin(), nomes.end(), nome) == nomes.end()) nomes.push_back(nome);
+    }
+    for (const auto& n : nomes) {
+        if (!n.empty() && !db::TConfiguracoesRegionais::LocaleExiste(n)) {
+            r.Existe = false;
+            r.NomeLocale = n;
+        }
+    }
+    if (r.Existe) r.NomeLocale = nomes.size() == 1 ? nomes.front() : Juntar(nomes);
+    r.Regional = db::TConfiguracoesRegionais::DoLocale();
+    return r;
+}
+
+std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
+    TRelatorio rel;
+    const std::string pasta = opcoes.Pasta.empty() ? db::PastaExecutavel() : opcoes.Pasta;
+    const std::filesystem::path ini = std::filesystem::path(pasta + "korvin.ini");
+    const db::ConfiguracaoBanco cfg = db::LerConfiguracaoBanco(pasta);
+
+    // 1. korvin.ini
+    const std::string exemplo = "[Korvin], Servidor=<máquina do Firebird> e Caminho=<arquivo do banco como o "
+                                "servidor o vê>";
+    std::error_code erroArquivo;
+    if (!std::filesystem::is_regular_file(ini, erroArquivo)) {
+        rel.Falha("korvin.ini não encontrado em " + ini.string() + "; o agente usaria Servidor=" + cfg.Servidor +
+                      " e Caminho=" + cfg.Caminho,
+                  "crie " + ini.string() + " com " + exemplo);
+    } else if (!std::ifstream(ini)) {
+        rel.Falha("korvin.ini em " + ini.string() + " não pôde ser lido",
+                  "dê ao usuário do agente permissão de leitura do arquivo");
+    } else {
+        std::vector<std::string> faltam;
+        for (const char* chave : {"Servidor", "Caminho"})
+            if (db::LerValorIni(ini, "Korvin", chave, kAusente) == kAusente) faltam.push_back(chave);
+        if (!faltam.empty())
+            rel.Falha("korvin.ini lido em " + ini.string() + ", mas sem " + Juntar(faltam) +
+                          " na seção [Korvin]; o agente usaria Servidor=" + cfg.Servidor + " e Caminho=" + cfg.Caminho,
+                      "acrescente ao arquivo " + exemplo);
+        else
+            rel.Ok("korvin.ini lido em " + ini.string() + ": Servidor=" + cfg.Servidor + ", Caminho=" + cfg.Caminho);
+    }
+
+    // 2 and 3. The server and the replication account's login.
+    db::OpcoesTDM opcoesTdm;
+    opcoesTdm.Pasta = pasta;
+    db::TDM dm(opcoesTdm);
+    dm.Connquelbor.Parametros() = db::ParametrosConexao::De(cfg);
+    dm.Connquelbor.Parametros().Usuario = opcoes.Usuario;
+    dm.Connquelbor.Parametros().Senha = opcoes.Senha;
+    const std::string alvo = dm.Connquelbor.Parametros().StringConexao();
+    try {
+        dm.Connquelbor.Abrir();
+        rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + std::to_string(db::kPortaBanco) +
+               ") responde");
+        rel.Ok("Login da conta de replicação " + opcoes.Usuario + " em " + alvo);
+    } catch (const db::ErroBanco& e) {
+        const std::string erro = UmaLinha(e.what());
+        if (FalhaDeRede(e)) {
+            rel.Falha("Servidor de banco de dados " + cfg.Servidor + " (porta " + std::to_string(db::kPortaBanco) +
+                          ") inacessível: " + erro,
+                      "confira se o Firebird está em execução em " + cfg.Servidor +
+                          ", se a porta 3050 está liberada na rede e se Servidor= do korvin.ini está certo");
+        } else {
+            rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + std::to_string(db::kPortaBanco) +
+                   ") responde");
+            if (e.Contem(isc_login))
+                rel.Falha("Login da conta de replicação " + opcoes.Usuario + " em " + alvo +
+                              " recusado: " + erro,
+                          std::string("crie a conta como SYSDBA: CREATE USER ") + db::kUsuarioReplicacao +
+                              " PASSWORD '" + db::kSenhaReplicacao +
+                              "'; (o agente também tenta criá-la ao iniciar, com o login do administrador)");
+            else
+                rel.Falha("Banco de dados " + alvo + " não pôde ser aberto pela conta " + opcoes.Usuario + ": " + erro,
+                          "confira Caminho= do korvin.ini: é o caminho do arquivo do banco como o servidor o vê");
+        }
+        VerificarRegional(opcoes.Regional, rel);
+        return std::move(rel).Itens();
+    }
+
+    // 4. Our objects, their version, the account's rights on them.
+    bool objetosOk = false;
+    try {
+        db::TCatalogoLoja catalogo(dm.Connquelbor);
+        const int versao = catalogo.VersaoObjetos();
+        const std::string rodar = std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA (isql-fb -ch " +
+                                  "ISO8859_1 -i " + db::kScriptObjetos + " " + alvo + ")";
+        if (versao == 0) {
+            rel.Falha("Objetos da replicação ausentes: " + Juntar(catalogo.ObjetosFaltando()), rodar);
+        } else if (versao < db::kVersaoObjetosReplicacao) {
+            rel.Falha("Objetos da replicação da versão " + std::to_string(versao) + "; este agente precisa da " +
+                          std::to_string(db::kVersaoObjetosReplicacao),
+                      rodar + ": ele atualiza os objetos sem perder o log nem as posições");
+        } else if (versao > db::kVersaoObjetosReplicacao) {
+            rel.Falha("Objetos da replicação da versão " + std::to_string(versao) + ", mais nova que a deste agente (" +
+                          std::to_string(db::kVersaoObjetosReplicacao) + ")",
+                      "atualize o agente para a versão que acompanha esses objetos");
+        } else {
+            const std::pair<const char*, std::string> usos[] = {
+                {"ler RPL_CONFIGURACOES", std::string(db::TDM::kSqlConfiguracoes)},
+                {"gravar ULTIMORECEBIMENTO",
+                 "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = ULTIMORECEBIMENTO WHERE 1 = 0"},
+                {"ler LOG_REPLICACAO", std::string(db::TDM::kSqlUltimoMovimentoLoja)},
+                {"executar PROC_RETORNA_INDICE", "SELECT * FROM PROC_RETORNA_INDICE(0, NULL, 1)"},
+            };
+            std::vector<std::string> negados;
+            for (const auto& [uso, sql] : usos)
+                if (auto erro = Recusado(dm.Connquelbor, sql)) negados.push_back(uso + std::string(" (") + UmaLinha(*erro) + ")");
+            if (!negados.empty()) {
+                rel.Falha(std::string("Objetos da replicação da versão ") + std::to_string(versao) + ", mas a conta " +
+                              db::kUsuarioReplicacao + " não pode " + Juntar(negados),
+                          rodar + ": ele concede as permissões");
+            } else {
+                rel.Ok("Objetos da replicação presentes, versão " + std::to_string(versao) +
+                       ", com as permissões da conta " + db::kUsuarioReplicacao);
+                objetosOk = true;
+            }
+        }
+    } catch (const db::ErroBanco& e) {
+        rel.Falha("Objetos da replicação não puderam ser conferidos: " + UmaLinha(e.what()),
+                  std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA");
+    }
+
+    // 5. The settings row.
+    bool configuracaoOk = false;
+    if (objetosOk) {
+        const std::string exemploLinha =
+            "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO) "
+            "VALUES (1, <código da loja>, 'http://<servidor central>/', 1, 0)";
+        try {
+            dm.AbrirConfiguracoes();
+            std::optional<std::int32_t> loja;
+            try {
+                loja = dm.CodigoLoja();
+            } catch (const db::ErroBanco&) {
+            }
+            if (!loja || *loja <= 0)
+                rel.Falha("Linha de configuração: CODIGOLOJA vazio ou não positivo",
+                          "grave em CODIGOLOJA o código desta loja, o mesmo que o servidor central conhece");
+            else if (dm.LinkCentral().empty())
+                rel.Falha("Linha de configuração da loja " + std::to_string(*loja) + ": LINKCENTRAL vazio",
+                          "grave em LINKCENTRAL o endereço do servidor central, por exemplo http://central:8080/");
+            else {
+                rel.Ok("Linha de configuração: loja " + std::to_string(*loja) + ", servidor central " +
+                       dm.LinkCentral() + ", recebido até a posição " + std::to_string(dm.UltimoRecebimento()));
+                configuracaoOk = true;
+            }
+        } catch (const db::ErroBanco& e) {
+            // The module's own refusal (no row) carries no server code.
+            rel.Falha("Linha de configuração: " + (e.Codigo() == 0 ? std::string("RPL_CONFIGURACOES não tem nenhuma linha")
+                                                                    : UmaLinha(e.what())),
+                      "grave a linha como SYSDBA: " + exemploLinha);
+        }
+    }
+
+    // 6. The central server and its structure list.
+    if (configuracaoOk) {
+        sync::TContextoServidor contexto;
+        contexto.TempoLimite = opcoes.TempoLimite;
+        contexto.Regional = opcoes.Regional.Regional;
+        std::optional<sync::TRecusa> recusa;
+        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
+        std::string erro;
+        bool estruturaOk = false;
+        try {
+            sync::ObterEstruturaBanco(erro, dm.LinkCentral(), dm.TBEstrutura, contexto);
+            if (recusa)
+                rel.Falha("Servidor central " + dm.LinkCentral() + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
+                          "confira LINKCENTRAL: o servidor central deve responder à lista de estrutura (estruturabd)");
+            else if (dm.TBEstrutura.Vazia())
+                rel.Falha("Servidor central " + dm.LinkCentral() +
+                              " responde, mas a lista de estrutura está vazia: nenhuma tabela seria replicada",
+                          "carregue no servidor central a lista das tabelas e colunas replicadas "
+                          "(scripts/estrutura-json gera uma a partir de um banco de loja)");
+            else
+                estruturaOk = true;
+        } catch (const std::exception& e) {
+            rel.Falha("Servidor central " + dm.LinkCentral() + " inacessível ou com resposta inválida: " +
+                          UmaLinha(e.what()),
+                      "confira LINKCENTRAL na linha de configuração, a rede e se o servidor central está no ar");
+        }
+        if (estruturaOk) {
+            std::vector<std::string> tabelas;
+            for (const auto& l : dm.TBEstrutura.Linhas())
+                if (l.TABELA && !l.TABELA->empty() &&
+                    std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
+                    tabelas.push_back(*l.TABELA);
+            rel.Ok("Servidor central " + dm.LinkCentral() + " responde; lista de estrutura com " +
+                   std::to_string(tabelas.size()) + (tabelas.size() == 1 ? " tabela" : " tabelas"));
+
+            // 7. Each table of the list.
+            db::TCatalogoLoja catalogo(dm.Connquelbor);
+            for (const auto& t : tabelas) {
+                try {
+                    VerificarTabela(catalogo, dm.Connquelbor, db::MaiusculasAscii(t),
+                                    dm.TBEstrutura.CamposDaTabela(t), rel);
+                } catch (const std::exception& e) {
+                    rel.Falha("Tabela " + t + ": não pôde ser conferida: " + UmaLinha(e.what()),
+                              "confira o nome da tabela na lista de estrutura e o banco");
+                }
+            }
+        }
+    }
+
+    // 8. Regional settings.
+    VerificarRegional(opcoes.Regional, rel);
+    return std::move(rel).Itens();
+}
+
+std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens) {
+    std::string r;
+    std::size_t falhas = 0;
+    for (const auto& i : itens) {
+        r += (i.Ok ? "OK     " : "FALHA  ") + i.Texto + "\n";
+        if (!i.Ok) {
+            ++falhas;
+            r += "       O que fazer: " + i.OQueFazer + "\n";
+        }
+    }
+    if (falhas == 0)
+        r += "Tudo certo: " + std::to_string(itens.size()) + " itens verificados.\n";
+    else
+        r += std::to_string(falhas) + (falhas == 1 ? " falha" : " falhas") + " em " + std::to_string(itens.size()) +
+             " itens verificados.\n";
+    return r;
+}
+
+int ExecutarVerificacao(const TOpcoesVerificacao& opcoes, std::ostream& saida) {
+    std::vector<TItemVerificacao> itens;
+    try {
+        itens = Verificar(opcoes);
+    } catch (const std::exception& e) {
+        itens.push_back({false, std::string("A verificação parou: ") + UmaLinha(e.what()),
+                         "corrija a causa acima e rode --verificar de novo"});
+    }
+    saida << TextoVerificacao(itens);
+    const bool tudoOk = std::all_of(itens.begin(), itens.end(), [](const TItemVerificacao& i) { return i.Ok; });
+    return tudoOk ? 0 : 1;
+}
+
+}  // namespace ondaris::shell

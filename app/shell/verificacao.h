@@ -1,0 +1,69 @@
+#pragma once
+// The self-check of a store's installation (--verificar): each prerequisite
+// of replication checked in turn, the way the agent itself meets it, and
+// reported as one plain Portuguese line, with what to do after each failure.
+//
+//   1. "korvin.ini" found beside the program and read, with both keys;
+//   2. the database server reachable (a network failure tells it apart
+//      from a refused login or a database that cannot be opened);
+//   3. the replication account's login on the store database;
+//   4. our objects present, of the version this program expects
+//      (db::kVersaoObjetosReplicacao), with the account's rights on them;
+//   5. the settings row (store code, central server's address);
+//   6. the central server reachable and its structure list readable and
+//      not empty;
+//   7. each table of the structure list: present, with its columns, a key
+//      the log can carry, its logging trigger as the generator makes it
+//      (and no second one), and the grants the trigger and the account need;
+//   8. the regional settings in effect (decimal separator, date order): a
+//      locale that exists, not the bare C locale.
+// A check that depends on one that failed is not run; the failed one says
+// what to do. Nothing is changed anywhere: the database work runs as the
+// replication account, and whatever it writes to test a right is rolled
+// back.
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "db/conexao.h"
+#include "db/regional.h"
+#include "sync/requisicao.h"
+
+namespace ondaris::shell {
+
+struct TItemVerificacao {
+    bool Ok = false;
+    std::string Texto;      // what was checked and what was found
+    std::string OQueFazer;  // after a failure: what to do
+};
+
+// The locale the program runs with, as the environment names it.
+struct TRegionalEmVigor {
+    std::string NomeLocale;  // LC_ALL, else LC_NUMERIC / LC_TIME, else LANG; empty: none
+    bool Existe = true;      // the named locale could be loaded
+    db::TConfiguracoesRegionais Regional;
+    // From the process environment.
+    static TRegionalEmVigor DoAmbiente();
+};
+
+struct TOpcoesVerificacao {
+    std::string Pasta;  // folder of "korvin.ini" with its separator; empty: the executable's
+    std::int32_t TempoLimite = sync::Timeout;  // milliseconds per request to the central server
+    // The replication account. Fixed in production; a test may name
+    // another so as not to disturb others sharing the server.
+    std::string Usuario = db::kUsuarioReplicacao;
+    std::string Senha = db::kSenhaReplicacao;
+    TRegionalEmVigor Regional;
+};
+
+std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes);
+
+// "OK     <texto>" or "FALHA  <texto>" and "       O que fazer: <...>",
+// then a last line that counts the failures.
+std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens);
+
+// Runs the check, writes its lines, returns 0 when every item passed, else 1.
+int ExecutarVerificacao(const TOpcoesVerificacao& opcoes, std::ostream& saida);
+
+}  // namespace ondaris::shell

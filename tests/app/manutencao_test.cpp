@@ -1,0 +1,227 @@
+// The setup and housekeeping commands of ondarisd as a technician runs
+// them: the program copied beside its korvin.ini, a real store database,
+// the central server inside the test process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "db/udm.h"
+#include "support/banco_teste.h"
+#include "support/loja_e2e.h"
+#include "support/pasta_temporaria.h"
+#include "support/servidor_http.h"
+
+namespace ondaris::teste {
+namespace {
+
+struct Execucao {
+    int Status = -1;
+    std::string Saida;
+};
+
+class ComandosManutencao : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { GarantirUsuarioReplicacao(); }
+
+    void SetUp() override {
+        banco_ = std::make_unique<BancoTeste>();
+        // INTERIM: the version marker, until the objects script creates it.
+        banco_->ExecutarSql("SET TERM ^ ;\nCREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO RETURNS (VERSAO INTEGER) AS "
+                            "BEGIN VERSAO = 2; SUSPEND; END^\nSET TERM ; ^\n"
+                            "GRANT EXECUTE ON PROCEDURE PROC_VERSAO_REPLICACAO TO PUBLIC;");
+        banco_->ExecutarSql(
+            "CREATE TABLE CLIENTES (CODIGO INTEGER NOT NULL PRIMARY KEY, NOME VARCHAR(40));\n"
+            "CREATE TABLE TRES (A INTEGER NOT NULL, B INTEGER NOT NULL, C INTEGER NOT NULL, PRIMARY KEY (A, B, C));\n");
+        std::filesystem::copy_file(ONDARIS_BINARY_DIR "/app/ondarisd", pasta_.Caminho() / "ondarisd");
+        GravarBytes(pasta_.Caminho() / "korvin.ini",
+                    "[Korvin]\r\nServidor=127.0.0.1\r\nCaminho=" + banco_->Caminho() + "\r\n");
+    }
+
+    // Runs the program with the administrator's login in the environment
+    // (or none: the replication account and the agent's known passwords).
+    Execucao Rodar(std::vector<std::string> argumentos, bool comAdministrador = true,
+                   const std::string& senha = SenhaSysdba()) {
+        argumentos.insert(argumentos.begin(), (pasta_.Caminho() / "ondarisd").string());
+        std::vector<std::string> ambiente = AmbienteBrasileiro();
+        ambiente.push_back(comAdministrador ? "ISC_USER=SYSDBA" : "ISC_USER=");
+        ambiente.push_back("ISC_PASSWORD=" + (comAdministrador ? senha : std::string()));
+        Processo p(std::move(argumentos), pasta_.Caminho() / "saida.txt", std::move(ambiente));
+        Execucao r;
+        r.Status = p.Esperar(std::chrono::seconds(120));
+        r.Saida = p.Saida();
+        return r;
+    }
+
+    std::vector<std::string> Gatilhos() {
+        LeitorLoja leitor(*banco_);
+        return leitor.Linhas(
+            "SELECT TRIM(RDB$TRIGGER_NAME) FROM RDB$TRIGGERS WHERE TRIM(RDB$TRIGGER_NAME) LIKE '%\\_RPL' ESCAPE '\\' "
+            "ORDER BY 1");
+    }
+
+    std::unique_ptr<BancoTeste> banco_;
+    PastaTemporaria pasta_{"ondaris-manutencao"};
+};
+
+TEST_F(ComandosManutencao, PrintingShowsTheSqlForReviewAndChangesNothing) {
+    const auto antes = Gatilhos();
+    const auto r = Rodar({"--instalar-gatilhos", "--somente-imprimir", "clientes"}, false);
+    EXPECT_EQ(r.Status, 0) << r.Saida;
+    EXPECT_NE(r.Saida.find("/* CLIENTES: chave CODIGO */\nSET TERM ^ ;\nCREATE OR ALTER TRIGGER CLIENTES_RPL FOR "
+                           "CLIENTES\n"),
+              std::string::npos)
+        << r.Saida;
+    EXPECT_NE(r.Saida.find("GRANT SELECT, INSERT, UPDATE, DELETE ON CLIENTES TO USER ONDARIS;\n"), std::string::npos)
+        << r.Saida;
+    EXPECT_EQ(Gatilhos(), antes);
+}
+
+TEST_F(ComandosManutencao, ANamedTableThatCannotBeLoggedStopsTheWholeInstallation) {
+    const auto antes = Gatilhos();
+    const auto r = Rodar({"--instalar-gatilhos", "CLIENTES", "TRES", "FANTASMA"});
+    EXPECT_EQ(r.Status, 1) << r.Saida;
+    EXPECT_NE(r.Saida.find("Recusada: TRES tem chave primária de 3 colunas: o log guarda no máximo 2 valores de chave."),
+              std::string::npos)
+        << r.Saida;
+    EXPECT_NE(r.Saida.find("Recusada: FANTASMA não existe neste banco."), std::string::npos) << r.Saida;
+    EXPECT_NE(r.Saida.find("Nada foi instalado."), std::string::npos) << r.Saida;
+    EXPECT_EQ(Gatilhos(), antes);
+}
+
+TEST_F(ComandosManutencao, InstallingEveryTableLogsTheirChangesAndRemovingStopsIt) {
+    const auto r = Rodar({"--instalar-gatilhos"});
+    EXPECT_EQ(r.Status, 0) << r.Saida;
+    EXPECT_NE(r.Saida.find("Gatilho CLIENTES_RPL instalado em CLIENTES (chave CODIGO); a conta ONDARIS pode ler e "
+                           "gravar a tabela.\n"),
+              std::string::npos)
+        << r.Saida;
+    EXPECT_NE(r.Saida.find("Recusada: TRES tem chave primária de 3 colunas"), std::string::npos) << r.Saida;
+    EXPECT_NE(r.Saida.find("Recusada: MOVIMENTOCAIXA não tem chave primária"), std::string::npos) << r.Saida;
+    EXPECT_EQ(r.Saida.find("Recusada: LOG_REPLICACAO"), std::string::npos) << "our own tables are not candidates";
+    EXPECT_EQ(Gatilhos(), (std::vector<std::string>{"'CLIENTES_RPL'", "'ITENSVENDA_RPL'", "'PRECOS_RPL'",
+                                                    "'PRODUTOS_RPL'", "'VENDAS_RPL'"}));
+    banco_->ExecutarSql("INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, ULTIMORECEBIMENTO) VALUES (1, 3, 0);\n"
+                        "INSERT INTO CLIENTES (CODIGO, NOME) VALUES (7, 'Bia');");
+    {
+        LeitorLoja leitor(*banco_);
+        EXPECT_EQ(leitor.Linhas("SELECT TIPO, TABELA, ATUALVALORCHAVE1 FROM LOG_REPLICACAO"),
+                  std::vector<std::string>{"'U' | 'CLIENTES' | '7'"});
+    }
+    // A second run is harmless: the same triggers, no second logger.
+    EXPECT_EQ(Rodar({"--instalar-gatilhos", "CLIENTES"}).Status, 0);
+
+    const auto remocao = Rodar({"--remover-gatilhos", "CLIENTES"});
+    EXPECT_EQ(remocao.Status, 0) << remocao.Saida;
+    EXPECT_NE(remocao.Saida.find("Gatilho CLIENTES_RPL removido de CLIENTES"), std::string::npos) << remocao.Saida;
+    banco_->ExecutarSql("UPDATE CLIENTES SET NOME = 'Beatriz';");
+    LeitorLoja leitor(*banco_);
+    EXPECT_EQ(leitor.Inteiro("SELECT COUNT(*) FROM LOG_REPLICACAO"), 1);
+    EXPECT_EQ(Gatilhos(), (std::vector<std::string>{"'ITENSVENDA_RPL'", "'PRECOS_RPL'", "'PRODUTOS_RPL'",
+                                                    "'VENDAS_RPL'"}));
+}
+
+TEST_F(ComandosManutencao, AWrongAdministratorLoginOrOldObjectsChangeNothing) {
+    const auto antes = Gatilhos();
+    // Without ISC_USER: SYSDBA with the agent's known passwords, which a
+    // test server does not have.
+    ASSERT_NE(SenhaSysdba(), db::TDM::kSenhasAdministrador[0]);
+    ASSERT_NE(SenhaSysdba(), db::TDM::kSenhasAdministrador[1]);
+    const auto semLogin = Rodar({"--instalar-gatilhos", "CLIENTES"}, false);
+    EXPECT_EQ(semLogin.Status, 1) << semLogin.Saida;
+    EXPECT_NE(semLogin.Saida.find("defina ISC_USER e ISC_PASSWORD"), std::string::npos) << semLogin.Saida;
+    const auto senhaErrada = Rodar({"--remover-gatilhos"}, true, "errada");
+    EXPECT_EQ(senhaErrada.Status, 1) << senhaErrada.Saida;
+    EXPECT_NE(senhaErrada.Saida.find("o administrador não conseguiu entrar"), std::string::npos) << senhaErrada.Saida;
+
+    banco_->ExecutarSql("DROP PROCEDURE PROC_VERSAO_REPLICACAO;");
+    const auto antigos = Rodar({"--instalar-gatilhos", "CLIENTES"});
+    EXPECT_EQ(antigos.Status, 1) << antigos.Saida;
+    EXPECT_NE(antigos.Saida.find("são da versão 1 e este programa precisa da 2: rode sql/replicacao.sql"),
+              std::string::npos)
+        << antigos.Saida;
+    EXPECT_EQ(Gatilhos(), antes);
+}
+
+// Housekeeping asks the central server how far it holds the log.
+class LimpezaPrograma : public ComandosManutencao {
+protected:
+    void SetUp() override {
+        ComandosManutencao::SetUp();
+        central_.Manipulador([this](const RequisicaoRecebida& r) {
+            if (r.Caminho.rfind("/obterindiceenvio/3/", 0) == 0)
+                return RespostaProgramada::Json(R"({"ultimaordemenviada":)" + std::to_string(confirmada_) +
+                                                R"(,"ultimomovimentoloja":)" +
+                                                r.Caminho.substr(r.Caminho.rfind('/') + 1) + "}");
+            return RespostaProgramada::Texto("rota desconhecida", 404);
+        });
+        std::string sql = "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, ULTIMORECEBIMENTO) VALUES (1, 3, " +
+                          std::string("'") + central_.Base() + "', 0);\nCOMMIT;\n";
+        // 1-4 from 2020, 5 from today.
+        for (int i = 1; i <= 5; ++i)
+            sql += "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1, OCORRENCIA_LOCAL) VALUES ('U', "
+                   "'CLIENTES', '" +
+                   std::to_string(i) + "', " + (i == 5 ? "CURRENT_TIMESTAMP" : "TIMESTAMP '2020-05-01 12:00:00'") +
+                   ");\nCOMMIT;\n";
+        banco_->ExecutarSql(sql + "DELETE FROM RPL_RESERVAS;\n");
+    }
+
+    std::vector<std::string> Restantes() {
+        LeitorLoja leitor(*banco_);
+        return leitor.Linhas("SELECT ORDEM FROM LOG_REPLICACAO ORDER BY ORDEM");
+    }
+
+    ServidorHttp central_;
+    std::int64_t confirmada_ = 3;
+};
+
+TEST_F(LimpezaPrograma, DeletesUpToTheAcknowledgedPositionAndSaysWhat) {
+    const auto r = Rodar({"--limpar-log", "30"});
+    EXPECT_EQ(r.Status, 0) << r.Saida;
+    EXPECT_NE(r.Saida.find("O servidor central tem o log desta loja (loja 3) até a posição 3; o log vai até 5."),
+              std::string::npos)
+        << r.Saida;
+    EXPECT_NE(r.Saida.find("3 linhas apagadas do log em 1 lote, até a posição 3, todas com mais de 30 dias e já "
+                           "recebidas pelo servidor central."),
+              std::string::npos)
+        << r.Saida;
+    EXPECT_EQ(Restantes(), (std::vector<std::string>{"4", "5"}));
+    // The question is the cycle's own, with the log's real end.
+    const auto pedidos = central_.Recebidas();
+    ASSERT_EQ(pedidos.size(), 1u);
+    EXPECT_EQ(pedidos[0].Caminho, "/obterindiceenvio/3/5");
+
+    confirmada_ = 5;
+    const auto hoje = Rodar({"--limpar-log", "1"});
+    EXPECT_EQ(hoje.Status, 0) << hoje.Saida;
+    EXPECT_EQ(Restantes(), (std::vector<std::string>{"5"})) << "today's row is kept";
+}
+
+TEST_F(LimpezaPrograma, NothingIsDeletedWhenTheServerRefusesOrClaimsTooMuch) {
+    central_.Responder(RespostaProgramada::Texto("loja desconhecida", 404));
+    const auto recusa = Rodar({"--limpar-log", "0"});
+    EXPECT_EQ(recusa.Status, 1) << recusa.Saida;
+    EXPECT_NE(recusa.Saida.find("O servidor central recusou GET"), std::string::npos) << recusa.Saida;
+    EXPECT_NE(recusa.Saida.find("Nada foi apagado."), std::string::npos) << recusa.Saida;
+
+    confirmada_ = 9;
+    const auto demais = Rodar({"--limpar-log", "0"});
+    EXPECT_EQ(demais.Status, 1) << demais.Saida;
+    EXPECT_NE(demais.Saida.find("diz ter recebido até a posição 9, mas o log desta loja só chegou a 5"),
+              std::string::npos)
+        << demais.Saida;
+
+    banco_->ExecutarSql("UPDATE RPL_CONFIGURACOES SET LINKCENTRAL = 'http://127.0.0.1:" +
+                        std::to_string(ServidorHttp::PortaFechada()) + "/';");
+    const auto semServidor = Rodar({"--limpar-log", "0"});
+    EXPECT_EQ(semServidor.Status, 1) << semServidor.Saida;
+    EXPECT_NE(semServidor.Saida.find("Falha: "), std::string::npos) << semServidor.Saida;
+    EXPECT_EQ(Restantes().size(), 5u);
+}
+
+}  // namespace
+}  // namespace ondaris::teste
