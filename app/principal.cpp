@@ -5,9 +5,11 @@
 #include "app/fontes.h"
 #include "app/senha.h"
 #include "app/shell/calculos.h"
+#include "app/shell/verificacao.h"
 #include "app/shell/versao.h"
 
 #include <algorithm>
+#include <sstream>
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +18,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -167,10 +170,12 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     RestaurarAplicao1 = PopupMenu1->addAction(QStringLiteral("Restaurar Aplicação"));
     FecharAplicao1 = PopupMenu1->addAction(QStringLiteral("Ocultar Aplicação"));
+    VerificarInstalacao1 = PopupMenu1->addAction(QStringLiteral("Verificar Instalação"));
     FecharAplicao2 = PopupMenu1->addAction(QStringLiteral("Fechar Aplicação"));
     connect(RestaurarAplicao1, &QAction::triggered, this, &TFrmPrincipal::RestaurarAplicao1Click);
     connect(FecharAplicao1, &QAction::triggered, this, &TFrmPrincipal::FecharAplicao1Click);
     connect(FecharAplicao2, &QAction::triggered, this, &TFrmPrincipal::FecharAplicao2Click);
+    connect(VerificarInstalacao1, &QAction::triggered, this, &TFrmPrincipal::VerificarInstalacao1Click);
 
     // Created even when no notification area exists yet, so that a desktop
     // panel that starts after the agent still receives the icon; not on the
@@ -304,6 +309,26 @@ void TFrmPrincipal::FecharAplicao2Click() {
         // progress finishes its steps first.
         QCoreApplication::quit();
     }
+}
+
+QString TFrmPrincipal::TextoVerificacaoInstalacao(bool& tudoCerto) {
+    tudoCerto = false;
+    if (Ciclo_->Estado() == sync::TEstadoCiclo::ecExecutando)
+        return QStringLiteral("Uma sincronização está em andamento: verifique de novo quando ela terminar.");
+    shell::TOpcoesVerificacao opcoes;
+    opcoes.Regional = shell::TRegionalEmVigor::DoAmbiente();
+    std::ostringstream saida;
+    tudoCerto = shell::ExecutarVerificacao(opcoes, saida) == 0;
+    return QString::fromStdString(saida.str());
+}
+
+void TFrmPrincipal::VerificarInstalacao1Click() {
+    bool tudoCerto = false;
+    const QString texto = TextoVerificacaoInstalacao(tudoCerto);
+    QMessageBox caixa(tudoCerto ? QMessageBox::Information : QMessageBox::Warning, TituloDaAplicacao(), texto,
+                      QMessageBox::Ok, this);
+    caixa.setTextFormat(Qt::PlainText);
+    caixa.exec();
 }
 
 void TFrmPrincipal::changeEvent(QEvent* evento) {

@@ -2,8 +2,8 @@
 // The status window of the tray program: a borderless, always-on-top window
 // in the bottom-right corner of the primary screen that shows the cycle's
 // status texts and the countdown to the next run, plus the tray icon with
-// its menu and the three window commands (restore, hide, close after the
-// password).
+// its menu: the three window commands (restore, hide, close after the
+// password) and the installation self-check.
 //
 // Ownership: the window owns its child widgets, the tray icon, the menu, the
 // clock that ticks the cycle, and the cycle itself; it borrows the wiring
@@ -65,6 +65,12 @@ public:
     void FecharAplicao1Click();
     void ApplicationEvents1Minimize();
     void FecharAplicao2Click();
+    // The self-check of the installation (the same as "ondarisd
+    // --verificar"), shown in a message box; refused while a run is in
+    // progress, since the check waits for the same servers.
+    void VerificarInstalacao1Click();
+    // Its text: the check's lines, or why it did not run.
+    QString TextoVerificacaoInstalacao(bool& tudoCerto);
 
     // Writes an exception that no one else caught to the log.
     void ManipulaExcecoes(QObject* Sender, const std::string& mensagem);
@@ -91,6 +97,7 @@ public:
     QAction* RestaurarAplicao1 = nullptr;
     QAction* FecharAplicao1 = nullptr;
     QAction* FecharAplicao2 = nullptr;
+    QAction* VerificarInstalacao1 = nullptr;
 
 protected:
     void showEvent(QShowEvent* evento) override;

@@ -145,7 +145,20 @@ TEST_F(JanelaTest, StartsHiddenWithItsDesignedTexts) {
     for (auto* acao : janela.PopupMenu1->actions()) {
         itens << acao->text();
     }
-    EXPECT_EQ(itens, QStringList({"Restaurar Aplicação", "Ocultar Aplicação", "Fechar Aplicação"}));
+    EXPECT_EQ(itens, QStringList({"Restaurar Aplicação", "Ocultar Aplicação", "Verificar Instalação",
+                                  "Fechar Aplicação"}));
+}
+
+TEST_F(JanelaTest, TheMenuRunsTheInstallationCheckOfTheAgentsFolder) {
+    ondaris::app::TFrmPrincipal janela(Ligacao, Registro);
+    bool tudoCerto = true;
+    // The test program's folder holds no korvin.ini: the check says so
+    // and what to do, as "ondarisd --verificar" would.
+    const QString texto = janela.TextoVerificacaoInstalacao(tudoCerto);
+    EXPECT_FALSE(tudoCerto);
+    EXPECT_TRUE(texto.startsWith("FALHA  korvin.ini não encontrado em ")) << texto.toStdString();
+    EXPECT_TRUE(texto.contains("       O que fazer: crie ")) << texto.toStdString();
+    EXPECT_TRUE(texto.endsWith("itens verificados.\n")) << texto.toStdString();
 }
 
 TEST_F(JanelaTest, TheCountdownTextFitsItsLabel) {
