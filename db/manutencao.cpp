@@ -291,7 +291,7 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
         Transacao leitura(conexao, "TRLimpezaLeitura", OpcoesTransacao{true, true, true});
         Consulta c(conexao, leitura,
                    "SELECT GEN_ID(GEN_LOG_REPLICACAO, 0) AS GERADA,\n"
-                   "DATEADD(DAY, -CAST(:DIAS AS INTEGER), CURRENT_TIMESTAMP) AS LIMITE FROM RDB$DATABASE");
+                   "CAST(DATEADD(DAY, -CAST(:DIAS AS INTEGER), CURRENT_TIMESTAMP) AS TIMESTAMP) AS LIMITE FROM RDB$DATABASE");
         c.DefinirInt32("DIAS", dias);
         c.Abrir();
         const std::int64_t gerada = c.LerInt64("GERADA").value_or(0);
