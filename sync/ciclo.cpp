@@ -164,7 +164,7 @@ void TCiclo::EnviarTudo() {
         UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(
             Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
         // A sale still open holds the next position: the rest goes with a
-        // later run, and that is no stall worth a log entry.
+        // later run. Only when it stays held for long is it told (below).
         if (!haviaBloco && Erro.empty()) break;
         const std::int64_t confirmada = UltimoMovimentoEnv.UltimaOrdemEnviada;
         if (Erro.empty() && UltimoMovimentoEnv.UltimoMovimentoLoja > confirmada &&
@@ -177,7 +177,9 @@ void TCiclo::EnviarTudo() {
             break;
         }
     }
-    Mostrar(&IJanelaStatus::StatusEnvio, TextoEnvioConcluido);
+    const std::optional<TEnvioRetido> retido = Operacoes_.EnvioRetido();
+    if (retido && !retido->Registro.empty()) Registrar_(retido->Registro);
+    Mostrar(&IJanelaStatus::StatusEnvio, retido ? retido->TextoPainel : std::string(TextoEnvioConcluido));
 }
 
 }  // namespace ondaris::sync

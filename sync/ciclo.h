@@ -19,9 +19,17 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace ondaris::sync {
+
+// Sending held back for long by an open store transaction, as the
+// operations tell it after a run's send loop (sync/retencao.h).
+struct TEnvioRetido {
+    std::string TextoPainel;  // shown instead of TextoEnvioConcluido
+    std::string Registro;     // a log entry to write now; empty: none this time
+};
 
 // What the cycle reads of the send-position answer.
 struct TPosicaoEnvio {
@@ -61,6 +69,10 @@ public:
     // that took the next log position is still open): not a failure.
     virtual bool EnviarDados(std::string& Erro, const std::string& URL,
                              std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
+    // After the send loop: sending held back by an open store transaction
+    // for longer than the warning time, or nothing. Asked once per run that
+    // reaches the end of its send loop.
+    virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
 };
 
 enum class TEstadoCiclo {

@@ -6,13 +6,19 @@
 //
 // Ownership: borrows the data module and the status window; both must
 // outlive it. `PastaIni` is the folder of "korvin.ini" that every block's
-// own connection reads anew (empty: the executable's folder).
+// own connection reads anew (empty: the executable's folder); the warning
+// time for sending held back is read from it once, at construction.
+//
+// Every run starts by opening the global connection when it is not open
+// (TDM::Conectar), so an agent that started, or lost its connection, while
+// the database server was down carries on by itself once it is back.
 #include <cstdint>
 #include <string>
 
 #include "db/udm.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
+#include "sync/retencao.h"
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
@@ -34,6 +40,7 @@ public:
                                          std::int64_t UltimoMovimentoLoja) override;
     bool EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                      std::int64_t Ordem) override;
+    std::optional<TEnvioRetido> EnvioRetido() override;
 
 private:
     db::TDM& DM_;
@@ -41,6 +48,8 @@ private:
     TContextoServidor Contexto_;
     std::string PastaIni_;
     std::int64_t UltimaOrdemLoja_ = 0;
+    TVigiaEnvioRetido Vigia_;
+    bool Observado_ = false;  // a block was built in this run
 };
 
 }  // namespace ondaris::sync
