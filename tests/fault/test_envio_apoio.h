@@ -50,7 +50,11 @@ public:
           transacao_(conexao_, "Terminal", opcoes) {}
     ~Terminal() {
         // A test that failed half-way leaves its work uncommitted: drop it.
-        if (transacao_.Ativa()) transacao_.Rollback();
+        try {
+            if (transacao_.Ativa()) transacao_.Rollback();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "a terminal's rollback failed: " << e.what();
+        }
     }
 
     // Runs a statement in the terminal's transaction (starting it when
