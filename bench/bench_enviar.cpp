@@ -76,7 +76,8 @@ Medida SelecionarTudo(db::TDM& dm, const std::string& pasta, const std::string& 
     const auto t0 = Relogio::now();
     for (std::int64_t posicao = inicio; posicao < fim;) {
         db::TModuloOperacao modulo(pasta);
-        const auto [primeira, ultima] = dm.RetornaIndices(posicao, 1000);
+        const db::TIndicesEnvio indices = dm.RetornaIndices(posicao, 1000);
+        const std::int64_t primeira = indices.OrdemInicial, ultima = indices.OrdemFinal;
         std::string Erro;
         db::Consulta& qry = db::PrepararDataset(dm, modulo, Erro, tabela, db::TTipoSQL::tsSelect, primeira, ultima);
         const std::size_t colunas = qry.Colunas().size();

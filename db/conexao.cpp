@@ -14,6 +14,7 @@ std::string ParametrosConexao::StringConexao() const { return Servidor + "/" + P
 ParametrosConexao ParametrosConexao::De(const ConfiguracaoBanco& c) {
     ParametrosConexao p;
     p.Servidor = c.Servidor;
+    p.Porta = c.Porta;
     p.Caminho = c.Caminho;
     return p;
 }
@@ -172,8 +173,14 @@ Transacao::~Transacao() {
 
 void Transacao::StartFb() {
     std::vector<unsigned char> tpb{isc_tpb_version3,
-                                   static_cast<unsigned char>(opcoes_.SomenteLeitura ? isc_tpb_read : isc_tpb_write),
-                                   isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_nowait};
+                                   static_cast<unsigned char>(opcoes_.SomenteLeitura ? isc_tpb_read : isc_tpb_write)};
+    if (opcoes_.Isolamento == TIsolamento::Instantaneo) {
+        tpb.push_back(isc_tpb_concurrency);
+    } else {
+        tpb.push_back(isc_tpb_read_committed);
+        tpb.push_back(isc_tpb_rec_version);
+    }
+    tpb.push_back(isc_tpb_nowait);
     auto* anexo = conexao_.Anexo();
     handle_ = fb::TransacaoFb(fb::Chamar([&](fb::Status& s) {
         return anexo->startTransaction(&s, static_cast<unsigned>(tpb.size()), tpb.data());

@@ -24,9 +24,9 @@
 // caller then gets ErroConexaoPerdida (the connection itself is usable
 // again) and decides; a failed commit is never repeated either.
 //
-// Transactions are read committed with record versions and NO WAIT: a write
-// that meets another transaction's uncommitted change fails at once with
-// ErroConflitoBloqueio. An automatic-start transaction starts when one of
+// Transactions are read committed with record versions, or snapshot
+// (concurrency) when asked for, and NO WAIT: a write that meets another
+// transaction's uncommitted change fails at once with ErroConflitoBloqueio. An automatic-start transaction starts when one of
 // its statements needs it; an automatic-end one commits as soon as none of
 // its statements is active (each result set read to its end or closed, each
 // execution finished). A transaction destroyed while still active commits
@@ -125,10 +125,16 @@ private:
     int reconexoes_ = 0;
 };
 
+enum class TIsolamento {
+    LeituraConfirmada,  // each statement sees what is committed when it runs
+    Instantaneo,        // snapshot: the whole transaction sees the database as at its start
+};
+
 struct OpcoesTransacao {
     bool SomenteLeitura = false;
     bool InicioAutomatico = true;
     bool FimAutomatico = true;
+    TIsolamento Isolamento = TIsolamento::LeituraConfirmada;
 };
 
 class Transacao {

@@ -5,11 +5,16 @@
 //                         made); reconnecting later may help.
 //   ErroConflitoBloqueio - another transaction holds a row we want to change;
 //                         retrying after that transaction ends may help.
+//   ErroLoginRecusado   - the server refused the user name or password; only
+//                         another account, or creating this one, helps.
 //   ErroBanco           - any other refusal of the server (syntax, constraint,
-//                         rights, missing object). The first two derive from it,
-//                         so one catch of ErroBanco sees every server failure.
+//                         rights, missing object). The three above derive from
+//                         it, so one catch of ErroBanco sees every server failure.
 //   ErroUso             - the program used the layer wrongly (unknown parameter,
 //                         type mismatch, statement not prepared): a bug.
+// A server that cannot be reached is ErroConexaoPerdida, never
+// ErroLoginRecusado: only the server's own refusal (ISC code isc_login) says
+// that an account is missing or its password wrong.
 // Every server error keeps its ISC error code, its SQLSTATE and the server's
 // formatted text; callers decide by type, never by matching the text.
 #include <cstdint>
@@ -61,6 +66,11 @@ public:
 };
 
 class ErroConflitoBloqueio : public ErroBanco {
+public:
+    using ErroBanco::ErroBanco;
+};
+
+class ErroLoginRecusado : public ErroBanco {
 public:
     using ErroBanco::ErroBanco;
 };

@@ -66,6 +66,8 @@ void LancarErro(const Firebird::IStatus* status) {
         conflito = conflito || Conflito(c);
     }
     if (perdida) throw ErroConexaoPerdida(mensagem, primeiro, sqlState, std::move(codigos));
+    for (auto c : codigos)
+        if (c == isc_login) throw ErroLoginRecusado(mensagem, primeiro, sqlState, std::move(codigos));
     if (conflito) throw ErroConflitoBloqueio(mensagem, primeiro, sqlState, std::move(codigos));
     throw ErroBanco(mensagem, primeiro, sqlState, std::move(codigos));
 }

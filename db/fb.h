@@ -10,8 +10,9 @@
 // when the call succeeded; after a failure the reference is still ours.
 //
 // Chamar(f) runs f with a throwing status wrapper and converts a failure:
-// a lost or refused attachment becomes ErroConexaoPerdida, a lock or update
-// conflict ErroConflitoBloqueio, anything else ErroBanco; each keeps the ISC
+// a lost or unreachable attachment becomes ErroConexaoPerdida, a refused
+// login ErroLoginRecusado, a lock or update conflict ErroConflitoBloqueio,
+// anything else ErroBanco; each keeps the ISC
 // code, the SQLSTATE and the formatted text of the server.
 #include <firebird/Interface.h>
 

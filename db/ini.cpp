@@ -1,5 +1,6 @@
 #include "db/ini.h"
 
+#include <charconv>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -106,16 +107,28 @@ std::string PastaExecutavel() {
     return pasta;
 }
 
-std::string ConfiguracaoBanco::StringConexao() const {
-    return Servidor + "/" + std::to_string(kPortaBanco) + ":" + Caminho;
-}
+std::string ConfiguracaoBanco::StringConexao() const { return Servidor + "/" + Porta + ":" + Caminho; }
 
 ConfiguracaoBanco LerConfiguracaoBanco(const std::string& pasta) {
     const std::filesystem::path arquivo = pasta + "korvin.ini";
     ConfiguracaoBanco c;
     c.Servidor = LerValorIni(arquivo, "Korvin", "Servidor", "localhost");
     c.Caminho = LerValorIni(arquivo, "Korvin", "Caminho", pasta + "KORVIN.FDB");
+    const auto barra = c.Servidor.rfind('/');
+    if (barra != std::string::npos && barra > 0 && barra + 1 < c.Servidor.size()) {
+        c.Porta = c.Servidor.substr(barra + 1);
+        c.Servidor.resize(barra);
+    }
     return c;
+}
+
+std::chrono::seconds LerSegundosEnvioRetido(const std::string& pasta) {
+    const std::string texto = LerValorIni(pasta + "korvin.ini", "Korvin", "SegundosEnvioRetido", "");
+    long long segundos = 0;
+    const auto [fim, erro] = std::from_chars(texto.data(), texto.data() + texto.size(), segundos);
+    if (texto.empty() || erro != std::errc() || fim != texto.data() + texto.size() || segundos < 1)
+        return kEnvioRetidoPadrao;
+    return std::chrono::seconds(segundos);
 }
 
 ConfiguracaoBanco LerConfiguracaoBanco() { return LerConfiguracaoBanco(PastaExecutavel()); }

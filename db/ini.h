@@ -1,10 +1,12 @@
 #pragma once
-// The settings file "korvin.ini" beside the executable, and the attachment
-// settings read from it (section "Korvin", keys "Servidor" and "Caminho").
+// The settings file "korvin.ini" beside the executable, and the settings
+// read from it, all in section "Korvin": "Servidor" and "Caminho" (where the
+// database is) and "SegundosEnvioRetido" (see LerSegundosEnvioRetido).
 //
 // The file is only ever read, anew for every connection that is configured.
 // A missing file, section or key is not an error: the default applies. A
 // key that is present with an empty value gives the empty text.
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -28,17 +30,29 @@ inline constexpr int kPortaBanco = 3050;
 
 struct ConfiguracaoBanco {
     std::string Servidor;
+    std::string Porta = std::to_string(kPortaBanco);
     std::string Caminho;
 
-    // Servidor + "/3050:" + Caminho.
+    // Servidor + "/" + Porta + ":" + Caminho.
     std::string StringConexao() const;
 };
 
 // Reads "korvin.ini" in the given folder (which ends with its separator, as
 // PastaExecutavel() gives it). Defaults: "localhost" and the folder followed
-// by "KORVIN.FDB".
+// by "KORVIN.FDB". The port is 3050, unless "Servidor" names another the way
+// Firebird's own attachment strings do, after a slash ("srv01/3051"): that
+// is the one way to reach a server that does not listen on 3050, and a
+// value with a slash would otherwise make an attachment string no server
+// accepts.
 ConfiguracaoBanco LerConfiguracaoBanco(const std::string& pasta);
 // The same for the executable's own folder.
 ConfiguracaoBanco LerConfiguracaoBanco();
+
+// How long sending may stay held back by an open store transaction before
+// the agent says so in its log and its window: key "SegundosEnvioRetido"
+// of section "Korvin", in seconds; 600 when the key is missing or is not a
+// whole number of at least 1.
+inline constexpr std::chrono::seconds kEnvioRetidoPadrao{600};
+std::chrono::seconds LerSegundosEnvioRetido(const std::string& pasta);
 
 }  // namespace ondaris::db

@@ -15,7 +15,7 @@ TModuloOperacao::TModuloOperacao(const std::string& pasta)
                                                .FimAutomatico = false}),
       TransReplicacaoReadOnly(ConnQuelbor, "TransReplicacaoReadOnly",
                               OpcoesTransacao{.SomenteLeitura = true, .InicioAutomatico = true,
-                                              .FimAutomatico = true}) {
+                                              .FimAutomatico = false, .Isolamento = TIsolamento::Instantaneo}) {
     ConnQuelbor.Abrir();
 }
 

@@ -3,8 +3,14 @@
 // holds its own connection ConnQuelbor (configured from "korvin.ini" read
 // anew, so an edited file takes effect from the next block on), the
 // caller-controlled read-write transaction TransReplicacaoReadWrite, the
-// self-managing read-only transaction TransReplicacaoReadOnly, and a cache
-// of the block's statements by name (compared without regard to case).
+// read-only transaction TransReplicacaoReadOnly, and a cache of the block's
+// statements by name (compared without regard to case).
+//
+// TransReplicacaoReadOnly is a snapshot that starts with its first statement
+// and lasts until the module closes (or its caller ends it): every read of a
+// block sent sees one and the same state of the database, and a blob read
+// from a row stays readable while store users update or delete that row,
+// since the row versions a running snapshot can see are kept for it.
 //
 // Constructing it opens the connection (the error of a failed opening
 // propagates; nothing is left behind). Destroying it tears everything down,

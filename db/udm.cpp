@@ -84,38 +84,53 @@ bool TDM::ConfigurarBancodeDados() {
     p.Usuario = Opcoes.Usuario;
     p.Senha = Opcoes.Senha;
     Connquelbor.Parametros() = p;
+    Conectar();
+    return false;
+}
+
+void TDM::Conectar() {
+    if (Connquelbor.Aberta()) return;
     try {
         Connquelbor.Abrir();
-    } catch (const ErroBanco&) {
-        // Taken to mean the replication account is missing: provision it
-        // and open again with whatever credentials that left.
-        Connquelbor.Fechar();
-        AdicionaUsuarioFirebird();
-        Connquelbor.Abrir();
+        return;
+    } catch (const ErroLoginRecusado&) {
+        // The one case that means the account is missing (or its password
+        // was changed): a server that cannot be reached says otherwise.
     }
-    return false;
+    const bool criada = AdicionaUsuarioFirebird();
+    try {
+        Connquelbor.Abrir();
+    } catch (const ErroLoginRecusado& e) {
+        if (criada) throw;
+        throw ErroLoginRecusado(std::string(e.what()) + " (creating the account " + Opcoes.Usuario +
+                                    " through the administrator login failed: " + ultimoErroProvisionamento_ + ")",
+                                e.Codigo(), e.SqlState(), e.Codigos());
+    }
 }
 
 bool TDM::AdicionaUsuarioFirebird() {
     ultimoErroProvisionamento_.clear();
     Connquelbor.Fechar();
-    auto& p = Connquelbor.Parametros();
-    p.Usuario = kAdministrador;
+    // The administrator logs in on an attachment of its own, so that the
+    // global connection keeps the replication account's credentials.
+    ParametrosConexao administrador = Connquelbor.Parametros();
+    administrador.Usuario = kAdministrador;
     bool logado = false;
     for (const char* senha : kSenhasAdministrador) {
-        p.Senha = senha;
+        administrador.Senha = senha;
         try {
-            Connquelbor.Abrir();
+            Conexao prova(administrador, "Administrador");
+            prova.Abrir();
+            prova.Fechar();
             logado = true;
             break;
         } catch (const ErroBanco& e) {
             ultimoErroProvisionamento_ = e.what();
-            Connquelbor.Fechar();
         }
     }
     if (!logado) return false;
     try {
-        CriarUsuarioNoServidor(p.Senha);
+        CriarUsuarioNoServidor(administrador);
     } catch (const ErroBanco& e) {
         ultimoErroProvisionamento_ = e.what();
         return false;
@@ -123,8 +138,7 @@ bool TDM::AdicionaUsuarioFirebird() {
     return true;
 }
 
-void TDM::CriarUsuarioNoServidor(const std::string& senhaAdministrador) {
-    const auto& p = Connquelbor.Parametros();
+void TDM::CriarUsuarioNoServidor(const ParametrosConexao& p) {
     int porta = kPortaBanco;
     try {
         std::size_t usados = 0;
@@ -142,7 +156,7 @@ void TDM::CriarUsuarioNoServidor(const std::string& senhaAdministrador) {
         spb.insert(spb.end(), valor.begin(), valor.begin() + std::min<std::size_t>(valor.size(), 255));
     };
     curto(isc_spb_user_name, kAdministrador);
-    curto(isc_spb_password, senhaAdministrador);
+    curto(isc_spb_password, p.Senha);
 
     std::vector<unsigned char> acao{isc_action_svc_add_user};
     const auto longo = [&](unsigned char item, const std::string& valor) {
@@ -306,16 +320,33 @@ std::int64_t TDM::UltimoMovimentoLoja() {
     return v.value_or(0);
 }
 
-std::pair<std::int64_t, std::int64_t> TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
+TIndicesEnvio TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
     TBRetornaIndices.Fechar();
     TBRetornaIndices.DefinirInt64("ORDEM", ordem);
     TBRetornaIndices.DefinirNulo("CODIGOLOJA");
     TBRetornaIndices.DefinirInt32("QTDCOMANDOS", quantidade);
     if (!TBRetornaIndices.Abrir()) throw ErroBanco("PROC_RETORNA_INDICE returned no row");
-    const auto inicial = TBRetornaIndices.LerInt64("ORDEMINICIAL");
-    const auto final_ = TBRetornaIndices.LerInt64("ORDEMFINAL");
+    TIndicesEnvio r;
+    r.OrdemInicial = TBRetornaIndices.LerInt64("ORDEMINICIAL").value_or(0);
+    r.OrdemFinal = TBRetornaIndices.LerInt64("ORDEMFINAL").value_or(0);
+    r.UltimaOrdem = TBRetornaIndices.LerInt64("ULTIMAORDEM").value_or(0);
+    // The limit and its holder come from the procedure of the current
+    // script; a database prepared with an earlier one just does not say.
+    if (TBRetornaIndices.IndiceColuna("LIMITE")) {
+        r.Limite = TBRetornaIndices.LerInt64("LIMITE");
+        if (const auto transacao = TBRetornaIndices.LerInt64("RETENTOR_TRANSACAO")) {
+            TRetentorEnvio quem;
+            quem.Transacao = *transacao;
+            quem.Conexao = TBRetornaIndices.LerInt64("RETENTOR_CONEXAO");
+            quem.Usuario = TBRetornaIndices.LerTexto("RETENTOR_USUARIO").value_or("");
+            quem.Endereco = TBRetornaIndices.LerTexto("RETENTOR_ENDERECO").value_or("");
+            quem.Programa = TBRetornaIndices.LerTexto("RETENTOR_PROGRAMA").value_or("");
+            quem.Momento = TBRetornaIndices.LerDataHora("RETENTOR_MOMENTO");
+            r.Retentor = std::move(quem);
+        }
+    }
     TBRetornaIndices.Fechar();
-    return {inicial.value_or(0), final_.value_or(0)};
+    return r;
 }
 
 std::vector<TCampoCatalogo> TDM::CamposTabela(const std::string& tabela, bool somenteChave) {

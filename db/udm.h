@@ -4,11 +4,14 @@
 // structure list TBEstrutura. One instance lives for the whole run.
 //
 // Constructing a TDM connects nothing; DataModuleCreate() (that is,
-// ConfigurarBancodeDados) reads "korvin.ini", opens the connection as the
-// replication account and, when that fails, provisions the account through
-// the administrator login and opens again; an error of that second opening
-// reaches the caller, and the module stays usable (the connection then
-// opens on demand with its parameters as they stand).
+// ConfigurarBancodeDados) reads "korvin.ini" and opens the connection as the
+// replication account (Conectar). Only when the server refuses that login
+// is the account provisioned, through the administrator login, and the
+// connection opened again, as the replication account: the global
+// connection never works as the administrator. A server that cannot be
+// reached, a wrong path, any other failure just reaches the caller; the
+// module stays usable, the connection opens on demand with the replication
+// account, and Conectar() at a later cycle recovers by itself.
 //
 // Every statement of the module runs in TRPrincipal, which starts by itself
 // and commits as soon as none of its statements is active, so a write-back
@@ -23,6 +26,7 @@
 
 #include "db/conexao.h"
 #include "db/consulta.h"
+#include "db/datahora.h"
 #include "db/estrutura.h"
 #include "db/modulo_operacao.h"
 
@@ -36,6 +40,30 @@ struct OpcoesTDM {
     // account so as not to disturb others sharing the server.
     std::string Usuario = kUsuarioReplicacao;
     std::string Senha = kSenhaReplicacao;
+};
+
+// The open store transaction whose reservation sets the block limit (see
+// sql/loja.sql): who made it, as the server knew it then.
+struct TRetentorEnvio {
+    std::int64_t Transacao = 0;
+    std::optional<std::int64_t> Conexao;  // the attachment (CURRENT_CONNECTION)
+    std::string Usuario;
+    std::string Endereco;  // client address
+    std::string Programa;  // client program
+    std::optional<DataHora> Momento;  // when it reserved, server time
+};
+
+// What PROC_RETORNA_INDICE answers for the next block.
+struct TIndicesEnvio {
+    std::int64_t OrdemInicial = 0;
+    std::int64_t OrdemFinal = 0;
+    std::int64_t UltimaOrdem = 0;  // the highest committed position
+    // The highest position no open transaction may still fill; absent when
+    // the database's procedure does not say (objects of an older script).
+    std::optional<std::int64_t> Limite;
+    std::optional<TRetentorEnvio> Retentor;
+    // Committed changes wait behind a store transaction that is still open.
+    bool Retido() const { return Limite && *Limite < UltimaOrdem && Retentor; }
 };
 
 // One column of a table as the catalogue query gives it.
@@ -65,15 +93,23 @@ public:
     TDM& operator=(const TDM&) = delete;
 
     void DataModuleCreate() { ConfigurarBancodeDados(); }
-    // Configures and opens the global connection (see above). Always false;
-    // the result means nothing.
+    // Reads "korvin.ini" into the global connection's parameters, with the
+    // replication account, and opens it (Conectar). Always false; the
+    // result means nothing.
     bool ConfigurarBancodeDados();
+    // Opens the global connection unless it is open: as the replication
+    // account; when the server refuses that login (ErroLoginRecusado), the
+    // account is provisioned and the connection opened again as the
+    // replication account. Every other failure propagates as it came, and
+    // so does the second opening's (with the provisioning's failure in its
+    // text when that failed too).
+    void Conectar();
     // Creates the replication account through the services interface,
     // logging in as the administrator with each of its two known passwords
-    // in turn. True when the account was created. The connection keeps the
-    // administrator's credentials afterwards and is open when a login
-    // succeeded. Failures become the false result; the last one's text is
-    // kept in UltimoErroProvisionamento().
+    // in turn, on an attachment of its own: the global connection is left
+    // closed, with the replication account's credentials. True when the
+    // account was created. Failures become the false result; the last one's
+    // text is kept in UltimoErroProvisionamento().
     bool AdicionaUsuarioFirebird();
     const std::string& UltimoErroProvisionamento() const { return ultimoErroProvisionamento_; }
 
@@ -102,9 +138,9 @@ public:
     // ---- the other fixed statements
     // MAX(ORDEM) of the log, 0 when it is empty.
     std::int64_t UltimoMovimentoLoja();
-    // Bounds of the next block to send after `ordem` (inclusive both).
-    std::pair<std::int64_t, std::int64_t> RetornaIndices(std::int64_t ordem,
-                                                         std::int32_t quantidade = kQuantidadeComandos);
+    // Bounds of the next block to send after `ordem` (inclusive both), and
+    // what holds it back.
+    TIndicesEnvio RetornaIndices(std::int64_t ordem, std::int32_t quantidade = kQuantidadeComandos);
     // The catalogue query for a table (its name as the catalogue stores
     // it), run in TBCamposTabela: every non-computed column, or only the
     // primary-key ones, in column order.
@@ -127,7 +163,7 @@ private:
     static void ExecutarGravacao(Consulta& gravacao, std::int64_t valor,
                                  const std::vector<std::pair<std::string, const Valor*>>& condicoes);
     std::string Pasta() const;
-    void CriarUsuarioNoServidor(const std::string& senhaAdministrador);
+    void CriarUsuarioNoServidor(const ParametrosConexao& administrador);
 
     struct LinhaConfiguracao {
         Valor Codigo, CodigoLoja, LinkCentral, NivelReplicacao, UltimoRecebimento;

@@ -253,7 +253,7 @@ void TCiclo::EnviarTudo() {
             break;
         }
         // A sale still open holds the next position: the rest goes with a
-        // later run, and that is no stall worth a log entry.
+        // later run. Only when it stays held for long is it told (below).
         if (!haviaBloco && Erro.empty()) break;
         if (Erro.empty() && UltimoMovimentoEnv.UltimoMovimentoLoja > confirmada &&
             enviadas.count(confirmada) != 0) {
@@ -267,7 +267,12 @@ void TCiclo::EnviarTudo() {
             break;
         }
     }
-    Mostrar(&IJanelaStatus::StatusEnvio, problema.value_or(TextoEnvioConcluido));
+    // A problem of this run comes first; otherwise, sending held back by an
+    // open store transaction for long is told instead of the completion.
+    const std::optional<TEnvioRetido> retido = Operacoes_.EnvioRetido();
+    if (retido && !retido->Registro.empty()) Registrar_(retido->Registro);
+    Mostrar(&IJanelaStatus::StatusEnvio,
+            problema.value_or(retido ? retido->TextoPainel : std::string(TextoEnvioConcluido)));
 }
 
 }  // namespace ondaris::sync

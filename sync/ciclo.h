@@ -33,6 +33,13 @@
 
 namespace ondaris::sync {
 
+// Sending held back for long by an open store transaction, as the
+// operations tell it after a run's send loop (sync/retencao.h).
+struct TEnvioRetido {
+    std::string TextoPainel;  // shown instead of TextoEnvioConcluido
+    std::string Registro;     // a log entry to write now; empty: none this time
+};
+
 // What the cycle reads of the send-position answer.
 struct TPosicaoEnvio {
     std::int64_t UltimaOrdemEnviada = 0;   // last ORDEM the server holds from this store
@@ -76,6 +83,11 @@ public:
     // nothing when that operation was not refused. A refusal is told here
     // whatever `Erro` holds: its body, and so `Erro`, may be empty.
     virtual std::optional<TRecusa> Recusa() = 0;
+
+    // After the send loop: sending held back by an open store transaction
+    // for longer than the warning time, or nothing. Asked once per run that
+    // reaches the end of its send loop.
+    virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
 };
 
 enum class TEstadoCiclo {

@@ -201,12 +201,12 @@ TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemIni
 
 namespace {
 
-// The block's log rows, read whole so that the log query (and with it the
-// global transaction) is done before the row queries run.
-std::vector<TLinhaLog> LerLinhasLog(db::TDM& DM, int64_t OrdemInicial, int64_t OrdemFinal,
+// The block's log rows, read whole before the row queries run, in the
+// block's own snapshot (see EnviarDados).
+std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t OrdemInicial, int64_t OrdemFinal,
                                     const db::TConfiguracoesRegionais& regional) {
-    db::Consulta& log = DM.TBLogReplicacao;
-    log.Fechar();
+    db::Consulta& log =
+        DataModule.Criar("TBLogReplicacao", DataModule.TransReplicacaoReadOnly, db::TDM::kSqlLogReplicacao);
     log.DefinirInt64("ORDEMINICIAL", OrdemInicial);
     log.DefinirInt64("ORDEMFINAL", OrdemFinal);
     const auto& colunas = log.Colunas();
@@ -275,7 +275,7 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
 }  // namespace
 
 std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni, int64_t* OrdemFinalBloco) {
+                        const TContextoServidor& contexto, const std::string& pastaIni, db::TIndicesEnvio* Indices) {
     Erro.clear();
     const std::string base = InsereBarraFinalURL(URL);
     std::string corpo;
@@ -283,9 +283,15 @@ std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoL
         // The block's own connection, torn down however this block ends;
         // it is not needed any more while the server is being waited for.
         db::TModuloOperacao DataModule(pastaIni);
-        const auto [OrdemInicial, OrdemFinal] = DM.RetornaIndices(Ordem, TamanhoBloco);
-        if (OrdemFinalBloco) *OrdemFinalBloco = OrdemFinal;
-        const std::vector<TLinhaLog> linhas = LerLinhasLog(DM, OrdemInicial, OrdemFinal, contexto.Regional);
+        // The bounds first, read committed on the global connection; then
+        // every read of the block in the module's snapshot, which starts
+        // with the log rows: it sees every change committed within the
+        // bounds, and the blobs of the rows it reads stay readable while
+        // store users go on updating and deleting those rows.
+        const db::TIndicesEnvio indices = DM.RetornaIndices(Ordem, TamanhoBloco);
+        if (Indices) *Indices = indices;
+        const int64_t OrdemInicial = indices.OrdemInicial, OrdemFinal = indices.OrdemFinal;
+        const std::vector<TLinhaLog> linhas = LerLinhasLog(DataModule, OrdemInicial, OrdemFinal, contexto.Regional);
 
         std::unordered_map<std::string, std::vector<db::TCampoCatalogo>> chaves;  // per table, this call
         TValorJSON comandos = TValorJSON::Matriz();

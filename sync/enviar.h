@@ -5,10 +5,12 @@
 // the per-kind writers of sync/textos.h.
 //
 // Ownership: EnviarDados borrows the global data module for the block
-// bounds, the log rows and the key columns, builds its own per-operation
-// module (connection, transactions, the block's row queries) and tears it
-// down on every path: as soon as the body is built, so that no attachment
-// is held while the server is being waited for, or when a failure leaves. Nothing is written to the local
+// bounds and the key columns, builds its own per-operation module
+// (connection, the block's snapshot transaction, the log query and the row
+// queries) and tears it down on every path: as soon as the body is built,
+// so that no attachment is held while the server is being waited for, or
+// when a failure leaves. The block's log rows and the rows they name, blobs
+// included, are read in that one snapshot. Nothing is written to the local
 // database and no position is kept: the server's answer to the next
 // send-position query is the only record of progress.
 //
@@ -115,11 +117,12 @@ TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemIni
 //   - status 500 or above, or no answer: the exchange's TErroStatusServidor
 //     or TErroTransporte as ExecutarRequisicao words it (status line and
 //     body, or the transport's cause, and "PUT <address>"), also in `Erro`.
-// `OrdemFinal`, when given, receives the block's last position: `Ordem`
-// itself when nothing after it can be sent yet (a store transaction that
-// took the next position is still open).
+// `Indices`, when given, receives the block procedure's answer: the
+// block's bounds (its last position is `Ordem` itself when nothing after it
+// can be sent yet: a store transaction that took the next position is still
+// open), the log's end, and the open transaction that holds the block back.
 std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
                         const TContextoServidor& contexto, const std::string& pastaIni,
-                        int64_t* OrdemFinal = nullptr);
+                        db::TIndicesEnvio* Indices = nullptr);
 
 }  // namespace ondaris::sync

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "db/ini.h"
 #include "sync/enviar.h"
 #include "sync/receber.h"
 
@@ -9,11 +10,14 @@ namespace ondaris::sync {
 
 TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto,
                                  std::string PastaIni)
-    : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)) {
+    : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)),
+      Vigia_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)) {
     Contexto_.AoRecusar = [this](const TRecusa& recusa) { Recusa_ = recusa; };
 }
 
 void TOperacoesMotor::AtualizarConfiguracoes() {
+    Observado_ = false;
+    DM_.Conectar();
     DM_.AbrirConfiguracoes();
     UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
 }
@@ -45,9 +49,19 @@ TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(std::string& Erro, const s
 bool TOperacoesMotor::EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                                   std::int64_t Ordem) {
     Recusa_.reset();
-    std::int64_t OrdemFinal = Ordem;
-    sync::EnviarDados(Erro, URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &OrdemFinal);
-    return OrdemFinal > Ordem;
+    db::TIndicesEnvio indices;
+    indices.OrdemFinal = Ordem;
+    sync::EnviarDados(Erro, URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &indices);
+    Vigia_.Observar(indices);
+    Observado_ = true;
+    return indices.OrdemFinal > Ordem;
+}
+
+std::optional<TEnvioRetido> TOperacoesMotor::EnvioRetido() {
+    // A run that built no block (the server held everything, or the first
+    // position query failed) learnt nothing new about it.
+    if (!Observado_) return std::nullopt;
+    return Vigia_.Avaliar();
 }
 
 }  // namespace ondaris::sync

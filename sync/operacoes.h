@@ -8,6 +8,12 @@
 // outlive it. `PastaIni` is the folder of "korvin.ini" that every block's
 // own connection reads anew (empty: the executable's folder). It hands its
 // own refusal listener to the operations, so it is neither copied nor moved.
+// The warning time for sending held back is read from that korvin.ini once,
+// at construction.
+//
+// Every run starts by opening the global connection when it is not open
+// (TDM::Conectar), so an agent that started, or lost its connection, while
+// the database server was down carries on by itself once it is back.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +21,7 @@
 #include "db/udm.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
+#include "sync/retencao.h"
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
@@ -39,6 +46,7 @@ public:
     bool EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
                      std::int64_t Ordem) override;
     std::optional<TRecusa> Recusa() override { return Recusa_; }
+    std::optional<TEnvioRetido> EnvioRetido() override;
 
 private:
     db::TDM& DM_;
@@ -47,6 +55,8 @@ private:
     std::string PastaIni_;
     std::int64_t UltimaOrdemLoja_ = 0;
     std::optional<TRecusa> Recusa_;  // of the server operation called last
+    TVigiaEnvioRetido Vigia_;
+    bool Observado_ = false;  // a block was built in this run
 };
 
 }  // namespace ondaris::sync

@@ -68,6 +68,36 @@ TEST(ArquivoIni, RegrasDeLeituraEStringDeConexao) {
     EXPECT_EQ(LerConfiguracaoBanco(pasta.Pasta()).Caminho, std::string(2047, 'x'));
 }
 
+// "Servidor" may name the port after a slash, as Firebird's own attachment
+// strings do; the key "SegundosEnvioRetido" gives the warning time for
+// sending held back.
+TEST(ArquivoIni, PortaNoServidorESegundosDeEnvioRetido) {
+    struct Caso {
+        const char* conteudo;
+        const char* servidor;
+        const char* porta;
+        long long segundos;
+    };
+    const Caso casos[] = {
+        {"[Korvin]\nServidor=srv01\n", "srv01", "3050", 600},
+        {"[Korvin]\nServidor=srv01/3051\nSegundosEnvioRetido=30\n", "srv01", "3051", 30},
+        {"[Korvin]\nServidor=127.0.0.1/gds_db\nSegundosEnvioRetido=0\n", "127.0.0.1", "gds_db", 600},
+        {"[Korvin]\nServidor=srv01/\nSegundosEnvioRetido=10 minutos\n", "srv01/", "3050", 600},
+        {"[Korvin]\nServidor=/3051\nSegundosEnvioRetido=-5\n", "/3051", "3050", 600},
+        {"[Korvin]\nSegundosEnvioRetido= 45 \n", "localhost", "3050", 45},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.conteudo);
+        PastaTemporaria pasta;
+        GravarIni(pasta, caso.conteudo);
+        const auto cfg = LerConfiguracaoBanco(pasta.Pasta());
+        EXPECT_EQ(cfg.Servidor, caso.servidor);
+        EXPECT_EQ(cfg.Porta, caso.porta);
+        EXPECT_EQ(cfg.StringConexao(), std::string(caso.servidor) + "/" + caso.porta + ":" + cfg.Caminho);
+        EXPECT_EQ(LerSegundosEnvioRetido(pasta.Pasta()).count(), caso.segundos);
+    }
+}
+
 TEST(ArquivoIni, PastaDoExecutavelTerminaComSeparador) {
     const std::string pasta = PastaExecutavel();
     ASSERT_FALSE(pasta.empty());

@@ -228,16 +228,23 @@ TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
             ComoSysdba(*banco_, senhaAdmin, std::string("DROP USER ") + kContaTeste);
 
             TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
-            dm.DataModuleCreate();  // first opening fails: no such account
+            dm.DataModuleCreate();  // first opening refused: no such account
             EXPECT_TRUE(dm.Connquelbor.Aberta());
-            EXPECT_EQ(dm.Connquelbor.Parametros().Usuario, "SYSDBA");
-            EXPECT_EQ(dm.Connquelbor.Parametros().Senha, senhaAdmin);
             EXPECT_TRUE(ContaAbre(*banco_, kContaTeste, "quenby"));
+            // And the connection works as the new account, never as the
+            // administrator.
+            EXPECT_EQ(dm.Connquelbor.Parametros().Usuario, kContaTeste);
+            {
+                Consulta quem(dm.Connquelbor, dm.TRPrincipal, "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
+                ASSERT_TRUE(quem.Abrir());
+                EXPECT_EQ(quem.LerTexto("U"), kContaTeste);
+                quem.Fechar();
+            }
 
             // The account now exists: a second provisioning is refused.
             EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
             EXPECT_FALSE(dm.UltimoErroProvisionamento().empty());
-            EXPECT_TRUE(dm.Connquelbor.Aberta());  // still open as the administrator
+            EXPECT_EQ(dm.Connquelbor.Parametros().Usuario, kContaTeste);
             ComoSysdba(*banco_, senhaAdmin, std::string("DROP USER ") + kContaTeste);
         }
         EXPECT_TRUE(ContaAbre(*banco_, "SYSDBA", teste::SenhaSysdba()));
@@ -252,11 +259,12 @@ TEST_F(Provisionamento, NenhumaSenhaDeAdministradorServe) {
     TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
     EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
     EXPECT_FALSE(dm.Connquelbor.Aberta());
-    EXPECT_EQ(dm.Connquelbor.Parametros().Usuario, "SYSDBA");
-    EXPECT_EQ(dm.Connquelbor.Parametros().Senha, "fowlbinch");
-    // And start-up reports the reopening's error.
+    EXPECT_NE(dm.Connquelbor.Parametros().Usuario, "SYSDBA");
+    // And start-up reports the reopening's refusal, with the provisioning's.
     TDM outro(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
-    EXPECT_THROW(outro.DataModuleCreate(), ErroBanco);
+    EXPECT_THROW(outro.DataModuleCreate(), ErroLoginRecusado);
+    EXPECT_FALSE(outro.UltimoErroProvisionamento().empty());
+    EXPECT_EQ(outro.Connquelbor.Parametros().Usuario, kContaTeste);
 }
 
 }  // namespace
