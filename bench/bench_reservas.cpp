@@ -1,8 +1,8 @@
 // What the change log's bookkeeping costs a store transaction: one-row
 // transactions as a store terminal makes them (read committed), each
 // timed from its start to the end of its commit or rollback, on a fresh
-// store database prepared with sql/loja.sql and, when a second script is
-// given, on another prepared with that one (an earlier version, to compare
+// store database prepared with sql/replicacao.sql and sql/exemplos.sql and,
+// when a second script is given, on another prepared with that one (an earlier version, to compare
 // before and after). The kinds:
 //   logged, committed     one insert into a replicated table
 //   logged, rolled back   the same, rolled back
@@ -42,9 +42,11 @@ const char* const kNomes[kTipos] = {"logged, committed", "logged, rolled back", 
 // the agent's own.
 class Loja {
 public:
+    // `script` empty: the project's objects and example tables.
     Loja(const std::string& nome, const std::string& script) : nome_(nome) {
-        banco_ = std::make_unique<teste::BancoTeste>(teste::BancoTeste::Conteudo::Vazio);
-        banco_->ExecutarArquivo(script);
+        banco_ = std::make_unique<teste::BancoTeste>(script.empty() ? teste::BancoTeste::Conteudo::Loja
+                                                                    : teste::BancoTeste::Conteudo::Vazio);
+        if (!script.empty()) banco_->ExecutarArquivo(script);
         banco_->ExecutarSql(
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
             " VALUES (1, 12, 'http://central/', 1, 0);");
@@ -172,7 +174,7 @@ int main(int argc, char** argv) {
     try {
         teste::GarantirUsuarioReplicacao();
         std::vector<std::unique_ptr<Loja>> lojas;
-        lojas.push_back(std::make_unique<Loja>("sql/loja.sql", std::string(ONDARIS_SOURCE_DIR) + "/sql/loja.sql"));
+        lojas.push_back(std::make_unique<Loja>("sql/replicacao.sql + sql/exemplos.sql", ""));
         if (!outro.empty()) lojas.push_back(std::make_unique<Loja>(outro, outro));
 
         // medidas[loja][tipo] = microseconds per transaction of each round

@@ -43,7 +43,7 @@ struct OpcoesTDM {
 };
 
 // The open store transaction whose reservation sets the block limit (see
-// sql/loja.sql): who made it, as the server knew it then.
+// sql/replicacao.sql): who made it, as the server knew it then.
 struct TRetentorEnvio {
     std::int64_t Transacao = 0;
     std::optional<std::int64_t> Conexao;  // the attachment (CURRENT_CONNECTION)

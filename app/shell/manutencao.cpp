@@ -74,7 +74,7 @@ void AbrirComoAdministrador(db::Conexao& conexao, const std::optional<TLogin>& a
             return;
         } catch (const db::ErroBanco& e) {
             conexao.Fechar();
-            const bool recusado = e.Contem(isc_login);
+            const bool recusado = dynamic_cast<const db::ErroLoginRecusado*>(&e) != nullptr;
             if (recusado && i + 1 < logins.size()) continue;
             if (recusado)
                 throw db::ErroBanco("o administrador não conseguiu entrar em " + p.StringConexao() + ": " + e.what() +

@@ -254,20 +254,20 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
     const std::string alvo = dm.Connquelbor.Parametros().StringConexao();
     try {
         dm.Connquelbor.Abrir();
-        rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + std::to_string(db::kPortaBanco) +
+        rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                ") responde");
         rel.Ok("Login da conta de replicação " + opcoes.Usuario + " em " + alvo);
     } catch (const db::ErroBanco& e) {
         const std::string erro = UmaLinha(e.what());
         if (FalhaDeRede(e)) {
-            rel.Falha("Servidor de banco de dados " + cfg.Servidor + " (porta " + std::to_string(db::kPortaBanco) +
+            rel.Falha("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                           ") inacessível: " + erro,
                       "confira se o Firebird está em execução em " + cfg.Servidor +
-                          ", se a porta 3050 está liberada na rede e se Servidor= do korvin.ini está certo");
+                          ", se a porta " + cfg.Porta + " está liberada na rede e se Servidor= do korvin.ini está certo");
         } else {
-            rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + std::to_string(db::kPortaBanco) +
+            rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                    ") responde");
-            if (e.Contem(isc_login))
+            if (dynamic_cast<const db::ErroLoginRecusado*>(&e))
                 rel.Falha("Login da conta de replicação " + opcoes.Usuario + " em " + alvo +
                               " recusado: " + erro,
                           std::string("crie a conta como SYSDBA: CREATE USER ") + db::kUsuarioReplicacao +

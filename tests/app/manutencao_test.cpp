@@ -30,10 +30,6 @@ protected:
 
     void SetUp() override {
         banco_ = std::make_unique<BancoTeste>();
-        // INTERIM: the version marker, until the objects script creates it.
-        banco_->ExecutarSql("SET TERM ^ ;\nCREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO RETURNS (VERSAO INTEGER) AS "
-                            "BEGIN VERSAO = 2; SUSPEND; END^\nSET TERM ; ^\n"
-                            "GRANT EXECUTE ON PROCEDURE PROC_VERSAO_REPLICACAO TO PUBLIC;");
         banco_->ExecutarSql(
             "CREATE TABLE CLIENTES (CODIGO INTEGER NOT NULL PRIMARY KEY, NOME VARCHAR(40));\n"
             "CREATE TABLE TRES (A INTEGER NOT NULL, B INTEGER NOT NULL, C INTEGER NOT NULL, PRIMARY KEY (A, B, C));\n");

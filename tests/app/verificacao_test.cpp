@@ -26,24 +26,10 @@ using shell::TOpcoesVerificacao;
 
 constexpr const char* kTabelasVerificadas[] = {"PRODUTOS", "PRECOS", "VENDAS", "ITENSVENDA"};
 
-// A store ready to replicate: our objects, the example tables with the
+// A store ready to replicate: our objects, the example tables with their
 // generated triggers, the settings row pointing at `central`.
 std::unique_ptr<BancoTeste> LojaPronta(const std::string& central) {
     auto banco = std::make_unique<BancoTeste>();
-    db::ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco->Caminho();
-    p.Usuario = "SYSDBA";
-    p.Senha = SenhaSysdba();
-    db::Conexao admin(p, "Admin");
-    // INTERIM: the version marker, until the objects script creates it.
-    banco->ExecutarSql("SET TERM ^ ;\nCREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO RETURNS (VERSAO INTEGER) AS "
-                       "BEGIN VERSAO = 2; SUSPEND; END^\nSET TERM ; ^\n"
-                       "GRANT EXECUTE ON PROCEDURE PROC_VERSAO_REPLICACAO TO PUBLIC;");
-    for (const char* t : kTabelasVerificadas) {
-        db::TCatalogoLoja catalogo(admin);
-        db::InstalarGatilho(admin, db::GerarGatilhoRegistro(t, catalogo.ColunasChave(t)));
-    }
     ConfigurarLoja(*banco, 12, central);
     return banco;
 }

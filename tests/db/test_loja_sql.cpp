@@ -1,4 +1,5 @@
-// The store database script (sql/loja.sql) on a real server: the logging
+// The store database scripts (sql/replicacao.sql with the example tables of
+// sql/exemplos.sql) on a real server: the logging
 // triggers, the replication account's rights and the block procedure,
 // including its rule for positions that open transactions may still fill.
 // Reads and concurrent writers go through the database layer, as the agent

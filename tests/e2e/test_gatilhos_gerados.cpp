@@ -47,11 +47,6 @@ protected:
     void SetUp() override {
         for (auto* loja : {&loja1_, &loja2_}) {
             *loja = std::make_unique<BancoTeste>();
-            // INTERIM: the version marker, until the objects script creates it.
-            (*loja)->ExecutarSql(
-                "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO RETURNS (VERSAO INTEGER) AS "
-                "BEGIN VERSAO = 2; SUSPEND; END^\nSET TERM ; ^\n"
-                "GRANT EXECUTE ON PROCEDURE PROC_VERSAO_REPLICACAO TO PUBLIC;");
             (*loja)->ExecutarSql(kTabelas);
         }
         agente1_ = std::make_unique<AgenteE2E>(*loja1_, ondaris::teste::AmbienteBrasileiro());

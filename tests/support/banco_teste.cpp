@@ -204,9 +204,10 @@ BancoTeste::BancoTeste(Conteudo conteudo)
                    " USER 'SYSDBA' PASSWORD " + db::LiteralSql(senha) +
                    " PAGE_SIZE 8192 DEFAULT CHARACTER SET ISO8859_1;",
                "", "SYSDBA", senha);
-    if (conteudo == Conteudo::Loja) {
+    if (conteudo != Conteudo::Vazio) {
         try {
-            ExecutarArquivo(std::string(ONDARIS_SOURCE_DIR) + "/sql/loja.sql");
+            ExecutarArquivo(std::string(ONDARIS_SOURCE_DIR) + "/sql/replicacao.sql");
+            if (conteudo == Conteudo::Loja) ExecutarArquivo(std::string(ONDARIS_SOURCE_DIR) + "/sql/exemplos.sql");
         } catch (...) {
             Descartar();
             throw;

@@ -3,7 +3,8 @@
 //
 // A BancoTeste owns one database file on the local Firebird server: its
 // constructor creates the file (ISO8859_1, as the stores use) and, unless
-// asked for an empty one, runs sql/loja.sql on it; its destructor drops the
+// asked for another content, runs sql/replicacao.sql and sql/exemplos.sql
+// on it (the replication objects and the example tables); its destructor drops the
 // whole database. Tables are never dropped one by one: after bulk DML the
 // garbage collector can hold them and forcing the drop has damaged databases.
 //
@@ -46,9 +47,11 @@ std::string PastaBancosTeste();
 
 class BancoTeste {
 public:
-    enum class Conteudo { Loja, Vazio };
+    // Loja: the replication objects and the example tables; Objetos: the
+    // objects alone, as on a store; Vazio: nothing.
+    enum class Conteudo { Loja, Objetos, Vazio };
 
-    // Creates a fresh database; with Conteudo::Loja, sql/loja.sql runs on it.
+    // Creates a fresh database with that content.
     explicit BancoTeste(Conteudo conteudo = Conteudo::Loja);
     ~BancoTeste();
 

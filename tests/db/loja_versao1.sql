@@ -10,10 +10,7 @@
  *   RPL_CONFIGURACOES     the replication settings (one row per store)
  *   LOG_REPLICACAO        the change log the agent sends to the central server
  *   GEN_LOG_REPLICACAO    the generator of the log positions (ORDEM)
- *   RPL_RESERVAS          which open transactions may still fill positions,
- *                         and who they are
- *   RPL_TRANSACAO_COMMIT, RPL_TRANSACAO_ROLLBACK
- *                         give a transaction's reservation up as it ends
+ *   RPL_RESERVAS          which open transactions may still fill positions
  *   PROC_REGISTRA_ALTERACAO  writes one log row; every logging trigger calls it
  *   PROC_RETORNA_INDICE   the bounds of the next block the agent sends
  *   example store tables  PRODUTOS, PRECOS, VENDAS, ITENSVENDA (replicated)
@@ -117,62 +114,31 @@ CREATE SEQUENCE GEN_LOG_REPLICACAO;
  * So, before its first logged change, every writing transaction records in
  * RPL_RESERVAS, in an autonomous (at once committed) transaction, its own
  * id and ORDEMBASE, the generator's value at that moment: all positions it
- * takes afterwards lie above ORDEMBASE. The reservation also says who made
- * it (attachment, user, client address and program, time), so that the
- * agent can name a transaction that holds sending back for long. A
- * transaction that logged nothing has no reservation and holds nothing.
- *
- * A reservation stops counting as soon as its transaction ends:
- *   - committed: its log rows (which carry its id in ID_TRANSACAO) become
- *     visible in the same instant, and a reservation with a visible log row
- *     of its own above ORDEMBASE belongs to a committed transaction. This
- *     costs the committing transaction nothing. Only when none of its log
- *     rows survived (each logged statement failed) does
- *     RPL_TRANSACAO_COMMIT delete the reservation, inside the committing
- *     transaction, so that this too becomes visible with the commit;
- *   - rolled back: RPL_TRANSACAO_ROLLBACK deletes the reservation in an
- *     autonomous transaction (what the ending transaction itself writes is
- *     undone with it);
- *   - both triggers fire for every transaction of every attachment; for one
- *     that reserved nothing (a reader, a writer of tables that are not
- *     logged) they only read a context variable. They also serve COMMIT
- *     RETAINING and ROLLBACK RETAINING, after which the transaction goes on
- *     under a new number; a change logged under the new number reserves
- *     again (the trigger compares the numbers, so this holds even for an
- *     attachment that runs without database triggers);
- *   - ended without either trigger (its attachment was cut, the server
- *     stopped, or it was a snapshot transaction whose logged statements all
- *     failed: it cannot see a reservation committed after it started): the
- *     reservation is passed over once the database's oldest active
- *     transaction (MON$OLDEST_ACTIVE) is above its id, since every
- *     transaction below that one has ended;
- *   - transaction numbers start again after a backup and restore, so the
- *     reservations copied from before name transactions that cannot exist:
- *     ids above the newest transaction (MON$NEXT_TRANSACTION) are passed
- *     over, and removed.
+ * takes afterwards lie above ORDEMBASE.
  *
  * PROC_RETORNA_INDICE then reads:
  *   G, the generator's current value: every position up to G has been
  *      handed out, by a transaction whose reservation was already committed;
- *   A and N, the oldest active and the newest transaction (MON$DATABASE,
- *      readable by every user), in a transaction of their own that starts
- *      after G was read: a caller's transaction may keep an older view of
- *      the monitoring tables, and an older N would miss recent writers;
- *   B, the lowest ORDEMBASE among the reservations, read after G, that may
- *      belong to an open transaction: id from A to N, and no visible log
- *      row of that transaction between ORDEMBASE and G;
- * and reads the log itself after that. No position up to min(G, B) can
- * belong to a transaction that is still open. Its owner's reservation was
- * committed before the position was handed out, hence before G was read,
- * so the read of the reservations sees it unless the owner has ended; the
- * owner started before G was read, so its id is at most N; being open when
- * A was read, its id is at least A; being open, none of its log rows is
- * visible. So its ORDEMBASE counts in B, and its positions lie above B.
- * When the owner committed, its log rows became visible with its commit;
- * when it did not, its positions stay empty for good. So a block never
- * runs past min(G, B), and empty positions below it are passed over. An
- * empty position is passed by the first call after the transaction that
- * took it has ended.
+ *   A, the database's oldest active transaction (MON$DATABASE, readable by
+ *      every user): every transaction with an id below A has ended,
+ *      committed or rolled back; a value read earlier in the same
+ *      transaction is only lower, hence still safe;
+ *   B, the lowest ORDEMBASE among reservations of transaction A or newer
+ *      (those that may still be open), reading them after G;
+ * and reads the log itself after A. No position up to min(G, B) can belong
+ * to a transaction that is still open: its owner's reservation is visible
+ * (read after G) and its ORDEMBASE lies below the position, hence below B,
+ * the lowest of those that may be open; so the owner had ended before A
+ * was read. When it
+ * committed, its log row is visible to a read-committed reader; when it
+ * did not, the position stays empty for good. So a block never runs past
+ * min(G, B), and empty positions below it are passed over. An empty
+ * position is passed by the first call after every transaction that was
+ * open when it was taken, its own included, has ended.
+ *
+ * Reservations of ended transactions (below A) serve no purpose any more;
+ * the procedure deletes them, so the table holds about one row per open
+ * writing transaction.
  *
  * What it costs, measured on Firebird 3.0 on a small test machine
  * (loopback, forced writes on, best of several interleaved runs):
@@ -180,74 +146,46 @@ CREATE SEQUENCE GEN_LOG_REPLICACAO;
  *     about 20 microseconds (20,000 inserts in one transaction: 0.23 s
  *     without logging, 0.65 s with it);
  *   - per writing transaction, the reservation (one autonomous
- *     transaction): bench/bench_reservas compares one-row transactions
- *     against the previous version of this script, which kept reservations
- *     until the agent's next call. One that logs a change and commits now
- *     writes 11.1 pages instead of 12.1 (the reservation table has no
- *     index) and takes no longer, about 1.7 ms; one that rolls back writes
- *     19.9 instead of 17.0, the price of giving its reservation up at once
- *     (about 0.6 ms); a transaction that logs nothing writes what it always
- *     did, and the end triggers add about 10 to 20 microseconds to its end;
+ *     transaction): about 0.9 ms; a one-row transaction took 2.7 ms
+ *     unlogged, 3.6 ms logged without the reservation, 4.5 ms with it;
  *   - PROC_RETORNA_INDICE for a block of 1000 in a 60,000-row log: about
- *     2 ms per call, and about 0.6 ms more for the transaction of its own
- *     that reads A and N.
+ *     2 ms per call.
  * ---------------------------------------------------------------------- */
-/* No index and no key: writing one would cost every writing transaction
-   one more page. The end triggers find their row by its DB_KEY, kept in a
-   context variable; only PROC_RETORNA_INDICE reads the whole table, which
-   holds about one row per writing transaction since its last call. A row
-   left from before a restore may bear the number of a transaction open
-   now: it then holds the log with it, and goes when that one has ended. */
 CREATE TABLE RPL_RESERVAS (
     ID_TRANSACAO BIGINT NOT NULL,
     ORDEMBASE    BIGINT NOT NULL,
-    /* Who reserved: CURRENT_CONNECTION, CURRENT_USER, the client's address
-       and program as the server knows them, and when. Raw bytes (NONE):
-       whatever a client sends must never make a store's change fail. */
-    CONEXAO      BIGINT,
-    USUARIO      VARCHAR(63) CHARACTER SET NONE,
-    ENDERECO     VARCHAR(255) CHARACTER SET NONE,
-    PROGRAMA     VARCHAR(255) CHARACTER SET NONE,
-    MOMENTO      TIMESTAMP
+    CONSTRAINT PK_RPL_RESERVAS PRIMARY KEY (ID_TRANSACAO)
 );
 
 SET TERM ^ ;
 
 /* Assigns the position and the transaction of every log row, reserving the
    transaction's positions first (see the comment of RPL_RESERVAS). The
-   settings row is read once per reservation. */
+   settings row is read once per transaction, with the reservation. */
 CREATE TRIGGER LOG_REPLICACAO_BI FOR LOG_REPLICACAO
 ACTIVE BEFORE INSERT POSITION 0
 AS
 DECLARE VARIABLE TRANSACAO BIGINT;
-DECLARE VARIABLE BASE BIGINT;
-DECLARE VARIABLE CHAVE CHAR(8) CHARACTER SET OCTETS;
 DECLARE VARIABLE LOJA INTEGER;
 DECLARE VARIABLE NADA INTEGER;
 BEGIN
     TRANSACAO = CURRENT_TRANSACTION;
-    IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVA') IS DISTINCT FROM TRANSACAO) THEN
+    IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVADA') IS NULL) THEN
     BEGIN
         /* Committed at the end of the block, before this transaction takes
            its first position. Inside it CURRENT_TRANSACTION is the
-           autonomous one, hence the variable. The row's DB_KEY lets the end
-           triggers find it again without an index. */
-        BASE = GEN_ID(GEN_LOG_REPLICACAO, 0);
+           autonomous one, hence the variable. */
         IN AUTONOMOUS TRANSACTION DO
-            INSERT INTO RPL_RESERVAS
-                (ID_TRANSACAO, ORDEMBASE, CONEXAO, USUARIO, ENDERECO, PROGRAMA, MOMENTO)
-            VALUES (:TRANSACAO, :BASE, CURRENT_CONNECTION, CURRENT_USER,
-                    RDB$GET_CONTEXT('SYSTEM', 'CLIENT_ADDRESS'),
-                    RDB$GET_CONTEXT('SYSTEM', 'CLIENT_PROCESS'), CURRENT_TIMESTAMP)
-            RETURNING RDB$DB_KEY INTO :CHAVE;
-        NADA = RDB$SET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVA', TRANSACAO);
-        NADA = RDB$SET_CONTEXT('USER_TRANSACTION', 'RPL_BASE', BASE);
-        NADA = RDB$SET_CONTEXT('USER_TRANSACTION', 'RPL_CHAVE', CHAVE);
+            IF (NOT EXISTS (SELECT 1 FROM RPL_RESERVAS
+                            WHERE ID_TRANSACAO = :TRANSACAO)) THEN
+                INSERT INTO RPL_RESERVAS (ID_TRANSACAO, ORDEMBASE)
+                VALUES (:TRANSACAO, GEN_ID(GEN_LOG_REPLICACAO, 0));
 
         SELECT FIRST 1 CODIGOLOJA FROM RPL_CONFIGURACOES
         ORDER BY CODIGO
         INTO :LOJA;
         NADA = RDB$SET_CONTEXT('USER_TRANSACTION', 'RPL_LOJA', LOJA);
+        NADA = RDB$SET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVADA', 1);
     END
 
     NEW.ORDEM = GEN_ID(GEN_LOG_REPLICACAO, 1);
@@ -256,62 +194,6 @@ BEGIN
         NEW.CODIGOLOJAORIGEM = RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_LOJA');
     IF (NEW.OCORRENCIA_LOCAL IS NULL) THEN
         NEW.OCORRENCIA_LOCAL = CURRENT_TIMESTAMP;
-END^
-
-/* A committing transaction whose log rows all failed gives its reservation
-   up here (see the comment of RPL_RESERVAS); one with a log row does
-   nothing more. Nothing here may fail the store's commit: should the
-   deletion fail, the reservation stays until the oldest active transaction
-   passes it, which only delays sending. */
-CREATE TRIGGER RPL_TRANSACAO_COMMIT
-ACTIVE ON TRANSACTION COMMIT POSITION 0
-AS
-DECLARE VARIABLE RESERVA BIGINT;
-DECLARE VARIABLE BASE BIGINT;
-DECLARE VARIABLE CHAVE CHAR(8) CHARACTER SET OCTETS;
-DECLARE VARIABLE NADA INTEGER;
-BEGIN
-    RESERVA = RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVA');
-    IF (RESERVA IS NOT NULL) THEN
-    BEGIN
-        BASE = RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_BASE');
-        CHAVE = RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_CHAVE');
-        IF (NOT EXISTS (SELECT 1 FROM LOG_REPLICACAO
-                        WHERE ORDEM > :BASE AND ID_TRANSACAO = :RESERVA)) THEN
-        BEGIN
-            DELETE FROM RPL_RESERVAS WHERE RDB$DB_KEY = :CHAVE;
-            WHEN ANY DO
-            BEGIN
-            END
-        END
-        NADA = RDB$SET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVA', NULL);
-    END
-END^
-
-/* A transaction that rolls back gives its reservation up at once; in an
-   autonomous transaction, since its own writes are undone. Should that
-   fail, the reservation stays until the oldest active transaction passes
-   it, which only delays sending. */
-CREATE TRIGGER RPL_TRANSACAO_ROLLBACK
-ACTIVE ON TRANSACTION ROLLBACK POSITION 0
-AS
-DECLARE VARIABLE RESERVA BIGINT;
-DECLARE VARIABLE CHAVE CHAR(8) CHARACTER SET OCTETS;
-DECLARE VARIABLE NADA INTEGER;
-BEGIN
-    RESERVA = RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVA');
-    IF (RESERVA IS NOT NULL) THEN
-    BEGIN
-        CHAVE = RDB$GET_CONTEXT('USER_TRANSACTION', 'RPL_CHAVE');
-        BEGIN
-            IN AUTONOMOUS TRANSACTION DO
-                DELETE FROM RPL_RESERVAS WHERE RDB$DB_KEY = :CHAVE;
-            WHEN ANY DO
-            BEGIN
-            END
-        END
-        NADA = RDB$SET_CONTEXT('USER_TRANSACTION', 'RPL_RESERVA', NULL);
-    END
 END^
 
 /* Writes one log row. Changes made by the replication account are the ones
@@ -339,36 +221,24 @@ END^
    a NULL ORDEM counts as 0, a NULL QTDCOMANDOS as 1000, and a QTDCOMANDOS
    below 1 as 1, so that every block with rows moves the log on.
 
-   The block never runs past LIMITE, the highest position that no open
-   transaction may still fill (see the comment of RPL_RESERVAS). When a
-   reservation sets it, RETENTOR_* say whose it is: its transaction,
-   attachment, user, client address and program, and when it reserved.
-   LIMITE below ULTIMAORDEM means committed changes wait for that
-   transaction to end.
-
-   Passing over empty positions relies on read-committed visibility; called
-   in a snapshot transaction, where rows committed after its start are
-   invisible, the block ends at the first empty position instead. */
+   The block never runs past a position that an open transaction may still
+   fill (see the comment of RPL_RESERVAS). Passing over empty positions
+   relies on read-committed visibility; called in a snapshot transaction,
+   where rows committed after its start are invisible, the block ends at
+   the first empty position instead. */
 CREATE PROCEDURE PROC_RETORNA_INDICE (
     ORDEM       BIGINT,
     CODIGOLOJA  INTEGER,
     QTDCOMANDOS INTEGER)
 RETURNS (
-    ORDEMINICIAL       BIGINT,
-    ORDEMFINAL         BIGINT,
-    ULTIMAORDEM        BIGINT,
-    LIMITE             BIGINT,
-    RETENTOR_TRANSACAO BIGINT,
-    RETENTOR_CONEXAO   BIGINT,
-    RETENTOR_USUARIO   VARCHAR(63) CHARACTER SET NONE,
-    RETENTOR_ENDERECO  VARCHAR(255) CHARACTER SET NONE,
-    RETENTOR_PROGRAMA  VARCHAR(255) CHARACTER SET NONE,
-    RETENTOR_MOMENTO   TIMESTAMP)
+    ORDEMINICIAL BIGINT,
+    ORDEMFINAL   BIGINT,
+    ULTIMAORDEM  BIGINT)
 AS
 DECLARE VARIABLE GERADA BIGINT;
 DECLARE VARIABLE ATIVA BIGINT;
-DECLARE VARIABLE RECENTE BIGINT;
 DECLARE VARIABLE BASE BIGINT;
+DECLARE VARIABLE LIMITE BIGINT;
 DECLARE VARIABLE POSICAO BIGINT;
 DECLARE VARIABLE LINHAS INTEGER;
 DECLARE VARIABLE CONTIGUO BOOLEAN;
@@ -380,26 +250,15 @@ BEGIN
     ORDEMINICIAL = ORDEM + 1;
     ORDEMFINAL = ORDEM;
 
-    /* G, then A and N, then the reservations, then the log: see
-       RPL_RESERVAS. */
+    /* G before the reservations, A before the log: see RPL_RESERVAS. */
     GERADA = GEN_ID(GEN_LOG_REPLICACAO, 0);
-    IN AUTONOMOUS TRANSACTION DO
-        SELECT MON$OLDEST_ACTIVE, MON$NEXT_TRANSACTION FROM MON$DATABASE
-        INTO :ATIVA, :RECENTE;
+    SELECT MON$OLDEST_ACTIVE FROM MON$DATABASE INTO :ATIVA;
+    SELECT MIN(ORDEMBASE) FROM RPL_RESERVAS
+    WHERE ID_TRANSACAO >= :ATIVA
+    INTO :BASE;
 
     LIMITE = GERADA;
-    FOR SELECT FIRST 1 R.ORDEMBASE, R.ID_TRANSACAO, R.CONEXAO, R.USUARIO, R.ENDERECO,
-                       R.PROGRAMA, R.MOMENTO
-        FROM RPL_RESERVAS R
-        WHERE R.ID_TRANSACAO BETWEEN :ATIVA AND :RECENTE
-          AND R.ORDEMBASE < :GERADA
-          AND NOT EXISTS (SELECT 1 FROM LOG_REPLICACAO L
-                          WHERE L.ORDEM > R.ORDEMBASE AND L.ORDEM <= :GERADA
-                            AND L.ID_TRANSACAO = R.ID_TRANSACAO)
-        ORDER BY R.ORDEMBASE, R.ID_TRANSACAO
-        INTO :BASE, :RETENTOR_TRANSACAO, :RETENTOR_CONEXAO, :RETENTOR_USUARIO,
-             :RETENTOR_ENDERECO, :RETENTOR_PROGRAMA, :RETENTOR_MOMENTO
-    DO
+    IF (BASE < LIMITE) THEN
         LIMITE = BASE;
     CONTIGUO = (RDB$GET_CONTEXT('SYSTEM', 'ISOLATION_LEVEL') <> 'READ COMMITTED');
 
@@ -420,19 +279,11 @@ BEGIN
 
     SELECT COALESCE(MAX(L.ORDEM), 0) FROM LOG_REPLICACAO L INTO :ULTIMAORDEM;
 
-    /* Reservations that no longer count are removed: those of ended
-       transactions, and those that cannot belong to any (an id above N
-       with an ORDEMBASE below G: a transaction started after N reserved
-       after G was read). Pruning is housekeeping: in a read-only
-       transaction, or when another caller is pruning the same rows, it
-       waits for a later call. */
+    /* Reservations of ended transactions are no longer needed. Pruning is
+       housekeeping: in a read-only transaction, or when another caller is
+       pruning the same rows, it waits for a later call. */
     BEGIN
-        DELETE FROM RPL_RESERVAS R
-        WHERE R.ID_TRANSACAO < :ATIVA
-           OR (R.ID_TRANSACAO > :RECENTE AND R.ORDEMBASE < :GERADA)
-           OR EXISTS (SELECT 1 FROM LOG_REPLICACAO L
-                      WHERE L.ORDEM > R.ORDEMBASE AND L.ORDEM <= :GERADA
-                        AND L.ID_TRANSACAO = R.ID_TRANSACAO);
+        DELETE FROM RPL_RESERVAS WHERE ID_TRANSACAO < :ATIVA;
         WHEN GDSCODE read_only_trans, GDSCODE lock_conflict,
              GDSCODE update_conflict, GDSCODE deadlock DO
         BEGIN
@@ -609,12 +460,8 @@ SET TERM ; ^
  * on the log, the reservations or the generator.
  * ---------------------------------------------------------------------- */
 GRANT SELECT ON RPL_CONFIGURACOES TO TRIGGER LOG_REPLICACAO_BI;
-GRANT SELECT, INSERT, UPDATE ON RPL_RESERVAS TO TRIGGER LOG_REPLICACAO_BI;
+GRANT SELECT, INSERT ON RPL_RESERVAS TO TRIGGER LOG_REPLICACAO_BI;
 GRANT USAGE ON SEQUENCE GEN_LOG_REPLICACAO TO TRIGGER LOG_REPLICACAO_BI;
-
-GRANT SELECT, DELETE ON RPL_RESERVAS TO TRIGGER RPL_TRANSACAO_COMMIT;
-GRANT SELECT ON LOG_REPLICACAO TO TRIGGER RPL_TRANSACAO_COMMIT;
-GRANT SELECT, DELETE ON RPL_RESERVAS TO TRIGGER RPL_TRANSACAO_ROLLBACK;
 
 GRANT INSERT ON LOG_REPLICACAO TO PROCEDURE PROC_REGISTRA_ALTERACAO;
 
