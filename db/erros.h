@@ -10,6 +10,9 @@
 //                         so one catch of ErroBanco sees every server failure.
 //   ErroUso             - the program used the layer wrongly (unknown parameter,
 //                         type mismatch, statement not prepared): a bug.
+//   ErroBibliotecaCliente - the Firebird client library could not be loaded
+//                         (Windows, db/fbclient.h): nothing reaches any
+//                         database until it is installed.
 // Every server error keeps its ISC error code, its SQLSTATE and the server's
 // formatted text; callers decide by type, never by matching the text.
 #include <cstdint>
@@ -68,6 +71,11 @@ public:
 class ErroUso : public std::logic_error {
 public:
     using std::logic_error::logic_error;
+};
+
+class ErroBibliotecaCliente : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 }  // namespace ondaris::db
