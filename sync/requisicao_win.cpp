@@ -92,9 +92,10 @@ DWORD Restante(const TPedidoHttp& pedido) {
 // A header of the answer as text; nothing when the answer has none.
 std::optional<std::string> Cabecalho(HINTERNET requisicao, DWORD qual) {
     DWORD tamanho = 0;
-    WinHttpQueryHeaders(requisicao, qual, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &tamanho,
-                        WINHTTP_NO_HEADER_INDEX);
-    if (GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND) return std::nullopt;
+    if (!WinHttpQueryHeaders(requisicao, qual, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &tamanho,
+                             WINHTTP_NO_HEADER_INDEX) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return std::nullopt;  // above all ERROR_WINHTTP_HEADER_NOT_FOUND
     std::wstring valor(tamanho / sizeof(wchar_t) + 1, L'\0');
     tamanho = static_cast<DWORD>(valor.size() * sizeof(wchar_t));
     if (!WinHttpQueryHeaders(requisicao, qual, WINHTTP_HEADER_NAME_BY_INDEX, valor.data(), &tamanho,
