@@ -179,7 +179,7 @@ TEST(VersaoWindows, OndarisdCarriesItsVersionResource) {
     ASSERT_TRUE(VerQueryValueW(dados.data(), L"\\StringFileInfo\\041604E4\\InternalName",
                                reinterpret_cast<void**>(&nome), &comprimento));
     EXPECT_EQ(std::wstring(nome), L"ondarisd.exe");
-    // The title's version comes from the resource.
+    // The window title's version text.
     EXPECT_EQ(shell::VersaoPrograma(programa.string(), true), ONDARIS_VERSION);
     EXPECT_EQ(shell::VersaoPrograma(programa.string(), false), "1.0.0");
 }
