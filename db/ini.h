@@ -23,7 +23,8 @@ namespace ondaris::db {
 std::string LerValorIni(const std::filesystem::path& arquivo, std::string_view secao,
                         std::string_view chave, std::string_view padrao);
 
-// Folder of the running executable, with its final separator.
+// Folder of the running executable, with its final separator ("\" on
+// Windows), as UTF-8 text.
 std::string PastaExecutavel();
 
 inline constexpr int kPortaBanco = 3050;

@@ -99,10 +99,17 @@ TEST(ArquivoIni, PortaNoServidorESegundosDeEnvioRetido) {
 }
 
 TEST(ArquivoIni, PastaDoExecutavelTerminaComSeparador) {
+#ifdef _WIN32
+    const char separador = '\\';
+    const std::string programa = "test_db.exe";
+#else
+    const char separador = '/';
+    const std::string programa = "test_db";
+#endif
     const std::string pasta = PastaExecutavel();
     ASSERT_FALSE(pasta.empty());
-    EXPECT_EQ(pasta.back(), '/');
-    EXPECT_TRUE(std::filesystem::exists(pasta + "test_db"));
+    EXPECT_EQ(pasta.back(), separador);
+    EXPECT_TRUE(std::filesystem::exists(pasta + programa));
 }
 
 TEST(ParametrosNomeados, Reescrita) {
