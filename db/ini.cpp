@@ -109,7 +109,9 @@ std::string PastaExecutavel() {
 }
 #endif
 
-std::string ConfiguracaoBanco::StringConexao() const { return Servidor + "/" + Porta + ":" + Caminho; }
+std::string StringConexao(const std::string& servidor, const std::string& porta, const std::string& caminho) {
+    return servidor + "/" + porta + ":" + caminho;
+}
 
 ConfiguracaoBanco LerConfiguracaoBanco(const std::string& pasta) {
     // The folder is UTF-8 text; a path made from a plain string would take it

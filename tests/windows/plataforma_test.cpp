@@ -12,7 +12,7 @@
 #include <string>
 #include <tuple>
 
-#include "app/pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 #include "app/shell/registro.h"
 #include "app/shell/versao.h"
 #include "db/fb.h"

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 
 namespace ondaris::teste {
 

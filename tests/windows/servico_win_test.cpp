@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "app/pasta_temporaria.h"
+#include "support/pasta_temporaria.h"
 #include "app/shell/servico_win.h"
 #include "processo_win.h"
 

@@ -17,7 +17,8 @@ add_subdirectory(${ONDARIS_GOOGLETEST} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FR
 set_property(TARGET gtest gtest_main PROPERTY COMPILE_OPTIONS -w)
 include(GoogleTest)
 
-add_library(ondaris_test_support STATIC ${CMAKE_CURRENT_SOURCE_DIR}/windows/servidor_http_win.cpp)
+add_library(ondaris_test_support STATIC ${CMAKE_CURRENT_SOURCE_DIR}/windows/servidor_http_win.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/pasta_temporaria.cpp)
 target_include_directories(ondaris_test_support PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(ondaris_test_support PUBLIC
   ONDARIS_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
