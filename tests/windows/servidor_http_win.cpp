@@ -6,6 +6,8 @@
 // length and "Connection: close".
 #include "support/servidor_http.h"
 
+#include "db/texto.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -17,12 +19,6 @@
 namespace ondaris::teste {
 
 namespace {
-
-std::string Minusculas(std::string_view texto) {
-    std::string saida(texto);
-    for (char& c : saida) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return saida;
-}
 
 std::string_view Aparar(std::string_view t) {
     while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
@@ -94,55 +90,6 @@ bool EnviarTudo(SOCKET s, const std::string& dados) {
 
 }  // namespace
 
-std::optional<std::string> RequisicaoRecebida::Cabecalho(std::string_view nome) const {
-    std::string procurado = Minusculas(nome);
-    for (const auto& [n, v] : Cabecalhos)
-        if (Minusculas(n) == procurado) return v;
-    return std::nullopt;
-}
-
-std::vector<std::string> RequisicaoRecebida::NomesDosCabecalhos() const {
-    std::vector<std::string> nomes;
-    for (const auto& [n, v] : Cabecalhos) nomes.push_back(Minusculas(n));
-    std::sort(nomes.begin(), nomes.end());
-    return nomes;
-}
-
-RespostaProgramada RespostaProgramada::Json(std::string corpo, int status) {
-    RespostaProgramada r;
-    r.Status = status;
-    r.Corpo = std::move(corpo);
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::Texto(std::string corpo, int status, std::string tipo) {
-    RespostaProgramada r;
-    r.Status = status;
-    r.TipoConteudo = std::move(tipo);
-    r.Corpo = std::move(corpo);
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::SemResposta() {
-    RespostaProgramada r;
-    r.Corte = TCorte::Fechar;
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::Reinicio() {
-    RespostaProgramada r;
-    r.Corte = TCorte::Reiniciar;
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::Redirecao(std::string destino, int status) {
-    RespostaProgramada r;
-    r.Status = status;
-    r.TipoConteudo = "text/plain";
-    r.Cabecalhos.emplace_back("Location", std::move(destino));
-    return r;
-}
-
 struct ServidorHttp::Estado {
     SOCKET escuta = INVALID_SOCKET;
     mutable std::mutex mutex;
@@ -185,7 +132,7 @@ struct ServidorHttp::Estado {
             if (dois != std::string_view::npos) {
                 std::string nome(Aparar(h.substr(0, dois)));
                 std::string valor(Aparar(h.substr(dois + 1)));
-                if (Minusculas(nome) == "content-length") tamanho = std::stoull(valor);
+                if (db::MinusculasAscii(nome) == "content-length") tamanho = std::stoull(valor);
                 r.Cabecalhos.emplace_back(std::move(nome), std::move(valor));
             }
             pos = proximo;

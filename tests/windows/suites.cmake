@@ -18,7 +18,8 @@ set_property(TARGET gtest gtest_main PROPERTY COMPILE_OPTIONS -w)
 include(GoogleTest)
 
 add_library(ondaris_test_support STATIC ${CMAKE_CURRENT_SOURCE_DIR}/windows/servidor_http_win.cpp
-            ${CMAKE_CURRENT_SOURCE_DIR}/support/pasta_temporaria.cpp)
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/pasta_temporaria.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/servidor_http_comum.cpp)
 target_include_directories(ondaris_test_support PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(ondaris_test_support PUBLIC
   ONDARIS_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
