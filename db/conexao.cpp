@@ -9,7 +9,7 @@
 
 namespace ondaris::db {
 
-std::string ParametrosConexao::StringConexao() const { return Servidor + "/" + Porta + ":" + Caminho; }
+std::string ParametrosConexao::StringConexao() const { return db::StringConexao(Servidor, Porta, Caminho); }
 
 ParametrosConexao ParametrosConexao::De(const ConfiguracaoBanco& c) {
     ParametrosConexao p;
@@ -38,17 +38,14 @@ void Conexao::Abrir() {
     if (anexo_) return;
     fb::Chamar([&](fb::Status& s) {
         auto* util = fb::Util();
-        struct Dpb {
-            Firebird::IXpbBuilder* b;
-            ~Dpb() { b->dispose(); }
-        } dpb{util->getXpbBuilder(&s, Firebird::IXpbBuilder::DPB, nullptr, 0)};
-        dpb.b->insertString(&s, isc_dpb_user_name, parametros_.Usuario.c_str());
-        dpb.b->insertString(&s, isc_dpb_password, parametros_.Senha.c_str());
-        dpb.b->insertString(&s, isc_dpb_lc_ctype, "ISO8859_1");
-        dpb.b->insertInt(&s, isc_dpb_sql_dialect, 3);
+        const fb::ConstrutorBlocoFb dpb(util->getXpbBuilder(&s, Firebird::IXpbBuilder::DPB, nullptr, 0));
+        dpb->insertString(&s, isc_dpb_user_name, parametros_.Usuario.c_str());
+        dpb->insertString(&s, isc_dpb_password, parametros_.Senha.c_str());
+        dpb->insertString(&s, isc_dpb_lc_ctype, "ISO8859_1");
+        dpb->insertInt(&s, isc_dpb_sql_dialect, 3);
         const std::string alvo = parametros_.StringConexao();
-        anexo_ = fb::Anexo(fb::Provedor()->attachDatabase(&s, alvo.c_str(), dpb.b->getBufferLength(&s),
-                                                          dpb.b->getBuffer(&s)));
+        anexo_ = fb::Anexo(fb::Provedor()->attachDatabase(&s, alvo.c_str(), dpb->getBufferLength(&s),
+                                                          dpb->getBuffer(&s)));
     });
 }
 
@@ -103,11 +100,10 @@ void Conexao::DescartarHandles() noexcept {
     // Then the attachment goes first, so the client library frees its
     // transactions, statements and cursors locally.
     if (anexo_) {
-        Firebird::IStatus* bruto = fb::Mestre()->getStatus();
-        Firebird::CheckStatusWrapper status(bruto);
+        const fb::StatusFb bruto(fb::Mestre()->getStatus());
+        Firebird::CheckStatusWrapper status(bruto.get());
         // Its failure only means the attachment was closed already.
         anexo_->cancelOperation(&status, fb_cancel_abort);
-        bruto->dispose();
     }
     anexo_.Soltar();
     for (auto* c : consultas_) c->Perdida();

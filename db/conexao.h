@@ -53,7 +53,7 @@ inline constexpr const char* kSenhaReplicacao = "quenby";
 struct ParametrosConexao {
     std::string Servidor = "localhost";
     std::string Caminho;
-    std::string Porta = "3050";
+    std::string Porta = std::to_string(kPortaBanco);
     std::string Usuario = kUsuarioReplicacao;
     std::string Senha = kSenhaReplicacao;
 

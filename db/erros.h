@@ -12,6 +12,9 @@
 //                         it, so one catch of ErroBanco sees every server failure.
 //   ErroUso             - the program used the layer wrongly (unknown parameter,
 //                         type mismatch, statement not prepared): a bug.
+//   ErroBibliotecaCliente - the Firebird client library could not be loaded
+//                         (Windows, db/fbclient.h): nothing reaches any
+//                         database until it is installed.
 // A server that cannot be reached is ErroConexaoPerdida, never
 // ErroLoginRecusado: only the server's own refusal (ISC code isc_login) says
 // that an account is missing or its password wrong.
@@ -78,6 +81,11 @@ public:
 class ErroUso : public std::logic_error {
 public:
     using std::logic_error::logic_error;
+};
+
+class ErroBibliotecaCliente : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 }  // namespace ondaris::db

@@ -3,10 +3,20 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "db/fbclient.h"
+#endif
+
 namespace ondaris::db::fb {
 
 Firebird::IMaster* Mestre() {
+#ifdef _WIN32
+    // fbclient.dll is loaded by the first call that needs it; a failure
+    // throws, and the next call tries again.
+    static Firebird::IMaster* const mestre = CarregarMestreFbclient();
+#else
     static Firebird::IMaster* const mestre = Firebird::fb_get_master_interface();
+#endif
     return mestre;
 }
 
@@ -54,8 +64,12 @@ void LancarErro(const Firebird::IStatus* status) {
     }
     char texto[2048] = {};
     Util()->formatStatus(texto, sizeof texto - 1, const_cast<Firebird::IStatus*>(status));
+#ifdef _WIN32
+    const std::string sqlState = SqlStateDoStatus(v);
+#else
     char sqlState[6] = {};
     fb_sqlstate(sqlState, v);
+#endif
     const std::intptr_t primeiro = codigos.empty() ? 0 : codigos.front();
     std::string mensagem = texto;
     while (!mensagem.empty() && (mensagem.back() == '\n' || mensagem.back() == '\r')) mensagem.pop_back();

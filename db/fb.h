@@ -31,15 +31,35 @@ using Status = Firebird::ThrowStatusWrapper;
 // Converts a failed status into the matching exception and throws it.
 [[noreturn]] void LancarErro(const Firebird::IStatus* status);
 
+// Descartavel<I> owns one disposable object (a status, a parameter-block
+// builder) and disposes of it when destroyed; move-only like Ref.
+template <class I>
+class Descartavel {
+public:
+    explicit Descartavel(I* p) noexcept : p_(p) {}
+    ~Descartavel() {
+        if (p_) p_->dispose();
+    }
+    Descartavel(const Descartavel&) = delete;
+    Descartavel& operator=(const Descartavel&) = delete;
+    Descartavel(Descartavel&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Descartavel& operator=(Descartavel&&) = delete;
+
+    I* get() const noexcept { return p_; }
+    I* operator->() const noexcept { return p_; }
+
+private:
+    I* p_;
+};
+
+using StatusFb = Descartavel<Firebird::IStatus>;
+using ConstrutorBlocoFb = Descartavel<Firebird::IXpbBuilder>;
+
 // Runs f(Status&) and turns a Firebird failure into our exceptions.
 template <class F>
 decltype(auto) Chamar(F&& f) {
-    Firebird::IStatus* bruto = Mestre()->getStatus();
-    Status status(bruto);
-    struct Descarte {
-        Firebird::IStatus* s;
-        ~Descarte() { s->dispose(); }
-    } descarte{bruto};
+    const StatusFb bruto(Mestre()->getStatus());
+    Status status(bruto.get());
     try {
         return std::forward<F>(f)(status);
     } catch (const Firebird::FbException& e) {

@@ -98,6 +98,7 @@ std::string LerValorIni(const std::filesystem::path& arquivo, std::string_view s
     return std::string(padrao);
 }
 
+#ifndef _WIN32  // Windows: sistema_win.cpp
 std::string PastaExecutavel() {
     std::error_code erro;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);
@@ -106,11 +107,17 @@ std::string PastaExecutavel() {
     if (pasta.empty() || pasta.back() != '/') pasta.push_back('/');
     return pasta;
 }
+#endif
 
-std::string ConfiguracaoBanco::StringConexao() const { return Servidor + "/" + Porta + ":" + Caminho; }
+std::string StringConexao(const std::string& servidor, const std::string& porta, const std::string& caminho) {
+    return servidor + "/" + porta + ":" + caminho;
+}
 
 ConfiguracaoBanco LerConfiguracaoBanco(const std::string& pasta) {
-    const std::filesystem::path arquivo = pasta + "korvin.ini";
+    // The folder is UTF-8 text; a path made from a plain string would take it
+    // in the system's code page on Windows.
+    const std::string nome = pasta + "korvin.ini";
+    const std::filesystem::path arquivo(std::u8string(nome.begin(), nome.end()));
     ConfiguracaoBanco c;
     c.Servidor = LerValorIni(arquivo, "Korvin", "Servidor", "localhost");
     c.Caminho = LerValorIni(arquivo, "Korvin", "Caminho", pasta + "KORVIN.FDB");

@@ -23,18 +23,20 @@ namespace ondaris::db {
 std::string LerValorIni(const std::filesystem::path& arquivo, std::string_view secao,
                         std::string_view chave, std::string_view padrao);
 
-// Folder of the running executable, with its final separator.
+// Folder of the running executable, with its final separator ("\" on
+// Windows), as UTF-8 text.
 std::string PastaExecutavel();
 
 inline constexpr int kPortaBanco = 3050;
+
+// The attachment string: servidor + "/" + porta + ":" + caminho.
+std::string StringConexao(const std::string& servidor, const std::string& porta, const std::string& caminho);
 
 struct ConfiguracaoBanco {
     std::string Servidor;
     std::string Porta = std::to_string(kPortaBanco);
     std::string Caminho;
 
-    // Servidor + "/" + Porta + ":" + Caminho.
-    std::string StringConexao() const;
 };
 
 // Reads "korvin.ini" in the given folder (which ends with its separator, as

@@ -2,9 +2,6 @@
 
 #include "db/texto.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <cctype>
 #include <string_view>
 
@@ -125,42 +122,6 @@ void ConverterHora(std::string_view padrao, std::string_view padraoAmPm, Convers
     }
 }
 
-TOrdemData OrdemDoFormato(std::string_view formato) {
-    auto d = formato.find_first_of("dD");
-    auto m = formato.find_first_of("mM");
-    auto y = formato.find_first_of("yY");
-    if (y != std::string_view::npos && (d == std::string_view::npos || y < d) &&
-        (m == std::string_view::npos || y < m))
-        return TOrdemData::AnoMesDia;
-    if (m != std::string_view::npos && (d == std::string_view::npos || m < d))
-        return TOrdemData::MesDiaAno;
-    return TOrdemData::DiaMesAno;
-}
-
-// RAII holder of a locale object from newlocale.
-class LocaleC {
-public:
-    explicit LocaleC(const std::string& nome)
-        : loc_(newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, nome.c_str(), static_cast<locale_t>(nullptr))) {
-        if (loc_ == static_cast<locale_t>(nullptr))
-            loc_ = newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
-    }
-    ~LocaleC() {
-        if (loc_ != static_cast<locale_t>(nullptr)) freelocale(loc_);
-    }
-    LocaleC(const LocaleC&) = delete;
-    LocaleC& operator=(const LocaleC&) = delete;
-
-    std::string Item(nl_item item) const {
-        if (loc_ == static_cast<locale_t>(nullptr)) return {};
-        const char* valor = nl_langinfo_l(item, loc_);
-        return valor ? std::string(valor) : std::string();
-    }
-
-private:
-    locale_t loc_;
-};
-
 }  // namespace
 
 TFormatoConvertido ConverterFormatoDataLocale(const std::string& padrao) {
@@ -175,49 +136,16 @@ TFormatoConvertido ConverterFormatoHoraLocale(const std::string& padrao, const s
     return {conv.formato, conv.separador};
 }
 
-namespace {
-
-template <class LerItem>
-TConfiguracoesRegionais Montar(LerItem item) {
-    TConfiguracoesRegionais r;
-    if (auto decimal = item(RADIXCHAR); !decimal.empty()) r.SeparadorDecimal = decimal;
-
-    auto data = ConverterFormatoDataLocale(item(D_FMT));
-    if (data.Formato.find_first_of("dD") != std::string::npos) {
-        r.FormatoDataCurta = data.Formato;
-        if (!data.Separador.empty()) r.SeparadorData = data.Separador;
-        r.OrdemData = OrdemDoFormato(data.Formato);
-    }
-
-    auto hora = ConverterFormatoHoraLocale(item(T_FMT), item(T_FMT_AMPM));
-    if (hora.Formato.find_first_of("hH") != std::string::npos) {
-        r.FormatoHoraLonga = hora.Formato;
-        if (!hora.Separador.empty()) r.SeparadorHora = hora.Separador;
-    }
-    r.SimboloAM = item(AM_STR);
-    r.SimboloPM = item(PM_STR);
-    return r;
-}
-
-}  // namespace
-
-TConfiguracoesRegionais TConfiguracoesRegionais::DoLocale(const std::string& nome) {
-    LocaleC loc(nome);
-    return Montar([&](nl_item i) { return loc.Item(i); });
-}
-
-bool TConfiguracoesRegionais::LocaleExiste(const std::string& nome) {
-    const locale_t loc = newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, nome.c_str(), static_cast<locale_t>(nullptr));
-    if (loc == static_cast<locale_t>(nullptr)) return false;
-    freelocale(loc);
-    return true;
-}
-
-TConfiguracoesRegionais TConfiguracoesRegionais::DoProcesso() {
-    return Montar([](nl_item i) {
-        const char* valor = nl_langinfo(i);
-        return valor ? std::string(valor) : std::string();
-    });
+TOrdemData OrdemDoFormato(std::string_view formato) {
+    auto d = formato.find_first_of("dD");
+    auto m = formato.find_first_of("mM");
+    auto y = formato.find_first_of("yY");
+    if (y != std::string_view::npos && (d == std::string_view::npos || y < d) &&
+        (m == std::string_view::npos || y < m))
+        return TOrdemData::AnoMesDia;
+    if (m != std::string_view::npos && (d == std::string_view::npos || m < d))
+        return TOrdemData::MesDiaAno;
+    return TOrdemData::DiaMesAno;
 }
 
 TConfiguracoesRegionais TConfiguracoesRegionais::Brasileiras() {

@@ -16,6 +16,7 @@
 //   Text in single or double quotes and any other character stand as they
 //   are. Strings are UTF-8.
 #include <string>
+#include <string_view>
 
 #include "db/datahora.h"
 
@@ -34,24 +35,28 @@ struct TConfiguracoesRegionais {
     std::string SimboloPM = "PM";
 
     // The settings of the named locale; the empty name means the one the
-    // user chose in the environment (LC_ALL, LC_NUMERIC, LC_TIME, LANG).
+    // user chose: on Linux in the environment (LC_ALL, LC_NUMERIC, LC_TIME,
+    // LANG), on Windows in the regional settings of the user's profile (a
+    // name there is a locale name such as "pt-BR").
     // A locale that does not exist gives the "C" settings, never an error:
     // the agent must start whatever the machine is configured with.
+    // (regional_posix.cpp, regional_win.cpp)
     static TConfiguracoesRegionais DoLocale(const std::string& nome = "");
-
-    // True when the named locale exists on this machine (DoLocale would
-    // otherwise fall back to "C" without a word).
-    static bool LocaleExiste(const std::string& nome);
 
     // The settings of the process's current global locale (LC_NUMERIC and
     // LC_TIME as setlocale left them; "C" when it was never called). Read
     // it once at start-up, after the program chose its locale, not while
-    // another thread may be calling setlocale.
+    // another thread may be calling setlocale. On Windows, where a program
+    // does not choose them, the user's settings.
     static TConfiguracoesRegionais DoProcesso();
 
     // Brazilian settings: decimal ",", dd/mm/yyyy, hh:mm:ss, no AM/PM.
     static TConfiguracoesRegionais Brasileiras();
 };
+
+// The order of day, month and year in a short date format of the tokens
+// above.
+TOrdemData OrdemDoFormato(std::string_view formatoDataCurta);
 
 // The date in the short date format, its year always in full.
 std::string FormatarDataCurta(const Data& data, const TConfiguracoesRegionais& regional);
@@ -67,5 +72,14 @@ struct TFormatoConvertido {
 };
 TFormatoConvertido ConverterFormatoDataLocale(const std::string& padrao);
 TFormatoConvertido ConverterFormatoHoraLocale(const std::string& padrao, const std::string& padraoAmPm);
+
+#ifdef _WIN32
+// The same for a Windows short date or long time picture (dd/MM/yyyy,
+// h:mm:ss tt...; quoted text as it stands) whose separator is `separador`
+// (the locale's LOCALE_SDATE or LOCALE_STIME). Exposed for tests; DoLocale
+// uses them (regional_win.cpp).
+TFormatoConvertido ConverterFormatoDataWindows(const std::string& figura, const std::string& separador);
+TFormatoConvertido ConverterFormatoHoraWindows(const std::string& figura, const std::string& separador);
+#endif
 
 }  // namespace ondaris::db

@@ -1,20 +1,14 @@
 #include "sync/requisicao.h"
 
-#include <curl/curl.h>
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <limits>
-#include <memory>
-#include <mutex>
 #include <optional>
-#include <vector>
 
 #include "sync/json.h"
 #include "db/texto.h"
+#include "sync/transporte_http.h"
 
 namespace ondaris::sync {
 
@@ -29,53 +23,6 @@ std::string_view Aparar(std::string_view texto, std::string_view brancos = " \t\
     if (inicio == std::string_view::npos) return {};
     auto fim = texto.find_last_not_of(brancos);
     return texto.substr(inicio, fim - inicio + 1);
-}
-
-// ---- libcurl handles -------------------------------------------------------
-
-void IniciarCurl() {
-    static std::once_flag feito;
-    std::call_once(feito, [] {
-        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-            throw TErroTransporte("REST request failed: the HTTP library could not be initialised");
-    });
-}
-
-struct LiberarEasy {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct LiberarLista {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using Easy = std::unique_ptr<CURL, LiberarEasy>;
-using Lista = std::unique_ptr<curl_slist, LiberarLista>;
-
-void Acrescentar(Lista& lista, const std::string& linha) {
-    curl_slist* nova = curl_slist_append(lista.get(), linha.c_str());
-    if (!nova) throw std::bad_alloc();
-    (void)lista.release();
-    lista.reset(nova);
-}
-
-struct Coletor {
-    std::string corpo;
-    std::string linhaStatus;  // of the last answer when redirects were followed
-};
-
-size_t ReceberCorpo(char* dados, size_t tamanho, size_t quantidade, void* usuario) {
-    auto* coletor = static_cast<Coletor*>(usuario);
-    coletor->corpo.append(dados, tamanho * quantidade);
-    return tamanho * quantidade;
-}
-
-size_t ReceberCabecalho(char* dados, size_t tamanho, size_t quantidade, void* usuario) {
-    auto* coletor = static_cast<Coletor*>(usuario);
-    std::string_view linha(dados, tamanho * quantidade);
-    if (linha.size() >= 5 && linha.substr(0, 5) == "HTTP/") {
-        coletor->linhaStatus = std::string(Aparar(linha));
-        coletor->corpo.clear();
-    }
-    return tamanho * quantidade;
 }
 
 std::string FrasePadrao(long status) {
@@ -121,41 +68,16 @@ std::string DeUTF8(std::string_view bytes) {
     return saida;
 }
 
-// Other character sets go through iconv; a charset it does not know is read
-// as UTF-8 rather than throwing the answer away.
-std::string ComIconv(std::string_view bytes, const std::string& charset) {
-    iconv_t conversor = iconv_open("UTF-8", charset.c_str());
-    if (conversor == reinterpret_cast<iconv_t>(-1)) return DeUTF8(bytes);
-    std::string saida;
-    std::vector<char> bloco(4096);
-    std::string entrada(bytes);
-    char* origem = entrada.data();
-    size_t restante = entrada.size();
-    while (restante > 0) {
-        char* destino = bloco.data();
-        size_t livre = bloco.size();
-        size_t r = iconv(conversor, &origem, &restante, &destino, &livre);
-        saida.append(bloco.data(), bloco.size() - livre);
-        if (r == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) continue;
-            // Invalid or truncated input: mark it and go on with the next byte.
-            db::AcrescentarUtf8(saida, db::kCaractereSubstituto);
-            ++origem;
-            --restante;
-            iconv(conversor, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    iconv_close(conversor);
-    return saida;
-}
-
 std::string Decodificar(std::string_view bytes, const std::string& charset) {
     std::string c = EmMinusculas(charset);
     if (c.empty() || c == "utf-8" || c == "utf8") return DeUTF8(bytes);
     if (c == "iso-8859-1" || c == "iso8859-1" || c == "latin1" || c == "latin-1" || c == "l1" ||
         c == "iso_8859-1")
         return DeLatin1(bytes);
-    return ComIconv(bytes, charset);
+    // Other character sets as the system knows them; one it does not know is
+    // read as UTF-8 rather than throwing the answer away.
+    if (auto texto = transporte::ParaUTF8(bytes, charset)) return *std::move(texto);
+    return DeUTF8(bytes);
 }
 
 // Splits a Content-Type value into the media type and its charset.
@@ -187,31 +109,6 @@ std::string SemCredenciais(std::string_view endereco) {
     const auto arroba = endereco.substr(inicio, fim - inicio).rfind('@');
     if (arroba == std::string_view::npos) return std::string(endereco);
     return std::string(endereco.substr(0, inicio)) + std::string(endereco.substr(inicio + arroba + 1));
-}
-
-struct LiberarUrl {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-struct LiberarTextoCurl {
-    void operator()(char* t) const { curl_free(t); }
-};
-
-// Scheme, host and port of an address (the scheme's default port when none
-// is written), in lower case; nothing when it cannot be parsed.
-std::optional<std::string> Origem(const std::string& endereco) {
-    std::unique_ptr<CURLU, LiberarUrl> url(curl_url());
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, endereco.c_str(), 0) != CURLUE_OK) return std::nullopt;
-    std::string origem;
-    for (const auto& [parte, opcoes] : {std::pair{CURLUPART_SCHEME, 0u}, std::pair{CURLUPART_HOST, 0u},
-                                       std::pair{CURLUPART_PORT, static_cast<unsigned>(CURLU_DEFAULT_PORT)}}) {
-        char* lido = nullptr;
-        const CURLUcode codigo = curl_url_get(url.get(), parte, &lido, opcoes);
-        const std::unique_ptr<char, LiberarTextoCurl> valor(lido);
-        if (codigo != CURLUE_OK || !valor) return std::nullopt;
-        origem += EmMinusculas(valor.get());
-        origem += '\n';
-    }
-    return origem;
 }
 
 bool StatusDeRedirecionamento(long status) {
@@ -294,18 +191,9 @@ std::string NormalizarEndereco(std::string_view endereco) {
 
 TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view URL, std::string_view CorpoJSON,
                                      int32_t TempoLimite) {
-    IniciarCurl();
     const std::string pedido = DescreverPedido(Metodo, URL);
-    Easy easy(curl_easy_init());
-    if (!easy) throw TErroTransporte("REST request failed: the HTTP library could not create a request (" + pedido + ")");
-    CURL* c = easy.get();
-
     const std::string original = NormalizarEndereco(URL);
     std::string alvo = original;
-    std::string metodo(Metodo);
-    std::string corpo(CorpoJSON);
-    char erroCurl[CURL_ERROR_SIZE] = {};
-    Coletor coletor;
 
     // Where the failure happened: the request, and the address it was
     // redirected to when that is another one.
@@ -313,69 +201,33 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         return " (" + pedido + (alvo == original ? std::string() : ", redirected to " + SemCredenciais(alvo)) + ")";
     };
 
-    Lista cabecalhos;
-    Acrescentar(cabecalhos, "Accept: application/json, text/plain; q=0.9, text/html;q=0.8,");
-    Acrescentar(cabecalhos, "Accept-Charset: utf-8, *;q=0.8");
-    Acrescentar(cabecalhos, "User-Agent: " + std::string(AgenteUsuario));
-    // libcurl would otherwise wait for "100 Continue" before larger bodies.
-    Acrescentar(cabecalhos, "Expect:");
-    // With a body libcurl would announce a form; without one, nothing at all.
-    Acrescentar(cabecalhos, corpo.empty() ? "Content-Type:" : "Content-Type: application/json");
+    transporte::TPedidoHttp http;
+    http.Metodo = std::string(Metodo);
+    http.Corpo = std::string(CorpoJSON);
+    http.Cabecalhos = {{"Accept", "application/json, text/plain; q=0.9, text/html;q=0.8,"},
+                       {"Accept-Charset", "utf-8, *;q=0.8"},
+                       {"User-Agent", std::string(AgenteUsuario)}};
+    if (!http.Corpo.empty()) http.Cabecalhos.emplace_back("Content-Type", "application/json");
 
     const long limite = std::max<long>(1, TempoLimite);
     const long limiteTotal = limite > std::numeric_limits<long>::max() / 2 ? limite : 2 * limite;
-    const auto prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(limiteTotal);
+    http.LimiteConexao = std::chrono::milliseconds(limite);
+    http.Prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(limiteTotal);
 
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, erroCurl);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    // Redirects are judged here, one at a time, not followed by libcurl.
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, cabecalhos.get());
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, ReceberCorpo);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &coletor);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, ReceberCabecalho);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &coletor);
-
-    if (metodo == "GET" && corpo.empty()) {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-    } else if (metodo == "HEAD") {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    } else {
-        // Every other method carries a body, possibly empty, so that the
-        // length is always announced.
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, corpo.c_str());
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(corpo.size()));
-        if (metodo != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, metodo.c_str());
-    }
-
-    const std::optional<std::string> origem = Origem(original);
-    long status = 0;
+    const std::optional<std::string> origem = transporte::Origem(original);
+    transporte::TRespostaHttp recebida;
     for (int redirecionamentos = 0;; ++redirecionamentos) {
-        const long restante = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                    prazo - std::chrono::steady_clock::now())
-                                                    .count());
-        if (restante <= 0) throw TErroTransporte("REST request failed: the time allowed ran out" + onde());
-        curl_easy_setopt(c, CURLOPT_URL, alvo.c_str());
-        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min(limite, restante));
-        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, restante);
-        coletor = Coletor{};
-        erroCurl[0] = '\0';
-
-        const CURLcode resultado = curl_easy_perform(c);
-        if (resultado != CURLE_OK) {
-            std::string causa = erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado));
-            throw TErroTransporte("REST request failed: " + causa + onde());
+        if (std::chrono::steady_clock::now() >= http.Prazo)
+            throw TErroTransporte("REST request failed: the time allowed ran out" + onde());
+        http.Endereco = alvo;
+        try {
+            recebida = transporte::Executar(http);
+        } catch (const transporte::TFalhaTransporte& falha) {
+            throw TErroTransporte("REST request failed: " + falha.Causa + onde());
         }
-        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-
-        const char* destino = nullptr;
-        curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &destino);
-        if (!StatusDeRedirecionamento(status) || !destino || !*destino) break;
-        const std::string proximo(destino);
-        if (!origem || Origem(proximo) != origem)
+        if (!StatusDeRedirecionamento(recebida.Status) || recebida.Destino.empty()) break;
+        const std::string& proximo = recebida.Destino;
+        if (!origem || transporte::Origem(proximo) != origem)
             throw TErroTransporte("REST request failed: redirect to " + SemCredenciais(proximo) +
                                   " refused, only redirects to the same scheme, host and port are followed" +
                                   onde());
@@ -386,39 +238,20 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
     }
 
     TRespostaServidor resposta;
-    resposta.StatusCode = static_cast<int32_t>(status);
-
-    long versao = 0;
-    curl_easy_getinfo(c, CURLINFO_HTTP_VERSION, &versao);
-    switch (versao) {
-        case CURL_HTTP_VERSION_1_0: resposta.VersaoHTTP = "1.0"; break;
-        case CURL_HTTP_VERSION_1_1: resposta.VersaoHTTP = "1.1"; break;
-        case CURL_HTTP_VERSION_2_0: resposta.VersaoHTTP = "2.0"; break;
-        case CURL_HTTP_VERSION_3: resposta.VersaoHTTP = "3"; break;
-        default: break;
-    }
-
-    // "HTTP/1.1 404 Not Found": the phrase is what follows the code.
-    std::string_view linha = coletor.linhaStatus;
-    auto espaco = linha.find(' ');
-    if (espaco != std::string_view::npos) {
-        auto segundo = linha.find(' ', espaco + 1);
-        if (segundo != std::string_view::npos) resposta.FraseStatus = std::string(Aparar(linha.substr(segundo + 1)));
-    }
-    if (resposta.FraseStatus.empty()) resposta.FraseStatus = FrasePadrao(status);
-
-    const char* tipo = nullptr;
-    curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &tipo);
-    if (tipo) LerTipoConteudo(tipo, resposta.TipoConteudo, resposta.Charset);
+    resposta.StatusCode = static_cast<int32_t>(recebida.Status);
+    resposta.VersaoHTTP = std::move(recebida.VersaoHTTP);
+    resposta.FraseStatus = std::move(recebida.FraseStatus);
+    if (resposta.FraseStatus.empty()) resposta.FraseStatus = FrasePadrao(recebida.Status);
+    LerTipoConteudo(recebida.TipoConteudo, resposta.TipoConteudo, resposta.Charset);
     if (TipoTextual(resposta.TipoConteudo, !resposta.Charset.empty()))
-        resposta.Conteudo = Decodificar(coletor.corpo, resposta.Charset);
+        resposta.Conteudo = Decodificar(recebida.Corpo, resposta.Charset);
 
-    if (status >= 500) {
+    if (recebida.Status >= 500) {
         std::string prefixo;
         if (resposta.VersaoHTTP == "1.0") prefixo = "HTTP/1.0 ";
         else if (resposta.VersaoHTTP == "1.1") prefixo = "HTTP/1.1 ";
         else if (resposta.VersaoHTTP == "2.0") prefixo = "HTTP/2.0 ";
-        std::string texto = prefixo + std::to_string(status) + " " + resposta.FraseStatus;
+        std::string texto = prefixo + std::to_string(recebida.Status) + " " + resposta.FraseStatus;
         // The status line says little; what the server wrote is the cause.
         const std::string trecho = TrechoDoCorpo(resposta.Conteudo);
         if (!trecho.empty()) texto += ": " + trecho;

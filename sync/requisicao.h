@@ -23,6 +23,10 @@
 // Redirects are followed by hand, at most MaximoRedirecionamentos times and
 // only to the same scheme, host and port: the store's changes never travel
 // to an address the settings row does not name.
+//
+// The exchange itself goes through libcurl on Linux and WinHTTP on Windows
+// (sync/transporte_http.h); everything above is decided here, the same on
+// both.
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
@@ -143,7 +147,8 @@ std::string NormalizarEndereco(std::string_view endereco);
 // same scheme, host and port is followed with the same method and body.
 // Throws, the request named at the end of every text:
 //   TErroTransporte "REST request failed: <cause> (GET <address>)" when no
-//   answer arrives (the cause is the HTTP library's description), for a
+//   answer arrives (the cause is the HTTP library's description: libcurl's
+//   own, or WinHTTP's error in words of ours with its number), for a
 //   redirect elsewhere (naming its target) or past the limit;
 //   TErroStatusServidor "HTTP/1.1 503 Service Unavailable: <body excerpt>
 //   (GET <address>)" for a status of 500 or above, without ": ..." when the

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <ostream>
 
+#include "app/shell/verificacao.h"
 #include "db/ini.h"
 #include "db/manutencao.h"
 #include "db/udm.h"
@@ -230,6 +232,25 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         a.Erros << "Falha: " << e.what() << "\n";
         return 1;
     }
+}
+
+int ExecutarComandoInstalacao(const TOpcoesServico& opcoes) {
+    if (opcoes.Comando == TComandoServico::csVerificar) {
+        TOpcoesVerificacao verificacao;
+        verificacao.Regional = TRegionalEmVigor::DoAmbiente();
+        return ExecutarVerificacao(verificacao, std::cout);
+    }
+    TAmbienteManutencao ambiente{{}, AdministradorDoAmbiente(), {}, std::cout, std::cerr};
+    ambiente.Contexto.Regional = db::TConfiguracoesRegionais::DoLocale();
+    switch (opcoes.Comando) {
+        case TComandoServico::csInstalarGatilhos:
+            return InstalarGatilhos(ambiente, opcoes.Tabelas, opcoes.SomenteImprimir);
+        case TComandoServico::csRemoverGatilhos: return RemoverGatilhos(ambiente, opcoes.Tabelas);
+        case TComandoServico::csLimparLog: return LimparLog(ambiente, opcoes.Dias);
+        case TComandoServico::csVerificar:
+        case TComandoServico::csSincronizar: break;
+    }
+    throw db::ErroUso("no setup command to run");
 }
 
 }  // namespace ondaris::shell

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/shell/servico.h"
 #include "db/conexao.h"
 #include "sync/servidor.h"
 
@@ -67,5 +68,11 @@ int RemoverGatilhos(TAmbienteManutencao& ambiente, const std::vector<std::string
 // db::kLinhasPorLote rows, each its own short transaction. Nothing is
 // deleted when the server cannot be asked or refuses.
 int LimparLog(TAmbienteManutencao& ambiente, int dias);
+
+// Runs the command of `opcoes` (--verificar, --instalar-gatilhos,
+// --remover-gatilhos, --limpar-log) with "korvin.ini" beside the executable,
+// the environment's administrator login and regional settings, and the
+// process's standard output and error; returns its exit status.
+int ExecutarComandoInstalacao(const TOpcoesServico& opcoes);
 
 }  // namespace ondaris::shell

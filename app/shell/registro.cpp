@@ -2,8 +2,9 @@
 
 #include "db/texto.h"
 
+#ifndef _WIN32
 #include <langinfo.h>
-#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <memory>
 #include <stdexcept>
 #include <system_error>
+
+#include "db/ini.h"
 
 namespace ondaris::shell {
 
@@ -26,6 +29,15 @@ using TArquivo = std::unique_ptr<std::FILE, FecharArquivo>;
 
 std::string DoisDigitos(int n) {
     return (n < 10 ? "0" : "") + std::to_string(n);
+}
+
+// The file by its full name, Unicode included (Windows takes wide names).
+std::FILE* AbrirArquivo(const std::filesystem::path& arquivo, const char* modo) {
+#ifdef _WIN32
+    return _wfopen(arquivo.c_str(), std::wstring(modo, modo + std::strlen(modo)).c_str());
+#else
+    return std::fopen(arquivo.c_str(), modo);
+#endif
 }
 
 std::string ErroDoSistema(const std::string& acao, const std::filesystem::path& arquivo, int codigo) {
@@ -50,7 +62,7 @@ TEstadoArquivo Examinar(const std::filesystem::path& arquivo) {
     if (!existe) {
         return estado;
     }
-    TArquivo f(std::fopen(arquivo.c_str(), "rb"));
+    TArquivo f(AbrirArquivo(arquivo, "rb"));
     if (!f) {
         throw std::runtime_error(
             ErroDoSistema("Não foi possível ler o arquivo de log", arquivo, errno));
@@ -146,12 +158,14 @@ std::string SeparadorDeFormato(const std::string& formato, const std::string& pa
     return formato.substr(inicio, segunda - inicio);
 }
 
+#ifndef _WIN32  // Windows: plataforma_win.cpp
 TSeparadores SeparadoresRegionais() {
     TSeparadores sep;
     sep.Data = SeparadorDeFormato(nl_langinfo(D_FMT), "/");
     sep.Hora = SeparadorDeFormato(nl_langinfo(T_FMT), ":");
     return sep;
 }
+#endif
 
 std::string LinhaDeEntrada(const std::tm& m, const TSeparadores& sep, const std::string& msg) {
     return DoisDigitos(m.tm_mday) + sep.Data + DoisDigitos(m.tm_mon + 1) + sep.Data +
@@ -167,12 +181,14 @@ std::tm HoraLocal() {
 }
 
 std::filesystem::path PastaExecutavel() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) {
+    std::string pasta;
+    try {
+        pasta = db::PastaExecutavel();
+    } catch (const std::exception&) {
         return std::filesystem::current_path();
     }
-    return exe.parent_path();
+    // UTF-8 text with its final separator: the folder is its parent path.
+    return std::filesystem::path(std::u8string(pasta.begin(), pasta.end())).parent_path();
 }
 
 TRegistro::TRegistro(std::filesystem::path pasta, TRelogio relogio, TSeparadores separadores,
@@ -216,7 +232,7 @@ void TRegistro::Gravar(const std::string& Msg) {
         texto = ParaUtf16(texto, estado.Codificacao);
     }
 
-    TArquivo f(std::fopen(Arquivo_.c_str(), "ab"));
+    TArquivo f(AbrirArquivo(Arquivo_, "ab"));
     if (!f) {
         throw std::runtime_error(ErroDoSistema("Não foi possível gravar o arquivo de log", Arquivo_, errno));
     }

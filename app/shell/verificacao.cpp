@@ -97,7 +97,7 @@ void VerificarRegional(const TRegionalEmVigor& r, TRelatorio& rel) {
                       "); números e datas viajam como texto no formato regional e as lojas devem usar o mesmo",
                   comoDefinir);
     else
-        rel.Ok("Configurações regionais do locale " + r.NomeLocale + ": " + valores +
+        rel.Ok("Configurações regionais (" + r.NomeLocale + "): " + valores +
                " (as outras lojas da rede devem usar as mesmas)");
 }
 
@@ -190,30 +190,6 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
 }
 
 }  // namespace
-
-TRegionalEmVigor TRegionalEmVigor::DoAmbiente() {
-    const auto valor = [](const char* nome) -> std::string {
-        const char* v = std::getenv(nome);
-        return v ? v : "";
-    };
-    TRegionalEmVigor r;
-    std::vector<std::string> nomes;
-    for (const char* categoria : {"LC_NUMERIC", "LC_TIME"}) {
-        std::string nome = valor("LC_ALL");
-        if (nome.empty()) nome = valor(categoria);
-        if (nome.empty()) nome = valor("LANG");
-        if (std::find(nomes.begin(), nomes.end(), nome) == nomes.end()) nomes.push_back(nome);
-    }
-    for (const auto& n : nomes) {
-        if (!n.empty() && !db::TConfiguracoesRegionais::LocaleExiste(n)) {
-            r.Existe = false;
-            r.NomeLocale = n;
-        }
-    }
-    if (r.Existe) r.NomeLocale = nomes.size() == 1 ? nomes.front() : Juntar(nomes);
-    r.Regional = db::TConfiguracoesRegionais::DoLocale();
-    return r;
-}
 
 std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
     TRelatorio rel;

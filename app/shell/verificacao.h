@@ -38,12 +38,14 @@ struct TItemVerificacao {
     std::string OQueFazer;  // after a failure: what to do
 };
 
-// The locale the program runs with, as the environment names it.
+// The locale the program runs with.
 struct TRegionalEmVigor {
-    std::string NomeLocale;  // LC_ALL, else LC_NUMERIC / LC_TIME, else LANG; empty: none
-    bool Existe = true;      // the named locale could be loaded
+    // On Linux as the environment names it (LC_ALL, else LC_NUMERIC and
+    // LC_TIME, else LANG; empty: none); on Windows "Windows".
+    std::string NomeLocale;
+    bool Existe = true;  // the named locale could be loaded
     db::TConfiguracoesRegionais Regional;
-    // From the process environment.
+    // Of this process (verificacao_posix.cpp, verificacao_win.cpp).
     static TRegionalEmVigor DoAmbiente();
 };
 

@@ -226,7 +226,7 @@ TEST(Verificacao, OndarisdExitsWithZeroOnlyWhenEveryItemPasses) {
     };
     const auto [ok, saidaOk] = rodar();
     EXPECT_EQ(ok, 0) << saidaOk;
-    EXPECT_NE(saidaOk.find("OK     Configurações regionais do locale pt_BR.UTF-8: separador decimal ','"),
+    EXPECT_NE(saidaOk.find("OK     Configurações regionais (pt_BR.UTF-8): separador decimal ','"),
               std::string::npos)
         << saidaOk;
     EXPECT_NE(saidaOk.find("Tudo certo"), std::string::npos) << saidaOk;

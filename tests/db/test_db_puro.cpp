@@ -7,6 +7,7 @@
 #include <fstream>
 #include <unistd.h>
 
+#include "db/conexao.h"
 #include "db/construtores.h"
 #include "db/ini.h"
 #include "db/parametros.h"
@@ -59,7 +60,7 @@ TEST(ArquivoIni, RegrasDeLeituraEStringDeConexao) {
         const std::string caminho = std::string(caso.caminho) == "<padrao>" ? caminhoPadrao : caso.caminho;
         EXPECT_EQ(cfg.Servidor, caso.servidor);
         EXPECT_EQ(cfg.Caminho, caminho);
-        EXPECT_EQ(cfg.StringConexao(), std::string(caso.servidor) + "/3050:" + caminho);
+        EXPECT_EQ(ParametrosConexao::De(cfg).StringConexao(), std::string(caso.servidor) + "/3050:" + caminho);
     }
 
     // Values are cut to 2047 characters.
@@ -93,16 +94,23 @@ TEST(ArquivoIni, PortaNoServidorESegundosDeEnvioRetido) {
         const auto cfg = LerConfiguracaoBanco(pasta.Pasta());
         EXPECT_EQ(cfg.Servidor, caso.servidor);
         EXPECT_EQ(cfg.Porta, caso.porta);
-        EXPECT_EQ(cfg.StringConexao(), std::string(caso.servidor) + "/" + caso.porta + ":" + cfg.Caminho);
+        EXPECT_EQ(ParametrosConexao::De(cfg).StringConexao(), std::string(caso.servidor) + "/" + caso.porta + ":" + cfg.Caminho);
         EXPECT_EQ(LerSegundosEnvioRetido(pasta.Pasta()).count(), caso.segundos);
     }
 }
 
 TEST(ArquivoIni, PastaDoExecutavelTerminaComSeparador) {
+#ifdef _WIN32
+    const char separador = '\\';
+    const std::string programa = "test_db.exe";
+#else
+    const char separador = '/';
+    const std::string programa = "test_db";
+#endif
     const std::string pasta = PastaExecutavel();
     ASSERT_FALSE(pasta.empty());
-    EXPECT_EQ(pasta.back(), '/');
-    EXPECT_TRUE(std::filesystem::exists(pasta + "test_db"));
+    EXPECT_EQ(pasta.back(), separador);
+    EXPECT_TRUE(std::filesystem::exists(pasta + programa));
 }
 
 TEST(ParametrosNomeados, Reescrita) {

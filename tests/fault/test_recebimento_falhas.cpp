@@ -7,12 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "support/banco_teste.h"
 #include "support/loja_e2e.h"
+#include "support/pasta_temporaria.h"
+#include "support/proxy_tcp.h"
 
 namespace {
 
@@ -66,6 +70,31 @@ protected:
         EXPECT_EQ(agente.Log(), logAntes) << qual << " logged a failure";
     }
 
+    // Store 1 changes prices in kGrupos transactions, keys from `base`, and
+    // its agent sends them.
+    static void AlterarPrecosEEnviar(int base) {
+        for (int g = 0; g < kGrupos; ++g) {
+            std::string sql;
+            for (int i = 0; i < kLinhasPorGrupo; ++i)
+                sql += "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA) VALUES (1, " +
+                       std::to_string(base + 100 * g + i) + ", " + std::to_string(g + 1) + ");";
+            loja1_->ExecutarSql(sql + "COMMIT;");
+        }
+        Rodar(*agente1_, "store 1");
+    }
+
+    // Every command of the keys from `base` was applied once by the agent,
+    // and the stores are equal.
+    static void AplicadosUmaVezEIguais(int base) {
+        EXPECT_EQ(Linhas(*loja2_, "SELECT COUNT(DISTINCT CODIGOPRODUTO), COUNT(*) FROM AUDITORIA_ESCRITAS WHERE "
+                                  "USUARIO = 'ONDARIS' AND CODIGOPRODUTO BETWEEN " +
+                                      std::to_string(base) + " AND " + std::to_string(base + 999)),
+                  std::vector<std::string>{std::to_string(kGrupos * kLinhasPorGrupo) + " | " +
+                                           std::to_string(kGrupos * kLinhasPorGrupo)});
+        const char* todos = "SELECT CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA FROM PRECOS ORDER BY 1, 2";
+        EXPECT_EQ(Linhas(*loja1_, todos), Linhas(*loja2_, todos));
+    }
+
     static std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql) {
         LeitorLoja leitor(banco);
         return leitor.Linhas(sql);
@@ -94,15 +123,7 @@ TEST_F(FalhasRecebimento, MortoEmCadaPontoDeConfirmacao) {
         const int base = 1000 * ++cenario;
         const auto produto = [&](int grupo, int linha) { return base + 100 * grupo + linha; };
 
-        // Store 1 changes prices in three transactions, and sends them.
-        for (int g = 0; g < kGrupos; ++g) {
-            std::string sql;
-            for (int i = 0; i < kLinhasPorGrupo; ++i)
-                sql += "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA) VALUES (1, " +
-                       std::to_string(produto(g, i)) + ", " + std::to_string(g + 1) + ");";
-            loja1_->ExecutarSql(sql + "COMMIT;");
-        }
-        ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
+        ASSERT_NO_FATAL_FAILURE(AlterarPrecosEEnviar(base));
 
         // Store 2's agent dies at the point.
         const int status = agente2_->RodarUmaVez(120s, {"ONDARIS_FALHA=" + falha});
@@ -122,22 +143,48 @@ TEST_F(FalhasRecebimento, MortoEmCadaPontoDeConfirmacao) {
         ASSERT_NO_FATAL_FAILURE(Rodar(*agente2_, "store 2"));
         ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
 
-        // Every command of the scenario was applied exactly once by the agent.
-        EXPECT_EQ(Linhas(*loja2_, "SELECT COUNT(DISTINCT CODIGOPRODUTO), COUNT(*) FROM AUDITORIA_ESCRITAS WHERE "
-                                  "USUARIO = 'ONDARIS' AND CODIGOPRODUTO BETWEEN " +
-                                      std::to_string(base) + " AND " + std::to_string(base + 999)),
-                  std::vector<std::string>{std::to_string(kGrupos * kLinhasPorGrupo) + " | " +
-                                           std::to_string(kGrupos * kLinhasPorGrupo)});
+        AplicadosUmaVezEIguais(base);
         // The user's edit stands in both stores.
         const std::string consultaEditado =
             "SELECT CAST(PRECOVENDA AS INTEGER) FROM PRECOS WHERE CODIGOLOJA = 1 AND CODIGOPRODUTO = " +
             std::to_string(editado);
         EXPECT_EQ(Linhas(*loja2_, consultaEditado), std::vector<std::string>{valorEditado});
         EXPECT_EQ(Linhas(*loja1_, consultaEditado), std::vector<std::string>{valorEditado});
-        // And the stores are equal.
-        const char* todos = "SELECT CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA FROM PRECOS ORDER BY 1, 2";
-        EXPECT_EQ(Linhas(*loja1_, todos), Linhas(*loja2_, todos));
     }
+}
+
+// The database server goes away in the middle of a block (its second group
+// applied, not yet committed) and comes back: the run fails and says so, the
+// next one applies exactly what was rolled back.
+TEST_F(FalhasRecebimento, ServidorDoBancoCaiNoMeioDoBloco) {
+    ondaris::teste::ProxyTcp proxy(3050);
+    AgenteE2E agente(*loja2_, ondaris::teste::AmbienteBrasileiro(), ONDARIS_BINARY_DIR "/tests/ondarisd_falhas");
+    ondaris::teste::GravarBytes(agente.Pasta() / "korvin.ini", "[Korvin]\r\nServidor=127.0.0.1/" +
+                                                                   std::to_string(proxy.Porta()) +
+                                                                   "\r\nCaminho=" + loja2_->Caminho() + "\r\n");
+    const int base = 90000;
+    ASSERT_NO_FATAL_FAILURE(AlterarPrecosEEnviar(base));
+
+    // The agent stops just before its second commit; the server goes away.
+    const auto sinal = agente.Pasta() / "parado";
+    auto processo = agente.Iniciar({"ONDARIS_FALHA=receber.antes_do_commit:2", "ONDARIS_FALHA_ESPERA=" + sinal.string()});
+    for (int i = 0; i < 3000 && !std::filesystem::exists(sinal) && !processo->Terminou(); ++i)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(std::filesystem::exists(sinal)) << processo->Saida();
+    proxy.Parar();
+    std::filesystem::remove(sinal);
+    const int status = processo->Esperar(120s);
+    EXPECT_NE(status, 0) << processo->Saida();
+    const std::string log = agente.Log();
+    EXPECT_NE(log.find("ReceberDados"), std::string::npos) << log;
+
+    // Back again: the next run applies what was rolled back, once.
+    proxy.Iniciar();
+    const std::string logAntes = agente.Log();
+    ASSERT_EQ(agente.RodarUmaVez(120s), 0) << agente.Saida() << "\n" << agente.Log();
+    EXPECT_EQ(agente.Log(), logAntes);
+    ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
+    AplicadosUmaVezEIguais(base);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/servidor_http.h"
 
+#include "db/texto.h"
+
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -14,12 +16,6 @@
 namespace ondaris::teste {
 
 namespace {
-
-std::string Minusculas(std::string_view texto) {
-    std::string saida(texto);
-    for (char& c : saida) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return saida;
-}
 
 // Entries that cpp-httplib adds to the header list itself; they never
 // travelled on the wire.
@@ -66,55 +62,6 @@ void Cortar(int soquete, RespostaProgramada::TCorte corte) {
 }
 
 }  // namespace
-
-std::optional<std::string> RequisicaoRecebida::Cabecalho(std::string_view nome) const {
-    std::string procurado = Minusculas(nome);
-    for (const auto& [n, v] : Cabecalhos)
-        if (Minusculas(n) == procurado) return v;
-    return std::nullopt;
-}
-
-std::vector<std::string> RequisicaoRecebida::NomesDosCabecalhos() const {
-    std::vector<std::string> nomes;
-    for (const auto& [n, v] : Cabecalhos) nomes.push_back(Minusculas(n));
-    std::sort(nomes.begin(), nomes.end());
-    return nomes;
-}
-
-RespostaProgramada RespostaProgramada::Json(std::string corpo, int status) {
-    RespostaProgramada r;
-    r.Status = status;
-    r.Corpo = std::move(corpo);
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::Texto(std::string corpo, int status, std::string tipo) {
-    RespostaProgramada r;
-    r.Status = status;
-    r.TipoConteudo = std::move(tipo);
-    r.Corpo = std::move(corpo);
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::SemResposta() {
-    RespostaProgramada r;
-    r.Corte = TCorte::Fechar;
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::Reinicio() {
-    RespostaProgramada r;
-    r.Corte = TCorte::Reiniciar;
-    return r;
-}
-
-RespostaProgramada RespostaProgramada::Redirecao(std::string destino, int status) {
-    RespostaProgramada r;
-    r.Status = status;
-    r.TipoConteudo = "text/plain";
-    r.Cabecalhos.emplace_back("Location", std::move(destino));
-    return r;
-}
 
 struct ServidorHttp::Estado {
     httplib::Server servidor;

@@ -1,0 +1,217 @@
+// One HTTP exchange through libcurl, and character sets through iconv: the
+// Linux side of sync/transporte_http.h.
+#include "sync/transporte_http.h"
+
+#include <curl/curl.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "db/texto.h"
+
+namespace ondaris::sync::transporte {
+
+namespace {
+
+char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string_view Aparar(std::string_view texto) {
+    auto inicio = texto.find_first_not_of(" \t\r\n");
+    if (inicio == std::string_view::npos) return {};
+    auto fim = texto.find_last_not_of(" \t\r\n");
+    return texto.substr(inicio, fim - inicio + 1);
+}
+
+void IniciarCurl() {
+    static std::once_flag feito;
+    std::call_once(feito, [] {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            throw TFalhaTransporte{"the HTTP library could not be initialised"};
+    });
+}
+
+struct LiberarEasy {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct LiberarLista {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using Easy = std::unique_ptr<CURL, LiberarEasy>;
+using Lista = std::unique_ptr<curl_slist, LiberarLista>;
+
+void Acrescentar(Lista& lista, const std::string& linha) {
+    curl_slist* nova = curl_slist_append(lista.get(), linha.c_str());
+    if (!nova) throw std::bad_alloc();
+    (void)lista.release();
+    lista.reset(nova);
+}
+
+struct Coletor {
+    std::string corpo;
+    std::string linhaStatus;  // of the last answer (after a 100 Continue, the real one)
+};
+
+size_t ReceberCorpo(char* dados, size_t tamanho, size_t quantidade, void* usuario) {
+    auto* coletor = static_cast<Coletor*>(usuario);
+    coletor->corpo.append(dados, tamanho * quantidade);
+    return tamanho * quantidade;
+}
+
+size_t ReceberCabecalho(char* dados, size_t tamanho, size_t quantidade, void* usuario) {
+    auto* coletor = static_cast<Coletor*>(usuario);
+    std::string_view linha(dados, tamanho * quantidade);
+    if (linha.size() >= 5 && linha.substr(0, 5) == "HTTP/") {
+        coletor->linhaStatus = std::string(Aparar(linha));
+        coletor->corpo.clear();
+    }
+    return tamanho * quantidade;
+}
+
+struct LiberarUrl {
+    void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+struct LiberarTextoCurl {
+    void operator()(char* t) const { curl_free(t); }
+};
+
+long Milissegundos(std::chrono::steady_clock::duration d) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+    return static_cast<long>(std::clamp<long long>(ms, 1, std::numeric_limits<long>::max()));
+}
+
+}  // namespace
+
+TRespostaHttp Executar(const TPedidoHttp& pedido) {
+    IniciarCurl();
+    Easy easy(curl_easy_init());
+    if (!easy) throw TFalhaTransporte{"the HTTP library could not create a request"};
+    CURL* c = easy.get();
+    char erroCurl[CURL_ERROR_SIZE] = {};
+    Coletor coletor;
+
+    Lista cabecalhos;
+    for (const auto& [nome, valor] : pedido.Cabecalhos) Acrescentar(cabecalhos, nome + ": " + valor);
+    // libcurl would otherwise wait for "100 Continue" before larger bodies,
+    // and announce a form for a body sent without a type of its own.
+    Acrescentar(cabecalhos, "Expect:");
+    const bool temTipo = std::any_of(pedido.Cabecalhos.begin(), pedido.Cabecalhos.end(), [](const auto& c) {
+        std::string nome = c.first;
+        for (char& x : nome) x = Minuscula(x);
+        return nome == "content-type";
+    });
+    if (!temTipo) Acrescentar(cabecalhos, "Content-Type:");
+
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, erroCurl);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are judged by the caller, one at a time.
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, cabecalhos.get());
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, ReceberCorpo);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &coletor);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, ReceberCabecalho);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &coletor);
+
+    if (pedido.Metodo == "GET" && pedido.Corpo.empty()) {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    } else if (pedido.Metodo == "HEAD") {
+        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    } else {
+        // Every other method carries a body, possibly empty, so that the
+        // length is always announced.
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, pedido.Corpo.c_str());
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(pedido.Corpo.size()));
+        if (pedido.Metodo != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, pedido.Metodo.c_str());
+    }
+
+    const long restante = Milissegundos(pedido.Prazo - std::chrono::steady_clock::now());
+    curl_easy_setopt(c, CURLOPT_URL, pedido.Endereco.c_str());
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min(Milissegundos(pedido.LimiteConexao), restante));
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, restante);
+
+    const CURLcode resultado = curl_easy_perform(c);
+    if (resultado != CURLE_OK)
+        throw TFalhaTransporte{erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado))};
+
+    TRespostaHttp resposta;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &resposta.Status);
+
+    long versao = 0;
+    curl_easy_getinfo(c, CURLINFO_HTTP_VERSION, &versao);
+    switch (versao) {
+        case CURL_HTTP_VERSION_1_0: resposta.VersaoHTTP = "1.0"; break;
+        case CURL_HTTP_VERSION_1_1: resposta.VersaoHTTP = "1.1"; break;
+        case CURL_HTTP_VERSION_2_0: resposta.VersaoHTTP = "2.0"; break;
+        case CURL_HTTP_VERSION_3: resposta.VersaoHTTP = "3"; break;
+        default: break;
+    }
+
+    // "HTTP/1.1 404 Not Found": the phrase is what follows the code.
+    std::string_view linha = coletor.linhaStatus;
+    auto espaco = linha.find(' ');
+    if (espaco != std::string_view::npos) {
+        auto segundo = linha.find(' ', espaco + 1);
+        if (segundo != std::string_view::npos) resposta.FraseStatus = std::string(Aparar(linha.substr(segundo + 1)));
+    }
+
+    const char* tipo = nullptr;
+    curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &tipo);
+    if (tipo) resposta.TipoConteudo = tipo;
+    const char* destino = nullptr;
+    curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &destino);
+    if (destino) resposta.Destino = destino;
+    resposta.Corpo = std::move(coletor.corpo);
+    return resposta;
+}
+
+std::optional<std::string> Origem(const std::string& endereco) {
+    std::unique_ptr<CURLU, LiberarUrl> url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, endereco.c_str(), 0) != CURLUE_OK) return std::nullopt;
+    std::string origem;
+    for (const auto& [parte, opcoes] : {std::pair{CURLUPART_SCHEME, 0u}, std::pair{CURLUPART_HOST, 0u},
+                                       std::pair{CURLUPART_PORT, static_cast<unsigned>(CURLU_DEFAULT_PORT)}}) {
+        char* lido = nullptr;
+        const CURLUcode codigo = curl_url_get(url.get(), parte, &lido, opcoes);
+        const std::unique_ptr<char, LiberarTextoCurl> valor(lido);
+        if (codigo != CURLUE_OK || !valor) return std::nullopt;
+        for (const char* p = valor.get(); *p; ++p) origem += Minuscula(*p);
+        origem += '\n';
+    }
+    return origem;
+}
+
+std::optional<std::string> ParaUTF8(std::string_view bytes, const std::string& charset) {
+    iconv_t conversor = iconv_open("UTF-8", charset.c_str());
+    if (conversor == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string saida;
+    std::vector<char> bloco(4096);
+    std::string entrada(bytes);
+    char* origem = entrada.data();
+    size_t restante = entrada.size();
+    while (restante > 0) {
+        char* destino = bloco.data();
+        size_t livre = bloco.size();
+        size_t r = iconv(conversor, &origem, &restante, &destino, &livre);
+        saida.append(bloco.data(), bloco.size() - livre);
+        if (r == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            // Invalid or truncated input: mark it and go on with the next byte.
+            db::AcrescentarUtf8(saida, db::kCaractereSubstituto);
+            ++origem;
+            --restante;
+            iconv(conversor, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    iconv_close(conversor);
+    return saida;
+}
+
+}  // namespace ondaris::sync::transporte

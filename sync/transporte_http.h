@@ -1,0 +1,61 @@
+#pragma once
+// The system's side of one HTTP exchange, under ExecutarRequisicao
+// (sync/requisicao.cpp): libcurl on Linux (requisicao_posix.cpp), WinHTTP on
+// Windows (requisicao_win.cpp). Only sync/requisicao.cpp uses it.
+//
+// ExecutarRequisicao decides everything that the central server and the log
+// see: the headers, the time allowed, which redirects are followed, how the
+// body is decoded and every failure text. A transport carries one request
+// to one address, follows no redirect, keeps no connection, and reports what
+// came back, or throws TFalhaTransporte with its own description of why
+// nothing usable came back.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ondaris::sync::transporte {
+
+struct TPedidoHttp {
+    std::string Metodo;    // GET, PUT or any other token
+    std::string Endereco;  // absolute address, scheme included
+    std::string Corpo;     // sent as it is; GET and HEAD carry none when empty
+    // Every header to send, in order; the transport adds only what HTTP
+    // itself needs (Host, Content-Length, Connection).
+    std::vector<std::pair<std::string, std::string>> Cabecalhos;
+    std::chrono::milliseconds LimiteConexao{0};  // for establishing the connection
+    std::chrono::steady_clock::time_point Prazo;  // the answer must be complete by then
+};
+
+struct TRespostaHttp {
+    long Status = 0;
+    std::string FraseStatus;   // reason phrase as received; may be empty
+    std::string VersaoHTTP;    // "1.0", "1.1", "2.0", "3" or empty when unknown
+    std::string TipoConteudo;  // the Content-Type value as received; empty without one
+    std::string Corpo;         // bytes as received
+    // For a redirect status with a Location: its target as an absolute
+    // address (a relative one resolved against the request's); else empty.
+    std::string Destino;
+};
+
+// No usable answer: refused, time-out, name not found, broken transfer,
+// an address the transport cannot use.
+struct TFalhaTransporte {
+    std::string Causa;
+};
+
+// Throws TFalhaTransporte.
+TRespostaHttp Executar(const TPedidoHttp& pedido);
+
+// Scheme, host and port of an address (the scheme's default port when none
+// is written), compared in lower case; nothing when it cannot be parsed.
+std::optional<std::string> Origem(const std::string& endereco);
+
+// `bytes` in the character set `charset` (neither UTF-8 nor Latin-1, which
+// the caller decodes itself) as UTF-8; a byte sequence that is not valid in
+// it is marked with U+FFFD. Nothing when the system does not know the set.
+std::optional<std::string> ParaUTF8(std::string_view bytes, const std::string& charset);
+
+}  // namespace ondaris::sync::transporte

@@ -1,0 +1,55 @@
+# The test suites of the Windows build (included by tests/CMakeLists.txt):
+# every suite that needs no database server, cross-compiled and run under
+# wine64, CTest's emulator (cmake/mingw-w64.cmake). Suites that need a
+# Firebird server, the central server or Qt stay on Linux: there is neither
+# a Windows Firebird server nor Qt for Windows on the build machine.
+#
+# GoogleTest is built from Debian's googletest sources. The in-process HTTP
+# server has a Winsock implementation of its own (servidor_http_win.cpp):
+# Debian's cpp-httplib ships its compiled part for Linux only.
+set(ONDARIS_GOOGLETEST /usr/src/googletest/googletest)
+if(NOT EXISTS ${ONDARIS_GOOGLETEST}/CMakeLists.txt)
+  message(FATAL_ERROR "${ONDARIS_GOOGLETEST} is missing: run scripts/install-deps (package googletest)")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${ONDARIS_GOOGLETEST} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# Its own warnings are not ours to fail on.
+set_property(TARGET gtest gtest_main PROPERTY COMPILE_OPTIONS -w)
+include(GoogleTest)
+
+add_library(ondaris_test_support STATIC ${CMAKE_CURRENT_SOURCE_DIR}/windows/servidor_http_win.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/pasta_temporaria.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/servidor_http_comum.cpp)
+target_include_directories(ondaris_test_support PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(ondaris_test_support PUBLIC
+  ONDARIS_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  ONDARIS_BINARY_DIR="${PROJECT_BINARY_DIR}")
+target_link_libraries(ondaris_test_support PUBLIC ondaris_sync gtest ws2_32)
+
+# One executable per suite, labelled like its Linux counterpart; `arquivos`
+# are relative to tests/.
+function(ondaris_suite_windows nome)
+  cmake_parse_arguments(ARG "" "" "ARQUIVOS;LIBS" ${ARGN})
+  list(TRANSFORM ARG_ARQUIVOS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  add_executable(test_${nome} ${ARG_ARQUIVOS})
+  target_link_libraries(test_${nome} PRIVATE ondaris_test_support gtest_main ${ARG_LIBS})
+  add_test(NAME ${nome} COMMAND test_${nome} --gtest_brief=0)
+  set_tests_properties(${nome} PROPERTIES LABELS "${nome};windows" TIMEOUT 600)
+endfunction()
+
+# The engine: requests against the in-process server, message format,
+# base64, texts. All of tests/sync needs no database.
+file(GLOB ONDARIS_TESTES_SYNC RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+     ${CMAKE_CURRENT_SOURCE_DIR}/sync/*.cpp)
+ondaris_suite_windows(sync ARQUIVOS ${ONDARIS_TESTES_SYNC})
+# The database layer's parts that need no server.
+ondaris_suite_windows(db ARQUIVOS db/test_db_puro.cpp)
+# The shell's parts free of Qt and of the database.
+ondaris_suite_windows(app ARQUIVOS app/ciclo_test.cpp app/registro_test.cpp app/servico_test.cpp
+                      LIBS ondaris_shell)
+# What only Windows has: regional settings, the executable's folder, the log
+# file, the version resource, the client library's loading, the service.
+file(GLOB ONDARIS_TESTES_WINDOWS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+     ${CMAKE_CURRENT_SOURCE_DIR}/windows/*_test.cpp)
+ondaris_suite_windows(plataforma ARQUIVOS ${ONDARIS_TESTES_WINDOWS} LIBS ondaris_shell)
+add_dependencies(test_plataforma ondarisd)
