@@ -131,6 +131,9 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
         return;
     }
     const auto gerado = db::GerarGatilhoRegistro(tabela, chave);
+    std::vector<std::string> colunasChave;
+    for (const auto& c : chave) colunasChave.push_back(c.Nome);
+    const std::string nomesChave = Juntar(colunasChave);
     const auto gatilho = catalogo.Gatilho(gerado.Nome);
     if (!gatilho) {
         ok = false;
@@ -140,12 +143,7 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
     } else if (!gatilho->ComoGerado || gatilho->Corpo != db::NormalizarCorpo(gerado.Corpo)) {
         ok = false;
         rel.Falha("Tabela " + tabela + ": o gatilho " + gerado.Nome +
-                      (gatilho->Ativo ? std::string(" difere do gerado para a chave (") + Juntar([&] {
-                          std::vector<std::string> n;
-                          for (const auto& c : chave) n.push_back(c.Nome);
-                          return n;
-                      }()) + ")"
-                                      : std::string(" está inativo")),
+                      (gatilho->Ativo ? " difere do gerado para a chave (" + nomesChave + ")" : " está inativo"),
                   instalar + " para substituí-lo (veja antes o SQL com --somente-imprimir)");
     } else if (!catalogo.GatilhoPodeRegistrar(gerado.Nome)) {
         ok = false;
@@ -182,11 +180,7 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
                   instalar + " (concede as permissões)");
     }
     if (ok)
-        rel.Ok("Tabela " + tabela + ": colunas, chave (" + [&] {
-            std::vector<std::string> n;
-            for (const auto& c : chave) n.push_back(c.Nome);
-            return Juntar(n);
-        }() + "), gatilho " + gerado.Nome + " e permissões");
+        rel.Ok("Tabela " + tabela + ": colunas, chave (" + nomesChave + "), gatilho " + gerado.Nome + " e permissões");
 }
 
 }  // namespace
