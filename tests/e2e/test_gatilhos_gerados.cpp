@@ -68,12 +68,7 @@ protected:
         banco.ExecutarSql(ondaris::db::Utf8ParaLatin1(sqlUtf8));
     }
 
-    static void Rodar(AgenteE2E& agente, const char* qual) {
-        const std::string logAntes = agente.Log();
-        const int status = agente.RodarUmaVez(120s);
-        ASSERT_EQ(status, 0) << qual << " failed; its output:\n" << agente.Saida() << "\nits log:\n" << agente.Log();
-        EXPECT_EQ(agente.Log(), logAntes) << qual << " logged a failure";
-    }
+    static void Rodar(AgenteE2E& agente, const char* qual) { ondaris::teste::RodarSemFalha(agente, qual); }
 
     static std::vector<std::string> Linhas(const BancoTeste& banco) {
         LeitorLoja leitor(banco);

@@ -86,14 +86,7 @@ protected:
     static void Executar(const BancoTeste& banco, const std::string& sqlUtf8) {
         banco.ExecutarSql(ondaris::db::Utf8ParaLatin1(sqlUtf8));
     }
-
-    // One "ondarisd --once" that must succeed.
-    static void Rodar(AgenteE2E& agente, const char* qual) {
-        const std::string logAntes = agente.Log();
-        const int status = agente.RodarUmaVez(120s);
-        ASSERT_EQ(status, 0) << qual << " failed; its output:\n" << agente.Saida() << "\nits log:\n" << agente.Log();
-        EXPECT_EQ(agente.Log(), logAntes) << qual << " logged a failure";
-    }
+    static void Rodar(AgenteE2E& agente, const char* qual) { ondaris::teste::RodarSemFalha(agente, qual); }
 
     // Store 1 sends, store 2 receives and sends, store 1 receives.
     void Sincronizar() {

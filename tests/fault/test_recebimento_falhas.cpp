@@ -61,14 +61,7 @@ protected:
         loja2_.reset();
         loja1_.reset();
     }
-
-    // One "ondarisd --once" that must succeed without a log entry.
-    static void Rodar(AgenteE2E& agente, const char* qual) {
-        const std::string logAntes = agente.Log();
-        const int status = agente.RodarUmaVez(120s);
-        ASSERT_EQ(status, 0) << qual << " failed; its output:\n" << agente.Saida() << "\nits log:\n" << agente.Log();
-        EXPECT_EQ(agente.Log(), logAntes) << qual << " logged a failure";
-    }
+    static void Rodar(AgenteE2E& agente, const char* qual) { ondaris::teste::RodarSemFalha(agente, qual); }
 
     // Store 1 changes prices in kGrupos transactions, keys from `base`, and
     // its agent sends them.

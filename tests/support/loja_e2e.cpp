@@ -1,5 +1,7 @@
 #include "support/loja_e2e.h"
 
+#include <gtest/gtest.h>
+
 #include "db/texto.h"
 
 #include <arpa/inet.h>
@@ -334,6 +336,13 @@ int AgenteE2E::RodarUmaVez(std::chrono::milliseconds limite, const std::vector<s
     const int status = processo->Esperar(limite);
     saida_ = processo->Saida();
     return status;
+}
+
+void RodarSemFalha(AgenteE2E& agente, const char* qual) {
+    const std::string logAntes = agente.Log();
+    const int status = agente.RodarUmaVez(std::chrono::seconds(120));
+    ASSERT_EQ(status, 0) << qual << " failed; its output:\n" << agente.Saida() << "\nits log:\n" << agente.Log();
+    EXPECT_EQ(agente.Log(), logAntes) << qual << " logged a failure";
 }
 
 std::string AgenteE2E::Log() const { return LerBytes(pasta_.Caminho() / "Ondaris.log"); }

@@ -133,6 +133,11 @@ private:
     std::string saida_;
 };
 
+// One "ondarisd --once" of `agente` that must succeed (status 0) without a
+// new entry in its log; a test failure naming `qual` otherwise. Call it
+// through ASSERT_NO_FATAL_FAILURE to stop the test there.
+void RodarSemFalha(AgenteE2E& agente, const char* qual);
+
 // Reads a store database as SYSDBA through the project's database layer,
 // with one attachment kept open until destruction (so that polling costs
 // no attachment each time). Values are rendered exactly: NULL apart from
