@@ -44,12 +44,13 @@ Medida EnviarTudo(db::TDM& dm, const std::string& pasta, teste::ServidorHttp& se
                   std::int64_t fim) {
     sync::TContextoServidor contexto;
     contexto.Regional = db::TConfiguracoesRegionais::Brasileiras();
+    contexto.AoRecusar = [](const sync::TRecusa& r) {
+        throw std::runtime_error("server refused a block: " + r.Conteudo);
+    };
     Medida m;
     const auto t0 = Relogio::now();
     for (std::int64_t posicao = inicio; posicao < fim;) {
-        std::string Erro;
-        const std::string corpo = sync::EnviarDados(Erro, servidor.Base(), 12, posicao, dm, contexto, pasta);
-        if (!Erro.empty()) throw std::runtime_error("server refused a block: " + Erro);
+        const std::string corpo = sync::EnviarDados(servidor.Base(), 12, posicao, dm, contexto, pasta);
         // The bound and the count from the text itself, so that the
         // measure holds no parsing of our own.
         const std::string chave = "\"ordemfinal\":\"";
@@ -78,8 +79,7 @@ Medida SelecionarTudo(db::TDM& dm, const std::string& pasta, const std::string& 
         db::TModuloOperacao modulo(pasta);
         const db::TIndicesEnvio indices = dm.RetornaIndices(posicao, 1000);
         const std::int64_t primeira = indices.OrdemInicial, ultima = indices.OrdemFinal;
-        std::string Erro;
-        db::Consulta& qry = db::PrepararDataset(dm, modulo, Erro, tabela, db::TTipoSQL::tsSelect, primeira, ultima);
+        db::Consulta& qry = db::PrepararDataset(dm, modulo, tabela, db::TTipoSQL::tsSelect, primeira, ultima);
         const std::size_t colunas = qry.Colunas().size();
         for (; qry.TemLinha(); qry.Proximo()) {
             for (std::size_t i = 0; i < colunas; ++i) (void)qry.Ler(i);

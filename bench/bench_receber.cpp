@@ -208,9 +208,8 @@ int main(int argc, char** argv) {
             t0 = Relogio::now();
             c0 = std::clock();
             for (std::int64_t posicao = inicioRecebido - 1;;) {
-                std::string Erro;
-                const auto r = sync::ReceberDados(Erro, servidor.Base(), 7, posicao, ambiente);
-                if (!Erro.empty()) throw std::runtime_error("server refused a block: " + Erro);
+                const auto r = sync::ReceberDados(servidor.Base(), 7, posicao, ambiente);
+                if (r.StatusCode != 200) throw std::runtime_error("server refused a block: " + r.Mensagem);
                 if (r.UltimaOrdem == 0) break;
                 posicao = dm.UltimoRecebimento();
             }

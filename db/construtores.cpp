@@ -39,32 +39,6 @@ void ExigirChaveRegistravel(const std::string& tabela, std::size_t colunasChave)
                              " key values, so its changes cannot be replicated");
 }
 
-// The same kind of failure with another text, so that the caller can still
-// tell a lost connection or a lock conflict from any other refusal.
-[[noreturn]] void RelancarComTexto(std::exception_ptr falha, const std::string& texto) {
-    try {
-        std::rethrow_exception(falha);
-    } catch (const ErroConexaoPerdida& e) {
-        throw ErroConexaoPerdida(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const ErroConflitoBloqueio& e) {
-        throw ErroConflitoBloqueio(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const ErroPreparacao& e) {
-        throw ErroPreparacao(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const ErroBanco& e) {
-        throw ErroBanco(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const std::exception&) {
-        throw ErroPreparacao(texto);
-    }
-}
-
-std::string MensagemDe(std::exception_ptr falha) {
-    try {
-        std::rethrow_exception(falha);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-}
-
 }  // namespace
 
 bool IdentificadorValido(std::string_view nome) { return IdentificadorSimples(nome, kTamanhoMaximoIdentificador); }
@@ -162,9 +136,8 @@ std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoS
 
 }  // namespace
 
-Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string& Erro, std::string_view NomeTabela,
-                          TTipoSQL TipoSQL, std::int64_t OrdemInicial, std::int64_t OrdemFinal) {
-    Erro.clear();
+Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
+                          std::int64_t OrdemInicial, std::int64_t OrdemFinal) {
     std::string NomeDataset;
     std::string TextoSQL;
     try {
@@ -187,11 +160,8 @@ Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string& Err
             consulta.Abrir();
         }
         return consulta;
-    } catch (const std::exception&) {
-        const std::exception_ptr falha = std::current_exception();
-        Erro = FormatarMensagemErro("PrepararDataset") + kQuebra + "Tabela: " + NomeDataset + kQuebra + TextoSQL + kQuebra +
-               MensagemDe(falha);
-        RelancarComTexto(falha, Erro);
+    } catch (...) {
+        FalhaDaRotina("PrepararDataset", std::string(kQuebra) + "Tabela: " + NomeDataset + kQuebra + TextoSQL + kQuebra);
     }
 }
 

@@ -90,13 +90,13 @@ std::string MontarSQLQueryDEL(std::string_view NomeTabela, const std::vector<std
 // whether or not it is). A statement already cached is returned untouched:
 // not prepared again, not given new bounds, not reopened.
 //
-// `Erro` is emptied on entry. On failure it receives
+// A failure raises ErroRotina (db/erros.h), the failure as it came kept as
+// its cause, with the text
 //   "Falha ao executar a rotina PrepararDataset: " CR LF
 //   "Tabela: " + statement name CR LF
 //   statement text + CR LF (only the CR LF when no text was built) CR LF
 //   the failure's message
-// and an error of the failure's kind carrying that text is raised.
-Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string& Erro, std::string_view NomeTabela,
-                          TTipoSQL TipoSQL, std::int64_t OrdemInicial, std::int64_t OrdemFinal);
+Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
+                          std::int64_t OrdemInicial, std::int64_t OrdemFinal);
 
 }  // namespace ondaris::db

@@ -21,6 +21,7 @@
 // Every server error keeps its ISC error code, its SQLSTATE and the server's
 // formatted text; callers decide by type, never by matching the text.
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,8 +34,9 @@ namespace ondaris::db {
 inline constexpr std::string_view MensagemErro = "Falha ao executar a rotina %s: ";
 // MensagemErro with the routine's name in place of %s.
 inline std::string FormatarMensagemErro(std::string_view rotina) {
-    std::string texto(MensagemErro);
-    texto.replace(texto.find("%s"), 2, rotina);
+    const std::size_t marca = MensagemErro.find("%s");
+    std::string texto(MensagemErro.substr(0, marca));
+    texto.append(rotina).append(MensagemErro.substr(marca + 2));
     return texto;
 }
 
@@ -87,5 +89,48 @@ class ErroBibliotecaCliente : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The failure of a routine that names itself (PrepararDataset,
+// ObterEstruturaBanco, ReceberDados): its text is MensagemErro with the
+// routine's name followed by `detalhe` (where the routine was, then the
+// cause's own text); that is the whole text the log and the panel show.
+// The cause is kept as it was raised, so that a caller can still decide by
+// its kind (CausaE), never by the text.
+class ErroRotina : public std::runtime_error {
+public:
+    ErroRotina(std::string_view rotina, std::string detalhe, std::exception_ptr causa)
+        : std::runtime_error(FormatarMensagemErro(rotina) + detalhe),
+          rotina_(rotina),
+          detalhe_(std::move(detalhe)),
+          causa_(std::move(causa)) {}
+    const std::string& Rotina() const noexcept { return rotina_; }
+    // The text after the routine's prefix.
+    const std::string& Detalhe() const noexcept { return detalhe_; }
+    std::exception_ptr Causa() const noexcept { return causa_; }
+    // Whether the cause is (or derives from) E.
+    template <class E>
+    bool CausaE() const {
+        try {
+            if (causa_) std::rethrow_exception(causa_);
+        } catch (const E&) {
+            return true;
+        } catch (...) {
+        }
+        return false;
+    }
+
+private:
+    std::string rotina_;
+    std::string detalhe_;
+    std::exception_ptr causa_;
+};
+
+// Raises the exception being handled as a failure of `rotina`, after
+// `contexto`. A failure that already names its routine goes on as it is,
+// only `acrescimo` added at its end: one text never carries two prefixes,
+// and it names the routine where the failure happened. Call it only inside
+// a catch block.
+[[noreturn]] void FalhaDaRotina(std::string_view rotina, const std::string& contexto = {},
+                                const std::string& acrescimo = {});
 
 }  // namespace ondaris::db

@@ -172,10 +172,8 @@ void TCiclo::ExecutarPassos() {
 }
 
 void TCiclo::ReceberTudo() {
-    std::string Erro;
-    Operacoes_.ObterEstruturaBanco(Erro, Operacoes_.LinkCentral());
-    // A refused download skips receiving, whether or not its answer had a
-    // body to put into `Erro`.
+    Operacoes_.ObterEstruturaBanco(Operacoes_.LinkCentral());
+    // A refused download skips receiving.
     std::optional<std::string> problema = Conferir(etEstrutura);
 
     // A server that keeps announcing more while the stored position stays
@@ -183,20 +181,20 @@ void TCiclo::ReceberTudo() {
     // requesting for ever: it stops at a position this run has asked from.
     std::set<std::int64_t> pedidas;
     std::int64_t UltimaOrdem = -1;
-    while (!problema && UltimaOrdem != 0 && Erro.empty()) {
+    while (!problema && UltimaOrdem != 0) {
         if (ParadaPedida()) {
             return;
         }
         const std::int64_t posicao = Operacoes_.UltimoRecebimento();
         const std::int32_t loja = Operacoes_.CodigoLoja();
         pedidas.insert(posicao);
-        UltimaOrdem = Operacoes_.ReceberDados(Erro, Operacoes_.LinkCentral(), loja, posicao);
+        UltimaOrdem = Operacoes_.ReceberDados(Operacoes_.LinkCentral(), loja, posicao);
         problema = Conferir(etRecebimento);
         if (problema) {
             break;
         }
         const std::int64_t nova = Operacoes_.UltimoRecebimento();
-        if (UltimaOrdem != 0 && Erro.empty() && pedidas.count(nova) != 0) {
+        if (UltimaOrdem != 0 && pedidas.count(nova) != 0) {
             problema = "Recebimento interrompido nesta sincronização em " + CaminhoReceber(loja, posicao) +
                        ": a posição recebida " +
                        (nova == posicao ? "não avançou de " + std::to_string(posicao)
@@ -217,18 +215,15 @@ void TCiclo::EnviarTudo() {
 
     // Read once per run: changes logged during the run go with a later run.
     const std::int64_t UltimaOrdemLoja = Operacoes_.UltimaOrdemLoja();
-    std::string Erro;
-    TPosicaoEnvio UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(
-        Erro, Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
-    Erro.clear();  // a failed first query leaves zeros: nothing is sent
+    TPosicaoEnvio UltimoMovimentoEnv =
+        Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
     std::optional<std::string> problema = Conferir(etPosicaoEnvio);
 
     // A block the server keeps refusing, or an acknowledged position that
     // goes back to one already sent from, would otherwise have blocks sent
     // again and again without pause; the next run tries again.
     std::set<std::int64_t> enviadas;
-    while (!problema && UltimoMovimentoEnv.UltimoMovimentoLoja > UltimoMovimentoEnv.UltimaOrdemEnviada &&
-           Erro.empty()) {
+    while (!problema && UltimoMovimentoEnv.UltimoMovimentoLoja > UltimoMovimentoEnv.UltimaOrdemEnviada) {
         if (ParadaPedida()) {
             return;
         }
@@ -236,11 +231,10 @@ void TCiclo::EnviarTudo() {
         const std::int32_t loja = Operacoes_.CodigoLoja();
         enviadas.insert(enviada);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoEnviandoBloco + std::to_string(enviada));
-        const bool haviaBloco = Operacoes_.EnviarDados(Erro, Operacoes_.LinkCentral(), loja, enviada);
+        const bool haviaBloco = Operacoes_.EnviarDados(Operacoes_.LinkCentral(), loja, enviada);
         const std::optional<std::string> recusaDoBloco = Conferir(etEnvio);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
-        UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(
-            Erro, Operacoes_.LinkCentral(), loja, UltimaOrdemLoja);
+        UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), loja, UltimaOrdemLoja);
         problema = Conferir(etPosicaoEnvio);
         if (problema) {
             break;
@@ -254,9 +248,8 @@ void TCiclo::EnviarTudo() {
         }
         // A sale still open holds the next position: the rest goes with a
         // later run. Only when it stays held for long is it told (below).
-        if (!haviaBloco && Erro.empty()) break;
-        if (Erro.empty() && UltimoMovimentoEnv.UltimoMovimentoLoja > confirmada &&
-            enviadas.count(confirmada) != 0) {
+        if (!haviaBloco) break;
+        if (UltimoMovimentoEnv.UltimoMovimentoLoja > confirmada && enviadas.count(confirmada) != 0) {
             problema = "Envio interrompido nesta sincronização em " + CaminhoEnviar(loja) +
                        ": a posição confirmada pelo servidor " +
                        (confirmada == enviada ? "não avançou de " + std::to_string(enviada)

@@ -47,8 +47,8 @@ struct TPosicaoEnvio {
 };
 
 // The settings values and the server operations that one run calls. Each
-// operation clears `Erro` on entry, so after the call it holds that call's
-// outcome alone; each takes the raw LINKCENTRAL text and normalises it itself.
+// operation takes the raw LINKCENTRAL text and normalises it itself; a
+// refusal is told by Recusa(), any other failure is raised.
 class IOperacoesCiclo {
 public:
     virtual ~IOperacoesCiclo() = default;
@@ -64,24 +64,20 @@ public:
     // Highest ORDEM of the local change log as read by AtualizarConfiguracoes.
     virtual std::int64_t UltimaOrdemLoja() = 0;
 
-    virtual void ObterEstruturaBanco(std::string& Erro, const std::string& URL) = 0;
+    virtual void ObterEstruturaBanco(const std::string& URL) = 0;
     // Receives and applies one block; returns the server's "ultimaordem"
     // (0 when nothing is left or the request was refused).
-    virtual std::int64_t ReceberDados(std::string& Erro, const std::string& URL,
-                                      std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
-    // Both numbers are 0 when the request failed.
-    virtual TPosicaoEnvio UltimoMovimentoEnviado(std::string& Erro, const std::string& URL,
-                                                 std::int32_t CodigoLoja,
+    virtual std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
+    // Both numbers are 0 when the request was refused.
+    virtual TPosicaoEnvio UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
                                                  std::int64_t UltimoMovimentoLoja) = 0;
     // Sends the block that follows `Ordem`. False when the block was empty
     // because nothing after `Ordem` can be sent yet (a store transaction
     // that took the next log position is still open): not a failure.
-    virtual bool EnviarDados(std::string& Erro, const std::string& URL,
-                             std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
+    virtual bool EnviarDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
 
     // The refusal that the server operation called last ended with, or
-    // nothing when that operation was not refused. A refusal is told here
-    // whatever `Erro` holds: its body, and so `Erro`, may be empty.
+    // nothing when that operation was not refused (its body may be empty).
     virtual std::optional<TRecusa> Recusa() = 0;
 
     // After the send loop: sending held back by an open store transaction

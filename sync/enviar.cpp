@@ -274,9 +274,8 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
 
 }  // namespace
 
-std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
                         const TContextoServidor& contexto, const std::string& pastaIni, db::TIndicesEnvio* Indices) {
-    Erro.clear();
     const std::string base = InsereBarraFinalURL(URL);
     std::string corpo;
     {
@@ -303,9 +302,8 @@ std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoL
                 comandos.Adicionar(MontarComando(linha, CamposDaExclusao(it->second, linha)));
                 continue;
             }
-            Erro.clear();
-            db::Consulta& qry = db::PrepararDataset(DM, DataModule, Erro, linha.Tabela, db::TTipoSQL::tsSelect,
-                                                    OrdemInicial, OrdemFinal);
+            db::Consulta& qry =
+                db::PrepararDataset(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
             if (!AvancarAte(qry, linha.Ordem)) continue;  // the row is gone, or its key moved
             comandos.Adicionar(MontarComando(linha, MontarCampos(qry, 1, contexto.Regional)));
         }
@@ -314,19 +312,8 @@ std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoL
     }
 
     const std::string endereco = base + CaminhoEnviar(CodigoLoja);
-    try {
-        const TRespostaServidor resposta = ExecutarRequisicao("PUT", endereco, corpo, contexto.TempoLimite);
-        if (resposta.StatusCode != 200) {
-            Erro = resposta.Conteudo;
-            AvisarRecusa(contexto, DescreverPedido("PUT", endereco), resposta);
-        }
-    } catch (const TErroServidorCentral& falha) {
-        // The failure's own text, as every other operation reports it: the
-        // body alone would be empty when no answer came (an answer lost after
-        // the server stored the block) or when a 5xx carried none.
-        Erro = falha.what();
-        throw;
-    }
+    const TRespostaServidor resposta = ExecutarRequisicao("PUT", endereco, corpo, contexto.TempoLimite);
+    if (resposta.StatusCode != 200) AvisarRecusa(contexto, DescreverPedido("PUT", endereco), resposta);
     return corpo;
 }
 

@@ -14,8 +14,8 @@
 // database and no position is kept: the server's answer to the next
 // send-position query is the only record of progress.
 //
-// What is not an error: an answer other than 200 below 500 (its body goes
-// into `Erro` and the call returns normally); a log row whose row no longer
+// What is not an error: an answer other than 200 below 500 (a refusal,
+// told to the context's AoRecusar; the call returns normally); a log row whose row no longer
 // exists (left out of the block); an empty block (sent with its bounds).
 //
 // Times keep their fractions of a second. The long time format has none, so
@@ -107,21 +107,20 @@ TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemIni
 //   `DM`: the global data module (block bounds, log rows, key columns);
 //   `pastaIni`: the folder of korvin.ini for the per-operation module
 //   (empty: the executable's folder).
-// Outcome: 200 leaves `Erro` empty; another status below 500 puts the
-// answer's body into `Erro`, tells the context's AoRecusar and raises
-// nothing. Raised, with `Erro` set first:
+// Outcome: another status than 200 below 500 is a refusal, told to the
+// context's AoRecusar; nothing is raised. Raised as they came, their text
+// complete:
 //   - a database failure (connection, block bounds, log, catalogue, reading
-//     a row): db::ErroBanco or db::ErroUso as it came, `Erro` empty;
-//   - a row query that cannot be prepared: the PrepararDataset error, its
-//     text also in `Erro`;
+//     a row): db::ErroBanco or db::ErroUso;
+//   - a row query that cannot be prepared: PrepararDataset's ErroRotina;
 //   - status 500 or above, or no answer: the exchange's TErroStatusServidor
 //     or TErroTransporte as ExecutarRequisicao words it (status line and
-//     body, or the transport's cause, and "PUT <address>"), also in `Erro`.
+//     body, or the transport's cause, and "PUT <address>").
 // `Indices`, when given, receives the block procedure's answer: the
 // block's bounds (its last position is `Ordem` itself when nothing after it
 // can be sent yet: a store transaction that took the next position is still
 // open), the log's end, and the open transaction that holds the block back.
-std::string EnviarDados(std::string& Erro, std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
                         const TContextoServidor& contexto, const std::string& pastaIni,
                         db::TIndicesEnvio* Indices = nullptr);
 

@@ -26,32 +26,32 @@ std::string TOperacoesMotor::LinkCentral() { return DM_.LinkCentral(); }
 std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.CodigoLoja(); }
 std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.UltimoRecebimento(); }
 
-void TOperacoesMotor::ObterEstruturaBanco(std::string& Erro, const std::string& URL) {
+void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
     Recusa_.reset();
-    sync::ObterEstruturaBanco(Erro, URL, DM_.TBEstrutura, Contexto_);
+    sync::ObterEstruturaBanco(URL, DM_.TBEstrutura, Contexto_);
 }
 
-std::int64_t TOperacoesMotor::ReceberDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
                                            std::int64_t Ordem) {
     Recusa_.reset();
     TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_};
-    return sync::ReceberDados(Erro, URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
+    return sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
 }
 
-TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(std::string& Erro, const std::string& URL,
+TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(const std::string& URL,
                                                       std::int32_t CodigoLoja, std::int64_t UltimoMovimentoLoja) {
     Recusa_.reset();
     const TTipoUltimoMovimentoEnviado r =
-        sync::UltimoMovimentoEnviado(Erro, URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
+        sync::UltimoMovimentoEnviado(URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
     return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
 }
 
-bool TOperacoesMotor::EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
                                   std::int64_t Ordem) {
     Recusa_.reset();
     db::TIndicesEnvio indices;
     indices.OrdemFinal = Ordem;
-    sync::EnviarDados(Erro, URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &indices);
+    sync::EnviarDados(URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &indices);
     Vigia_.Observar(indices);
     Observado_ = true;
     return indices.OrdemFinal > Ordem;

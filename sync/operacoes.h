@@ -38,12 +38,12 @@ public:
     std::int64_t UltimoRecebimento() override;
     std::int64_t UltimaOrdemLoja() override { return UltimaOrdemLoja_; }
 
-    void ObterEstruturaBanco(std::string& Erro, const std::string& URL) override;
-    std::int64_t ReceberDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+    void ObterEstruturaBanco(const std::string& URL) override;
+    std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
                               std::int64_t Ordem) override;
-    TPosicaoEnvio UltimoMovimentoEnviado(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+    TPosicaoEnvio UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
                                          std::int64_t UltimoMovimentoLoja) override;
-    bool EnviarDados(std::string& Erro, const std::string& URL, std::int32_t CodigoLoja,
+    bool EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
                      std::int64_t Ordem) override;
     std::optional<TRecusa> Recusa() override { return Recusa_; }
     std::optional<TEnvioRetido> EnvioRetido() override;

@@ -19,27 +19,6 @@ namespace ondaris::sync {
 
 namespace {
 
-// The same kind of failure carrying the operation's own text.
-[[noreturn]] void RelancarAplicacao(std::exception_ptr falha, const std::string& texto) {
-    try {
-        std::rethrow_exception(falha);
-    } catch (const db::ErroConexaoPerdida& e) {
-        throw db::ErroConexaoPerdida(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const db::ErroConflitoBloqueio& e) {
-        throw db::ErroConflitoBloqueio(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const db::ErroPreparacao& e) {
-        throw db::ErroPreparacao(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const db::ErroBanco& e) {
-        throw db::ErroBanco(texto, e.Codigo(), e.SqlState(), e.Codigos());
-    } catch (const db::ErroUso&) {
-        throw db::ErroUso(texto);
-    } catch (const std::exception&) {
-        // The block as the server sent it cannot be applied: a malformed
-        // command, an unknown acao, a value that cannot be read.
-        throw TErroRespostaInvalida(texto);
-    }
-}
-
 // One command of "comandos", its members checked before anything of it runs.
 struct TComando {
     int64_t Ordem = 0;
@@ -123,7 +102,7 @@ public:
     TAplicacaoBloco(TAmbienteRecebimento& ambiente, db::TModuloOperacao& modulo)
         : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()) {}
 
-    void Aplicar(const std::vector<TComando>& comandos, std::string& Erro) {
+    void Aplicar(const std::vector<TComando>& comandos) {
         std::string TransacaoAtual;
         int32_t Contador = 0;
         for (const TComando& c : comandos) {
@@ -146,7 +125,7 @@ public:
             }
 
             if (*tipo != db::TTipoSQL::tsSelect) {
-                Executar(c, *tipo, Erro);
+                Executar(c, *tipo);
                 ++Contador;
             }
             // A skipped "S" counts as received: it changes nothing.
@@ -180,8 +159,8 @@ private:
     // prepared once per block: one round trip for many rows instead of one
     // per row. They run before every commit point, so commits and positions
     // stay exactly where they are.
-    void Executar(const TComando& c, db::TTipoSQL tipo, std::string& Erro) {
-        db::Consulta& Qry = db::PrepararDataset(amb_.DM, modulo_, Erro, c.Tabela, tipo, 0, 0);
+    void Executar(const TComando& c, db::TTipoSQL tipo) {
+        db::Consulta& Qry = db::PrepararDataset(amb_.DM, modulo_, c.Tabela, tipo, 0, 0);
         if (!lote_.empty() && lote_.front().Unitaria != &Qry) Descarregar();
         lote_.push_back({&c, &Qry, tipo});
         if (lote_.size() == kTamanhosLote[0]) Descarregar();
@@ -243,9 +222,8 @@ private:
         if (!transacao.Ativa()) transacao.Iniciar();
         try {
             Qry.Executar();
-        } catch (const std::exception& e) {
-            RelancarAplicacao(std::current_exception(),
-                              "the command with ordem " + std::to_string(p.Comando->Ordem) + ": " + e.what());
+        } catch (...) {
+            db::FalhaDaRotina("ReceberDados", "the command with ordem " + std::to_string(p.Comando->Ordem) + ": ");
         }
     }
 
@@ -339,76 +317,53 @@ std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFina
            std::to_string(OrdemFinal) + " em um total de " + std::to_string(UltimaOrdem) + " registro(s)";
 }
 
-void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, std::string_view URL,
-                  std::int32_t CodigoLoja, std::int64_t Ordem, TAmbienteRecebimento& ambiente) {
-    Erro.clear();
-    Resultado = TTipoUltimoMovimentoRecebido{};
+TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,
+                                          TAmbienteRecebimento& ambiente) {
     IJanelaStatus& janela = ambiente.Janela;
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoReceber(CodigoLoja, Ordem);
     const std::string pedido = DescreverPedido("GET", endereco);
     janela.StatusRecebimento("");
 
     // Phase 1: the request.
-    std::optional<TValorJSON> bloco;
-    try {
-        const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", ambiente.Contexto.TempoLimite);
-        if (resposta.StatusCode != 200) {
-            RegistrarRecusa(Resultado, Erro, resposta, pedido, ambiente.Contexto);
-            janela.StatusRecebimento(Erro);
-            return;
-        }
-        // The body is parsed once, as it came: characters beyond ASCII stay.
-        bloco = LerJSON(resposta.Conteudo);
-        TTipoUltimoMovimentoRecebido lido;
-        lido.StatusCode = 200;
-        std::string Retorno;
-        const auto& regional = ambiente.Contexto.Regional;
-        lido.OrdemInicial = LerPosicao(resposta, bloco, "ordeminicial", Retorno, regional, pedido);
-        lido.OrdemFinal = LerPosicao(resposta, bloco, "ordemfinal", Retorno, regional, pedido);
-        lido.UltimaOrdem = LerPosicao(resposta, bloco, "ultimaordem", Retorno, regional, pedido);
-        Resultado = std::move(lido);
-    } catch (const TErroServidorCentral& falha) {
-        Resultado = TTipoUltimoMovimentoRecebido{};
-        Erro = falha.what();
-        Resultado.StatusCode = 400;
-        Resultado.Mensagem = Erro;
-        janela.StatusRecebimento(Erro);
-        falha.Relancar(Erro);
-    }
-    if (!Erro.empty() || Resultado.UltimaOrdem == 0) return;
+    const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", ambiente.Contexto.TempoLimite);
+    if (resposta.StatusCode != 200)
+        return RegistroRecusado<TTipoUltimoMovimentoRecebido>(resposta, pedido, ambiente.Contexto);
+    // The body is parsed once, as it came: characters beyond ASCII stay.
+    const std::optional<TValorJSON> bloco = LerJSON(resposta.Conteudo);
+    TTipoUltimoMovimentoRecebido lido;
+    lido.StatusCode = 200;
+    std::string Retorno;
+    const auto& regional = ambiente.Contexto.Regional;
+    lido.OrdemInicial = LerPosicao(resposta, bloco, "ordeminicial", Retorno, regional, pedido);
+    lido.OrdemFinal = LerPosicao(resposta, bloco, "ordemfinal", Retorno, regional, pedido);
+    lido.UltimaOrdem = LerPosicao(resposta, bloco, "ultimaordem", Retorno, regional, pedido);
+    if (lido.UltimaOrdem == 0) return lido;
 
     // Phase 2: the block applied.
-    janela.StatusRecebimento(TextoGravandoBloco(Resultado.OrdemInicial, Resultado.OrdemFinal, Resultado.UltimaOrdem));
+    janela.StatusRecebimento(TextoGravandoBloco(lido.OrdemInicial, lido.OrdemFinal, lido.UltimaOrdem));
     janela.ProcessarMensagens();
     std::unique_ptr<db::TModuloOperacao> DataModule;
     try {
         DataModule = std::make_unique<db::TModuloOperacao>(ambiente.PastaIni);
         DataModule->TransReplicacaoReadWrite.Iniciar();
-        const auto comandos = LerComandos(bloco, Ordem, Resultado.UltimaOrdem, ambiente.Contexto.Regional);
+        const auto comandos = LerComandos(bloco, Ordem, lido.UltimaOrdem, regional);
         TAplicacaoBloco aplicacao(ambiente, *DataModule);
-        aplicacao.Aplicar(comandos, Erro);
+        aplicacao.Aplicar(comandos);
         DataModule->Fechar();
-    } catch (const std::exception& e) {
-        const std::exception_ptr falha = std::current_exception();
-        Erro = FormatarMensagemErro("ReceberDados") + e.what();
+    } catch (...) {
+        std::string acrescimo;
         if (DataModule) {
             // Closing the module would commit a transaction still active:
             // the group in progress must go first.
             try {
                 DataModule->TransReplicacaoReadWrite.Rollback();
             } catch (const std::exception& r) {
-                Erro += " (the rollback failed as well: " + std::string(r.what()) + ")";
+                acrescimo = " (the rollback failed as well: " + std::string(r.what()) + ")";
             }
         }
-        RelancarAplicacao(falha, Erro);
+        db::FalhaDaRotina("ReceberDados", {}, acrescimo);
     }
-}
-
-TTipoUltimoMovimentoRecebido ReceberDados(std::string& Erro, std::string_view URL, std::int32_t CodigoLoja,
-                                          std::int64_t Ordem, TAmbienteRecebimento& ambiente) {
-    TTipoUltimoMovimentoRecebido resultado;
-    ReceberDados(Erro, resultado, URL, CodigoLoja, Ordem, ambiente);
-    return resultado;
+    return lido;
 }
 
 }  // namespace ondaris::sync

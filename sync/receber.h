@@ -2,12 +2,11 @@
 // ReceberDados: one request for the next block of commands the central
 // server holds for this store, and the block applied to the store database.
 //
-// Phase 1 asks "receber/<store>/<position>" and fills the result record
-// (TTipoUltimoMovimentoRecebido) by the rules every server operation
-// shares: an answer other than 200 below 500 is not an error (`Erro` and
-// the receive panel get its body, nothing is raised); a failed exchange or
-// a position that cannot be read sets `Erro`, the record (status 400) and
-// the panel, and is raised again with that text.
+// Phase 1 asks "receber/<store>/<position>" and returns the result record
+// (TTipoUltimoMovimentoRecebido). An answer other than 200 below 500 is not
+// an error: the record carries its status and body, the context's
+// AoRecusar hears of it, nothing is raised. A failed exchange or a position
+// that cannot be read is raised as it came (TErroServidorCentral).
 //
 // Phase 2 runs when the answer was 200 and "ultimaordem" is not 0. It
 // applies "comandos" in order inside a per-operation module (its own
@@ -23,12 +22,13 @@
 // set can hold.
 //
 // Failures while applying roll back the transaction in progress (earlier
-// groups stay committed), set `Erro` to "Falha ao executar a rotina
-// ReceberDados: " and the failure's message, and raise: a database
-// refusal keeps its kind (ErroConexaoPerdida, ErroConflitoBloqueio,
-// ErroBanco); a block that cannot be used as it stands (malformed, an
-// unknown acao, an unreadable date) raises TErroRespostaInvalida. The
-// record keeps what phase 1 read.
+// groups stay committed) and raise ErroRotina (db/erros.h): "Falha ao
+// executar a rotina ReceberDados: " and the failure's message (a command
+// that the database refused is named by its ordem), the failure kept as
+// its cause: a database refusal (ErroConexaoPerdida, ErroConflitoBloqueio,
+// ErroBanco) or a block that cannot be used as it stands
+// (TErroRespostaInvalida: malformed, an unknown acao, an unreadable value).
+// A statement that cannot be prepared raises PrepararDataset's own failure.
 //
 // Qt-free: the window is reached through IJanelaStatus, whose messages are
 // pumped once per block.
@@ -54,11 +54,8 @@ struct TAmbienteRecebimento {
     std::string PastaIni;     // folder of korvin.ini for the block's connection; empty: the executable's
 };
 
-// `Resultado` is filled on every path, also before a failure is raised.
-void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, std::string_view URL,
-                  std::int32_t CodigoLoja, std::int64_t Ordem, TAmbienteRecebimento& ambiente);
-TTipoUltimoMovimentoRecebido ReceberDados(std::string& Erro, std::string_view URL, std::int32_t CodigoLoja,
-                                          std::int64_t Ordem, TAmbienteRecebimento& ambiente);
+TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,
+                                          TAmbienteRecebimento& ambiente);
 
 // The receive panel's text while a block is applied.
 std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFinal, std::int64_t UltimaOrdem);

@@ -8,7 +8,7 @@
 // What is not an error here: any status below 500, 200 or not, is returned
 // as an answer for the operation to judge. Errors are typed by what the
 // caller can do about them, and all derive from TErroServidorCentral, whose
-// what() is the text that goes into `Erro` and the log:
+// what() is the whole text the log shows:
 //   TErroTransporte       no usable answer (refused, time-out, name not
 //                         found, broken transfer, a redirect that is not
 //                         followed): try again next cycle;
@@ -90,19 +90,11 @@ struct TRecusa {
 class TErroServidorCentral : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-    // Raises an error of the same kind (and details) with another text: the
-    // operations re-raise what they caught with their own `Erro` text.
-    [[noreturn]] void Relancar(const std::string& texto) const { std::rethrow_exception(ComTexto(texto)); }
-    // An error of the same kind and details carrying `texto`.
-    virtual std::exception_ptr ComTexto(const std::string& texto) const = 0;
 };
 
 class TErroTransporte final : public TErroServidorCentral {
 public:
     using TErroServidorCentral::TErroServidorCentral;
-    std::exception_ptr ComTexto(const std::string& texto) const override {
-        return std::make_exception_ptr(TErroTransporte(texto));
-    }
 };
 
 class TErroStatusServidor final : public TErroServidorCentral {
@@ -110,9 +102,6 @@ public:
     TErroStatusServidor(const std::string& texto, TRespostaServidor resposta)
         : TErroServidorCentral(texto), resposta_(std::move(resposta)) {}
     const TRespostaServidor& Resposta() const { return resposta_; }
-    std::exception_ptr ComTexto(const std::string& texto) const override {
-        return std::make_exception_ptr(TErroStatusServidor(texto, resposta_));
-    }
 
 private:
     TRespostaServidor resposta_;
@@ -121,9 +110,6 @@ private:
 class TErroRespostaInvalida final : public TErroServidorCentral {
 public:
     using TErroServidorCentral::TErroServidorCentral;
-    std::exception_ptr ComTexto(const std::string& texto) const override {
-        return std::make_exception_ptr(TErroRespostaInvalida(texto));
-    }
 };
 
 // The failure for an answer that does not have the shape its request

@@ -48,37 +48,21 @@ int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValor
     }
 }
 
-void UltimoMovimentoEnviado(std::string& Erro, TTipoUltimoMovimentoEnviado& Resultado, std::string_view URL,
-                            int32_t CodigoLoja, int64_t UltimoMovimentoLoja, const TContextoServidor& contexto) {
-    Erro.clear();
-    Resultado = TTipoUltimoMovimentoEnviado{};
+TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
+                                                   int64_t UltimoMovimentoLoja, const TContextoServidor& contexto) {
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoIndiceEnvio(CodigoLoja, UltimoMovimentoLoja);
     const std::string pedido = DescreverPedido("GET", endereco);
-    try {
-        TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
-        if (resposta.StatusCode != 200) {
-            RegistrarRecusa(Resultado, Erro, resposta, pedido, contexto);
-            return;
-        }
-        TTipoUltimoMovimentoEnviado lido;
-        lido.StatusCode = 200;
-        std::string Retorno;
-        const std::optional<TValorJSON> corpo = LerJSON(resposta.Conteudo);
-        const auto& regional = contexto.Regional;
-        lido.UltimaOrdemEnviada = LerPosicao(resposta, corpo, "ultimaordemenviada", Retorno, regional, pedido);
-        lido.UltimoMovimentoLoja = LerPosicao(resposta, corpo, "ultimomovimentoloja", Retorno, regional, pedido);
-        lido.DataHoraAtualizacao = AgoraLocal();
-        Resultado = std::move(lido);
-    } catch (const TErroServidorCentral& falha) {
-        RegistrarFalha(Resultado, Erro, falha);
-    }
-}
-
-TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string& Erro, std::string_view URL, int32_t CodigoLoja,
-                                                   int64_t UltimoMovimentoLoja, const TContextoServidor& contexto) {
-    TTipoUltimoMovimentoEnviado resultado;
-    UltimoMovimentoEnviado(Erro, resultado, URL, CodigoLoja, UltimoMovimentoLoja, contexto);
-    return resultado;
+    const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
+    if (resposta.StatusCode != 200) return RegistroRecusado<TTipoUltimoMovimentoEnviado>(resposta, pedido, contexto);
+    TTipoUltimoMovimentoEnviado lido;
+    lido.StatusCode = 200;
+    std::string Retorno;
+    const std::optional<TValorJSON> corpo = LerJSON(resposta.Conteudo);
+    const auto& regional = contexto.Regional;
+    lido.UltimaOrdemEnviada = LerPosicao(resposta, corpo, "ultimaordemenviada", Retorno, regional, pedido);
+    lido.UltimoMovimentoLoja = LerPosicao(resposta, corpo, "ultimomovimentoloja", Retorno, regional, pedido);
+    lido.DataHoraAtualizacao = AgoraLocal();
+    return lido;
 }
 
 namespace {
@@ -128,15 +112,12 @@ void CarregarEstrutura(const TValorJSON& valor, db::TEstrutura& TBEstrutura,
     else if (valor.EhMatriz()) CarregarMatriz(valor, TBEstrutura, regional);
 }
 
-void ObterEstruturaBanco(std::string& Erro, std::string_view URL, db::TEstrutura& TBEstrutura,
-                         const TContextoServidor& contexto) {
-    Erro.clear();
+void ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura, const TContextoServidor& contexto) {
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoEstrutura();
     const std::string pedido = DescreverPedido("GET", endereco);
     try {
         TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
         if (resposta.StatusCode != 200) {
-            Erro = resposta.Conteudo;
             AvisarRecusa(contexto, pedido, resposta);
             return;
         }
@@ -152,9 +133,8 @@ void ObterEstruturaBanco(std::string& Erro, std::string_view URL, db::TEstrutura
         } catch (const TErroRespostaInvalida& e) {
             throw TErroRespostaInvalida(std::string(e.what()) + " (" + pedido + ")");
         }
-    } catch (const TErroServidorCentral& falha) {
-        Erro = FormatarMensagemErro("ObterEstruturaBanco") + falha.what();
-        falha.Relancar(Erro);
+    } catch (const TErroServidorCentral&) {
+        db::FalhaDaRotina("ObterEstruturaBanco");
     }
 }
 

@@ -4,12 +4,12 @@
 // store's log) and ObterEstruturaBanco (the replicated tables and columns).
 // Each makes exactly one exchange and never retries.
 //
-// Every operation first empties `Erro`. An answer other than 200 below 500
-// is not an error: `Erro` receives the answer's body, the context's
-// AoRecusar hears of the refusal, and the operation returns normally. Any
-// other failure (TErroServidorCentral, see requisicao.h) sets `Erro` and is
-// raised again, of the same kind, with the text of `Erro`; the caller, the
-// cycle, does not catch it. Every failure text names its request.
+// An answer other than 200 below 500 is not an error: the context's
+// AoRecusar hears of the refusal, and the operation returns normally (a
+// result record then carries the status and the answer's body). Any other
+// failure is raised as it came (TErroServidorCentral, see requisicao.h),
+// its text complete and naming its request; the cycle, which owns the run,
+// shows and logs it once.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -38,8 +38,8 @@ struct TContextoServidor {
 void AvisarRecusa(const TContextoServidor& contexto, const std::string& pedido, const TRespostaServidor& resposta);
 
 struct TTipoUltimoMovimentoEnviado {
-    int32_t StatusCode = 0;  // 400 after a failure
-    std::string Mensagem;    // empty on success, else the text of `Erro`
+    int32_t StatusCode = 0;
+    std::string Mensagem;    // empty on success, else the refusal's body
     int64_t UltimaOrdemEnviada = 0;
     int64_t UltimoMovimentoLoja = 0;
     db::DataHora DataHoraAtualizacao{};  // local time of a successful answer; zero otherwise
@@ -47,7 +47,7 @@ struct TTipoUltimoMovimentoEnviado {
 
 struct TTipoUltimoMovimentoRecebido {
     int32_t StatusCode = 0;
-    std::string Mensagem;
+    std::string Mensagem;  // empty on success, else the refusal's body
     int64_t OrdemInicial = 0;
     int64_t OrdemFinal = 0;
     int64_t UltimaOrdem = 0;
@@ -56,29 +56,18 @@ struct TTipoUltimoMovimentoRecebido {
 // The current local date and time, to the second.
 db::DataHora AgoraLocal();
 
-// The outcome rules shared by the operations that fill a result record.
-// An answer other than 200 below 500: `Erro` and `Mensagem` get the body,
-// `StatusCode` the status, every number is zero; the refusal is told
-// (AvisarRecusa).
+// The record of a refused request (an answer other than 200 below 500):
+// `StatusCode` the status, `Mensagem` the body, every number zero; the
+// refusal is told (AvisarRecusa). One rule for every operation that
+// returns a record.
 template <class TRegistro>
-void RegistrarRecusa(TRegistro& registro, std::string& Erro, const TRespostaServidor& resposta,
-                     const std::string& pedido, const TContextoServidor& contexto) {
-    registro = TRegistro{};
-    Erro = resposta.Conteudo;
+TRegistro RegistroRecusado(const TRespostaServidor& resposta, const std::string& pedido,
+                           const TContextoServidor& contexto) {
+    TRegistro registro{};
     registro.StatusCode = resposta.StatusCode;
-    registro.Mensagem = Erro;
+    registro.Mensagem = resposta.Conteudo;
     AvisarRecusa(contexto, pedido, resposta);
-}
-
-// A failure: `Erro` and `Mensagem` get its text, `StatusCode` is 400, every
-// number is zero; then the failure is raised again with that text.
-template <class TRegistro>
-[[noreturn]] void RegistrarFalha(TRegistro& registro, std::string& Erro, const TErroServidorCentral& falha) {
-    registro = TRegistro{};
-    Erro = falha.what();
-    registro.StatusCode = 400;
-    registro.Mensagem = Erro;
-    falha.Relancar(Erro);
+    return registro;
 }
 
 // Reads a named position of a 200 answer to `pedido` into `Retorno`, then
@@ -95,20 +84,17 @@ int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValor
                    std::string& Retorno, const db::TConfiguracoesRegionais& regional, const std::string& pedido);
 
 // GET <URL>/obterindiceenvio/<CodigoLoja>/<UltimoMovimentoLoja>.
-// `Resultado` is filled on every path, also before a failure is raised.
-void UltimoMovimentoEnviado(std::string& Erro, TTipoUltimoMovimentoEnviado& Resultado, std::string_view URL,
-                            int32_t CodigoLoja, int64_t UltimoMovimentoLoja, const TContextoServidor& contexto);
-TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string& Erro, std::string_view URL, int32_t CodigoLoja,
+TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
                                                    int64_t UltimoMovimentoLoja, const TContextoServidor& contexto);
 
 // GET <URL>/estruturabd. With status 200 TBEstrutura is emptied and loaded
-// from the answer; otherwise it keeps its rows. Failures carry the prefix
-// MensagemErro with "ObterEstruturaBanco"; rows loaded before a failure
-// while loading stay. A 200 answer whose body is empty or not JSON is
-// malformed (TErroRespostaInvalida) and leaves the rows as they were: a
-// garbled answer must not empty the list that every received change needs.
-void ObterEstruturaBanco(std::string& Erro, std::string_view URL, db::TEstrutura& TBEstrutura,
-                         const TContextoServidor& contexto);
+// from the answer; otherwise it keeps its rows. Failures raise ErroRotina
+// (db/erros.h) naming "ObterEstruturaBanco", the server failure kept as its
+// cause; rows loaded before a failure while loading stay. A 200 answer
+// whose body is empty or not JSON is malformed and leaves the rows as they
+// were: a garbled answer must not empty the list that every received
+// change needs.
+void ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura, const TContextoServidor& contexto);
 
 // Appends the rows that a structure answer describes: an object is one row
 // (nothing for {}), an array is taken element by element with nested arrays

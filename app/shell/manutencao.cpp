@@ -206,8 +206,7 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         std::optional<sync::TRecusa> recusa;
         sync::TContextoServidor contexto = a.Contexto;
         contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
-        std::string erro;
-        const auto posicao = sync::UltimoMovimentoEnviado(erro, dm.LinkCentral(), dm.CodigoLoja(), ultima, contexto);
+        const auto posicao = sync::UltimoMovimentoEnviado(dm.LinkCentral(), dm.CodigoLoja(), ultima, contexto);
         if (recusa) {
             a.Erros << sync::TextoRecusa(*recusa) << "\nNada foi apagado.\n";
             return 1;

@@ -1,10 +1,7 @@
 #include "app/shell/registro.h"
 
+#include "db/regional.h"
 #include "db/texto.h"
-
-#ifndef _WIN32
-#include <langinfo.h>
-#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -141,31 +138,12 @@ std::string ParaUtf16(const std::string& texto, TCodificacao cod) {
 
 }  // namespace
 
-std::string SeparadorDeFormato(const std::string& formato, const std::string& padrao) {
-    const auto primeira = formato.find('%');
-    if (primeira == std::string::npos || primeira + 2 > formato.size()) {
-        return padrao;
-    }
-    std::size_t inicio = primeira + 2;
-    // Modifiers such as %Ey or %Od carry one more letter.
-    if ((formato[primeira + 1] == 'E' || formato[primeira + 1] == 'O') && inicio < formato.size()) {
-        ++inicio;
-    }
-    const auto segunda = formato.find('%', inicio);
-    if (segunda == std::string::npos || segunda == inicio) {
-        return padrao;
-    }
-    return formato.substr(inicio, segunda - inicio);
-}
-
-#ifndef _WIN32  // Windows: plataforma_win.cpp
+// The user's date and time separators, from the same regional settings as
+// every conversion of the engine.
 TSeparadores SeparadoresRegionais() {
-    TSeparadores sep;
-    sep.Data = SeparadorDeFormato(nl_langinfo(D_FMT), "/");
-    sep.Hora = SeparadorDeFormato(nl_langinfo(T_FMT), ":");
-    return sep;
+    const auto regional = db::TConfiguracoesRegionais::DoLocale();
+    return TSeparadores{regional.SeparadorData, regional.SeparadorHora};
 }
-#endif
 
 std::string LinhaDeEntrada(const std::tm& m, const TSeparadores& sep, const std::string& msg) {
     return DoisDigitos(m.tm_mday) + sep.Data + DoisDigitos(m.tm_mon + 1) + sep.Data +

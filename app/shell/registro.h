@@ -35,10 +35,8 @@ struct TSeparadores {
     std::string Hora = ":";
 };
 
-// The text between the first two conversions of a strftime format
-// ("%d/%m/%Y" -> "/"), or `padrao` when there is none.
-std::string SeparadorDeFormato(const std::string& formato, const std::string& padrao);
-// The separators of the current LC_TIME locale.
+// The separators of the user's regional settings, as the engine reads them
+// (db::TConfiguracoesRegionais::DoLocale).
 TSeparadores SeparadoresRegionais();
 
 // "DD/MM/YYYY HH:mm:ss - msg" with the given separators.

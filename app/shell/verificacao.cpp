@@ -333,10 +333,9 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         contexto.Regional = opcoes.Regional.Regional;
         std::optional<sync::TRecusa> recusa;
         contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
-        std::string erro;
         bool estruturaOk = false;
         try {
-            sync::ObterEstruturaBanco(erro, dm.LinkCentral(), dm.TBEstrutura, contexto);
+            sync::ObterEstruturaBanco(dm.LinkCentral(), dm.TBEstrutura, contexto);
             if (recusa)
                 rel.Falha("Servidor central " + dm.LinkCentral() + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
                           "confira LINKCENTRAL: o servidor central deve responder à lista de estrutura (estruturabd)");

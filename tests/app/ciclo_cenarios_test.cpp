@@ -618,7 +618,7 @@ TEST_F(CicloCenarios, AFailedRunLeavesNoEarlierCompletionOnThePanels) {
 
     // Failing before sending: the send panel no longer tells of the run before.
     central.Estrutura.push_back(RespostaProgramada::Texto("", 503));
-    EXPECT_THROW(motor.Ciclo.TimerTimer(), TErroStatusServidor);
+    EXPECT_THROW(motor.Ciclo.TimerTimer(), db::ErroRotina);
     EXPECT_EQ(paineis(), (Paineis{Expandir("Falha ao executar a rotina ObterEstruturaBanco: HTTP/1.1 503 Service "
                                            "Unavailable (GET {base}estruturabd)",
                                            http),

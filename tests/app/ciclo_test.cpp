@@ -38,17 +38,12 @@ public:
     std::int32_t CodigoLoja() override { Falhar(); }
     std::int64_t UltimoRecebimento() override { Falhar(); }
     std::int64_t UltimaOrdemLoja() override { Falhar(); }
-    void ObterEstruturaBanco(std::string&, const std::string&) override { Falhar(); }
-    std::int64_t ReceberDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
+    void ObterEstruturaBanco(const std::string&) override { Falhar(); }
+    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t) override { Falhar(); }
+    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
         Falhar();
     }
-    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(std::string&, const std::string&,
-                                                        std::int32_t, std::int64_t) override {
-        Falhar();
-    }
-    bool EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
-        Falhar();
-    }
+    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { Falhar(); }
     std::optional<ondaris::sync::TRecusa> Recusa() override { return std::nullopt; }
 
 private:

@@ -15,7 +15,6 @@
 #include <vector>
 
 using ondaris::shell::LinhaDeEntrada;
-using ondaris::shell::SeparadorDeFormato;
 using ondaris::shell::TRegistro;
 using ondaris::shell::TSeparadores;
 using ondaris::teste::GravarBytes;
@@ -156,20 +155,6 @@ TEST(LinhaDeEntradaTest, UsesTheRegionalSeparatorsAndTwoDigitFields) {
               "01.02.2023 03.04.05 - x");
     EXPECT_EQ(LinhaDeEntrada(Momento(31, 12, 1999, 23, 59, 58), TSeparadores{"/", ":"}, ""),
               "31/12/1999 23:59:58 - ");
-}
-
-TEST(LinhaDeEntradaTest, SeparatorsComeFromTheLocaleFormats) {
-    struct Caso {
-        const char* formato;
-        const char* esperado;
-    };
-    const Caso casos[] = {
-        {"%d/%m/%Y", "/"}, {"%d.%m.%Y", "."}, {"%Y-%m-%d", "-"}, {"%H:%M:%S", ":"},
-        {"%Y. %m. %d.", ". "}, {"%Ey/%Om/%Od", "/"}, {"%D", "?"}, {"", "?"}, {"%d%m%Y", "?"},
-    };
-    for (const auto& caso : casos) {
-        EXPECT_EQ(SeparadorDeFormato(caso.formato, "?"), caso.esperado) << caso.formato;
-    }
 }
 
 }  // namespace

@@ -94,17 +94,12 @@ public:
     std::int32_t CodigoLoja() override { Proibida(); }
     std::int64_t UltimoRecebimento() override { Proibida(); }
     std::int64_t UltimaOrdemLoja() override { Proibida(); }
-    void ObterEstruturaBanco(std::string&, const std::string&) override { Proibida(); }
-    std::int64_t ReceberDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
+    void ObterEstruturaBanco(const std::string&) override { Proibida(); }
+    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t) override { Proibida(); }
+    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
         Proibida();
     }
-    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(std::string&, const std::string&,
-                                                        std::int32_t, std::int64_t) override {
-        Proibida();
-    }
-    bool EnviarDados(std::string&, const std::string&, std::int32_t, std::int64_t) override {
-        Proibida();
-    }
+    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { Proibida(); }
     std::optional<ondaris::sync::TRecusa> Recusa() override { Proibida(); }
 
 private:

@@ -81,9 +81,14 @@ protected:
         return pos == std::string::npos ? -1 : std::stoi(saida.substr(pos + 1));
     }
 
-    Consulta& Preparar(std::string& erro, std::string_view tabela, TTipoSQL tipo, std::int64_t ini = 0,
-                       std::int64_t fim = 0) {
-        return PrepararDataset(*dm_, *modulo_, erro, tabela, tipo, ini, fim);
+    Consulta& Preparar(std::string_view tabela, TTipoSQL tipo, std::int64_t ini = 0, std::int64_t fim = 0) {
+        return PrepararDataset(*dm_, *modulo_, tabela, tipo, ini, fim);
+    }
+
+    // The text of PrepararDataset's failure, whose cause is of kind E.
+    template <class E>
+    std::string Falha(std::string_view tabela, TTipoSQL tipo) {
+        return teste::TextoDaFalhaDaRotina<E>("PrepararDataset", [&] { Preparar(tabela, tipo); });
     }
 
     static inline std::unique_ptr<BancoTeste> banco_;
@@ -125,25 +130,22 @@ TEST_F(Construtores, TextosDasTresConsultas) {
         SCOPED_TRACE(std::string(c.tabela) + SufixoTipoSQL(c.tipo));
         // Built from this catalogue and structure list, and accepted by the
         // server.
-        std::string erro;
-        Consulta& q = Preparar(erro, c.tabela, c.tipo, 1, 0);
+        Consulta& q = Preparar(c.tabela, c.tipo, 1, 0);
         EXPECT_EQ(q.Sql(), c.texto);
         EXPECT_TRUE(q.Preparada());
-        EXPECT_EQ(erro, "");
     }
 }
 
 TEST_F(Construtores, CacheDoBloco) {
-    std::string erro;
-    Consulta& ui = Preparar(erro, "clientes", TTipoSQL::tsUpdateInsert);
-    EXPECT_EQ(&Preparar(erro, "CLIENTES", TTipoSQL::tsUpdateInsert), &ui);
+    Consulta& ui = Preparar("clientes", TTipoSQL::tsUpdateInsert);
+    EXPECT_EQ(&Preparar("CLIENTES", TTipoSQL::tsUpdateInsert), &ui);
     EXPECT_EQ(ui.Nome(), "TBclientes_UI");  // built from the first spelling
     EXPECT_TRUE(modulo_->TransReplicacaoReadWrite.Ativa());  // a new update-or-insert starts it
     modulo_->TransReplicacaoReadWrite.Commit();
 
     // The delete is prepared while the read-write transaction is idle, and
     // does not start it.
-    Consulta& del = Preparar(erro, "CLIENTES", TTipoSQL::tsDelete);
+    Consulta& del = Preparar("CLIENTES", TTipoSQL::tsDelete);
     EXPECT_NE(&del, &ui);
     EXPECT_TRUE(del.Preparada());
     EXPECT_FALSE(modulo_->TransReplicacaoReadWrite.Ativa());
@@ -157,12 +159,12 @@ TEST_F(Construtores, CacheDoBloco) {
         "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', 'CLIENTES', '2');"
         "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', 'CLIENTES', '1');");
     const std::int64_t base = dm_->UltimoMovimentoLoja() - 3;
-    Consulta& sel = Preparar(erro, "CLIENTES", TTipoSQL::tsSelect, base + 2, base + 3);
+    Consulta& sel = Preparar("CLIENTES", TTipoSQL::tsSelect, base + 2, base + 3);
     EXPECT_EQ(&sel.TransacaoDona(), &modulo_->TransReplicacaoReadOnly);
     ASSERT_TRUE(sel.Aberta());
     EXPECT_EQ(sel.LerInt64("ORDEM"), base + 2);
     EXPECT_EQ(sel.LerTexto("NOME"), "Bia");
-    EXPECT_EQ(&Preparar(erro, "Clientes", TTipoSQL::tsSelect, base + 1, base + 1), &sel);
+    EXPECT_EQ(&Preparar("Clientes", TTipoSQL::tsSelect, base + 1, base + 1), &sel);
     EXPECT_EQ(sel.LerInt64("ORDEM"), base + 2);  // not reopened
     ASSERT_TRUE(sel.Proximo());
     EXPECT_EQ(sel.LerInt64("ORDEM"), base + 3);
@@ -175,11 +177,11 @@ TEST_F(Construtores, TextoDeErroNomeiaAConsulta) {
     // The server refuses the text: five lines, the statement name on the
     // second, the text and its line break, then the server's message.
     dm_->TBEstrutura.Adicionar("CLIENTES", "INEXISTENTE", "");
-    std::string erro;
-    const auto e = teste::Capturar<ErroBanco>([&] { Preparar(erro, "CLIENTES", TTipoSQL::tsUpdateInsert); });
+    const auto e = teste::Capturar<ErroRotina>([&] { Preparar("CLIENTES", TTipoSQL::tsUpdateInsert); });
     ASSERT_TRUE(e);
-    EXPECT_EQ(erro, e->what());
-    EXPECT_NE(e->Codigo(), 0);  // the server's own error, kept
+    const std::string erro = e->what();
+    const auto causa = teste::CausaDe<ErroBanco>(*e);
+    EXPECT_NE(causa ? causa->Codigo() : 0, 0);  // the server's own error, kept
     const auto linhas = Linhas(erro);
     ASSERT_EQ(linhas.size(), 5u) << erro;
     EXPECT_EQ(linhas[0], kPrefixo);
@@ -206,8 +208,7 @@ TEST_F(Construtores, TextoDeErroNomeiaAConsulta) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
-        erro = "stale";
-        EXPECT_THROW(Preparar(erro, c.tabela, c.tipo), ErroPreparacao);
+        const std::string erro = Falha<ErroPreparacao>(c.tabela, c.tipo);
         const auto l = Linhas(erro);
         ASSERT_EQ(l.size(), 4u) << erro;
         EXPECT_EQ(l[0], kPrefixo);
@@ -240,8 +241,7 @@ TEST_F(Construtores, NomesHostisNuncaChegamAoSQL) {
         for (TTipoSQL tipo : {TTipoSQL::tsUpdateInsert, TTipoSQL::tsDelete, TTipoSQL::tsSelect}) {
             SCOPED_TRACE(tabela + SufixoTipoSQL(tipo));
             dm_->TBEstrutura.Adicionar(tabela, "CODIGO", "");
-            std::string erro;
-            EXPECT_THROW(Preparar(erro, tabela, tipo), ErroPreparacao);
+            const std::string erro = Falha<ErroPreparacao>(tabela, tipo);
             EXPECT_EQ(erro.rfind(kPrefixo + "\r\nTabela: TB", 0), 0u) << erro;
         }
     }
@@ -251,9 +251,8 @@ TEST_F(Construtores, NomesHostisNuncaChegamAoSQL) {
     // The longest name the catalogue holds is fine.
     dm_->TBEstrutura.Adicionar("T234567890123456789012345678901", "ID", "");
     dm_->TBEstrutura.Adicionar("T234567890123456789012345678901", "V", "");
-    std::string erro;
     for (TTipoSQL tipo : {TTipoSQL::tsUpdateInsert, TTipoSQL::tsDelete, TTipoSQL::tsSelect})
-        EXPECT_TRUE(Preparar(erro, "T234567890123456789012345678901", tipo).Preparada());
+        EXPECT_TRUE(Preparar("T234567890123456789012345678901", tipo).Preparada());
 }
 
 }  // namespace

@@ -94,15 +94,11 @@ protected:
         return p == std::string::npos ? -1 : std::stoi(saida.substr(p + 2));
     }
 
-    std::string Enviar(std::string& Erro) {
-        return EnviarDados(Erro, servidor_.Base(), kLoja, posicao_, *dm_, contexto_, pasta_->Pasta());
-    }
+    std::string Enviar() { return EnviarDados(servidor_.Base(), kLoja, posicao_, *dm_, contexto_, pasta_->Pasta()); }
     // Sends with a 200 answer and returns the body the server received.
     std::string EnviarComSucesso() {
         servidor_.Responder(RespostaProgramada::Json("{}"));
-        std::string Erro = "anterior";
-        const std::string corpo = Enviar(Erro);
-        EXPECT_EQ(Erro, "");
+        const std::string corpo = Enviar();
         EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
         return corpo;
     }
@@ -266,15 +262,13 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
         const int64_t antes = dm_->UltimoMovimentoLoja();
         Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', '") + c.tabela +
             "', '1');");
-        std::string Erro;
-        EXPECT_EQ(teste::TextoDaFalha<db::ErroBanco>(
-                      [&] { EnviarDados(Erro, servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta()); }),
-                  Erro);
-        EXPECT_EQ(Erro.rfind(std::string("Falha ao executar a rotina PrepararDataset: \r\nTabela: ") + c.comando +
+        const std::string falha = teste::TextoDaFalhaDaRotina<db::ErroBanco>(
+            "PrepararDataset", [&] { EnviarDados(servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta()); });
+        EXPECT_EQ(falha.rfind(std::string("Falha ao executar a rotina PrepararDataset: \r\nTabela: ") + c.comando +
                                  "\r\n",
                              0),
                   0u)
-            << Erro;
+            << falha;
         EXPECT_EQ(servidor_.Quantidade(), 0u);  // nothing is sent
         EXPECT_EQ(ConexoesDaReplicacao(), conexoes_);
     }
@@ -283,7 +277,8 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
 TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
     Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (30, 'trinta');");
 
-    // 409 with a body: Erro is the body, nothing raised, the body was sent.
+    // 409 with a body: a refusal, told with its body; nothing raised, the
+    // body was sent.
     // While the server is being waited for, the block's own connection is
     // already closed.
     int durante = -1;
@@ -291,42 +286,42 @@ TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
         durante = ConexoesDaReplicacao();
         return RespostaProgramada::Texto("bloco fora de ordem", 409);
     });
-    std::string Erro;
-    std::string corpo = Enviar(Erro);
+    std::vector<TRecusa> recusas;
+    contexto_.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
+    std::string corpo = Enviar();
     EXPECT_EQ(durante, conexoes_);
-    EXPECT_EQ(Erro, "bloco fora de ordem");
+    ASSERT_EQ(recusas.size(), 1u);
+    EXPECT_EQ(recusas[0].StatusCode, 409);
+    EXPECT_EQ(recusas[0].Conteudo, "bloco fora de ordem");
+    EXPECT_EQ(recusas[0].Pedido, "PUT " + servidor_.Base("enviar/12"));
     EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
     EXPECT_EQ(Comandos(corpo).size(), 1u);
 
-    // 500: the status line, the body and the request, in Erro and raised.
+    // 500: the status line, the body and the request, raised.
     servidor_.Responder(RespostaProgramada::Texto("falha interna", 500));
-    if (const auto e = teste::Capturar<TErroStatusServidor>([&] { Enviar(Erro); })) {
+    if (const auto e = teste::Capturar<TErroStatusServidor>([&] { Enviar(); })) {
         EXPECT_EQ(std::string(e->what()),
                   "HTTP/1.1 500 Internal Server Error: falha interna (PUT " + servidor_.Base("enviar/12") + ")");
         EXPECT_EQ(e->Resposta().StatusCode, 500);
-        EXPECT_EQ(Erro, e->what());
     }
 
     // No answer: the transport's cause and the request, never an empty text.
-    Erro = "anterior";
     const std::string fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
     if (const auto e = teste::Capturar<TErroTransporte>(
-            [&] { EnviarDados(Erro, fechada, kLoja, posicao_, *dm_, contexto_, pasta_->Pasta()); })) {
+            [&] { EnviarDados(fechada, kLoja, posicao_, *dm_, contexto_, pasta_->Pasta()); })) {
         const std::string texto = e->what();
         EXPECT_TRUE(texto.starts_with("REST request failed: ")) << texto;
         EXPECT_TRUE(texto.ends_with(" (PUT " + fechada + "/enviar/12)")) << texto;
-        EXPECT_EQ(Erro, texto);
     }
+    EXPECT_EQ(recusas.size(), 1u);  // failures are no refusals
 }
 
-TEST_F(EnvioDeBlocos, FalhaDoBancoChegaSemTextoEmErro) {
+TEST_F(EnvioDeBlocos, FalhaDoBancoChegaComoVeio) {
     // A per-operation connection that cannot be made.
-    std::string Erro = "anterior";
     const std::string outra = pasta_->Pasta() + "outra/";
     std::filesystem::create_directories(outra);
     std::ofstream(outra + "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";
-    EXPECT_THROW(EnviarDados(Erro, servidor_.Base(), kLoja, posicao_, *dm_, contexto_, outra), db::ErroBanco);
-    EXPECT_EQ(Erro, "");
+    EXPECT_THROW(EnviarDados(servidor_.Base(), kLoja, posicao_, *dm_, contexto_, outra), db::ErroBanco);
     EXPECT_EQ(servidor_.Quantidade(), 0u);
 }
 

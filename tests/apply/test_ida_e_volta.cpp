@@ -93,10 +93,7 @@ protected:
     std::string Transportar(Loja& origem, Loja& destino) {
         ServidorHttp central;
         central.Responder(RespostaProgramada::Json("{}"));
-        std::string Erro;
-        const std::string enviado =
-            EnviarDados(Erro, central.Base(), origem.Codigo(), 0, origem.DM(), contexto_, origem.Pasta());
-        EXPECT_EQ(Erro, "");
+        const std::string enviado = EnviarDados(central.Base(), origem.Codigo(), 0, origem.DM(), contexto_, origem.Pasta());
         EXPECT_EQ(central.Ultima().Corpo, enviado);
 
         const auto corpo = LerJSON(enviado);
@@ -117,8 +114,7 @@ protected:
                     tabela, c.Campo, c.Chave ? std::optional<std::string>("PRIMARY KEY") : std::nullopt);
         JanelaMuda janela;
         TAmbienteRecebimento ambiente{destino.DM(), janela, contexto_, destino.Pasta()};
-        const auto recebido = ReceberDados(Erro, central.Base(), destino.Codigo(), 0, ambiente);
-        EXPECT_EQ(Erro, "");
+        const auto recebido = ReceberDados(central.Base(), destino.Codigo(), 0, ambiente);
         EXPECT_EQ(recebido.StatusCode, 200);
         return enviado;
     }

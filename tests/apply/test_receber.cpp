@@ -151,16 +151,19 @@ protected:
         return dm_->UltimoRecebimento();
     }
 
-    TTipoUltimoMovimentoRecebido Receber(std::string& erro) {
-        return ReceberDados(erro, http_.Base(), kLoja, Posicao(), *ambiente_);
+    TTipoUltimoMovimentoRecebido Receber() { return ReceberDados(http_.Base(), kLoja, Posicao(), *ambiente_); }
+
+    // The text of the failure that receiving raises, naming `rotina`, whose
+    // cause is of kind E.
+    template <class E = std::exception>
+    std::string FalhaAoReceber(std::string_view rotina = "ReceberDados") {
+        return teste::TextoDaFalhaDaRotina<E>(rotina, [&] { Receber(); });
     }
 
     // Receives until the server has nothing left; the number of requests.
     int ReceberTudo() {
         for (int pedidos = 1; pedidos < 20; ++pedidos) {
-            std::string erro;
-            const auto r = Receber(erro);
-            EXPECT_EQ(erro, "");
+            const auto r = Receber();
             if (r.UltimaOrdem == 0) return pedidos;
         }
         ADD_FAILURE() << "the server never ran out of commands";
@@ -245,10 +248,9 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
         for (auto& k : comandos)
             if (k.Ordem == c.falha) k = Evento(k.Ordem, k.IdTransacao, "32/13/2024");
         central_.Definir(comandos);
-        std::string erro;
-        EXPECT_EQ(teste::TextoDaFalha<TErroRespostaInvalida>([&] { Receber(erro); }), erro);
-        EXPECT_EQ(erro, kPrefixo + "the command with ordem " + std::to_string(c.falha) +
-                            ", column DIA: '32/13/2024' is not a valid date");
+        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + "the command with ordem " +
+                                                                std::to_string(c.falha) +
+                                                                ", column DIA: '32/13/2024' is not a valid date");
         EXPECT_EQ(Posicao(), c.posicaoAposFalha);
         const auto ultima = comandos.back().Ordem;
         EXPECT_EQ(Aplicacoes(static_cast<int>(inicio), static_cast<int>(ultima)), c.aplicados);
@@ -266,9 +268,7 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
 TEST_F(Recebimento, BlocoAplicadoPainelEPedido) {
     dm_->GravarUltimoRecebimento(500);
     central_.Definir({Evento(501, "A"), Evento(502, "A"), Evento(503, "-1")});
-    std::string erro = "stale";
-    const auto r = Receber(erro);
-    EXPECT_EQ(erro, "");
+    const auto r = Receber();
     EXPECT_EQ(r.StatusCode, 200);
     EXPECT_EQ(r.Mensagem, "");
     EXPECT_EQ(r.OrdemInicial, 501);
@@ -292,43 +292,35 @@ TEST_F(Recebimento, RespostasSemBloco) {
     ambiente_->PastaIni = semBanco.string() + "/";
     dm_->GravarUltimoRecebimento(600);
 
-    std::string erro;
     http_.Responder(RespostaProgramada::Texto("loja desconhecida", 404));
-    auto r = Receber(erro);
-    EXPECT_EQ(erro, "loja desconhecida");
+    auto r = Receber();
     EXPECT_EQ(r.StatusCode, 404);
     EXPECT_EQ(r.Mensagem, "loja desconhecida");
-    EXPECT_EQ(janela_.Recebimento, (std::vector<std::string>{"", "loja desconhecida"}));
+    EXPECT_EQ(janela_.Recebimento, std::vector<std::string>{""});
 
     janela_.Recebimento.clear();
     http_.Responder(
         RespostaProgramada::Json(R"({"ordeminicial":"0","ordemfinal":"0","ultimaordem":"0","comandos":[]})"));
-    r = Receber(erro);
-    EXPECT_EQ(erro, "");
+    r = Receber();
     EXPECT_EQ(r.StatusCode, 200);
     EXPECT_EQ(r.UltimaOrdem, 0);
     EXPECT_EQ(janela_.Recebimento, std::vector<std::string>{""});
     EXPECT_EQ(janela_.Bombeamentos, 0);
 
-    // Phase 1 failures: the record shows 400 and the panel the text.
+    // Phase 1 failures are raised as they came, without a routine's prefix.
     http_.Responder(RespostaProgramada::Json(R"({"ordemfinal":"2","ultimaordem":"2"})"));
-    EXPECT_THROW(Receber(erro), TErroRespostaInvalida);
-    EXPECT_EQ(erro, "malformed answer from the central server to GET " + http_.Base("receber/7/600") +
-                        ": \"ordeminicial\" is missing (an answer of media type application/json)");
-    TTipoUltimoMovimentoRecebido registro;
+    EXPECT_EQ(teste::TextoDaFalha<TErroRespostaInvalida>([&] { Receber(); }),
+              "malformed answer from the central server to GET " + http_.Base("receber/7/600") +
+                  ": \"ordeminicial\" is missing (an answer of media type application/json)");
     http_.Responder(RespostaProgramada::Texto("falhou", 503));
-    EXPECT_THROW(ReceberDados(erro, registro, http_.Base(), kLoja, 600, *ambiente_), TErroStatusServidor);
-    EXPECT_EQ(registro.StatusCode, 400);
-    EXPECT_EQ(registro.Mensagem, erro);
-    EXPECT_EQ(erro.rfind("HTTP/1.1 503", 0), 0u) << erro;
-    EXPECT_EQ(janela_.Recebimento.back(), erro);
+    const std::string falha = teste::TextoDaFalha<TErroStatusServidor>([&] { Receber(); });
+    EXPECT_EQ(falha.rfind("HTTP/1.1 503", 0), 0u) << falha;
 
     // Positions but no commands: nothing to move the position to.
     ambiente_->PastaIni = Pasta();
     http_.Responder(
         RespostaProgramada::Json(R"({"ordeminicial":"601","ordemfinal":"650","ultimaordem":"650","comandos":[]})"));
-    r = Receber(erro);
-    EXPECT_EQ(erro, "");
+    r = Receber();
     EXPECT_EQ(r.UltimaOrdem, 650);
     EXPECT_EQ(Posicao(), 600);
     std::error_code ignorado;
@@ -382,9 +374,7 @@ TEST_F(Recebimento, BlocosMalformados) {
         SCOPED_TRACE(c.mensagem);
         dm_->GravarUltimoRecebimento(700);
         http_.Responder(c.resposta);
-        std::string erro;
-        EXPECT_THROW(Receber(erro), TErroRespostaInvalida);
-        EXPECT_EQ(erro, kPrefixo + c.mensagem);
+        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + c.mensagem);
         EXPECT_EQ(Posicao(), 700);
         EXPECT_TRUE(Aplicacoes(701, 702).empty());  // the valid first command was rolled back
     }
@@ -440,10 +430,10 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     // preparation, naming the statement.
     central_.Definir({{900, "Z", "U", "VENDAS", {{"NUMERO", "1"}}}});
     dm_->GravarUltimoRecebimento(899);
-    std::string erro;
-    EXPECT_THROW(Receber(erro), db::ErroPreparacao);
-    EXPECT_EQ(erro.rfind(kPrefixo + "Falha ao executar a rotina PrepararDataset: \r\nTabela: TBVENDAS_UI\r\n", 0), 0u)
-        << erro;
+    // Its text names the routine that failed, once.
+    const std::string erro = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
+    EXPECT_EQ(erro.rfind("Falha ao executar a rotina PrepararDataset: \r\nTabela: TBVENDAS_UI\r\n", 0), 0u) << erro;
+    EXPECT_EQ(erro.find("Falha ao executar", 1), std::string::npos) << erro;
     EXPECT_EQ(Posicao(), 899);
 
     // A table name that is no plain identifier never reaches SQL.
@@ -452,8 +442,8 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
         SCOPED_TRACE(acao);
         dm_->TBEstrutura.Adicionar("EVENTOS; DELETE FROM EVENTOS", "ID", "");
         central_.Definir({{901, "Z", acao, "EVENTOS; DELETE FROM EVENTOS", {{"ID", "801"}}}});
-        EXPECT_THROW(Receber(erro), db::ErroPreparacao);
-        EXPECT_NE(erro.find("Tabela: TBEVENTOS; DELETE FROM EVENTOS_"), std::string::npos) << erro;
+        const std::string hostil = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
+        EXPECT_NE(hostil.find("Tabela: TBEVENTOS; DELETE FROM EVENTOS_"), std::string::npos) << hostil;
         EXPECT_EQ(Posicao(), 899);
     }
     db::Consulta eventos(conexao, t, "SELECT COUNT(*) FROM EVENTOS");
@@ -500,8 +490,7 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
         SCOPED_TRACE(c.mensagem);
         dm_->GravarUltimoRecebimento(20000);
         http_.Responder(RespostaProgramada::Json(bloco(c.segundo)));
-        std::string erro;
-        EXPECT_ANY_THROW(Receber(erro));
+        const std::string erro = FalhaAoReceber();
         EXPECT_EQ(erro.rfind(kPrefixo + c.mensagem, 0), 0u) << erro;
         EXPECT_EQ(Posicao(), 20000);
         EXPECT_TRUE(Aplicacoes(20001, 20002).empty());
@@ -516,9 +505,7 @@ TEST_F(Recebimento, NuloDoJSONEhNulo) {
         R"({"ordem":20101,"tabela":"PRODUTOS","acao":"U","idtransacao":"N","campos":)"
         R"({"CODIGO":"11","DESCRICAO":"nulos","UNIDADE":"UN","UNIDADE":null,"PESOLIQUIDO":null,"ATIVO":null,)"
         R"("FOTO":null,"OBSERVACOES":null}}]})"));
-    std::string erro;
-    Receber(erro);
-    EXPECT_EQ(erro, "");
+    Receber();
     EXPECT_EQ(Posicao(), 20101);
     EXPECT_EQ(Valor("SELECT IIF(UNIDADE IS NULL, 'n', 'v') || IIF(PESOLIQUIDO IS NULL, 'n', 'v') || IIF(ATIVO IS "
                     "NULL, 'n', 'v') || IIF(FOTO IS NULL, 'n', 'v') || IIF(OBSERVACOES IS NULL, 'n', 'v') || "
@@ -555,9 +542,7 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
         SCOPED_TRACE(c.mensagem);
         dm_->GravarUltimoRecebimento(20200);
         http_.Responder(RespostaProgramada::Json(c.corpo));
-        std::string erro;
-        EXPECT_THROW(Receber(erro), TErroRespostaInvalida);
-        EXPECT_EQ(erro, kPrefixo + "the answer was refused: " + c.mensagem);
+        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + "the answer was refused: " + c.mensagem);
         EXPECT_EQ(Posicao(), 20200);
         EXPECT_TRUE(Aplicacoes(20201, 20201).empty());
     }
@@ -570,8 +555,7 @@ TEST_F(Recebimento, ChaveDeTresColunasRecusada) {
         SCOPED_TRACE(acao);
         dm_->GravarUltimoRecebimento(20300);
         central_.Definir({{20301, "A", acao, "TRES", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"V", "x"}}}});
-        std::string erro;
-        EXPECT_THROW(Receber(erro), db::ErroPreparacao);
+        const std::string erro = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
         EXPECT_NE(erro.find("table TRES has a primary key of 3 columns: the change log carries at most 2 key values"),
                   std::string::npos)
             << erro;

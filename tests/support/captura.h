@@ -7,6 +7,9 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "db/erros.h"
 
 namespace ondaris::teste {
 
@@ -37,6 +40,24 @@ std::string TextoDaFalha(F&& chamada) {
     }
     ADD_FAILURE() << "raised no failure";
     return {};
+}
+
+// The cause that a routine's failure keeps, when it is of kind E.
+template <class E>
+std::optional<E> CausaDe(const db::ErroRotina& falha) {
+    return Capturar<E>([&] { std::rethrow_exception(falha.Causa()); });
+}
+
+// A failure of a routine that names itself: raised as db::ErroRotina of
+// `rotina` whose cause is of kind E. Gives its whole text ("" after a test
+// failure).
+template <class E, class F>
+std::string TextoDaFalhaDaRotina(std::string_view rotina, F&& chamada) {
+    const auto falha = Capturar<db::ErroRotina>(chamada);
+    if (!falha) return {};
+    EXPECT_EQ(falha->Rotina(), rotina);
+    EXPECT_TRUE(falha->template CausaE<E>()) << "the cause is of another kind: " << falha->what();
+    return falha->what();
 }
 
 }  // namespace ondaris::teste

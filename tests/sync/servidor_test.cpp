@@ -1,5 +1,5 @@
 // The send-position query and the structure download against a real HTTP
-// server in the process: addresses, outcomes in Erro and the result
+// server in the process: addresses, outcomes in the result
 // record, raised failures, and how the structure list is loaded.
 #include <gtest/gtest.h>
 
@@ -31,9 +31,7 @@ TEST(UltimoMovimentoEnviado, AsksWithStoreAndPositionAndReadsJson) {
     ServidorHttp servidor;
     servidor.Responder(
         RespostaProgramada::Json(R"({"ultimaordemenviada": 4294967301, "ultimomovimentoloja": "9223372036854775807"})"));
-    std::string Erro = "de antes";
-    auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 12, 9223372036854775807LL, Contexto());
-    EXPECT_EQ(Erro, "");
+    auto r = UltimoMovimentoEnviado(servidor.Base(), 12, 9223372036854775807LL, Contexto());
     EXPECT_EQ(r.StatusCode, 200);
     EXPECT_EQ(r.Mensagem, "");
     EXPECT_EQ(r.UltimaOrdemEnviada, 4294967301LL);
@@ -63,8 +61,7 @@ TEST(UltimoMovimentoEnviado, PathCarriesPlainDecimals) {
         {servidor.Base("api/"), 2147483647, INT64_MIN, "/api/obterindiceenvio/2147483647/-9223372036854775808"},
     };
     for (const auto& caso : casos) {
-        std::string Erro;
-        UltimoMovimentoEnviado(Erro, caso.base, caso.loja, caso.posicao, Contexto());
+        UltimoMovimentoEnviado(caso.base, caso.loja, caso.posicao, Contexto());
         EXPECT_EQ(servidor.Ultima().Caminho, caso.caminho);
     }
 }
@@ -76,15 +73,13 @@ TEST(UltimoMovimentoEnviado, ReadsNameValueTextAndRepeatsAMissingSecondValue) {
     servidor.Responder(RespostaProgramada::Json(R"({"ultimaordemenviada": 5})"));
     const std::pair<int64_t, int64_t> esperados[] = {{7, 9}, {7, 9}, {5, 5}};
     for (const auto& [enviada, loja] : esperados) {
-        std::string Erro;
-        auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 1, 9, Contexto());
-        EXPECT_EQ(Erro, "");
+        auto r = UltimoMovimentoEnviado(servidor.Base(), 1, 9, Contexto());
         EXPECT_EQ(r.UltimaOrdemEnviada, enviada);
         EXPECT_EQ(r.UltimoMovimentoLoja, loja);
     }
 }
 
-TEST(UltimoMovimentoEnviado, AnswersOtherThan200SetErroAndRaiseNothing) {
+TEST(UltimoMovimentoEnviado, AnswersOtherThan200AreToldAndRaiseNothing) {
     ServidorHttp servidor;
     struct Caso {
         int status;
@@ -97,18 +92,16 @@ TEST(UltimoMovimentoEnviado, AnswersOtherThan200SetErroAndRaiseNothing) {
                           {409, "{\"erro\":1}", "Conflict"}};
     for (const auto& caso : casos) {
         servidor.Responder(RespostaProgramada::Texto(caso.corpo, caso.status));
-        std::string Erro = "de antes";
         // Every refusal is told, also one without a body.
         std::vector<TRecusa> recusas;
         TContextoServidor contexto = Contexto();
         contexto.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
-        auto r = UltimoMovimentoEnviado(Erro, servidor.Base(), 1, 9, contexto);
+        auto r = UltimoMovimentoEnviado(servidor.Base(), 1, 9, contexto);
         ASSERT_EQ(recusas.size(), 1u) << caso.status;
         EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("obterindiceenvio/1/9"));
         EXPECT_EQ(recusas[0].StatusCode, caso.status);
         EXPECT_EQ(recusas[0].FraseStatus, caso.frase);
         EXPECT_EQ(recusas[0].Conteudo, caso.corpo);
-        EXPECT_EQ(Erro, caso.corpo);
         EXPECT_EQ(r.StatusCode, caso.status);
         EXPECT_EQ(r.Mensagem, caso.corpo);
         EXPECT_EQ(r.UltimaOrdemEnviada, 0);
@@ -117,25 +110,13 @@ TEST(UltimoMovimentoEnviado, AnswersOtherThan200SetErroAndRaiseNothing) {
     }
 }
 
-// Runs the query expecting a raised failure of type E; checks that Erro,
-// the record and the failure agree, and returns the text.
+// Runs the query expecting a raised failure of type E; returns its text.
 template <class E>
 std::string FalhaDoUltimoMovimento(const std::string& base, int32_t tempo = 5000) {
-    std::string Erro;
-    TTipoUltimoMovimentoEnviado r;
-    r.UltimaOrdemEnviada = 99;
-    const auto e = teste::Capturar<E>([&] { UltimoMovimentoEnviado(Erro, r, base, 1, 9, Contexto(tempo)); });
-    if (!e) return {};
-    EXPECT_EQ(std::string(e->what()), Erro);
-    EXPECT_EQ(r.StatusCode, 400);
-    EXPECT_EQ(r.Mensagem, Erro);
-    EXPECT_EQ(r.UltimaOrdemEnviada, 0);
-    EXPECT_EQ(r.UltimoMovimentoLoja, 0);
-    EXPECT_EQ(r.DataHoraAtualizacao, db::DataHora{});
-    return Erro;
+    return teste::TextoDaFalha<E>([&] { UltimoMovimentoEnviado(base, 1, 9, Contexto(tempo)); });
 }
 
-TEST(UltimoMovimentoEnviado, FailuresAreRaisedWithStatus400InTheRecord) {
+TEST(UltimoMovimentoEnviado, FailuresAreRaisedAsTheyCame) {
     ServidorHttp servidor;
     const std::string pedido = "GET " + servidor.Base("obterindiceenvio/1/9");
     servidor.Responder(RespostaProgramada::Texto("indisponivel", 503));
@@ -252,9 +233,7 @@ TEST(ObterEstruturaBanco, LoadsTheAnswerByTheLoadingRules) {
         servidor.Responder(RespostaProgramada::Json(caso.corpo));
         db::TEstrutura estrutura;
         estrutura.Adicionar("VELHA", "LINHA", Nulo);
-        std::string Erro = "de antes";
-        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto());
-        EXPECT_EQ(Erro, "") << caso.corpo;
+        ObterEstruturaBanco(servidor.Base(), estrutura, Contexto());
         EXPECT_EQ(estrutura.Linhas(), caso.linhas) << caso.corpo;
     }
 }
@@ -264,8 +243,7 @@ TEST(ObterEstruturaBanco, AddressEndsInEstruturabdWithOrWithoutSlash) {
     servidor.Manipulador([](const teste::RequisicaoRecebida&) { return RespostaProgramada::Json("[]"); });
     for (const std::string& base : {servidor.Base("central"), servidor.Base("central/")}) {
         db::TEstrutura estrutura;
-        std::string Erro;
-        ObterEstruturaBanco(Erro, base, estrutura, Contexto());
+        ObterEstruturaBanco(base, estrutura, Contexto());
         auto req = servidor.Ultima();
         EXPECT_EQ(req.Metodo, "GET");
         EXPECT_EQ(req.Caminho, "/central/estruturabd");
@@ -279,12 +257,10 @@ TEST(ObterEstruturaBanco, ARefusalKeepsThePreviousRowsAndIsTold) {
     for (const auto& [status, esperado] : {std::pair{404, "estrutura indisponivel"}, std::pair{204, ""}}) {
         db::TEstrutura estrutura;
         estrutura.Adicionar("A", "B", Nulo);
-        std::string Erro = "de antes";
         std::vector<TRecusa> recusas;
         TContextoServidor contexto = Contexto();
         contexto.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
-        ObterEstruturaBanco(Erro, servidor.Base(), estrutura, contexto);
-        EXPECT_EQ(Erro, esperado);
+        ObterEstruturaBanco(servidor.Base(), estrutura, contexto);
         EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
         ASSERT_EQ(recusas.size(), 1u);
         EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("estruturabd"));
@@ -310,9 +286,9 @@ TEST(ObterEstruturaBanco, AnAnswerThatIsNotJsonIsMalformedAndKeepsThePreviousRow
         servidor.Responder(caso.resposta);
         db::TEstrutura estrutura;
         estrutura.Adicionar("A", "B", Nulo);
-        std::string Erro;
-        EXPECT_THROW(ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()), TErroRespostaInvalida);
-        EXPECT_EQ(Erro, prefixo + caso.detalhe);
+        EXPECT_EQ(teste::TextoDaFalhaDaRotina<TErroRespostaInvalida>(
+                      "ObterEstruturaBanco", [&] { ObterEstruturaBanco(servidor.Base(), estrutura, Contexto()); }),
+                  prefixo + caso.detalhe);
         EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
     }
 }
@@ -324,37 +300,36 @@ TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
     // A bare value inside the array: rows before it stay.
     servidor.Responder(RespostaProgramada::Json(R"([{"tabela":"A","campo":"B"}, "solto", {"tabela":"A","campo":"C"}])"));
     db::TEstrutura estrutura;
-    std::string Erro;
-    if (const auto e = teste::Capturar<TErroRespostaInvalida>(
-            [&] { ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()); })) {
-        EXPECT_EQ(std::string(e->what()),
-                  prefixo + "[TBEstrutura] Invalid field count (GET " + servidor.Base("estruturabd") + ")");
-        EXPECT_EQ(Erro, e->what());
-    }
+    const auto falha = [&]<class E>(const std::string& base) {
+        return teste::TextoDaFalhaDaRotina<E>("ObterEstruturaBanco",
+                                              [&] { ObterEstruturaBanco(base, estrutura, Contexto()); });
+    };
+    EXPECT_EQ(falha.operator()<TErroRespostaInvalida>(servidor.Base()),
+              prefixo + "[TBEstrutura] Invalid field count (GET " + servidor.Base("estruturabd") + ")");
     EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
 
     servidor.Responder(RespostaProgramada::Json(R"([{"tabela":"A","object_state":"DELETED"}])"));
-    EXPECT_THROW(ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()), TErroRespostaInvalida);
-    EXPECT_EQ(Erro, prefixo + "[TBEstrutura] Unsupported record state 'DELETED' (GET " + servidor.Base("estruturabd") +
-                        ")");
+    EXPECT_EQ(falha.operator()<TErroRespostaInvalida>(servidor.Base()),
+              prefixo + "[TBEstrutura] Unsupported record state 'DELETED' (GET " + servidor.Base("estruturabd") + ")");
 
-    // A server failure leaves the table as it was.
+    // A server failure leaves the table as it was; the failure as it came
+    // is kept whole.
     estrutura.Limpar();
     estrutura.Adicionar("A", "B", Nulo);
     servidor.Responder(RespostaProgramada::Texto("quebrou", 500));
-    if (const auto e = teste::Capturar<TErroStatusServidor>(
-            [&] { ObterEstruturaBanco(Erro, servidor.Base(), estrutura, Contexto()); })) {
+    if (const auto e = teste::Capturar<db::ErroRotina>(
+            [&] { ObterEstruturaBanco(servidor.Base(), estrutura, Contexto()); })) {
         EXPECT_EQ(std::string(e->what()),
                   prefixo + "HTTP/1.1 500 Internal Server Error: quebrou (GET " + servidor.Base("estruturabd") + ")");
-        EXPECT_EQ(Erro, e->what());
-        EXPECT_EQ(e->Resposta().Conteudo, "quebrou");
+        const auto causa = teste::CausaDe<TErroStatusServidor>(*e);
+        EXPECT_EQ(causa ? causa->Resposta().Conteudo : "", "quebrou");
     }
     EXPECT_EQ(estrutura.Quantidade(), 1u);
 
     auto fechada = "http://127.0.0.1:" + std::to_string(ServidorHttp::PortaFechada());
-    EXPECT_THROW(ObterEstruturaBanco(Erro, fechada, estrutura, Contexto()), TErroTransporte);
-    EXPECT_TRUE(Erro.starts_with(prefixo + "REST request failed: ")) << Erro;
-    EXPECT_TRUE(Erro.ends_with(" (GET " + fechada + "/estruturabd)")) << Erro;
+    const std::string transporte = falha.operator()<TErroTransporte>(fechada);
+    EXPECT_TRUE(transporte.starts_with(prefixo + "REST request failed: ")) << transporte;
+    EXPECT_TRUE(transporte.ends_with(" (GET " + fechada + "/estruturabd)")) << transporte;
     EXPECT_EQ(estrutura.Quantidade(), 1u);
 }
 
