@@ -52,6 +52,45 @@ const char* SufixoTipoSQL(TTipoSQL tipo) {
     throw ErroUso("unknown statement kind " + std::to_string(static_cast<int>(tipo)));
 }
 
+namespace {
+
+constexpr int kTipoBlob = 261;           // RDB$FIELD_TYPE of a blob
+constexpr unsigned kMensagemMaxima = 65535;  // the largest row message the server builds
+// Per column of a row message at most: its NULL indicator, a VARCHAR's
+// length and the alignment before the next value.
+constexpr unsigned kSobraPorColuna = 12;
+// Left free in a row message whatever the estimate says.
+constexpr unsigned kReservaMensagem = 1024;
+
+// A blob whose stored bytes are what reading it gives: binary blobs, and
+// text blobs in the connection's own character set (ISO8859_1), in NONE or
+// in OCTETS. Text in any other character set is transliterated when the
+// blob is read, so its stored bytes would not be the same text.
+bool BlobEmLinha(const TCampoCatalogo& c) {
+    if (c.Tipo != kTipoBlob) return false;
+    return c.SubTipo != 1 || c.ConjuntoCaracteres == static_cast<int>(kCharsetNone) ||
+           c.ConjuntoCaracteres == static_cast<int>(kCharsetOctets) ||
+           c.ConjuntoCaracteres == static_cast<int>(kCharsetLatin1);
+}
+
+// The inline length that keeps the row message within its limit: what the
+// table's columns leave free, shared among the blobs that come inline, at
+// most kBytesBlobEmLinha; 0 when nothing is left.
+unsigned BytesEmLinha(const std::vector<TCampoCatalogo>& campos) {
+    unsigned ocupados = kReservaMensagem + 8 + kSobraPorColuna;  // ORDEM
+    unsigned blobs = 0;
+    for (const auto& c : campos) {
+        ocupados += static_cast<unsigned>(std::max(c.Tamanho, 8)) + kSobraPorColuna;
+        if (BlobEmLinha(c)) ++blobs;
+    }
+    if (blobs == 0 || ocupados >= kMensagemMaxima) return 0;
+    const unsigned porBlob = (kMensagemMaxima - ocupados) / blobs;
+    if (porBlob <= kSobraPorColuna) return 0;
+    return std::min(kBytesBlobEmLinha, porBlob - kSobraPorColuna);
+}
+
+}  // namespace
+
 std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCampoCatalogo>& campos) {
     ExigirIdentificador(NomeTabela, "table");
     const std::string tabela(NomeTabela);
@@ -74,6 +113,21 @@ std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCa
     }
     if (juncao.empty())
         throw ErroPreparacao("table " + tabela + " has no primary key: its rows cannot be found from the log");
+    // After the table's columns, one more per blob column: its bytes when
+    // they are few, so that the row brings them along instead of a call to
+    // read the blob; NULL otherwise (a NULL or longer blob, or one whose
+    // bytes would not be its text).
+    const unsigned emLinha = BytesEmLinha(campos);
+    for (const auto& c : campos) {
+        if (c.Tipo != kTipoBlob) continue;
+        if (emLinha > 0 && BlobEmLinha(c)) {
+            const std::string n = std::to_string(emLinha);
+            colunas += ", CASE WHEN OCTET_LENGTH(T." + c.Campo + ") <= " + n + " THEN CAST(T." + c.Campo +
+                       " AS VARCHAR(" + n + ") CHARACTER SET OCTETS) END";
+        } else {
+            colunas += ", CAST(NULL AS VARCHAR(1) CHARACTER SET OCTETS)";
+        }
+    }
     return "SELECT L.ORDEM" + colunas + " FROM " + tabela + " T" + juncao +
            " WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = " + LiteralSql(tabela) +
            " ORDER BY ORDEM";

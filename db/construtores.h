@@ -62,13 +62,28 @@ const char* SufixoTipoSQL(TTipoSQL tipo);
 // throws ErroPreparacao for a name or column that is not an identifier, or
 // a key the change log cannot carry (more than kMaximoColunasChave columns).
 //
-// SELECT L.ORDEM, T.<every column> FROM <table> T INNER JOIN LOG_REPLICACAO L
-// ON (<first key> = L.ATUALVALORCHAVE1) AND (<second key> =
-// L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL
-// AND L.TABELA = '<table>' ORDER BY ORDEM. `campos`: the catalogue's columns
-// of the table in column order (TDM::CamposTabela); none, or no key, is an
-// error.
+// SELECT L.ORDEM, T.<every column>[, <inline blob>...] FROM <table> T
+// INNER JOIN LOG_REPLICACAO L ON (<first key> = L.ATUALVALORCHAVE1) AND
+// (<second key> = L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND
+// :ORDEMFINAL AND L.TABELA = '<table>' ORDER BY ORDEM. `campos`: the
+// catalogue's columns of the table in column order (TDM::CamposTabela);
+// none, or no key, is an error.
+//
+// A table with blob columns gets, after its own columns, one column per blob
+// column in the same order: the blob's bytes as VARCHAR(n) CHARACTER SET
+// OCTETS when it holds at most n bytes, NULL otherwise, so that a block
+// reads short blobs with its rows instead of one call per blob. Only blobs
+// whose stored bytes are what reading the blob gives come inline: binary
+// blobs and text blobs in ISO8859_1 (the connection's), NONE or OCTETS;
+// for the others (text in UTF8, say) the column is always NULL. n is
+// kBytesBlobEmLinha, or less when the table's row leaves less room in the
+// 64 KiB row message (0: every such column NULL).
 std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCampoCatalogo>& campos);
+
+// The most bytes of a blob that come inline with the select of a block.
+// Chosen by measurement: a longer inline column makes the server fetch
+// fewer rows per round trip, whatever the blobs actually hold.
+inline constexpr unsigned kBytesBlobEmLinha = 4096;
 
 // UPDATE OR INSERT INTO <table>(<columns>) VALUES (:<columns>): `colunas`
 // from the structure list in its order (none is an error), `chave` the

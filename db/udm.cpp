@@ -40,7 +40,9 @@ const char* const TDM::kSqlLogReplicacao =
     "ORDER BY ORDEM";
 
 #define ONDARIS_CATALOGO_INICIO                                                                   \
-    "SELECT R.RDB$FIELD_NAME AS CAMPO, PK.RDB$CONSTRAINT_TYPE AS CHAVE FROM RDB$RELATIONS T\n"    \
+    "SELECT R.RDB$FIELD_NAME AS CAMPO, PK.RDB$CONSTRAINT_TYPE AS CHAVE, F.RDB$FIELD_TYPE AS TIPO,\n" \
+    "F.RDB$FIELD_SUB_TYPE AS SUBTIPO, F.RDB$CHARACTER_SET_ID AS CONJUNTO, F.RDB$FIELD_LENGTH AS TAMANHO\n" \
+    "FROM RDB$RELATIONS T\n"                                                                        \
     "INNER JOIN RDB$RELATION_FIELDS R ON T.RDB$RELATION_NAME = R.RDB$RELATION_NAME\n"             \
     "INNER JOIN RDB$FIELDS F ON R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME\n"                          \
     "LEFT JOIN (SELECT TC.RDB$RELATION_NAME, IDX.RDB$FIELD_NAME, TC.RDB$CONSTRAINT_TYPE\n"        \
@@ -358,6 +360,10 @@ std::vector<TCampoCatalogo> TDM::CamposTabela(const std::string& tabela, bool so
         TCampoCatalogo c;
         c.Campo = TBCamposTabela.LerTexto("CAMPO").value_or("");
         c.Chave = MaiusculasAscii(TBCamposTabela.LerTexto("CHAVE").value_or("")) == "PRIMARY KEY";
+        c.Tipo = TBCamposTabela.LerInt32("TIPO").value_or(0);
+        c.SubTipo = TBCamposTabela.LerInt32("SUBTIPO").value_or(0);
+        c.ConjuntoCaracteres = TBCamposTabela.LerInt32("CONJUNTO").value_or(0);
+        c.Tamanho = TBCamposTabela.LerInt32("TAMANHO").value_or(0);
         campos.push_back(std::move(c));
     }
     return campos;

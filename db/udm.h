@@ -70,6 +70,13 @@ struct TIndicesEnvio {
 struct TCampoCatalogo {
     std::string Campo;
     bool Chave = false;  // part of the primary key
+    // The column's type as the catalogue keeps it (RDB$FIELDS): what the
+    // select of a block needs to bring short blobs inline and to keep its
+    // row within the message limit. Zero where the catalogue has NULL.
+    int Tipo = 0;                 // RDB$FIELD_TYPE: 261 a blob
+    int SubTipo = 0;              // for a blob, 1 text
+    int ConjuntoCaracteres = 0;   // of a text or a text blob
+    int Tamanho = 0;              // bytes of a row's value (RDB$FIELD_LENGTH; a blob's id 8)
     bool operator==(const TCampoCatalogo&) const = default;
 };
 

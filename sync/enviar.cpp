@@ -161,45 +161,27 @@ std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::Descri
     const bool bytes = std::holds_alternative<db::Bytes>(valor);
     if (bytes) return texto;  // base64 or OCTETS: whole, and present even when empty
     if (texto->empty()) return std::nullopt;
+    // Without a line feed there is nothing to remove (a CR alone stays).
+    if (texto->find('\n') == std::string::npos) return texto;
     return RemoverQuebrasDeLinha(*texto);
 }
 
-TValorJSON MontarCampos(db::Consulta& qry, std::size_t primeira, const db::TConfiguracoesRegionais& regional) {
-    TValorJSON campos = TValorJSON::Objeto();
-    const auto& colunas = qry.Colunas();
-    for (std::size_t i = primeira; i < colunas.size(); ++i) {
-        std::optional<std::string> texto = TextoDoCampo(qry.Ler(i), colunas[i], regional);
-        if (texto) campos.Adicionar(colunas[i].Nome, TValorJSON::Texto(std::move(*texto)));
-    }
-    return campos;
-}
-
-TValorJSON MontarComando(const TLinhaLog& linha, TValorJSON campos) {
-    TValorJSON comando = TValorJSON::Objeto();
-    comando.Adicionar("ordem", TValorJSON::Texto(linha.TextoOrdem));
-    comando.Adicionar("codigolojadestino", TValorJSON::Texto(linha.CodigoLojaDestino));
-    // The log's TIPO as it stands: other agents read the letter itself.
-    comando.Adicionar("acao", TValorJSON::Texto(linha.Tipo));
-    comando.Adicionar("tabela", TValorJSON::Texto(linha.Tabela));
-    comando.Adicionar("atualvalorchave1", TValorJSON::Texto(linha.AtualValorChave1));
-    comando.Adicionar("atualvalorchave2", TValorJSON::Texto(linha.AtualValorChave2));
-    comando.Adicionar("novovalorchave1", TValorJSON::Texto(linha.NovoValorChave1));
-    comando.Adicionar("ocorrencialocal", TValorJSON::Texto(linha.OcorrenciaLocal));
-    comando.Adicionar("idtransacao", TValorJSON::Texto(linha.IdTransacao));
-    comando.Adicionar("campos", std::move(campos));
-    return comando;
-}
-
-TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemInicial, int64_t OrdemFinal) {
-    TValorJSON corpo = TValorJSON::Objeto();
-    corpo.Adicionar("codigolojaorigem", TValorJSON::Texto(std::to_string(CodigoLoja)));
-    corpo.Adicionar("comandos", std::move(comandos));
-    corpo.Adicionar("ordeminicial", TValorJSON::Texto(std::to_string(OrdemInicial)));
-    corpo.Adicionar("ordemfinal", TValorJSON::Texto(std::to_string(OrdemFinal)));
-    return corpo;
-}
-
 namespace {
+
+// One row of the change log as the block needs it, each column in its text
+// form (empty text for NULL).
+struct TLinhaLog {
+    int64_t Ordem = 0;
+    std::string TextoOrdem;
+    std::string CodigoLojaDestino;
+    std::string Tipo;
+    std::string Tabela;
+    std::string AtualValorChave1;
+    std::string AtualValorChave2;
+    std::string NovoValorChave1;
+    std::string OcorrenciaLocal;
+    std::string IdTransacao;
+};
 
 // The block's log rows, read whole before the row queries run, in the
 // block's own snapshot (see EnviarDados).
@@ -243,16 +225,106 @@ std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t Ord
     return linhas;
 }
 
+// A command's members before "campos", in their fixed order, then the name
+// "campos": the caller writes that object and closes the command.
+void AbrirComando(TEscritorJSON& json, const TLinhaLog& linha) {
+    json.AbrirObjeto();
+    const std::pair<const char*, const std::string&> membros[] = {
+        {"ordem", linha.TextoOrdem},
+        {"codigolojadestino", linha.CodigoLojaDestino},
+        // The log's TIPO as it stands: other agents read the letter itself.
+        {"acao", linha.Tipo},
+        {"tabela", linha.Tabela},
+        {"atualvalorchave1", linha.AtualValorChave1},
+        {"atualvalorchave2", linha.AtualValorChave2},
+        {"novovalorchave1", linha.NovoValorChave1},
+        {"ocorrencialocal", linha.OcorrenciaLocal},
+        {"idtransacao", linha.IdTransacao},
+    };
+    for (const auto& [nome, valor] : membros) {
+        json.Nome(nome);
+        json.Texto(valor);
+    }
+    json.Nome("campos");
+}
+
 // "campos" of a delete: the first key column takes the first stored key
 // value, every further one the second.
-TValorJSON CamposDaExclusao(const std::vector<db::TCampoCatalogo>& chave, const TLinhaLog& linha) {
-    TValorJSON campos = TValorJSON::Objeto();
+void EscreverCamposDaExclusao(TEscritorJSON& json, const std::vector<db::TCampoCatalogo>& chave,
+                              const TLinhaLog& linha) {
+    json.AbrirObjeto();
     bool primeira = true;
     for (const auto& c : chave) {
-        campos.Adicionar(c.Campo, TValorJSON::Texto(primeira ? linha.AtualValorChave1 : linha.AtualValorChave2));
+        json.Nome(c.Campo);
+        json.Texto(primeira ? linha.AtualValorChave1 : linha.AtualValorChave2);
         primeira = false;
     }
-    return campos;
+    json.FecharObjeto();
+}
+
+// Where a row query's values come from: the table's columns after ORDEM,
+// each blob column with the column that brings its short values inline
+// (see MontarSQLQuerySEL: one such column per blob column, in the same
+// order, after the table's columns).
+struct TColunaEnviada {
+    std::size_t Indice = 0;
+    std::optional<std::size_t> EmLinha;
+};
+
+std::vector<TColunaEnviada> ColunasEnviadas(db::Consulta& qry) {
+    const auto& colunas = qry.Colunas();
+    std::size_t blobs = 0;
+    for (const auto& c : colunas) blobs += c.EhBlob() ? 1 : 0;
+    if (colunas.size() < 1 + 2 * blobs)
+        throw db::ErroUso("the row query of " + qry.Nome() + " lacks the inline columns of its blobs");
+    const std::size_t fim = colunas.size() - blobs;
+    std::vector<TColunaEnviada> enviadas;
+    std::size_t proxima = fim;
+    for (std::size_t i = 1; i < fim; ++i) {
+        TColunaEnviada c{i, std::nullopt};
+        if (colunas[i].EhBlob()) {
+            const auto& emLinha = colunas[proxima];
+            if (emLinha.Categoria != db::TTipoCampo::tcVarchar || emLinha.ConjuntoCaracteres != db::kCharsetOctets)
+                throw db::ErroUso("the row query of " + qry.Nome() + " has no inline column for blob " +
+                                  colunas[i].Nome);
+            c.EmLinha = proxima++;
+        }
+        enviadas.push_back(c);
+    }
+    return enviadas;
+}
+
+// The value of a column of the current row. A blob whose bytes came inline
+// (the inline column is not NULL) is not read by its own call: the bytes
+// are what that call would give (the select inlines only binary blobs and
+// text blobs in Latin-1 or NONE, whose bytes reach us untransliterated),
+// taken as a text blob or a binary blob is read.
+db::Valor LerColuna(db::Consulta& qry, const TColunaEnviada& coluna) {
+    if (coluna.EmLinha) {
+        db::Valor emLinha = qry.Ler(*coluna.EmLinha);
+        if (auto* bytes = std::get_if<db::Bytes>(&emLinha)) {
+            if (qry.Colunas()[coluna.Indice].Categoria == db::TTipoCampo::tcBlobBinario) return emLinha;
+            std::string texto =
+                db::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+            if (texto.empty()) return {};
+            return texto;
+        }
+    }
+    return qry.Ler(coluna.Indice);
+}
+
+// "campos" of the current row of `qry`, each member named by its column.
+void EscreverCampos(TEscritorJSON& json, db::Consulta& qry, const std::vector<TColunaEnviada>& enviadas,
+                    const db::TConfiguracoesRegionais& regional) {
+    const auto& colunas = qry.Colunas();
+    json.AbrirObjeto();
+    for (const TColunaEnviada& c : enviadas) {
+        const std::optional<std::string> texto = TextoDoCampo(LerColuna(qry, c), colunas[c.Indice], regional);
+        if (!texto) continue;
+        json.Nome(colunas[c.Indice].Nome);
+        json.Texto(*texto);
+    }
+    json.FecharObjeto();
 }
 
 // Moves the select of a table (ordered by ORDEM) forward to the first row
@@ -292,22 +364,43 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
         const int64_t OrdemInicial = indices.OrdemInicial, OrdemFinal = indices.OrdemFinal;
         const std::vector<TLinhaLog> linhas = LerLinhasLog(DataModule, OrdemInicial, OrdemFinal, contexto.Regional);
 
-        std::unordered_map<std::string, std::vector<db::TCampoCatalogo>> chaves;  // per table, this call
-        TValorJSON comandos = TValorJSON::Matriz();
+        std::unordered_map<std::string, std::vector<db::TCampoCatalogo>> chaves;   // per table, this call
+        std::unordered_map<db::Consulta*, std::vector<TColunaEnviada>> enviadas;  // per row query
+        // The body is written once, straight into the text that is sent.
+        corpo.reserve(512 * linhas.size() + 256);
+        TEscritorJSON json(corpo);
+        json.AbrirObjeto();
+        json.Nome("codigolojaorigem");
+        json.Texto(std::to_string(CodigoLoja));
+        json.Nome("comandos");
+        json.AbrirMatriz();
         for (const TLinhaLog& linha : linhas) {
             if (linha.Tipo == "D") {
                 auto it = chaves.find(linha.Tabela);
                 if (it == chaves.end())
                     it = chaves.emplace(linha.Tabela, DM.CamposTabela(linha.Tabela, true)).first;
-                comandos.Adicionar(MontarComando(linha, CamposDaExclusao(it->second, linha)));
+                AbrirComando(json, linha);
+                EscreverCamposDaExclusao(json, it->second, linha);
+                json.FecharObjeto();
                 continue;
             }
             db::Consulta& qry =
                 db::PrepararDataset(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
             if (!AvancarAte(qry, linha.Ordem)) continue;  // the row is gone, or its key moved
-            comandos.Adicionar(MontarComando(linha, MontarCampos(qry, 1, contexto.Regional)));
+            auto it = enviadas.find(&qry);
+            if (it == enviadas.end()) it = enviadas.emplace(&qry, ColunasEnviadas(qry)).first;
+            AbrirComando(json, linha);
+            EscreverCampos(json, qry, it->second, contexto.Regional);
+            json.FecharObjeto();
         }
-        corpo = EscreverJSONCompacto(MontarCorpo(CodigoLoja, std::move(comandos), OrdemInicial, OrdemFinal));
+        json.FecharMatriz();
+        // The bounds, so that a server can move its position past log rows
+        // that were left out (rows deleted since).
+        json.Nome("ordeminicial");
+        json.Texto(std::to_string(OrdemInicial));
+        json.Nome("ordemfinal");
+        json.Texto(std::to_string(OrdemFinal));
+        json.FecharObjeto();
         DataModule.Fechar();
     }
 

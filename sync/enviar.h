@@ -67,41 +67,13 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
 std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
                                         const db::TConfiguracoesRegionais& regional);
 
-// "campos" of the current row of `qry`, from column `primeira` to the last,
-// each member named by its column.
-TValorJSON MontarCampos(db::Consulta& qry, std::size_t primeira, const db::TConfiguracoesRegionais& regional);
-
-// One row of the change log as the block needs it, each column in its text
-// form (empty text for NULL).
-struct TLinhaLog {
-    int64_t Ordem = 0;
-    std::string TextoOrdem;
-    std::string CodigoLojaDestino;
-    std::string Tipo;
-    std::string Tabela;
-    std::string AtualValorChave1;
-    std::string AtualValorChave2;
-    std::string NovoValorChave1;
-    std::string OcorrenciaLocal;
-    std::string IdTransacao;
-};
-
-// The "acao" of a log row's TIPO. The log writes "I" for an insert; the
-// command carries the row's content either way, and a receiving store
-// applies it as an update-or-insert, which is "U" on the wire: receivers
-// refuse actions they do not know. Every other TIPO ("U", "D", anything
-// else) is sent as it is.
-std::string AcaoDoTipo(std::string_view Tipo);
-
-// A command object with the log row's members in their fixed order
-// followed by "campos".
-TValorJSON MontarComando(const TLinhaLog& linha, TValorJSON campos);
-
-// The send body: "codigolojaorigem", "comandos", and the block's bounds
-// "ordeminicial" and "ordemfinal", so that a server can move its position
-// past log rows that were left out (rows deleted since).
-TValorJSON MontarCorpo(int32_t CodigoLoja, TValorJSON comandos, int64_t OrdemInicial, int64_t OrdemFinal);
-
+// The send body is written once, straight into the text that is sent:
+// "codigolojaorigem", "comandos" (each command's log members in their fixed
+// order, then "campos"), and the block's bounds "ordeminicial" and
+// "ordemfinal", so that a server can move its position past log rows that
+// were left out (rows deleted since). A short blob's bytes come with the
+// row query instead of a call of their own (MontarSQLQuerySEL); the text is
+// the same either way.
 // Builds the block after `Ordem` and sends it with PUT <URL>/enviar/<code>;
 // returns the body it sent (empty when it failed before sending).
 //   `DM`: the global data module (block bounds, log rows, key columns);

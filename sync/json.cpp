@@ -145,9 +145,20 @@ bool EscapeComum(std::string& saida, uint32_t c) {
     }
 }
 
+// Bytes that stand for themselves in compact text.
+bool Simples(unsigned char c) { return c >= 32 && c <= 127 && c != '"' && c != '\\' && c != '/'; }
+
 void TextoCompacto(std::string& saida, std::string_view texto) {
     saida += '"';
     for (std::size_t i = 0; i < texto.size();) {
+        // Runs of plain ASCII, the bulk of a body, are copied as they are.
+        std::size_t fim = i;
+        while (fim < texto.size() && Simples(static_cast<unsigned char>(texto[fim]))) ++fim;
+        if (fim > i) {
+            saida.append(texto.data() + i, fim - i);
+            i = fim;
+            continue;
+        }
         uint32_t c = db::ProximoCaractereUtf8(texto, i);
         if (EscapeComum(saida, c)) continue;
         if (c >= 32 && c <= 127) {
@@ -270,6 +281,19 @@ std::string EscreverJSONCompacto(const TValorJSON& valor) {
     std::string saida;
     Compacto(saida, valor);
     return saida;
+}
+
+void TEscritorJSON::Nome(std::string_view nome) {
+    Separar();
+    TextoCompacto(saida_, nome);
+    saida_ += ':';
+    virgula_ = false;
+}
+
+void TEscritorJSON::Texto(std::string_view texto) {
+    Separar();
+    TextoCompacto(saida_, texto);
+    virgula_ = true;
 }
 
 std::string EscreverJSONIndentado(const TValorJSON& valor) {

@@ -79,6 +79,38 @@ std::optional<TValorJSON> LerJSON(std::string_view texto);
 // stand as they are. Invalid UTF-8 bytes are written as U+FFFD.
 std::string EscreverJSONCompacto(const TValorJSON& valor);
 
+// Writes compact text straight into one string, by the rules of
+// EscreverJSONCompacto, for a large text built once (a send body) without a
+// tree of values in between. The caller keeps the nesting right: every
+// member is a Nome() followed by its value; the string belongs to the
+// caller and only grows.
+class TEscritorJSON {
+public:
+    explicit TEscritorJSON(std::string& saida) : saida_(saida) {}
+    void AbrirObjeto() { Abrir('{'); }
+    void FecharObjeto() { Fechar('}'); }
+    void AbrirMatriz() { Abrir('['); }
+    void FecharMatriz() { Fechar(']'); }
+    void Nome(std::string_view nome);
+    void Texto(std::string_view texto);
+
+private:
+    void Separar() {
+        if (virgula_) saida_ += ',';
+    }
+    void Abrir(char c) {
+        Separar();
+        saida_ += c;
+        virgula_ = false;
+    }
+    void Fechar(char c) {
+        saida_ += c;
+        virgula_ = true;
+    }
+    std::string& saida_;
+    bool virgula_ = false;  // a value was written at this level: the next one needs ","
+};
+
 // Indented text: containers open with "{" or "[" and CR LF, one member or
 // element per line indented by four blanks a level, ": " between name and
 // value, "," ending every line but a container's last, the closing bracket

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "db/construtores.h"
+#include "db/consulta.h"
 #include "db/leituras.h"
 #include "db/texto.h"
 #include "db/udm.h"
@@ -62,6 +64,11 @@ protected:
             "CREATE TABLE TRIPLA (A INTEGER NOT NULL, B INTEGER NOT NULL, C INTEGER NOT NULL, V VARCHAR(5),"
             " CONSTRAINT PK_TRIPLA PRIMARY KEY (A, B, C));"
             "GRANT SELECT ON TRIPLA TO USER ONDARIS;"
+            // Blobs of every kind the row query may bring inline, or not.
+            "CREATE TABLE BLOBS (ID INTEGER NOT NULL PRIMARY KEY, BT BLOB SUB_TYPE TEXT,"
+            " BU BLOB SUB_TYPE TEXT CHARACTER SET UTF8, BN BLOB SUB_TYPE TEXT CHARACTER SET NONE,"
+            " BO BLOB SUB_TYPE TEXT CHARACTER SET OCTETS, BB BLOB SUB_TYPE BINARY);"
+            "GRANT SELECT ON BLOBS TO USER ONDARIS;"
             "GRANT SELECT ON MOVIMENTOCAIXA TO USER ONDARIS;");
     }
     static void TearDownTestSuite() { banco_.reset(); }
@@ -246,6 +253,104 @@ TEST_F(EnvioDeBlocos, BlocoDeMaisDeMilLinhasVaiEmBlocosDeMil) {
     const auto comandos = Comandos(EnviarComSucesso());
     ASSERT_EQ(comandos.size(), 1000u);
     EXPECT_EQ(comandos.back().Campos, R"({"CODIGOLOJA":"9","CODIGOPRODUTO":"999","MARGEM":"0,5"})");
+}
+
+// Short blobs come with the row query, longer ones by a call of their own:
+// each row's "campos" must be the very text that reading every blob by its
+// own call gives (a plain select, each value through TextoDoCampo), around
+// the inline length and for every kind of blob.
+TEST_F(EnvioDeBlocos, BlobsCurtosELongosDaoOMesmoTexto) {
+    const std::string n = std::to_string(db::kBytesBlobEmLinha);
+    const std::string n1 = std::to_string(db::kBytesBlobEmLinha - 1);
+    const std::string n2 = std::to_string(db::kBytesBlobEmLinha + 1);
+    struct Caso {
+        const char* descricao;
+        std::string texto;    // SQL for BT, BU, BN, BO
+        std::string binario;  // SQL for BB
+    };
+    const Caso casos[] = {
+        {"NULL", "NULL", "NULL"},
+        {"empty", "''", "x''"},
+        {"one blank", "' '", "x'20'"},
+        {"short, line breaks", "'a' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'b' || ASCII_CHAR(10) || 'c' ||"
+                               " ASCII_CHAR(13) || 'd/\"'", "x'000D0A0D22FF'"},
+        {"exactly n", "LPAD('', " + n + ", 'x')", "CAST(LPAD('', " + n + ", ASCII_CHAR(0)) AS BLOB SUB_TYPE BINARY)"},
+        {"n + 1", "LPAD('', " + n2 + ", 'x')", "CAST(LPAD('', " + n2 + ", ASCII_CHAR(255)) AS BLOB SUB_TYPE BINARY)"},
+        // One byte each in Latin-1, two in UTF-8: the UTF8 column's value
+        // crosses n here.
+        {"n - 1 and a ç", "LPAD('', " + n1 + ", 'x') || 'ç'", "CAST(LPAD('', " + n1 + ", 'x') || 'ç' AS BLOB SUB_TYPE BINARY)"},
+        {"n ç", "LPAD('', " + n + ", 'ç')", "CAST(LPAD('', " + n + ", 'ç') AS BLOB SUB_TYPE BINARY)"},
+        {"every byte", "'ç' || ASCII_CHAR(127) || ASCII_CHAR(31) || ASCII_CHAR(9) || 'ÿ'",
+         "CAST(x'000102030405060708090A0B0C0D0E0F' AS BLOB SUB_TYPE BINARY) || x'F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF'"},
+        {"long", "LPAD('', 20000, 'abcç')", "CAST(LPAD('', 20000, 'abc') AS BLOB SUB_TYPE BINARY)"},
+    };
+    std::string sql;
+    for (std::size_t i = 0; i < std::size(casos); ++i) {
+        const auto& c = casos[i];
+        sql += "INSERT INTO BLOBS (ID, BT, BU, BN, BO, BB) VALUES (" + std::to_string(i) + ", " + c.texto + ", " +
+               c.texto + ", " + c.texto + ", " + c.texto + ", " + c.binario + ");"
+               "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', 'BLOBS', '" +
+               std::to_string(i) + "');";
+    }
+    Sql(sql);
+    const std::string corpo = EnviarComSucesso();
+    const auto comandos = Comandos(corpo);
+    ASSERT_EQ(comandos.size(), std::size(casos));
+
+    // Every blob read by its own call, as each was before.
+    db::Consulta simples(dm_->Connquelbor, dm_->TRPrincipal, "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
+    std::size_t i = 0;
+    for (bool tem = simples.Abrir(); tem; tem = simples.Proximo(), ++i) {
+        ASSERT_LT(i, std::size(casos));
+        SCOPED_TRACE(casos[i].descricao);
+        TValorJSON campos = TValorJSON::Objeto();
+        for (std::size_t k = 0; k < simples.Colunas().size(); ++k) {
+            auto texto = TextoDoCampo(simples.Ler(k), simples.Colunas()[k], kBr);
+            if (texto) campos.Adicionar(simples.Colunas()[k].Nome, TValorJSON::Texto(std::move(*texto)));
+        }
+        const std::string esperado = EscreverJSONCompacto(campos);
+        EXPECT_EQ(comandos[i].Campos, esperado);
+        EXPECT_NE(corpo.find("\"campos\":" + esperado + "}"), std::string::npos) << "byte for byte in the body";
+    }
+    EXPECT_EQ(i, std::size(casos));
+    // Pinned: text loses its line feeds, OCTETS text and binary travel as base64.
+    EXPECT_EQ(comandos[3].Campos,
+              R"({"ID":"3","BT":"abc\rd\/\"","BU":"abc\rd\/\"","BN":"abc\rd\/\"",)"
+              R"("BO":"YQ0KYgpjDWQvIg==","BB":"AA0KDSL\/"})");
+}
+
+// Which blobs the row query brings inline, and how long they may be.
+TEST(SelectDoBloco, BlobsCurtosVemNaLinha) {
+    using C = db::TCampoCatalogo;
+    const std::string n = std::to_string(db::kBytesBlobEmLinha);
+    const std::vector<C> blobs = {{"ID", true, 8, 0, 0, 4},       {"BT", false, 261, 1, 21, 8},
+                                  {"BU", false, 261, 1, 4, 8},    {"BN", false, 261, 1, 0, 8},
+                                  {"BB", false, 261, 0, 0, 8},    {"V", false, 37, 0, 21, 10}};
+    const auto emLinha = [&](const char* coluna, const std::string& bytes) {
+        return std::string(", CASE WHEN OCTET_LENGTH(T.") + coluna + ") <= " + bytes + " THEN CAST(T." + coluna +
+               " AS VARCHAR(" + bytes + ") CHARACTER SET OCTETS) END";
+    };
+    const std::string nulo = ", CAST(NULL AS VARCHAR(1) CHARACTER SET OCTETS)";
+    const std::string resto =
+        " FROM BLOBS T INNER JOIN LOG_REPLICACAO L ON (T.ID = L.ATUALVALORCHAVE1) WHERE L.ORDEM BETWEEN"
+        " :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = 'BLOBS' ORDER BY ORDEM";
+    EXPECT_EQ(db::MontarSQLQuerySEL("BLOBS", blobs),
+              "SELECT L.ORDEM, T.ID, T.BT, T.BU, T.BN, T.BB, T.V" + emLinha("BT", n) + nulo + emLinha("BN", n) +
+                  emLinha("BB", n) + resto);
+
+    // A row that leaves less room in the 64 KiB message: the blobs share
+    // what is left; none at all, and every inline column is NULL.
+    std::vector<C> largo = {{"ID", true, 8, 0, 0, 4}, {"BT", false, 261, 1, 21, 8}, {"V", false, 37, 0, 21, 60000}};
+    const std::string fim = " FROM BLOBS T INNER JOIN LOG_REPLICACAO L ON (T.ID = L.ATUALVALORCHAVE1) WHERE"
+                            " L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = 'BLOBS' ORDER BY ORDEM";
+    const std::string sql = db::MontarSQLQuerySEL("BLOBS", largo);
+    const auto p = sql.find("<= ");
+    ASSERT_NE(p, std::string::npos) << sql;
+    const int bytes = std::stoi(sql.substr(p + 3));
+    EXPECT_GT(bytes, 0);
+    EXPECT_LT(bytes, 65535 - 60000);
+    largo.back().Tamanho = 65000;
+    EXPECT_EQ(db::MontarSQLQuerySEL("BLOBS", largo), "SELECT L.ORDEM, T.ID, T.BT, T.V" + nulo + fim);
 }
 
 TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {

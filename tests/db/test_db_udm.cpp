@@ -69,8 +69,15 @@ TEST_F(DataModuleGlobal, ConsultaDoCatalogo) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(std::string(c.tabela) + (c.somenteChave ? " key" : " all"));
-        EXPECT_EQ(dm_->CamposTabela(c.tabela, c.somenteChave), c.esperado);
+        std::vector<C> nomes;
+        for (const auto& campo : dm_->CamposTabela(c.tabela, c.somenteChave)) nomes.push_back({campo.Campo, campo.Chave});
+        EXPECT_EQ(nomes, c.esperado);
     }
+    // Each column's type comes along: X is VARCHAR(5) in the database's Latin-1.
+    const auto composta = dm_->CamposTabela("COMPOSTA", false);
+    ASSERT_EQ(composta.size(), 3u);
+    EXPECT_EQ((std::vector<int>{composta[1].Tipo, composta[1].ConjuntoCaracteres, composta[1].Tamanho}),
+              (std::vector<int>{37, 21, 5}));
     // The fixed key statement gives the same, without trailing blanks.
     dm_->TBCamposChave.DefinirTexto("TABELA", "COMPOSTA");
     std::vector<std::string> chave;
