@@ -94,7 +94,7 @@ public:
                 case kGravadaConfirmada:
                 case kGravadaDesfeita:
                     escrita_->Iniciar();
-                    produto_->DefinirInt32("C", ++codigo_);
+                    produto_->Definir("C", ++codigo_);
                     produto_->Executar();
                     if (tipo == kGravadaConfirmada)
                         escrita_->Commit();
@@ -103,13 +103,13 @@ public:
                     break;
                 case kSemRegistro:
                     escrita_->Iniciar();
-                    caixa_mov_->DefinirInt32("V", i);
+                    caixa_mov_->Definir("V", i);
                     caixa_mov_->Executar();
                     escrita_->Commit();
                     break;
                 case kSomenteLeitura:
                     leitura_->Iniciar();
-                    preco_->DefinirInt32("C", 1 + i % std::max(1, codigo_));
+                    preco_->Definir("C", 1 + i % std::max(1, codigo_));
                     preco_->Abrir();
                     preco_->Fechar();
                     leitura_->Commit();
@@ -131,7 +131,7 @@ public:
                        " JOIN MON$IO_STATS I ON I.MON$STAT_ID = A.MON$STAT_ID"
                        " WHERE A.MON$ATTACHMENT_ID = CURRENT_CONNECTION");
         q.Abrir();
-        const std::int64_t p = q.LerInt64("P").value_or(0);
+        const std::int64_t p = q.Ler<std::int64_t>("P").value_or(0);
         q.Fechar();
         leitura_->Commit();
         return p;
@@ -139,7 +139,7 @@ public:
 
     // The agent's block procedure, once: it also tidies the bookkeeping.
     void Ciclo() {
-        indice_->DefinirInt64("ORDEM", 0);
+        indice_->Definir("ORDEM", 0);
         indice_->Abrir();
         indice_->Fechar();
     }

@@ -209,8 +209,8 @@ Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string_view
         if (TipoSQL == TTipoSQL::tsUpdateInsert && !transacao.Ativa()) transacao.Iniciar();
         consulta.Preparar();
         if (TipoSQL == TTipoSQL::tsSelect) {
-            consulta.DefinirInt64("ORDEMINICIAL", OrdemInicial);
-            consulta.DefinirInt64("ORDEMFINAL", OrdemFinal);
+            consulta.Definir("ORDEMINICIAL", OrdemInicial);
+            consulta.Definir("ORDEMFINAL", OrdemFinal);
             consulta.Abrir();
         }
         return consulta;

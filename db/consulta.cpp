@@ -87,12 +87,6 @@ void ApararDireita(std::string& s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
 }
 
-[[noreturn]] void Estouro(const std::string& alvo, const DescricaoCampo& d) {
-    throw ErroBanco("arithmetic exception, numeric overflow, or string truncation: the value does not fit " + alvo +
-                        " (" + d.NomeTipo() + ")",
-                    isc_arith_except, "22003", {isc_arith_except});
-}
-
 // v * 10^(de - para), rounded half away from zero; nullopt on overflow.
 std::optional<std::int64_t> Reescalar(std::int64_t v, int de, int para) {
     std::int64_t x = v;
@@ -111,6 +105,238 @@ std::optional<std::int64_t> Reescalar(std::int64_t v, int de, int para) {
     return x;
 }
 
+
+// ------------------------------------------------------- values and kinds
+//
+// One encoder and one decoder per kind of column, in one table: every bind
+// and every read goes through it, so each conversion rule lives here once.
+// An encoder decides before it writes: a value it refuses leaves the
+// parameter as it was.
+
+enum class Gravacao { Gravado, Nulo, TipoErrado, NaoCabe };
+
+// Writes `v` (never NULL) into the parameter's place in the message, or,
+// for a blob, into `blob`, kept aside until execution.
+using Codificador = Gravacao (*)(const DescricaoCampo& p, const Valor& v, unsigned char* dado,
+                                 std::optional<std::string>& blob);
+// The column's value from its place in the message (not NULL there), or
+// from its blob's content for a blob.
+using Decodificador = Valor (*)(const DescricaoCampo& c, const unsigned char* dado, std::string_view blob);
+
+template <class T>
+T Carregar(const unsigned char* dado) {
+    T x;
+    std::memcpy(&x, dado, sizeof x);
+    return x;
+}
+
+template <class T>
+void Guardar(unsigned char* dado, const T& x) {
+    std::memcpy(dado, &x, sizeof x);
+}
+
+std::optional<std::int64_t> InteiroDe(const Valor& v) {
+    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
+    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
+    if (const auto* c = std::get_if<std::int64_t>(&v)) return *c;
+    return std::nullopt;
+}
+
+// SMALLINT, INTEGER, BIGINT and the NUMERIC/DECIMAL stored in them: any
+// number, scaled to the column's places (half away from zero).
+template <class I>
+Gravacao GravarInteiro(const DescricaoCampo& p, const Valor& v, unsigned char* dado, std::optional<std::string>&) {
+    std::optional<std::int64_t> escalado;
+    if (const auto* n = std::get_if<Numerico>(&v)) {
+        escalado = Reescalar(n->Valor, n->Escala, p.Escala);
+    } else if (const auto inteiro = InteiroDe(v)) {
+        escalado = Reescalar(*inteiro, 0, p.Escala);
+    } else if (std::holds_alternative<float>(v) || std::holds_alternative<double>(v)) {
+        const double d = std::holds_alternative<float>(v) ? std::get<float>(v) : std::get<double>(v);
+        const double x = std::round(d * std::pow(10.0, -p.Escala));
+        if (std::isfinite(x) && x >= -9.2233720368547758e18 && x < 9.2233720368547758e18)
+            escalado = static_cast<std::int64_t>(x);
+    } else {
+        return Gravacao::TipoErrado;
+    }
+    if (!escalado || *escalado < std::numeric_limits<I>::min() || *escalado > std::numeric_limits<I>::max())
+        return Gravacao::NaoCabe;
+    Guardar(dado, static_cast<I>(*escalado));
+    return Gravacao::Gravado;
+}
+
+template <class I>
+Valor LerInteiro(const DescricaoCampo& c, const unsigned char* dado, std::string_view) {
+    const I x = Carregar<I>(dado);
+    if (c.Escala < 0) return Numerico{x, c.Escala};
+    return x;
+}
+
+template <class F>
+Gravacao GravarFlutuante(const DescricaoCampo&, const Valor& v, unsigned char* dado, std::optional<std::string>&) {
+    double d = 0;
+    if (const auto* n = std::get_if<Numerico>(&v)) d = n->ComoDouble();
+    else if (const auto* f = std::get_if<float>(&v)) d = *f;
+    else if (const auto* x = std::get_if<double>(&v)) d = *x;
+    else if (const auto i = InteiroDe(v)) d = static_cast<double>(*i);
+    else return Gravacao::TipoErrado;
+    Guardar(dado, static_cast<F>(d));
+    return Gravacao::Gravado;
+}
+
+template <class F>
+Valor LerFlutuante(const DescricaoCampo&, const unsigned char* dado, std::string_view) {
+    return Carregar<F>(dado);
+}
+
+ISC_DATE CodificarData(const Data& d) {
+    return fb::Util()->encodeDate(static_cast<unsigned>(d.Ano), static_cast<unsigned>(d.Mes),
+                                  static_cast<unsigned>(d.Dia));
+}
+
+ISC_TIME CodificarHora(const Hora& h) {
+    return fb::Util()->encodeTime(static_cast<unsigned>(h.Horas), static_cast<unsigned>(h.Minutos),
+                                  static_cast<unsigned>(h.Segundos), static_cast<unsigned>(h.DecimosMilesimos));
+}
+
+Data DecodificarData(ISC_DATE x) {
+    unsigned a, m, d;
+    fb::Util()->decodeDate(x, &a, &m, &d);
+    return Data{static_cast<int>(a), static_cast<int>(m), static_cast<int>(d)};
+}
+
+Hora DecodificarHora(ISC_TIME x) {
+    unsigned h, mi, s, f;
+    fb::Util()->decodeTime(x, &h, &mi, &s, &f);
+    return Hora{static_cast<int>(h), static_cast<int>(mi), static_cast<int>(s), static_cast<int>(f)};
+}
+
+unsigned char CodificarBooleano(const bool& b) { return b ? 1 : 0; }
+bool DecodificarBooleano(unsigned char x) { return x != 0; }
+
+// The kinds that take exactly one kind of value, stored as `Bruto`.
+template <class T, class Bruto, Bruto (*Codificar)(const T&)>
+Gravacao GravarExato(const DescricaoCampo&, const Valor& v, unsigned char* dado, std::optional<std::string>&) {
+    const auto* x = std::get_if<T>(&v);
+    if (!x) return Gravacao::TipoErrado;
+    Guardar(dado, Codificar(*x));
+    return Gravacao::Gravado;
+}
+
+template <class T, class Bruto, T (*Decodificar)(Bruto)>
+Valor LerExato(const DescricaoCampo&, const unsigned char* dado, std::string_view) {
+    return Decodificar(Carregar<Bruto>(dado));
+}
+
+// A date alone is that day at midnight.
+Gravacao GravarDataHora(const DescricaoCampo&, const Valor& v, unsigned char* dado, std::optional<std::string>&) {
+    DataHora dh;
+    if (const auto* x = std::get_if<DataHora>(&v)) dh = *x;
+    else if (const auto* d = std::get_if<Data>(&v)) dh.D = *d;
+    else return Gravacao::TipoErrado;
+    Guardar(dado, ISC_TIMESTAMP{CodificarData(dh.D), CodificarHora(dh.H)});
+    return Gravacao::Gravado;
+}
+
+DataHora DecodificarDataHora(ISC_TIMESTAMP ts) {
+    return DataHora{DecodificarData(ts.timestamp_date), DecodificarHora(ts.timestamp_time)};
+}
+
+// CHAR and VARCHAR: text in the parameter's character set, or raw bytes in
+// an OCTETS one. A CHAR loses its trailing blanks; a text left empty is
+// NULL; a longer one is cut to the declared length.
+Gravacao GravarTexto(const DescricaoCampo& p, const Valor& v, unsigned char* dado, std::optional<std::string>&) {
+    const bool octetos = p.ConjuntoCaracteres == kCharsetOctets;
+    const bool fixo = p.Categoria == TTipoCampo::tcChar;
+    std::string bruto;
+    if (const auto* s = std::get_if<std::string>(&v))
+        bruto = ParaServidor(*s, p.ConjuntoCaracteres);
+    else if (const auto* b = std::get_if<Bytes>(&v); b && octetos)
+        bruto.assign(b->begin(), b->end());
+    else
+        return Gravacao::TipoErrado;
+    if (!octetos) {
+        if (fixo) ApararDireita(bruto);
+        if (bruto.empty()) return Gravacao::Nulo;
+    }
+    Cortar(bruto, p.ConjuntoCaracteres, p.TamanhoCaracteres(), p.Tamanho);
+    if (fixo) {
+        std::memset(dado, octetos ? 0 : ' ', p.Tamanho);
+    } else {
+        Guardar(dado, static_cast<std::uint16_t>(bruto.size()));
+        dado += sizeof(std::uint16_t);
+    }
+    std::memcpy(dado, bruto.data(), bruto.size());
+    return Gravacao::Gravado;
+}
+
+Valor LerTexto(const DescricaoCampo& c, const unsigned char* dado, std::string_view) {
+    const bool fixo = c.Categoria == TTipoCampo::tcChar;
+    const auto* inicio = reinterpret_cast<const char*>(dado);
+    const std::string_view bruto = fixo ? std::string_view(inicio, c.Tamanho)
+                                        : std::string_view(inicio + 2, Carregar<std::uint16_t>(dado));
+    if (c.ConjuntoCaracteres == kCharsetOctets) return Bytes(bruto.begin(), bruto.end());
+    std::string texto = DoServidor(bruto, c.ConjuntoCaracteres);
+    if (fixo) ApararDireita(texto);
+    if (texto.empty()) return {};
+    return texto;
+}
+
+Gravacao GravarBlobTexto(const DescricaoCampo& p, const Valor& v, unsigned char*, std::optional<std::string>& blob) {
+    const auto* s = std::get_if<std::string>(&v);
+    if (!s) return Gravacao::TipoErrado;
+    std::string bruto = ParaServidor(*s, p.ConjuntoCaracteres);
+    if (bruto.empty()) return Gravacao::Nulo;
+    blob = std::move(bruto);
+    return Gravacao::Gravado;
+}
+
+Valor LerBlobTexto(const DescricaoCampo& c, const unsigned char*, std::string_view blob) {
+    std::string texto = DoServidor(blob, c.ConjuntoCaracteres);
+    if (texto.empty()) return {};
+    return texto;
+}
+
+Gravacao GravarBlobBinario(const DescricaoCampo&, const Valor& v, unsigned char*, std::optional<std::string>& blob) {
+    const auto* b = std::get_if<Bytes>(&v);
+    if (!b) return Gravacao::TipoErrado;
+    blob = std::string(b->begin(), b->end());
+    return Gravacao::Gravado;
+}
+
+Valor LerBlobBinario(const DescricaoCampo&, const unsigned char*, std::string_view blob) {
+    return Bytes(blob.begin(), blob.end());
+}
+
+Valor LerNulo(const DescricaoCampo&, const unsigned char*, std::string_view) { return {}; }
+
+struct Codec {
+    Codificador Gravar;  // null: no value can be bound to the kind
+    Decodificador Ler;   // null: this layer cannot read the kind
+};
+
+// Indexed by TTipoCampo, in its order.
+constexpr Codec kCodecs[] = {
+    {GravarInteiro<std::int16_t>, LerInteiro<std::int16_t>},  // tcSmallint
+    {GravarInteiro<std::int32_t>, LerInteiro<std::int32_t>},  // tcInteger
+    {GravarInteiro<std::int64_t>, LerInteiro<std::int64_t>},  // tcBigint
+    {GravarFlutuante<float>, LerFlutuante<float>},            // tcFloat
+    {GravarFlutuante<double>, LerFlutuante<double>},          // tcDouble
+    {GravarExato<Data, ISC_DATE, CodificarData>, LerExato<Data, ISC_DATE, DecodificarData>},  // tcData
+    {GravarExato<Hora, ISC_TIME, CodificarHora>, LerExato<Hora, ISC_TIME, DecodificarHora>},  // tcHora
+    {GravarDataHora, LerExato<DataHora, ISC_TIMESTAMP, DecodificarDataHora>},              // tcDataHora
+    {GravarTexto, LerTexto},                                  // tcChar
+    {GravarTexto, LerTexto},                                  // tcVarchar
+    {GravarBlobTexto, LerBlobTexto},                          // tcBlobTexto
+    {GravarBlobBinario, LerBlobBinario},                      // tcBlobBinario
+    {GravarExato<bool, unsigned char, CodificarBooleano>,
+     LerExato<bool, unsigned char, DecodificarBooleano>},  // tcBooleano
+    {nullptr, LerNulo},                                       // tcNulo
+    {nullptr, nullptr},                                       // tcOutro
+};
+static_assert(std::size(kCodecs) == static_cast<std::size_t>(TTipoCampo::tcOutro) + 1);
+
+const Codec& CodecDe(const DescricaoCampo& d) { return kCodecs[static_cast<std::size_t>(d.Categoria)]; }
 }  // namespace
 
 // ------------------------------------------------------------------ set-up
@@ -194,8 +420,10 @@ void Consulta::PrepararFb() {
         fb::ComandoFb novo(anexo->prepare(&s, tra, 0, posicional_.Texto.c_str(), 3,
                                           Firebird::IStatement::PREPARE_PREFETCH_METADATA));
         tipoComando_ = novo->getType(&s);
-        DescreverParametros(novo.get());
+        // Columns first: a statement counts as described once its
+        // parameters are.
         DescreverColunas(novo.get());
+        DescreverParametros(novo.get());
         if (temporaria) temporaria.Finalizar([](fb::Status* st, Firebird::ITransaction* t) { t->commit(st); });
         comando_ = std::move(novo);
     });
@@ -280,26 +508,27 @@ void Consulta::DescreverColunas(Firebird::IStatement* st) {
 
 // -------------------------------------------------------------- parameters
 
+// Binding and asking about parameters needs their descriptions only: once
+// described, a statement is never prepared again for them, not even after a
+// reconnection dropped its handle (it is prepared again when it runs).
+void Consulta::GarantirDescrita() {
+    if (!descritos_) Preparar();
+}
+
 const std::vector<DescricaoCampo>& Consulta::Parametros() {
-    Preparar();
+    GarantirDescrita();
     return parametros_;
 }
 
-bool Consulta::TemParametro(std::string_view nome) {
-    Preparar();
-    return posicional_.Posicoes.contains(MaiusculasAscii(nome));
-}
-
-void Consulta::LimparParametros() {
-    Preparar();
-    for (std::size_t i = 0; i < parametros_.size(); ++i) {
-        *reinterpret_cast<std::int16_t*>(Entrada() + parametros_[i].DeslocamentoNulo) = -1;
-        blobs_[i].reset();
-    }
+std::optional<std::size_t> Consulta::PosicaoParametro(std::string_view nome) {
+    GarantirDescrita();
+    const auto it = posicional_.Posicoes.find(MaiusculasAscii(nome));
+    if (it == posicional_.Posicoes.end()) return std::nullopt;
+    return it->second.front();
 }
 
 void Consulta::Definir(std::string_view nome, const Valor& valor) {
-    Preparar();
+    GarantirDescrita();
     const auto it = posicional_.Posicoes.find(MaiusculasAscii(nome));
     if (it == posicional_.Posicoes.end())
         throw ErroUso("statement " + nome_ + " has no parameter named " + std::string(nome));
@@ -307,176 +536,48 @@ void Consulta::Definir(std::string_view nome, const Valor& valor) {
 }
 
 void Consulta::DefinirPosicao(std::size_t posicao, const Valor& valor) {
-    Preparar();
-    if (posicao >= parametros_.size())
-        throw ErroUso("statement " + nome_ + " has no parameter at position " + std::to_string(posicao));
-    GravarParametro(posicao, valor);
+    GravarParametro(PosicaoOuErro(posicao), valor);
 }
 
 bool Consulta::ParametroNulo(std::size_t posicao) {
-    Preparar();
+    const auto& p = parametros_[PosicaoOuErro(posicao)];
+    return *reinterpret_cast<const std::int16_t*>(Entrada() + p.DeslocamentoNulo) != 0;
+}
+
+std::size_t Consulta::PosicaoOuErro(std::size_t posicao) {
+    GarantirDescrita();
     if (posicao >= parametros_.size())
         throw ErroUso("statement " + nome_ + " has no parameter at position " + std::to_string(posicao));
-    return *reinterpret_cast<const std::int16_t*>(Entrada() + parametros_[posicao].DeslocamentoNulo) != 0;
+    return posicao;
 }
 
 void Consulta::GravarParametro(std::size_t i, const Valor& v) {
     const DescricaoCampo& p = parametros_[i];
+    const Codificador gravar = CodecDe(p).Gravar;
+    Gravacao r = Gravacao::Nulo;
+    if (!std::holds_alternative<std::monostate>(v))
+        r = gravar ? gravar(p, v, Entrada() + p.Deslocamento, blobs_[i]) : Gravacao::TipoErrado;
     auto* nulo = reinterpret_cast<std::int16_t*>(Entrada() + p.DeslocamentoNulo);
-    unsigned char* dado = Entrada() + p.Deslocamento;
-    const std::string alvo =
-        "parameter " + (p.Nome.empty() ? "#" + std::to_string(i + 1) : p.Nome) + " of statement " + nome_;
-    const auto incompativel = [&]() -> void {
-        throw ErroUso(alvo + " is " + p.NomeTipo() + " and cannot take a value of type " + NomeTipoValor(v));
-    };
-    if (std::holds_alternative<std::monostate>(v)) {
-        *nulo = -1;
-        if (p.EhBlob()) blobs_[i].reset();
-        return;
+    switch (r) {
+        case Gravacao::Gravado: *nulo = 0; return;
+        case Gravacao::Nulo:
+            *nulo = -1;
+            blobs_[i].reset();
+            return;
+        case Gravacao::TipoErrado:
+            throw ErroUso(NomeParametro(i) + " is " + p.NomeTipo() + " and cannot take a value of type " +
+                          NomeTipoValor(v));
+        case Gravacao::NaoCabe:
+            throw ErroBanco("arithmetic exception, numeric overflow, or string truncation: the value does not fit " +
+                                NomeParametro(i) + " (" + p.NomeTipo() + ")",
+                            isc_arith_except, "22003", {isc_arith_except});
     }
-    auto* util = fb::Util();
-    switch (p.Categoria) {
-        case TTipoCampo::tcChar:
-        case TTipoCampo::tcVarchar: {
-            std::string bruto;
-            if (const auto* s = std::get_if<std::string>(&v))
-                bruto = ParaServidor(*s, p.ConjuntoCaracteres);
-            else if (const auto* b = std::get_if<Bytes>(&v); b && p.ConjuntoCaracteres == kCharsetOctets)
-                bruto.assign(b->begin(), b->end());
-            else
-                incompativel();
-            if (p.ConjuntoCaracteres != kCharsetOctets) {
-                if (p.Categoria == TTipoCampo::tcChar) ApararDireita(bruto);
-                if (bruto.empty()) {
-                    *nulo = -1;
-                    return;
-                }
-            }
-            Cortar(bruto, p.ConjuntoCaracteres, p.TamanhoCaracteres(), p.Tamanho);
-            if (p.Categoria == TTipoCampo::tcChar) {
-                std::memset(dado, p.ConjuntoCaracteres == kCharsetOctets ? 0 : ' ', p.Tamanho);
-                std::memcpy(dado, bruto.data(), bruto.size());
-            } else {
-                const auto tam = static_cast<std::uint16_t>(bruto.size());
-                std::memcpy(dado, &tam, sizeof tam);
-                std::memcpy(dado + sizeof tam, bruto.data(), bruto.size());
-            }
-            break;
-        }
-        case TTipoCampo::tcBlobTexto: {
-            const auto* s = std::get_if<std::string>(&v);
-            if (!s) incompativel();
-            std::string bruto = ParaServidor(*s, p.ConjuntoCaracteres);
-            if (bruto.empty()) {
-                *nulo = -1;
-                blobs_[i].reset();
-                return;
-            }
-            blobs_[i] = std::move(bruto);
-            break;
-        }
-        case TTipoCampo::tcBlobBinario: {
-            const auto* b = std::get_if<Bytes>(&v);
-            if (!b) incompativel();
-            blobs_[i] = std::string(b->begin(), b->end());
-            break;
-        }
-        case TTipoCampo::tcSmallint:
-        case TTipoCampo::tcInteger:
-        case TTipoCampo::tcBigint: {
-            std::optional<std::int64_t> escalado;
-            if (const auto* n = std::get_if<Numerico>(&v)) {
-                escalado = Reescalar(n->Valor, n->Escala, p.Escala);
-            } else if (std::holds_alternative<float>(v) || std::holds_alternative<double>(v)) {
-                const double d = std::holds_alternative<float>(v) ? std::get<float>(v) : std::get<double>(v);
-                const double x = std::round(d * std::pow(10.0, -p.Escala));
-                if (std::isfinite(x) && x >= -9.2233720368547758e18 && x < 9.2233720368547758e18)
-                    escalado = static_cast<std::int64_t>(x);
-            } else if (std::holds_alternative<std::int16_t>(v) || std::holds_alternative<std::int32_t>(v) ||
-                       std::holds_alternative<std::int64_t>(v)) {
-                const std::int64_t inteiro = std::holds_alternative<std::int16_t>(v)   ? std::get<std::int16_t>(v)
-                                             : std::holds_alternative<std::int32_t>(v) ? std::get<std::int32_t>(v)
-                                                                                       : std::get<std::int64_t>(v);
-                escalado = Reescalar(inteiro, 0, p.Escala);
-            } else {
-                incompativel();
-            }
-            if (!escalado) Estouro(alvo, p);
-            if (p.Categoria == TTipoCampo::tcSmallint) {
-                if (*escalado < INT16_MIN || *escalado > INT16_MAX) Estouro(alvo, p);
-                const auto x = static_cast<std::int16_t>(*escalado);
-                std::memcpy(dado, &x, sizeof x);
-            } else if (p.Categoria == TTipoCampo::tcInteger) {
-                if (*escalado < INT32_MIN || *escalado > INT32_MAX) Estouro(alvo, p);
-                const auto x = static_cast<std::int32_t>(*escalado);
-                std::memcpy(dado, &x, sizeof x);
-            } else {
-                std::memcpy(dado, &*escalado, sizeof(std::int64_t));
-            }
-            break;
-        }
-        case TTipoCampo::tcFloat:
-        case TTipoCampo::tcDouble: {
-            double d = 0;
-            if (const auto* n = std::get_if<Numerico>(&v)) d = n->ComoDouble();
-            else if (const auto* f = std::get_if<float>(&v)) d = *f;
-            else if (const auto* x = std::get_if<double>(&v)) d = *x;
-            else if (const auto* a = std::get_if<std::int16_t>(&v)) d = *a;
-            else if (const auto* b = std::get_if<std::int32_t>(&v)) d = *b;
-            else if (const auto* c = std::get_if<std::int64_t>(&v)) d = static_cast<double>(*c);
-            else incompativel();
-            if (p.Categoria == TTipoCampo::tcFloat) {
-                const auto f = static_cast<float>(d);
-                std::memcpy(dado, &f, sizeof f);
-            } else {
-                std::memcpy(dado, &d, sizeof d);
-            }
-            break;
-        }
-        case TTipoCampo::tcData: {
-            const auto* d = std::get_if<Data>(&v);
-            if (!d) incompativel();
-            const ISC_DATE x = util->encodeDate(static_cast<unsigned>(d->Ano), static_cast<unsigned>(d->Mes),
-                                                static_cast<unsigned>(d->Dia));
-            std::memcpy(dado, &x, sizeof x);
-            break;
-        }
-        case TTipoCampo::tcHora: {
-            const auto* h = std::get_if<Hora>(&v);
-            if (!h) incompativel();
-            const ISC_TIME x = util->encodeTime(static_cast<unsigned>(h->Horas), static_cast<unsigned>(h->Minutos),
-                                                static_cast<unsigned>(h->Segundos),
-                                                static_cast<unsigned>(h->DecimosMilesimos));
-            std::memcpy(dado, &x, sizeof x);
-            break;
-        }
-        case TTipoCampo::tcDataHora: {
-            DataHora dh;
-            if (const auto* x = std::get_if<DataHora>(&v)) dh = *x;
-            else if (const auto* d = std::get_if<Data>(&v)) dh.D = *d;
-            else incompativel();
-            ISC_TIMESTAMP ts;
-            ts.timestamp_date = util->encodeDate(static_cast<unsigned>(dh.D.Ano), static_cast<unsigned>(dh.D.Mes),
-                                                 static_cast<unsigned>(dh.D.Dia));
-            ts.timestamp_time =
-                util->encodeTime(static_cast<unsigned>(dh.H.Horas), static_cast<unsigned>(dh.H.Minutos),
-                                 static_cast<unsigned>(dh.H.Segundos), static_cast<unsigned>(dh.H.DecimosMilesimos));
-            std::memcpy(dado, &ts, sizeof ts);
-            break;
-        }
-        case TTipoCampo::tcBooleano: {
-            const auto* b = std::get_if<bool>(&v);
-            if (!b) incompativel();
-            *dado = *b ? 1 : 0;
-            break;
-        }
-        case TTipoCampo::tcNulo:
-        case TTipoCampo::tcOutro:
-            incompativel();
-    }
-    *nulo = 0;
 }
 
+std::string Consulta::NomeParametro(std::size_t i) const {
+    const auto& nome = parametros_[i].Nome;
+    return "parameter " + (nome.empty() ? "#" + std::to_string(i + 1) : nome) + " of statement " + nome_;
+}
 Firebird::IMessageMetadata* Consulta::MontarEntrada(Firebird::ITransaction* tra, unsigned char*& buffer) {
     bool cabem = true;
     bool temBlob = false;
@@ -639,12 +740,12 @@ std::int64_t Consulta::LinhasAfetadas() {
 // ----------------------------------------------------------------- columns
 
 const std::vector<DescricaoCampo>& Consulta::Colunas() {
-    Preparar();
+    GarantirDescrita();
     return colunas_;
 }
 
 std::optional<std::size_t> Consulta::IndiceColuna(std::string_view nome) {
-    Preparar();
+    GarantirDescrita();
     const auto it = indiceColunas_.find(MaiusculasAscii(nome));
     if (it == indiceColunas_.end()) return std::nullopt;
     return it->second;
@@ -682,72 +783,12 @@ Valor Consulta::Ler(std::size_t i) {
     if (i >= colunas_.size()) throw ErroUso("statement " + nome_ + " has no column " + std::to_string(i));
     const auto& c = colunas_[i];
     if (*reinterpret_cast<const std::int16_t*>(Saida() + c.DeslocamentoNulo) != 0) return {};
-    const unsigned char* dado = Saida() + c.Deslocamento;
-    auto* util = fb::Util();
-    const auto ler = [&](auto x) {
-        std::memcpy(&x, dado, sizeof x);
-        return x;
-    };
-    switch (c.Categoria) {
-        case TTipoCampo::tcSmallint:
-            if (c.Escala < 0) return Numerico{ler(std::int16_t{}), c.Escala};
-            return ler(std::int16_t{});
-        case TTipoCampo::tcInteger:
-            if (c.Escala < 0) return Numerico{ler(std::int32_t{}), c.Escala};
-            return ler(std::int32_t{});
-        case TTipoCampo::tcBigint:
-            if (c.Escala < 0) return Numerico{ler(std::int64_t{}), c.Escala};
-            return ler(std::int64_t{});
-        case TTipoCampo::tcFloat: return ler(float{});
-        case TTipoCampo::tcDouble: return ler(double{});
-        case TTipoCampo::tcData: {
-            unsigned a, m, d;
-            util->decodeDate(ler(ISC_DATE{}), &a, &m, &d);
-            return Data{static_cast<int>(a), static_cast<int>(m), static_cast<int>(d)};
-        }
-        case TTipoCampo::tcHora: {
-            unsigned h, mi, s, f;
-            util->decodeTime(ler(ISC_TIME{}), &h, &mi, &s, &f);
-            return Hora{static_cast<int>(h), static_cast<int>(mi), static_cast<int>(s), static_cast<int>(f)};
-        }
-        case TTipoCampo::tcDataHora: {
-            const auto ts = ler(ISC_TIMESTAMP{});
-            unsigned a, m, d, h, mi, s, f;
-            util->decodeDate(ts.timestamp_date, &a, &m, &d);
-            util->decodeTime(ts.timestamp_time, &h, &mi, &s, &f);
-            return DataHora{Data{static_cast<int>(a), static_cast<int>(m), static_cast<int>(d)},
-                            Hora{static_cast<int>(h), static_cast<int>(mi), static_cast<int>(s), static_cast<int>(f)}};
-        }
-        case TTipoCampo::tcChar:
-        case TTipoCampo::tcVarchar: {
-            std::string_view bruto;
-            if (c.Categoria == TTipoCampo::tcChar) {
-                bruto = std::string_view(reinterpret_cast<const char*>(dado), c.Tamanho);
-            } else {
-                const auto tam = ler(std::uint16_t{});
-                bruto = std::string_view(reinterpret_cast<const char*>(dado) + 2, tam);
-            }
-            if (c.ConjuntoCaracteres == kCharsetOctets) return Bytes(bruto.begin(), bruto.end());
-            std::string texto = DoServidor(bruto, c.ConjuntoCaracteres);
-            if (c.Categoria == TTipoCampo::tcChar) ApararDireita(texto);
-            if (texto.empty()) return {};
-            return texto;
-        }
-        case TTipoCampo::tcBlobTexto: {
-            std::string texto = DoServidor(LerBlob(i), c.ConjuntoCaracteres);
-            if (texto.empty()) return {};
-            return texto;
-        }
-        case TTipoCampo::tcBlobBinario: {
-            const std::string conteudo = LerBlob(i);
-            return Bytes(conteudo.begin(), conteudo.end());
-        }
-        case TTipoCampo::tcBooleano: return *dado != 0;
-        case TTipoCampo::tcNulo: return {};
-        case TTipoCampo::tcOutro: break;
-    }
-    throw ErroUso("column " + c.Nome + " of statement " + nome_ + " has a type this layer cannot read: " +
-                  c.NomeTipo());
+    const Decodificador ler = CodecDe(c).Ler;
+    if (!ler)
+        throw ErroUso("column " + c.Nome + " of statement " + nome_ + " has a type this layer cannot read: " +
+                      c.NomeTipo());
+    const std::string blob = c.EhBlob() ? LerBlob(i) : std::string();
+    return ler(c, Saida() + c.Deslocamento, blob);
 }
 
 Valor Consulta::Ler(std::string_view nome) { return Ler(IndiceColunaOuErro(nome)); }
@@ -755,103 +796,6 @@ Valor Consulta::Ler(std::string_view nome) { return Ler(IndiceColunaOuErro(nome)
 void Consulta::ErroTipoColuna(std::size_t i, const char* pedido) {
     throw ErroUso("column " + colunas_[i].Nome + " of statement " + nome_ + " is " + colunas_[i].NomeTipo() +
                   " and cannot be read as " + pedido);
-}
-
-std::optional<std::string> Consulta::LerTexto(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    const auto& c = colunas_[i];
-    if (!(c.EhTexto() && c.ConjuntoCaracteres != kCharsetOctets) && c.Categoria != TTipoCampo::tcBlobTexto)
-        ErroTipoColuna(i, "text");
-    Valor v = Ler(i);
-    if (auto* s = std::get_if<std::string>(&v)) return std::move(*s);
-    return std::nullopt;
-}
-
-std::optional<std::int64_t> Consulta::LerInt64(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    const Valor v = Ler(i);
-    if (std::holds_alternative<std::monostate>(v) &&
-        (colunas_[i].Categoria == TTipoCampo::tcSmallint || colunas_[i].Categoria == TTipoCampo::tcInteger ||
-         colunas_[i].Categoria == TTipoCampo::tcBigint) && colunas_[i].Escala == 0)
-        return std::nullopt;
-    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
-    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
-    if (const auto* c = std::get_if<std::int64_t>(&v)) return *c;
-    ErroTipoColuna(i, "a 64-bit integer");
-}
-
-std::optional<std::int32_t> Consulta::LerInt32(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    if (colunas_[i].Categoria == TTipoCampo::tcBigint || colunas_[i].Escala != 0) ErroTipoColuna(i, "a 32-bit integer");
-    const auto x = LerInt64(nome);
-    if (!x) return std::nullopt;
-    return static_cast<std::int32_t>(*x);
-}
-
-std::optional<double> Consulta::LerDouble(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    const Valor v = Ler(i);
-    if (std::holds_alternative<std::monostate>(v)) return std::nullopt;
-    if (const auto* f = std::get_if<float>(&v)) return *f;
-    if (const auto* d = std::get_if<double>(&v)) return *d;
-    if (const auto* n = std::get_if<Numerico>(&v)) return n->ComoDouble();
-    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
-    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
-    if (const auto* c = std::get_if<std::int64_t>(&v)) return static_cast<double>(*c);
-    ErroTipoColuna(i, "a double");
-}
-
-std::optional<Numerico> Consulta::LerNumerico(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    const Valor v = Ler(i);
-    if (const auto* n = std::get_if<Numerico>(&v)) return *n;
-    if (const auto* a = std::get_if<std::int16_t>(&v)) return Numerico{*a, 0};
-    if (const auto* b = std::get_if<std::int32_t>(&v)) return Numerico{*b, 0};
-    if (const auto* c = std::get_if<std::int64_t>(&v)) return Numerico{*c, 0};
-    if (std::holds_alternative<std::monostate>(v) && colunas_[i].Categoria <= TTipoCampo::tcBigint)
-        return std::nullopt;
-    ErroTipoColuna(i, "a numeric");
-}
-
-namespace {
-template <class T>
-std::optional<T> Extrair(Valor v, bool tipoCerto) {
-    if (!tipoCerto) return std::nullopt;
-    if (auto* x = std::get_if<T>(&v)) return std::move(*x);
-    return std::nullopt;
-}
-}  // namespace
-
-std::optional<Data> Consulta::LerData(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    if (colunas_[i].Categoria != TTipoCampo::tcData) ErroTipoColuna(i, "a date");
-    return Extrair<Data>(Ler(i), true);
-}
-
-std::optional<Hora> Consulta::LerHora(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    if (colunas_[i].Categoria != TTipoCampo::tcHora) ErroTipoColuna(i, "a time");
-    return Extrair<Hora>(Ler(i), true);
-}
-
-std::optional<DataHora> Consulta::LerDataHora(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    if (colunas_[i].Categoria != TTipoCampo::tcDataHora) ErroTipoColuna(i, "a timestamp");
-    return Extrair<DataHora>(Ler(i), true);
-}
-
-std::optional<Bytes> Consulta::LerBytes(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    const auto& c = colunas_[i];
-    if (c.Categoria != TTipoCampo::tcBlobBinario && !(c.EhTexto() && c.ConjuntoCaracteres == kCharsetOctets))
-        ErroTipoColuna(i, "bytes");
-    return Extrair<Bytes>(Ler(i), true);
-}
-
-std::optional<bool> Consulta::LerBooleano(std::string_view nome) {
-    const auto i = IndiceColunaOuErro(nome);
-    if (colunas_[i].Categoria != TTipoCampo::tcBooleano) ErroTipoColuna(i, "a boolean");
-    return Extrair<bool>(Ler(i), true);
 }
 
 }  // namespace ondaris::db

@@ -8,7 +8,7 @@
 // (without regard to case; a name used twice in the text binds every
 // position) or by position. The statement is prepared once and executed
 // many times; between executions only the changed parameters need binding.
-// Values stay bound until changed or LimparParametros().
+// Values stay bound until changed.
 //
 // The data-conversion rules hold on every bind and read: fixed-length text
 // (CHAR) loses its trailing blanks; a text that is then empty is NULL; a
@@ -59,32 +59,23 @@ public:
     bool Preparada() const { return static_cast<bool>(comando_); }
 
     // ---- parameters
+    // Described by the server when first asked for, then kept: binding
+    // never prepares the statement again.
     const std::vector<DescricaoCampo>& Parametros();
-    bool TemParametro(std::string_view nome);
-    // Every parameter NULL.
-    void LimparParametros();
-    // Binds by name (every position of it) or by zero-based position.
+    // The first position of a name, without regard to case; nothing for a
+    // name the text does not use.
+    std::optional<std::size_t> PosicaoParametro(std::string_view nome);
+    // Binds by name (every position of it) or by zero-based position; an
+    // empty optional, or std::monostate, is NULL.
     void Definir(std::string_view nome, const Valor& valor);
-    void DefinirPosicao(std::size_t posicao, const Valor& valor);
-    // True when the parameter at that position is bound to NULL (an empty
-    // text is bound as NULL, see the conversion rules).
-    bool ParametroNulo(std::size_t posicao);
     template <class T>
     void Definir(std::string_view nome, const std::optional<T>& valor) {
         Definir(nome, valor ? Valor(*valor) : Valor());
     }
-    void DefinirNulo(std::string_view nome) { Definir(nome, Valor()); }
-    void DefinirTexto(std::string_view nome, std::optional<std::string> v) { Definir(nome, v); }
-    void DefinirInt16(std::string_view nome, std::optional<std::int16_t> v) { Definir(nome, v); }
-    void DefinirInt32(std::string_view nome, std::optional<std::int32_t> v) { Definir(nome, v); }
-    void DefinirInt64(std::string_view nome, std::optional<std::int64_t> v) { Definir(nome, v); }
-    void DefinirNumerico(std::string_view nome, std::optional<Numerico> v) { Definir(nome, v); }
-    void DefinirDouble(std::string_view nome, std::optional<double> v) { Definir(nome, v); }
-    void DefinirData(std::string_view nome, std::optional<Data> v) { Definir(nome, v); }
-    void DefinirHora(std::string_view nome, std::optional<Hora> v) { Definir(nome, v); }
-    void DefinirDataHora(std::string_view nome, std::optional<DataHora> v) { Definir(nome, v); }
-    void DefinirBytes(std::string_view nome, std::optional<Bytes> v) { Definir(nome, v); }
-    void DefinirBooleano(std::string_view nome, std::optional<bool> v) { Definir(nome, v); }
+    void DefinirPosicao(std::size_t posicao, const Valor& valor);
+    // True when the parameter at that position is bound to NULL (an empty
+    // text is bound as NULL, see the conversion rules).
+    bool ParametroNulo(std::size_t posicao);
 
     // ---- execution
     // Runs a statement that opens no result set (a singleton result, as of
@@ -109,17 +100,21 @@ public:
     std::optional<std::size_t> IndiceColuna(std::string_view nome);
     Valor Ler(std::size_t coluna);
     Valor Ler(std::string_view nome);
-    bool Nulo(std::string_view nome) { return std::holds_alternative<std::monostate>(Ler(nome)); }
-    std::optional<std::string> LerTexto(std::string_view nome);
-    std::optional<std::int32_t> LerInt32(std::string_view nome);
-    std::optional<std::int64_t> LerInt64(std::string_view nome);
-    std::optional<double> LerDouble(std::string_view nome);
-    std::optional<Numerico> LerNumerico(std::string_view nome);
-    std::optional<Data> LerData(std::string_view nome);
-    std::optional<Hora> LerHora(std::string_view nome);
-    std::optional<DataHora> LerDataHora(std::string_view nome);
-    std::optional<Bytes> LerBytes(std::string_view nome);
-    std::optional<bool> LerBooleano(std::string_view nome);
+    // The column's value as T by ValorComo (db/valor.h): NULL is an empty
+    // optional whatever the column; a value T cannot hold is a usage error
+    // naming both types.
+    template <class T>
+    std::optional<T> Ler(std::size_t coluna) {
+        Valor v = Ler(coluna);
+        if (std::holds_alternative<std::monostate>(v)) return std::nullopt;
+        T saida{};
+        if (!ValorComo(std::move(v), saida)) ErroTipoColuna(coluna, NomeTipo<T>());
+        return saida;
+    }
+    template <class T>
+    std::optional<T> Ler(std::string_view nome) {
+        return Ler<T>(IndiceColunaOuErro(nome));
+    }
 
 private:
     friend class Conexao;
@@ -127,6 +122,10 @@ private:
     void Perdida() noexcept;
     void FecharCursorSemServidor() noexcept;
     void GarantirPreparada();
+    void GarantirDescrita();
+    std::size_t PosicaoOuErro(std::size_t posicao);
+    // "parameter NAME of statement NAME", for error texts.
+    std::string NomeParametro(std::size_t i) const;
     bool Buscar();
     void PrepararFb();
     void DescreverParametros(Firebird::IStatement* st);

@@ -122,7 +122,7 @@ std::vector<std::string> TCatalogoLoja::ObjetosFaltando() {
     std::vector<std::string> faltando;
     for (const char* nome : kObjetosReplicacao) {
         Consulta c(conexao_, transacao_, kSqlObjeto);
-        c.DefinirTexto("NOME", nome);
+        c.Definir("NOME", nome);
         if (!c.Abrir()) faltando.emplace_back(nome);
         c.Fechar();
     }
@@ -292,10 +292,10 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
         Consulta c(conexao, leitura,
                    "SELECT GEN_ID(GEN_LOG_REPLICACAO, 0) AS GERADA,\n"
                    "CAST(DATEADD(DAY, -CAST(:DIAS AS INTEGER), CURRENT_TIMESTAMP) AS TIMESTAMP) AS LIMITE FROM RDB$DATABASE");
-        c.DefinirInt32("DIAS", dias);
+        c.Definir("DIAS", dias);
         c.Abrir();
-        const std::int64_t gerada = c.LerInt64("GERADA").value_or(0);
-        limite = c.LerDataHora("LIMITE");
+        const std::int64_t gerada = c.Ler<std::int64_t>("GERADA").value_or(0);
+        limite = c.Ler<DataHora>("LIMITE");
         c.Fechar();
         if (ateOrdem > gerada)
             throw ErroBanco("o servidor central diz ter recebido até a posição " + std::to_string(ateOrdem) +
@@ -319,20 +319,20 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
     std::int64_t desde = 0;
     for (;;) {
         t.Iniciar();
-        fim.DefinirInt32("QUANTAS", porLote);
-        fim.DefinirInt64("DESDE", desde);
-        fim.DefinirInt64("ATE", ateOrdem);
-        fim.DefinirDataHora("LIMITE", limite);
+        fim.Definir("QUANTAS", porLote);
+        fim.Definir("DESDE", desde);
+        fim.Definir("ATE", ateOrdem);
+        fim.Definir("LIMITE", limite);
         fim.Abrir();
-        const auto ultima = fim.LerInt64("FIM");
+        const auto ultima = fim.Ler<std::int64_t>("FIM");
         fim.Fechar();
         if (!ultima) {
             t.Commit();
             break;
         }
-        apagar.DefinirInt64("DESDE", desde);
-        apagar.DefinirInt64("ATE", *ultima);
-        apagar.DefinirDataHora("LIMITE", limite);
+        apagar.Definir("DESDE", desde);
+        apagar.Definir("ATE", *ultima);
+        apagar.Definir("LIMITE", limite);
         apagar.Executar();
         const std::int64_t apagadas = apagar.LinhasAfetadas();
         t.Commit();

@@ -206,11 +206,10 @@ void TDM::AbrirConfiguracoes() {
 }
 
 namespace {
-std::optional<std::int64_t> Inteiro(const Valor& v) {
-    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
-    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
-    if (const auto* c = std::get_if<std::int64_t>(&v)) return *c;
-    return std::nullopt;
+std::optional<std::int64_t> Inteiro(Valor v) {
+    std::int64_t x = 0;
+    if (!ValorComo(std::move(v), x)) return std::nullopt;
+    return x;
 }
 }  // namespace
 
@@ -272,7 +271,7 @@ std::string TDM::SqlGravacaoUltimoRecebimento(std::vector<std::pair<std::string,
 
 void TDM::ExecutarGravacao(Consulta& gravacao, std::int64_t valor,
                            const std::vector<std::pair<std::string, const Valor*>>& condicoes) {
-    gravacao.DefinirInt64("NOVOVALOR", valor);
+    gravacao.Definir("NOVOVALOR", valor);
     for (const auto& [nome, v] : condicoes) gravacao.Definir(nome, *v);
     try {
         gravacao.Executar();
@@ -317,33 +316,33 @@ void TDM::UltimoRecebimentoConfirmado(std::int64_t valor) {
 
 std::int64_t TDM::UltimoMovimentoLoja() {
     if (!TBUltimoMovimentoLoja.Abrir()) throw ErroBanco("the query of the last log position returned no row");
-    const auto v = TBUltimoMovimentoLoja.LerInt64("ULTIMAORDEM");
+    const auto v = TBUltimoMovimentoLoja.Ler<std::int64_t>("ULTIMAORDEM");
     TBUltimoMovimentoLoja.Fechar();
     return v.value_or(0);
 }
 
 TIndicesEnvio TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
     TBRetornaIndices.Fechar();
-    TBRetornaIndices.DefinirInt64("ORDEM", ordem);
-    TBRetornaIndices.DefinirNulo("CODIGOLOJA");
-    TBRetornaIndices.DefinirInt32("QTDCOMANDOS", quantidade);
+    TBRetornaIndices.Definir("ORDEM", ordem);
+    TBRetornaIndices.Definir("CODIGOLOJA", Valor());
+    TBRetornaIndices.Definir("QTDCOMANDOS", quantidade);
     if (!TBRetornaIndices.Abrir()) throw ErroBanco("PROC_RETORNA_INDICE returned no row");
     TIndicesEnvio r;
-    r.OrdemInicial = TBRetornaIndices.LerInt64("ORDEMINICIAL").value_or(0);
-    r.OrdemFinal = TBRetornaIndices.LerInt64("ORDEMFINAL").value_or(0);
-    r.UltimaOrdem = TBRetornaIndices.LerInt64("ULTIMAORDEM").value_or(0);
+    r.OrdemInicial = TBRetornaIndices.Ler<std::int64_t>("ORDEMINICIAL").value_or(0);
+    r.OrdemFinal = TBRetornaIndices.Ler<std::int64_t>("ORDEMFINAL").value_or(0);
+    r.UltimaOrdem = TBRetornaIndices.Ler<std::int64_t>("ULTIMAORDEM").value_or(0);
     // The limit and its holder come from the procedure of the current
     // script; a database prepared with an earlier one just does not say.
     if (TBRetornaIndices.IndiceColuna("LIMITE")) {
-        r.Limite = TBRetornaIndices.LerInt64("LIMITE");
-        if (const auto transacao = TBRetornaIndices.LerInt64("RETENTOR_TRANSACAO")) {
+        r.Limite = TBRetornaIndices.Ler<std::int64_t>("LIMITE");
+        if (const auto transacao = TBRetornaIndices.Ler<std::int64_t>("RETENTOR_TRANSACAO")) {
             TRetentorEnvio quem;
             quem.Transacao = *transacao;
-            quem.Conexao = TBRetornaIndices.LerInt64("RETENTOR_CONEXAO");
-            quem.Usuario = TBRetornaIndices.LerTexto("RETENTOR_USUARIO").value_or("");
-            quem.Endereco = TBRetornaIndices.LerTexto("RETENTOR_ENDERECO").value_or("");
-            quem.Programa = TBRetornaIndices.LerTexto("RETENTOR_PROGRAMA").value_or("");
-            quem.Momento = TBRetornaIndices.LerDataHora("RETENTOR_MOMENTO");
+            quem.Conexao = TBRetornaIndices.Ler<std::int64_t>("RETENTOR_CONEXAO");
+            quem.Usuario = TBRetornaIndices.Ler<std::string>("RETENTOR_USUARIO").value_or("");
+            quem.Endereco = TBRetornaIndices.Ler<std::string>("RETENTOR_ENDERECO").value_or("");
+            quem.Programa = TBRetornaIndices.Ler<std::string>("RETENTOR_PROGRAMA").value_or("");
+            quem.Momento = TBRetornaIndices.Ler<DataHora>("RETENTOR_MOMENTO");
             r.Retentor = std::move(quem);
         }
     }
@@ -354,16 +353,16 @@ TIndicesEnvio TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
 std::vector<TCampoCatalogo> TDM::CamposTabela(const std::string& tabela, bool somenteChave) {
     const char* texto = somenteChave ? kSqlCamposChave : kSqlCamposTabela;
     if (TBCamposTabela.Sql() != texto) TBCamposTabela.DefinirSql(texto);
-    TBCamposTabela.DefinirTexto("TABELA", tabela);
+    TBCamposTabela.Definir("TABELA", tabela);
     std::vector<TCampoCatalogo> campos;
     for (bool linha = TBCamposTabela.Abrir(); linha; linha = TBCamposTabela.Proximo()) {
         TCampoCatalogo c;
-        c.Campo = TBCamposTabela.LerTexto("CAMPO").value_or("");
-        c.Chave = MaiusculasAscii(TBCamposTabela.LerTexto("CHAVE").value_or("")) == "PRIMARY KEY";
-        c.Tipo = TBCamposTabela.LerInt32("TIPO").value_or(0);
-        c.SubTipo = TBCamposTabela.LerInt32("SUBTIPO").value_or(0);
-        c.ConjuntoCaracteres = TBCamposTabela.LerInt32("CONJUNTO").value_or(0);
-        c.Tamanho = TBCamposTabela.LerInt32("TAMANHO").value_or(0);
+        c.Campo = TBCamposTabela.Ler<std::string>("CAMPO").value_or("");
+        c.Chave = MaiusculasAscii(TBCamposTabela.Ler<std::string>("CHAVE").value_or("")) == "PRIMARY KEY";
+        c.Tipo = TBCamposTabela.Ler<std::int32_t>("TIPO").value_or(0);
+        c.SubTipo = TBCamposTabela.Ler<std::int32_t>("SUBTIPO").value_or(0);
+        c.ConjuntoCaracteres = TBCamposTabela.Ler<std::int32_t>("CONJUNTO").value_or(0);
+        c.Tamanho = TBCamposTabela.Ler<std::int32_t>("TAMANHO").value_or(0);
         campos.push_back(std::move(c));
     }
     return campos;

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <firebird/Interface.h>
+#include <limits>
+#include <optional>
+#include <type_traits>
 
 namespace ondaris::db {
 
@@ -13,6 +16,54 @@ const char* NomeTipoValor(const Valor& v) {
                                         "timestamp", "text", "bytes"};
     return nomes[v.index()];
 }
+
+namespace {
+std::optional<std::int64_t> Inteiro(const Valor& v) {
+    if (const auto* a = std::get_if<std::int16_t>(&v)) return *a;
+    if (const auto* b = std::get_if<std::int32_t>(&v)) return *b;
+    if (const auto* c = std::get_if<std::int64_t>(&v)) return *c;
+    return std::nullopt;
+}
+}  // namespace
+
+template <class T>
+bool ValorComo(Valor&& v, T& saida) {
+    if (auto* exato = std::get_if<T>(&v)) {
+        saida = std::move(*exato);
+        return true;
+    }
+    if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+        const auto i = Inteiro(v);
+        if (!i || *i < std::numeric_limits<T>::min() || *i > std::numeric_limits<T>::max()) return false;
+        saida = static_cast<T>(*i);
+        return true;
+    } else if constexpr (std::is_same_v<T, Numerico>) {
+        const auto i = Inteiro(v);
+        if (!i) return false;
+        saida = Numerico{*i, 0};
+        return true;
+    } else if constexpr (std::is_same_v<T, double>) {
+        if (const auto i = Inteiro(v)) saida = static_cast<double>(*i);
+        else if (const auto* f = std::get_if<float>(&v)) saida = *f;
+        else if (const auto* n = std::get_if<Numerico>(&v)) saida = n->ComoDouble();
+        else return false;
+        return true;
+    }
+    return false;
+}
+
+template bool ValorComo(Valor&&, bool&);
+template bool ValorComo(Valor&&, std::int16_t&);
+template bool ValorComo(Valor&&, std::int32_t&);
+template bool ValorComo(Valor&&, std::int64_t&);
+template bool ValorComo(Valor&&, Numerico&);
+template bool ValorComo(Valor&&, float&);
+template bool ValorComo(Valor&&, double&);
+template bool ValorComo(Valor&&, Data&);
+template bool ValorComo(Valor&&, Hora&);
+template bool ValorComo(Valor&&, DataHora&);
+template bool ValorComo(Valor&&, std::string&);
+template bool ValorComo(Valor&&, Bytes&);
 
 std::string DescricaoCampo::NomeTipo() const {
     const auto numerico = [&](int digitos) {

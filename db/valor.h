@@ -30,6 +30,20 @@ using Valor = std::variant<std::monostate, bool, std::int16_t, std::int32_t, std
 // Name of the kind of value a Valor holds, for error messages.
 const char* NomeTipoValor(const Valor& v);
 
+// The one rule by which a value is read as a C++ type T (one of Valor's
+// alternatives other than std::monostate): the value of type T, or one
+// that T holds without loss: an integer as any integer type it fits, an
+// integer as a Numerico of scale 0, an integer, float or Numerico as a
+// double. False for NULL and for anything else, `saida` then untouched.
+template <class T>
+bool ValorComo(Valor&& v, T& saida);
+
+// NomeTipoValor of the alternative T.
+template <class T>
+const char* NomeTipo() {
+    return NomeTipoValor(Valor(std::in_place_type<T>));
+}
+
 // Kind of a parameter or column by its storage. Scaled numbers (NUMERIC,
 // DECIMAL) have an integer kind and a negative Escala.
 enum class TTipoCampo {

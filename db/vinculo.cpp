@@ -114,11 +114,9 @@ void TratarParametroPosicao(Consulta& Qry, std::size_t posicao, std::string_view
 
 void TratarParametro(Consulta& Qry, std::string_view NomeParametro, std::string_view Valor,
                      const TConfiguracoesRegionais& regional, int anoAtual) {
-    const std::string nome = MaiusculasAscii(NomeParametro);
-    const auto& parametros = Qry.Parametros();
-    for (std::size_t i = 0; i < parametros.size(); ++i)
-        if (parametros[i].Nome == nome) return TratarParametroPosicao(Qry, i, Valor, regional, anoAtual);
-    throw ErroUso("statement " + Qry.Nome() + " has no parameter named " + std::string(NomeParametro));
+    const auto posicao = Qry.PosicaoParametro(NomeParametro);
+    if (!posicao) throw ErroUso("statement " + Qry.Nome() + " has no parameter named " + std::string(NomeParametro));
+    TratarParametroPosicao(Qry, *posicao, Valor, regional, anoAtual);
 }
 
 }  // namespace ondaris::db

@@ -189,8 +189,8 @@ std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t Ord
                                     const db::TConfiguracoesRegionais& regional) {
     db::Consulta& log =
         DataModule.Criar("TBLogReplicacao", DataModule.TransReplicacaoReadOnly, db::TDM::kSqlLogReplicacao);
-    log.DefinirInt64("ORDEMINICIAL", OrdemInicial);
-    log.DefinirInt64("ORDEMFINAL", OrdemFinal);
+    log.Definir("ORDEMINICIAL", OrdemInicial);
+    log.Definir("ORDEMFINAL", OrdemFinal);
     const auto& colunas = log.Colunas();
     const auto indice = [&](std::string_view nome) {
         const auto i = log.IndiceColuna(nome);
@@ -208,7 +208,7 @@ std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t Ord
     std::vector<TLinhaLog> linhas;
     for (bool tem = log.Abrir(); tem; tem = log.Proximo()) {
         TLinhaLog l;
-        const auto ordem = log.LerInt64("ORDEM");
+        const auto ordem = log.Ler<std::int64_t>("ORDEM");
         if (!ordem) throw db::ErroBanco("a log row without ORDEM");
         l.Ordem = *ordem;
         l.TextoOrdem = texto(iOrdem);

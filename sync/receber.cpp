@@ -3,14 +3,12 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "db/construtores.h"
 #include "db/modulo_operacao.h"
 #include "db/ponto_falha.h"
-#include "db/texto.h"
 #include "db/vinculo.h"
 #include "sync/base64.h"
 #include "sync/json.h"
@@ -46,20 +44,6 @@ TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TC
         throw TErroRespostaInvalida("\"campos\" of the command with ordem " + std::to_string(c.Ordem) +
                                     " is not an object");
     return c;
-}
-
-// Where each parameter of a statement is, by upper-case name (the first
-// of a name), found once per statement and block.
-using TIndiceParametros = std::unordered_map<std::string, std::size_t>;
-
-const TIndiceParametros& IndiceDe(db::Consulta& qry,
-                                  std::unordered_map<const db::Consulta*, TIndiceParametros>& indices) {
-    auto [it, novo] = indices.try_emplace(&qry);
-    if (novo) {
-        const auto& parametros = qry.Parametros();
-        for (std::size_t i = 0; i < parametros.size(); ++i) it->second.emplace(parametros[i].Nome, i);
-    }
-    return it->second;
 }
 
 // Every command of the block, read and checked before the first one runs:
@@ -260,18 +244,20 @@ private:
 
     // Binds one command's values into `alvo` from parameter `deslocamento`
     // on, where the unit statement's parameters stand in the same order.
+    // Positions and descriptions are the statements' own, taken when they
+    // were prepared: nothing is asked of the server per field.
     void Vincular(const TPendente& p, db::Consulta& alvo, std::size_t deslocamento) {
         const TComando& c = *p.Comando;
-        const TIndiceParametros& indice = IndiceDe(*p.Unitaria, indices_);
-        const std::size_t largura = p.Unitaria->Parametros().size();
+        db::Consulta& unitaria = *p.Unitaria;
+        const auto& nomes = unitaria.Parametros();
+        const std::size_t largura = nomes.size();
         const auto& parametros = alvo.Parametros();
-        const auto& nomes = p.Unitaria->Parametros();
         const auto& regional = amb_.Contexto.Regional;
         for (std::size_t i = 0; i < largura; ++i) alvo.DefinirPosicao(deslocamento + i, db::Valor());
         for (const auto& [nome, valor] : c.Campos->Membros()) {
-            const auto it = indice.find(db::MaiusculasAscii(nome));
-            if (it == indice.end()) continue;  // a column this store does not write
-            const std::size_t posicao = deslocamento + it->second;
+            const auto indice = unitaria.PosicaoParametro(nome);
+            if (!indice) continue;  // a column this store does not write
+            const std::size_t posicao = deslocamento + *indice;
             if (valor.EhNulo()) {
                 // A null value is NULL, as sent; a later member of the same
                 // name still overwrites an earlier one.
@@ -286,7 +272,7 @@ private:
                     db::TratarParametroPosicao(alvo, posicao, texto, regional, ano_);
             } catch (const std::exception& e) {
                 throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) + ", column " +
-                                            nomes[it->second].Nome + ": " + e.what());
+                                            nomes[*indice].Nome + ": " + e.what());
             }
         }
         if (p.Tipo == db::TTipoSQL::tsDelete) {
@@ -305,7 +291,6 @@ private:
     TAmbienteRecebimento& amb_;
     db::TModuloOperacao& modulo_;
     int ano_;
-    std::unordered_map<const db::Consulta*, TIndiceParametros> indices_;
     int64_t anterior_ = 0;   // ordem of the last command processed
     bool pendente_ = false;  // commands processed since the position was last written
 };

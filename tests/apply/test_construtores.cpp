@@ -162,13 +162,13 @@ TEST_F(Construtores, CacheDoBloco) {
     Consulta& sel = Preparar("CLIENTES", TTipoSQL::tsSelect, base + 2, base + 3);
     EXPECT_EQ(&sel.TransacaoDona(), &modulo_->TransReplicacaoReadOnly);
     ASSERT_TRUE(sel.Aberta());
-    EXPECT_EQ(sel.LerInt64("ORDEM"), base + 2);
-    EXPECT_EQ(sel.LerTexto("NOME"), "Bia");
+    EXPECT_EQ(sel.Ler<std::int64_t>("ORDEM"), base + 2);
+    EXPECT_EQ(sel.Ler<std::string>("NOME"), "Bia");
     EXPECT_EQ(&Preparar("Clientes", TTipoSQL::tsSelect, base + 1, base + 1), &sel);
-    EXPECT_EQ(sel.LerInt64("ORDEM"), base + 2);  // not reopened
+    EXPECT_EQ(sel.Ler<std::int64_t>("ORDEM"), base + 2);  // not reopened
     ASSERT_TRUE(sel.Proximo());
-    EXPECT_EQ(sel.LerInt64("ORDEM"), base + 3);
-    EXPECT_EQ(sel.LerTexto("NOME"), "Ana");
+    EXPECT_EQ(sel.Ler<std::int64_t>("ORDEM"), base + 3);
+    EXPECT_EQ(sel.Ler<std::string>("NOME"), "Ana");
     EXPECT_FALSE(sel.Proximo());
     EXPECT_EQ(modulo_->QuantidadeConsultas(), 3u);
 }

@@ -410,16 +410,16 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
                    "SELECT CODIGO, DESCRICAO, ATIVO, PESOLIQUIDO, FOTO, OBSERVACOES, UNIDADE FROM PRODUTOS ORDER BY "
                    "CODIGO");
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerInt32("CODIGO"), 1);
-    EXPECT_EQ(q.LerTexto("DESCRICAO"), acentos);
-    EXPECT_EQ(q.LerBooleano("ATIVO"), false);
-    EXPECT_EQ(q.LerNumerico("PESOLIQUIDO"), (db::Numerico{1235, -3}));
-    EXPECT_EQ(q.LerBytes("FOTO"), foto);
-    EXPECT_EQ(q.LerTexto("OBSERVACOES"), "linha " + acentos);
-    EXPECT_EQ(q.LerTexto("UNIDADE"), std::nullopt);
+    EXPECT_EQ(q.Ler<std::int32_t>("CODIGO"), 1);
+    EXPECT_EQ(q.Ler<std::string>("DESCRICAO"), acentos);
+    EXPECT_EQ(q.Ler<bool>("ATIVO"), false);
+    EXPECT_EQ(q.Ler<db::Numerico>("PESOLIQUIDO"), (db::Numerico{1235, -3}));
+    EXPECT_EQ(q.Ler<db::Bytes>("FOTO"), foto);
+    EXPECT_EQ(q.Ler<std::string>("OBSERVACOES"), "linha " + acentos);
+    EXPECT_EQ(q.Ler<std::string>("UNIDADE"), std::nullopt);
     ASSERT_TRUE(q.Proximo());
-    EXPECT_EQ(q.LerInt32("CODIGO"), 3);
-    EXPECT_EQ(q.LerTexto("UNIDADE"), std::nullopt);
+    EXPECT_EQ(q.Ler<std::int32_t>("CODIGO"), 3);
+    EXPECT_EQ(q.Ler<std::string>("UNIDADE"), std::nullopt);
     EXPECT_FALSE(q.Proximo());
     db::Consulta vendas(conexao, t, "SELECT COUNT(*) FROM VENDAS WHERE NUMERO = 99");
     ASSERT_TRUE(vendas.Abrir());

@@ -54,14 +54,13 @@ protected:
         const int id = ++id_;
         Consulta ui(*conexao_, *transacao_,
                     "UPDATE OR INSERT INTO TIPOS(ID, " + coluna + ") VALUES (:ID, :" + coluna + ")", "TBTIPOS_UI");
-        ui.LimparParametros();
         TratarParametro(ui, "id", std::to_string(id), kBr, kAno);
         std::string minusculo = coluna;
         for (char& c : minusculo) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         TratarParametro(ui, minusculo, texto, kBr, kAno);
         ui.Executar();
         Consulta sel(*conexao_, *transacao_, "SELECT " + coluna + " FROM TIPOS WHERE ID = :ID");
-        sel.DefinirInt32("ID", id);
+        sel.Definir("ID", id);
         EXPECT_TRUE(sel.Abrir());
         Valor v = sel.Ler(std::size_t{0});
         sel.Fechar();
@@ -184,7 +183,7 @@ TEST_F(Vinculo, TextosIlegiveisOuForaDoTipoSaoErro) {
                 "(:ID, :I, :S, :B, :N182, :N154, :N92, :DP, :F, :BO, :D, :H, :TS, :V, :BT, :OC)");
     for (const auto& c : casos) {
         SCOPED_TRACE(std::string(c.coluna) + " <- '" + c.texto + "'");
-        ui.LimparParametros();
+        ui.Definir(c.coluna, Valor());
         const std::string falha =
             teste::TextoDaFalha<std::exception>([&] { TratarParametro(ui, c.coluna, c.texto, kBr, kAno); });
         EXPECT_NE(falha.find(c.mensagem), std::string::npos) << falha;

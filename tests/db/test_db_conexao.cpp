@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 
@@ -62,7 +63,7 @@ protected:
             marcas += ", :" + nome;
         }
         Consulta q(*conexao_, *auto_, "INSERT INTO T (" + colunas + ") VALUES (" + marcas + ")");
-        q.DefinirInt32("ID", id);
+        q.Definir("ID", id);
         for (const auto& [nome, v] : valores) q.Definir(nome, v);
         q.Executar();
         EXPECT_EQ(q.LinhasAfetadas(), 1);
@@ -99,7 +100,7 @@ TEST_F(BancoConexao, RegrasDeConversaoAoGravar) {
         SCOPED_TRACE(c.nome);
         Inserir(++id, {{c.coluna, c.entrada}});
         Consulta q(*conexao_, *auto_, std::string("SELECT ") + c.consulta + " AS R FROM T WHERE ID = :ID");
-        q.DefinirInt32("ID", id);
+        q.Definir("ID", id);
         ASSERT_TRUE(q.Abrir());
         const Valor v = q.Ler("R");
         std::optional<std::string> lido;
@@ -110,9 +111,9 @@ TEST_F(BancoConexao, RegrasDeConversaoAoGravar) {
     }
     // The CHAR(5) parameter given "AB" followed by blanks matches 'AB'.
     Consulta q(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE C5 = 'AB' AND ID = :ID");
-    q.DefinirInt32("ID", 102);
+    q.Definir("ID", 102);
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerInt64("N"), 1);
+    EXPECT_EQ(q.Ler<std::int64_t>("N"), 1);
 }
 
 TEST_F(BancoConexao, RegrasDeConversaoAoLer) {
@@ -122,15 +123,15 @@ TEST_F(BancoConexao, RegrasDeConversaoAoLer) {
         "INSERT INTO T (ID, C10, V10, BT) VALUES (203, '\xE1' || 'b', 'S\xE3o', '');");
     Consulta q(*conexao_, *auto_, "SELECT ID, C10, V10, BT FROM T WHERE ID BETWEEN 201 AND 203 ORDER BY ID");
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerTexto("C10"), "X");
-    EXPECT_EQ(q.LerTexto("V10"), std::nullopt);  // empty text reads as NULL
+    EXPECT_EQ(q.Ler<std::string>("C10"), "X");
+    EXPECT_EQ(q.Ler<std::string>("V10"), std::nullopt);  // empty text reads as NULL
     ASSERT_TRUE(q.Proximo());
-    EXPECT_EQ(q.LerTexto("c10"), std::nullopt);  // only blanks: NULL
-    EXPECT_EQ(q.LerTexto("V10"), "a  ");
+    EXPECT_EQ(q.Ler<std::string>("c10"), std::nullopt);  // only blanks: NULL
+    EXPECT_EQ(q.Ler<std::string>("V10"), "a  ");
     ASSERT_TRUE(q.Proximo());
-    EXPECT_EQ(q.LerTexto("C10"), "\xC3\xA1" "b");
-    EXPECT_EQ(q.LerTexto("V10"), "S\xC3\xA3o");
-    EXPECT_EQ(q.LerTexto("BT"), std::nullopt);
+    EXPECT_EQ(q.Ler<std::string>("C10"), "\xC3\xA1" "b");
+    EXPECT_EQ(q.Ler<std::string>("V10"), "S\xC3\xA3o");
+    EXPECT_EQ(q.Ler<std::string>("BT"), std::nullopt);
     EXPECT_FALSE(q.Proximo());
     EXPECT_FALSE(q.Aberta());
 }
@@ -148,43 +149,74 @@ TEST_F(BancoConexao, ValoresTipadosIdaEVolta) {
                   {"BO", true},
                   {"O4", Bytes{0, 1, 2, 3}}});
     Consulta q(*conexao_, *auto_, "SELECT * FROM T WHERE ID = :id");
-    q.DefinirInt32("ID", 301);
+    q.Definir("ID", 301);
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerNumerico("N152"), (Numerico{1235, -2}));
-    EXPECT_EQ(q.LerNumerico("N92"), (Numerico{700, -2}));
-    EXPECT_EQ(q.LerInt32("S"), -5);
-    EXPECT_EQ(q.LerInt64("BI"), 9007199254740993);
-    EXPECT_EQ(q.LerData("D"), (Data{2023, 12, 31}));
-    EXPECT_EQ(q.LerHora("H"), (Hora{23, 59, 58, 9999}));
-    EXPECT_EQ(q.LerDataHora("TS"), momento);
-    EXPECT_EQ(q.LerDouble("DP"), 2.5);
-    EXPECT_EQ(q.LerBooleano("BO"), true);
-    EXPECT_EQ(q.LerBytes("O4"), (Bytes{0, 1, 2, 3}));
-    EXPECT_EQ(q.LerTexto("V10"), std::nullopt);
+    EXPECT_EQ(q.Ler<Numerico>("N152"), (Numerico{1235, -2}));
+    EXPECT_EQ(q.Ler<Numerico>("N92"), (Numerico{700, -2}));
+    EXPECT_EQ(q.Ler<std::int32_t>("S"), -5);
+    EXPECT_EQ(q.Ler<std::int64_t>("BI"), 9007199254740993);
+    EXPECT_EQ(q.Ler<Data>("D"), (Data{2023, 12, 31}));
+    EXPECT_EQ(q.Ler<Hora>("H"), (Hora{23, 59, 58, 9999}));
+    EXPECT_EQ(q.Ler<DataHora>("TS"), momento);
+    EXPECT_EQ(q.Ler<double>("DP"), 2.5);
+    EXPECT_EQ(q.Ler<bool>("BO"), true);
+    EXPECT_EQ(q.Ler<Bytes>("O4"), (Bytes{0, 1, 2, 3}));
+    EXPECT_EQ(q.Ler<std::string>("V10"), std::nullopt);
 }
 
 TEST_F(BancoConexao, TiposErradosEEstouro) {
     Consulta q(*conexao_, *auto_, "UPDATE T SET S = :S, V10 = :V WHERE ID = :ID");
-    if (const auto e = teste::Capturar<ErroUso>([&] { q.DefinirTexto("ID", "12"); })) {
+    if (const auto e = teste::Capturar<ErroUso>([&] { q.Definir("ID", "12"); })) {
         EXPECT_NE(std::string(e->what()).find("INTEGER"), std::string::npos) << e->what();
         EXPECT_NE(std::string(e->what()).find("text"), std::string::npos) << e->what();
     }
-    EXPECT_THROW(q.DefinirInt32("S", 70000), ErroBanco);
-    EXPECT_THROW(q.DefinirInt32("NAOEXISTE", 1), ErroUso);
+    EXPECT_THROW(q.Definir("S", 70000), ErroBanco);
+    EXPECT_THROW(q.Definir("NAOEXISTE", 1), ErroUso);
     Inserir(401, {{"V10", std::string("abc")}});
     Consulta l(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 401");
     ASSERT_TRUE(l.Abrir());
-    const std::string falha = teste::TextoDaFalha<ErroUso>([&] { (void)l.LerInt64("V10"); });
+    const std::string falha = teste::TextoDaFalha<ErroUso>([&] { (void)l.Ler<std::int64_t>("V10"); });
     EXPECT_NE(falha.find("VARCHAR(10)"), std::string::npos) << falha;
+}
+
+// One reading rule for every column: NULL is an empty optional whatever
+// is asked for; a value is read as a type that holds it without loss, and
+// as nothing else.
+TEST_F(BancoConexao, LeituraTipada) {
+    Inserir(451, {{"BI", std::int64_t{5000000000}}, {"S", std::int16_t{7}}, {"N92", Numerico{150, -2}}});
+    Consulta q(*conexao_, *auto_, "SELECT BI, S, N92, V10, D, BO FROM T WHERE ID = 451");
+    ASSERT_TRUE(q.Abrir());
+    EXPECT_EQ(q.Ler<std::int64_t>("V10"), std::nullopt);
+    EXPECT_EQ(q.Ler<std::string>("D"), std::nullopt);
+    EXPECT_EQ(q.Ler<bool>(std::size_t{5}), std::nullopt);
+    EXPECT_EQ(q.Ler<std::int64_t>("S"), 7);
+    EXPECT_EQ(q.Ler<std::int16_t>("S"), 7);
+    EXPECT_EQ(q.Ler<Numerico>("S"), (Numerico{7, 0}));
+    EXPECT_EQ(q.Ler<double>("N92"), 1.5);
+    EXPECT_EQ(q.Ler<double>("BI"), 5e9);
+    const struct {
+        const char* nome;
+        std::function<void()> ler;
+        const char* tipo;
+    } recusas[] = {
+        {"too big for 32 bits", [&] { (void)q.Ler<std::int32_t>("BI"); }, "BIGINT"},
+        {"decimals would be lost", [&] { (void)q.Ler<std::int64_t>("N92"); }, "NUMERIC(9,2)"},
+        {"a number is no text", [&] { (void)q.Ler<std::string>("S"); }, "SMALLINT"},
+    };
+    for (const auto& r : recusas) {
+        SCOPED_TRACE(r.nome);
+        const std::string falha = teste::TextoDaFalha<ErroUso>(r.ler);
+        EXPECT_NE(falha.find(r.tipo), std::string::npos) << falha;
+    }
 }
 
 TEST_F(BancoConexao, NomeRepetidoPreencheTodasAsPosicoes) {
     Inserir(501, {});
     Inserir(601, {});
     Consulta q(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE ID = :X OR ID = :x + 100");
-    q.DefinirInt32("X", 501);
+    q.Definir("X", 501);
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerInt64("N"), 2);
+    EXPECT_EQ(q.Ler<std::int64_t>("N"), 2);
     EXPECT_EQ(q.Parametros().size(), 2u);
 }
 
@@ -198,12 +230,12 @@ TEST_F(BancoConexao, BlobsPequenosEGrandes) {
     Inserir(702, {{"BB", grande}, {"BT", textoGrande}, {"V10", std::string("ok")}});
     Consulta q(*conexao_, *auto_, "SELECT ID, BB, BT, V10 FROM T WHERE ID IN (701, 702) ORDER BY ID");
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerBytes("BB"), pequeno);
-    EXPECT_EQ(q.LerTexto("BT"), "curto");
+    EXPECT_EQ(q.Ler<Bytes>("BB"), pequeno);
+    EXPECT_EQ(q.Ler<std::string>("BT"), "curto");
     ASSERT_TRUE(q.Proximo());
-    EXPECT_EQ(q.LerBytes("BB"), grande);
-    EXPECT_EQ(q.LerTexto("BT"), textoGrande);
-    EXPECT_EQ(q.LerTexto("V10"), "ok");  // the other parameters survive the large-blob path
+    EXPECT_EQ(q.Ler<Bytes>("BB"), grande);
+    EXPECT_EQ(q.Ler<std::string>("BT"), textoGrande);
+    EXPECT_EQ(q.Ler<std::string>("V10"), "ok");  // the other parameters survive the large-blob path
 }
 
 TEST_F(BancoConexao, TransacaoAutomaticaTerminaSozinhaEManualEsperaOChamador) {
@@ -226,7 +258,7 @@ TEST_F(BancoConexao, TransacaoAutomaticaTerminaSozinhaEManualEsperaOChamador) {
     manual.Rollback();
     Consulta v(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 801");
     ASSERT_TRUE(v.Abrir());
-    EXPECT_EQ(v.LerTexto("V10"), std::nullopt);
+    EXPECT_EQ(v.Ler<std::string>("V10"), std::nullopt);
 }
 
 TEST_F(BancoConexao, ConflitoDeBloqueioFalhaNaHora) {
@@ -261,14 +293,14 @@ TEST_F(BancoConexao, GanchoDeOcupado) {
 std::int64_t IdAnexo(Conexao& c, Transacao& t) {
     Consulta q(c, t, "SELECT CURRENT_CONNECTION AS ID FROM RDB$DATABASE");
     q.Abrir();
-    return *q.LerInt64("ID");
+    return *q.Ler<std::int64_t>("ID");
 }
 
 void DerrubarAnexo(const BancoTeste& banco, std::int64_t id) {
     Conexao admin(ComoSysdba(banco), "admin");
     Transacao t(admin, "admin", kAutomatica);
     Consulta q(admin, t, "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = :ID");
-    q.DefinirInt64("ID", id);
+    q.Definir("ID", id);
     q.Executar();
     ASSERT_EQ(q.LinhasAfetadas(), 1);
 }
@@ -278,14 +310,14 @@ TEST_F(BancoConexao, ReconectaAposPerderOAnexoERepeteAOperacao) {
     std::vector<std::chrono::milliseconds> pausas;
     conexao_->DefinirPausa([&](std::chrono::milliseconds ms) { pausas.push_back(ms); });
     Consulta q(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = :ID");
-    q.DefinirInt32("ID", 1101);
+    q.Definir("ID", 1101);
     ASSERT_TRUE(q.Abrir());
     q.Fechar();
     const auto antes = IdAnexo(*conexao_, *auto_);
     DerrubarAnexo(*banco_, antes);
 
     ASSERT_TRUE(q.Abrir());  // prepared again, the bound ID kept
-    EXPECT_EQ(q.LerTexto("V10"), "um");
+    EXPECT_EQ(q.Ler<std::string>("V10"), "um");
     EXPECT_EQ(conexao_->Reconexoes(), 1);
     EXPECT_TRUE(pausas.empty());  // the first attempt comes at once
     EXPECT_NE(IdAnexo(*conexao_, *auto_), antes);
@@ -295,15 +327,15 @@ TEST_F(BancoConexao, PerdaComAlteracoesPendentesNaoRepete) {
     Transacao manual(*conexao_, "manual", kManual);
     manual.Iniciar();
     Consulta ins(*conexao_, manual, "INSERT INTO T (ID) VALUES (:ID)");
-    ins.DefinirInt32("ID", 1201);
+    ins.Definir("ID", 1201);
     ins.Executar();
     DerrubarAnexo(*banco_, IdAnexo(*conexao_, *auto_));
-    ins.DefinirInt32("ID", 1202);
+    ins.Definir("ID", 1202);
     EXPECT_THROW(ins.Executar(), ErroConexaoPerdida);
     // The connection works again, and neither half of the work was kept.
     Consulta n(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE ID IN (1201, 1202)");
     ASSERT_TRUE(n.Abrir());
-    EXPECT_EQ(n.LerInt64("N"), 0);
+    EXPECT_EQ(n.Ler<std::int64_t>("N"), 0);
     EXPECT_FALSE(manual.Ativa());
 }
 
@@ -311,14 +343,14 @@ TEST_F(BancoConexao, TransacaoDoChamadorSemAlteracoesSegueAposReconexao) {
     Transacao manual(*conexao_, "manual", kManual);
     manual.Iniciar();
     Consulta ins(*conexao_, manual, "INSERT INTO T (ID) VALUES (:ID)");
-    ins.DefinirInt32("ID", 1251);
+    ins.Definir("ID", 1251);
     DerrubarAnexo(*banco_, IdAnexo(*conexao_, *auto_));
     ins.Executar();  // nothing was lost: started again and repeated
     EXPECT_TRUE(manual.Ativa());
     manual.Commit();
     Consulta n(*conexao_, *auto_, "SELECT COUNT(*) AS N FROM T WHERE ID = 1251");
     ASSERT_TRUE(n.Abrir());
-    EXPECT_EQ(n.LerInt64("N"), 1);
+    EXPECT_EQ(n.Ler<std::int64_t>("N"), 1);
     EXPECT_EQ(conexao_->Reconexoes(), 1);
 }
 
@@ -345,7 +377,7 @@ TEST_F(BancoConexao, PerdaNoMeioDaLeituraPedeNovaAbertura) {
     EXPECT_FALSE(q.Aberta());
     EXPECT_EQ(conexao_->Reconexoes(), 1);
     ASSERT_TRUE(q.Abrir());  // opened again on the new attachment
-    EXPECT_EQ(q.LerInt32("ID"), 100000);
+    EXPECT_EQ(q.Ler<std::int32_t>("ID"), 100000);
     q.Fechar();
     banco_->ExecutarSql("DELETE FROM T WHERE ID >= 100000;");
 }
@@ -394,7 +426,7 @@ TEST_F(BancoConexao, ServidorDeVoltaNaTerceiraTentativa) {
     DerrubarAnexo(*banco_, id);
     Consulta q(*conexao_, *auto_, "SELECT 1 AS UM FROM RDB$DATABASE");
     ASSERT_TRUE(q.Abrir());
-    EXPECT_EQ(q.LerInt32("UM"), 1);
+    EXPECT_EQ(q.Ler<std::int32_t>("UM"), 1);
     EXPECT_EQ(pausas, 2);
     EXPECT_EQ(conexao_->Reconexoes(), 1);
 }
@@ -418,8 +450,8 @@ TEST_F(BancoConexao, ModuloPorOperacao) {
         ui.Preparar();
         EXPECT_FALSE(modulo.TransReplicacaoReadWrite.Ativa());
         modulo.TransReplicacaoReadWrite.Iniciar();
-        ui.DefinirInt32("ID", 1301);
-        ui.DefinirTexto("V10", "bloco");
+        ui.Definir("ID", 1301);
+        ui.Definir("V10", "bloco");
         ui.Executar();
         // Left active on purpose: an abandoned block is rolled back when its
         // module closes, never committed.
@@ -433,8 +465,8 @@ TEST_F(BancoConexao, ModuloPorOperacao) {
         auto& ui = modulo.Criar("TBT_UI", modulo.TransReplicacaoReadWrite,
                                 "UPDATE OR INSERT INTO T(ID, V10) VALUES (:ID, :V10)");
         modulo.TransReplicacaoReadWrite.Iniciar();
-        ui.DefinirInt32("ID", 1302);
-        ui.DefinirTexto("V10", "bloco");
+        ui.Definir("ID", 1302);
+        ui.Definir("V10", "bloco");
         ui.Executar();
         modulo.TransReplicacaoReadWrite.Commit();
         // The read-only transaction ends by itself and commits on closing.
@@ -446,7 +478,7 @@ TEST_F(BancoConexao, ModuloPorOperacao) {
     }
     Consulta v(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 1302");
     ASSERT_TRUE(v.Abrir());
-    EXPECT_EQ(v.LerTexto("V10"), "bloco");
+    EXPECT_EQ(v.Ler<std::string>("V10"), "bloco");
     v.Fechar();
 
     // An unreachable database: the error reaches the caller, nothing stays.

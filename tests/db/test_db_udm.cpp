@@ -79,11 +79,11 @@ TEST_F(DataModuleGlobal, ConsultaDoCatalogo) {
     EXPECT_EQ((std::vector<int>{composta[1].Tipo, composta[1].ConjuntoCaracteres, composta[1].Tamanho}),
               (std::vector<int>{37, 21, 5}));
     // The fixed key statement gives the same, without trailing blanks.
-    dm_->TBCamposChave.DefinirTexto("TABELA", "COMPOSTA");
+    dm_->TBCamposChave.Definir("TABELA", "COMPOSTA");
     std::vector<std::string> chave;
     for (bool l = dm_->TBCamposChave.Abrir(); l; l = dm_->TBCamposChave.Proximo()) {
-        chave.push_back(*dm_->TBCamposChave.LerTexto("CAMPO"));
-        EXPECT_EQ(dm_->TBCamposChave.LerTexto("CHAVE"), "PRIMARY KEY");
+        chave.push_back(*dm_->TBCamposChave.Ler<std::string>("CAMPO"));
+        EXPECT_EQ(dm_->TBCamposChave.Ler<std::string>("CHAVE"), "PRIMARY KEY");
     }
     EXPECT_EQ(chave, (std::vector<std::string>{"A", "B"}));
     EXPECT_FALSE(dm_->TRPrincipal.Ativa());
@@ -244,7 +244,7 @@ TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
             {
                 Consulta quem(dm.Connquelbor, dm.TRPrincipal, "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
                 ASSERT_TRUE(quem.Abrir());
-                EXPECT_EQ(quem.LerTexto("U"), kContaTeste);
+                EXPECT_EQ(quem.Ler<std::string>("U"), kContaTeste);
                 quem.Fechar();
             }
 

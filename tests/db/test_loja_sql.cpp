@@ -95,7 +95,7 @@ public:
         if (!transacao_.Ativa()) transacao_.Iniciar();
         Consulta c(conexao_, transacao_, "SELECT CURRENT_TRANSACTION AS T FROM RDB$DATABASE");
         c.Abrir();
-        return *c.LerInt64("T");
+        return *c.Ler<std::int64_t>("T");
     }
     void Commit() { transacao_.Commit(); }
     void Rollback() { transacao_.Rollback(); }
@@ -126,10 +126,10 @@ protected:
                    " ID_TRANSACAO, CODIGOLOJAORIGEM FROM LOG_REPLICACAO ORDER BY ORDEM");
         std::vector<LinhaLog> linhas;
         for (bool ha = c.Abrir(); ha; ha = c.Proximo()) {
-            linhas.push_back({*c.LerInt64("ORDEM"), *c.LerTexto("TIPO"), *c.LerTexto("TABELA"),
-                              c.LerTexto("ATUALVALORCHAVE1"), c.LerTexto("ATUALVALORCHAVE2"),
-                              c.LerTexto("NOVOVALORCHAVE1"), c.LerInt64("ID_TRANSACAO"),
-                              c.LerInt32("CODIGOLOJAORIGEM")});
+            linhas.push_back({*c.Ler<std::int64_t>("ORDEM"), *c.Ler<std::string>("TIPO"), *c.Ler<std::string>("TABELA"),
+                              c.Ler<std::string>("ATUALVALORCHAVE1"), c.Ler<std::string>("ATUALVALORCHAVE2"),
+                              c.Ler<std::string>("NOVOVALORCHAVE1"), c.Ler<std::int64_t>("ID_TRANSACAO"),
+                              c.Ler<std::int32_t>("CODIGOLOJAORIGEM")});
         }
         return linhas;
     }
@@ -139,7 +139,7 @@ protected:
         Transacao t(conexao, "TRLeitura", OpcoesTransacao{true, true, true});
         Consulta c(conexao, t, "SELECT COUNT(*) AS N FROM " + tabela);
         c.Abrir();
-        return *c.LerInt64("N");
+        return *c.Ler<std::int64_t>("N");
     }
 
     // The block procedure as the agent runs it: as the replication account,
@@ -152,7 +152,7 @@ protected:
         c.DefinirPosicao(1, db::Valor());
         c.DefinirPosicao(2, db::Valor(quantidade));
         EXPECT_TRUE(c.Abrir());
-        Bloco b{*c.LerInt64("ORDEMINICIAL"), *c.LerInt64("ORDEMFINAL"), *c.LerInt64("ULTIMAORDEM")};
+        Bloco b{*c.Ler<std::int64_t>("ORDEMINICIAL"), *c.Ler<std::int64_t>("ORDEMFINAL"), *c.Ler<std::int64_t>("ULTIMAORDEM")};
         c.Fechar();
         return b;
     }
@@ -249,11 +249,11 @@ TEST_F(LojaSql, TriggersLogEveryChangeWithTheKeyInColumnOrder) {
                    " AND (T.CODIGOPRODUTO = L.ATUALVALORCHAVE2)"
                    " WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL AND L.TABELA = 'PRECOS'"
                    " ORDER BY ORDEM");
-    envio.DefinirInt64("ORDEMINICIAL", 1);
-    envio.DefinirInt64("ORDEMFINAL", 100);
+    envio.Definir("ORDEMINICIAL", 1);
+    envio.Definir("ORDEMFINAL", 100);
     ASSERT_TRUE(envio.Abrir());
-    EXPECT_EQ(*envio.LerInt64("ORDEM"), 4);
-    EXPECT_EQ(*envio.LerInt32("CODIGOPRODUTO"), 8);
+    EXPECT_EQ(*envio.Ler<std::int64_t>("ORDEM"), 4);
+    EXPECT_EQ(*envio.Ler<std::int32_t>("CODIGOPRODUTO"), 8);
     EXPECT_FALSE(envio.Proximo());
 }
 
@@ -425,16 +425,16 @@ TEST_F(LojaSql, InterleavedWritersAndSenderLoseNoChange) {
             ADD_FAILURE() << "PROC_RETORNA_INDICE returned no row";
             return false;
         }
-        const std::int64_t inicial = *indice.LerInt64("ORDEMINICIAL");
-        const std::int64_t final_ = *indice.LerInt64("ORDEMFINAL");
+        const std::int64_t inicial = *indice.Ler<std::int64_t>("ORDEMINICIAL");
+        const std::int64_t final_ = *indice.Ler<std::int64_t>("ORDEMFINAL");
         indice.Fechar();
         EXPECT_EQ(inicial, confirmada + 1);
         if (final_ < inicial) return false;
-        linhas.DefinirInt64("ORDEMINICIAL", inicial);
-        linhas.DefinirInt64("ORDEMFINAL", final_);
+        linhas.Definir("ORDEMINICIAL", inicial);
+        linhas.Definir("ORDEMFINAL", final_);
         int quantas = 0;
         for (bool ha = linhas.Abrir(); ha; ha = linhas.Proximo()) {
-            EXPECT_TRUE(enviadas.insert(*linhas.LerInt64("ORDEM")).second) << "sent twice";
+            EXPECT_TRUE(enviadas.insert(*linhas.Ler<std::int64_t>("ORDEM")).second) << "sent twice";
             ++quantas;
         }
         EXPECT_GE(quantas, 1);
@@ -465,7 +465,7 @@ TEST_F(LojaSql, InterleavedWritersAndSenderLoseNoChange) {
 
     Consulta todas(agente, principal, "SELECT ORDEM FROM LOG_REPLICACAO ORDER BY ORDEM");
     std::set<std::int64_t> registradas;
-    for (bool ha = todas.Abrir(); ha; ha = todas.Proximo()) registradas.insert(*todas.LerInt64("ORDEM"));
+    for (bool ha = todas.Abrir(); ha; ha = todas.Proximo()) registradas.insert(*todas.Ler<std::int64_t>("ORDEM"));
     EXPECT_FALSE(registradas.empty());
     EXPECT_EQ(enviadas, registradas);
 }

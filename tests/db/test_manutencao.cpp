@@ -80,11 +80,11 @@ protected:
         Consulta c(*admin_, t,
                    "SELECT ORDEM, TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2, NOVOVALORCHAVE1"
                    " FROM LOG_REPLICACAO WHERE ORDEM > :DEPOIS ORDER BY ORDEM");
-        c.DefinirInt64("DEPOIS", depoisDe);
+        c.Definir("DEPOIS", depoisDe);
         std::vector<LinhaLog> r;
         for (bool ha = c.Abrir(); ha; ha = c.Proximo())
-            r.push_back({*c.LerInt64("ORDEM"), *c.LerTexto("TIPO"), *c.LerTexto("TABELA"), c.LerTexto("ATUALVALORCHAVE1"),
-                         c.LerTexto("ATUALVALORCHAVE2"), c.LerTexto("NOVOVALORCHAVE1")});
+            r.push_back({*c.Ler<std::int64_t>("ORDEM"), *c.Ler<std::string>("TIPO"), *c.Ler<std::string>("TABELA"), c.Ler<std::string>("ATUALVALORCHAVE1"),
+                         c.Ler<std::string>("ATUALVALORCHAVE2"), c.Ler<std::string>("NOVOVALORCHAVE1")});
         return r;
     }
     std::int64_t UltimaOrdem() {
@@ -183,10 +183,10 @@ TEST_F(Manutencao, GeneratedTriggersLogEveryChangeAsTheAgentReadsIt) {
              {"CLIENTES", {4}}, {"ESTOQUE", {11}}, {"CIDADES", {}}}) {
         SCOPED_TRACE(tabela);
         Consulta sel(*admin_, t, MontarSQLQuerySEL(tabela, catalogo.Campos(tabela, false)));
-        sel.DefinirInt64("ORDEMINICIAL", antes + 1);
-        sel.DefinirInt64("ORDEMFINAL", antes + 100);
+        sel.Definir("ORDEMINICIAL", antes + 1);
+        sel.Definir("ORDEMFINAL", antes + 100);
         std::vector<std::int64_t> ordens;
-        for (bool ha = sel.Abrir(); ha; ha = sel.Proximo()) ordens.push_back(*sel.LerInt64("ORDEM") - antes);
+        for (bool ha = sel.Abrir(); ha; ha = sel.Proximo()) ordens.push_back(*sel.Ler<std::int64_t>("ORDEM") - antes);
         EXPECT_EQ(ordens, achadas);
     }
 }
@@ -272,7 +272,7 @@ protected:
         Transacao t(*admin_, "TRLeitura", OpcoesTransacao{true, true, true});
         Consulta c(*admin_, t, "SELECT ORDEM FROM LOG_REPLICACAO ORDER BY ORDEM");
         std::vector<std::int64_t> r;
-        for (bool ha = c.Abrir(); ha; ha = c.Proximo()) r.push_back(*c.LerInt64("ORDEM"));
+        for (bool ha = c.Abrir(); ha; ha = c.Proximo()) r.push_back(*c.Ler<std::int64_t>("ORDEM"));
         return r;
     }
 

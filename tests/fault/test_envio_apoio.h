@@ -252,7 +252,7 @@ inline std::int64_t FimDoLog(const BancoTeste& banco) {
     db::Transacao t(c, "FimDoLog", db::OpcoesTransacao{});
     db::Consulta q(c, t, "SELECT COALESCE(MAX(ORDEM), 0) AS M FROM LOG_REPLICACAO");
     q.Abrir();
-    const auto m = q.LerInt64("M").value_or(-1);
+    const auto m = q.Ler<std::int64_t>("M").value_or(-1);
     q.Fechar();
     return m;
 }

@@ -55,7 +55,7 @@ public:
                     if (acao < 80) {
                         Gravar(alterar_, codigos_[i]);
                     } else {
-                        excluir_.DefinirInt32("C", codigos_[i]);
+                        excluir_.Definir("C", codigos_[i]);
                         excluir_.Executar();
                         codigos_.erase(codigos_.begin() + static_cast<std::ptrdiff_t>(i));
                     }
@@ -75,9 +75,9 @@ public:
 
 private:
     void Gravar(db::Consulta& q, int codigo) {
-        q.DefinirInt32("C", codigo);
-        q.DefinirTexto("D", "Produto " + std::to_string(codigo) + " v" + std::to_string(sorteio_() % 1000));
-        q.DefinirTexto("O", Nota(sorteio_));
+        q.Definir("C", codigo);
+        q.Definir("D", "Produto " + std::to_string(codigo) + " v" + std::to_string(sorteio_() % 1000));
+        q.Definir("O", Nota(sorteio_));
         q.Executar();
     }
 

@@ -20,7 +20,7 @@ protected:
     static std::string UsuarioAtual(db::TDM& dm) {
         db::Consulta q(dm.Connquelbor, dm.TRPrincipal, "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
         EXPECT_TRUE(q.Abrir());
-        const std::string u = q.LerTexto("U").value_or("");
+        const std::string u = q.Ler<std::string>("U").value_or("");
         q.Fechar();
         return u;
     }
