@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
         Imprimir("plain select of the blocks", SelecionarTudo(dm, pastaIni, "PRODUTOS", inicio, fim));
         Imprimir("EnviarDados (body + PUT)", EnviarTudo(dm, pastaIni, servidor, inicio, fim));
 
-        dm.Connquelbor.Fechar();
+        dm.Connquelbor().Fechar();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_enviar: %s\n", e.what());
         return 1;

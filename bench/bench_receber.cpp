@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
 
         db::TDM dm(db::OpcoesTDM{.Pasta = pastaIni});
         dm.DataModuleCreate();
-        for (const char* coluna : kColunas) dm.TBEstrutura.Adicionar("ITENSBENCH", coluna, "");
+        for (const char* coluna : kColunas) dm.TBEstrutura().Adicionar("ITENSBENCH", coluna, "");
 
         // Every block of every round, rendered before any timing.
         const std::int64_t porRodada = static_cast<std::int64_t>(blocos) * kComandosPorBloco;

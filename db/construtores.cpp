@@ -180,7 +180,7 @@ std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoS
     const std::string tabela(NomeTabela);
     switch (TipoSQL) {
         case TTipoSQL::tsUpdateInsert:
-            return MontarSQLQueryUI(tabela, DM.TBEstrutura.CamposDaTabela(tabela),
+            return MontarSQLQueryUI(tabela, DM.TBEstrutura().CamposDaTabela(tabela),
                                     Nomes(DM.CamposTabela(MaiusculasAscii(tabela), true)));
         case TTipoSQL::tsDelete: return MontarSQLQueryDEL(tabela, Nomes(DM.CamposTabela(tabela, true)));
         case TTipoSQL::tsSelect: return MontarSQLQuerySEL(tabela, DM.CamposTabela(tabela, false));

@@ -38,6 +38,16 @@ std::size_t CopiarLiteral(std::string_view fmt, std::size_t i, std::string& said
     return j < fmt.size() ? j + 1 : j;
 }
 
+// What a format holds besides its fields, from fmt[i]: the marker of the
+// regional separator (written as `separador`), or any other character as
+// it stands. Returns the index after it.
+std::size_t CopiarOutro(std::string_view fmt, std::size_t i, char marcador, const std::string& separador,
+                        std::string& saida) {
+    if (fmt[i] == marcador) saida += separador;
+    else saida += fmt[i];
+    return i + 1;
+}
+
 struct Conversor {
     char marcadorSeparador;  // '/' for dates, ':' for times
     std::string formato;
@@ -178,11 +188,8 @@ std::string FormatarDataCurta(const Data& data, const TConfiguracoesRegionais& r
             // would arrive as 1999-12-31.
             else saida += ComZeros(data.Ano, 4);
             i += n;
-        } else if (fmt[i] == '/') {
-            saida += regional.SeparadorData;
-            ++i;
         } else {
-            saida += fmt[i++];
+            i = CopiarOutro(fmt, i, '/', regional.SeparadorData, saida);
         }
     }
     return saida;
@@ -220,11 +227,8 @@ std::string FormatarHoraLonga(const Hora& hora, const TConfiguracoesRegionais& r
                 saida += ComZeros(hora.DecimosMilesimos / 10, n >= 3 ? 3 : 1);
             }
             i += n;
-        } else if (fmt[i] == ':') {
-            saida += regional.SeparadorHora;
-            ++i;
         } else {
-            saida += fmt[i++];
+            i = CopiarOutro(fmt, i, ':', regional.SeparadorHora, saida);
         }
     }
     return saida;

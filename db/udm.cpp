@@ -67,33 +67,32 @@ constexpr const char* kColunasConfiguracao[] = {"CODIGO", "CODIGOLOJA", "LINKCEN
 }
 
 TDM::TDM(OpcoesTDM opcoes)
-    : Opcoes(std::move(opcoes)),
-      Connquelbor(ParametrosConexao{}, "Connquelbor"),
-      TRPrincipal(Connquelbor, "TRPrincipal", OpcoesTransacao{}),
-      TBLogReplicacao(Connquelbor, TRPrincipal, kSqlLogReplicacao, "TBLogReplicacao"),
-      TBUltimoMovimentoLoja(Connquelbor, TRPrincipal, kSqlUltimoMovimentoLoja, "TBUltimoMovimentoLoja"),
-      TBRetornaIndices(Connquelbor, TRPrincipal, kSqlRetornaIndices, "TBRetornaIndices"),
-      TBConfiguracoes(Connquelbor, TRPrincipal, kSqlConfiguracoes, "TBConfiguracoes"),
-      TBCamposTabela(Connquelbor, TRPrincipal, {}, "TBCamposTabela"),
-      TBCamposChave(Connquelbor, TRPrincipal, kSqlCamposChave, "TBCamposChave") {}
+    : Opcoes_(std::move(opcoes)),
+      Connquelbor_(ParametrosConexao{}, "Connquelbor"),
+      TRPrincipal_(Connquelbor_, "TRPrincipal", OpcoesTransacao{}),
+      TBUltimoMovimentoLoja_(Connquelbor_, TRPrincipal_, kSqlUltimoMovimentoLoja, "TBUltimoMovimentoLoja"),
+      TBRetornaIndices_(Connquelbor_, TRPrincipal_, kSqlRetornaIndices, "TBRetornaIndices"),
+      TBConfiguracoes_(Connquelbor_, TRPrincipal_, kSqlConfiguracoes, "TBConfiguracoes"),
+      TBCamposTabela_(Connquelbor_, TRPrincipal_, kSqlCamposTabela, "TBCamposTabela"),
+      TBCamposChave_(Connquelbor_, TRPrincipal_, kSqlCamposChave, "TBCamposChave") {}
 
-std::string TDM::Pasta() const { return Opcoes.Pasta.empty() ? PastaExecutavel() : Opcoes.Pasta; }
+std::string TDM::Pasta() const { return Opcoes_.Pasta.empty() ? PastaExecutavel() : Opcoes_.Pasta; }
 
 bool TDM::ConfigurarBancodeDados() {
     const ConfiguracaoBanco cfg = LerConfiguracaoBanco(Pasta());
-    Connquelbor.Fechar();
+    Connquelbor_.Fechar();
     ParametrosConexao p = ParametrosConexao::De(cfg);
-    p.Usuario = Opcoes.Usuario;
-    p.Senha = Opcoes.Senha;
-    Connquelbor.Parametros() = p;
+    p.Usuario = Opcoes_.Usuario;
+    p.Senha = Opcoes_.Senha;
+    Connquelbor_.Parametros() = p;
     Conectar();
     return false;
 }
 
 void TDM::Conectar() {
-    if (Connquelbor.Aberta()) return;
+    if (Connquelbor_.Aberta()) return;
     try {
-        Connquelbor.Abrir();
+        Connquelbor_.Abrir();
         return;
     } catch (const ErroLoginRecusado&) {
         // The one case that means the account is missing (or its password
@@ -101,10 +100,10 @@ void TDM::Conectar() {
     }
     const bool criada = AdicionaUsuarioFirebird();
     try {
-        Connquelbor.Abrir();
+        Connquelbor_.Abrir();
     } catch (const ErroLoginRecusado& e) {
         if (criada) throw;
-        throw ErroLoginRecusado(std::string(e.what()) + " (creating the account " + Opcoes.Usuario +
+        throw ErroLoginRecusado(std::string(e.what()) + " (creating the account " + Opcoes_.Usuario +
                                     " through the administrator login failed: " + ultimoErroProvisionamento_ + ")",
                                 e.Codigo(), e.SqlState(), e.Codigos());
     }
@@ -112,10 +111,10 @@ void TDM::Conectar() {
 
 bool TDM::AdicionaUsuarioFirebird() {
     ultimoErroProvisionamento_.clear();
-    Connquelbor.Fechar();
+    Connquelbor_.Fechar();
     // The administrator logs in on an attachment of its own, so that the
     // global connection keeps the replication account's credentials.
-    ParametrosConexao administrador = Connquelbor.Parametros();
+    ParametrosConexao administrador = Connquelbor_.Parametros();
     administrador.Usuario = kAdministrador;
     bool logado = false;
     for (const char* senha : kSenhasAdministrador) {
@@ -167,8 +166,8 @@ void TDM::CriarUsuarioNoServidor(const ParametrosConexao& p) {
         acao.push_back(static_cast<unsigned char>((valor.size() >> 8) & 0xFF));
         acao.insert(acao.end(), valor.begin(), valor.end());
     };
-    longo(isc_spb_sec_username, Opcoes.Usuario);
-    longo(isc_spb_sec_password, Opcoes.Senha);
+    longo(isc_spb_sec_username, Opcoes_.Usuario);
+    longo(isc_spb_sec_password, Opcoes_.Senha);
 
     fb::ServicoFb servico(fb::Chamar([&](fb::Status& s) {
         return fb::Provedor()->attachServiceManager(&s, alvo.c_str(), static_cast<unsigned>(spb.size()), spb.data());
@@ -193,15 +192,15 @@ void TDM::CriarUsuarioNoServidor(const ParametrosConexao& p) {
 
 void TDM::AbrirConfiguracoes() {
     configuracao_.reset();
-    if (!TBConfiguracoes.Abrir()) throw ErroBanco("RPL_CONFIGURACOES holds no row: the replication settings are missing");
+    if (!TBConfiguracoes_.Abrir()) throw ErroBanco("RPL_CONFIGURACOES holds no row: the replication settings are missing");
     LinhaConfiguracao l;
-    l.Codigo = TBConfiguracoes.Ler("CODIGO");
-    l.CodigoLoja = TBConfiguracoes.Ler("CODIGOLOJA");
-    l.LinkCentral = TBConfiguracoes.Ler("LINKCENTRAL");
-    l.NivelReplicacao = TBConfiguracoes.Ler("NIVELREPLICACAO");
-    l.UltimoRecebimento = TBConfiguracoes.Ler("ULTIMORECEBIMENTO");
+    l.Codigo = TBConfiguracoes_.Ler("CODIGO");
+    l.CodigoLoja = TBConfiguracoes_.Ler("CODIGOLOJA");
+    l.LinkCentral = TBConfiguracoes_.Ler("LINKCENTRAL");
+    l.NivelReplicacao = TBConfiguracoes_.Ler("NIVELREPLICACAO");
+    l.UltimoRecebimento = TBConfiguracoes_.Ler("ULTIMORECEBIMENTO");
     // Only the first row counts; ending the result set ends the transaction.
-    TBConfiguracoes.Fechar();
+    TBConfiguracoes_.Fechar();
     configuracao_ = std::move(l);
 }
 
@@ -290,7 +289,7 @@ void TDM::GravarUltimoRecebimento(std::int64_t valor) {
     std::vector<std::pair<std::string, const Valor*>> condicoes;
     const std::string sql = SqlGravacaoUltimoRecebimento(condicoes);
     if (!gravacao_ || gravacao_->Sql() != sql)
-        gravacao_ = std::make_unique<Consulta>(Connquelbor, TRPrincipal, sql, "TBConfiguracoes.Post");
+        gravacao_ = std::make_unique<Consulta>(Connquelbor_, TRPrincipal_, sql, "TBConfiguracoes.Post");
     ExecutarGravacao(*gravacao_, valor, condicoes);
     configuracao_->UltimoRecebimento = valor;
 }
@@ -315,54 +314,56 @@ void TDM::UltimoRecebimentoConfirmado(std::int64_t valor) {
 // ------------------------------------------------------ other statements
 
 std::int64_t TDM::UltimoMovimentoLoja() {
-    if (!TBUltimoMovimentoLoja.Abrir()) throw ErroBanco("the query of the last log position returned no row");
-    const auto v = TBUltimoMovimentoLoja.Ler<std::int64_t>("ULTIMAORDEM");
-    TBUltimoMovimentoLoja.Fechar();
+    if (!TBUltimoMovimentoLoja_.Abrir()) throw ErroBanco("the query of the last log position returned no row");
+    const auto v = TBUltimoMovimentoLoja_.Ler<std::int64_t>("ULTIMAORDEM");
+    TBUltimoMovimentoLoja_.Fechar();
     return v.value_or(0);
 }
 
 TIndicesEnvio TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
-    TBRetornaIndices.Fechar();
-    TBRetornaIndices.Definir("ORDEM", ordem);
-    TBRetornaIndices.Definir("CODIGOLOJA", Valor());
-    TBRetornaIndices.Definir("QTDCOMANDOS", quantidade);
-    if (!TBRetornaIndices.Abrir()) throw ErroBanco("PROC_RETORNA_INDICE returned no row");
+    TBRetornaIndices_.Fechar();
+    TBRetornaIndices_.Definir("ORDEM", ordem);
+    TBRetornaIndices_.Definir("CODIGOLOJA", Valor());
+    TBRetornaIndices_.Definir("QTDCOMANDOS", quantidade);
+    if (!TBRetornaIndices_.Abrir()) throw ErroBanco("PROC_RETORNA_INDICE returned no row");
     TIndicesEnvio r;
-    r.OrdemInicial = TBRetornaIndices.Ler<std::int64_t>("ORDEMINICIAL").value_or(0);
-    r.OrdemFinal = TBRetornaIndices.Ler<std::int64_t>("ORDEMFINAL").value_or(0);
-    r.UltimaOrdem = TBRetornaIndices.Ler<std::int64_t>("ULTIMAORDEM").value_or(0);
+    r.OrdemInicial = TBRetornaIndices_.Ler<std::int64_t>("ORDEMINICIAL").value_or(0);
+    r.OrdemFinal = TBRetornaIndices_.Ler<std::int64_t>("ORDEMFINAL").value_or(0);
+    r.UltimaOrdem = TBRetornaIndices_.Ler<std::int64_t>("ULTIMAORDEM").value_or(0);
     // The limit and its holder come from the procedure of the current
     // script; a database prepared with an earlier one just does not say.
-    if (TBRetornaIndices.IndiceColuna("LIMITE")) {
-        r.Limite = TBRetornaIndices.Ler<std::int64_t>("LIMITE");
-        if (const auto transacao = TBRetornaIndices.Ler<std::int64_t>("RETENTOR_TRANSACAO")) {
+    if (TBRetornaIndices_.IndiceColuna("LIMITE")) {
+        r.Limite = TBRetornaIndices_.Ler<std::int64_t>("LIMITE");
+        if (const auto transacao = TBRetornaIndices_.Ler<std::int64_t>("RETENTOR_TRANSACAO")) {
             TRetentorEnvio quem;
             quem.Transacao = *transacao;
-            quem.Conexao = TBRetornaIndices.Ler<std::int64_t>("RETENTOR_CONEXAO");
-            quem.Usuario = TBRetornaIndices.Ler<std::string>("RETENTOR_USUARIO").value_or("");
-            quem.Endereco = TBRetornaIndices.Ler<std::string>("RETENTOR_ENDERECO").value_or("");
-            quem.Programa = TBRetornaIndices.Ler<std::string>("RETENTOR_PROGRAMA").value_or("");
-            quem.Momento = TBRetornaIndices.Ler<DataHora>("RETENTOR_MOMENTO");
+            quem.Conexao = TBRetornaIndices_.Ler<std::int64_t>("RETENTOR_CONEXAO");
+            quem.Usuario = TBRetornaIndices_.Ler<std::string>("RETENTOR_USUARIO").value_or("");
+            quem.Endereco = TBRetornaIndices_.Ler<std::string>("RETENTOR_ENDERECO").value_or("");
+            quem.Programa = TBRetornaIndices_.Ler<std::string>("RETENTOR_PROGRAMA").value_or("");
+            quem.Momento = TBRetornaIndices_.Ler<DataHora>("RETENTOR_MOMENTO");
             r.Retentor = std::move(quem);
         }
     }
-    TBRetornaIndices.Fechar();
+    TBRetornaIndices_.Fechar();
     return r;
 }
 
 std::vector<TCampoCatalogo> TDM::CamposTabela(const std::string& tabela, bool somenteChave) {
-    const char* texto = somenteChave ? kSqlCamposChave : kSqlCamposTabela;
-    if (TBCamposTabela.Sql() != texto) TBCamposTabela.DefinirSql(texto);
-    TBCamposTabela.Definir("TABELA", tabela);
+    // Each question has its own statement, prepared once: a block asks both
+    // of one table, and one statement switching texts would be prepared
+    // again every time.
+    Consulta& consulta = somenteChave ? TBCamposChave_ : TBCamposTabela_;
+    consulta.Definir("TABELA", tabela);
     std::vector<TCampoCatalogo> campos;
-    for (bool linha = TBCamposTabela.Abrir(); linha; linha = TBCamposTabela.Proximo()) {
+    for (bool linha = consulta.Abrir(); linha; linha = consulta.Proximo()) {
         TCampoCatalogo c;
-        c.Campo = TBCamposTabela.Ler<std::string>("CAMPO").value_or("");
-        c.Chave = MaiusculasAscii(TBCamposTabela.Ler<std::string>("CHAVE").value_or("")) == "PRIMARY KEY";
-        c.Tipo = TBCamposTabela.Ler<std::int32_t>("TIPO").value_or(0);
-        c.SubTipo = TBCamposTabela.Ler<std::int32_t>("SUBTIPO").value_or(0);
-        c.ConjuntoCaracteres = TBCamposTabela.Ler<std::int32_t>("CONJUNTO").value_or(0);
-        c.Tamanho = TBCamposTabela.Ler<std::int32_t>("TAMANHO").value_or(0);
+        c.Campo = consulta.Ler<std::string>("CAMPO").value_or("");
+        c.Chave = MaiusculasAscii(consulta.Ler<std::string>("CHAVE").value_or("")) == "PRIMARY KEY";
+        c.Tipo = consulta.Ler<std::int32_t>("TIPO").value_or(0);
+        c.SubTipo = consulta.Ler<std::int32_t>("SUBTIPO").value_or(0);
+        c.ConjuntoCaracteres = consulta.Ler<std::int32_t>("CONJUNTO").value_or(0);
+        c.Tamanho = consulta.Ler<std::int32_t>("TAMANHO").value_or(0);
         campos.push_back(std::move(c));
     }
     return campos;

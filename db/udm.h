@@ -153,18 +153,25 @@ public:
     // primary-key ones, in column order.
     std::vector<TCampoCatalogo> CamposTabela(const std::string& tabela, bool somenteChave);
 
-    OpcoesTDM Opcoes;
-    Conexao Connquelbor;
-    Transacao TRPrincipal;
-    Consulta TBLogReplicacao;
-    Consulta TBUltimoMovimentoLoja;
-    Consulta TBRetornaIndices;
-    Consulta TBConfiguracoes;
-    Consulta TBCamposTabela;
-    Consulta TBCamposChave;
-    TEstrutura TBEstrutura;
+    // The global connection: the shell logs in and reads the catalogue on
+    // it, the engine's statements run on it.
+    Conexao& Connquelbor() { return Connquelbor_; }
+    // The transaction every statement of the module runs in.
+    Transacao& TRPrincipal() { return TRPrincipal_; }
+    // The replicated tables and columns, as the last structure download left them.
+    TEstrutura& TBEstrutura() { return TBEstrutura_; }
+    const TEstrutura& TBEstrutura() const { return TBEstrutura_; }
 
 private:
+    OpcoesTDM Opcoes_;
+    Conexao Connquelbor_;
+    Transacao TRPrincipal_;
+    Consulta TBUltimoMovimentoLoja_;
+    Consulta TBRetornaIndices_;
+    Consulta TBConfiguracoes_;
+    Consulta TBCamposTabela_;
+    Consulta TBCamposChave_;
+    TEstrutura TBEstrutura_;
     static constexpr const char* kNomeGravacaoModulo = "TBConfiguracoesPost";
     std::string SqlGravacaoUltimoRecebimento(std::vector<std::pair<std::string, const Valor*>>& condicoes);
     static void ExecutarGravacao(Consulta& gravacao, std::int64_t valor,

@@ -28,7 +28,7 @@ std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.UltimoRecebimento
 
 void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
     Recusa_.reset();
-    sync::ObterEstruturaBanco(URL, DM_.TBEstrutura, Contexto_);
+    sync::ObterEstruturaBanco(URL, DM_.TBEstrutura(), Contexto_);
 }
 
 std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja,

@@ -193,10 +193,10 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         db::OpcoesTDM opcoes;
         opcoes.Pasta = a.Pasta;
         db::TDM dm(opcoes);
-        dm.Connquelbor.Parametros() = db::ParametrosConexao::De(Configuracao(a));
-        AbrirComoAdministrador(dm.Connquelbor, a.Administrador);
+        dm.Connquelbor().Parametros() = db::ParametrosConexao::De(Configuracao(a));
+        AbrirComoAdministrador(dm.Connquelbor(), a.Administrador);
         {
-            db::TCatalogoLoja catalogo(dm.Connquelbor);
+            db::TCatalogoLoja catalogo(dm.Connquelbor());
             if (!ObjetosProntos(catalogo, a.Erros)) return 1;
         }
         dm.AbrirConfiguracoes();
@@ -214,7 +214,7 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         const std::int64_t confirmada = posicao.UltimaOrdemEnviada;
         a.Saida << "O servidor central tem o log desta loja (loja " << dm.CodigoLoja() << ") até a posição "
                 << confirmada << "; o log vai até " << ultima << ".\n";
-        const auto r = db::LimparLogReplicacao(dm.Connquelbor, confirmada, dias, db::kLinhasPorLote,
+        const auto r = db::LimparLogReplicacao(dm.Connquelbor(), confirmada, dias, db::kLinhasPorLote,
                                                [&](const db::TLimpezaLog& parcial) {
                                                    a.Saida << "Lote " << parcial.Lotes << ": " << parcial.Apagadas
                                                            << " linhas apagadas até agora.\n";

@@ -218,12 +218,12 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
     db::OpcoesTDM opcoesTdm;
     opcoesTdm.Pasta = pasta;
     db::TDM dm(opcoesTdm);
-    dm.Connquelbor.Parametros() = db::ParametrosConexao::De(cfg);
-    dm.Connquelbor.Parametros().Usuario = opcoes.Usuario;
-    dm.Connquelbor.Parametros().Senha = opcoes.Senha;
-    const std::string alvo = dm.Connquelbor.Parametros().StringConexao();
+    dm.Connquelbor().Parametros() = db::ParametrosConexao::De(cfg);
+    dm.Connquelbor().Parametros().Usuario = opcoes.Usuario;
+    dm.Connquelbor().Parametros().Senha = opcoes.Senha;
+    const std::string alvo = dm.Connquelbor().Parametros().StringConexao();
     try {
-        dm.Connquelbor.Abrir();
+        dm.Connquelbor().Abrir();
         rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                ") responde");
         rel.Ok("Login da conta de replicação " + opcoes.Usuario + " em " + alvo);
@@ -254,7 +254,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
     // 4. Our objects, their version, the account's rights on them.
     bool objetosOk = false;
     try {
-        db::TCatalogoLoja catalogo(dm.Connquelbor);
+        db::TCatalogoLoja catalogo(dm.Connquelbor());
         const int versao = catalogo.VersaoObjetos();
         const std::string rodar = std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA (isql-fb -ch " +
                                   "ISO8859_1 -i " + db::kScriptObjetos + " " + alvo + ")";
@@ -278,7 +278,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
             };
             std::vector<std::string> negados;
             for (const auto& [uso, sql] : usos)
-                if (auto erro = Recusado(dm.Connquelbor, sql)) negados.push_back(uso + std::string(" (") + UmaLinha(*erro) + ")");
+                if (auto erro = Recusado(dm.Connquelbor(), sql)) negados.push_back(uso + std::string(" (") + UmaLinha(*erro) + ")");
             if (!negados.empty()) {
                 rel.Falha(std::string("Objetos da replicação da versão ") + std::to_string(versao) + ", mas a conta " +
                               db::kUsuarioReplicacao + " não pode " + Juntar(negados),
@@ -335,11 +335,11 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
         bool estruturaOk = false;
         try {
-            sync::ObterEstruturaBanco(dm.LinkCentral(), dm.TBEstrutura, contexto);
+            sync::ObterEstruturaBanco(dm.LinkCentral(), dm.TBEstrutura(), contexto);
             if (recusa)
                 rel.Falha("Servidor central " + dm.LinkCentral() + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
                           "confira LINKCENTRAL: o servidor central deve responder à lista de estrutura (estruturabd)");
-            else if (dm.TBEstrutura.Vazia())
+            else if (dm.TBEstrutura().Vazia())
                 rel.Falha("Servidor central " + dm.LinkCentral() +
                               " responde, mas a lista de estrutura está vazia: nenhuma tabela seria replicada",
                           "carregue no servidor central a lista das tabelas e colunas replicadas "
@@ -353,7 +353,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         }
         if (estruturaOk) {
             std::vector<std::string> tabelas;
-            for (const auto& l : dm.TBEstrutura.Linhas())
+            for (const auto& l : dm.TBEstrutura().Linhas())
                 if (l.TABELA && !l.TABELA->empty() &&
                     std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
                     tabelas.push_back(*l.TABELA);
@@ -361,11 +361,11 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                    std::to_string(tabelas.size()) + (tabelas.size() == 1 ? " tabela" : " tabelas"));
 
             // 7. Each table of the list.
-            db::TCatalogoLoja catalogo(dm.Connquelbor);
+            db::TCatalogoLoja catalogo(dm.Connquelbor());
             for (const auto& t : tabelas) {
                 try {
-                    VerificarTabela(catalogo, dm.Connquelbor, db::MaiusculasAscii(t),
-                                    dm.TBEstrutura.CamposDaTabela(t), rel);
+                    VerificarTabela(catalogo, dm.Connquelbor(), db::MaiusculasAscii(t),
+                                    dm.TBEstrutura().CamposDaTabela(t), rel);
                 } catch (const std::exception& e) {
                     rel.Falha("Tabela " + t + ": não pôde ser conferida: " + UmaLinha(e.what()),
                               "confira o nome da tabela na lista de estrutura e o banco");

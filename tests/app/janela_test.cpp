@@ -274,11 +274,16 @@ TEST_F(JanelaTest, OnlyTheRightPasswordEndsTheProgram) {
         }
     });
     vigia.start();
+    // A limit that dies with the test: a pending free timer would fire in
+    // a later test, ending its event loop and every one after it.
     bool esgotado = false;
-    QTimer::singleShot(15000, [&] {
+    QTimer limite;
+    limite.setSingleShot(true);
+    QObject::connect(&limite, &QTimer::timeout, [&] {
         esgotado = true;
         QCoreApplication::exit(2);
     });
+    limite.start(15000);
     QTimer::singleShot(0, &janela, &ondaris::app::TFrmPrincipal::FecharAplicao2Click);
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(esgotado);

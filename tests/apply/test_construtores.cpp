@@ -64,8 +64,8 @@ protected:
     void SetUp() override {
         dm_ = std::make_unique<TDM>(OpcoesTDM{.Pasta = Pasta()});
         dm_->DataModuleCreate();
-        for (const char* campo : {"CODIGO", "NOME", "CIDADE"}) dm_->TBEstrutura.Adicionar("CLIENTES", campo, "");
-        for (const char* campo : {"LOJA", "NUMERO", "VALOR"}) dm_->TBEstrutura.Adicionar("ITENS", campo, "");
+        for (const char* campo : {"CODIGO", "NOME", "CIDADE"}) dm_->TBEstrutura().Adicionar("CLIENTES", campo, "");
+        for (const char* campo : {"LOJA", "NUMERO", "VALOR"}) dm_->TBEstrutura().Adicionar("ITENS", campo, "");
         modulo_ = std::make_unique<TModuloOperacao>(Pasta());
     }
     void TearDown() override {
@@ -176,7 +176,7 @@ TEST_F(Construtores, CacheDoBloco) {
 TEST_F(Construtores, TextoDeErroNomeiaAConsulta) {
     // The server refuses the text: five lines, the statement name on the
     // second, the text and its line break, then the server's message.
-    dm_->TBEstrutura.Adicionar("CLIENTES", "INEXISTENTE", "");
+    dm_->TBEstrutura().Adicionar("CLIENTES", "INEXISTENTE", "");
     const auto e = teste::Capturar<ErroRotina>([&] { Preparar("CLIENTES", TTipoSQL::tsUpdateInsert); });
     ASSERT_TRUE(e);
     const std::string erro = e->what();
@@ -240,7 +240,7 @@ TEST_F(Construtores, NomesHostisNuncaChegamAoSQL) {
     for (const auto& tabela : tabelas) {
         for (TTipoSQL tipo : {TTipoSQL::tsUpdateInsert, TTipoSQL::tsDelete, TTipoSQL::tsSelect}) {
             SCOPED_TRACE(tabela + SufixoTipoSQL(tipo));
-            dm_->TBEstrutura.Adicionar(tabela, "CODIGO", "");
+            dm_->TBEstrutura().Adicionar(tabela, "CODIGO", "");
             const std::string erro = Falha<ErroPreparacao>(tabela, tipo);
             EXPECT_EQ(erro.rfind(kPrefixo + "\r\nTabela: TB", 0), 0u) << erro;
         }
@@ -249,8 +249,8 @@ TEST_F(Construtores, NomesHostisNuncaChegamAoSQL) {
     EXPECT_EQ(LinhasDeSemChave(), 1);
 
     // The longest name the catalogue holds is fine.
-    dm_->TBEstrutura.Adicionar("T234567890123456789012345678901", "ID", "");
-    dm_->TBEstrutura.Adicionar("T234567890123456789012345678901", "V", "");
+    dm_->TBEstrutura().Adicionar("T234567890123456789012345678901", "ID", "");
+    dm_->TBEstrutura().Adicionar("T234567890123456789012345678901", "V", "");
     for (TTipoSQL tipo : {TTipoSQL::tsUpdateInsert, TTipoSQL::tsDelete, TTipoSQL::tsSelect})
         EXPECT_TRUE(Preparar("T234567890123456789012345678901", tipo).Preparada());
 }

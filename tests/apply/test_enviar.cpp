@@ -298,7 +298,7 @@ TEST_F(EnvioDeBlocos, BlobsCurtosELongosDaoOMesmoTexto) {
     ASSERT_EQ(comandos.size(), std::size(casos));
 
     // Every blob read by its own call, as each was before.
-    db::Consulta simples(dm_->Connquelbor, dm_->TRPrincipal, "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
+    db::Consulta simples(dm_->Connquelbor(), dm_->TRPrincipal(), "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
     std::size_t i = 0;
     for (bool tem = simples.Abrir(); tem; tem = simples.Proximo(), ++i) {
         ASSERT_LT(i, std::size(casos));

@@ -52,7 +52,7 @@ public:
     std::vector<std::vector<db::Valor>> Linhas(const std::string& tabela, const std::string& ordem) {
         std::string colunas;
         for (const auto& c : dm_->CamposTabela(tabela, false)) colunas += (colunas.empty() ? "" : ", ") + c.Campo;
-        db::Consulta qry(dm_->Connquelbor, dm_->TRPrincipal,
+        db::Consulta qry(dm_->Connquelbor(), dm_->TRPrincipal(),
                          "SELECT " + colunas + " FROM " + tabela + " ORDER BY " + ordem);
         std::vector<std::vector<db::Valor>> linhas;
         for (bool tem = qry.Abrir(); tem; tem = qry.Proximo()) {
@@ -107,10 +107,10 @@ protected:
 
         // The structure list the central server would hand out: every
         // column of the replicated tables.
-        destino.DM().TBEstrutura.Limpar();
+        destino.DM().TBEstrutura().Limpar();
         for (const char* tabela : {"PRODUTOS", "PRECOS", "VENDAS", "ITENSVENDA"})
             for (const auto& c : destino.DM().CamposTabela(tabela, false))
-                destino.DM().TBEstrutura.Adicionar(
+                destino.DM().TBEstrutura().Adicionar(
                     tabela, c.Campo, c.Chave ? std::optional<std::string>("PRIMARY KEY") : std::nullopt);
         JanelaMuda janela;
         TAmbienteRecebimento ambiente{destino.DM(), janela, contexto_, destino.Pasta()};

@@ -135,10 +135,10 @@ protected:
     void SetUp() override {
         dm_ = std::make_unique<db::TDM>(db::OpcoesTDM{.Pasta = Pasta()});
         dm_->DataModuleCreate();
-        for (const char* campo : {"ID", "TEXTO", "DIA"}) dm_->TBEstrutura.Adicionar("EVENTOS", campo, "");
-        for (const char* campo : {"A", "B", "C", "V"}) dm_->TBEstrutura.Adicionar("TRES", campo, "");
+        for (const char* campo : {"ID", "TEXTO", "DIA"}) dm_->TBEstrutura().Adicionar("EVENTOS", campo, "");
+        for (const char* campo : {"A", "B", "C", "V"}) dm_->TBEstrutura().Adicionar("TRES", campo, "");
         for (const char* campo : {"CODIGO", "DESCRICAO", "UNIDADE", "ATIVO", "PESOLIQUIDO", "FOTO", "OBSERVACOES"})
-            dm_->TBEstrutura.Adicionar("PRODUTOS", campo, "");
+            dm_->TBEstrutura().Adicionar("PRODUTOS", campo, "");
         ambiente_ = std::make_unique<TAmbienteRecebimento>(TAmbienteRecebimento{
             *dm_, janela_,
             TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()}, Pasta()});
@@ -440,7 +440,7 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     banco_->ExecutarSql("UPDATE OR INSERT INTO EVENTOS (ID, TEXTO) VALUES (9999, 'fica');");
     for (const char* acao : {"U", "D"}) {
         SCOPED_TRACE(acao);
-        dm_->TBEstrutura.Adicionar("EVENTOS; DELETE FROM EVENTOS", "ID", "");
+        dm_->TBEstrutura().Adicionar("EVENTOS; DELETE FROM EVENTOS", "ID", "");
         central_.Definir({{901, "Z", acao, "EVENTOS; DELETE FROM EVENTOS", {{"ID", "801"}}}});
         const std::string hostil = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
         EXPECT_NE(hostil.find("Tabela: TBEVENTOS; DELETE FROM EVENTOS_"), std::string::npos) << hostil;

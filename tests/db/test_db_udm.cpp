@@ -46,9 +46,9 @@ protected:
 };
 
 TEST_F(DataModuleGlobal, AbreComoContaDeReplicacao) {
-    EXPECT_TRUE(dm_->Connquelbor.Aberta());
-    EXPECT_EQ(dm_->Connquelbor.Parametros().Usuario, "ONDARIS");
-    EXPECT_EQ(dm_->Connquelbor.Parametros().StringConexao(), "127.0.0.1/3050:" + banco_->Caminho());
+    EXPECT_TRUE(dm_->Connquelbor().Aberta());
+    EXPECT_EQ(dm_->Connquelbor().Parametros().Usuario, "ONDARIS");
+    EXPECT_EQ(dm_->Connquelbor().Parametros().StringConexao(), "127.0.0.1/3050:" + banco_->Caminho());
 }
 
 TEST_F(DataModuleGlobal, ConsultaDoCatalogo) {
@@ -78,15 +78,16 @@ TEST_F(DataModuleGlobal, ConsultaDoCatalogo) {
     ASSERT_EQ(composta.size(), 3u);
     EXPECT_EQ((std::vector<int>{composta[1].Tipo, composta[1].ConjuntoCaracteres, composta[1].Tamanho}),
               (std::vector<int>{37, 21, 5}));
-    // The fixed key statement gives the same, without trailing blanks.
-    dm_->TBCamposChave.Definir("TABELA", "COMPOSTA");
+    // The key question gives the key's columns alone, without trailing
+    // blanks, asked between two questions of the whole table.
     std::vector<std::string> chave;
-    for (bool l = dm_->TBCamposChave.Abrir(); l; l = dm_->TBCamposChave.Proximo()) {
-        chave.push_back(*dm_->TBCamposChave.Ler<std::string>("CAMPO"));
-        EXPECT_EQ(dm_->TBCamposChave.Ler<std::string>("CHAVE"), "PRIMARY KEY");
+    for (const auto& c : dm_->CamposTabela("COMPOSTA", true)) {
+        chave.push_back(c.Campo);
+        EXPECT_TRUE(c.Chave);
     }
+    EXPECT_EQ(dm_->CamposTabela("COMPOSTA", false), composta);
     EXPECT_EQ(chave, (std::vector<std::string>{"A", "B"}));
-    EXPECT_FALSE(dm_->TRPrincipal.Ativa());
+    EXPECT_FALSE(dm_->TRPrincipal().Ativa());
 }
 
 TEST_F(DataModuleGlobal, LinhaDeConfiguracaoPorCodigoEGravacao) {
@@ -100,10 +101,10 @@ TEST_F(DataModuleGlobal, LinhaDeConfiguracaoPorCodigoEGravacao) {
     EXPECT_EQ(dm_->CodigoLoja(), 22);
     EXPECT_EQ(dm_->LinkCentral(), "http://dois/");
     EXPECT_EQ(dm_->UltimoRecebimento(), 200);
-    EXPECT_FALSE(dm_->TRPrincipal.Ativa());
+    EXPECT_FALSE(dm_->TRPrincipal().Ativa());
 
     dm_->GravarUltimoRecebimento(9007199254740993);
-    EXPECT_FALSE(dm_->TRPrincipal.Ativa());  // committed at once
+    EXPECT_FALSE(dm_->TRPrincipal().Ativa());  // committed at once
     EXPECT_EQ(dm_->UltimoRecebimento(), 9007199254740993);
     const std::string saida = banco_->ExecutarSql(
         "SET LIST ON; SELECT CODIGO, ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES ORDER BY CODIGO;");
@@ -124,7 +125,7 @@ TEST_F(DataModuleGlobal, LinhaDeConfiguracaoPorCodigoEGravacao) {
 TEST_F(DataModuleGlobal, UltimoMovimentoDeLogVazioEZero) {
     banco_->ExecutarSql("DELETE FROM LOG_REPLICACAO;");
     EXPECT_EQ(dm_->UltimoMovimentoLoja(), 0);
-    EXPECT_FALSE(dm_->TRPrincipal.Ativa());
+    EXPECT_FALSE(dm_->TRPrincipal().Ativa());
 }
 
 // Settings table without a primary key: the row is found by the values of
@@ -151,7 +152,7 @@ TEST(DataModuleSemChave, GravacaoPelosCincoValores) {
     EXPECT_THROW(dm.GravarUltimoRecebimento(9), ErroBanco);
     saida = banco.ExecutarSql("SET LIST ON; SELECT SUM(ULTIMORECEBIMENTO) AS S FROM RPL_CONFIGURACOES;");
     EXPECT_NE(saida.find("16"), std::string::npos) << saida;
-    EXPECT_FALSE(dm.TRPrincipal.Ativa());
+    EXPECT_FALSE(dm.TRPrincipal().Ativa());
 }
 
 // ------------------------------------------------------------ provisioning
@@ -236,13 +237,13 @@ TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
 
             TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
             dm.DataModuleCreate();  // first opening refused: no such account
-            EXPECT_TRUE(dm.Connquelbor.Aberta());
+            EXPECT_TRUE(dm.Connquelbor().Aberta());
             EXPECT_TRUE(ContaAbre(*banco_, kContaTeste, "quenby"));
             // And the connection works as the new account, never as the
             // administrator.
-            EXPECT_EQ(dm.Connquelbor.Parametros().Usuario, kContaTeste);
+            EXPECT_EQ(dm.Connquelbor().Parametros().Usuario, kContaTeste);
             {
-                Consulta quem(dm.Connquelbor, dm.TRPrincipal, "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
+                Consulta quem(dm.Connquelbor(), dm.TRPrincipal(), "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
                 ASSERT_TRUE(quem.Abrir());
                 EXPECT_EQ(quem.Ler<std::string>("U"), kContaTeste);
                 quem.Fechar();
@@ -251,7 +252,7 @@ TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
             // The account now exists: a second provisioning is refused.
             EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
             EXPECT_FALSE(dm.UltimoErroProvisionamento().empty());
-            EXPECT_EQ(dm.Connquelbor.Parametros().Usuario, kContaTeste);
+            EXPECT_EQ(dm.Connquelbor().Parametros().Usuario, kContaTeste);
             ComoSysdba(*banco_, senhaAdmin, std::string("DROP USER ") + kContaTeste);
         }
         EXPECT_TRUE(ContaAbre(*banco_, "SYSDBA", teste::SenhaSysdba()));
@@ -265,13 +266,13 @@ TEST_F(Provisionamento, NenhumaSenhaDeAdministradorServe) {
     PastaKorvin pasta(*banco_);
     TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
     EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
-    EXPECT_FALSE(dm.Connquelbor.Aberta());
-    EXPECT_NE(dm.Connquelbor.Parametros().Usuario, "SYSDBA");
+    EXPECT_FALSE(dm.Connquelbor().Aberta());
+    EXPECT_NE(dm.Connquelbor().Parametros().Usuario, "SYSDBA");
     // And start-up reports the reopening's refusal, with the provisioning's.
     TDM outro(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
     EXPECT_THROW(outro.DataModuleCreate(), ErroLoginRecusado);
     EXPECT_FALSE(outro.UltimoErroProvisionamento().empty());
-    EXPECT_EQ(outro.Connquelbor.Parametros().Usuario, kContaTeste);
+    EXPECT_EQ(outro.Connquelbor().Parametros().Usuario, kContaTeste);
 }
 
 }  // namespace

@@ -151,7 +151,7 @@ public:
               Operacoes, Janela, [this](const std::string& m) { Registros.push_back(m); },
               [](std::chrono::milliseconds) {}) {
         // A lost attachment is tried again at once rather than after pauses.
-        DM.Connquelbor.DefinirPausa([](std::chrono::milliseconds) {});
+        DM.Connquelbor().DefinirPausa([](std::chrono::milliseconds) {});
     }
 
     // Start-up: opens the store database; a failure is logged and start-up
