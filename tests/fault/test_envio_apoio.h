@@ -22,6 +22,7 @@
 #include "db/consulta.h"
 #include "db/udm.h"
 #include "support/banco_teste.h"
+#include "support/janela_gravadora.h"
 #include "support/servidor_http.h"
 #include "sync/ciclo.h"
 #include "sync/json.h"
@@ -125,16 +126,6 @@ inline std::string Ini(const BancoTeste& banco, const std::string& servidor = "1
                        const std::string& extra = "") {
     return "[Korvin]\nServidor=" + servidor + "\nCaminho=" + banco.Caminho() + "\n" + extra;
 }
-
-class JanelaGravadora final : public sync::IJanelaStatus {
-public:
-    void StatusRecebimento(const std::string&) override {}
-    void StatusEnvio(const std::string& t) override { Envio.push_back(t); }
-    void Cronometro(const std::string&) override {}
-    void ProcessarMensagens() override {}
-    std::string UltimoEnvio() const { return Envio.empty() ? std::string() : Envio.back(); }
-    std::vector<std::string> Envio;
-};
 
 // One agent, run by run as a program runs it: what a run raises becomes a
 // log entry, as the program's exception handler writes it, and the next run

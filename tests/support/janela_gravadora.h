@@ -28,6 +28,9 @@ public:
         Anotar("~");
     }
 
+    // The send panel's current text ("" before any).
+    std::string UltimoEnvio() const { return Envio.empty() ? std::string() : Envio.back(); }
+
     std::vector<std::string> Recebimento, Envio, Cronometros;
     // Both panels in the order shown, "R:" or "E:" before each text.
     std::vector<std::string> Paineis;
