@@ -332,7 +332,66 @@ private:
     bool pendente_ = false;  // commands processed since the position was last written
 };
 
+// The module a block runs in: the run's, or one for this block alone. The
+// run's is dropped unless the block ends applied and committed.
+class TModuloDoBloco {
+public:
+    explicit TModuloDoBloco(TAmbienteRecebimento& ambiente) : amb_(ambiente) {}
+    ~TModuloDoBloco() {
+        if (!concluido_ && amb_.Modulo) amb_.Modulo->Descartar();
+    }
+    TModuloDoBloco(const TModuloDoBloco&) = delete;
+    TModuloDoBloco& operator=(const TModuloDoBloco&) = delete;
+
+    void Abrir() {
+        if (amb_.Modulo) {
+            modulo_ = &amb_.Modulo->Tomar(amb_.PastaIni, amb_.DM.TBEstrutura);
+        } else {
+            proprio_ = std::make_unique<db::TModuloOperacao>(amb_.PastaIni);
+            modulo_ = proprio_.get();
+        }
+    }
+    // Every command was applied and committed: the run's module stays for
+    // the next block, one of this block's own is closed.
+    void Concluir() {
+        if (proprio_) proprio_->Fechar();
+        concluido_ = true;
+    }
+    explicit operator bool() const { return modulo_ != nullptr; }
+    db::TModuloOperacao* operator->() { return modulo_; }
+    db::TModuloOperacao& operator*() { return *modulo_; }
+
+private:
+    TAmbienteRecebimento& amb_;
+    std::unique_ptr<db::TModuloOperacao> proprio_;
+    db::TModuloOperacao* modulo_ = nullptr;
+    bool concluido_ = false;
+};
+
 }  // namespace
+
+TModuloRecebimento::~TModuloRecebimento() { Descartar(); }
+
+db::TModuloOperacao& TModuloRecebimento::Tomar(const std::string& pastaIni, const db::TEstrutura& estrutura) {
+    if (modulo_ && estrutura_ != estrutura.Linhas()) Liberar();
+    if (!modulo_) {
+        modulo_ = std::make_unique<db::TModuloOperacao>(pastaIni);
+        estrutura_ = estrutura.Linhas();
+    }
+    return *modulo_;
+}
+
+void TModuloRecebimento::Liberar() {
+    const std::unique_ptr<db::TModuloOperacao> modulo = std::move(modulo_);
+    estrutura_.clear();
+    if (modulo) modulo->Fechar();
+}
+
+void TModuloRecebimento::Descartar() noexcept {
+    // Its destructor closes the connection; a failure goes to stderr.
+    modulo_.reset();
+    estrutura_.clear();
+}
 
 std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFinal, std::int64_t UltimaOrdem) {
     return "Gravando bloco de registro de " + std::to_string(OrdemInicial) + " at\xC3\xA9 " +
@@ -380,14 +439,14 @@ void ReceberDados(std::string& Erro, TTipoUltimoMovimentoRecebido& Resultado, st
     // Phase 2: the block applied.
     janela.StatusRecebimento(TextoGravandoBloco(Resultado.OrdemInicial, Resultado.OrdemFinal, Resultado.UltimaOrdem));
     janela.ProcessarMensagens();
-    std::unique_ptr<db::TModuloOperacao> DataModule;
+    TModuloDoBloco DataModule(ambiente);
     try {
-        DataModule = std::make_unique<db::TModuloOperacao>(ambiente.PastaIni);
+        DataModule.Abrir();
         DataModule->TransReplicacaoReadWrite.Iniciar();
         const auto comandos = LerComandos(bloco, Ordem, Resultado.UltimaOrdem, ambiente.Contexto.Regional);
         TAplicacaoBloco aplicacao(ambiente, *DataModule);
         aplicacao.Aplicar(comandos, Erro);
-        DataModule->Fechar();
+        DataModule.Concluir();
     } catch (const std::exception& e) {
         const std::exception_ptr falha = std::current_exception();
         Erro = FormatarMensagemErro("ReceberDados") + e.what();
