@@ -1,6 +1,7 @@
 // Receiving rate: blocks of 2000 update-or-insert commands, served by an
 // HTTP server inside this process, are applied to a fresh store database
-// through ReceberDados; in the same run the same statement is prepared on
+// through ReceberDados, with one receiving module per round as a run of the
+// cycle keeps it; in the same run the same statement is prepared on
 // its own connection and executed directly with the same values, already
 // typed, committed where the receiver commits (at every change of
 // transaction id, and at the end of a block). Both rates and their ratio
@@ -156,7 +157,10 @@ int main(int argc, char** argv) {
         });
 
         sync::JanelaMuda janela;
-        sync::TAmbienteRecebimento ambiente{dm, janela, sync::TContextoServidor{.Regional = br}, pastaIni};
+        // One module per round, kept from block to block as the cycle keeps
+        // it for a run.
+        sync::TModuloRecebimento modulo;
+        sync::TAmbienteRecebimento ambiente{dm, janela, sync::TContextoServidor{.Regional = br}, pastaIni, &modulo};
 
         db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco.Caminho()});
         db::Transacao transacao(conexao, "TDireta",
@@ -213,6 +217,7 @@ int main(int argc, char** argv) {
                 if (r.UltimaOrdem == 0) break;
                 posicao = dm.UltimoRecebimento();
             }
+            modulo.Liberar();
             const double tRecebido = Segundos(t0);
             recebido.Cpu += SegundosCpu(c0);
             if (dm.UltimoRecebimento() != inicioRecebido + porRodada - 1)

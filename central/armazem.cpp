@@ -64,8 +64,14 @@ std::string AgoraUtc() {
 // "codigolojadestino" names one store, or every store but the origin when
 // empty or "0" (stored as 0). Anything that is not a store code is refused
 // by the caller.
+//
+// The unary plus keeps SQLite off the destino index: through it the OR
+// gathers and sorts every command waiting for the store before the first
+// one comes out (about 0.1 s per request with 100,000 waiting), while
+// walking the positions from the one asked for stops as soon as the block,
+// or the last position, is found.
 constexpr const char* kEnderecadoA =
-    "(destino = ?1 OR (destino = 0 AND loja_origem <> ?1))";
+    "(+destino = ?1 OR (+destino = 0 AND loja_origem <> ?1))";
 
 void ExecutarSql(sqlite3* banco, const char* sql) {
     char* erro = nullptr;
@@ -232,8 +238,9 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
     }
 
     BlocoParaLoja b;
-    Comando ultimo(Banco_, (std::string("SELECT COALESCE(MAX(posicao), 0) FROM comandos WHERE posicao > ?2 AND ") +
-                            kEnderecadoA).c_str());
+    // The last one addressed to the store, walking back from the newest.
+    Comando ultimo(Banco_, (std::string("SELECT posicao FROM comandos WHERE posicao > ?2 AND ") + kEnderecadoA +
+                            " ORDER BY posicao DESC LIMIT 1").c_str());
     ultimo.Int(1, loja).Int(2, depoisDe);
     if (ultimo.Passo()) b.UltimaPosicao = ultimo.ColInt(0);
     if (b.UltimaPosicao != 0) {

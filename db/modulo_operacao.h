@@ -1,7 +1,8 @@
 #pragma once
-// The per-operation module: what one block sent or received works with. It
-// holds its own connection ConnQuelbor (configured from "korvin.ini" read
-// anew, so an edited file takes effect from the next block on), the
+// The per-operation module: what one block sent, or the blocks one run
+// receives, work with. It holds its own connection ConnQuelbor (configured
+// from "korvin.ini" read anew, so an edited file takes effect with the next
+// module), the
 // caller-controlled read-write transaction TransReplicacaoReadWrite, the
 // read-only transaction TransReplicacaoReadOnly, and a cache of the block's
 // statements by name (compared without regard to case).

@@ -17,6 +17,7 @@ TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoSe
 
 void TOperacoesMotor::AtualizarConfiguracoes() {
     Observado_ = false;
+    Recebimento_.Liberar();  // a run stopped between two blocks may have left it
     DM_.Conectar();
     DM_.AbrirConfiguracoes();
     UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
@@ -28,19 +29,30 @@ std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.UltimoRecebimento
 
 void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
     Recusa_.reset();
+    Recebimento_.Liberar();
     sync::ObterEstruturaBanco(URL, DM_.TBEstrutura(), Contexto_);
 }
 
 std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
                                            std::int64_t Ordem) {
     Recusa_.reset();
-    TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_};
-    return sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
+    TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_, &Recebimento_};
+    std::int64_t UltimaOrdem = 0;
+    try {
+        UltimaOrdem = sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
+    } catch (...) {
+        Recebimento_.Descartar();
+        throw;
+    }
+    // The run receives nothing more: no attachment stays open idle.
+    if (UltimaOrdem == 0 || Recusa_) Recebimento_.Liberar();
+    return UltimaOrdem;
 }
 
 TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(const std::string& URL,
                                                       std::int32_t CodigoLoja, std::int64_t UltimoMovimentoLoja) {
     Recusa_.reset();
+    Recebimento_.Liberar();  // the run has stopped receiving
     const TTipoUltimoMovimentoEnviado r =
         sync::UltimoMovimentoEnviado(URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
     return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
@@ -49,6 +61,7 @@ TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(const std::string& URL,
 bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
                                   std::int64_t Ordem) {
     Recusa_.reset();
+    Recebimento_.Liberar();
     db::TIndicesEnvio indices;
     indices.OrdemFinal = Ordem;
     sync::EnviarDados(URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &indices);

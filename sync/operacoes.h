@@ -11,6 +11,13 @@
 // The warning time for sending held back is read from that korvin.ini once,
 // at construction.
 //
+// Receiving keeps one module (connection and prepared statements) from one
+// block to the next of a run (TModuloRecebimento) and closes it as soon as
+// the run stops receiving: when the server has nothing more, refused, or
+// failed, when the run goes on to another operation, when the next run
+// starts, and at destruction. An agent waiting for its next run holds no
+// attachment of its own.
+//
 // Every run starts by opening the global connection when it is not open
 // (TDM::Conectar), so an agent that started, or lost its connection, while
 // the database server was down carries on by itself once it is back.
@@ -21,6 +28,7 @@
 #include "db/udm.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
+#include "sync/receber.h"
 #include "sync/retencao.h"
 #include "sync/servidor.h"
 
@@ -57,6 +65,7 @@ private:
     std::optional<TRecusa> Recusa_;  // of the server operation called last
     TVigiaEnvioRetido Vigia_;
     bool Observado_ = false;  // a block was built in this run
+    TModuloRecebimento Recebimento_;  // the run's receiving module, between its blocks
 };
 
 }  // namespace ondaris::sync

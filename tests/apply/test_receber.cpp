@@ -5,18 +5,21 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "db/construtores.h"
 #include "db/erros.h"
 #include "sync/base64.h"
 #include "sync/json.h"
+#include "sync/operacoes.h"
 #include "sync/receber.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
@@ -123,6 +126,13 @@ protected:
             " INSERT INTO AUDITORIA (ID, TEXTO) VALUES (NEW.ID, NEW.TEXTO); END^"
             "SET TERM ; ^"
             "GRANT ALL ON EVENTOS TO USER ONDARIS; GRANT INSERT ON AUDITORIA TO TRIGGER EVENTOS_AUD;"
+            // Which connection applied each row.
+            "CREATE TABLE CONEXOES (ID INTEGER, CONEXAO BIGINT);"
+            "SET TERM ^ ;"
+            "CREATE TRIGGER EVENTOS_CONEXAO FOR EVENTOS ACTIVE AFTER INSERT OR UPDATE AS BEGIN"
+            " INSERT INTO CONEXOES (ID, CONEXAO) VALUES (NEW.ID, CURRENT_CONNECTION); END^"
+            "SET TERM ; ^"
+            "GRANT INSERT ON CONEXOES TO TRIGGER EVENTOS_CONEXAO;"
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
             " VALUES (1, 7, 'http://central/', 1, 0);");
         pasta_ = std::make_unique<teste::PastaKorvin>(*banco_);
@@ -135,16 +145,42 @@ protected:
     void SetUp() override {
         dm_ = std::make_unique<db::TDM>(db::OpcoesTDM{.Pasta = Pasta()});
         dm_->DataModuleCreate();
-        for (const char* campo : {"ID", "TEXTO", "DIA"}) dm_->TBEstrutura().Adicionar("EVENTOS", campo, "");
-        for (const char* campo : {"A", "B", "C", "V"}) dm_->TBEstrutura().Adicionar("TRES", campo, "");
-        for (const char* campo : {"CODIGO", "DESCRICAO", "UNIDADE", "ATIVO", "PESOLIQUIDO", "FOTO", "OBSERVACOES"})
-            dm_->TBEstrutura().Adicionar("PRODUTOS", campo, "");
+        DefinirEstrutura({"ID", "TEXTO", "DIA"});
         ambiente_ = std::make_unique<TAmbienteRecebimento>(TAmbienteRecebimento{
             *dm_, janela_,
             TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()}, Pasta()});
     }
 
     static std::string Pasta() { return pasta_->Pasta(); }
+
+    // The structure list, with these columns of EVENTOS.
+    void DefinirEstrutura(std::initializer_list<const char*> eventos) {
+        dm_->TBEstrutura().Limpar();
+        for (const char* campo : eventos) dm_->TBEstrutura().Adicionar("EVENTOS", campo, "");
+        for (const char* campo : {"A", "B", "C", "V"}) dm_->TBEstrutura().Adicionar("TRES", campo, "");
+        for (const char* campo : {"CODIGO", "DESCRICAO", "UNIDADE", "ATIVO", "PESOLIQUIDO", "FOTO", "OBSERVACOES"})
+            dm_->TBEstrutura().Adicionar("PRODUTOS", campo, "");
+    }
+
+    // The connections that applied the rows of EVENTOS within [de, ate], as
+    // a list for SQL ("12, 15"), and how many there were.
+    std::pair<std::string, int> Conexoes(int de, int ate) {
+        const std::string saida = banco_->ExecutarSql(
+            "SET LIST ON; SELECT DISTINCT CONEXAO FROM CONEXOES WHERE ID BETWEEN " + std::to_string(de) + " AND " +
+            std::to_string(ate) + ";");
+        std::string lista;
+        int quantas = 0;
+        for (std::size_t pos = 0; (pos = saida.find("CONEXAO ", pos)) != std::string::npos; ++quantas) {
+            pos = saida.find_first_not_of(' ', pos + 8);
+            lista += (lista.empty() ? "" : ", ") + saida.substr(pos, saida.find('\n', pos) - pos);
+        }
+        return {lista, quantas};
+    }
+
+    // How many of those connections are still attached.
+    static std::string Abertas(const std::string& conexoes) {
+        return Valor("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID IN (" + conexoes + ")");
+    }
 
     std::int64_t Posicao() {
         dm_->AbrirConfiguracoes();
@@ -263,6 +299,68 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
         EXPECT_EQ(Aplicacoes(static_cast<int>(inicio), static_cast<int>(ultima)),
                   UmaVez(c.comandos.front().Ordem, ultima));
     }
+}
+
+// A run of the cycle applies all its blocks on one connection, which it
+// closes as soon as the server has nothing more.
+TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
+    dm_->GravarUltimoRecebimento(30000);
+    central_.Tamanho = 2;
+    central_.Definir({Evento(30001, "A"), Evento(30002, "A"), Evento(30003, "B"), Evento(30004, "-1"),
+                      Evento(30005, "C")});
+    TOperacoesMotor operacoes(*dm_, janela_, ambiente_->Contexto, Pasta());
+    int blocos = 0;
+    for (std::int64_t ultima = -1; ultima != 0 && blocos < 10; ++blocos) {
+        ultima = operacoes.ReceberDados(http_.Base(), kLoja, Posicao());
+        ASSERT_FALSE(operacoes.Recusa());
+        // Kept open between the blocks of the run.
+        if (ultima != 0) {
+            EXPECT_EQ(Abertas(Conexoes(30001, 30005).first), "1");
+        }
+    }
+    EXPECT_EQ(blocos, 4);
+    EXPECT_EQ(Posicao(), 30005);
+    EXPECT_EQ(Aplicacoes(30001, 30005), UmaVez(30001, 30005));
+    const auto [conexoes, quantas] = Conexoes(30001, 30005);
+    EXPECT_EQ(quantas, 1);
+    EXPECT_EQ(Abertas(conexoes), "0");
+}
+
+// The run's module never serves a block after a failure, and statements
+// built from one structure list never serve another.
+TEST_F(Recebimento, ModuloDaExecucaoDescartadoAposFalhaERefeitoComOutraEstrutura) {
+    TModuloRecebimento modulo;
+    ambiente_->Modulo = &modulo;
+    dm_->GravarUltimoRecebimento(31000);
+    central_.Tamanho = 2;
+    central_.Definir({Evento(31001, "A"), Evento(31002, "A"), Evento(31003, "B"),
+                      Evento(31004, "B", "32/13/2024"), Evento(31005, "C"), Evento(31006, "C")});
+    EXPECT_EQ(Receber().UltimaOrdem, 31006);
+    ASSERT_TRUE(modulo.Aberto());
+    const std::string primeira = Conexoes(31001, 31002).first;
+    EXPECT_EQ(Abertas(primeira), "1");
+
+    FalhaAoReceber<TErroRespostaInvalida>();
+    EXPECT_FALSE(modulo.Aberto());
+    EXPECT_EQ(Abertas(primeira), "0");
+    EXPECT_EQ(Posicao(), 31002);
+
+    // Fixed on the server; DIA is no longer in the structure list.
+    central_.Corrigir(31004, Evento(31004, "B"));
+    DefinirEstrutura({"ID", "TEXTO"});
+    EXPECT_EQ(Receber().UltimaOrdem, 31006);
+    const std::string segunda = Conexoes(31003, 31004).first;
+    EXPECT_NE(segunda, primeira);
+    // DIA back in the list: a statement without it must not be used again.
+    DefinirEstrutura({"ID", "TEXTO", "DIA"});
+    EXPECT_EQ(Receber().UltimaOrdem, 31006);
+    // Only the two rows applied without DIA in the list have no DIA.
+    EXPECT_EQ(Valor("SELECT SUM(ID - 31000) FROM EVENTOS WHERE ID BETWEEN 31001 AND 31006 AND DIA IS NULL"), "7");
+    EXPECT_EQ(Valor("SELECT COUNT(*) FROM EVENTOS WHERE ID BETWEEN 31001 AND 31006 AND DIA = '2024-02-01'"), "4");
+    EXPECT_NE(Conexoes(31005, 31006).first, segunda);
+    EXPECT_EQ(Aplicacoes(31001, 31006), UmaVez(31001, 31006));
+    modulo.Liberar();
+    EXPECT_EQ(Abertas(Conexoes(31001, 31006).first), "0");
 }
 
 TEST_F(Recebimento, BlocoAplicadoPainelEPedido) {

@@ -88,6 +88,27 @@ protected:
         EXPECT_EQ(Linhas(*loja1_, todos), Linhas(*loja2_, todos));
     }
 
+    // Store 2's agent reaching its database through `proxy`.
+    static std::unique_ptr<AgenteE2E> AgentePeloProxy(const ondaris::teste::ProxyTcp& proxy) {
+        auto agente = std::make_unique<AgenteE2E>(*loja2_, ondaris::teste::AmbienteBrasileiro(),
+                                                  ONDARIS_BINARY_DIR "/tests/ondarisd_falhas");
+        ondaris::teste::GravarBytes(agente->Pasta() / "korvin.ini", "[Korvin]\r\nServidor=127.0.0.1/" +
+                                                                        std::to_string(proxy.Porta()) +
+                                                                        "\r\nCaminho=" + loja2_->Caminho() + "\r\n");
+        return agente;
+    }
+
+    // The agent started and stopped at the fault point `falha`; it goes on
+    // once the file `sinal` is removed.
+    static std::unique_ptr<ondaris::teste::Processo> ParadoEm(const AgenteE2E& agente, const std::string& falha,
+                                                             const std::filesystem::path& sinal) {
+        auto processo = agente.Iniciar({"ONDARIS_FALHA=" + falha, "ONDARIS_FALHA_ESPERA=" + sinal.string()});
+        for (int i = 0; i < 3000 && !std::filesystem::exists(sinal) && !processo->Terminou(); ++i)
+            std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(std::filesystem::exists(sinal)) << processo->Saida();
+        return processo;
+    }
+
     static std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql) {
         LeitorLoja leitor(banco);
         return leitor.Linhas(sql);
@@ -151,19 +172,15 @@ TEST_F(FalhasRecebimento, MortoEmCadaPontoDeConfirmacao) {
 // next one applies exactly what was rolled back.
 TEST_F(FalhasRecebimento, ServidorDoBancoCaiNoMeioDoBloco) {
     ondaris::teste::ProxyTcp proxy(3050);
-    AgenteE2E agente(*loja2_, ondaris::teste::AmbienteBrasileiro(), ONDARIS_BINARY_DIR "/tests/ondarisd_falhas");
-    ondaris::teste::GravarBytes(agente.Pasta() / "korvin.ini", "[Korvin]\r\nServidor=127.0.0.1/" +
-                                                                   std::to_string(proxy.Porta()) +
-                                                                   "\r\nCaminho=" + loja2_->Caminho() + "\r\n");
+    const auto agentePeloProxy = AgentePeloProxy(proxy);
+    AgenteE2E& agente = *agentePeloProxy;
     const int base = 90000;
     ASSERT_NO_FATAL_FAILURE(AlterarPrecosEEnviar(base));
 
     // The agent stops just before its second commit; the server goes away.
     const auto sinal = agente.Pasta() / "parado";
-    auto processo = agente.Iniciar({"ONDARIS_FALHA=receber.antes_do_commit:2", "ONDARIS_FALHA_ESPERA=" + sinal.string()});
-    for (int i = 0; i < 3000 && !std::filesystem::exists(sinal) && !processo->Terminou(); ++i)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(std::filesystem::exists(sinal)) << processo->Saida();
+    auto processo = ParadoEm(agente, "receber.antes_do_commit:2", sinal);
+    ASSERT_FALSE(HasFailure());
     proxy.Parar();
     std::filesystem::remove(sinal);
     const int status = processo->Esperar(120s);
@@ -178,6 +195,39 @@ TEST_F(FalhasRecebimento, ServidorDoBancoCaiNoMeioDoBloco) {
     EXPECT_EQ(agente.Log(), logAntes);
     ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
     AplicadosUmaVezEIguais(base);
+}
+
+// The database server goes away between two blocks of one run, while the
+// run's receiving connection waits idle between them, and is back before
+// the next block: that block is applied on a new attachment, once, and the
+// run ends well.
+TEST_F(FalhasRecebimento, ServidorDoBancoCaiEntreDoisBlocos) {
+    ondaris::teste::ProxyTcp proxy(3050);
+    const auto agente = AgentePeloProxy(proxy);
+    // More than the 1000 commands the central server serves in one block.
+    const int base = 200000, linhas = 1500;
+    loja1_->ExecutarSql("SET TERM ^ ;EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < " +
+                        std::to_string(linhas) +
+                        ") DO BEGIN INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA) VALUES (1, " +
+                        std::to_string(base) + " + :I, 4); I = I + 1; END END^ SET TERM ; ^ COMMIT;");
+    ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
+
+    const auto sinal = agente->Pasta() / "parado";
+    auto processo = ParadoEm(*agente, "receber.apos_o_commit:1", sinal);
+    ASSERT_FALSE(HasFailure());
+    proxy.Parar();
+    proxy.Iniciar();
+    const std::string logAntes = agente->Log();
+    std::filesystem::remove(sinal);
+    EXPECT_EQ(processo->Esperar(120s), 0) << processo->Saida();
+    EXPECT_EQ(agente->Log(), logAntes);
+
+    const std::string faixa = " BETWEEN " + std::to_string(base) + " AND " + std::to_string(base + linhas - 1);
+    EXPECT_EQ(Linhas(*loja2_, "SELECT COUNT(DISTINCT CODIGOPRODUTO), COUNT(*) FROM AUDITORIA_ESCRITAS WHERE "
+                              "USUARIO = 'ONDARIS' AND CODIGOPRODUTO" + faixa),
+              std::vector<std::string>{std::to_string(linhas) + " | " + std::to_string(linhas)});
+    const std::string precos = "SELECT COUNT(*), SUM(PRECOVENDA) FROM PRECOS WHERE CODIGOPRODUTO" + faixa;
+    EXPECT_EQ(Linhas(*loja2_, precos), Linhas(*loja1_, precos));
 }
 
 }  // namespace
