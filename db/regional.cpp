@@ -85,14 +85,23 @@ std::size_t Diretiva(std::string_view padrao, std::size_t i) {
     return i;
 }
 
-void ConverterData(std::string_view padrao, Conversor& conv, int profundidade) {
+// Walks a strftime pattern: plain characters are literals of `conv`, and
+// each directive's conversion letter goes to `diretiva`.
+template <class F>
+void Percorrer(std::string_view padrao, Conversor& conv, F diretiva) {
     for (std::size_t i = 0; i < padrao.size(); ++i) {
         if (padrao[i] != '%' || i + 1 >= padrao.size()) {
             conv.Literal(padrao[i]);
             continue;
         }
         i = Diretiva(padrao, i);
-        switch (padrao[i]) {
+        diretiva(padrao[i]);
+    }
+}
+
+void ConverterData(std::string_view padrao, Conversor& conv, int profundidade) {
+    Percorrer(padrao, conv, [&](char letra) {
+        switch (letra) {
             case 'd': conv.Campo("dd"); break;
             case 'e': conv.Campo("d"); break;
             case 'm': conv.Campo("mm"); break;
@@ -103,17 +112,12 @@ void ConverterData(std::string_view padrao, Conversor& conv, int profundidade) {
             case '%': conv.Literal('%'); break;
             default: break;  // names of days and months: not part of a numeric short date
         }
-    }
+    });
 }
 
 void ConverterHora(std::string_view padrao, std::string_view padraoAmPm, Conversor& conv, int profundidade) {
-    for (std::size_t i = 0; i < padrao.size(); ++i) {
-        if (padrao[i] != '%' || i + 1 >= padrao.size()) {
-            conv.Literal(padrao[i]);
-            continue;
-        }
-        i = Diretiva(padrao, i);
-        switch (padrao[i]) {
+    Percorrer(padrao, conv, [&](char letra) {
+        switch (letra) {
             case 'H': case 'I': conv.Campo("hh"); break;
             case 'k': case 'l': conv.Campo("h"); break;
             case 'M': conv.Campo("nn"); break;
@@ -129,7 +133,7 @@ void ConverterHora(std::string_view padrao, std::string_view padraoAmPm, Convers
             case '%': conv.Literal('%'); break;
             default: break;
         }
-    }
+    });
 }
 
 }  // namespace
