@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
         sync::JanelaMuda janela;
         // One module per round, kept from block to block as the cycle keeps
         // it for a run.
-        sync::TModuloRecebimento modulo;
+        db::TModuloDaExecucao modulo;
         sync::TAmbienteRecebimento ambiente{dm, janela, sync::TContextoServidor{.Regional = br}, pastaIni, &modulo};
 
         db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco.Caminho()});

@@ -31,6 +31,14 @@ void TModuloOperacao::Fechar() {
     if (ConnQuelbor.Aberta()) ConnQuelbor.Fechar();
 }
 
+void TModuloOperacao::EncerrarLeitura() {
+    for (auto it = consultas_.begin(); it != consultas_.end();) {
+        if (&it->second->TransacaoDona() == &TransReplicacaoReadOnly) it = consultas_.erase(it);
+        else ++it;
+    }
+    if (TransReplicacaoReadOnly.Ativa()) TransReplicacaoReadOnly.Commit();
+}
+
 Consulta* TModuloOperacao::Procurar(std::string_view nome) {
     const auto it = consultas_.find(MaiusculasAscii(nome));
     return it == consultas_.end() ? nullptr : it->second.get();
@@ -49,6 +57,48 @@ Consulta& TModuloOperacao::Criar(const std::string& nome, Transacao& transacao, 
         throw;
     }
     return *it->second;
+}
+
+TModuloDaExecucao::~TModuloDaExecucao() { Descartar(); }
+
+TModuloOperacao& TModuloDaExecucao::Tomar(const std::string& pasta, const TEstrutura* estrutura) {
+    if (modulo_ && estrutura && estrutura_ != estrutura->Linhas()) Liberar();
+    if (!modulo_) {
+        modulo_ = std::make_unique<TModuloOperacao>(pasta);
+        estrutura_ = estrutura ? estrutura->Linhas() : std::vector<TLinhaEstrutura>{};
+    }
+    return *modulo_;
+}
+
+void TModuloDaExecucao::Liberar() {
+    const std::unique_ptr<TModuloOperacao> modulo = std::move(modulo_);
+    estrutura_.clear();
+    if (modulo) modulo->Fechar();
+}
+
+void TModuloDaExecucao::Descartar() noexcept {
+    // Its destructor closes the connection; a failure goes to stderr.
+    modulo_.reset();
+    estrutura_.clear();
+}
+
+TModuloDoBloco::~TModuloDoBloco() {
+    if (!concluido_ && daExecucao_) daExecucao_->Descartar();
+}
+
+void TModuloDoBloco::Abrir() {
+    if (daExecucao_) {
+        modulo_ = &daExecucao_->Tomar(pasta_, estrutura_);
+    } else {
+        proprio_ = std::make_unique<TModuloOperacao>(pasta_);
+        modulo_ = proprio_.get();
+    }
+}
+
+void TModuloDoBloco::Concluir() {
+    if (proprio_) proprio_->Fechar();
+    else if (modulo_) modulo_->EncerrarLeitura();
+    concluido_ = true;
 }
 
 }  // namespace ondaris::db

@@ -347,13 +347,16 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
 }  // namespace
 
 std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni, db::TIndicesEnvio* Indices) {
+                        const TContextoServidor& contexto, const std::string& pastaIni, db::TIndicesEnvio* Indices,
+                        db::TModuloDaExecucao* Modulo) {
     const std::string base = InsereBarraFinalURL(URL);
     std::string corpo;
     {
-        // The block's own connection, torn down however this block ends;
-        // it is not needed any more while the server is being waited for.
-        db::TModuloOperacao DataModule(pastaIni);
+        // The run's module, or the block's own; either holds no transaction
+        // any more while the server is being waited for.
+        db::TModuloDoBloco modulo(Modulo, pastaIni);
+        modulo.Abrir();
+        db::TModuloOperacao& DataModule = *modulo;
         // The bounds first, read committed on the global connection; then
         // every read of the block in the module's snapshot, which starts
         // with the log rows: it sees every change committed within the
@@ -401,7 +404,7 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
         json.Nome("ordemfinal");
         json.Texto(std::to_string(OrdemFinal));
         json.FecharObjeto();
-        DataModule.Fechar();
+        modulo.Concluir();
     }
 
     const std::string endereco = base + CaminhoEnviar(CodigoLoja);

@@ -5,18 +5,21 @@
 // the per-kind writers of sync/textos.h.
 //
 // Ownership: EnviarDados borrows the global data module for the block
-// bounds and the key columns, builds its own per-operation module
+// bounds and the key columns, and works in a per-operation module
 // (connection, the block's snapshot transaction, the log query and the row
-// queries) and tears it down on every path: as soon as the body is built,
-// so that no attachment is held while the server is being waited for, or
-// when a failure leaves. The block's log rows and the rows they name, blobs
-// included, are read in that one snapshot. Nothing is written to the local
+// queries): the run's, when one is given, or its own. As soon as the body
+// is built the snapshot ends and the block's queries go, so that no
+// transaction is held while the server is being waited for; a block of
+// its own closes its connection then, the run's keeps it for the next
+// block. A failure drops the module either way. The block's log rows and
+// the rows they name, blobs included, are read in that one snapshot. Nothing is written to the local
 // database and no position is kept: the server's answer to the next
 // send-position query is the only record of progress.
 //
 // What is not an error: an answer other than 200 below 500 (a refusal,
-// told to the context's AoRecusar; the call returns normally); a log row whose row no longer
-// exists (left out of the block); an empty block (sent with its bounds).
+// told to the context's AoRecusar; the call returns normally); a log row
+// whose row no longer exists (left out of the block); an empty block (sent
+// with its bounds).
 //
 // Times keep their fractions of a second. The long time format has none, so
 // a time with a fraction gets the regional decimal separator and the
@@ -32,6 +35,7 @@
 #include <string_view>
 
 #include "db/consulta.h"
+#include "db/modulo_operacao.h"
 #include "db/regional.h"
 #include "db/udm.h"
 #include "db/valor.h"
@@ -92,8 +96,11 @@ std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::Descri
 // block's bounds (its last position is `Ordem` itself when nothing after it
 // can be sent yet: a store transaction that took the next position is still
 // open), the log's end, and the open transaction that holds the block back.
+// `Modulo`, when given, is the run's module (db/modulo_operacao.h): its
+// connection serves every block of the run, each block reading in a
+// snapshot of its own; without it the block opens and closes its own.
 std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
                         const TContextoServidor& contexto, const std::string& pastaIni,
-                        db::TIndicesEnvio* Indices = nullptr);
+                        db::TIndicesEnvio* Indices = nullptr, db::TModuloDaExecucao* Modulo = nullptr);
 
 }  // namespace ondaris::sync

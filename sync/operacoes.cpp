@@ -17,7 +17,9 @@ TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoSe
 
 void TOperacoesMotor::AtualizarConfiguracoes() {
     Observado_ = false;
-    Recebimento_.Liberar();  // a run stopped between two blocks may have left it
+    // A run stopped between two blocks may have left them.
+    Recebimento_.Liberar();
+    Envio_.Liberar();
     DM_.Conectar();
     DM_.AbrirConfiguracoes();
     UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
@@ -53,9 +55,14 @@ TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(const std::string& URL,
                                                       std::int32_t CodigoLoja, std::int64_t UltimoMovimentoLoja) {
     Recusa_.reset();
     Recebimento_.Liberar();  // the run has stopped receiving
-    const TTipoUltimoMovimentoEnviado r =
-        sync::UltimoMovimentoEnviado(URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
-    return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
+    try {
+        const TTipoUltimoMovimentoEnviado r =
+            sync::UltimoMovimentoEnviado(URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
+        return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
+    } catch (...) {
+        Envio_.Descartar();  // the run ends here
+        throw;
+    }
 }
 
 bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
@@ -64,13 +71,19 @@ bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoj
     Recebimento_.Liberar();
     db::TIndicesEnvio indices;
     indices.OrdemFinal = Ordem;
-    sync::EnviarDados(URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &indices);
+    try {
+        sync::EnviarDados(URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &indices, &Envio_);
+    } catch (...) {
+        Envio_.Descartar();
+        throw;
+    }
     Vigia_.Observar(indices);
     Observado_ = true;
     return indices.OrdemFinal > Ordem;
 }
 
 std::optional<TEnvioRetido> TOperacoesMotor::EnvioRetido() {
+    Envio_.Liberar();  // the send loop is over
     // A run that built no block (the server held everything, or the first
     // position query failed) learnt nothing new about it.
     if (!Observado_) return std::nullopt;

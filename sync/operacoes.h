@@ -12,9 +12,11 @@
 // at construction.
 //
 // Receiving keeps one module (connection and prepared statements) from one
-// block to the next of a run (TModuloRecebimento) and closes it as soon as
-// the run stops receiving: when the server has nothing more, refused, or
+// block to the next of a run (db::TModuloDaExecucao) and closes it as soon
+// as the run stops receiving: when the server has nothing more, refused, or
 // failed, when the run goes on to another operation, when the next run
+// starts, and at destruction. Sending keeps another for its loop, closed
+// when the loop is over (EnvioRetido), at a failure, when the next run
 // starts, and at destruction. An agent waiting for its next run holds no
 // attachment of its own.
 //
@@ -65,7 +67,8 @@ private:
     std::optional<TRecusa> Recusa_;  // of the server operation called last
     TVigiaEnvioRetido Vigia_;
     bool Observado_ = false;  // a block was built in this run
-    TModuloRecebimento Recebimento_;  // the run's receiving module, between its blocks
+    db::TModuloDaExecucao Recebimento_;  // the run's receiving module, between its blocks
+    db::TModuloDaExecucao Envio_;        // the run's sending module, between its blocks
 };
 
 }  // namespace ondaris::sync

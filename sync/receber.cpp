@@ -299,66 +299,7 @@ private:
     bool pendente_ = false;  // commands processed since the position was last written
 };
 
-// The module a block runs in: the run's, or one for this block alone. The
-// run's is dropped unless the block ends applied and committed.
-class TModuloDoBloco {
-public:
-    explicit TModuloDoBloco(TAmbienteRecebimento& ambiente) : amb_(ambiente) {}
-    ~TModuloDoBloco() {
-        if (!concluido_ && amb_.Modulo) amb_.Modulo->Descartar();
-    }
-    TModuloDoBloco(const TModuloDoBloco&) = delete;
-    TModuloDoBloco& operator=(const TModuloDoBloco&) = delete;
-
-    void Abrir() {
-        if (amb_.Modulo) {
-            modulo_ = &amb_.Modulo->Tomar(amb_.PastaIni, amb_.DM.TBEstrutura());
-        } else {
-            proprio_ = std::make_unique<db::TModuloOperacao>(amb_.PastaIni);
-            modulo_ = proprio_.get();
-        }
-    }
-    // Every command was applied and committed: the run's module stays for
-    // the next block, one of this block's own is closed.
-    void Concluir() {
-        if (proprio_) proprio_->Fechar();
-        concluido_ = true;
-    }
-    explicit operator bool() const { return modulo_ != nullptr; }
-    db::TModuloOperacao* operator->() { return modulo_; }
-    db::TModuloOperacao& operator*() { return *modulo_; }
-
-private:
-    TAmbienteRecebimento& amb_;
-    std::unique_ptr<db::TModuloOperacao> proprio_;
-    db::TModuloOperacao* modulo_ = nullptr;
-    bool concluido_ = false;
-};
-
 }  // namespace
-
-TModuloRecebimento::~TModuloRecebimento() { Descartar(); }
-
-db::TModuloOperacao& TModuloRecebimento::Tomar(const std::string& pastaIni, const db::TEstrutura& estrutura) {
-    if (modulo_ && estrutura_ != estrutura.Linhas()) Liberar();
-    if (!modulo_) {
-        modulo_ = std::make_unique<db::TModuloOperacao>(pastaIni);
-        estrutura_ = estrutura.Linhas();
-    }
-    return *modulo_;
-}
-
-void TModuloRecebimento::Liberar() {
-    const std::unique_ptr<db::TModuloOperacao> modulo = std::move(modulo_);
-    estrutura_.clear();
-    if (modulo) modulo->Fechar();
-}
-
-void TModuloRecebimento::Descartar() noexcept {
-    // Its destructor closes the connection; a failure goes to stderr.
-    modulo_.reset();
-    estrutura_.clear();
-}
 
 std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFinal, std::int64_t UltimaOrdem) {
     return "Gravando bloco de registro de " + std::to_string(OrdemInicial) + " at\xC3\xA9 " +
@@ -390,7 +331,7 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
     // Phase 2: the block applied.
     janela.StatusRecebimento(TextoGravandoBloco(lido.OrdemInicial, lido.OrdemFinal, lido.UltimaOrdem));
     janela.ProcessarMensagens();
-    TModuloDoBloco DataModule(ambiente);
+    db::TModuloDoBloco DataModule(ambiente.Modulo, ambiente.PastaIni, &ambiente.DM.TBEstrutura());
     try {
         DataModule.Abrir();
         DataModule->TransReplicacaoReadWrite.Iniciar();

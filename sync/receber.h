@@ -51,44 +51,6 @@ namespace ondaris::sync {
 // commits the work so far.
 inline constexpr std::int32_t kLimiteComandosTransacao = 2000;
 
-// The receiving module of one run of the cycle, kept from one block to the
-// next: its connection and every statement prepared on it (a table's
-// statements, the batches of each size, the position write) are made once
-// per run instead of once per block.
-//
-// Owned by whoever calls ReceberDados in a loop (TOperacoesMotor, for one
-// run). ReceberDados takes it at the start of a block and gives it back
-// after a block that ended committed; after any failure it is dropped (the
-// group in progress rolled back first), so a connection that saw a failure
-// never serves another block. Between blocks it holds no transaction, so
-// closing it commits nothing and an idle one holds no lock and no old
-// transaction. The statements are built from the structure list: a module
-// taken under another list than the one it was opened with is closed and
-// opened anew. Liberar() closes it when the run stops receiving (an idle
-// agent keeps no attachment); the destructor does the same.
-class TModuloRecebimento {
-public:
-    TModuloRecebimento() = default;
-    ~TModuloRecebimento();
-    TModuloRecebimento(const TModuloRecebimento&) = delete;
-    TModuloRecebimento& operator=(const TModuloRecebimento&) = delete;
-
-    // The open module, opened now from the korvin.ini in `pastaIni` (empty:
-    // the executable's folder) when there is none or `estrutura` differs
-    // from the list it was opened under.
-    db::TModuloOperacao& Tomar(const std::string& pastaIni, const db::TEstrutura& estrutura);
-    // Closes the module, raising a failure of that closing.
-    void Liberar();
-    // Drops the module after a failure; a failure of the closing itself
-    // can only go to stderr.
-    void Descartar() noexcept;
-    bool Aberto() const { return static_cast<bool>(modulo_); }
-
-private:
-    std::unique_ptr<db::TModuloOperacao> modulo_;
-    std::vector<db::TLinhaEstrutura> estrutura_;  // the list the module's statements were built from
-};
-
 // What ReceberDados works with besides its arguments. Nothing is owned.
 struct TAmbienteRecebimento {
     db::TDM& DM;              // settings row write-back, catalogue and structure list
@@ -97,7 +59,7 @@ struct TAmbienteRecebimento {
     std::string PastaIni;     // folder of korvin.ini for the block's connection; empty: the executable's
     // The run's module, kept between blocks; null: each block opens and
     // closes a module of its own.
-    TModuloRecebimento* Modulo = nullptr;
+    db::TModuloDaExecucao* Modulo = nullptr;
 };
 
 TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,

@@ -15,6 +15,7 @@
 #include "db/construtores.h"
 #include "db/consulta.h"
 #include "db/leituras.h"
+#include "db/modulo_operacao.h"
 #include "db/texto.h"
 #include "db/udm.h"
 #include "support/banco_teste.h"
@@ -377,6 +378,28 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
         EXPECT_EQ(servidor_.Quantidade(), 0u);  // nothing is sent
         EXPECT_EQ(ConexoesDaReplicacao(), conexoes_);
     }
+}
+
+// The blocks of a run share one connection; each reads in a snapshot of
+// its own, so a change committed between two blocks goes with the second.
+TEST_F(EnvioDeBlocos, UmaConexaoPorLacoDeEnvioComUmInstantaneoPorBloco) {
+    Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (40, 'quarenta');");
+    db::TModuloDaExecucao modulo;
+    const auto enviar = [&](int64_t apos) {
+        servidor_.Responder(RespostaProgramada::Json("{}"));
+        return Comandos(EnviarDados(servidor_.Base(), kLoja, apos, *dm_, contexto_, pasta_->Pasta(), nullptr, &modulo));
+    };
+    EXPECT_EQ(enviar(posicao_).size(), 1u);
+    EXPECT_EQ(ConexoesDaReplicacao(), conexoes_ + 1);  // kept for the next block
+
+    Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (41, 'quarenta e um');");
+    const auto segundo = enviar(posicao_ + 1);
+    ASSERT_EQ(segundo.size(), 1u);
+    EXPECT_NE(segundo[0].Campos.find("quarenta e um"), std::string::npos) << segundo[0].Campos;
+    EXPECT_EQ(ConexoesDaReplicacao(), conexoes_ + 1);
+
+    modulo.Liberar();
+    EXPECT_EQ(ConexoesDaReplicacao(), conexoes_);
 }
 
 TEST_F(EnvioDeBlocos, ResultadoDaTroca) {

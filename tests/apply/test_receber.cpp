@@ -329,7 +329,7 @@ TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
 // The run's module never serves a block after a failure, and statements
 // built from one structure list never serve another.
 TEST_F(Recebimento, ModuloDaExecucaoDescartadoAposFalhaERefeitoComOutraEstrutura) {
-    TModuloRecebimento modulo;
+    db::TModuloDaExecucao modulo;
     ambiente_->Modulo = &modulo;
     dm_->GravarUltimoRecebimento(31000);
     central_.Tamanho = 2;
