@@ -49,8 +49,10 @@ Medida EnviarTudo(db::TDM& dm, const std::string& pasta, teste::ServidorHttp& se
     };
     Medida m;
     const auto t0 = Relogio::now();
+    db::TModuloDaExecucao modulo;  // one connection for the blocks, as a run has
     for (std::int64_t posicao = inicio; posicao < fim;) {
-        const std::string corpo = sync::EnviarDados(servidor.Base(), 12, posicao, dm, contexto, pasta);
+        const std::string corpo =
+            sync::EnviarDados(servidor.Base(), 12, posicao, dm, contexto, pasta, nullptr, &modulo);
         // The bound and the count from the text itself, so that the
         // measure holds no parsing of our own.
         const std::string chave = "\"ordemfinal\":\"";
