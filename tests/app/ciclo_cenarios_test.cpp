@@ -208,7 +208,8 @@ protected:
 
     // The engine of one program: its data module, the operations and the cycle.
     struct Motor {
-        explicit Motor(IJanelaStatus& janela, Linha& linha, TCiclo::TRelogio agora = {})
+        // The window's panels and pumps go onto the timeline with the pauses.
+        explicit Motor(teste::JanelaGravadora& janela, Linha& linha, TCiclo::TRelogio agora = {})
             : DM(db::OpcoesTDM{.Pasta = Pasta()}),
               Operacoes(DM, janela,
                         TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
@@ -217,6 +218,7 @@ protected:
                   Operacoes, janela, [this](const std::string& m) { Registros.push_back(m); },
                   [&linha](std::chrono::milliseconds ms) { linha.Anotar("pausa " + std::to_string(ms.count())); },
                   {}, std::move(agora)) {
+            janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
             DM.DataModuleCreate();
         }
         db::TDM DM;
@@ -241,7 +243,6 @@ TEST_F(CicloCenarios, OneRunInOrderAndTheSettingsReadAgainByTheNextRun) {
     Configurar(httpA.Base(), kRecebidoAntes);
 
     teste::JanelaGravadora janela;
-    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
     Motor motor(janela, linha);
     // The link changes while the run is under way: this run keeps the one it
     // read at its start.
@@ -401,7 +402,6 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
 
         Linha linha;
         teste::JanelaGravadora janela;
-    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
         Motor motor(janela, linha);
         motor.Ciclo.Iniciar();
         if (c.lanca) {
@@ -553,7 +553,7 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
         shell::TRegistro registro(pasta.Caminho());
         Linha linha;
         teste::JanelaGravadora janela;
-    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
+        janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
         db::TDM DM(db::OpcoesTDM{.Pasta = Pasta()});
         DM.DataModuleCreate();
         TOperacoesMotor operacoes(
@@ -608,7 +608,6 @@ TEST_F(CicloCenarios, AFailedRunLeavesNoEarlierCompletionOnThePanels) {
     Configurar(http.Base(), kRecebidoAntes);
     Linha linha;
     teste::JanelaGravadora janela;
-    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
     Motor motor(janela, linha);
     const auto paineis = [&] { return std::pair{janela.Recebimento.back(), janela.Envio.back()}; };
     using Paineis = std::pair<std::string, std::string>;
@@ -642,7 +641,6 @@ TEST_F(CicloCenarios, TheSameRefusalIsLoggedOnceUntilItsTextChangesAnHourPassesO
     Configurar(http.Base(), kRecebidoAntes);
     Linha linha;
     teste::JanelaGravadora janela;
-    janela.AoAnotar = [&linha](const std::string& e) { linha.Anotar(e); };
     auto agora = std::chrono::steady_clock::time_point{};
     Motor motor(janela, linha, [&agora] { return agora; });
 

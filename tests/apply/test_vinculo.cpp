@@ -34,12 +34,7 @@ protected:
             " D DATE, H TIME, TS TIMESTAMP,"
             " V VARCHAR(20), C CHAR(5), OC VARCHAR(10) CHARACTER SET OCTETS,"
             " U8 CHAR(10) CHARACTER SET UTF8, BT BLOB SUB_TYPE TEXT, BB BLOB SUB_TYPE BINARY);");
-        ParametrosConexao p;
-        p.Servidor = "127.0.0.1";
-        p.Caminho = banco_->Caminho();
-        p.Usuario = "SYSDBA";
-        p.Senha = teste::SenhaSysdba();
-        conexao_ = std::make_unique<Conexao>(p);
+        conexao_ = std::make_unique<Conexao>(banco_->ParametrosSysdba());
         transacao_ = std::make_unique<Transacao>(*conexao_, "T", OpcoesTransacao{});
     }
     static void TearDownTestSuite() {

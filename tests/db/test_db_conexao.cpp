@@ -22,15 +22,6 @@ namespace {
 
 using teste::BancoTeste;
 
-ParametrosConexao ComoSysdba(const BancoTeste& banco) {
-    ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    p.Usuario = "SYSDBA";
-    p.Senha = teste::SenhaSysdba();
-    return p;
-}
-
 constexpr OpcoesTransacao kAutomatica{};
 constexpr OpcoesTransacao kManual{.SomenteLeitura = false, .InicioAutomatico = false, .FimAutomatico = false};
 
@@ -47,7 +38,7 @@ protected:
     static void TearDownTestSuite() { banco_.reset(); }
 
     void SetUp() override {
-        conexao_ = std::make_unique<Conexao>(ComoSysdba(*banco_));
+        conexao_ = std::make_unique<Conexao>(banco_->ParametrosSysdba());
         auto_ = std::make_unique<Transacao>(*conexao_, "auto", kAutomatica);
     }
     void TearDown() override {
@@ -264,7 +255,7 @@ TEST_F(BancoConexao, TransacaoAutomaticaTerminaSozinhaEManualEsperaOChamador) {
 TEST_F(BancoConexao, ConflitoDeBloqueioFalhaNaHora) {
     Inserir(901, {});
     // A second attachment holds the row with an uncommitted change.
-    Conexao outra(ComoSysdba(*banco_), "outra");
+    Conexao outra(banco_->ParametrosSysdba(), "outra");
     Transacao detentora(outra, "detentora", kManual);
     detentora.Iniciar();
     Consulta prende(outra, detentora, "UPDATE T SET V10 = 'outra' WHERE ID = 901");
@@ -297,7 +288,7 @@ std::int64_t IdAnexo(Conexao& c, Transacao& t) {
 }
 
 void DerrubarAnexo(const BancoTeste& banco, std::int64_t id) {
-    Conexao admin(ComoSysdba(banco), "admin");
+    Conexao admin(banco.ParametrosSysdba(), "admin");
     Transacao t(admin, "admin", kAutomatica);
     Consulta q(admin, t, "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = :ID");
     q.Definir("ID", id);

@@ -159,12 +159,7 @@ TEST(DataModuleSemChave, GravacaoPelosCincoValores) {
 
 // Runs SQL as SYSDBA with the password currently in force.
 void ComoSysdba(const BancoTeste& banco, const std::string& senha, const std::string& sql) {
-    ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    p.Usuario = "SYSDBA";
-    p.Senha = senha;
-    Conexao c(p, "admin");
+    Conexao c(banco.Parametros("SYSDBA", senha), "admin");
     Transacao t(c, "admin", OpcoesTransacao{});
     Consulta q(c, t, sql);
     q.Executar();
@@ -201,12 +196,7 @@ private:
 };
 
 bool ContaAbre(const BancoTeste& banco, const std::string& usuario, const std::string& senha) {
-    ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    p.Usuario = usuario;
-    p.Senha = senha;
-    Conexao c(p, "prova");
+    Conexao c(banco.Parametros(usuario, senha), "prova");
     try {
         c.Abrir();
         return true;

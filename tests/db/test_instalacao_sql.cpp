@@ -240,10 +240,7 @@ TEST_F(InstalacaoSql, AFirstVersionDatabaseIsUpgradedInPlaceWithNothingLost) {
 
     // The agent sees this version; the store's old triggers go on logging
     // with the next positions, and everything can be sent.
-    db::ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    db::Conexao agente(p, "Agente");
+    db::Conexao agente(banco.Parametros(), "Agente");
     db::TCatalogoLoja catalogo(agente);
     EXPECT_EQ(catalogo.VersaoObjetos(), db::kVersaoObjetosReplicacao);
     banco.ExecutarSql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (3, 'tres');\n");
@@ -283,10 +280,7 @@ TEST_F(InstalacaoSql, ALogThatStillTookIForInsertsTakesUAfterTheUpgrade) {
 
 TEST_F(InstalacaoSql, TheExampleTablesCarryTheGeneratorsOwnTriggers) {
     BancoTeste banco;
-    db::ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    db::Conexao agente(p, "Agente");
+    db::Conexao agente(banco.Parametros(), "Agente");
     db::TCatalogoLoja catalogo(agente);
     const std::string exemplos = Ler(kExemplos);
     for (const auto& tabela : TabelasExemplo()) {
@@ -300,9 +294,7 @@ TEST_F(InstalacaoSql, TheExampleTablesCarryTheGeneratorsOwnTriggers) {
     }
     // The objects alone hold no store table.
     BancoTeste objetos(BancoTeste::Conteudo::Objetos);
-    db::ParametrosConexao q = p;
-    q.Caminho = objetos.Caminho();
-    db::Conexao outra(q, "Objetos");
+    db::Conexao outra(objetos.Parametros(), "Objetos");
     db::TCatalogoLoja soObjetos(outra);
     EXPECT_EQ(soObjetos.Tabelas(), (std::vector<std::string>{"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_RESERVAS"}));
     EXPECT_EQ(soObjetos.VersaoObjetos(), db::kVersaoObjetosReplicacao);

@@ -63,7 +63,7 @@ std::ostream& operator<<(std::ostream& os, const Bloco& b) {
 class Sessao {
 public:
     Sessao(const BancoTeste& banco, const std::string& usuario, const std::string& senha)
-        : conexao_(Parametros(banco, usuario, senha), "Sessao"),
+        : conexao_(banco.Parametros(usuario, senha), "Sessao"),
           transacao_(conexao_, "TransSessao", OpcoesTransacao{false, false, false}) {
         transacao_.Iniciar();
     }
@@ -72,15 +72,6 @@ public:
         if (transacao_.Ativa()) transacao_.Rollback();
     }
 
-    static db::ParametrosConexao Parametros(const BancoTeste& banco, const std::string& usuario,
-                                            const std::string& senha) {
-        db::ParametrosConexao p;
-        p.Servidor = "127.0.0.1";
-        p.Caminho = banco.Caminho();
-        p.Usuario = usuario;
-        p.Senha = senha;
-        return p;
-    }
 
     // Runs a statement; a query is opened and read to its first row.
     void Executar(const std::string& sql) {
@@ -119,7 +110,7 @@ protected:
     }
 
     std::vector<LinhaLog> Log() {
-        Conexao conexao(Sessao::Parametros(banco_, "SYSDBA", SenhaSysdba()));
+        Conexao conexao(banco_.ParametrosSysdba());
         Transacao t(conexao, "TRLeitura", OpcoesTransacao{true, true, true});
         Consulta c(conexao, t,
                    "SELECT ORDEM, TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2, NOVOVALORCHAVE1,"
@@ -135,7 +126,7 @@ protected:
     }
 
     std::int64_t Contar(const std::string& tabela) {
-        Conexao conexao(Sessao::Parametros(banco_, "SYSDBA", SenhaSysdba()));
+        Conexao conexao(banco_.ParametrosSysdba());
         Transacao t(conexao, "TRLeitura", OpcoesTransacao{true, true, true});
         Consulta c(conexao, t, "SELECT COUNT(*) AS N FROM " + tabela);
         c.Abrir();
@@ -145,7 +136,7 @@ protected:
     // The block procedure as the agent runs it: as the replication account,
     // in a read-committed read-write transaction that ends by itself.
     Bloco Indice(std::int64_t ordem, std::int32_t quantidade) {
-        Conexao conexao(Sessao::Parametros(banco_, kUsuarioReplicacao, kSenhaReplicacao));
+        Conexao conexao(banco_.Parametros());
         Transacao t(conexao, "TRPrincipal", OpcoesTransacao{false, true, true});
         Consulta c(conexao, t, "SELECT * FROM PROC_RETORNA_INDICE(?, ?, ?)");
         c.DefinirPosicao(0, db::Valor(ordem));
@@ -241,7 +232,7 @@ TEST_F(LojaSql, TriggersLogEveryChangeWithTheKeyInColumnOrder) {
     // The agent finds a row's current content by joining its key columns,
     // in column order, to the log: after the key change only the log row
     // of the new key finds the price.
-    Conexao conexao(Sessao::Parametros(banco_, kUsuarioReplicacao, kSenhaReplicacao));
+    Conexao conexao(banco_.Parametros());
     Transacao t(conexao, "TR", OpcoesTransacao{true, true, true});
     Consulta envio(conexao, t,
                    "SELECT L.ORDEM, T.CODIGOLOJA, T.CODIGOPRODUTO, T.PRECOVENDA FROM PRECOS T"
@@ -409,7 +400,7 @@ TEST_F(LojaSql, InterleavedWritersAndSenderLoseNoChange) {
 
     // The agent's global connection: one attachment, a transaction that
     // starts and ends around each statement.
-    Conexao agente(Sessao::Parametros(banco_, kUsuarioReplicacao, kSenhaReplicacao));
+    Conexao agente(banco_.Parametros());
     Transacao principal(agente, "TRPrincipal", OpcoesTransacao{false, true, true});
     Consulta indice(agente, principal, "SELECT * FROM PROC_RETORNA_INDICE(?, ?, ?)");
     Consulta linhas(agente, principal,

@@ -35,15 +35,6 @@ constexpr const char* kTabelasLoja =
     "CREATE TABLE LONGA (S VARCHAR(300) NOT NULL PRIMARY KEY);\n"
     "CREATE TABLE SEMCHAVE (X INTEGER);\n";
 
-ParametrosConexao Parametros(const BancoTeste& banco, const std::string& usuario, const std::string& senha) {
-    ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    p.Usuario = usuario;
-    p.Senha = senha;
-    return p;
-}
-
 struct LinhaLog {
     std::int64_t Ordem = 0;
     std::string Tipo, Tabela;
@@ -70,7 +61,7 @@ protected:
     static void TearDownTestSuite() { banco_.reset(); }
 
     void SetUp() override {
-        admin_ = std::make_unique<Conexao>(Parametros(*banco_, "SYSDBA", teste::SenhaSysdba()), "Admin");
+        admin_ = std::make_unique<Conexao>(banco_->ParametrosSysdba(), "Admin");
         admin_->Abrir();
     }
     void TearDown() override { admin_.reset(); }
@@ -197,7 +188,7 @@ TEST_F(Manutencao, CatalogueTellsTheGeneratedTriggerFromAChangedOneAndFindsASeco
     const auto gerado = GerarGatilhoRegistro("CLIENTES", comoAdmin.ColunasChave("CLIENTES"));
     {
         // The self-check reads the catalogue as the replication account.
-        Conexao agente(Parametros(*banco_, kUsuarioReplicacao, kSenhaReplicacao), "Agente");
+        Conexao agente(banco_->Parametros(), "Agente");
         TCatalogoLoja catalogo(agente);
         const auto g = catalogo.Gatilho("CLIENTES_RPL");
         ASSERT_TRUE(g);
@@ -265,7 +256,7 @@ protected:
         banco_.ExecutarSql(sql + "DELETE FROM RPL_RESERVAS;\n"
                                  "INSERT INTO RPL_RESERVAS (ID_TRANSACAO, ORDEMBASE)"
                                  " SELECT ID_TRANSACAO, ORDEM - 1 FROM LOG_REPLICACAO WHERE ORDEM = 5;\n");
-        admin_ = std::make_unique<Conexao>(Parametros(banco_, "SYSDBA", teste::SenhaSysdba()), "Admin");
+        admin_ = std::make_unique<Conexao>(banco_.ParametrosSysdba(), "Admin");
     }
 
     std::vector<std::int64_t> Restantes() {

@@ -351,12 +351,7 @@ TEST_F(ReplicacaoTest, ASecondRunWithNothingToDoChangesNothing) {
 TEST_F(ReplicacaoTest, AChangeCommittedAfterALaterOneStillArrives) {
     // A store transaction takes the first log position and stays open while
     // a later change commits and the agent sends.
-    ondaris::db::ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = loja1_->Caminho();
-    p.Usuario = "SYSDBA";
-    p.Senha = ondaris::teste::SenhaSysdba();
-    ondaris::db::Conexao conexao(p, "Caixa");
+    ondaris::db::Conexao conexao(loja1_->ParametrosSysdba(), "Caixa");
     ondaris::db::Transacao aberta(conexao, "Caixa", ondaris::db::OpcoesTransacao{false, true, false});
     ondaris::db::Consulta venda(conexao, aberta,
                                 "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'lançado antes, confirmado depois')");

@@ -30,16 +30,6 @@
 
 namespace ondaris::teste::envio {
 
-inline db::ParametrosConexao ParametrosLoja(const BancoTeste& banco, const std::string& usuario,
-                                            const std::string& senha) {
-    db::ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    p.Usuario = usuario;
-    p.Senha = senha;
-    return p;
-}
-
 // A store terminal: one attachment (as SYSDBA, a store user whose changes
 // are logged) and one transaction of the given kind that the test ends.
 class Terminal {
@@ -47,7 +37,7 @@ public:
     explicit Terminal(const BancoTeste& banco,
                       db::OpcoesTransacao opcoes = {.SomenteLeitura = false, .InicioAutomatico = false,
                                                     .FimAutomatico = false})
-        : conexao_(ParametrosLoja(banco, "SYSDBA", SenhaSysdba()), "Terminal"),
+        : conexao_(banco.ParametrosSysdba(), "Terminal"),
           transacao_(conexao_, "Terminal", opcoes) {}
     ~Terminal() {
         // A test that failed half-way leaves its work uncommitted: drop it.
@@ -239,7 +229,7 @@ inline void Vender(const BancoTeste& banco, int primeiro, int quantos) {
 
 // The highest committed log position.
 inline std::int64_t FimDoLog(const BancoTeste& banco) {
-    db::Conexao c(ParametrosLoja(banco, "SYSDBA", SenhaSysdba()), "FimDoLog");
+    db::Conexao c(banco.ParametrosSysdba(), "FimDoLog");
     db::Transacao t(c, "FimDoLog", db::OpcoesTransacao{});
     db::Consulta q(c, t, "SELECT COALESCE(MAX(ORDEM), 0) AS M FROM LOG_REPLICACAO");
     q.Abrir();

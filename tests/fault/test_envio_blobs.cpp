@@ -33,7 +33,7 @@ std::string Nota(std::mt19937& sorteio) {
 class Escritor {
 public:
     Escritor(const BancoTeste& banco, int numero)
-        : conexao_(ParametrosLoja(banco, "SYSDBA", SenhaSysdba()), "Escritor"),
+        : conexao_(banco.ParametrosSysdba(), "Escritor"),
           transacao_(conexao_, "Escritor", db::OpcoesTransacao{false, false, false}),
           inserir_(conexao_, transacao_, "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, OBSERVACOES) VALUES (:C, :D, :O)"),
           alterar_(conexao_, transacao_, "UPDATE PRODUTOS SET DESCRICAO = :D, OBSERVACOES = :O WHERE CODIGO = :C"),

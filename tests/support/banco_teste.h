@@ -62,6 +62,19 @@ public:
 
     // The database file's path on the server's machine (empty once moved from).
     const std::string& Caminho() const { return caminho_; }
+    // An attachment to this database on the local server, as `usuario`
+    // (by default the replication account).
+    db::ParametrosConexao Parametros(const std::string& usuario = kUsuarioReplicacao,
+                                     const std::string& senha = kSenhaReplicacao) const {
+        db::ParametrosConexao p;
+        p.Servidor = "127.0.0.1";
+        p.Caminho = caminho_;
+        p.Usuario = usuario;
+        p.Senha = senha;
+        return p;
+    }
+    // The same, as SYSDBA.
+    db::ParametrosConexao ParametrosSysdba() const { return Parametros("SYSDBA", SenhaSysdba()); }
     // "127.0.0.1/3050:" followed by the path.
     std::string StringConexao() const;
 

@@ -355,12 +355,7 @@ const std::vector<std::string>& TabelasExemplo() {
 }
 
 LeitorLoja::LeitorLoja(const BancoTeste& banco) {
-    db::ParametrosConexao p;
-    p.Servidor = "127.0.0.1";
-    p.Caminho = banco.Caminho();
-    p.Usuario = "SYSDBA";
-    p.Senha = SenhaSysdba();
-    conexao_ = std::make_unique<db::Conexao>(p, "LeitorLoja");
+    conexao_ = std::make_unique<db::Conexao>(banco.ParametrosSysdba(), "LeitorLoja");
     transacao_ = std::make_unique<db::Transacao>(*conexao_, "Leitura",
                                                  db::OpcoesTransacao{true /*read only*/, true, true});
 }
