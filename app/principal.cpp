@@ -191,7 +191,11 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
     }
 
     Relogio_ = new QTimer(this);
+    // Re-armed after each tick, so a busy tick delays the next one and
+    // never runs into it. Precise: a coarse timer may fire up to 5% early,
+    // and the countdown would then run ahead of the seconds it shows.
     Relogio_->setSingleShot(true);
+    Relogio_->setTimerType(Qt::PreciseTimer);
     Relogio_->setInterval(1000);
     connect(Relogio_, &QTimer::timeout, this, &TFrmPrincipal::TickRelogio);
 
