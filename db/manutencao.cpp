@@ -205,6 +205,18 @@ std::vector<TColunaChave> TCatalogoLoja::ColunasChave(const std::string& tabela)
     return chave;
 }
 
+std::vector<std::string> TCatalogoLoja::OrdemDaChave(const std::string& tabela) {
+    std::vector<std::string> colunas;
+    for (const auto& l : Linhas(
+             "SELECT S.RDB$FIELD_NAME FROM RDB$RELATION_CONSTRAINTS C\n"
+             "JOIN RDB$INDEX_SEGMENTS S ON S.RDB$INDEX_NAME = C.RDB$INDEX_NAME\n"
+             "WHERE C.RDB$RELATION_NAME = ? AND C.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY'\n"
+             "ORDER BY S.RDB$FIELD_POSITION",
+             {tabela}))
+        colunas.push_back(Texto(l.at(0)));
+    return colunas;
+}
+
 std::optional<TGatilhoExistente> TCatalogoLoja::Gatilho(const std::string& nome) {
     const auto l = Linhas(
         "SELECT RDB$TRIGGER_NAME, RDB$RELATION_NAME, RDB$TRIGGER_SOURCE, RDB$TRIGGER_INACTIVE,\n"
@@ -342,6 +354,225 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
         if (aoLote) aoLote(r);
         desde = *ultima;
         if (*ultima >= ateOrdem) break;
+    }
+    return r;
+}
+
+// ------------------------------------------------------------ a new store
+
+namespace {
+
+// A name from the catalogue as a quoted identifier.
+std::string Identificador(const std::string& nome) {
+    std::string r = "\"";
+    for (char c : nome) r += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return r + "\"";
+}
+
+}  // namespace
+
+std::optional<TConfiguracaoLoja> LerConfiguracaoLoja(Conexao& conexao) {
+    Transacao t(conexao, "TRConfiguracaoLoja", OpcoesTransacao{true, true, true});
+    Consulta c(conexao, t,
+               "SELECT FIRST 1 CODIGO, CODIGOLOJA, LINKCENTRAL, ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES ORDER BY CODIGO");
+    if (!c.Abrir()) return std::nullopt;
+    TConfiguracaoLoja r;
+    r.Codigo = c.Ler<std::int32_t>("CODIGO").value_or(0);
+    r.CodigoLoja = c.Ler<std::int32_t>("CODIGOLOJA").value_or(0);
+    r.LinkCentral = c.Ler<std::string>("LINKCENTRAL").value_or("");
+    r.UltimoRecebimento = c.Ler<std::int64_t>("ULTIMORECEBIMENTO").value_or(0);
+    return r;
+}
+
+std::optional<std::string> MotivoRecusaNovaLoja(std::int64_t novo, std::int32_t anterior) {
+    if (novo < 1 || novo > kMaiorCodigoLoja)
+        return std::to_string(novo) + " não é um código de loja (um número inteiro de 1 a " +
+               std::to_string(kMaiorCodigoLoja) + ")";
+    if (novo == anterior)
+        return "este banco já é da loja " + std::to_string(anterior) +
+               ": a cópia precisa de um código novo, que nenhuma outra loja use";
+    return std::nullopt;
+}
+
+TNovaLoja TornarNovaLoja(Conexao& conexao, const TConfiguracaoLoja& lida, std::int32_t novo) {
+    if (auto motivo = MotivoRecusaNovaLoja(novo, lida.CodigoLoja)) throw ErroBanco(*motivo);
+    TNovaLoja r;
+    r.CodigoAnterior = lida.CodigoLoja;
+    r.CodigoNovo = novo;
+    r.PosicaoRecebida = lida.UltimoRecebimento;
+
+    // Columns that may say which store a row belongs to: integers, or text
+    // holding the code's digits.
+    struct TCandidata {
+        std::string Tabela, Coluna;
+        bool EhTexto = false;
+    };
+    std::vector<TCandidata> candidatas;
+    std::vector<std::string> replicadas;
+    {
+        TCatalogoLoja catalogo(conexao);
+        for (const auto& l : catalogo.Linhas(
+                 "SELECT RF.RDB$RELATION_NAME, RF.RDB$FIELD_NAME, F.RDB$FIELD_TYPE FROM RDB$RELATION_FIELDS RF\n"
+                 "JOIN RDB$RELATIONS R ON R.RDB$RELATION_NAME = RF.RDB$RELATION_NAME\n"
+                 "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE\n"
+                 "WHERE COALESCE(R.RDB$SYSTEM_FLAG, 0) = 0 AND R.RDB$VIEW_BLR IS NULL\n"
+                 "AND COALESCE(R.RDB$RELATION_TYPE, 0) = 0 AND F.RDB$COMPUTED_SOURCE IS NULL\n"
+                 "AND UPPER(RF.RDB$FIELD_NAME) CONTAINING 'LOJA'\n"
+                 "AND ((F.RDB$FIELD_TYPE IN (7, 8, 16) AND COALESCE(F.RDB$FIELD_SCALE, 0) = 0)\n"
+                 "     OR F.RDB$FIELD_TYPE IN (14, 37))\n"
+                 "ORDER BY 1, 2")) {
+            TCandidata c{Texto(l.at(0)), Texto(l.at(1)), Inteiro(l.at(2)) == kChar || Inteiro(l.at(2)) == kVarchar};
+            if (TabelaDaReplicacao(c.Tabela)) continue;
+            if (std::find(replicadas.begin(), replicadas.end(), c.Tabela) == replicadas.end() &&
+                catalogo.Gatilho(NomeGatilhoRegistro(c.Tabela)))
+                replicadas.push_back(c.Tabela);
+            candidatas.push_back(std::move(c));
+        }
+    }
+
+    Transacao t(conexao, "TRNovaLoja", OpcoesTransacao{false, false, false, TIsolamento::Instantaneo});
+    t.Iniciar();  // rolled back by its end unless committed below
+    {
+        // The row must still be the one read: the code and position shown
+        // to the technician are the ones that stay.
+        Consulta configuracao(conexao, t,
+                              "UPDATE RPL_CONFIGURACOES SET CODIGOLOJA = :NOVO\n"
+                              "WHERE CODIGO = :CODIGO AND CODIGOLOJA = :ANTERIOR AND ULTIMORECEBIMENTO = :POSICAO\n"
+                              "AND NOT EXISTS (SELECT 1 FROM RPL_CONFIGURACOES A WHERE A.CODIGO < :CODIGO)");
+        configuracao.Definir("NOVO", novo);
+        configuracao.Definir("CODIGO", lida.Codigo);
+        configuracao.Definir("ANTERIOR", lida.CodigoLoja);
+        configuracao.Definir("POSICAO", lida.UltimoRecebimento);
+        configuracao.Executar();
+        if (configuracao.LinhasAfetadas() != 1)
+            throw ErroBanco("as configurações da replicação (RPL_CONFIGURACOES) mudaram desde que foram lidas: "
+                            "rode o comando de novo");
+
+        Consulta log(conexao, t, "DELETE FROM LOG_REPLICACAO");
+        log.Executar();
+        r.LinhasLogApagadas = log.LinhasAfetadas();
+        Consulta reservas(conexao, t, "DELETE FROM RPL_RESERVAS");
+        reservas.Executar();
+        r.ReservasApagadas = reservas.LinhasAfetadas();
+
+        for (const auto& c : candidatas) {
+            Consulta contar(conexao, t,
+                            "SELECT COUNT(*) AS LINHAS FROM " + Identificador(c.Tabela) + " WHERE " +
+                                (c.EhTexto ? "TRIM(" + Identificador(c.Coluna) + ") = CAST(:LOJA AS VARCHAR(11))"
+                                         : Identificador(c.Coluna) + " = CAST(:LOJA AS BIGINT)"));
+            if (c.EhTexto) contar.Definir("LOJA", std::to_string(lida.CodigoLoja));
+            else contar.Definir("LOJA", static_cast<std::int64_t>(lida.CodigoLoja));
+            contar.Abrir();
+            const std::int64_t linhas = contar.Ler<std::int64_t>("LINHAS").value_or(0);
+            contar.Fechar();
+            if (linhas > 0)
+                r.LinhasDaLojaAnterior.push_back(
+                    {c.Tabela, c.Coluna,
+                     std::find(replicadas.begin(), replicadas.end(), c.Tabela) != replicadas.end(), linhas});
+        }
+    }
+    t.Commit();
+    return r;
+}
+
+// ------------------------------------------------------------ initial send
+
+std::optional<std::string> MotivoRecusaEnvioInicial(TCatalogoLoja& catalogo, const std::string& tabela) {
+    if (!catalogo.TabelaExiste(tabela)) return tabela + " não existe neste banco";
+    if (auto motivo = MotivoRecusa(tabela, catalogo.ColunasChave(tabela))) return motivo;
+    const std::string nome = NomeGatilhoRegistro(tabela);
+    const auto gatilho = catalogo.Gatilho(nome);
+    if (!gatilho)
+        return tabela + " não é replicada: não tem o gatilho de registro " + nome +
+               " (instale-o com --instalar-gatilhos antes)";
+    const auto gerado = GerarGatilhoRegistro(tabela, catalogo.ColunasChave(tabela));
+    if (!gatilho->ComoGerado || gatilho->Corpo != NormalizarCorpo(gerado.Corpo))
+        return "o gatilho " + nome + " de " + tabela +
+               " não é o que --instalar-gatilhos gera (inativo ou alterado): instale-o de novo antes, para que o "
+               "log receba as chaves como o gatilho as registra";
+    return std::nullopt;
+}
+
+std::int64_t ContarLinhas(Conexao& conexao, const std::string& tabela) {
+    Transacao t(conexao, "TRContagem", OpcoesTransacao{true, true, true});
+    Consulta c(conexao, t, "SELECT COUNT(*) AS LINHAS FROM " + Identificador(tabela));
+    c.Abrir();
+    return c.Ler<std::int64_t>("LINHAS").value_or(0);
+}
+
+TEnvioInicial RegistrarEnvioInicial(Conexao& conexao, const std::string& tabela, int porLote,
+                                    const std::function<void(const TEnvioInicial&)>& aoLote) {
+    if (porLote < 1) throw ErroUso("a batch of fewer than one row");
+    std::vector<TColunaChave> chave;
+    std::vector<std::string> ordem;
+    {
+        TCatalogoLoja catalogo(conexao);
+        if (auto motivo = MotivoRecusaEnvioInicial(catalogo, tabela))
+            throw ErroUso("initial send of a refused table: " + *motivo);
+        chave = catalogo.ColunasChave(tabela);
+        ordem = catalogo.OrdemDaChave(tabela);
+        const auto usuario = catalogo.Linhas("SELECT CURRENT_USER FROM RDB$DATABASE");
+        if (!usuario.empty() && MaiusculasAscii(Texto(usuario.front().at(0))) == kUsuarioReplicacao)
+            throw ErroBanco(std::string("a conta ") + kUsuarioReplicacao +
+                            " não registra alterações no log (o procedimento de registro ignora as dela): entre "
+                            "como administrador");
+    }
+    if (ordem.size() != chave.size()) throw ErroBanco("the catalogue gives two different keys for " + tabela);
+
+    // The key walked in its index's order; each log row gets the key
+    // columns in column order, as the trigger passes them. A text key read
+    // back as empty arrives here as NULL (the layer's rule for empty text),
+    // and key columns are never NULL: it is the empty text again.
+    const std::string t = tabela;
+    const auto tipo = [&](const std::string& coluna) { return "TYPE OF COLUMN " + t + "." + coluna; };
+    const auto saida = [&](const std::string& coluna) {
+        return "U" + std::to_string(std::find(ordem.begin(), ordem.end(), coluna) - ordem.begin() + 1);
+    };
+    std::string entradas = "QUANTAS INTEGER = ?", retornos = "LINHAS INTEGER", colunas, destinos, inicio;
+    for (std::size_t i = 0; i < ordem.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        entradas += ", D" + n + " " + tipo(ordem[i]) + " = ?";
+        retornos += ", U" + n + " " + tipo(ordem[i]);
+        colunas += (i ? ", " : "") + ordem[i];
+        destinos += std::string(i ? ", " : "") + ":U" + n;
+        const auto& c = *std::find_if(chave.begin(), chave.end(), [&](const TColunaChave& k) { return k.Nome == ordem[i]; });
+        if (c.Tipo == TTipoColunaChave::tcTexto) inicio += "    D" + n + " = COALESCE(D" + n + ", '');\n";
+    }
+    std::string depois = ordem[0] + " > :D1";
+    if (ordem.size() == 2) depois = ordem[0] + " >= :D1 AND (" + ordem[0] + " > :D1 OR " + ordem[1] + " > :D2)";
+    const std::string chamada = std::string("EXECUTE PROCEDURE ") + kProcedimentoRegistro + "(" + LiteralSql(t) +
+                                ", 'U', :" + saida(chave[0].Nome) + ", " +
+                                (chave.size() == 2 ? ":" + saida(chave[1].Nome) : std::string("NULL")) + ", NULL);";
+    const auto bloco = [&](bool primeiro) {
+        return "EXECUTE BLOCK (" + std::string(primeiro ? "QUANTAS INTEGER = ?" : entradas) + ")\nRETURNS (" +
+               retornos + ")\nAS\nBEGIN\n    LINHAS = 0;\n" + (primeiro ? std::string() : inicio) +
+               "    FOR SELECT FIRST (:QUANTAS) " + colunas + " FROM " + t +
+               (primeiro ? std::string() : "\n        WHERE " + depois) + "\n        ORDER BY " + colunas +
+               "\n        INTO " + destinos + "\n    DO\n    BEGIN\n        " + chamada +
+               "\n        LINHAS = LINHAS + 1;\n    END\n    SUSPEND;\nEND";
+    };
+
+    TEnvioInicial r;
+    Transacao tr(conexao, "TREnvioInicial", OpcoesTransacao{false, false, false});
+    Consulta primeiro(conexao, tr, bloco(true));
+    Consulta seguinte(conexao, tr, bloco(false));
+    std::vector<Valor> ultima;
+    for (bool inicial = true;; inicial = false) {
+        Consulta& c = inicial ? primeiro : seguinte;
+        tr.Iniciar();
+        c.DefinirPosicao(0, porLote);
+        for (std::size_t i = 0; i < ultima.size(); ++i) c.DefinirPosicao(i + 1, ultima[i]);
+        if (!c.Abrir()) throw ErroBanco("the initial send's block of " + tabela + " returned no row");
+        const std::int64_t linhas = c.Ler<std::int64_t>("LINHAS").value_or(0);
+        ultima.clear();
+        for (std::size_t i = 0; i < ordem.size(); ++i) ultima.push_back(c.Ler("U" + std::to_string(i + 1)));
+        c.Fechar();
+        tr.Commit();
+        if (linhas == 0) break;
+        r.Registradas += linhas;
+        ++r.Lotes;
+        if (aoLote) aoLote(r);
+        if (linhas < porLote) break;
     }
     return r;
 }

@@ -278,7 +278,8 @@ END^
  *     COMMIT;
  *
  * ULTIMORECEBIMENTO is the central position received so far; the agent
- * advances it, start it at 0.
+ * advances it, start it at 0. A store made from a copy of another store's
+ * database ("ondarisd --nova-loja") keeps the copy's instead.
  * ---------------------------------------------------------------------- */
 
 /* ------------------------------------------------------------------------

@@ -65,6 +65,23 @@ TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t
     return lido;
 }
 
+TTipoUltimoMovimentoRecebido ConsultarRecebimento(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
+                                                  const TContextoServidor& contexto) {
+    const std::string endereco = InsereBarraFinalURL(URL) + CaminhoReceber(CodigoLoja, Ordem);
+    const std::string pedido = DescreverPedido("GET", endereco);
+    const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
+    if (resposta.StatusCode != 200) return RegistroRecusado<TTipoUltimoMovimentoRecebido>(resposta, pedido, contexto);
+    TTipoUltimoMovimentoRecebido lido;
+    lido.StatusCode = 200;
+    std::string Retorno;
+    const std::optional<TValorJSON> corpo = LerJSON(resposta.Conteudo);
+    const auto& regional = contexto.Regional;
+    lido.OrdemInicial = LerPosicao(resposta, corpo, "ordeminicial", Retorno, regional, pedido);
+    lido.OrdemFinal = LerPosicao(resposta, corpo, "ordemfinal", Retorno, regional, pedido);
+    lido.UltimaOrdem = LerPosicao(resposta, corpo, "ultimaordem", Retorno, regional, pedido);
+    return lido;
+}
+
 namespace {
 
 const TValorJSON* MembroDoCampo(const TValorJSON& objeto, std::string_view minusculo, std::string_view maiusculo) {

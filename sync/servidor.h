@@ -87,6 +87,15 @@ int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValor
 TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
                                                    int64_t UltimoMovimentoLoja, const TContextoServidor& contexto);
 
+// GET <URL>/receber/<CodigoLoja>/<Ordem>, with the answer's positions read
+// as ReceberDados reads them and its commands left alone: nothing is
+// applied. "ultimaordem" is the server's last position of a command
+// addressed to that store after `Ordem` (0 when none waits). The server
+// takes the request as the store's own (a store it did not know it now
+// knows, having received up to `Ordem`).
+TTipoUltimoMovimentoRecebido ConsultarRecebimento(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
+                                                  const TContextoServidor& contexto);
+
 // GET <URL>/estruturabd. With status 200 TBEstrutura is emptied and loaded
 // from the answer; otherwise it keeps its rows. Failures raise ErroRotina
 // (db/erros.h) naming "ObterEstruturaBanco", the server failure kept as its

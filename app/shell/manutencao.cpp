@@ -51,6 +51,11 @@ bool ObjetosProntos(db::TCatalogoLoja& catalogo, std::ostream& erros) {
     return false;
 }
 
+// "1 linha", "3 linhas".
+std::string Quantas(std::int64_t n, const char* singular, const char* plural) {
+    return std::to_string(n) + " " + (n == 1 ? singular : plural);
+}
+
 }  // namespace
 
 std::optional<TLogin> AdministradorDoAmbiente() {
@@ -233,6 +238,165 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
     }
 }
 
+int NovaLoja(TAmbienteManutencao& a, std::int32_t codigo) {
+    try {
+        db::Conexao conexao(db::ParametrosConexao::De(Configuracao(a)), "NovaLoja");
+        AbrirComoAdministrador(conexao, a.Administrador);
+        {
+            db::TCatalogoLoja catalogo(conexao);
+            if (!ObjetosProntos(catalogo, a.Erros)) {
+                a.Erros << "Nada foi mudado.\n";
+                return 1;
+            }
+        }
+        const auto lida = db::LerConfiguracaoLoja(conexao);
+        if (!lida) {
+            a.Erros << "Recusado: RPL_CONFIGURACOES não tem a linha de configuração: este banco não é a cópia de "
+                       "uma loja que replicava.\nNada foi mudado.\n";
+            return 1;
+        }
+        if (auto motivo = db::MotivoRecusaNovaLoja(codigo, lida->CodigoLoja)) {
+            a.Erros << "Recusado: " << *motivo << ".\nNada foi mudado.\n";
+            return 1;
+        }
+        const std::string loja = "loja " + std::to_string(codigo);
+        a.Saida << "Este banco é uma cópia da loja " << lida->CodigoLoja << " e vai passar a ser a " << loja
+                << ".\n";
+
+        // Only the agent's own requests: every central server of a chain
+        // answers them. How far the server holds a store's log is above 0
+        // once that store has sent something.
+        std::optional<sync::TRecusa> recusa;
+        sync::TContextoServidor contexto = a.Contexto;
+        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
+        const auto enviado = sync::UltimoMovimentoEnviado(lida->LinkCentral, codigo, 0, contexto);
+        if (recusa) {
+            a.Erros << sync::TextoRecusa(*recusa) << "\nNada foi mudado.\n";
+            return 1;
+        }
+        if (enviado.UltimaOrdemEnviada > 0) {
+            a.Erros << "Recusado: o servidor central já tem o log da " << loja << " até a posição "
+                    << enviado.UltimaOrdemEnviada
+                    << ": esse código é de uma loja que já enviou alterações; escolha um código que nenhuma loja "
+                       "use.\nNada foi mudado.\n";
+            return 1;
+        }
+        a.Saida << "O servidor central não tem nada enviado pela " << loja << ": o código está livre.\n";
+
+        const std::int64_t posicao = lida->UltimoRecebimento;
+        a.Saida << "Posição recebida da cópia: " << posicao << ".\n";
+        try {
+            recusa.reset();
+            const auto fim = sync::ConsultarRecebimento(lida->LinkCentral, codigo, posicao, contexto);
+            if (recusa)
+                a.Saida << "Não foi possível saber até que posição o servidor central tem comandos para a " << loja
+                        << " (" << sync::TextoRecusa(*recusa) << ").\n";
+            else if (fim.UltimaOrdem == 0)
+                a.Saida << "O servidor central não tem comandos para a " << loja << " depois da posição " << posicao
+                        << ".\n";
+            else
+                a.Saida << "O servidor central tem comandos para a " << loja << " até a posição " << fim.UltimaOrdem
+                        << ".\n";
+        } catch (const std::exception& e) {
+            a.Saida << "Não foi possível saber até que posição o servidor central tem comandos para a " << loja
+                    << " (" << e.what() << ").\n";
+        }
+        a.Saida << "A nova loja vai receber tudo o que vier depois da posição " << posicao
+                << ", inclusive o que a loja " << lida->CodigoLoja
+                << " enviou depois desta cópia: os comandos depois dessa posição ainda não estão nesta cópia.\n";
+
+        const auto r = db::TornarNovaLoja(conexao, *lida, codigo);
+        a.Saida << "Pronto: este banco agora é a " << loja << ". Apagadas do log: "
+                << Quantas(r.LinhasLogApagadas, "linha", "linhas") << " (alterações da loja " << r.CodigoAnterior
+                << ", que ela mesma envia); reservas apagadas: " << r.ReservasApagadas
+                << ". A posição recebida continua " << r.PosicaoRecebida << ".\n";
+        if (r.LinhasDaLojaAnterior.empty()) {
+            a.Saida << "Nenhuma coluna de loja (com LOJA no nome) tem linhas da loja " << r.CodigoAnterior << ".\n";
+        } else {
+            a.Saida << "Linhas da loja " << r.CodigoAnterior << " em colunas de loja (com LOJA no nome), para você "
+                    << "decidir:\n";
+            for (const auto& l : r.LinhasDaLojaAnterior)
+                a.Saida << "  " << l.Tabela << "." << l.Coluna << ": " << Quantas(l.Linhas, "linha", "linhas")
+                        << (l.Replicada ? " (tabela replicada)" : " (tabela não replicada)") << "\n";
+            a.Saida << "Nas tabelas replicadas, as linhas da loja " << r.CodigoAnterior
+                    << " são dela e todas as lojas as têm: não as altere nem apague aqui, a mudança iria para todas "
+                       "as lojas, inclusive a "
+                    << r.CodigoAnterior << ". Onde esta loja precisar de linhas suas, crie-as com o código " << codigo
+                    << ". Nas tabelas não replicadas, ajuste o que for desta loja.\n";
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        a.Erros << "Falha: " << e.what() << "\nNada foi mudado.\n";
+        return 1;
+    }
+}
+
+int EnvioInicial(TAmbienteManutencao& a, const std::vector<std::string>& tabelas, bool confirmar) {
+    std::int64_t registradas = 0;
+    try {
+        db::Conexao conexao(db::ParametrosConexao::De(Configuracao(a)), "EnvioInicial");
+        AbrirComoAdministrador(conexao, a.Administrador);
+        std::vector<std::string> recusas;
+        std::vector<std::string> chaves;
+        {
+            db::TCatalogoLoja catalogo(conexao);
+            if (!ObjetosProntos(catalogo, a.Erros)) {
+                a.Erros << "Nada foi registrado.\n";
+                return 1;
+            }
+            for (const auto& t : tabelas) {
+                if (auto motivo = db::MotivoRecusaEnvioInicial(catalogo, t)) recusas.push_back(*motivo);
+                else chaves.push_back(NomesChave(catalogo.ColunasChave(t)));
+            }
+        }
+        if (!recusas.empty()) {
+            for (const auto& r : recusas) a.Erros << "Recusada: " << r << ".\n";
+            a.Erros << "Nada foi registrado.\n";
+            return 1;
+        }
+
+        for (std::size_t i = 0; i < tabelas.size(); ++i) {
+            const std::int64_t n = db::ContarLinhas(conexao, tabelas[i]);
+            a.Saida << tabelas[i] << " (chave " << chaves[i] << "): ";
+            if (n == 0) a.Saida << "nenhuma linha.\n";
+            else
+                a.Saida << Quantas(n, "linha existente", "linhas existentes")
+                        << (confirmar ? (n == 1 ? " será registrada" : " serão registradas")
+                                      : (n == 1 ? " seria registrada" : " seriam registradas"))
+                        << " no log, uma alteração por linha.\n";
+        }
+        a.Saida << "Enviada pelo agente, cada linha vai substituir, em todas as outras lojas, a linha de mesma chave "
+                   "(e será criada onde faltar): o que as outras lojas tiverem de diferente nessas linhas será "
+                   "perdido. Linhas que só as outras lojas têm não mudam.\n";
+        if (!confirmar) {
+            a.Saida << "Nada foi registrado: para registrar, rode de novo com --confirmar.\n";
+            return 0;
+        }
+        for (const auto& t : tabelas) {
+            const std::int64_t antes = registradas;
+            const auto r = db::RegistrarEnvioInicial(conexao, t, db::kLinhasPorLote, [&](const db::TEnvioInicial& p) {
+                registradas = antes + p.Registradas;
+                a.Saida << t << ", lote " << p.Lotes << ": "
+                        << Quantas(p.Registradas, "linha registrada", "linhas registradas") << " até agora.\n";
+            });
+            registradas = antes + r.Registradas;
+            a.Saida << t << ": " << Quantas(r.Registradas, "linha registrada", "linhas registradas") << " no log em "
+                    << Quantas(r.Lotes, "lote", "lotes") << ".\n";
+        }
+        a.Saida << "Total: " << Quantas(registradas, "linha registrada", "linhas registradas")
+                << "; o agente as envia nos próximos ciclos.\n";
+        return 0;
+    } catch (const std::exception& e) {
+        a.Erros << "Falha: " << e.what() << "\n";
+        if (registradas == 0) a.Erros << "Nada foi registrado.\n";
+        else
+            a.Erros << Quantas(registradas, "linha já estava registrada", "linhas já estavam registradas")
+                    << " antes da falha e serão enviadas; rodar de novo registra todas outra vez, o que só as "
+                       "envia de novo.\n";
+        return 1;
+    }
+}
+
 int ExecutarComandoInstalacao(const TOpcoesServico& opcoes) {
     if (opcoes.Comando == TComandoServico::csVerificar) {
         TOpcoesVerificacao verificacao;
@@ -246,6 +410,8 @@ int ExecutarComandoInstalacao(const TOpcoesServico& opcoes) {
             return InstalarGatilhos(ambiente, opcoes.Tabelas, opcoes.SomenteImprimir);
         case TComandoServico::csRemoverGatilhos: return RemoverGatilhos(ambiente, opcoes.Tabelas);
         case TComandoServico::csLimparLog: return LimparLog(ambiente, opcoes.Dias);
+        case TComandoServico::csNovaLoja: return NovaLoja(ambiente, opcoes.CodigoLoja);
+        case TComandoServico::csEnvioInicial: return EnvioInicial(ambiente, opcoes.Tabelas, opcoes.Confirmar);
         case TComandoServico::csVerificar:
         case TComandoServico::csSincronizar: break;
     }

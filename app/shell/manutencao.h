@@ -1,7 +1,8 @@
 #pragma once
 // The technician's commands that change a store database: installing and
-// removing the logging triggers of the store's own tables, and deleting log
-// rows the central server already holds. Each writes plain Portuguese lines
+// removing the logging triggers of the store's own tables, deleting log
+// rows the central server already holds, turning a copy of a store's
+// database into a new store, and logging a table's existing rows once. Each writes plain Portuguese lines
 // to its output, failures to its error stream, and returns the exit status:
 // 0 only when everything asked for was done.
 //
@@ -14,6 +15,7 @@
 // account, with no administrator password.
 //
 // Nothing here runs by itself: the agent never calls these.
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -69,8 +71,25 @@ int RemoverGatilhos(TAmbienteManutencao& ambiente, const std::vector<std::string
 // deleted when the server cannot be asked or refuses.
 int LimparLog(TAmbienteManutencao& ambiente, int dias);
 
+// --nova-loja: turns the restored copy of a store's database that
+// "korvin.ini" names into the store `codigo` (db::TornarNovaLoja), after
+// asking the central server with the agent's own requests whether a store
+// of that code has sent anything (refused then) and up to which position
+// it holds commands for it (only shown; when it cannot be asked, said so).
+// The copy keeps its own received position. Refused, changing nothing,
+// for the copy's own code, a code in use or a server that cannot be asked.
+int NovaLoja(TAmbienteManutencao& ambiente, std::int32_t codigo);
+
+// --envio-inicial: says how many rows of each named table would be logged
+// and what that does to the other stores; with `confirmar` logs them
+// (db::RegistrarEnvioInicial) and reports the counts. A named table that
+// is refused (db::MotivoRecusaEnvioInicial) stops the whole run before
+// anything is logged.
+int EnvioInicial(TAmbienteManutencao& ambiente, const std::vector<std::string>& tabelas, bool confirmar);
+
 // Runs the command of `opcoes` (--verificar, --instalar-gatilhos,
-// --remover-gatilhos, --limpar-log) with "korvin.ini" beside the executable,
+// --remover-gatilhos, --limpar-log, --nova-loja, --envio-inicial) with
+// "korvin.ini" beside the executable,
 // the environment's administrator login and regional settings, and the
 // process's standard output and error; returns its exit status.
 int ExecutarComandoInstalacao(const TOpcoesServico& opcoes);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "db/construtores.h"
+#include "db/manutencao.h"
 #include "db/texto.h"
 
 namespace ondaris::shell {
@@ -46,6 +47,20 @@ TOpcoesServico LerArgumentos(const std::vector<std::string>& argumentos) {
                 throw ErroArgumento("--limpar-log: \"" + dias + "\" não é um número de dias de 0 a " +
                                     std::to_string(kMaximoDiasLimpeza));
             opcoes.Dias = std::stoi(dias);
+        } else if (a == "--nova-loja") {
+            DefinirComando(opcoes, TComandoServico::csNovaLoja, a);
+            if (i + 1 >= argumentos.size()) throw ErroArgumento("--nova-loja precisa do código da nova loja");
+            const std::string& codigo = argumentos[++i];
+            const bool digitos = !codigo.empty() && codigo.size() <= 10 &&
+                                 std::all_of(codigo.begin(), codigo.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (!digitos || std::stoll(codigo) < 1 || std::stoll(codigo) > db::kMaiorCodigoLoja)
+                throw ErroArgumento("--nova-loja: \"" + codigo + "\" não é um código de loja (um número inteiro de 1 a " +
+                                    std::to_string(db::kMaiorCodigoLoja) + ")");
+            opcoes.CodigoLoja = static_cast<std::int32_t>(std::stoll(codigo));
+        } else if (a == "--envio-inicial") {
+            DefinirComando(opcoes, TComandoServico::csEnvioInicial, a);
+        } else if (a == "--confirmar") {
+            opcoes.Confirmar = true;
         } else if (!a.empty() && a.front() != '-') {
             tabelas.push_back(a);
         } else {
@@ -53,8 +68,13 @@ TOpcoesServico LerArgumentos(const std::vector<std::string>& argumentos) {
         }
     }
     const bool comTabelas = opcoes.Comando == TComandoServico::csInstalarGatilhos ||
-                            opcoes.Comando == TComandoServico::csRemoverGatilhos;
+                            opcoes.Comando == TComandoServico::csRemoverGatilhos ||
+                            opcoes.Comando == TComandoServico::csEnvioInicial;
     if (!tabelas.empty() && !comTabelas) throw ErroArgumento("argumento desconhecido: " + tabelas.front());
+    // Every row of every table, sent over every other store's rows, is
+    // never what a bare command should mean.
+    if (opcoes.Comando == TComandoServico::csEnvioInicial && tabelas.empty())
+        throw ErroArgumento("--envio-inicial precisa dos nomes das tabelas");
     for (const auto& t : tabelas) {
         if (!db::IdentificadorValido(t))
             throw ErroArgumento("\"" + t + "\" não é um nome de tabela (letra, depois letras, dígitos ou _, até 31)");
@@ -62,6 +82,8 @@ TOpcoesServico LerArgumentos(const std::vector<std::string>& argumentos) {
     }
     if (opcoes.SomenteImprimir && opcoes.Comando != TComandoServico::csInstalarGatilhos)
         throw ErroArgumento("--somente-imprimir só vale com --instalar-gatilhos");
+    if (opcoes.Confirmar && opcoes.Comando != TComandoServico::csEnvioInicial)
+        throw ErroArgumento("--confirmar só vale com --envio-inicial");
     if (opcoes.UmaVez && opcoes.Comando != TComandoServico::csSincronizar)
         throw ErroArgumento("--once não combina com um comando de instalação");
     return opcoes;
@@ -85,6 +107,14 @@ std::string TextoAjuda(const std::string& programa) {
            "  --limpar-log DIAS\n"
            "      apaga do LOG_REPLICACAO as linhas que o servidor central já recebeu e que têm mais\n"
            "      de DIAS dias, em lotes curtos\n"
+           "  --nova-loja CODIGO\n"
+           "      transforma a cópia restaurada do banco de uma loja na loja CODIGO: esvazia o log e as\n"
+           "      reservas, grava o código, mantém a posição recebida da cópia e lista as tabelas com\n"
+           "      linhas da loja anterior\n"
+           "  --envio-inicial [--confirmar] TABELA...\n"
+           "      registra no log cada linha existente das tabelas nomeadas, para que o agente as envie\n"
+           "      e elas substituam as linhas de mesma chave em todas as outras lojas; sem --confirmar\n"
+           "      só diz quantas seriam registradas\n"
            "  Os comandos que mudam o banco entram como administrador: ISC_USER e ISC_PASSWORD do\n"
            "  ambiente ou, sem eles, SYSDBA com as senhas que o agente conhece.\n";
 }

@@ -10,13 +10,15 @@
 //
 // Besides synchronising, the program carries the technician's commands for
 // setting up and looking after a store (app/shell/manutencao.h): the
-// self-check, installing and removing logging triggers, log housekeeping.
-// One command per run.
+// self-check, installing and removing logging triggers, log housekeeping,
+// a new store from a copy of another's database, the initial send of a
+// table's rows. One command per run.
 #include "app/shell/registro.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -30,6 +32,8 @@ enum class TComandoServico {
     csInstalarGatilhos,  // --instalar-gatilhos [--somente-imprimir] [TABELA...]
     csRemoverGatilhos,   // --remover-gatilhos [TABELA...]
     csLimparLog,         // --limpar-log DIAS
+    csNovaLoja,          // --nova-loja CODIGO
+    csEnvioInicial,      // --envio-inicial [--confirmar] TABELA...
 };
 
 struct TOpcoesServico {
@@ -39,6 +43,8 @@ struct TOpcoesServico {
     bool SomenteImprimir = false;  // --somente-imprimir, with --instalar-gatilhos
     std::vector<std::string> Tabelas{};  // named tables, in upper case; none: every table
     int Dias = 0;                  // --limpar-log
+    std::int32_t CodigoLoja = 0;   // --nova-loja
+    bool Confirmar = false;        // --confirmar, with --envio-inicial
 };
 
 // The most days --limpar-log accepts (a century).

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -217,6 +218,160 @@ TEST_F(LimpezaPrograma, NothingIsDeletedWhenTheServerRefusesOrClaimsTooMuch) {
     EXPECT_EQ(semServidor.Status, 1) << semServidor.Saida;
     EXPECT_NE(semServidor.Saida.find("Falha: "), std::string::npos) << semServidor.Saida;
     EXPECT_EQ(Restantes().size(), 5u);
+}
+
+// A restored copy of store 1, which had received up to position 40, made
+// store 3; the central server inside the test answers the agent's own
+// requests for store 3.
+class NovaLojaPrograma : public ComandosManutencao {
+protected:
+    void SetUp() override {
+        ComandosManutencao::SetUp();
+        central_.Manipulador([this](const RequisicaoRecebida& r) {
+            if (r.Caminho == "/obterindiceenvio/3/0")
+                return RespostaProgramada::Json(R"({"ultimaordemenviada":")" + std::to_string(enviada_) +
+                                                R"(","ultimomovimentoloja":"0"})");
+            if (r.Caminho == "/receber/3/40")
+                return RespostaProgramada::Json(
+                    R"({"ordeminicial":"41","ordemfinal":"41","ultimaordem":"57","comandos":[]})");
+            return RespostaProgramada::Texto("rota desconhecida", 404);
+        });
+        banco_->ExecutarSql(
+            "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
+            " VALUES (1, 1, '" + central_.Base() + "', 1, 40);\nCOMMIT;\n"
+            "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA) VALUES (100, 1, DATE '2024-01-02');\n"
+            "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA) VALUES (101, 1, DATE '2024-01-02');\n"
+            "INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA) VALUES (102, 2, DATE '2024-01-02');\n");
+    }
+
+    // The settings and the log as they stand.
+    std::vector<std::string> Estado() {
+        LeitorLoja leitor(*banco_);
+        auto r = leitor.Linhas("SELECT CODIGOLOJA, ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES");
+        r.push_back(std::to_string(leitor.Inteiro("SELECT COUNT(*) FROM LOG_REPLICACAO")) + " log rows");
+        return r;
+    }
+
+    ServidorHttp central_;
+    int enviada_ = 0;
+};
+
+TEST_F(NovaLojaPrograma, MakesTheCopyStoreThreeKeepingItsPositionAndListsTheOldStoresRows) {
+    const auto r = Rodar({"--nova-loja", "3"});
+    EXPECT_EQ(r.Status, 0) << r.Saida;
+    for (const char* linha : {
+             "Este banco é uma cópia da loja 1 e vai passar a ser a loja 3.\n",
+             "O servidor central não tem nada enviado pela loja 3: o código está livre.\n",
+             "Posição recebida da cópia: 40.\n",
+             "O servidor central tem comandos para a loja 3 até a posição 57.\n",
+             "A nova loja vai receber tudo o que vier depois da posição 40, inclusive o que a loja 1 enviou depois "
+             "desta cópia",
+             "Pronto: este banco agora é a loja 3. Apagadas do log: 3 linhas (alterações da loja 1, que ela mesma "
+             "envia); reservas apagadas: ",
+             ". A posição recebida continua 40.\n",
+             "Linhas da loja 1 em colunas de loja (com LOJA no nome), para você decidir:\n"
+             "  VENDAS.CODIGOLOJA: 2 linhas (tabela replicada)\n",
+             "crie-as com o código 3",
+         })
+        EXPECT_NE(r.Saida.find(linha), std::string::npos) << linha << "\n---\n" << r.Saida;
+    EXPECT_EQ(Estado(), (std::vector<std::string>{"3 | 40", "0 log rows"}));
+    // The agent's own requests, for the new code, from the copy's position.
+    std::vector<std::string> caminhos;
+    for (const auto& p : central_.Recebidas()) caminhos.push_back(p.Metodo + " " + p.Caminho);
+    EXPECT_EQ(caminhos, (std::vector<std::string>{"GET /obterindiceenvio/3/0", "GET /receber/3/40"}));
+}
+
+TEST_F(NovaLojaPrograma, RefusesChangingNothing) {
+    struct Caso {
+        const char* nome;
+        std::string codigo;
+        std::function<void()> preparar;
+        const char* texto;
+    };
+    const std::vector<Caso> casos = {
+        {"the copy's own code", "1", [] {}, "Recusado: este banco já é da loja 1"},
+        {"a code that has sent", "3", [this] { enviada_ = 12; },
+         "Recusado: o servidor central já tem o log da loja 3 até a posição 12: esse código é de uma loja que já "
+         "enviou alterações"},
+        {"a refusing server", "3", [this] { central_.Responder(RespostaProgramada::Texto("loja bloqueada", 403)); },
+         "O servidor central recusou GET"},
+        {"no server", "3",
+         [this] {
+             banco_->ExecutarSql("UPDATE RPL_CONFIGURACOES SET LINKCENTRAL = 'http://127.0.0.1:" +
+                                 std::to_string(ServidorHttp::PortaFechada()) + "/';");
+         },
+         "Falha: "},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        c.preparar();
+        const auto antes = Estado();
+        const auto r = Rodar({"--nova-loja", c.codigo});
+        EXPECT_EQ(r.Status, 1) << r.Saida;
+        EXPECT_NE(r.Saida.find(c.texto), std::string::npos) << r.Saida;
+        EXPECT_NE(r.Saida.find("Nada foi mudado.\n"), std::string::npos) << r.Saida;
+        EXPECT_EQ(Estado(), antes);
+        EXPECT_EQ(Estado()[1], "3 log rows");
+    }
+    const auto invalido = Rodar({"--nova-loja", "0"});
+    EXPECT_EQ(invalido.Status, 2) << invalido.Saida;
+    EXPECT_NE(invalido.Saida.find("\"0\" não é um código de loja (um número inteiro de 1 a 2147483647)"),
+              std::string::npos)
+        << invalido.Saida;
+}
+
+TEST_F(ComandosManutencao, InitialSendSaysWhatItWillDoThenLogsEveryRowOnceWhenConfirmed) {
+    banco_->ExecutarSql(
+        "ALTER TRIGGER PRODUTOS_RPL INACTIVE;\nCOMMIT;\n"
+        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'Cafe');\n"
+        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (2, 'Cha');\n"
+        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (3, 'Mate');\n"
+        "COMMIT;\nALTER TRIGGER PRODUTOS_RPL ACTIVE;\n"
+        "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, ULTIMORECEBIMENTO) VALUES (1, 1, 0);\n");
+    const auto logado = [&] {
+        LeitorLoja leitor(*banco_);
+        return leitor.Linhas("SELECT TIPO, TABELA, ATUALVALORCHAVE1 FROM LOG_REPLICACAO ORDER BY ORDEM");
+    };
+
+    const auto previa = Rodar({"--envio-inicial", "produtos", "precos"});
+    EXPECT_EQ(previa.Status, 0) << previa.Saida;
+    for (const char* linha : {
+             "PRODUTOS (chave CODIGO): 3 linhas existentes seriam registradas no log, uma alteração por linha.\n",
+             "PRECOS (chave CODIGOLOJA, CODIGOPRODUTO): nenhuma linha.\n",
+             "cada linha vai substituir, em todas as outras lojas, a linha de mesma chave (e será criada onde "
+             "faltar)",
+             "Nada foi registrado: para registrar, rode de novo com --confirmar.\n",
+         })
+        EXPECT_NE(previa.Saida.find(linha), std::string::npos) << linha << "\n---\n" << previa.Saida;
+    EXPECT_TRUE(logado().empty());
+
+    const auto r = Rodar({"--envio-inicial", "--confirmar", "PRODUTOS"});
+    EXPECT_EQ(r.Status, 0) << r.Saida;
+    for (const char* linha : {
+             "PRODUTOS (chave CODIGO): 3 linhas existentes serão registradas no log",
+             "PRODUTOS: 3 linhas registradas no log em 1 lote.\n",
+             "Total: 3 linhas registradas; o agente as envia nos próximos ciclos.\n",
+         })
+        EXPECT_NE(r.Saida.find(linha), std::string::npos) << linha << "\n---\n" << r.Saida;
+    EXPECT_EQ(logado(), (std::vector<std::string>{"'U' | 'PRODUTOS' | '1'", "'U' | 'PRODUTOS' | '2'",
+                                                  "'U' | 'PRODUTOS' | '3'"}));
+}
+
+TEST_F(ComandosManutencao, InitialSendOfATableItCannotTakeLogsNothingAtAll) {
+    banco_->ExecutarSql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'Cafe');\n");
+    const auto antes = [&] {
+        LeitorLoja leitor(*banco_);
+        return leitor.Inteiro("SELECT COUNT(*) FROM LOG_REPLICACAO");
+    }();
+    const auto r = Rodar({"--envio-inicial", "--confirmar", "PRODUTOS", "CLIENTES", "TRES"});
+    EXPECT_EQ(r.Status, 1) << r.Saida;
+    EXPECT_NE(r.Saida.find("Recusada: CLIENTES não é replicada: não tem o gatilho de registro CLIENTES_RPL"),
+              std::string::npos)
+        << r.Saida;
+    EXPECT_NE(r.Saida.find("Recusada: TRES tem chave primária de 3 colunas"), std::string::npos) << r.Saida;
+    EXPECT_NE(r.Saida.find("Nada foi registrado.\n"), std::string::npos) << r.Saida;
+    LeitorLoja leitor(*banco_);
+    EXPECT_EQ(leitor.Inteiro("SELECT COUNT(*) FROM LOG_REPLICACAO"), antes);
 }
 
 }  // namespace

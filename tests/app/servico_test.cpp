@@ -47,7 +47,35 @@ TEST(LerArgumentosTest, TakesOneSetupCommandWithItsOwnArguments) {
     EXPECT_EQ(LerArgumentos({"--limpar-log", "0"}).Dias, 0);
     EXPECT_EQ(LerArgumentos({"--limpar-log", "36500"}).Dias, 36500);
 
+    const auto nova = LerArgumentos({"--nova-loja", "2147483647"});
+    EXPECT_EQ(nova.Comando, TComandoServico::csNovaLoja);
+    EXPECT_EQ(nova.CodigoLoja, 2147483647);
+    EXPECT_EQ(LerArgumentos({"--nova-loja", "007"}).CodigoLoja, 7);
+
+    const auto envio = LerArgumentos({"--envio-inicial", "produtos", "--confirmar", "PRECOS"});
+    EXPECT_EQ(envio.Comando, TComandoServico::csEnvioInicial);
+    EXPECT_TRUE(envio.Confirmar);
+    EXPECT_EQ(envio.Tabelas, (std::vector<std::string>{"PRODUTOS", "PRECOS"}));
+    EXPECT_FALSE(LerArgumentos({"--envio-inicial", "PRODUTOS"}).Confirmar);
+
     const std::vector<std::vector<std::string>> ruins = {
+        {"--nova-loja"},
+        {"--nova-loja", "0"},
+        {"--nova-loja", "-3"},
+        {"--nova-loja", "+3"},
+        {"--nova-loja", "2147483648"},
+        {"--nova-loja", "99999999999"},
+        {"--nova-loja", "3.0"},
+        {"--nova-loja", "tres"},
+        {"--nova-loja", "3", "PRODUTOS"},
+        {"--nova-loja", "3", "--confirmar"},
+        {"--nova-loja", "3", "--limpar-log", "30"},
+        {"--envio-inicial"},
+        {"--envio-inicial", "--confirmar"},
+        {"--envio-inicial", "PRODUTOS;DROP"},
+        {"--envio-inicial", "PRODUTOS", "--somente-imprimir"},
+        {"--confirmar"},
+        {"--instalar-gatilhos", "--confirmar"},
         {"--limpar-log"},
         {"--limpar-log", "-1"},
         {"--limpar-log", "36501"},

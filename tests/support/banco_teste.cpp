@@ -27,6 +27,7 @@ namespace ondaris::teste {
 namespace {
 
 constexpr const char* kIsql = "/usr/bin/isql-fb";
+constexpr const char* kGbak = "/usr/bin/gbak";
 constexpr const char* kArquivoSenha = "/etc/firebird/3.0/SYSDBA.password";
 constexpr auto kLimiteIsql = std::chrono::seconds(300);
 
@@ -91,12 +92,14 @@ std::vector<char*> Ponteiros(std::vector<std::string>& textos) {
     return p;
 }
 
-// Runs isql-fb with the given arguments, its output into one file; returns
-// the exit status and the output. Kills isql when it outlives the limit.
+// Runs a Firebird tool (isql-fb by default) with the given arguments, its
+// output into one file; returns the exit status and the output. Kills the
+// tool when it outlives the limit.
 std::pair<int, std::string> RodarIsql(std::vector<std::string> argumentos,
-                                      const std::string& usuario, const std::string& senha) {
+                                      const std::string& usuario, const std::string& senha,
+                                      const char* programa = kIsql) {
     ArquivoTemporario saida(".out");
-    argumentos.insert(argumentos.begin(), kIsql);
+    argumentos.insert(argumentos.begin(), programa);
     auto ambiente = Ambiente(usuario, senha);
     auto argv = Ponteiros(argumentos);
     auto envp = Ponteiros(ambiente);
@@ -108,10 +111,10 @@ std::pair<int, std::string> RodarIsql(std::vector<std::string> argumentos,
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&acoes, 1, 2);
     pid_t pid = -1;
-    const int erro = posix_spawn(&pid, kIsql, &acoes, nullptr, argv.data(), envp.data());
+    const int erro = posix_spawn(&pid, programa, &acoes, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&acoes);
     if (erro != 0)
-        throw ErroBancoTeste(std::string("cannot start isql-fb: ") + std::strerror(erro));
+        throw ErroBancoTeste(std::string("cannot start ") + programa + ": " + std::strerror(erro));
 
     const auto fim = std::chrono::steady_clock::now() + kLimiteIsql;
     int status = 0;
@@ -119,11 +122,11 @@ std::pair<int, std::string> RodarIsql(std::vector<std::string> argumentos,
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid) break;
         if (r < 0 && errno != EINTR)
-            throw ErroBancoTeste(std::string("waiting for isql-fb: ") + std::strerror(errno));
+            throw ErroBancoTeste(std::string("waiting for ") + programa + ": " + std::strerror(errno));
         if (std::chrono::steady_clock::now() > fim) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
-            throw ErroBancoTeste("isql-fb did not finish in time:\n" + LerArquivo(saida.Caminho()));
+            throw ErroBancoTeste(std::string(programa) + " did not finish in time:\n" + LerArquivo(saida.Caminho()));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -213,6 +216,23 @@ BancoTeste::BancoTeste(Conteudo conteudo)
             throw;
         }
     }
+}
+
+BancoTeste::BancoTeste(std::string caminho, bool) : caminho_(std::move(caminho)) {}
+
+BancoTeste BancoTeste::CopiaRestaurada() const {
+    // The backup file is the client's (gbak writes and reads it here), so
+    // the test can remove it whoever the server runs as.
+    ArquivoTemporario copia(".fbk");
+    const std::string senha = SenhaSysdba();
+    const auto gbak = [&](std::vector<std::string> argumentos) {
+        auto [codigo, saida] = RodarIsql(std::move(argumentos), "SYSDBA", senha, kGbak);
+        if (codigo != 0) throw ErroBancoTeste("gbak failed (exit " + std::to_string(codigo) + "):\n" + saida);
+    };
+    gbak({"-b", StringConexao(), copia.Caminho()});
+    BancoTeste restaurado(PastaBancosTeste() + "/" + NomeUnico("copia", ".fdb"), true);
+    gbak({"-c", copia.Caminho(), restaurado.StringConexao()});
+    return restaurado;
 }
 
 BancoTeste::~BancoTeste() { Descartar(); }

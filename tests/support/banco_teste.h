@@ -60,6 +60,11 @@ public:
     BancoTeste(BancoTeste&& outro) noexcept;
     BancoTeste& operator=(BancoTeste&& outro) noexcept;
 
+    // A new database restored from a backup of this one (gbak -b, then
+    // gbak -c), as a technician copies a store's database; dropped by its
+    // own destructor.
+    BancoTeste CopiaRestaurada() const;
+
     // The database file's path on the server's machine (empty once moved from).
     const std::string& Caminho() const { return caminho_; }
     // An attachment to this database on the local server, as `usuario`
@@ -90,6 +95,7 @@ public:
     std::string ExecutarArquivo(const std::string& arquivo) const;
 
 private:
+    BancoTeste(std::string caminho, bool existente);  // adopts a database that exists
     void Descartar() noexcept;
     std::string caminho_;
 };

@@ -25,6 +25,36 @@ TContextoServidor Contexto(int32_t tempo = 5000) {
     return c;
 }
 
+// ---- ConsultarRecebimento ---------------------------------------------------
+
+TEST(ConsultarRecebimento, ReadsTheBlocksPositionsAndLeavesItsCommandsAlone) {
+    ServidorHttp servidor;
+    servidor.Responder(RespostaProgramada::Json(
+        R"({"ordeminicial":"41","ordemfinal":"42","ultimaordem":"4294967301",)"
+        R"("comandos":[{"ordem":"41","tabela":"NAOEXISTE","acao":"X","idtransacao":"1","campos":{}}]})"));
+    const auto r = ConsultarRecebimento(servidor.Base(), 3, 40, Contexto());
+    EXPECT_EQ(r.StatusCode, 200);
+    EXPECT_EQ(r.OrdemInicial, 41);
+    EXPECT_EQ(r.OrdemFinal, 42);
+    EXPECT_EQ(r.UltimaOrdem, 4294967301LL);
+    EXPECT_EQ(servidor.Ultima().Caminho, "/receber/3/40");
+
+    servidor.Responder(RespostaProgramada::Texto("loja bloqueada", 403));
+    std::vector<TRecusa> recusas;
+    TContextoServidor contexto = Contexto();
+    contexto.AoRecusar = [&](const TRecusa& recusa) { recusas.push_back(recusa); };
+    const auto recusado = ConsultarRecebimento(servidor.Base(), 3, 40, contexto);
+    EXPECT_EQ(recusado.StatusCode, 403);
+    EXPECT_EQ(recusado.UltimaOrdem, 0);
+    ASSERT_EQ(recusas.size(), 1u);
+    EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("receber/3/40"));
+
+    servidor.Responder(RespostaProgramada::Json(R"({"ordeminicial":"41","ordemfinal":"42","ultimaordem":"fim"})"));
+    const std::string texto =
+        teste::TextoDaFalha<TErroRespostaInvalida>([&] { ConsultarRecebimento(servidor.Base(), 3, 40, Contexto()); });
+    EXPECT_NE(texto.find("\"ultimaordem\": 'fim' is not a valid integer value"), std::string::npos) << texto;
+}
+
 // ---- UltimoMovimentoEnviado ------------------------------------------------
 
 TEST(UltimoMovimentoEnviado, AsksWithStoreAndPositionAndReadsJson) {
