@@ -65,9 +65,12 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
                                              const db::TConfiguracoesRegionais& regional);
 
 // The value of a "campos" member, or nothing when the column is left out
-// (NULL, or text that is empty). Line breaks are removed (CR LF pairs, then
-// lone LF) from every text form except base64 and OCTETS text, whose bytes
-// must travel whole.
+// (NULL only). Every text form travels whole: line breaks stay in the
+// string (the JSON writer escapes them and every JSON reader decodes
+// them), and an empty text is sent as "" (a CHAR of blanks reads as one),
+// so that the receiving store writes an empty text, not NULL. (The message
+// format's description would remove line breaks and leave empty text out
+// as NULL; either would change the value on the way.)
 std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
                                         const db::TConfiguracoesRegionais& regional);
 
