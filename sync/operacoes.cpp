@@ -97,8 +97,8 @@ bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoj
 std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
     return "A tabela " + tabela + " desta loja não tem a coluna " + coluna +
            ", que chegou do servidor central (no comando de ordem " + std::to_string(ordem) +
-           "): os valores dessa coluna são descartados e o resto de cada linha é gravado. Acrescente a coluna "
-           "à tabela como nas outras lojas (ondarisd --verificar mostra as diferenças)";
+           "): os valores dessa coluna são descartados e o resto de cada linha é gravado. Crie a coluna nesta "
+           "loja como na loja de origem, ou retire-a de lá (ondarisd --verificar mostra as diferenças)";
 }
 
 std::vector<std::string> TOperacoesMotor::AvisosRecebimento() {
