@@ -68,9 +68,9 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
 // (NULL only). Every text form travels whole: line breaks stay in the
 // string (the JSON writer escapes them and every JSON reader decodes
 // them), and an empty text is sent as "" (a CHAR of blanks reads as one),
-// so that the receiving store writes an empty text, not NULL. (The message
-// format's description would remove line breaks and leave empty text out
-// as NULL; either would change the value on the way.)
+// so that the receiving store writes an empty text, not NULL. Removing line
+// breaks, or leaving an empty text out, would change the value on the way;
+// a peer that reads "" as NULL gets what it got before.
 std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
                                         const db::TConfiguracoesRegionais& regional);
 

@@ -20,7 +20,8 @@
 // every command that was rolled back, and none is skipped. An "acao" of
 // "S" changes nothing and is passed over; any acao other than "U", "D" or
 // "S" fails the block. Text keeps every character the store's character
-// set can hold.
+// set can hold, and arrives whole: an empty text as an empty text, line
+// breaks as sent; a text longer than its column fails the block.
 //
 // Failures while applying roll back the transaction in progress (earlier
 // groups stay committed) and raise ErroRotina (db/erros.h): "Falha ao
