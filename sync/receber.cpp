@@ -3,8 +3,8 @@
 #include <exception>
 #include <map>
 #include <memory>
-#include <set>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -298,7 +298,8 @@ private:
         auto it = colunasLocais_.find(tabela);
         if (it == colunasLocais_.end()) {
             std::set<std::string> nomes;
-            for (const auto& c : amb_.DM.CamposTabela(db::MaiusculasAscii(tabela), false)) nomes.insert(db::MaiusculasAscii(c.Campo));
+            for (const auto& c : amb_.DM.CamposTabela(db::MaiusculasAscii(tabela), false))
+                nomes.insert(db::MaiusculasAscii(c.Campo));
             it = colunasLocais_.emplace(tabela, std::move(nomes)).first;
         }
         return it->second.count(db::MaiusculasAscii(coluna)) != 0;
