@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "db/texto.h"
 #include "sync/json.h"
 
 namespace ondaris::central {
@@ -52,18 +53,10 @@ std::int64_t Posicao(std::string_view texto, std::int64_t minimo, const std::str
     return *v;
 }
 
-bool NomeSimples(std::string_view nome) {
-    const auto letra = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (nome.empty() || nome.size() > TamanhoMaximoNome || !letra(nome.front())) return false;
-    for (char c : nome)
-        if (!letra(c) && !(c >= '0' && c <= '9') && c != '_' && c != '$') return false;
-    return true;
-}
-
 void ExigirNome(std::string_view nome, const std::string& onde) {
-    if (!NomeSimples(nome))
-        throw Recusa{400, onde + " is not a plain identifier (a letter, then letters, digits, _ or $, at most " +
-                              std::to_string(TamanhoMaximoNome) + " characters): '" + std::string(nome) + "'"};
+    if (!db::IdentificadorValido(nome))
+        throw Recusa{400, onde + " is not a plain identifier (" + db::kRegraIdentificadorIngles + "): '" +
+                              std::string(nome) + "'"};
 }
 
 // A member that must be a string (the store writes every command member as

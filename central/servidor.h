@@ -18,9 +18,10 @@
 //   and "ordemfinal" from 0 on, a command's "ordem" and "ordeminicial" from
 //   1 on;
 // - table names ("tabela") and column names (the members of "campos") that
-//   are not plain identifiers: an ASCII letter, then letters, digits, "_"
-//   or "$", at most 63 characters, which is all a store's catalogue holds
-//   without quoting; a name is put into other stores' statements;
+//   the stores' identifier rule refuses (db::IdentificadorValido: an ASCII
+//   letter, then letters, digits, "_" or "$", at most 31 characters): a
+//   name is put into other stores' statements, and one that a store would
+//   refuse would stop its receiving;
 // - a "campos" value that is not a string or a number (a receiving store
 //   would write "null", "true" or nothing in its place);
 // - a block whose bounds do not fit its commands: "ordeminicial" and
@@ -43,9 +44,6 @@
 namespace ondaris::central {
 
 inline constexpr int TamanhoBloco = 1000;
-
-// The longest identifier a store's catalogue holds.
-inline constexpr std::size_t TamanhoMaximoNome = 63;
 
 class ServidorCentral {
 public:

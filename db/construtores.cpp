@@ -23,9 +23,8 @@ std::string Mostrar(std::string_view nome) {
 
 void ExigirIdentificador(std::string_view nome, const char* papel) {
     if (!IdentificadorValido(nome))
-        throw ErroPreparacao(std::string(papel) + " name " + Mostrar(nome) +
-                             " is not a plain identifier (a letter, then letters, digits or underscores, at most 31 "
-                             "characters)");
+        throw ErroPreparacao(std::string(papel) + " name " + Mostrar(nome) + " is not a plain identifier (" +
+                             kRegraIdentificadorIngles + ")");
 }
 
 // The change log carries two key values: the first key column's and one
@@ -40,8 +39,6 @@ void ExigirChaveRegistravel(const std::string& tabela, std::size_t colunasChave)
 }
 
 }  // namespace
-
-bool IdentificadorValido(std::string_view nome) { return IdentificadorSimples(nome, kTamanhoMaximoIdentificador); }
 
 const char* SufixoTipoSQL(TTipoSQL tipo) {
     switch (tipo) {

@@ -12,10 +12,9 @@
 // structure list TDM::TBEstrutura.
 //
 // Names that reach SQL: a table name or a column name goes into a text only
-// when it is a plain identifier (a letter, then letters, digits or
-// underscores, at most 31 characters). Anything else is refused before any
-// text is built from it, so a hostile name from the central server or the
-// log never reaches the database. A delete for a table without primary key
+// when it meets the identifier rule (IdentificadorValido, db/texto.h).
+// Anything else is refused before any text is built from it, so a hostile
+// name from the central server or the log never reaches the database. A delete for a table without primary key
 // is refused as well: a DELETE without WHERE would empty the table.
 //
 // Not an error: asking twice for the same table and kind in one block (the
@@ -48,12 +47,6 @@ public:
 // Key columns the change log can carry (ATUALVALORCHAVE1 and 2): a table
 // with a longer primary key is refused by every builder.
 inline constexpr std::size_t kMaximoColunasChave = 2;
-
-// The longest identifier the catalogue holds.
-inline constexpr std::size_t kTamanhoMaximoIdentificador = 31;
-
-// A letter, then letters, digits or underscores, at most 31 characters.
-bool IdentificadorValido(std::string_view nome);
 
 // Suffix of a statement's name by kind: "_UI", "_DEL", "_SEL".
 const char* SufixoTipoSQL(TTipoSQL tipo);

@@ -242,9 +242,19 @@ DataHora DecodificarDataHora(ISC_TIMESTAMP ts) {
     return DataHora{DecodificarData(ts.timestamp_date), DecodificarHora(ts.timestamp_time)};
 }
 
+// Whether a server-side text exceeds `caracteres` characters or `bytes`.
+bool Excede(const std::string& texto, unsigned charset, unsigned caracteres, unsigned bytes) {
+    if (texto.size() > bytes) return true;
+    if (charset != kCharsetUtf8) return texto.size() > caracteres;
+    return ContarCaracteresUtf8(texto) > caracteres;
+}
+
 // CHAR and VARCHAR: text in the parameter's character set, or raw bytes in
-// an OCTETS one. A CHAR loses its trailing blanks; a text left empty is
-// NULL; a longer one is cut to the declared length.
+// an OCTETS one. A CHAR loses its trailing blanks. By the connection's
+// rules a text left empty is NULL and a longer one is cut to the declared
+// length; with exact texts (Exato) an empty text stays an empty text (a
+// CHAR of blanks) and a longer one is refused.
+template <bool Exato>
 Gravacao GravarTexto(const DescricaoCampo& p, const Valor& v, unsigned char* dado, std::optional<std::string>&) {
     const bool octetos = p.ConjuntoCaracteres == kCharsetOctets;
     const bool fixo = p.Categoria == TTipoCampo::tcChar;
@@ -257,9 +267,13 @@ Gravacao GravarTexto(const DescricaoCampo& p, const Valor& v, unsigned char* dad
         return Gravacao::TipoErrado;
     if (!octetos) {
         if (fixo) ApararDireita(bruto);
-        if (bruto.empty()) return Gravacao::Nulo;
+        if (!Exato && bruto.empty()) return Gravacao::Nulo;
     }
-    Cortar(bruto, p.ConjuntoCaracteres, p.TamanhoCaracteres(), p.Tamanho);
+    if (Exato) {
+        if (Excede(bruto, p.ConjuntoCaracteres, p.TamanhoCaracteres(), p.Tamanho)) return Gravacao::NaoCabe;
+    } else {
+        Cortar(bruto, p.ConjuntoCaracteres, p.TamanhoCaracteres(), p.Tamanho);
+    }
     if (fixo) {
         std::memset(dado, octetos ? 0 : ' ', p.Tamanho);
     } else {
@@ -270,6 +284,7 @@ Gravacao GravarTexto(const DescricaoCampo& p, const Valor& v, unsigned char* dad
     return Gravacao::Gravado;
 }
 
+template <bool Exato>
 Valor LerTexto(const DescricaoCampo& c, const unsigned char* dado, std::string_view) {
     const bool fixo = c.Categoria == TTipoCampo::tcChar;
     const auto* inicio = reinterpret_cast<const char*>(dado);
@@ -278,22 +293,24 @@ Valor LerTexto(const DescricaoCampo& c, const unsigned char* dado, std::string_v
     if (c.ConjuntoCaracteres == kCharsetOctets) return Bytes(bruto.begin(), bruto.end());
     std::string texto = DoServidor(bruto, c.ConjuntoCaracteres);
     if (fixo) ApararDireita(texto);
-    if (texto.empty()) return {};
+    if (!Exato && texto.empty()) return {};
     return texto;
 }
 
+template <bool Exato>
 Gravacao GravarBlobTexto(const DescricaoCampo& p, const Valor& v, unsigned char*, std::optional<std::string>& blob) {
     const auto* s = std::get_if<std::string>(&v);
     if (!s) return Gravacao::TipoErrado;
     std::string bruto = ParaServidor(*s, p.ConjuntoCaracteres);
-    if (bruto.empty()) return Gravacao::Nulo;
+    if (!Exato && bruto.empty()) return Gravacao::Nulo;
     blob = std::move(bruto);
     return Gravacao::Gravado;
 }
 
+template <bool Exato>
 Valor LerBlobTexto(const DescricaoCampo& c, const unsigned char*, std::string_view blob) {
     std::string texto = DoServidor(blob, c.ConjuntoCaracteres);
-    if (texto.empty()) return {};
+    if (!Exato && texto.empty()) return {};
     return texto;
 }
 
@@ -325,9 +342,9 @@ constexpr Codec kCodecs[] = {
     {GravarExato<Data, ISC_DATE, CodificarData>, LerExato<Data, ISC_DATE, DecodificarData>},  // tcData
     {GravarExato<Hora, ISC_TIME, CodificarHora>, LerExato<Hora, ISC_TIME, DecodificarHora>},  // tcHora
     {GravarDataHora, LerExato<DataHora, ISC_TIMESTAMP, DecodificarDataHora>},              // tcDataHora
-    {GravarTexto, LerTexto},                                  // tcChar
-    {GravarTexto, LerTexto},                                  // tcVarchar
-    {GravarBlobTexto, LerBlobTexto},                          // tcBlobTexto
+    {GravarTexto<false>, LerTexto<false>},                    // tcChar
+    {GravarTexto<false>, LerTexto<false>},                    // tcVarchar
+    {GravarBlobTexto<false>, LerBlobTexto<false>},            // tcBlobTexto
     {GravarBlobBinario, LerBlobBinario},                      // tcBlobBinario
     {GravarExato<bool, unsigned char, CodificarBooleano>,
      LerExato<bool, unsigned char, DecodificarBooleano>},  // tcBooleano
@@ -336,7 +353,17 @@ constexpr Codec kCodecs[] = {
 };
 static_assert(std::size(kCodecs) == static_cast<std::size_t>(TTipoCampo::tcOutro) + 1);
 
-const Codec& CodecDe(const DescricaoCampo& d) { return kCodecs[static_cast<std::size_t>(d.Categoria)]; }
+// The text kinds of a statement with exact texts (Consulta::DefinirTextosExatos).
+constexpr Codec kCodecTextoExato{GravarTexto<true>, LerTexto<true>};
+constexpr Codec kCodecBlobTextoExato{GravarBlobTexto<true>, LerBlobTexto<true>};
+
+const Codec& CodecDe(const DescricaoCampo& d, bool textosExatos) {
+    if (textosExatos) {
+        if (d.EhTexto()) return kCodecTextoExato;
+        if (d.Categoria == TTipoCampo::tcBlobTexto) return kCodecBlobTextoExato;
+    }
+    return kCodecs[static_cast<std::size_t>(d.Categoria)];
+}
 }  // namespace
 
 // ------------------------------------------------------------------ set-up
@@ -553,7 +580,7 @@ std::size_t Consulta::PosicaoOuErro(std::size_t posicao) {
 
 void Consulta::GravarParametro(std::size_t i, const Valor& v) {
     const DescricaoCampo& p = parametros_[i];
-    const Codificador gravar = CodecDe(p).Gravar;
+    const Codificador gravar = CodecDe(p, textosExatos_).Gravar;
     Gravacao r = Gravacao::Nulo;
     if (!std::holds_alternative<std::monostate>(v))
         r = gravar ? gravar(p, v, Entrada() + p.Deslocamento, blobs_[i]) : Gravacao::TipoErrado;
@@ -783,7 +810,7 @@ Valor Consulta::Ler(std::size_t i) {
     if (i >= colunas_.size()) throw ErroUso("statement " + nome_ + " has no column " + std::to_string(i));
     const auto& c = colunas_[i];
     if (*reinterpret_cast<const std::int16_t*>(Saida() + c.DeslocamentoNulo) != 0) return {};
-    const Decodificador ler = CodecDe(c).Ler;
+    const Decodificador ler = CodecDe(c, textosExatos_).Ler;
     if (!ler)
         throw ErroUso("column " + c.Nome + " of statement " + nome_ + " has a type this layer cannot read: " +
                       c.NomeTipo());

@@ -16,6 +16,13 @@
 // characters, without error. Text crosses as Latin-1 (db/texto.h). Text
 // blobs are read and written as text, other blobs as bytes.
 //
+// A statement with exact texts (DefinirTextosExatos), as every statement
+// of replicated rows is, departs from two of those rules, which would
+// change a value: an empty text (text blobs included) is an empty text on
+// bind and on read, not NULL, so a CHAR of blanks reads as "" and is
+// written back as blanks; and a text longer than its parameter is refused
+// like a number too big for its parameter, never cut.
+//
 // Binding a value of the wrong kind (a text to an INTEGER, say) is a usage
 // error naming both types; a number too big for its parameter is a database
 // error, as the server would report it. Reading a NULL gives an empty
@@ -57,6 +64,11 @@ public:
     // transaction serves the preparation.
     void Preparar();
     bool Preparada() const { return static_cast<bool>(comando_); }
+
+    // Exact texts (above); off unless set. Takes effect with the next bind
+    // or read.
+    void DefinirTextosExatos(bool exatos) { textosExatos_ = exatos; }
+    bool TextosExatos() const { return textosExatos_; }
 
     // ---- parameters
     // Described by the server when first asked for, then kept: binding
@@ -145,6 +157,7 @@ private:
     std::string nome_;
     SqlPosicional posicional_;
     bool reescrito_ = false;
+    bool textosExatos_ = false;
 
     fb::ComandoFb comando_;
     fb::CursorFb cursor_;

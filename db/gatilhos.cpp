@@ -50,9 +50,8 @@ std::string NomeGatilhoRegistro(std::string_view tabela) {
 std::optional<std::string> MotivoRecusa(std::string_view tabela, const std::vector<TColunaChave>& chave) {
     const std::string t(tabela);
     if (!IdentificadorMaiusculo(tabela))
-        return "o nome \"" + t +
-               "\" não é um identificador simples em maiúsculas (letra, depois letras, dígitos ou _, até 31): "
-               "tabelas com nome entre aspas não podem ser replicadas";
+        return "o nome \"" + t + "\" não é um identificador simples em maiúsculas (" + kRegraIdentificador +
+               "): tabelas com nome entre aspas não podem ser replicadas";
     if (TabelaDaReplicacao(tabela)) return t + " é uma tabela da própria replicação e não é registrada";
     if (chave.empty())
         return t + " não tem chave primária: uma alteração dela não poderia ser encontrada na outra loja";
@@ -61,8 +60,8 @@ std::optional<std::string> MotivoRecusa(std::string_view tabela, const std::vect
                std::to_string(kMaximoColunasChave) + " valores de chave";
     for (const auto& c : chave) {
         if (!IdentificadorMaiusculo(c.Nome))
-            return "a coluna de chave \"" + c.Nome + "\" de " + t +
-                   " não é um identificador simples em maiúsculas (colunas com nome entre aspas não são suportadas)";
+            return "a coluna de chave \"" + c.Nome + "\" de " + t + " não é um identificador simples em maiúsculas (" +
+                   kRegraIdentificador + "): colunas com nome entre aspas não podem ser replicadas";
         switch (c.Tipo) {
             case TTipoColunaChave::tcInteiro: break;
             case TTipoColunaChave::tcTexto:

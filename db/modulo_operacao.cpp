@@ -45,13 +45,14 @@ Consulta* TModuloOperacao::Procurar(std::string_view nome) {
 }
 
 Consulta& TModuloOperacao::Criar(const std::string& nome, Transacao& transacao, std::string sql) {
-    if (!IdentificadorSimples(nome, std::string_view::npos)) throw ErroUso("\"" + nome + "\" is not a valid statement name");
+    if (!IdentificadorValido(nome, std::string_view::npos)) throw ErroUso("\"" + nome + "\" is not a valid statement name");
     if (&transacao.ConexaoDona() != &ConnQuelbor)
         throw ErroUso("statement " + nome + " must run in one of the block's own transactions");
     auto [it, nova] = consultas_.try_emplace(MaiusculasAscii(nome));
     if (!nova) throw ErroUso("a statement named " + nome + " already exists in this block");
     try {
         it->second = std::make_unique<Consulta>(ConnQuelbor, transacao, std::move(sql), nome);
+        it->second->DefinirTextosExatos(true);
     } catch (...) {
         consultas_.erase(it);
         throw;

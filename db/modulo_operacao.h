@@ -43,9 +43,11 @@ public:
 
     // The cached statement of that name, or null.
     Consulta* Procurar(std::string_view nome);
-    // Creates and caches a statement (not yet prepared). The name must be
-    // an identifier (letters, digits, underscore, starting with a letter)
-    // not used yet in this module.
+    // Creates and caches a statement (not yet prepared), with exact texts
+    // (db/consulta.h): the module's statements carry replicated values,
+    // which must arrive as they left, an empty text as an empty text and
+    // never cut. The name must be an identifier by IdentificadorValido
+    // (db/texto.h), of any length, not used yet in this module.
     Consulta& Criar(const std::string& nome, Transacao& transacao, std::string sql);
     std::size_t QuantidadeConsultas() const { return consultas_.size(); }
 

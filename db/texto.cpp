@@ -133,11 +133,11 @@ bool IguaisSemCaixa(std::string_view a, std::string_view b) {
            });
 }
 
-bool IdentificadorSimples(std::string_view nome, std::size_t maximo) {
+bool IdentificadorValido(std::string_view nome, std::size_t maximo) {
     const auto letra = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     if (nome.empty() || nome.size() > maximo || !letra(nome.front())) return false;
     for (char c : nome)
-        if (!letra(c) && !(c >= '0' && c <= '9') && c != '_') return false;
+        if (!letra(c) && !(c >= '0' && c <= '9') && c != '_' && c != '$') return false;
     return true;
 }
 

@@ -41,8 +41,22 @@ std::string MaiusculasAscii(std::string_view texto);
 std::string MinusculasAscii(std::string_view texto);
 bool IguaisSemCaixa(std::string_view a, std::string_view b);
 
-// A letter, then letters, digits or underscores, at most `maximo` characters.
-bool IdentificadorSimples(std::string_view nome, std::size_t maximo);
+// The one rule for the names of tables and columns that the agent puts
+// into SQL text, and that the trigger installer, the self-check and the
+// central server accept: an identifier as Firebird takes it without
+// quotes, an ASCII letter first, then ASCII letters, digits, "_" and "$",
+// at most kTamanhoMaximoIdentificador characters (Firebird 3's limit, and
+// the size of LOG_REPLICACAO.TABELA). Anything else (a blank, a quote, a
+// semicolon, a letter beyond ASCII) never reaches a statement.
+// `maximo` serves names the agent makes itself from such a name
+// (a statement's "TB" + table + suffix), which may be longer.
+inline constexpr std::size_t kTamanhoMaximoIdentificador = 31;
+bool IdentificadorValido(std::string_view nome, std::size_t maximo = kTamanhoMaximoIdentificador);
+// The rule in words, for refusals: in Portuguese and in English.
+inline constexpr const char* kRegraIdentificador =
+    "uma letra, depois letras, dígitos, _ ou $, até 31 caracteres, sem aspas";
+inline constexpr const char* kRegraIdentificadorIngles =
+    "a letter, then letters, digits, _ or $, at most 31 characters, unquoted";
 
 // An SQL text literal: the text between single quotes, each quote doubled.
 std::string LiteralSql(std::string_view texto);

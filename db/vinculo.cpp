@@ -45,6 +45,25 @@ std::string TextoExato(std::string_view texto, unsigned conjunto) {
     return std::string(texto);
 }
 
+// A text for a CHAR or VARCHAR column that the column holds whole, or
+// ErroLeitura: cutting it would store another value. Lengths count
+// characters (bytes in OCTETS); a CHAR's trailing blanks are no part of its
+// value.
+void ExigirQueCaiba(const DescricaoCampo& p, std::string_view texto) {
+    const bool octetos = p.ConjuntoCaracteres == kCharsetOctets;
+    if (p.Categoria == TTipoCampo::tcChar && !octetos) {
+        const auto fim = texto.find_last_not_of(' ');
+        texto = fim == std::string_view::npos ? std::string_view() : texto.substr(0, fim + 1);
+    }
+    const std::size_t tamanho = ContarCaracteresUtf8(texto);
+    const std::size_t maximo = octetos ? p.Tamanho : p.TamanhoCaracteres();
+    if (tamanho <= maximo) return;
+    const char* unidade = octetos ? " bytes" : " caracteres";
+    throw ErroLeitura("o texto tem " + std::to_string(tamanho) + unidade + " e a coluna (" + p.NomeTipo() +
+                      ") guarda no máximo " + std::to_string(maximo) + unidade +
+                      "; cortado, chegaria outro valor");
+}
+
 }  // namespace
 
 Valor LerValorParametro(const DescricaoCampo& p, std::string_view texto, const TConfiguracoesRegionais& regional,
@@ -65,9 +84,11 @@ Valor LerValorParametro(const DescricaoCampo& p, std::string_view texto, const T
             // Raw bytes travel as the characters of the same codes.
             if (p.ConjuntoCaracteres == kCharsetOctets) {
                 const std::string bytes = Utf8ParaLatin1(TextoExato(texto, kCharsetOctets));
+                ExigirQueCaiba(p, texto);
                 return Bytes(bytes.begin(), bytes.end());
             }
-            return TextoExato(texto, p.ConjuntoCaracteres);
+            ExigirQueCaiba(p, TextoExato(texto, p.ConjuntoCaracteres));
+            return std::string(texto);
         case TTipoCampo::tcBlobTexto: return TextoExato(texto, p.ConjuntoCaracteres);
         case TTipoCampo::tcSmallint:
             return static_cast<std::int16_t>(InteiroNoIntervalo(texto, INT16_MIN, INT16_MAX, "SMALLINT"));

@@ -8,8 +8,10 @@
 //
 // Readings (db/leituras.h), by parameter type:
 //   CHAR, VARCHAR, text blobs: the text as it is (the connection converts
-//     it), in UTF8 columns too; in OCTETS columns each character is the
-//     byte of the same code, as the sending store writes raw bytes;
+//     it), in UTF8 columns too, the empty text included (it is bound as an
+//     empty text where the statement has exact texts, db/consulta.h); in
+//     OCTETS columns each character is the byte of the same code, as the
+//     sending store writes raw bytes;
 //   SMALLINT, INTEGER, BIGINT: the integer reading, within the type's range;
 //   NUMERIC, DECIMAL: exact to the column's scale (LerNumerico);
 //   DOUBLE PRECISION, FLOAT: the floating-point readings, full range;
@@ -21,10 +23,12 @@
 // A value is bound exactly as sent or not at all: a text that cannot be
 // read, a number beyond its column's type, a text with a character the
 // column cannot hold or with bytes the answer's character set did not
-// allow, each raise ErroLeitura saying which, before anything is bound. A
-// numeric value beyond the column's storage is refused when bound
-// (ErroBanco). A text longer than its column is cut, as the connection's
-// rules say.
+// allow, a text longer than its CHAR or VARCHAR column (in characters;
+// bytes for OCTETS; a CHAR's trailing blanks do not count), each raise
+// ErroLeitura saying which, before anything is bound. A numeric value
+// beyond the column's storage is refused when bound (ErroBanco). The empty
+// text of a column that is not text keeps its reading: for a number, a
+// date or a boolean it is no value and is refused.
 #include <cstddef>
 #include <optional>
 #include <string_view>

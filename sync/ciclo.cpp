@@ -181,6 +181,7 @@ void TCiclo::ReceberTudo() {
     // requesting for ever: it stops at a position this run has asked from.
     std::set<std::int64_t> pedidas;
     std::int64_t UltimaOrdem = -1;
+    std::optional<std::string> aviso;
     while (!problema && UltimaOrdem != 0) {
         if (ParadaPedida()) {
             return;
@@ -189,6 +190,10 @@ void TCiclo::ReceberTudo() {
         const std::int32_t loja = Operacoes_.CodigoLoja();
         pedidas.insert(posicao);
         UltimaOrdem = Operacoes_.ReceberDados(Operacoes_.LinkCentral(), loja, posicao);
+        for (std::string& texto : Operacoes_.AvisosRecebimento()) {
+            Registrar_(texto);
+            aviso = std::move(texto);
+        }
         problema = Conferir(etRecebimento);
         if (problema) {
             break;
@@ -205,7 +210,9 @@ void TCiclo::ReceberTudo() {
             break;
         }
     }
-    Mostrar(&IJanelaStatus::StatusRecebimento, problema.value_or(TextoRecebimentoConcluido));
+    // A problem of this run comes first, then a value this store dropped.
+    Mostrar(&IJanelaStatus::StatusRecebimento,
+            problema.value_or(aviso.value_or(std::string(TextoRecebimentoConcluido))));
 }
 
 void TCiclo::EnviarTudo() {

@@ -30,6 +30,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ondaris::sync {
 
@@ -79,6 +80,12 @@ public:
     // The refusal that the server operation called last ended with, or
     // nothing when that operation was not refused (its body may be empty).
     virtual std::optional<TRecusa> Recusa() = 0;
+
+    // After each ReceberDados, the notices it gave that are to be logged,
+    // each once: received values this store drops (a column its table
+    // lacks). The receive panel shows the last one in place of its
+    // completion text.
+    virtual std::vector<std::string> AvisosRecebimento() { return {}; }
 
     // After the send loop: sending held back by an open store transaction
     // for longer than the warning time, or nothing. Asked once per run that

@@ -156,14 +156,7 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
 
 std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
                                         const db::TConfiguracoesRegionais& regional) {
-    std::optional<std::string> texto = TextoDoValorBanco(valor, coluna, regional);
-    if (!texto) return texto;
-    const bool bytes = std::holds_alternative<db::Bytes>(valor);
-    if (bytes) return texto;  // base64 or OCTETS: whole, and present even when empty
-    if (texto->empty()) return std::nullopt;
-    // Without a line feed there is nothing to remove (a CR alone stays).
-    if (texto->find('\n') == std::string::npos) return texto;
-    return RemoverQuebrasDeLinha(*texto);
+    return TextoDoValorBanco(valor, coluna, regional);
 }
 
 namespace {
@@ -304,10 +297,8 @@ db::Valor LerColuna(db::Consulta& qry, const TColunaEnviada& coluna) {
         db::Valor emLinha = qry.Ler(*coluna.EmLinha);
         if (auto* bytes = std::get_if<db::Bytes>(&emLinha)) {
             if (qry.Colunas()[coluna.Indice].Categoria == db::TTipoCampo::tcBlobBinario) return emLinha;
-            std::string texto =
-                db::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
-            if (texto.empty()) return {};
-            return texto;
+            // An empty blob is an empty text, as its own call reads it.
+            return db::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
         }
     }
     return qry.Ler(coluna.Indice);

@@ -65,9 +65,12 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
                                              const db::TConfiguracoesRegionais& regional);
 
 // The value of a "campos" member, or nothing when the column is left out
-// (NULL, or text that is empty). Line breaks are removed (CR LF pairs, then
-// lone LF) from every text form except base64 and OCTETS text, whose bytes
-// must travel whole.
+// (NULL only). Every text form travels whole: line breaks stay in the
+// string (the JSON writer escapes them and every JSON reader decodes
+// them), and an empty text is sent as "" (a CHAR of blanks reads as one),
+// so that the receiving store writes an empty text, not NULL. Removing line
+// breaks, or leaving an empty text out, would change the value on the way;
+// a peer that reads "" as NULL gets what it got before.
 std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
                                         const db::TConfiguracoesRegionais& regional);
 

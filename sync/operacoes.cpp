@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "db/ini.h"
+#include "db/texto.h"
 #include "sync/enviar.h"
 #include "sync/receber.h"
 
@@ -39,6 +40,17 @@ std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t 
                                            std::int64_t Ordem) {
     Recusa_.reset();
     TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_, &Recebimento_};
+    // A block that fails is received again, and tells its columns then.
+    ColunasAAvisar_.clear();
+    Avisos_.clear();
+    ambiente.AoDescartarColuna = [this](const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
+        std::pair<std::string, std::string> chave{db::MaiusculasAscii(tabela), db::MaiusculasAscii(coluna)};
+        if (ColunasAvisadas_.count(chave) != 0) return;
+        for (const auto& c : ColunasAAvisar_)
+            if (c == chave) return;
+        ColunasAAvisar_.push_back(chave);
+        Avisos_.push_back(TextoColunaAusente(chave.first, coluna, ordem));
+    };
     std::int64_t UltimaOrdem = 0;
     try {
         UltimaOrdem = sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
@@ -80,6 +92,19 @@ bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoj
     Vigia_.Observar(indices);
     Observado_ = true;
     return indices.OrdemFinal > Ordem;
+}
+
+std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
+    return "A tabela " + tabela + " desta loja não tem a coluna " + coluna +
+           ", que chegou do servidor central (no comando de ordem " + std::to_string(ordem) +
+           "): os valores dessa coluna são descartados e o resto de cada linha é gravado. Crie a coluna nesta "
+           "loja como na loja de origem, ou retire-a de lá (ondarisd --verificar mostra as diferenças)";
+}
+
+std::vector<std::string> TOperacoesMotor::AvisosRecebimento() {
+    ColunasAvisadas_.insert(ColunasAAvisar_.begin(), ColunasAAvisar_.end());
+    ColunasAAvisar_.clear();
+    return std::exchange(Avisos_, {});
 }
 
 std::optional<TEnvioRetido> TOperacoesMotor::EnvioRetido() {

@@ -20,12 +20,20 @@
 // starts, and at destruction. An agent waiting for its next run holds no
 // attachment of its own.
 //
+// A received value that this store drops, because its table lacks the
+// column, is told once per table and column while the program runs (an
+// entry in the log and the receive panel, through the cycle); applying
+// goes on.
+//
 // Every run starts by opening the global connection when it is not open
 // (TDM::Conectar), so an agent that started, or lost its connection, while
 // the database server was down carries on by itself once it is back.
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "db/udm.h"
 #include "sync/ciclo.h"
@@ -56,6 +64,7 @@ public:
     bool EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
                      std::int64_t Ordem) override;
     std::optional<TRecusa> Recusa() override { return Recusa_; }
+    std::vector<std::string> AvisosRecebimento() override;
     std::optional<TEnvioRetido> EnvioRetido() override;
 
 private:
@@ -69,6 +78,15 @@ private:
     bool Observado_ = false;  // a block was built in this run
     db::TModuloDaExecucao Recebimento_;  // the run's receiving module, between its blocks
     db::TModuloDaExecucao Envio_;        // the run's sending module, between its blocks
+    // Columns whose received values this store drops: those told already
+    // (once per table and column while the program runs), and those of the
+    // last ReceberDados still to be told.
+    std::set<std::pair<std::string, std::string>> ColunasAvisadas_;
+    std::vector<std::pair<std::string, std::string>> ColunasAAvisar_;
+    std::vector<std::string> Avisos_;
 };
+
+// The notice of a received column that this store's table lacks.
+std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem);
 
 }  // namespace ondaris::sync

@@ -1,14 +1,17 @@
 #include "sync/receber.h"
 
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
 #include "db/construtores.h"
 #include "db/modulo_operacao.h"
 #include "db/ponto_falha.h"
+#include "db/texto.h"
 #include "db/vinculo.h"
 #include "sync/base64.h"
 #include "sync/json.h"
@@ -256,7 +259,11 @@ private:
         for (std::size_t i = 0; i < largura; ++i) alvo.DefinirPosicao(deslocamento + i, db::Valor());
         for (const auto& [nome, valor] : c.Campos->Membros()) {
             const auto indice = unitaria.PosicaoParametro(nome);
-            if (!indice) continue;  // a column this store does not write
+            if (!indice) {  // a column this store does not write
+                if (amb_.AoDescartarColuna && !TabelaTemColuna(c.Tabela, nome))
+                    amb_.AoDescartarColuna(c.Tabela, nome, c.Ordem);
+                continue;
+            }
             const std::size_t posicao = deslocamento + *indice;
             if (valor.EhNulo()) {
                 // A null value is NULL, as sent; a later member of the same
@@ -284,6 +291,20 @@ private:
                                                 " carries no value for the key column " + nomes[i].Nome);
         }
     }
+
+    // Whether the store's table has that column (non-computed), by the
+    // catalogue, asked once per table and block.
+    bool TabelaTemColuna(const std::string& tabela, const std::string& coluna) {
+        auto it = colunasLocais_.find(tabela);
+        if (it == colunasLocais_.end()) {
+            std::set<std::string> nomes;
+            for (const auto& c : amb_.DM.CamposTabela(db::MaiusculasAscii(tabela), false))
+                nomes.insert(db::MaiusculasAscii(c.Campo));
+            it = colunasLocais_.emplace(tabela, std::move(nomes)).first;
+        }
+        return it->second.count(db::MaiusculasAscii(coluna)) != 0;
+    }
+    std::map<std::string, std::set<std::string>> colunasLocais_;
 
     // 64 is the largest that fits: each UPDATE OR INSERT takes two of the
     // 256 contexts a statement may have, so 128 cannot even be prepared.

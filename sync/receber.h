@@ -20,7 +20,8 @@
 // every command that was rolled back, and none is skipped. An "acao" of
 // "S" changes nothing and is passed over; any acao other than "U", "D" or
 // "S" fails the block. Text keeps every character the store's character
-// set can hold.
+// set can hold, and arrives whole: an empty text as an empty text, line
+// breaks as sent; a text longer than its column fails the block.
 //
 // Failures while applying roll back the transaction in progress (earlier
 // groups stay committed) and raise ErroRotina (db/erros.h): "Falha ao
@@ -34,6 +35,7 @@
 // Qt-free: the window is reached through IJanelaStatus, whose messages are
 // pumped once per block.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +62,14 @@ struct TAmbienteRecebimento {
     // The run's module, kept between blocks; null: each block opens and
     // closes a module of its own.
     db::TModuloDaExecucao* Modulo = nullptr;
+    // Told of a member of "campos" that matches no parameter of its
+    // statement because this store's table lacks that column (its value is
+    // dropped, the rest of the row applied): table, column and the
+    // command's ordem, for every such member of a block applied or not.
+    // A member of a column the table has but the structure list does not
+    // name is dropped without a word: the list decides what is written.
+    std::function<void(const std::string& tabela, const std::string& coluna, std::int64_t ordem)>
+        AoDescartarColuna{};
 };
 
 TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,

@@ -117,21 +117,4 @@ std::string TextoChar(std::string_view valor) {
 
 std::string TextoBooleano(bool valor) { return valor ? "True" : "False"; }
 
-std::string RemoverQuebrasDeLinha(std::string_view valor) {
-    std::string semPares;
-    semPares.reserve(valor.size());
-    for (std::size_t i = 0; i < valor.size(); ++i) {
-        if (valor[i] == '\r' && i + 1 < valor.size() && valor[i + 1] == '\n') {
-            ++i;
-            continue;
-        }
-        semPares += valor[i];
-    }
-    std::string saida;
-    saida.reserve(semPares.size());
-    for (char c : semPares)
-        if (c != '\n') saida += c;
-    return saida;
-}
-
 }  // namespace ondaris::sync

@@ -49,9 +49,4 @@ std::string TextoDataHora(const db::DataHora& dataHora, const db::TConfiguracoes
 std::string TextoChar(std::string_view valor);
 std::string TextoBooleano(bool valor);  // "True" / "False"
 
-// The line-break removal applied to "campos" values (base64 texts
-// excepted): every CR LF pair is removed, then every remaining LF; a CR
-// that is not followed by LF stays.
-std::string RemoverQuebrasDeLinha(std::string_view valor);
-
 }  // namespace ondaris::sync

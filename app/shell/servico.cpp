@@ -77,7 +77,7 @@ TOpcoesServico LerArgumentos(const std::vector<std::string>& argumentos) {
         throw ErroArgumento("--envio-inicial precisa dos nomes das tabelas");
     for (const auto& t : tabelas) {
         if (!db::IdentificadorValido(t))
-            throw ErroArgumento("\"" + t + "\" não é um nome de tabela (letra, depois letras, dígitos ou _, até 31)");
+            throw ErroArgumento("\"" + t + "\" não é um nome de tabela (" + std::string(db::kRegraIdentificador) + ")");
         opcoes.Tabelas.push_back(db::MaiusculasAscii(t));
     }
     if (opcoes.SomenteImprimir && opcoes.Comando != TComandoServico::csInstalarGatilhos)

@@ -34,6 +34,9 @@ public:
     void Falha(std::string texto, std::string oQueFazer) {
         itens_.push_back({false, std::move(texto), std::move(oQueFazer)});
     }
+    void Aviso(std::string texto, std::string oQueFazer) {
+        itens_.push_back({true, std::move(texto), std::move(oQueFazer), true});
+    }
     std::vector<TItemVerificacao> Itens() && { return std::move(itens_); }
 
 private:
@@ -105,6 +108,14 @@ void VerificarRegional(const TRegionalEmVigor& r, TRelatorio& rel) {
 void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const std::string& tabela,
                      const std::vector<std::string>& colunasLista, TRelatorio& rel) {
     const std::string instalar = "rode ondarisd --instalar-gatilhos " + tabela;
+    const std::string regra = std::string(" (") + db::kRegraIdentificador + ")";
+    if (!db::IdentificadorValido(tabela)) {
+        rel.Falha("Tabela \"" + tabela + "\" da lista de estrutura: o nome não é um identificador simples" + regra +
+                      "; nada dela seria enviado nem recebido",
+                  "corrija o nome na lista de estrutura do servidor central (tabelas com nome entre aspas não podem "
+                  "ser replicadas)");
+        return;
+    }
     if (!catalogo.TabelaExiste(tabela)) {
         rel.Falha("Tabela " + tabela + " da lista de estrutura: não existe neste banco",
                   "crie a tabela como nas outras lojas, ou tire-a da lista de estrutura do servidor central");
@@ -113,16 +124,43 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
     bool ok = true;
     std::vector<std::string> locais;
     for (const auto& c : catalogo.Campos(tabela, false)) locais.push_back(c.Campo);
+    // Names the agent would refuse: a column of the list stops receiving
+    // the table, a column of this store (quoted, say) stops its sending.
+    std::vector<std::string> foraDaRegra;
+    for (const auto& c : colunasLista)
+        if (!db::IdentificadorValido(c)) foraDaRegra.push_back("\"" + c + "\" (da lista)");
+    for (const auto& c : locais)
+        if (!db::IdentificadorValido(c) || db::MaiusculasAscii(c) != c) foraDaRegra.push_back("\"" + c + "\"");
+    if (!foraDaRegra.empty()) {
+        ok = false;
+        rel.Falha("Tabela " + tabela + ": colunas cujo nome não é um identificador simples em maiúsculas" + regra +
+                      ": " + Juntar(foraDaRegra) + "; o agente recusa a tabela e nada dela seria enviado nem recebido",
+                  "renomeie as colunas, em todas as lojas, para nomes sem aspas, e corrija a lista de estrutura do "
+                  "servidor central");
+    }
     std::vector<std::string> faltando;
     for (const auto& c : colunasLista)
         if (std::find(locais.begin(), locais.end(), db::MaiusculasAscii(c)) == locais.end()) faltando.push_back(c);
     if (!faltando.empty()) {
         ok = false;
         rel.Falha("Tabela " + tabela + ": colunas da lista de estrutura que não existem aqui (ou são calculadas): " +
-                      Juntar(faltando),
+                      Juntar(faltando) + "; nenhuma alteração da tabela vinda das outras lojas poderia ser gravada",
                   "acrescente as colunas à tabela como nas outras lojas, ou corrija a lista de estrutura do "
                   "servidor central");
     }
+    // The other way: a column of this store that the list does not name is
+    // sent, but no store writes it (the list decides what is written).
+    std::vector<std::string> semLista;
+    for (const auto& c : locais)
+        if (std::none_of(colunasLista.begin(), colunasLista.end(),
+                         [&](const std::string& l) { return db::MaiusculasAscii(l) == db::MaiusculasAscii(c); }))
+            semLista.push_back(c);
+    if (!semLista.empty())
+        rel.Aviso("Tabela " + tabela + ": " + (semLista.size() == 1 ? "a coluna " : "as colunas ") + Juntar(semLista) +
+                      (semLista.size() == 1 ? " desta loja não está" : " desta loja não estão") +
+                      " na lista de estrutura; os valores são enviados, mas as outras lojas não os gravam",
+                  "se a coluna deve ser replicada, crie-a em todas as lojas e acrescente-a à lista de estrutura do "
+                  "servidor central (scripts/estrutura-json); se ela é só desta loja, nada a fazer");
     const auto chave = catalogo.ColunasChave(tabela);
     if (auto motivo = db::MotivoRecusa(tabela, chave)) {
         rel.Falha("Tabela " + tabela + ": " + *motivo,
@@ -381,19 +419,23 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
 
 std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens) {
     std::string r;
-    std::size_t falhas = 0;
+    std::size_t falhas = 0, avisos = 0;
     for (const auto& i : itens) {
-        r += (i.Ok ? "OK     " : "FALHA  ") + i.Texto + "\n";
-        if (!i.Ok) {
-            ++falhas;
+        r += (!i.Ok ? "FALHA  " : i.Aviso ? "AVISO  " : "OK     ") + i.Texto + "\n";
+        if (!i.Ok || i.Aviso) {
+            ++(i.Ok ? avisos : falhas);
             r += "       O que fazer: " + i.OQueFazer + "\n";
         }
     }
-    if (falhas == 0)
+    const std::string itensVerificados = " em " + std::to_string(itens.size()) + " itens verificados.\n";
+    const std::string textoAvisos = std::to_string(avisos) + (avisos == 1 ? " aviso" : " avisos");
+    if (falhas == 0 && avisos == 0)
         r += "Tudo certo: " + std::to_string(itens.size()) + " itens verificados.\n";
+    else if (falhas == 0)
+        r += "Nenhuma falha e " + textoAvisos + itensVerificados;
     else
-        r += std::to_string(falhas) + (falhas == 1 ? " falha" : " falhas") + " em " + std::to_string(itens.size()) +
-             " itens verificados.\n";
+        r += std::to_string(falhas) + (falhas == 1 ? " falha" : " falhas") +
+             (avisos == 0 ? std::string() : " e " + textoAvisos) + itensVerificados;
     return r;
 }
 

@@ -12,9 +12,15 @@
 //   5. the settings row (store code, central server's address);
 //   6. the central server reachable and its structure list readable and
 //      not empty;
-//   7. each table of the structure list: present, with its columns, a key
-//      the log can carry, its logging trigger as the generator makes it
-//      (and no second one), and the grants the trigger and the account need;
+//   7. each table of the structure list: present, its name and its
+//      columns' names within the identifier rule (db::IdentificadorValido,
+//      upper case as the catalogue keeps unquoted names), every column the
+//      list names present here (otherwise nothing of the table could be
+//      received), a key the log can carry, its logging trigger as the
+//      generator makes it (and no second one), and the grants the trigger
+//      and the account need; a warning for a column of this store that the
+//      list does not name (its values are sent, other stores do not write
+//      them);
 //   8. the regional settings in effect (decimal separator, date order): a
 //      locale that exists, not the bare C locale.
 // A check that depends on one that failed is not run; the failed one says
@@ -35,7 +41,10 @@ namespace ondaris::shell {
 struct TItemVerificacao {
     bool Ok = false;
     std::string Texto;      // what was checked and what was found
-    std::string OQueFazer;  // after a failure: what to do
+    std::string OQueFazer;  // after a failure or a warning: what to do
+    // A warning: nothing fails, but the technician should know (Ok stays
+    // true, and the check still passes).
+    bool Aviso = false;
 };
 
 // The locale the program runs with.
@@ -61,11 +70,13 @@ struct TOpcoesVerificacao {
 
 std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes);
 
-// "OK     <texto>" or "FALHA  <texto>" and "       O que fazer: <...>",
-// then a last line that counts the failures.
+// "OK     <texto>", or "FALHA  <texto>" / "AVISO  <texto>" and
+// "       O que fazer: <...>", then a last line that counts the failures
+// and the warnings.
 std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens);
 
-// Runs the check, writes its lines, returns 0 when every item passed, else 1.
+// Runs the check, writes its lines, returns 0 when every item passed
+// (warnings included), else 1.
 int ExecutarVerificacao(const TOpcoesVerificacao& opcoes, std::ostream& saida);
 
 }  // namespace ondaris::shell

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -150,8 +151,18 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
         {"table missing here", [](Cenario& c) { c.estrutura = Estrutura({Coluna("FORNECEDORES", "CODIGO", true)}); },
          "Tabela FORNECEDORES da lista de estrutura: não existe neste banco", "crie a tabela"},
         {"column missing here", [](Cenario& c) { c.estrutura = Estrutura({Coluna("PRECOS", "PRECOPROMOCAO")}); },
-         "Tabela PRECOS: colunas da lista de estrutura que não existem aqui (ou são calculadas): PRECOPROMOCAO",
+         "Tabela PRECOS: colunas da lista de estrutura que não existem aqui (ou são calculadas): PRECOPROMOCAO; "
+         "nenhuma alteração da tabela vinda das outras lojas poderia ser gravada",
          "acrescente as colunas"},
+        {"column name outside the rule in the list",
+         [](Cenario& c) { c.estrutura = Estrutura({Coluna("PRECOS", "PRECO PROMOCAO")}); },
+         "Tabela PRECOS: colunas cujo nome não é um identificador simples em maiúsculas", "renomeie", true, 2},
+        {"quoted column here", sql("ALTER TABLE PRECOS ADD \"Obs\" VARCHAR(10);"),
+         "Tabela PRECOS: colunas cujo nome não é um identificador simples em maiúsculas (uma letra, depois letras, "
+         "dígitos, _ ou $, até 31 caracteres, sem aspas): \"Obs\"",
+         "renomeie"},
+        {"table name outside the rule", [](Cenario& c) { c.estrutura = Estrutura({Coluna("PRE-COS", "ID", true)}); },
+         "Tabela \"PRE-COS\" da lista de estrutura: o nome não é um identificador simples", "corrija o nome"},
         {"three-column key",
          [](Cenario& c) {
              c.banco->ExecutarSql(
@@ -211,6 +222,32 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
                   std::string::npos)
             << texto;
     }
+}
+
+// Warnings: a column of this store that the list does not name is sent but
+// written nowhere; the check says so without failing, and names with "$"
+// pass like any other.
+TEST(Verificacao, AColumnTheListLacksIsAWarningAndDollarNamesPass) {
+    GarantirUsuarioReplicacao();
+    Cenario c;
+    c.banco->ExecutarSql("ALTER TABLE PRECOS ADD PRECOPROMOCAO NUMERIC(15,2), ADD OBS$ VARCHAR(10);\n"
+                         "CREATE TABLE PRE$COS (COD$ INTEGER NOT NULL PRIMARY KEY, VALOR$ VARCHAR(20));\n" +
+                         db::GerarGatilhoRegistro("PRE$COS", {{"COD$", db::TTipoColunaChave::tcInteiro, "INTEGER", 0, true}})
+                             .Script());
+    c.estrutura = Estrutura({Coluna("PRE$COS", "COD$", true), Coluna("PRE$COS", "VALOR$")});
+    const auto itens = shell::Verificar(c.opcoes);
+    const std::string texto = shell::TextoVerificacao(itens);
+    EXPECT_TRUE(std::all_of(itens.begin(), itens.end(), [](const TItemVerificacao& i) { return i.Ok; })) << texto;
+    EXPECT_NE(texto.find("AVISO  Tabela PRECOS: as colunas PRECOPROMOCAO, OBS$ desta loja não estão na lista de "
+                         "estrutura; os valores são enviados, mas as outras lojas não os gravam\n"
+                         "       O que fazer: se a coluna deve ser replicada, crie-a em todas as lojas"),
+              std::string::npos)
+        << texto;
+    EXPECT_NE(texto.find("OK     Tabela PRE$COS: colunas, chave (COD$), gatilho PRE$COS_RPL e permissões"),
+              std::string::npos)
+        << texto;
+    EXPECT_NE(texto.find("Nenhuma falha e 1 aviso em 13 itens verificados."), std::string::npos) << texto;
+    EXPECT_EQ(shell::ExecutarVerificacao(c.opcoes, *std::make_unique<std::ostringstream>()), 0);
 }
 
 // The program itself: its lines on standard output, exit 0 only when all pass.

@@ -127,8 +127,8 @@ TEST_F(EnvioDeBlocos, TodasAsTabelasDeExemploETiposDeColuna) {
         " '2023-12-31 23:59:59.999', 'linha 1' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'linha 2' || ASCII_CHAR(10)"
         " || 'linha 3' || ASCII_CHAR(13) || 'fim', x'000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D"
         "1E1F202122232425262728292A2B2C2D2E2F30313233343536373839', 'Ação');"
-        // Blank and empty texts: a VARCHAR of one blank is a value, a CHAR of
-        // blanks and an empty text are not.
+        // Blank and empty texts: each is a value, a CHAR of blanks as "" (the
+        // connection reads a CHAR without its trailing blanks).
         "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, UNIDADE, ATIVO, OBSERVACOES, DESCRICAOETIQUETA)"
         " VALUES (2, ' ', '   ', FALSE, '', '   ');"
         "INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA, PRECOCUSTO, MARGEM, COMISSAO, VIGENCIA)"
@@ -156,16 +156,17 @@ TEST_F(EnvioDeBlocos, TodasAsTabelasDeExemploETiposDeColuna) {
          R"({"CODIGO":"1","DESCRICAO":"P\u00E3o \"mineiro\" 1\/2","UNIDADE":"KG","ESTOQUEMINIMO":"-32768",)"
          R"("PESOLIQUIDO":"1,5","FATORCONVERSAO":"-2147,483648","PRECOREFERENCIA":"0,1","ATIVO":"True",)"
          R"("CADASTRO":"29\/02\/2024","ULTIMAALTERACAO":"31\/12\/2023 23:59:59,999",)"
-         R"("OBSERVACOES":"linha 1linha 2linha 3\rfim","FOTO":")" +
+         R"("OBSERVACOES":"linha 1\r\nlinha 2\nlinha 3\rfim","FOTO":")" +
              foto + R"(","DESCRICAOETIQUETA":"A\u00E7\u00E3o"})"},
-        {"U", "PRODUTOS", R"({"CODIGO":"2","DESCRICAO":" ","ATIVO":"False"})"},
+        {"U", "PRODUTOS",
+         R"({"CODIGO":"2","DESCRICAO":" ","UNIDADE":"","ATIVO":"False","OBSERVACOES":"","DESCRICAOETIQUETA":""})"},
         {"U", "PRECOS",
          R"({"CODIGOLOJA":"7","CODIGOPRODUTO":"1","PRECOVENDA":"12345678901,2345",)"
          R"("PRECOCUSTO":"9999999999999999,99","MARGEM":"-99,99","COMISSAO":"0,000001","VIGENCIA":"01\/01\/0001"})"},
         // OCTETS text travels byte for byte, line breaks included.
         {"U", "VENDAS",
          R"({"NUMERO":"9223372036854775807","CODIGOLOJA":"-2147483648","DATAVENDA":"31\/12\/9999",)"
-         R"("HORAVENDA":"23:59:59,999","TOTAL":"92233720368547758,07",)"
+         R"("HORAVENDA":"23:59:59,999","TOTAL":"92233720368547758,07","CPFCLIENTE":"",)"
          R"("ASSINATURA":"\u0000\u00FF\r\n\/\"\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000A",)"
          R"("CHAVEACESSO":"A\u00E9\n"})"},
         {"U", "VENDAS", R"({"NUMERO":"-1","CODIGOLOJA":"1","DATAVENDA":"02\/01\/2024","HORAVENDA":"08:00:00,500"})"},
@@ -298,8 +299,10 @@ TEST_F(EnvioDeBlocos, BlobsCurtosELongosDaoOMesmoTexto) {
     const auto comandos = Comandos(corpo);
     ASSERT_EQ(comandos.size(), std::size(casos));
 
-    // Every blob read by its own call, as each was before.
+    // Every blob read by its own call, as each was before, with exact texts
+    // as the block's statements have them.
     db::Consulta simples(dm_->Connquelbor(), dm_->TRPrincipal(), "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
+    simples.DefinirTextosExatos(true);
     std::size_t i = 0;
     for (bool tem = simples.Abrir(); tem; tem = simples.Proximo(), ++i) {
         ASSERT_LT(i, std::size(casos));
@@ -314,10 +317,12 @@ TEST_F(EnvioDeBlocos, BlobsCurtosELongosDaoOMesmoTexto) {
         EXPECT_NE(corpo.find("\"campos\":" + esperado + "}"), std::string::npos) << "byte for byte in the body";
     }
     EXPECT_EQ(i, std::size(casos));
-    // Pinned: text loses its line feeds, OCTETS text and binary travel as base64.
+    // Pinned: text keeps its line breaks, an empty blob is "" whatever its
+    // kind, OCTETS text and binary travel as base64.
     EXPECT_EQ(comandos[3].Campos,
-              R"({"ID":"3","BT":"abc\rd\/\"","BU":"abc\rd\/\"","BN":"abc\rd\/\"",)"
+              R"({"ID":"3","BT":"a\r\nb\nc\rd\/\"","BU":"a\r\nb\nc\rd\/\"","BN":"a\r\nb\nc\rd\/\"",)"
               R"("BO":"YQ0KYgpjDWQvIg==","BB":"AA0KDSL\/"})");
+    EXPECT_EQ(comandos[1].Campos, R"({"ID":"1","BT":"","BU":"","BN":"","BO":"","BB":""})");
 }
 
 // Which blobs the row query brings inline, and how long they may be.

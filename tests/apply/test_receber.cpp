@@ -497,10 +497,20 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
         {805, "Q", "D", "VENDAS", {{"NUMERO", "99"}}},
         {806, "Q", "U", "PRODUTOS", {{"CODIGO", "3"}, {"DESCRICAO", "terceiro"}, {"UNIDADE", "CX"}}},
         {807, "Q", "U", "PRODUTOS", {{"CODIGO", "3"}, {"DESCRICAO", "terceiro"}}},  // UNIDADE left out: NULL
+        {808, "Q", "U", "PRODUTOS",
+         {{"CODIGO", "4"}, {"DESCRICAO", "quarto"}, {"descricaoetiqueta", "fora da lista"}, {"naoexiste", "y"}}},
     });
     banco_->ExecutarSql("INSERT INTO VENDAS (NUMERO, CODIGOLOJA, DATAVENDA) VALUES (99, 1, '2024-01-01');");
+    // A member of a column the table lacks is told; one of a column the
+    // table has but the structure list leaves out (DESCRICAOETIQUETA) is
+    // the list's choice and goes without a word.
+    std::vector<std::string> descartadas;
+    ambiente_->AoDescartarColuna = [&](const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
+        descartadas.push_back(tabela + "." + coluna + "@" + std::to_string(ordem));
+    };
     ReceberTudo();
-    EXPECT_EQ(Posicao(), 807);
+    EXPECT_EQ(Posicao(), 808);
+    EXPECT_EQ(descartadas, (std::vector<std::string>{"PRODUTOS.NAOEXISTE@801", "PRODUTOS.naoexiste@808"}));
 
     db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco_->Caminho()});
     db::Transacao t(conexao, "T", db::OpcoesTransacao{});
@@ -518,6 +528,9 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     ASSERT_TRUE(q.Proximo());
     EXPECT_EQ(q.Ler<std::int32_t>("CODIGO"), 3);
     EXPECT_EQ(q.Ler<std::string>("UNIDADE"), std::nullopt);
+    ASSERT_TRUE(q.Proximo());
+    EXPECT_EQ(q.Ler<std::int32_t>("CODIGO"), 4);  // the rest of the row applied
+    EXPECT_EQ(q.Ler<std::string>("DESCRICAO"), "quarto");
     EXPECT_FALSE(q.Proximo());
     db::Consulta vendas(conexao, t, "SELECT COUNT(*) FROM VENDAS WHERE NUMERO = 99");
     ASSERT_TRUE(vendas.Abrir());
@@ -567,6 +580,8 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
         std::string segundo;
         std::string mensagem;
     };
+    std::string cedilhas41;  // 41 characters, 82 bytes in UTF-8
+    for (int i = 0; i < 41; ++i) cedilhas41 += "\\u00e7";
     const Caso casos[] = {
         {comando("EVENTOS", "U", R"({"ID":"abc"})"), "the command with ordem 20002, column ID: 'abc' is not a valid integer value"},
         {comando("EVENTOS", "U", R"({"ID":"3000000000"})"),
@@ -582,6 +597,11 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
         {comando("EVENTOS", "D", "{}"), "the delete with ordem 20002 carries no value for the key column ID"},
         {comando("EVENTOS", "D", R"({"ID":""})"), "the command with ordem 20002, column ID: '' is not a valid integer value"},
         {comando("EVENTOS", "D", R"({"ID":null})"), "the delete with ordem 20002 carries no value for the key column ID"},
+        // Cut to its column, a text would be another value; the lengths count
+        // characters, not the bytes of the answer.
+        {comando("EVENTOS", "U", R"({"ID":"20002","TEXTO":")" + cedilhas41 + R"("})"),
+         "the command with ordem 20002, column TEXTO: o texto tem 41 caracteres e a coluna (VARCHAR(40)) guarda no "
+         "máximo 40 caracteres"},
     };
     banco_->ExecutarSql("UPDATE OR INSERT INTO EVENTOS (ID, TEXTO) VALUES (20003, 'fica');");
     for (const auto& c : casos) {

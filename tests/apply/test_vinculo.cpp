@@ -44,20 +44,26 @@ protected:
     }
 
     // Binds `texto` to column `coluna` through a parameter named in lower
-    // case, writes it in a new row and reads the column back.
+    // case, writes it in a new row and reads the column back, both with
+    // exact texts, as the statements of replicated rows have them.
     static Valor Gravar(const std::string& coluna, const std::string& texto) {
         const int id = ++id_;
         Consulta ui(*conexao_, *transacao_,
                     "UPDATE OR INSERT INTO TIPOS(ID, " + coluna + ") VALUES (:ID, :" + coluna + ")", "TBTIPOS_UI");
+        ui.DefinirTextosExatos(true);
         TratarParametro(ui, "id", std::to_string(id), kBr, kAno);
         std::string minusculo = coluna;
         for (char& c : minusculo) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         TratarParametro(ui, minusculo, texto, kBr, kAno);
         ui.Executar();
-        Consulta sel(*conexao_, *transacao_, "SELECT " + coluna + " FROM TIPOS WHERE ID = :ID");
+        Consulta sel(*conexao_, *transacao_,
+                     "SELECT " + coluna + ", " + coluna + " IS NULL FROM TIPOS WHERE ID = :ID");
+        sel.DefinirTextosExatos(true);
         sel.Definir("ID", id);
         EXPECT_TRUE(sel.Abrir());
         Valor v = sel.Ler(std::size_t{0});
+        // An empty text read back must not be NULL in the table.
+        EXPECT_EQ(std::holds_alternative<std::monostate>(v), std::get<bool>(sel.Ler(std::size_t{1}))) << coluna;
         sel.Fechar();
         return v;
     }
@@ -117,14 +123,22 @@ TEST_F(Vinculo, PorTipoDoParametro) {
         {"TS", "31/12/2023", DataHora{{2023, 12, 31}, {0, 0, 0, 0}}},
         {"V", "null", std::string("null")},
         {"V", "S\xC3\xA3o Paulo", std::string("S\xC3\xA3o Paulo")},
-        {"V", "", Valor{}},
+        // An empty text is an empty text; a CHAR of blanks reads as one.
+        {"V", "", std::string()},
         {"V", " ", std::string(" ")},
+        {"V", "um\r\ndois\ntr\xC3\xAAs\r", std::string("um\r\ndois\ntr\xC3\xAAs\r")},
+        {"V", std::string(20, 'x'), std::string(20, 'x')},
+        {"V", std::string(10, 'x') + std::string(10, ' '), std::string(10, 'x') + std::string(10, ' ')},
         {"C", "ab   ", std::string("ab")},
+        {"C", "", std::string()},
+        {"C", "abcde     ", std::string("abcde")},  // a CHAR's trailing blanks are no part of it
+        {"OC", "", Bytes{}},
         {"OC", "ABC", Bytes{'A', 'B', 'C'}},
         {"OC", "A\xC3\xA9\xC2\x80\xC3\xBF", Bytes{'A', 0xE9, 0x80, 0xFF}},
         // The connection speaks ISO8859_1: what that repertoire holds arrives.
         {"U8", "a\xC3\xA7\xC3\xA3o", std::string("a\xC3\xA7\xC3\xA3o")},
         {"BT", "linha \xC3\xA7", std::string("linha \xC3\xA7")},
+        {"BT", "", std::string()},
         {"BB", "QUJD", Valor{}},  // binary: bound by the receiver, not here
     };
     for (const auto& c : casos) {
@@ -172,10 +186,20 @@ TEST_F(Vinculo, TextosIlegiveisOuForaDoTipoSaoErro) {
         {"V", "\xE2\x82\xAC 5", "a character that the column's character set cannot hold"},
         {"BT", "\xE2\x82\xAC", "a character that the column's character set cannot hold"},
         {"OC", "\xE2\x82\xAC", "a character that the column's character set cannot hold"},
+        // Longer than the column: cut, it would be another value. Lengths
+        // in characters (bytes for OCTETS).
+        {"V", std::string(21, 'x'), "o texto tem 21 caracteres e a coluna (VARCHAR(20)) guarda no máximo 20 caracteres"},
+        {"V", std::string(20, 'x') + " ", "o texto tem 21 caracteres"},
+        {"V", "\xC3\xA7" + std::string(20, 'x'), "o texto tem 21 caracteres"},
+        {"C", "abcdef", "o texto tem 6 caracteres e a coluna (CHAR(5)) guarda no máximo 5 caracteres"},
+        {"U8", "\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7\xC3\xA7",
+         "o texto tem 11 caracteres e a coluna (CHAR(10)) guarda no máximo 10 caracteres"},
+        {"OC", "\xC3\xA9" + std::string(10, 'x'), "o texto tem 11 bytes e a coluna (VARCHAR(10) CHARACTER SET OCTETS)"},
     };
     Consulta ui(*conexao_, *transacao_,
-                "UPDATE OR INSERT INTO TIPOS(ID, I, S, B, N182, N154, N92, DP, F, BO, D, H, TS, V, BT, OC) VALUES "
-                "(:ID, :I, :S, :B, :N182, :N154, :N92, :DP, :F, :BO, :D, :H, :TS, :V, :BT, :OC)");
+                "UPDATE OR INSERT INTO TIPOS(ID, I, S, B, N182, N154, N92, DP, F, BO, D, H, TS, V, C, U8, BT, OC) VALUES "
+                "(:ID, :I, :S, :B, :N182, :N154, :N92, :DP, :F, :BO, :D, :H, :TS, :V, :C, :U8, :BT, :OC)");
+    ui.DefinirTextosExatos(true);
     for (const auto& c : casos) {
         SCOPED_TRACE(std::string(c.coluna) + " <- '" + c.texto + "'");
         ui.Definir(c.coluna, Valor());

@@ -107,6 +107,59 @@ TEST_F(BancoConexao, RegrasDeConversaoAoGravar) {
     EXPECT_EQ(q.Ler<std::int64_t>("N"), 1);
 }
 
+// A statement with exact texts keeps an empty text, reads it back as one,
+// and refuses a text its parameter cannot hold instead of cutting it.
+TEST_F(BancoConexao, TextosExatos) {
+    struct Caso {
+        const char* nome;
+        const char* coluna;
+        std::string entrada;
+        const char* consulta;
+        std::string esperado;
+    };
+    const std::string acentos10 = "\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1\xC3\xA1";
+    const Caso casos[] = {
+        {"empty text is not NULL", "V10", "", "IIF(V10 IS NULL, 'null', '[' || V10 || ']')", "[]"},
+        {"all-blank CHAR is blanks", "C5", "     ", "IIF(C5 IS NULL, 'null', '[' || C5 || ']')", "[     ]"},
+        {"empty CHAR is blanks", "C5", "", "IIF(C5 IS NULL, 'null', '[' || C5 || ']')", "[     ]"},
+        {"empty text blob is not NULL", "BT", "", "IIF(BT IS NULL, 'null', 'len ' || OCTET_LENGTH(BT))", "len 0"},
+        {"ten characters of two bytes fit", "V10", acentos10, "'len ' || CHAR_LENGTH(V10)", "len 10"},
+        {"UTF8 column", "U10", acentos10, "'len ' || CHAR_LENGTH(U10)", "len 10"},
+    };
+    int id = 150;
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        Consulta ins(*conexao_, *auto_, std::string("INSERT INTO T (ID, ") + c.coluna + ") VALUES (:ID, :V)");
+        ins.DefinirTextosExatos(true);
+        ins.Definir("ID", ++id);
+        ins.Definir("V", c.entrada);
+        ins.Executar();
+        Consulta q(*conexao_, *auto_, std::string("SELECT ") + c.consulta + " AS R, " + c.coluna + " AS V FROM T WHERE ID = :ID");
+        q.DefinirTextosExatos(true);
+        q.Definir("ID", id);
+        ASSERT_TRUE(q.Abrir());
+        const Valor r = q.Ler("R");
+        EXPECT_EQ(r, Valor(c.esperado));
+        // Read back with exact texts: the text itself (a CHAR without its
+        // trailing blanks), never NULL.
+        const Valor v = q.Ler("V");
+        ASSERT_TRUE(std::holds_alternative<std::string>(v)) << NomeTipoValor(v);
+        const auto fim = c.entrada.find_last_not_of(' ');
+        EXPECT_EQ(std::get<std::string>(v), std::string(c.coluna) == "C5"
+                                                ? (fim == std::string::npos ? "" : c.entrada.substr(0, fim + 1))
+                                                : c.entrada);
+    }
+    Consulta ins(*conexao_, *auto_, "INSERT INTO T (ID, V10, C5, U10) VALUES (:ID, :V10, :C5, :U10)");
+    ins.DefinirTextosExatos(true);
+    for (const auto& [coluna, texto] : std::vector<std::pair<const char*, std::string>>{
+             {"V10", "ABCDEFGHIJK"}, {"C5", "ABCDEF"}, {"U10", acentos10 + "x"}, {"V10", acentos10 + "x"}}) {
+        SCOPED_TRACE(coluna);
+        const std::string falha = teste::TextoDaFalha<ErroBanco>([&] { ins.Definir(coluna, texto); });
+        EXPECT_NE(falha.find("string truncation"), std::string::npos) << falha;
+        EXPECT_NE(falha.find(coluna), std::string::npos) << falha;
+    }
+}
+
 TEST_F(BancoConexao, RegrasDeConversaoAoLer) {
     banco_->ExecutarSql(
         "INSERT INTO T (ID, C10, V10) VALUES (201, 'X', '');"

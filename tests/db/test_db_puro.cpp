@@ -171,6 +171,45 @@ TEST(Latin1, ConversaoNaFronteira) {
     EXPECT_EQ(ContarCaracteresUtf8("a\xC3\xA7\xE2\x82\xAC"), 3u);
 }
 
+// The one identifier rule, Firebird's for names without quotes, that the
+// builders, the trigger installer, the self-check and the central server
+// share.
+TEST(Identificadores, ARegraDoFirebirdSemAspas) {
+    struct Caso {
+        std::string nome;
+        bool valido;
+    };
+    const Caso casos[] = {
+        {"PRODUTOS", true},
+        {"produtos", true},  // unquoted: the server takes it in upper case
+        {"A", true},
+        {"ITENS_VENDA2", true},
+        {"PRE$CO", true},
+        {"PRECO$", true},
+        {"A$_9", true},
+        {std::string(31, 'T'), true},
+        {std::string(30, 'T') + "$", true},
+        {std::string(32, 'T'), false},
+        {"", false},
+        {"$PRECO", false},
+        {"_PRECO", false},
+        {"1PRODUTOS", false},
+        {"PRODUTOS ", false},
+        {"NO ME", false},
+        {"A-B", false},
+        {"A;B", false},
+        {"\"PRODUTOS\"", false},
+        {"PRE\xC3\x87O", false},  // a letter beyond ASCII needs quotes
+        {"A\xC2\xAA", false},
+        {std::string("A\0B", 3), false},
+    };
+    for (const auto& c : casos) EXPECT_EQ(IdentificadorValido(c.nome), c.valido) << "[" << c.nome << "]";
+    // Names the agent makes from one (a statement's "TB" + table + suffix)
+    // follow the same characters at any length.
+    EXPECT_TRUE(IdentificadorValido("TB" + std::string(31, 'T') + "$_DEL", std::string_view::npos));
+    EXPECT_FALSE(IdentificadorValido("TB" + std::string(31, 'T') + " _DEL", std::string_view::npos));
+}
+
 // The statement texts from a table's name and columns alone.
 TEST(ConstrutoresPuros, TextosDasTresConsultas) {
     const std::vector<TCampoCatalogo> itens = {{"LOJA", true}, {"NUMERO", true}, {"VALOR", false}};
@@ -186,6 +225,11 @@ TEST(ConstrutoresPuros, TextosDasTresConsultas) {
     EXPECT_EQ(MontarSQLQueryUI("clientes", {"CODIGO", "NOME"}, {"CODIGO"}),
               "UPDATE OR INSERT INTO clientes(CODIGO, NOME) VALUES (:CODIGO, :NOME)");
     EXPECT_EQ(MontarSQLQueryDEL("ITENS", {"LOJA", "NUMERO"}), "DELETE FROM ITENS WHERE LOJA = :LOJA AND NUMERO = :NUMERO");
+    // "$" stands in names as it is: Firebird takes it without quotes.
+    EXPECT_EQ(MontarSQLQueryUI("PRE$COS", {"COD$", "V$ALOR"}, {"COD$"}),
+              "UPDATE OR INSERT INTO PRE$COS(COD$, V$ALOR) VALUES (:COD$, :V$ALOR)");
+    EXPECT_EQ(ReescreverParametros("UPDATE OR INSERT INTO PRE$COS(COD$, V$ALOR) VALUES (:COD$, :V$ALOR)").Nomes,
+              (std::vector<std::string>{"COD$", "V$ALOR"}));
 }
 
 // Everything a builder refuses, before any text is made of it.
@@ -201,6 +245,8 @@ TEST(ConstrutoresPuros, RecusasAntesDeQualquerTexto) {
         {"hostile table", [] { return MontarSQLQueryDEL("T; DROP", {"ID"}); }, "table name \"T; DROP\""},
         {"hostile column", [] { return MontarSQLQueryUI("T", {"ID", "A'B"}, {"ID"}); }, "column name \"A'B\""},
         {"32 characters", [] { return MontarSQLQueryUI(std::string(32, 'T'), {"ID"}, {"ID"}); }, "table name"},
+        {"leading $", [] { return MontarSQLQueryDEL("$T", {"ID"}); }, "table name \"$T\""},
+        {"beyond ASCII", [] { return MontarSQLQueryDEL("T", {"C\xC3\x93" "D"}); }, "column name"},
         {"no structure rows", [] { return MontarSQLQueryUI("T", {}, {"ID"}); }, "no columns in the structure list"},
         {"delete without key", [] { return MontarSQLQueryDEL("T", {}); }, "a delete would have no condition"},
         {"select without key", [&] { return MontarSQLQuerySEL("T", semChave); }, "has no primary key"},

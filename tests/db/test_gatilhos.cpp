@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/gatilhos.h"
+#include "db/texto.h"
 #include "support/captura.h"
 
 namespace ondaris::db {
@@ -96,8 +97,12 @@ TEST(GatilhoRegistro, RefusesWhatTheLogCannotCarryAndSaysWhy) {
         EXPECT_NE(motivo->find(c.motivo), std::string::npos) << *motivo;
         EXPECT_EQ(teste::TextoDaFalha<ErroGatilho>([&] { GerarGatilhoRegistro(c.tabela, c.chave); }), *motivo);
     }
-    // The limits themselves are carried.
+    // The limits themselves are carried, and "$" in names.
     EXPECT_FALSE(MotivoRecusa("DUAS", {Texto("A", 255), Inteira("B")}));
+    EXPECT_FALSE(MotivoRecusa("PRE$COS", {Inteira("COD$"), Inteira("L$")}));
+    EXPECT_FALSE(MotivoRecusa(std::string(31, 'T'), {Inteira("ID")}));
+    EXPECT_TRUE(MotivoRecusa(std::string(32, 'T'), {Inteira("ID")}));
+    EXPECT_TRUE(MotivoRecusa("$PRECOS", {Inteira("ID")}));
     EXPECT_FALSE(MotivoRecusa("A", {{"N", TTipoColunaChave::tcInteiro, "BIGINT", 0, true}}));
 }
 
@@ -106,8 +111,9 @@ TEST(GatilhoRegistro, NamesFitTheCatalogueAndStayTheSameFromRunToRun) {
     const std::string vinteESete(27, 'A');
     EXPECT_EQ(NomeGatilhoRegistro(vinteESete), vinteESete + "_RPL");
     std::set<std::string> nomes;
+    EXPECT_EQ(NomeGatilhoRegistro("PRE$COS"), "PRE$COS_RPL");
     for (const std::string& t : {std::string(28, 'A'), std::string(31, 'A'), std::string(30, 'A') + "B",
-                                std::string(22, 'A') + "_ITENS"}) {
+                                std::string(22, 'A') + "_ITENS", std::string(21, 'A') + "$$$$$$$$"}) {
         const auto nome = NomeGatilhoRegistro(t);
         SCOPED_TRACE(t + " -> " + nome);
         EXPECT_EQ(nome.size(), 31u);
@@ -115,9 +121,10 @@ TEST(GatilhoRegistro, NamesFitTheCatalogueAndStayTheSameFromRunToRun) {
         EXPECT_EQ(nome.substr(27), "_RPL");
         EXPECT_EQ(NomeGatilhoRegistro(t), nome);
         EXPECT_EQ(GerarGatilhoRegistro(t, {Inteira("ID")}).Nome, nome);
+        EXPECT_TRUE(IdentificadorValido(nome));
         nomes.insert(nome);
     }
-    EXPECT_EQ(nomes.size(), 4u) << "long names sharing their start get different triggers";
+    EXPECT_EQ(nomes.size(), 5u) << "long names sharing their start get different triggers";
 }
 
 TEST(GatilhoRegistro, RemovalDropsTheTriggerAndTheAccountsRights) {

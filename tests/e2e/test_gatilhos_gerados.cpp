@@ -21,7 +21,6 @@ using ondaris::teste::AgenteE2E;
 using ondaris::teste::BancoTeste;
 using ondaris::teste::CentralE2E;
 using ondaris::teste::LeitorLoja;
-using ondaris::teste::Processo;
 
 // Keys of one and two columns, of integer and text types; ESTOQUE declares
 // its key (PRODUTO, DEPOSITO) while DEPOSITO stands first.
@@ -55,13 +54,7 @@ protected:
 
     // "ondarisd <argumentos>" in the agent's folder, as the administrator.
     static std::pair<int, std::string> Comando(const AgenteE2E& agente, std::vector<std::string> argumentos) {
-        argumentos.insert(argumentos.begin(), (agente.Pasta() / "ondarisd").string());
-        auto ambiente = ondaris::teste::AmbienteBrasileiro();
-        ambiente.push_back("ISC_USER=SYSDBA");
-        ambiente.push_back("ISC_PASSWORD=" + ondaris::teste::SenhaSysdba());
-        Processo p(std::move(argumentos), agente.Pasta() / "comando.txt", std::move(ambiente));
-        const int status = p.Esperar(120s);
-        return {status, p.Saida()};
+        return agente.Comando(std::move(argumentos), true);
     }
 
     static void Executar(const BancoTeste& banco, const std::string& sqlUtf8) {

@@ -345,6 +345,18 @@ void RodarSemFalha(AgenteE2E& agente, const char* qual) {
     EXPECT_EQ(agente.Log(), logAntes) << qual << " logged a failure";
 }
 
+std::pair<int, std::string> AgenteE2E::Comando(std::vector<std::string> argumentos, bool comoAdministrador) const {
+    argumentos.insert(argumentos.begin(), (pasta_.Caminho() / "ondarisd").string());
+    std::vector<std::string> ambiente = ambiente_;
+    if (comoAdministrador) {
+        ambiente.push_back("ISC_USER=SYSDBA");
+        ambiente.push_back("ISC_PASSWORD=" + SenhaSysdba());
+    }
+    Processo p(std::move(argumentos), pasta_.Caminho() / "comando.txt", std::move(ambiente));
+    const int status = p.Esperar(std::chrono::seconds(120));
+    return {status, p.Saida()};
+}
+
 std::string AgenteE2E::Log() const { return LerBytes(pasta_.Caminho() / "Ondaris.log"); }
 
 // ---------------------------------------------------------------- LeitorLoja
@@ -374,6 +386,7 @@ namespace {
 std::vector<std::vector<db::Valor>> Ler(db::Conexao& conexao, db::Transacao& transacao, const std::string& sql) {
     std::vector<std::vector<db::Valor>> linhas;
     db::Consulta q(conexao, transacao, sql);
+    q.DefinirTextosExatos(true);
     for (bool tem = q.Abrir(); tem; tem = q.Proximo()) {
         std::vector<db::Valor> linha;
         for (std::size_t i = 0; i < q.Colunas().size(); ++i) linha.push_back(q.Ler(i));
@@ -451,7 +464,7 @@ std::vector<std::string> LeitorLoja::Retrato(bool comVersoes) {
             for (std::size_t i = 0; i < colunas.size(); ++i) {
                 const bool nulo = std::get<bool>(linha.at(2 * i + 1));
                 const auto& v = linha.at(2 * i);
-                // The layer reads empty text as NULL; the marker tells them apart.
+                // The marker tells NULL apart whatever the reading.
                 texto += " " + colunas[i] + "=" + (nulo ? "NULL" : std::holds_alternative<std::monostate>(v)
                                                                        ? "''"
                                                                        : Renderizar(v));

@@ -19,6 +19,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/banco_teste.h"
@@ -122,6 +123,11 @@ public:
     // ErroProcesso otherwise); returns its exit status, output in Saida().
     int RodarUmaVez(std::chrono::milliseconds limite = std::chrono::seconds(60),
                     const std::vector<std::string>& ambienteExtra = {});
+    // Runs "ondarisd <argumentos>" in the agent's folder to its end (the
+    // trigger commands, --verificar), with the agent's environment and, when
+    // `comoAdministrador`, SYSDBA's login in ISC_USER/ISC_PASSWORD as the
+    // README tells the technician; returns the exit status and the output.
+    std::pair<int, std::string> Comando(std::vector<std::string> argumentos, bool comoAdministrador = false) const;
     // Output of the last run, and the agent's own log file (empty if none).
     const std::string& Saida() const { return saida_; }
     std::string Log() const;
@@ -140,7 +146,8 @@ void RodarSemFalha(AgenteE2E& agente, const char* qual);
 
 // Reads a store database as SYSDBA through the project's database layer,
 // with one attachment kept open until destruction (so that polling costs
-// no attachment each time). Values are rendered exactly: NULL apart from
+// no attachment each time). Values are read with exact texts (an empty
+// text is no NULL, db/consulta.h) and rendered exactly: NULL apart from
 // empty text, doubles and floats by their bits, numerics by their digits and
 // scale, dates and times with their fractions, binary content in hex; a
 // text or binary value longer than 300 bytes by its size, a 64-bit hash of

@@ -86,6 +86,13 @@ TEST(EscreverJSONCompacto, EscapesEveryStringTheSameWayNamesIncluded) {
         auto objeto = TValorJSON::Objeto();
         objeto.Adicionar(caso.texto, TValorJSON::Nulo());
         EXPECT_EQ(EscreverJSONCompacto(objeto), "{" + caso.esperado + ":null}");
+        // Any reader built to JSON decodes the escapes to the same text
+        // (invalid UTF-8 excepted: it is written as U+FFFD).
+        const auto lido = LerJSON(caso.esperado);
+        ASSERT_TRUE(lido) << caso.esperado;
+        if (caso.texto != "a\xFF" "b") {
+            EXPECT_EQ(lido->Bruto(), caso.texto) << caso.esperado;
+        }
     }
 }
 
