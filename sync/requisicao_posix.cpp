@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -172,20 +173,26 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
     return resposta;
 }
 
-std::optional<std::string> Origem(const std::string& endereco) {
+std::optional<TOrigem> Origem(const std::string& endereco) {
     std::unique_ptr<CURLU, LiberarUrl> url(curl_url());
     if (!url || curl_url_set(url.get(), CURLUPART_URL, endereco.c_str(), 0) != CURLUE_OK) return std::nullopt;
-    std::string origem;
-    for (const auto& [parte, opcoes] : {std::pair{CURLUPART_SCHEME, 0u}, std::pair{CURLUPART_HOST, 0u},
-                                       std::pair{CURLUPART_PORT, static_cast<unsigned>(CURLU_DEFAULT_PORT)}}) {
+    const auto parte = [&](CURLUPart qual, unsigned opcoes) -> std::optional<std::string> {
         char* lido = nullptr;
-        const CURLUcode codigo = curl_url_get(url.get(), parte, &lido, opcoes);
+        const CURLUcode codigo = curl_url_get(url.get(), qual, &lido, opcoes);
         const std::unique_ptr<char, LiberarTextoCurl> valor(lido);
         if (codigo != CURLUE_OK || !valor) return std::nullopt;
-        for (const char* p = valor.get(); *p; ++p) origem += Minuscula(*p);
-        origem += '\n';
-    }
-    return origem;
+        std::string texto;
+        for (const char* p = valor.get(); *p; ++p) texto += Minuscula(*p);
+        return texto;
+    };
+    const auto esquema = parte(CURLUPART_SCHEME, 0);
+    const auto servidor = parte(CURLUPART_HOST, 0);
+    const auto porta = parte(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    if (!esquema || !servidor || !porta) return std::nullopt;
+    int numero = 0;
+    const auto [fim, erro] = std::from_chars(porta->data(), porta->data() + porta->size(), numero);
+    if (erro != std::errc() || fim != porta->data() + porta->size()) return std::nullopt;
+    return TOrigem{*esquema, *servidor, numero};
 }
 
 std::optional<std::string> ParaUTF8(std::string_view bytes, const std::string& charset) {

@@ -324,7 +324,7 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
     return recebida;
 }
 
-std::optional<std::string> Origem(const std::string& endereco) {
+std::optional<TOrigem> Origem(const std::string& endereco) {
     DWORD erro = 0;
     const auto e = Decompor(endereco, erro);
     if (!e) return std::nullopt;
@@ -334,7 +334,7 @@ std::optional<std::string> Origem(const std::string& endereco) {
         case INTERNET_SCHEME_HTTPS: esquema = "https"; break;
         default: return std::nullopt;
     }
-    return esquema + "\n" + EmMinusculas(Utf16ParaUtf8(e->Servidor)) + "\n" + std::to_string(e->Porta) + "\n";
+    return TOrigem{esquema, EmMinusculas(Utf16ParaUtf8(e->Servidor)), static_cast<int>(e->Porta)};
 }
 
 namespace {

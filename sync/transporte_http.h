@@ -49,9 +49,16 @@ struct TFalhaTransporte {
 // Throws TFalhaTransporte.
 TRespostaHttp Executar(const TPedidoHttp& pedido);
 
-// Scheme, host and port of an address (the scheme's default port when none
-// is written), compared in lower case; nothing when it cannot be parsed.
-std::optional<std::string> Origem(const std::string& endereco);
+// Where an address leads: its scheme and host in lower case and its port,
+// the scheme's default when none is written.
+struct TOrigem {
+    std::string Esquema;
+    std::string Servidor;
+    int Porta = 0;
+};
+
+// Nothing when the address cannot be parsed.
+std::optional<TOrigem> Origem(const std::string& endereco);
 
 // `bytes` in the character set `charset` (neither UTF-8 nor Latin-1, which
 // the caller decodes itself) as UTF-8; a byte sequence that is not valid in

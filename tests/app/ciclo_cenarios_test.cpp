@@ -461,7 +461,7 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
     };
     const auto semCorpo = [](int status) { return RespostaProgramada::Texto("", status); };
     const std::string intocado;  // a panel this run never reached keeps its (here empty) text
-    const std::string recusaMsg = "refused, only redirects to the same scheme, host and port are followed";
+    const std::string recusaMsg = "refused, " + std::string(RegraDeRedirecionamento);
     const Caso casos[] = {
         // 404 on each of the four requests.
         {"404 on estruturabd", {RespostaProgramada::Texto("estrutura indisponivel", 404)}, {}, {}, {}, kUltimaDaLoja,
