@@ -225,15 +225,12 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
                        {"User-Agent", std::string(AgenteUsuario)}};
     if (!http.Corpo.empty()) http.Cabecalhos.emplace_back("Content-Type", "application/json");
 
-    const long limite = std::max<long>(1, TempoLimite);
-    const long limiteTotal = limite > std::numeric_limits<long>::max() / 2 ? limite : 2 * limite;
-    http.LimiteConexao = std::chrono::milliseconds(limite);
-    http.Prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(limiteTotal);
+    // The same time for the connection and for every wait of the answer;
+    // each redirect is a new exchange with the same times.
+    http.LimiteConexao = http.LimiteResposta = std::chrono::milliseconds(std::max<int32_t>(1, TempoLimite));
 
     transporte::TRespostaHttp recebida;
     for (int redirecionamentos = 0;; ++redirecionamentos) {
-        if (std::chrono::steady_clock::now() >= http.Prazo)
-            throw TErroTransporte("REST request failed: the time allowed ran out" + onde());
         http.Endereco = alvo;
         try {
             recebida = transporte::Executar(http);

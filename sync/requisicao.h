@@ -40,7 +40,8 @@
 namespace ondaris::sync {
 
 // Milliseconds allowed for establishing a connection, and again for the
-// answer.
+// answer, counted from the last byte sent or received (see
+// ExecutarRequisicao).
 inline constexpr int32_t Timeout = 120000;
 // Prefix of the failure texts of the operations that name themselves, and
 // its formatter (the database layer's PrepararDataset uses them too).
@@ -143,9 +144,15 @@ bool RedirecionamentoPermitido(const std::string& original, const std::string& a
 
 // One exchange. `Metodo` is GET or PUT (any token is passed on); a
 // non-empty `CorpoJSON` is sent as the body with Content-Type
-// application/json. The connection and the answer each get `TempoLimite`
-// milliseconds; the exchange as a whole, redirects included, ends after
-// twice that. A redirect (301, 302, 303, 307, 308 with a Location) that
+// application/json. Establishing the connection gets `TempoLimite`
+// milliseconds; after that the exchange fails only when nothing moves for
+// `TempoLimite`: no byte of the request sent and none of the answer
+// received for that long. A large body sent or received slowly but
+// steadily is never cut, however long it takes; one that stalls is. (With
+// libcurl the stall is noticed within about a second after `TempoLimite`;
+// with WinHTTP each send of a piece of at most 16 KiB of the body, the wait
+// for the answer's headers and each read of the body get `TempoLimite`.)
+// Each redirect followed is a new exchange with the same times. A redirect (301, 302, 303, 307, 308 with a Location) that
 // RedirecionamentoPermitido allows is followed with the same method and body.
 // Throws, the request named at the end of every text:
 //   TErroTransporte "REST request failed: <cause> (GET <address>)" when no

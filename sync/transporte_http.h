@@ -25,8 +25,12 @@ struct TPedidoHttp {
     // Every header to send, in order; the transport adds only what HTTP
     // itself needs (Host, Content-Length, Connection).
     std::vector<std::pair<std::string, std::string>> Cabecalhos;
-    std::chrono::milliseconds LimiteConexao{0};  // for establishing the connection
-    std::chrono::steady_clock::time_point Prazo;  // the answer must be complete by then
+    // For establishing the connection (name, TCP and, for https, TLS).
+    std::chrono::milliseconds LimiteConexao{0};
+    // Once connected, for each wait in which nothing moves: the exchange
+    // ends when no byte has been sent or received for this long, however
+    // long it has lasted while bytes kept moving.
+    std::chrono::milliseconds LimiteResposta{0};
 };
 
 struct TRespostaHttp {

@@ -378,25 +378,77 @@ TEST(TrechoDoCorpo, OneLineAndShort) {
     EXPECT_EQ(TrechoDoCorpo(longo), std::string(299, 'a') + "...");
 }
 
-TEST(ExecutarRequisicao, AStalledAnswerTimesOut) {
+using Relogio = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The answer's time-out counts from the last byte moved: whatever keeps
+// moving is never cut, however long it takes in all (each case here lasts
+// well over twice the time-out), and whatever stops moving for longer than
+// the time-out is.
+constexpr int32_t kLimite = 300;
+
+TEST(ExecutarRequisicao, AnAnswerThatKeepsMovingIsNeverCut) {
     ServidorHttp servidor;
-    auto lenta = RespostaProgramada::Json("{}");
-    lenta.Atraso = std::chrono::seconds(20);
+    // 12 pieces 100 ms apart: over a second, nearly four times the time-out.
+    const std::string corpo = "{\"a\":\"" + std::string(1190, 'x') + "\"}";
+    auto lenta = RespostaProgramada::Json(corpo);
+    lenta.Pedaco = 100;
+    lenta.Intervalo = milliseconds(100);
     servidor.Responder(lenta);
-    auto inicio = std::chrono::steady_clock::now();
-    EXPECT_THROW(
-        {
-            try {
-                ExecutarRequisicao("GET", servidor.Base("x"), "", 300);
-            } catch (const TErroTransporte& e) {
-                EXPECT_TRUE(std::string(e.what()).starts_with("REST request failed: ")) << e.what();
-                throw;
-            }
-        },
-        TErroTransporte);
-    auto duracao = std::chrono::steady_clock::now() - inicio;
-    EXPECT_GE(duracao, std::chrono::milliseconds(250));
-    EXPECT_LT(duracao, std::chrono::seconds(5));
+    const auto inicio = Relogio::now();
+    const auto resposta = ExecutarRequisicao("GET", servidor.Base("receber/1/0"), "", kLimite);
+    EXPECT_GE(Relogio::now() - inicio, milliseconds(1100));
+    EXPECT_EQ(resposta.StatusCode, 200);
+    EXPECT_EQ(resposta.Conteudo, corpo);
+}
+
+TEST(ExecutarRequisicao, ABodyThatKeepsMovingIsNeverCut) {
+    // The server reads 16 KiB every 50 ms: 512 KiB take over 1.5 s, five
+    // times the time-out, and every wait of the client is far shorter.
+    ServidorHttp servidor(teste::TLeitura{16 * 1024, milliseconds(50)});
+    servidor.Responder(RespostaProgramada::Texto("recebido"));
+    std::string corpo = R"({"comandos":[")" + std::string(512 * 1024, 'c') + R"("]})";
+    const auto inicio = Relogio::now();
+    const auto resposta = ExecutarRequisicao("PUT", servidor.Base("enviar/1"), corpo, kLimite);
+    EXPECT_GE(Relogio::now() - inicio, milliseconds(1500));
+    EXPECT_EQ(resposta.Conteudo, "recebido");
+    EXPECT_EQ(servidor.Ultima().Corpo, corpo);
+}
+
+TEST(ExecutarRequisicao, AnExchangeThatStopsMovingIsCut) {
+    // Each stall lasts 20 s unless the server stops first, which it does
+    // once the client has given up.
+    const auto parada = milliseconds(20000);
+    auto antesDoCabecalho = RespostaProgramada::Json("{}");
+    antesDoCabecalho.Atraso = parada;
+    auto noMeioDoCorpo = RespostaProgramada::Json("{\"a\":\"" + std::string(1000, 'x') + "\"}");
+    noMeioDoCorpo.Pedaco = 500;
+    noMeioDoCorpo.Intervalo = parada;
+    struct Caso {
+        const char* nome;
+        RespostaProgramada resposta;
+        teste::TLeitura leitura;
+        std::string metodo;
+    };
+    const Caso casos[] = {
+        {"no answer after the request", antesDoCabecalho, {}, "GET"},
+        {"half of the answer's body, then nothing", noMeioDoCorpo, {}, "GET"},
+        {"a body the server stops reading", RespostaProgramada::Texto("recebido"), {16 * 1024, parada}, "PUT"},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        ServidorHttp servidor(caso.leitura);
+        servidor.Responder(caso.resposta);
+        const std::string corpo = caso.metodo == "PUT" ? std::string(4 * 1024 * 1024, 'c') : std::string();
+        const auto inicio = Relogio::now();
+        const std::string texto = teste::TextoDaFalha<TErroTransporte>(
+            [&] { ExecutarRequisicao(caso.metodo, servidor.Base("x"), corpo, kLimite); });
+        const auto duracao = Relogio::now() - inicio;
+        EXPECT_TRUE(texto.starts_with("REST request failed: ")) << texto;
+        EXPECT_TRUE(texto.ends_with(" (" + caso.metodo + " " + servidor.Base("x") + ")")) << texto;
+        EXPECT_GE(duracao, milliseconds(kLimite));
+        EXPECT_LT(duracao, milliseconds(10000));
+    }
 }
 
 TEST(ExecutarRequisicao, BadAddressIsATransportFailure) {
