@@ -45,7 +45,9 @@ using Alca = std::unique_ptr<void, FecharInternet>;
 // rest of the request's failure.
 std::string DescreverErro(DWORD codigo) {
     switch (codigo) {
-        case ERROR_WINHTTP_TIMEOUT: return "Timeout was reached";
+        case ERROR_WINHTTP_TIMEOUT:
+        case WSAETIMEDOUT:
+            return "Timeout was reached";
         case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "Could not resolve host name";
         case ERROR_WINHTTP_CANNOT_CONNECT: return "Couldn't connect to server";
         case ERROR_WINHTTP_CONNECTION_ERROR:

@@ -85,9 +85,10 @@ struct ServidorHttp::Estado {
         std::string corpo;
         std::size_t desdePausa = 0;
         const bool lido = leitor([&](const char* dados, std::size_t tamanho) {
+            const bool lento = leitura.Pedaco > 0 && corpo.size() < leitura.Inicio;
             corpo.append(dados, tamanho);
             desdePausa += tamanho;
-            if (leitura.Pedaco == 0 || desdePausa < leitura.Pedaco) return true;
+            if (!lento || desdePausa < leitura.Pedaco) return true;
             desdePausa = 0;
             return Esperar(leitura.Intervalo);
         });

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,12 +69,17 @@ struct RespostaProgramada {
     static RespostaProgramada Redirecao(std::string destino, int status = 302);
 };
 
-// How a server reads request bodies: `Pedaco` bytes at a time, waiting
-// `Intervalo` after each, through a receive buffer of about that size, so
-// that the client's sending moves at that pace; 0: as fast as they come.
+// How a server reads request bodies: the first `Inicio` bytes `Pedaco` at a
+// time, waiting `Intervalo` after each, through a receive buffer of about
+// that size, so that the client's sending moves at that pace, then the rest
+// as fast as it comes; `Pedaco` 0: the whole body as fast as it comes.
+// (What the client's system has already taken from it must still leave
+// before the answer can start; reading the end of a large body quickly
+// keeps that from counting as a pause of the client.)
 struct TLeitura {
     std::size_t Pedaco = 0;
     std::chrono::milliseconds Intervalo{0};
+    std::size_t Inicio = std::numeric_limits<std::size_t>::max();
 };
 
 class ServidorHttp {

@@ -146,14 +146,18 @@ struct ServidorHttp::Estado {
         }
         r.Corpo = dados.substr(fimCabecalhos + 4);
         // Read as `leitura` says: a piece at most, then a pause.
-        const std::size_t porVez = leitura.Pedaco ? std::min(leitura.Pedaco, sizeof bloco) : sizeof bloco;
+        const auto porVez = [&] {
+            return leitura.Pedaco && r.Corpo.size() < leitura.Inicio ? std::min(leitura.Pedaco, sizeof bloco)
+                                                                     : sizeof bloco;
+        };
         std::size_t desdePausa = 0;
         while (r.Corpo.size() < tamanho) {
-            const int n = ::recv(s, bloco, static_cast<int>(std::min(porVez, tamanho - r.Corpo.size())), 0);
+            const bool lento = leitura.Pedaco > 0 && r.Corpo.size() < leitura.Inicio;
+            const int n = ::recv(s, bloco, static_cast<int>(std::min(porVez(), tamanho - r.Corpo.size())), 0);
             if (n <= 0) return std::nullopt;
             r.Corpo.append(bloco, static_cast<std::size_t>(n));
             desdePausa += static_cast<std::size_t>(n);
-            if (leitura.Pedaco && desdePausa >= leitura.Pedaco) {
+            if (lento && desdePausa >= leitura.Pedaco) {
                 desdePausa = 0;
                 if (!Esperar(leitura.Intervalo)) return std::nullopt;
             }
