@@ -397,7 +397,7 @@ TEST(ExecutarRequisicao, AnAnswerThatKeepsMovingIsNeverCut) {
     servidor.Responder(lenta);
     const auto inicio = Relogio::now();
     const auto resposta = ExecutarRequisicao("GET", servidor.Base("receber/1/0"), "", kLimite);
-    EXPECT_GE(Relogio::now() - inicio, milliseconds(1100));
+    EXPECT_GE(Relogio::now() - inicio, milliseconds(1000));
     EXPECT_EQ(resposta.StatusCode, 200);
     EXPECT_EQ(resposta.Conteudo, corpo);
 }
@@ -413,7 +413,7 @@ TEST(ExecutarRequisicao, ABodyThatKeepsMovingIsNeverCut) {
     std::string corpo = R"({"comandos":[")" + std::string(8 * 1024 * 1024, 'c') + R"("]})";
     const auto inicio = Relogio::now();
     const auto resposta = ExecutarRequisicao("PUT", servidor.Base("enviar/1"), corpo, kLimite);
-    EXPECT_GE(Relogio::now() - inicio, milliseconds(1500));
+    EXPECT_GE(Relogio::now() - inicio, milliseconds(1000));
     EXPECT_EQ(resposta.Conteudo, "recebido");
     EXPECT_EQ(servidor.Ultima().Corpo, corpo);
 }
@@ -430,7 +430,7 @@ TEST(ExecutarRequisicao, ABodyReadSlowlyToItsEndIsNeverCut) {
     std::string corpo = R"({"comandos":[")" + std::string(512 * 1024, 'c') + R"("]})";
     const auto inicio = Relogio::now();
     const auto resposta = ExecutarRequisicao("PUT", servidor.Base("enviar/1"), corpo, kLimite);
-    EXPECT_GE(Relogio::now() - inicio, milliseconds(1500));
+    EXPECT_GE(Relogio::now() - inicio, milliseconds(1000));
     EXPECT_EQ(resposta.Conteudo, "recebido");
     EXPECT_EQ(servidor.Ultima().Corpo, corpo);
 }
@@ -454,7 +454,7 @@ TEST(ExecutarRequisicao, AnExchangeThatStopsMovingIsCut) {
     const Caso casos[] = {
         {"no answer after the request", antesDoCabecalho, {}, "GET"},
         {"half of the answer's body, then nothing", noMeioDoCorpo, {}, "GET"},
-        {"a body the server stops reading", RespostaProgramada::Texto("recebido"), {16 * 1024, parada, 16 * 1024},
+        {"a body the server stops reading", RespostaProgramada::Texto("recebido"), {16 * 1024, parada, 64 * 1024},
          "PUT"},
     };
     for (const auto& caso : casos) {
