@@ -342,11 +342,10 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
     const std::optional<TValorJSON> bloco = LerJSON(resposta.Conteudo);
     TTipoUltimoMovimentoRecebido lido;
     lido.StatusCode = 200;
-    std::string Retorno;
     const auto& regional = ambiente.Contexto.Regional;
-    lido.OrdemInicial = LerPosicao(resposta, bloco, "ordeminicial", Retorno, regional, pedido);
-    lido.OrdemFinal = LerPosicao(resposta, bloco, "ordemfinal", Retorno, regional, pedido);
-    lido.UltimaOrdem = LerPosicao(resposta, bloco, "ultimaordem", Retorno, regional, pedido);
+    lido.OrdemInicial = LerPosicao(resposta, bloco, "ordeminicial", regional, pedido);
+    lido.OrdemFinal = LerPosicao(resposta, bloco, "ordemfinal", regional, pedido);
+    lido.UltimaOrdem = LerPosicao(resposta, bloco, "ultimaordem", regional, pedido);
     if (lido.UltimaOrdem == 0) return lido;
 
     // Phase 2: the block applied.

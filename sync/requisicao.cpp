@@ -189,6 +189,22 @@ std::string NormalizarEndereco(std::string_view endereco) {
     return saida;
 }
 
+bool RedirecionamentoPermitido(const std::string& original, const std::string& atual, const std::string& destino) {
+    const auto padrao = [](const std::string& esquema) { return esquema == "https" ? 443 : 80; };
+    const auto web = [](const std::string& esquema) { return esquema == "http" || esquema == "https"; };
+    const auto o = transporte::Origem(original);
+    const auto a = transporte::Origem(atual);
+    const auto d = transporte::Origem(destino);
+    if (!o || !a || !d || !web(o->Esquema) || !web(a->Esquema) || !web(d->Esquema)) return false;
+    if (d->Servidor != o->Servidor) return false;
+    // Once secure, never back to plain http: not from the link, not from a hop.
+    if (d->Esquema == "http" && (o->Esquema == "https" || a->Esquema == "https")) return false;
+    if (d->Porta == o->Porta) return true;
+    // The link left the port to its scheme: the other scheme's own default
+    // is the same server's (http://central/ -> https://central/).
+    return o->Porta == padrao(o->Esquema) && d->Porta == padrao(d->Esquema);
+}
+
 TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view URL, std::string_view CorpoJSON,
                                      int32_t TempoLimite) {
     const std::string pedido = DescreverPedido(Metodo, URL);
@@ -209,16 +225,12 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
                        {"User-Agent", std::string(AgenteUsuario)}};
     if (!http.Corpo.empty()) http.Cabecalhos.emplace_back("Content-Type", "application/json");
 
-    const long limite = std::max<long>(1, TempoLimite);
-    const long limiteTotal = limite > std::numeric_limits<long>::max() / 2 ? limite : 2 * limite;
-    http.LimiteConexao = std::chrono::milliseconds(limite);
-    http.Prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(limiteTotal);
+    // The same time for the connection and for every wait of the answer;
+    // each redirect is a new exchange with the same times.
+    http.LimiteConexao = http.LimiteResposta = std::chrono::milliseconds(std::max<int32_t>(1, TempoLimite));
 
-    const std::optional<std::string> origem = transporte::Origem(original);
     transporte::TRespostaHttp recebida;
     for (int redirecionamentos = 0;; ++redirecionamentos) {
-        if (std::chrono::steady_clock::now() >= http.Prazo)
-            throw TErroTransporte("REST request failed: the time allowed ran out" + onde());
         http.Endereco = alvo;
         try {
             recebida = transporte::Executar(http);
@@ -227,10 +239,9 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         }
         if (!StatusDeRedirecionamento(recebida.Status) || recebida.Destino.empty()) break;
         const std::string& proximo = recebida.Destino;
-        if (!origem || transporte::Origem(proximo) != origem)
-            throw TErroTransporte("REST request failed: redirect to " + SemCredenciais(proximo) +
-                                  " refused, only redirects to the same scheme, host and port are followed" +
-                                  onde());
+        if (!RedirecionamentoPermitido(original, alvo, proximo))
+            throw TErroTransporte("REST request failed: redirect to " + SemCredenciais(proximo) + " refused, " +
+                                  std::string(RegraDeRedirecionamento) + onde());
         if (redirecionamentos == MaximoRedirecionamentos)
             throw TErroTransporte("REST request failed: more than " + std::to_string(MaximoRedirecionamentos) +
                                   " redirects, the next to " + SemCredenciais(proximo) + onde());

@@ -20,9 +20,10 @@
 // ("GET http://central/receber/12/4711"), so that a log entry alone tells
 // the operator what failed and why.
 //
-// Redirects are followed by hand, at most MaximoRedirecionamentos times and
-// only to the same scheme, host and port: the store's changes never travel
-// to an address the settings row does not name.
+// Redirects are followed by hand, at most MaximoRedirecionamentos times,
+// and only to the server the link names (RedirecionamentoPermitido): the
+// store's changes never travel to an address the settings row does not
+// name, and never from https back to plain http.
 //
 // The exchange itself goes through libcurl on Linux and WinHTTP on Windows
 // (sync/transporte_http.h); everything above is decided here, the same on
@@ -39,7 +40,8 @@
 namespace ondaris::sync {
 
 // Milliseconds allowed for establishing a connection, and again for the
-// answer.
+// answer, counted from the last byte sent or received (see
+// ExecutarRequisicao).
 inline constexpr int32_t Timeout = 120000;
 // Prefix of the failure texts of the operations that name themselves, and
 // its formatter (the database layer's PrepararDataset uses them too).
@@ -51,6 +53,9 @@ inline constexpr std::string_view AgenteUsuario = "Ondaris/1.0";
 
 // Redirects followed within one exchange.
 inline constexpr int MaximoRedirecionamentos = 3;
+// The redirect rule in the words of the failure that refuses one.
+inline constexpr std::string_view RegraDeRedirecionamento =
+    "only redirects to the same host and port, or from http to https on that host, are followed";
 
 // The endpoints' paths, appended to InsereBarraFinalURL of the base link.
 // They also name a request in the log ("receber/12/4711").
@@ -125,12 +130,30 @@ std::string InsereBarraFinalURL(std::string_view URL);
 // is not a scheme), and one trailing "/" removed.
 std::string NormalizarEndereco(std::string_view endereco);
 
+// Whether an exchange that began at the request target `original` and is
+// now at `atual` may follow a redirect to `destino` (all absolute). Only to
+// the host the link names (the same name, compared without regard to case;
+// another name of the same machine is another host), and only
+//   - to the link's own port, with its scheme or from http to https
+//     (http://central:8080/ -> https://central:8080/), or
+//   - when the link's port is its scheme's default, written or not, to the
+//     other scheme's default (http://central/ -> https://central/, port 443);
+// never to plain http once the link or a hop was https, never to a scheme
+// other than http and https.
+bool RedirecionamentoPermitido(const std::string& original, const std::string& atual, const std::string& destino);
+
 // One exchange. `Metodo` is GET or PUT (any token is passed on); a
 // non-empty `CorpoJSON` is sent as the body with Content-Type
-// application/json. The connection and the answer each get `TempoLimite`
-// milliseconds; the exchange as a whole, redirects included, ends after
-// twice that. A redirect (301, 302, 303, 307, 308 with a Location) to the
-// same scheme, host and port is followed with the same method and body.
+// application/json. Establishing the connection gets `TempoLimite`
+// milliseconds; after that the exchange fails only when nothing moves for
+// `TempoLimite`: no byte of the request sent and none of the answer
+// received for that long. A large body sent or received slowly but
+// steadily is never cut, however long it takes; one that stalls is. (With
+// libcurl the stall is noticed within about a second after `TempoLimite`;
+// with WinHTTP each send of a piece of at most 16 KiB of the body, the wait
+// for the answer's headers and each read of the body get `TempoLimite`.)
+// Each redirect followed is a new exchange with the same times. A redirect (301, 302, 303, 307, 308 with a Location) that
+// RedirecionamentoPermitido allows is followed with the same method and body.
 // Throws, the request named at the end of every text:
 //   TErroTransporte "REST request failed: <cause> (GET <address>)" when no
 //   answer arrives (the cause is the HTTP library's description: libcurl's

@@ -4,9 +4,14 @@
 
 #include <curl/curl.h>
 #include <iconv.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -52,19 +57,71 @@ void Acrescentar(Lista& lista, const std::string& linha) {
     lista.reset(nova);
 }
 
+using Relogio = std::chrono::steady_clock;
+
 struct Coletor {
     std::string corpo;
     std::string linhaStatus;  // of the last answer (after a 100 Continue, the real one)
+
+    // The answer's time-out counts from the last byte moved either way, once
+    // the connection stands (before that, the connection's own time-out
+    // rules): a transfer that keeps moving is never cut, however long.
+    std::chrono::milliseconds limiteResposta{0};
+    bool conectado = false;
+    Relogio::time_point ultimoMovimento{};
+    curl_off_t recebidos = 0, enviados = 0;
+    bool parado = false;  // ended by that time-out
+
+    void Moveu() { ultimoMovimento = Relogio::now(); }
 };
 
 size_t ReceberCorpo(char* dados, size_t tamanho, size_t quantidade, void* usuario) {
     auto* coletor = static_cast<Coletor*>(usuario);
+    coletor->Moveu();
     coletor->corpo.append(dados, tamanho * quantidade);
     return tamanho * quantidade;
 }
 
+// Called when the connection stands, just before the request is sent.
+int Conectado(void* usuario, char*, char*, int, int) {
+    auto* coletor = static_cast<Coletor*>(usuario);
+    coletor->conectado = true;
+    coletor->Moveu();
+    return CURL_PREREQFUNC_OK;
+}
+
+// Called often while bytes move, and about once a second while none do.
+int Progresso(void* usuario, curl_off_t, curl_off_t recebidos, curl_off_t, curl_off_t enviados) {
+    auto* coletor = static_cast<Coletor*>(usuario);
+    if (recebidos != coletor->recebidos || enviados != coletor->enviados) {
+        coletor->recebidos = recebidos;
+        coletor->enviados = enviados;
+        coletor->Moveu();
+        return 0;
+    }
+    if (coletor->conectado && Relogio::now() - coletor->ultimoMovimento >= coletor->limiteResposta) {
+        coletor->parado = true;
+        return 1;
+    }
+    return 0;
+}
+
+// Bytes of a body count as sent when they leave, not when they are queued:
+// without a limit the system takes megabytes of a large PUT at once, and a
+// slow but moving upload would look like a stalled one while it drains.
+int OpcoesDoSoquete(void*, curl_socket_t soquete, curlsocktype) {
+#ifdef TCP_NOTSENT_LOWAT
+    const int naoEnviados = 16 * 1024;
+    ::setsockopt(soquete, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &naoEnviados, sizeof naoEnviados);
+#else
+    (void)soquete;
+#endif
+    return CURL_SOCKOPT_OK;
+}
+
 size_t ReceberCabecalho(char* dados, size_t tamanho, size_t quantidade, void* usuario) {
     auto* coletor = static_cast<Coletor*>(usuario);
+    coletor->Moveu();
     std::string_view linha(dados, tamanho * quantidade);
     if (linha.size() >= 5 && linha.substr(0, 5) == "HTTP/") {
         coletor->linhaStatus = std::string(Aparar(linha));
@@ -80,8 +137,8 @@ struct LiberarTextoCurl {
     void operator()(char* t) const { curl_free(t); }
 };
 
-long Milissegundos(std::chrono::steady_clock::duration d) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+long Milissegundos(std::chrono::milliseconds d) {
+    const auto ms = d.count();
     return static_cast<long>(std::clamp<long long>(ms, 1, std::numeric_limits<long>::max()));
 }
 
@@ -132,12 +189,21 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
         if (pedido.Metodo != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, pedido.Metodo.c_str());
     }
 
-    const long restante = Milissegundos(pedido.Prazo - std::chrono::steady_clock::now());
     curl_easy_setopt(c, CURLOPT_URL, pedido.Endereco.c_str());
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min(Milissegundos(pedido.LimiteConexao), restante));
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, restante);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, Milissegundos(pedido.LimiteConexao));
+    // No time-out for the whole exchange: the answer's is kept by Progresso.
+    coletor.limiteResposta = std::max(pedido.LimiteResposta, std::chrono::milliseconds(1));
+    curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, Conectado);
+    curl_easy_setopt(c, CURLOPT_PREREQDATA, &coletor);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, Progresso);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &coletor);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, OpcoesDoSoquete);
 
     const CURLcode resultado = curl_easy_perform(c);
+    if (resultado == CURLE_ABORTED_BY_CALLBACK && coletor.parado)
+        throw TFalhaTransporte{"Operation timed out: nothing was sent or received for " +
+                               std::to_string(coletor.limiteResposta.count()) + " milliseconds"};
     if (resultado != CURLE_OK)
         throw TFalhaTransporte{erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado))};
 
@@ -172,20 +238,26 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
     return resposta;
 }
 
-std::optional<std::string> Origem(const std::string& endereco) {
+std::optional<TOrigem> Origem(const std::string& endereco) {
     std::unique_ptr<CURLU, LiberarUrl> url(curl_url());
     if (!url || curl_url_set(url.get(), CURLUPART_URL, endereco.c_str(), 0) != CURLUE_OK) return std::nullopt;
-    std::string origem;
-    for (const auto& [parte, opcoes] : {std::pair{CURLUPART_SCHEME, 0u}, std::pair{CURLUPART_HOST, 0u},
-                                       std::pair{CURLUPART_PORT, static_cast<unsigned>(CURLU_DEFAULT_PORT)}}) {
+    const auto parte = [&](CURLUPart qual, unsigned opcoes) -> std::optional<std::string> {
         char* lido = nullptr;
-        const CURLUcode codigo = curl_url_get(url.get(), parte, &lido, opcoes);
+        const CURLUcode codigo = curl_url_get(url.get(), qual, &lido, opcoes);
         const std::unique_ptr<char, LiberarTextoCurl> valor(lido);
         if (codigo != CURLUE_OK || !valor) return std::nullopt;
-        for (const char* p = valor.get(); *p; ++p) origem += Minuscula(*p);
-        origem += '\n';
-    }
-    return origem;
+        std::string texto;
+        for (const char* p = valor.get(); *p; ++p) texto += Minuscula(*p);
+        return texto;
+    };
+    const auto esquema = parte(CURLUPART_SCHEME, 0);
+    const auto servidor = parte(CURLUPART_HOST, 0);
+    const auto porta = parte(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    if (!esquema || !servidor || !porta) return std::nullopt;
+    int numero = 0;
+    const auto [fim, erro] = std::from_chars(porta->data(), porta->data() + porta->size(), numero);
+    if (erro != std::errc() || fim != porta->data() + porta->size()) return std::nullopt;
+    return TOrigem{*esquema, *servidor, numero};
 }
 
 std::optional<std::string> ParaUTF8(std::string_view bytes, const std::string& charset) {

@@ -45,7 +45,9 @@ using Alca = std::unique_ptr<void, FecharInternet>;
 // rest of the request's failure.
 std::string DescreverErro(DWORD codigo) {
     switch (codigo) {
-        case ERROR_WINHTTP_TIMEOUT: return "Timeout was reached";
+        case ERROR_WINHTTP_TIMEOUT:
+        case WSAETIMEDOUT:
+            return "Timeout was reached";
         case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "Could not resolve host name";
         case ERROR_WINHTTP_CANNOT_CONNECT: return "Couldn't connect to server";
         case ERROR_WINHTTP_CONNECTION_ERROR:
@@ -77,17 +79,13 @@ std::string DescreverErro(DWORD codigo) {
     throw TFalhaTransporte{DescreverErro(codigo) + " (" + passo + ", error " + std::to_string(codigo) + ")"};
 }
 
-DWORD Milissegundos(std::chrono::steady_clock::duration d) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
-    return static_cast<DWORD>(std::clamp<long long>(ms, 1, std::numeric_limits<int>::max()));
+int Milissegundos(std::chrono::milliseconds d) {
+    return static_cast<int>(std::clamp<long long>(d.count(), 1, std::numeric_limits<int>::max()));
 }
 
-DWORD Restante(const TPedidoHttp& pedido) {
-    const auto falta = pedido.Prazo - std::chrono::steady_clock::now();
-    if (falta <= std::chrono::steady_clock::duration::zero())
-        throw TFalhaTransporte{DescreverErro(ERROR_WINHTTP_TIMEOUT) + " (the time allowed ran out)"};
-    return Milissegundos(falta);
-}
+// The body goes out in pieces of this size, each a send of its own with the
+// answer's time-out: a slow but moving upload is never cut, a stalled one is.
+constexpr DWORD kPedacoDoCorpo = 16 * 1024;
 
 // A header of the answer as text; nothing when the answer has none.
 std::optional<std::string> Cabecalho(HINTERNET requisicao, DWORD qual) {
@@ -251,10 +249,13 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
     Alca sessao(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                             WINHTTP_NO_PROXY_BYPASS, 0));
     if (!sessao) Falhar("WinHttpOpen");
-    const int conexao = static_cast<int>(std::min(Milissegundos(pedido.LimiteConexao), Restante(pedido)));
-    const int resposta = static_cast<int>(Restante(pedido));
-    // Name resolution and connecting share the connection's time; sending and
-    // every wait for the answer get what is left of the whole exchange.
+    // WinHTTP's time-outs hold for one operation each: name resolution and
+    // connecting get the connection's; every send (one piece of the body),
+    // the wait for the answer's headers and every read of its body get the
+    // answer's. No time bounds the exchange as a whole, so a transfer ends
+    // only when one such operation sees nothing move for that long.
+    const int conexao = Milissegundos(pedido.LimiteConexao);
+    const int resposta = Milissegundos(pedido.LimiteResposta);
     if (!WinHttpSetTimeouts(sessao.get(), conexao, conexao, resposta, resposta)) Falhar("WinHttpSetTimeouts");
 
     Alca ligacao(WinHttpConnect(sessao.get(), endereco->Servidor.c_str(), endereco->Porta, 0));
@@ -287,10 +288,20 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
         Falhar("WinHttpAddRequestHeaders");
 
+    // The headers, with the body's whole length; then the body piece by piece.
     const DWORD tamanhoCorpo = static_cast<DWORD>(pedido.Corpo.size());
-    void* corpo = tamanhoCorpo ? const_cast<char*>(pedido.Corpo.data()) : WINHTTP_NO_REQUEST_DATA;
-    if (!WinHttpSendRequest(r, WINHTTP_NO_ADDITIONAL_HEADERS, 0, corpo, tamanhoCorpo, tamanhoCorpo, 0))
+    if (!WinHttpSendRequest(r, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, tamanhoCorpo, 0))
         Falhar("WinHttpSendRequest");
+    for (DWORD enviados = 0; enviados < tamanhoCorpo;) {
+        DWORD escritos = 0;
+        const DWORD pedaco = std::min(kPedacoDoCorpo, tamanhoCorpo - enviados);
+        if (!WinHttpWriteData(r, pedido.Corpo.data() + enviados, pedaco, &escritos)) Falhar("WinHttpWriteData");
+        if (escritos == 0) {
+            SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+            Falhar("WinHttpWriteData");
+        }
+        enviados += escritos;
+    }
     if (!WinHttpReceiveResponse(r, nullptr)) Falhar("WinHttpReceiveResponse");
 
     TRespostaHttp recebida;
@@ -313,9 +324,6 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
 
     char bloco[16384];
     for (;;) {
-        // Every wait for more of the body gets only what is left of the time.
-        DWORD falta = Restante(pedido);
-        WinHttpSetOption(r, WINHTTP_OPTION_RECEIVE_TIMEOUT, &falta, sizeof falta);
         DWORD lidos = 0;
         if (!WinHttpReadData(r, bloco, sizeof bloco, &lidos)) Falhar("WinHttpReadData");
         if (lidos == 0) break;
@@ -324,7 +332,7 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
     return recebida;
 }
 
-std::optional<std::string> Origem(const std::string& endereco) {
+std::optional<TOrigem> Origem(const std::string& endereco) {
     DWORD erro = 0;
     const auto e = Decompor(endereco, erro);
     if (!e) return std::nullopt;
@@ -334,7 +342,7 @@ std::optional<std::string> Origem(const std::string& endereco) {
         case INTERNET_SCHEME_HTTPS: esquema = "https"; break;
         default: return std::nullopt;
     }
-    return esquema + "\n" + EmMinusculas(Utf16ParaUtf8(e->Servidor)) + "\n" + std::to_string(e->Porta) + "\n";
+    return TOrigem{esquema, EmMinusculas(Utf16ParaUtf8(e->Servidor)), static_cast<int>(e->Porta)};
 }
 
 namespace {

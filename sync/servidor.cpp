@@ -22,29 +22,32 @@ void AvisarRecusa(const TContextoServidor& contexto, const std::string& pedido, 
 }
 
 int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
-                   std::string& Retorno, const db::TConfiguracoesRegionais& regional, const std::string& pedido) {
+                   const db::TConfiguracoesRegionais& regional, const std::string& pedido) {
     const std::string membro = "\"" + std::string(nome) + "\"";
-    bool achou = false;
+    // This member's own text: a missing member must never read as the one
+    // before it (a missing "ultimomovimentoloja" taken for
+    // "ultimaordemenviada" would tell the cycle that everything was sent).
+    std::optional<std::string> texto;
     if (db::MaiusculasAscii(resposta.TipoConteudo) == "APPLICATION/JSON") {
         if (!corpo) throw RespostaMalformada(pedido, "the body is not valid JSON, " + membro + " cannot be read");
         if (!corpo->EhObjeto())
             throw RespostaMalformada(pedido, "the body is not a JSON object, " + membro +
                                                  " cannot be read: Invalid class typecast");
-        if (const TValorJSON* valor = corpo->Membro(nome)) {
-            Retorno = TextoDoValor(*valor, regional);
-            achou = true;
-        }
-    } else {
-        achou = LerValorSimples(resposta, nome, Retorno, regional);
+        if (const TValorJSON* valor = corpo->Membro(nome)) texto = TextoDoValor(*valor, regional);
+    } else if (std::string lido; LerValorSimples(resposta, nome, lido, regional)) {
+        texto = std::move(lido);
     }
-    if (!achou && Retorno.empty()) {
-        const std::string tipo = resposta.TipoConteudo.empty() ? "no media type" : "media type " + resposta.TipoConteudo;
-        throw RespostaMalformada(pedido, membro + " is missing (an answer of " + tipo + ")");
+    const std::string aResposta = "A resposta do servidor central a " + pedido;
+    if (!texto) {
+        const std::string tipo = resposta.TipoConteudo.empty() ? "resposta sem tipo de conteúdo"
+                                                               : "resposta do tipo " + resposta.TipoConteudo;
+        throw TErroRespostaInvalida(aResposta + " não traz o membro " + membro + " (" + tipo + ")");
     }
     try {
-        return ConverterInteiro64(Retorno);
-    } catch (const TErroRespostaInvalida& e) {
-        throw RespostaMalformada(pedido, membro + ": " + e.what());
+        return ConverterInteiro64(*texto);
+    } catch (const TErroRespostaInvalida&) {
+        throw TErroRespostaInvalida(aResposta + " traz o membro " + membro + " com '" + *texto +
+                                    "', que não é um número inteiro");
     }
 }
 
@@ -56,11 +59,10 @@ TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t
     if (resposta.StatusCode != 200) return RegistroRecusado<TTipoUltimoMovimentoEnviado>(resposta, pedido, contexto);
     TTipoUltimoMovimentoEnviado lido;
     lido.StatusCode = 200;
-    std::string Retorno;
     const std::optional<TValorJSON> corpo = LerJSON(resposta.Conteudo);
     const auto& regional = contexto.Regional;
-    lido.UltimaOrdemEnviada = LerPosicao(resposta, corpo, "ultimaordemenviada", Retorno, regional, pedido);
-    lido.UltimoMovimentoLoja = LerPosicao(resposta, corpo, "ultimomovimentoloja", Retorno, regional, pedido);
+    lido.UltimaOrdemEnviada = LerPosicao(resposta, corpo, "ultimaordemenviada", regional, pedido);
+    lido.UltimoMovimentoLoja = LerPosicao(resposta, corpo, "ultimomovimentoloja", regional, pedido);
     lido.DataHoraAtualizacao = AgoraLocal();
     return lido;
 }

@@ -70,18 +70,22 @@ TRegistro RegistroRecusado(const TRespostaServidor& resposta, const std::string&
     return registro;
 }
 
-// Reads a named position of a 200 answer to `pedido` into `Retorno`, then
-// converts it with ConverterInteiro64. `corpo` is the body parsed as JSON
-// (nothing when it is not JSON), so that several positions cost one parse.
-// An application/json answer is read from `corpo` (the first member of that
-// exact name), a text/plain or text/html one by LerValorSimples. A missing
-// name leaves `Retorno` as the previous read set it. Throws
-// RespostaMalformada naming `pedido` and the member when the body is not
-// JSON where JSON is announced, is JSON but not an object ("Invalid class
-// typecast"), holds no value for the member and none was read before, or
-// holds one that is not an integer ("'<texto>' is not a valid integer value").
+// Reads the integer member `nome` of a 200 answer to `pedido`. `corpo` is
+// the body parsed as JSON (nothing when it is not JSON), so that several
+// members cost one parse. An application/json answer is read from `corpo`
+// (the first member of that exact name), a text/plain or text/html one by
+// LerValorSimples. Every member is read on its own: one that is missing is
+// a failure, never the value of a member read before it. Throws
+// TErroRespostaInvalida naming the request and the member:
+//   "A resposta do servidor central a GET <address> não traz o membro
+//   \"ultimaordem\" (resposta do tipo application/json)" when it is missing;
+//   "A resposta do servidor central a GET <address> traz o membro
+//   \"ultimaordem\" com 'muitos', que não é um número inteiro" when its text
+//   is not an integer (ConverterInteiro64);
+// and RespostaMalformada when the body is not JSON where JSON is announced,
+// or is JSON but not an object ("Invalid class typecast").
 int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
-                   std::string& Retorno, const db::TConfiguracoesRegionais& regional, const std::string& pedido);
+                   const db::TConfiguracoesRegionais& regional, const std::string& pedido);
 
 // GET <URL>/obterindiceenvio/<CodigoLoja>/<UltimoMovimentoLoja>.
 TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,

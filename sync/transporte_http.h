@@ -25,8 +25,12 @@ struct TPedidoHttp {
     // Every header to send, in order; the transport adds only what HTTP
     // itself needs (Host, Content-Length, Connection).
     std::vector<std::pair<std::string, std::string>> Cabecalhos;
-    std::chrono::milliseconds LimiteConexao{0};  // for establishing the connection
-    std::chrono::steady_clock::time_point Prazo;  // the answer must be complete by then
+    // For establishing the connection (name, TCP and, for https, TLS).
+    std::chrono::milliseconds LimiteConexao{0};
+    // Once connected, for each wait in which nothing moves: the exchange
+    // ends when no byte has been sent or received for this long, however
+    // long it has lasted while bytes kept moving.
+    std::chrono::milliseconds LimiteResposta{0};
 };
 
 struct TRespostaHttp {
@@ -49,9 +53,16 @@ struct TFalhaTransporte {
 // Throws TFalhaTransporte.
 TRespostaHttp Executar(const TPedidoHttp& pedido);
 
-// Scheme, host and port of an address (the scheme's default port when none
-// is written), compared in lower case; nothing when it cannot be parsed.
-std::optional<std::string> Origem(const std::string& endereco);
+// Where an address leads: its scheme and host in lower case and its port,
+// the scheme's default when none is written.
+struct TOrigem {
+    std::string Esquema;
+    std::string Servidor;
+    int Porta = 0;
+};
+
+// Nothing when the address cannot be parsed.
+std::optional<TOrigem> Origem(const std::string& endereco);
 
 // `bytes` in the character set `charset` (neither UTF-8 nor Latin-1, which
 // the caller decodes itself) as UTF-8; a byte sequence that is not valid in

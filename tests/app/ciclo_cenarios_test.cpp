@@ -461,7 +461,7 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
     };
     const auto semCorpo = [](int status) { return RespostaProgramada::Texto("", status); };
     const std::string intocado;  // a panel this run never reached keeps its (here empty) text
-    const std::string recusaMsg = "refused, only redirects to the same scheme, host and port are followed";
+    const std::string recusaMsg = "refused, " + std::string(RegraDeRedirecionamento);
     const Caso casos[] = {
         // 404 on each of the four requests.
         {"404 on estruturabd", {RespostaProgramada::Texto("estrutura indisponivel", 404)}, {}, {}, {}, kUltimaDaLoja,
@@ -518,13 +518,23 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
         {"a position that is not a number", {}, {},
          {RespostaProgramada::Json(R"({"ultimaordemenviada":"5x","ultimomovimentoloja":5003})")}, {}, kUltimaDaLoja,
          pEnvio, kRecebimentoConcluido,
-         {"malformed answer from the central server to GET {base}obterindiceenvio/7/5003: "
-          "\"ultimaordemenviada\": '5x' is not a valid integer value"}},
+         {"A resposta do servidor central a GET {base}obterindiceenvio/7/5003 traz o membro "
+          "\"ultimaordemenviada\" com '5x', que não é um número inteiro"}},
+        {"obterindiceenvio without ultimomovimentoloja is no completed send", {}, {},
+         {RespostaProgramada::Json(R"({"ultimaordemenviada":5003})")}, {}, kUltimaDaLoja, pEnvio,
+         kRecebimentoConcluido,
+         {"A resposta do servidor central a GET {base}obterindiceenvio/7/5003 não traz o membro "
+          "\"ultimomovimentoloja\" (resposta do tipo application/json)"}},
         {"ultimaordem that is not a number", {},
          {RespostaProgramada::Json(R"({"ordeminicial":"4101","ordemfinal":"4101","ultimaordem":"muitos","comandos":[]})")},
          {}, {}, kUltimaDaLoja, pRecebimento, intocado,
-         {"malformed answer from the central server to GET {base}receber/7/4100: \"ultimaordem\": 'muitos' is not "
-          "a valid integer value"}},
+         {"A resposta do servidor central a GET {base}receber/7/4100 traz o membro \"ultimaordem\" com 'muitos', "
+          "que não é um número inteiro"}},
+        {"receber without ultimaordem", {},
+         {RespostaProgramada::Json(R"({"ordeminicial":"4101","ordemfinal":"4101","comandos":[]})")}, {}, {},
+         kUltimaDaLoja, pRecebimento, intocado,
+         {"A resposta do servidor central a GET {base}receber/7/4100 não traz o membro \"ultimaordem\" (resposta "
+          "do tipo application/json)"}},
         // Redirects.
         {"a redirect to another port is refused and names its target",
          {RespostaProgramada::Redirecao("{outro}estruturabd")}, {}, {}, {}, kUltimaDaLoja, pRecebimento, intocado,

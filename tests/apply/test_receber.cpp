@@ -406,10 +406,21 @@ TEST_F(Recebimento, RespostasSemBloco) {
     EXPECT_EQ(janela_.Bombeamentos, 0);
 
     // Phase 1 failures are raised as they came, without a routine's prefix.
-    http_.Responder(RespostaProgramada::Json(R"({"ordemfinal":"2","ultimaordem":"2"})"));
-    EXPECT_EQ(teste::TextoDaFalha<TErroRespostaInvalida>([&] { Receber(); }),
-              "malformed answer from the central server to GET " + http_.Base("receber/7/600") +
-                  ": \"ordeminicial\" is missing (an answer of media type application/json)");
+    // Each of the three numbers is read on its own: a missing one is never
+    // the value of the one before it.
+    const std::string semMembro = "A resposta do servidor central a GET " + http_.Base("receber/7/600") +
+                                  " não traz o membro ";
+    const std::pair<const char*, std::string> incompletas[] = {
+        {R"({"ordemfinal":"2","ultimaordem":"2"})", semMembro + "\"ordeminicial\" (resposta do tipo application/json)"},
+        {R"({"ordeminicial":"601","ultimaordem":"650","comandos":[]})",
+         semMembro + "\"ordemfinal\" (resposta do tipo application/json)"},
+        {R"({"ordeminicial":"601","ordemfinal":"650","comandos":[]})",
+         semMembro + "\"ultimaordem\" (resposta do tipo application/json)"},
+    };
+    for (const auto& [corpo, texto] : incompletas) {
+        http_.Responder(RespostaProgramada::Json(corpo));
+        EXPECT_EQ(teste::TextoDaFalha<TErroRespostaInvalida>([&] { Receber(); }), texto) << corpo;
+    }
     http_.Responder(RespostaProgramada::Texto("falhou", 503));
     const std::string falha = teste::TextoDaFalha<TErroStatusServidor>([&] { Receber(); });
     EXPECT_EQ(falha.rfind("HTTP/1.1 503", 0), 0u) << falha;

@@ -66,6 +66,7 @@ void Cortar(int soquete, RespostaProgramada::TCorte corte) {
 struct ServidorHttp::Estado {
     httplib::Server servidor;
     int porta = 0;
+    TLeitura leitura;
     mutable std::mutex mutex;
     std::condition_variable parada;
     bool parando = false;
@@ -73,14 +74,36 @@ struct ServidorHttp::Estado {
     Tratador tratador;
     std::vector<RequisicaoRecebida> recebidas;
 
-    void Atender(const httplib::Request& req, httplib::Response& res) {
+    // Waits `tempo`; false when the server stops first.
+    bool Esperar(std::chrono::milliseconds tempo) {
+        std::unique_lock<std::mutex> trava(mutex);
+        return !parada.wait_for(trava, tempo, [this] { return parando; });
+    }
+
+    // The body as `leitura` says: piece by piece, pausing after each.
+    std::optional<std::string> LerCorpo(const httplib::ContentReader& leitor) {
+        std::string corpo;
+        std::size_t desdePausa = 0;
+        const bool lido = leitor([&](const char* dados, std::size_t tamanho) {
+            const bool lento = leitura.Pedaco > 0 && corpo.size() < leitura.Inicio;
+            corpo.append(dados, tamanho);
+            desdePausa += tamanho;
+            if (!lento || desdePausa < leitura.Pedaco) return true;
+            desdePausa = 0;
+            return Esperar(leitura.Intervalo);
+        });
+        if (!lido) return std::nullopt;
+        return corpo;
+    }
+
+    void Atender(const httplib::Request& req, httplib::Response& res, std::string corpo) {
         RequisicaoRecebida recebida;
         recebida.Metodo = req.method;
         recebida.Caminho = req.target.empty() ? req.path : req.target;
         recebida.Versao = req.version;
         for (const auto& [nome, valor] : req.headers)
             if (!PseudoCabecalho(nome)) recebida.Cabecalhos.emplace_back(nome, valor);
-        recebida.Corpo = req.body;
+        recebida.Corpo = std::move(corpo);
 
         RespostaProgramada resposta;
         Tratador escolhido;
@@ -98,32 +121,55 @@ struct ServidorHttp::Estado {
         }
         if (escolhido) resposta = escolhido(recebida);
 
-        if (resposta.Atraso.count() > 0) {
-            std::unique_lock<std::mutex> trava(mutex);
-            parada.wait_for(trava, resposta.Atraso, [this] { return parando; });
-        }
+        if (resposta.Atraso.count() > 0) Esperar(resposta.Atraso);
         if (resposta.Corte != RespostaProgramada::TCorte::Nenhum) {
             Cortar(SoqueteDaRequisicao(req, porta), resposta.Corte);
             return;
         }
         res.status = resposta.Status;
         for (const auto& [nome, valor] : resposta.Cabecalhos) res.set_header(nome, valor);
-        if (!resposta.TipoConteudo.empty()) res.set_header("Content-Type", resposta.TipoConteudo);
-        res.body = std::move(resposta.Corpo);
+        if (resposta.Pedaco == 0 || resposta.Corpo.empty()) {
+            if (!resposta.TipoConteudo.empty()) res.set_header("Content-Type", resposta.TipoConteudo);
+            res.body = std::move(resposta.Corpo);
+            return;
+        }
+        auto texto = std::make_shared<std::string>(std::move(resposta.Corpo));
+        res.set_content_provider(
+            texto->size(), resposta.TipoConteudo,
+            [this, texto, pedaco = resposta.Pedaco, intervalo = resposta.Intervalo](
+                std::size_t inicio, std::size_t, httplib::DataSink& destino) {
+                if (inicio > 0 && !Esperar(intervalo)) return false;
+                return destino.write(texto->data() + inicio, std::min(pedaco, texto->size() - inicio));
+            });
     }
 };
 
-ServidorHttp::ServidorHttp() : estado_(std::make_unique<Estado>()) {
+ServidorHttp::ServidorHttp(TLeitura leitura) : estado_(std::make_unique<Estado>()) {
     // The handlers live inside the state they point to, and the server is
     // stopped before the state goes away: a plain pointer is enough.
     Estado* estado = estado_.get();
-    auto atender = [estado](const httplib::Request& req, httplib::Response& res) { estado->Atender(req, res); };
-    estado->servidor.Get(".*", atender);
-    estado->servidor.Put(".*", atender);
-    estado->servidor.Post(".*", atender);
-    estado->servidor.Delete(".*", atender);
-    estado->servidor.Patch(".*", atender);
-    estado->servidor.Options(".*", atender);
+    estado->leitura = leitura;
+    auto semCorpo = [estado](const httplib::Request& req, httplib::Response& res) {
+        estado->Atender(req, res, req.body);
+    };
+    auto comCorpo = [estado](const httplib::Request& req, httplib::Response& res,
+                             const httplib::ContentReader& leitor) {
+        if (auto corpo = estado->LerCorpo(leitor)) estado->Atender(req, res, *std::move(corpo));
+    };
+    estado->servidor.Get(".*", semCorpo);
+    estado->servidor.Options(".*", semCorpo);
+    estado->servidor.Put(".*", comCorpo);
+    estado->servidor.Post(".*", comCorpo);
+    estado->servidor.Delete(".*", comCorpo);
+    estado->servidor.Patch(".*", comCorpo);
+    if (leitura.Pedaco > 0) {
+        // A receive buffer about one piece large: what the server has not
+        // read holds the client back, instead of piling up in the system.
+        estado->servidor.set_socket_options([tamanho = static_cast<int>(leitura.Pedaco)](int s) {
+            httplib::default_socket_options(s);
+            ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &tamanho, sizeof tamanho);
+        });
+    }
     porta_ = estado->servidor.bind_to_any_port("127.0.0.1");
     if (porta_ <= 0) throw std::runtime_error("ServidorHttp: no port could be bound on 127.0.0.1");
     estado->porta = porta_;

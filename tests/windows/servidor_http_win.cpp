@@ -92,6 +92,7 @@ bool EnviarTudo(SOCKET s, const std::string& dados) {
 
 struct ServidorHttp::Estado {
     SOCKET escuta = INVALID_SOCKET;
+    TLeitura leitura;
     mutable std::mutex mutex;
     std::condition_variable parada;
     bool parando = false;
@@ -100,6 +101,12 @@ struct ServidorHttp::Estado {
     std::vector<RequisicaoRecebida> recebidas;
     std::vector<std::thread> conexoes;
     std::vector<SOCKET> abertas;  // connections being served, cut short at stop
+
+    // Waits `tempo`; false when the server stops first.
+    bool Esperar(std::chrono::milliseconds tempo) {
+        std::unique_lock<std::mutex> trava(mutex);
+        return !parada.wait_for(trava, tempo, [this] { return parando; });
+    }
 
     // Reads one request; nothing when the connection ends before it is whole.
     std::optional<RequisicaoRecebida> Ler(SOCKET s) {
@@ -138,10 +145,22 @@ struct ServidorHttp::Estado {
             pos = proximo;
         }
         r.Corpo = dados.substr(fimCabecalhos + 4);
+        // Read as `leitura` says: a piece at most, then a pause.
+        const auto porVez = [&] {
+            return leitura.Pedaco && r.Corpo.size() < leitura.Inicio ? std::min(leitura.Pedaco, sizeof bloco)
+                                                                     : sizeof bloco;
+        };
+        std::size_t desdePausa = 0;
         while (r.Corpo.size() < tamanho) {
-            const int n = ::recv(s, bloco, sizeof bloco, 0);
+            const bool lento = leitura.Pedaco > 0 && r.Corpo.size() < leitura.Inicio;
+            const int n = ::recv(s, bloco, static_cast<int>(std::min(porVez(), tamanho - r.Corpo.size())), 0);
             if (n <= 0) return std::nullopt;
             r.Corpo.append(bloco, static_cast<std::size_t>(n));
+            desdePausa += static_cast<std::size_t>(n);
+            if (lento && desdePausa >= leitura.Pedaco) {
+                desdePausa = 0;
+                if (!Esperar(leitura.Intervalo)) return std::nullopt;
+            }
         }
         return r;
     }
@@ -165,10 +184,7 @@ struct ServidorHttp::Estado {
         }
         if (escolhido) resposta = escolhido(*lida);
 
-        if (resposta.Atraso.count() > 0) {
-            std::unique_lock<std::mutex> trava(mutex);
-            parada.wait_for(trava, resposta.Atraso, [this] { return parando; });
-        }
+        if (resposta.Atraso.count() > 0) Esperar(resposta.Atraso);
         if (resposta.Corte == RespostaProgramada::TCorte::Fechar) {
             ::shutdown(s, SD_BOTH);
             return;
@@ -183,8 +199,18 @@ struct ServidorHttp::Estado {
         for (const auto& [nome, valor] : resposta.Cabecalhos) texto += nome + ": " + valor + "\r\n";
         if (!resposta.TipoConteudo.empty()) texto += "Content-Type: " + resposta.TipoConteudo + "\r\n";
         texto += "Content-Length: " + std::to_string(resposta.Corpo.size()) + "\r\nConnection: close\r\n\r\n";
-        texto += resposta.Corpo;
-        if (EnviarTudo(s, texto)) ::shutdown(s, SD_SEND);
+        // The body at once, or piece by piece with the pauses asked for.
+        const std::size_t pedaco = resposta.Pedaco ? resposta.Pedaco : resposta.Corpo.size();
+        std::size_t enviados = std::min(pedaco, resposta.Corpo.size());
+        texto += resposta.Corpo.substr(0, enviados);
+        if (!EnviarTudo(s, texto)) return;
+        while (enviados < resposta.Corpo.size()) {
+            if (!Esperar(resposta.Intervalo)) return;
+            const std::size_t n = std::min(pedaco, resposta.Corpo.size() - enviados);
+            if (!EnviarTudo(s, resposta.Corpo.substr(enviados, n))) return;
+            enviados += n;
+        }
+        ::shutdown(s, SD_SEND);
     }
 
     void Servir(SOCKET s) {
@@ -220,9 +246,17 @@ struct ServidorHttp::Estado {
     }
 };
 
-ServidorHttp::ServidorHttp() : estado_(std::make_unique<Estado>()) {
+ServidorHttp::ServidorHttp(TLeitura leitura) : estado_(std::make_unique<Estado>()) {
     Estado* estado = estado_.get();
+    estado->leitura = leitura;
     estado->escuta = SoqueteLocal(porta_);
+    if (leitura.Pedaco > 0) {
+        // A receive buffer about one piece large: what the server has not
+        // read holds the client back, instead of piling up in the system.
+        const int tamanho = static_cast<int>(leitura.Pedaco);
+        ::setsockopt(estado->escuta, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&tamanho),
+                     sizeof tamanho);
+    }
     if (::listen(estado->escuta, SOMAXCONN) != 0) {
         ::closesocket(estado->escuta);
         throw std::runtime_error("ServidorHttp: the socket does not listen");
