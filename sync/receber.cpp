@@ -340,12 +340,8 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
         return RegistroRecusado<TTipoUltimoMovimentoRecebido>(resposta, pedido, ambiente.Contexto);
     // The body is parsed once, as it came: characters beyond ASCII stay.
     const std::optional<TValorJSON> bloco = LerJSON(resposta.Conteudo);
-    TTipoUltimoMovimentoRecebido lido;
-    lido.StatusCode = 200;
     const auto& regional = ambiente.Contexto.Regional;
-    lido.OrdemInicial = LerPosicao(resposta, bloco, "ordeminicial", regional, pedido);
-    lido.OrdemFinal = LerPosicao(resposta, bloco, "ordemfinal", regional, pedido);
-    lido.UltimaOrdem = LerPosicao(resposta, bloco, "ultimaordem", regional, pedido);
+    const TTipoUltimoMovimentoRecebido lido = LerPosicoesRecebimento(resposta, bloco, regional, pedido);
     if (lido.UltimaOrdem == 0) return lido;
 
     // Phase 2: the block applied.

@@ -51,6 +51,18 @@ int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValor
     }
 }
 
+TTipoUltimoMovimentoRecebido LerPosicoesRecebimento(const TRespostaServidor& resposta,
+                                                    const std::optional<TValorJSON>& corpo,
+                                                    const db::TConfiguracoesRegionais& regional,
+                                                    const std::string& pedido) {
+    TTipoUltimoMovimentoRecebido lido;
+    lido.StatusCode = 200;
+    lido.OrdemInicial = LerPosicao(resposta, corpo, "ordeminicial", regional, pedido);
+    lido.OrdemFinal = LerPosicao(resposta, corpo, "ordemfinal", regional, pedido);
+    lido.UltimaOrdem = LerPosicao(resposta, corpo, "ultimaordem", regional, pedido);
+    return lido;
+}
+
 TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
                                                    int64_t UltimoMovimentoLoja, const TContextoServidor& contexto) {
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoIndiceEnvio(CodigoLoja, UltimoMovimentoLoja);
@@ -73,15 +85,7 @@ TTipoUltimoMovimentoRecebido ConsultarRecebimento(std::string_view URL, int32_t 
     const std::string pedido = DescreverPedido("GET", endereco);
     const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
     if (resposta.StatusCode != 200) return RegistroRecusado<TTipoUltimoMovimentoRecebido>(resposta, pedido, contexto);
-    TTipoUltimoMovimentoRecebido lido;
-    lido.StatusCode = 200;
-    std::string Retorno;
-    const std::optional<TValorJSON> corpo = LerJSON(resposta.Conteudo);
-    const auto& regional = contexto.Regional;
-    lido.OrdemInicial = LerPosicao(resposta, corpo, "ordeminicial", Retorno, regional, pedido);
-    lido.OrdemFinal = LerPosicao(resposta, corpo, "ordemfinal", Retorno, regional, pedido);
-    lido.UltimaOrdem = LerPosicao(resposta, corpo, "ultimaordem", Retorno, regional, pedido);
-    return lido;
+    return LerPosicoesRecebimento(resposta, LerJSON(resposta.Conteudo), contexto.Regional, pedido);
 }
 
 namespace {

@@ -87,6 +87,13 @@ TRegistro RegistroRecusado(const TRespostaServidor& resposta, const std::string&
 int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
                    const db::TConfiguracoesRegionais& regional, const std::string& pedido);
 
+// The three positions of a 200 answer to receber, each read on its own by
+// LerPosicao: the one reading of them, for applying and for asking alike.
+TTipoUltimoMovimentoRecebido LerPosicoesRecebimento(const TRespostaServidor& resposta,
+                                                    const std::optional<TValorJSON>& corpo,
+                                                    const db::TConfiguracoesRegionais& regional,
+                                                    const std::string& pedido);
+
 // GET <URL>/obterindiceenvio/<CodigoLoja>/<UltimoMovimentoLoja>.
 TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
                                                    int64_t UltimoMovimentoLoja, const TContextoServidor& contexto);

@@ -52,7 +52,7 @@ TEST(ConsultarRecebimento, ReadsTheBlocksPositionsAndLeavesItsCommandsAlone) {
     servidor.Responder(RespostaProgramada::Json(R"({"ordeminicial":"41","ordemfinal":"42","ultimaordem":"fim"})"));
     const std::string texto =
         teste::TextoDaFalha<TErroRespostaInvalida>([&] { ConsultarRecebimento(servidor.Base(), 3, 40, Contexto()); });
-    EXPECT_NE(texto.find("\"ultimaordem\": 'fim' is not a valid integer value"), std::string::npos) << texto;
+    EXPECT_NE(texto.find("o membro \"ultimaordem\" com 'fim', que não é um número inteiro"), std::string::npos) << texto;
 }
 
 // ---- UltimoMovimentoEnviado ------------------------------------------------
