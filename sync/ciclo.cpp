@@ -164,18 +164,35 @@ void TCiclo::ExecutarPassos() {
     if (ParadaPedida()) {
         return;
     }
-    ReceberTudo();
+    Operacoes_.ObterEstruturaBanco(Operacoes_.LinkCentral());
+    // A refused download skips receiving.
+    const std::optional<std::string> problemaEstrutura = Conferir(etEstrutura);
     if (ParadaPedida()) {
         return;
     }
-    EnviarTudo();
+    // How far the server holds this store's log is asked before receiving:
+    // receiving sets aside commands for rows this store changed beyond that
+    // position, so the answer must be the server's current one. An earlier
+    // answer could be behind it (a block stored whose answer never came
+    // back), and a command that ought to win would be set aside. Receiving
+    // sends nothing and only this store's blocks move that position, so the
+    // same answer starts the send loop. Refused, it skips both; failed, it
+    // ends the run, as any failure does.
+    const TPosicaoEnvio posicao =
+        Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), Operacoes_.UltimaOrdemLoja());
+    const std::optional<std::string> problemaPosicao = Conferir(etPosicaoEnvio);
+    ReceberTudo(problemaEstrutura ? problemaEstrutura : problemaPosicao, posicao.UltimaOrdemEnviada);
+    if (ParadaPedida()) {
+        return;
+    }
+    EnviarTudo(posicao, problemaPosicao);
 }
 
-void TCiclo::ReceberTudo() {
-    Operacoes_.ObterEstruturaBanco(Operacoes_.LinkCentral());
-    // A refused download skips receiving.
-    std::optional<std::string> problema = Conferir(etEstrutura);
+void TCiclo::RegistrarAvisos() {
+    for (const std::string& aviso : Operacoes_.AvisosRecebimento()) Registrar_(aviso);
+}
 
+void TCiclo::ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada) {
     // A server that keeps announcing more while the stored position stays
     // put, or moves it back to one already asked from, would keep this loop
     // requesting for ever: it stops at a position this run has asked from.
@@ -188,7 +205,13 @@ void TCiclo::ReceberTudo() {
         const std::int64_t posicao = Operacoes_.UltimoRecebimento();
         const std::int32_t loja = Operacoes_.CodigoLoja();
         pedidas.insert(posicao);
-        UltimaOrdem = Operacoes_.ReceberDados(Operacoes_.LinkCentral(), loja, posicao);
+        try {
+            UltimaOrdem = Operacoes_.ReceberDados(Operacoes_.LinkCentral(), loja, posicao, confirmada);
+        } catch (...) {
+            RegistrarAvisos();  // of the groups committed before the failure
+            throw;
+        }
+        RegistrarAvisos();
         problema = Conferir(etRecebimento);
         if (problema) {
             break;
@@ -208,16 +231,13 @@ void TCiclo::ReceberTudo() {
     Mostrar(&IJanelaStatus::StatusRecebimento, problema.value_or(TextoRecebimentoConcluido));
 }
 
-void TCiclo::EnviarTudo() {
+void TCiclo::EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::string> problema) {
     EnvioIniciado_ = true;
     Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
     Pausar();
 
     // Read once per run: changes logged during the run go with a later run.
     const std::int64_t UltimaOrdemLoja = Operacoes_.UltimaOrdemLoja();
-    TPosicaoEnvio UltimoMovimentoEnv =
-        Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
-    std::optional<std::string> problema = Conferir(etPosicaoEnvio);
 
     // A block the server keeps refusing, or an acknowledged position that
     // goes back to one already sent from, would otherwise have blocks sent

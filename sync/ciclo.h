@@ -30,6 +30,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ondaris::sync {
 
@@ -67,7 +68,14 @@ public:
     virtual void ObterEstruturaBanco(const std::string& URL) = 0;
     // Receives and applies one block; returns the server's "ultimaordem"
     // (0 when nothing is left or the request was refused).
-    virtual std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
+    // `PosicaoConfirmada` is the "ultimaordemenviada" the server answered in
+    // this run, before receiving: a received command for a row this store
+    // changed after that position is set aside (sync/receber.h).
+    virtual std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
+                                      std::int64_t PosicaoConfirmada) = 0;
+    // Log entries of the receive steps called since the last time asked
+    // (commands set aside for this store's own changes): told, not failures.
+    virtual std::vector<std::string> AvisosRecebimento() { return {}; }
     // Both numbers are 0 when the request was refused.
     virtual TPosicaoEnvio UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
                                                  std::int64_t UltimoMovimentoLoja) = 0;
@@ -173,8 +181,12 @@ private:
     };
 
     void ExecutarPassos();
-    void ReceberTudo();
-    void EnviarTudo();
+    // `problema`: why receiving is skipped this run; `confirmada`: the
+    // server's acknowledged position of this store's log.
+    void ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada);
+    // Starts from the position answer asked before receiving.
+    void EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::string> problema);
+    void RegistrarAvisos();
     void Pausar();
     void Mostrar(TPainel painel, const std::string& texto);
     // After a server operation: its refusal, logged unless it repeats one

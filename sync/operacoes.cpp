@@ -20,6 +20,7 @@ void TOperacoesMotor::AtualizarConfiguracoes() {
     // A run stopped between two blocks may have left them.
     Recebimento_.Liberar();
     Envio_.Liberar();
+    Pendentes_.Esquecer();
     DM_.Conectar();
     DM_.AbrirConfiguracoes();
     UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
@@ -35,10 +36,15 @@ void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
     sync::ObterEstruturaBanco(URL, DM_.TBEstrutura(), Contexto_);
 }
 
-std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
-                                           std::int64_t Ordem) {
+std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
+                                           std::int64_t PosicaoConfirmada) {
     Recusa_.reset();
     TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_, &Recebimento_};
+    if (PrecedenciaLocal_) {
+        ambiente.Pendentes = &Pendentes_;
+        ambiente.PosicaoConfirmada = PosicaoConfirmada;
+        ambiente.AoPorDeLado = [this](const std::string& texto) { Avisos_.push_back(texto); };
+    }
     std::int64_t UltimaOrdem = 0;
     try {
         UltimaOrdem = sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
@@ -50,6 +56,8 @@ std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t 
     if (UltimaOrdem == 0 || Recusa_) Recebimento_.Liberar();
     return UltimaOrdem;
 }
+
+std::vector<std::string> TOperacoesMotor::AvisosRecebimento() { return std::exchange(Avisos_, {}); }
 
 TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(const std::string& URL,
                                                       std::int32_t CodigoLoja, std::int64_t UltimoMovimentoLoja) {

@@ -309,9 +309,11 @@ TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
     central_.Definir({Evento(30001, "A"), Evento(30002, "A"), Evento(30003, "B"), Evento(30004, "-1"),
                       Evento(30005, "C")});
     TOperacoesMotor operacoes(*dm_, janela_, ambiente_->Contexto, Pasta());
+    // The server holds every change of the store: none is pending.
+    const std::int64_t confirmada = dm_->UltimoMovimentoLoja();
     int blocos = 0;
     for (std::int64_t ultima = -1; ultima != 0 && blocos < 10; ++blocos) {
-        ultima = operacoes.ReceberDados(http_.Base(), kLoja, Posicao());
+        ultima = operacoes.ReceberDados(http_.Base(), kLoja, Posicao(), confirmada);
         ASSERT_FALSE(operacoes.Recusa());
         // Kept open between the blocks of the run.
         if (ultima != 0) {
