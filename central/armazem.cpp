@@ -417,14 +417,16 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
     ultimo.Int(1, loja).Int(2, depoisDe);
     if (propria > depoisDe) ultimo.Int(4, propria);
     if (ultimo.Passo()) b.UltimaPosicao = ultimo.ColInt(0);
-    if (b.UltimaPosicao != 0) {
-        // Walked in order until the block is full; the commands passed over
-        // on the way are conflicts.
+    // Walked in order until the block is full; the commands passed over on
+    // the way are conflicts. With nothing to serve, the walk still records
+    // those passed over (they stay ahead of the store's position, a few at
+    // most, until a later command is served to it).
+    if (b.UltimaPosicao != 0 || propria > depoisDe) {
         Comando bloco(Banco_, ("SELECT c.posicao, c.loja_origem, c.json, " + vencedora +
                                ", c.tabela, c.chave1, c.chave2 FROM comandos c WHERE c.posicao > ?2 AND c.posicao <= ?3"
                                " AND " + std::string(kEnderecadoA) + " ORDER BY c.posicao")
                                   .c_str());
-        bloco.Int(1, loja).Int(2, depoisDe).Int(3, b.UltimaPosicao);
+        bloco.Int(1, loja).Int(2, depoisDe).Int(3, b.UltimaPosicao != 0 ? b.UltimaPosicao : propria);
         if (propria > depoisDe) bloco.Int(4, propria);
         std::vector<Conflito> preteridos;
         while (static_cast<int>(b.Comandos.size()) < limite && bloco.Passo()) {
