@@ -254,23 +254,12 @@ void Armazem::RegistrarConflito(const Conflito& c) {
     podar.Int(1, kLimiteConflitos).Passo();
 }
 
-void Armazem::ConflitosDoEnvio(std::int32_t loja, std::int64_t ordem, std::int64_t posicao,
+void Armazem::ConflitosDoEnvio(std::int32_t loja, std::int64_t desde, std::int64_t ate, std::int64_t posicao,
                                const LinhaComando& linha) {
-    // The position the store had received when it first reported its log
-    // to reach this change: what it was served after that, it judged while
-    // the change waited to be sent.
-    Comando relato(Banco_,
-                   "SELECT r.recebida, l.posicao_recebida FROM relatos r JOIN lojas l ON l.codigo = r.loja"
-                   " WHERE r.loja = ?1 AND r.movimento >= ?2 ORDER BY r.movimento LIMIT 1");
-    relato.Int(1, loja).Int(2, ordem);
-    if (!relato.Passo()) return;
-    const std::int64_t desde = relato.ColInt(0), ate = relato.ColInt(1);
-    if (ate <= desde) return;
     Comando preteridos(Banco_,
-                       (std::string("SELECT c.posicao, c.loja_origem FROM comandos c WHERE c.tabela = ?2 AND"
-                                    " c.chave1 = ?3 AND c.chave2 IS ?4 AND c.posicao > ?5 AND c.posicao <= ?6 AND ") +
-                        "(c.destino = ?1 OR (c.destino = 0 AND c.loja_origem <> ?1))")
-                           .c_str());
+                       "SELECT c.posicao, c.loja_origem FROM comandos c WHERE c.tabela = ?2 AND c.chave1 = ?3 AND"
+                       " c.chave2 IS ?4 AND c.posicao > ?5 AND c.posicao <= ?6 AND"
+                       " (c.destino = ?1 OR (c.destino = 0 AND c.loja_origem <> ?1))");
     preteridos.Int(1, loja).Texto(2, linha.Tabela).Texto(3, *linha.Chave1);
     LigarOpcional(preteridos, 4, linha.Chave2);
     preteridos.Int(5, desde).Int(6, ate);
@@ -317,15 +306,29 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
     Comando inserir(Banco_,
                     "INSERT OR IGNORE INTO comandos (loja_origem, ordem_origem, destino, json, tabela, chave1, chave2)"
                     " VALUES (?, ?, ?, ?, ?, ?, ?)");
-    // Conflicts are looked for only while the store has reports above its
-    // position: the usual block of a store that received nothing meanwhile
-    // costs nothing more.
-    bool relatos = false;
+    // The store's reports above its position (a few), and what it has
+    // received by now: a command it sends was judged by the store against
+    // what it was served after it first reported its log to reach that
+    // command. Read once per block; a command is looked for in the row
+    // index only when something was served to the store since.
+    std::vector<std::pair<std::int64_t, std::int64_t>> relatos;  // (log end, received by then), ascending
+    std::int64_t recebida = 0;
     if (Precedencia_) {
-        Comando algum(Banco_, "SELECT 1 FROM relatos WHERE loja = ? AND movimento > ? LIMIT 1");
-        algum.Int(1, bloco.Loja).Int(2, confirmada);
-        relatos = algum.Passo();
+        Comando ler(Banco_,
+                    "SELECT r.movimento, r.recebida, l.posicao_recebida FROM relatos r JOIN lojas l ON l.codigo = r.loja"
+                    " WHERE r.loja = ? AND r.movimento > ? ORDER BY r.movimento");
+        ler.Int(1, bloco.Loja).Int(2, confirmada);
+        while (ler.Passo()) {
+            relatos.emplace_back(ler.ColInt(0), ler.ColInt(1));
+            recebida = ler.ColInt(2);
+        }
     }
+    const auto servidoDesde = [&](std::int64_t ordem) -> std::optional<std::int64_t> {
+        const auto r = std::lower_bound(relatos.begin(), relatos.end(), std::pair{ordem, std::int64_t{0}},
+                                        [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (r == relatos.end() || r->second >= recebida) return std::nullopt;
+        return r->second;
+    };
     for (const auto& cmd : bloco.Comandos) {
         if (cmd.Ordem <= confirmada) {
             ++r.Ignorados;
@@ -337,8 +340,8 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
         inserir.Passo();
         if (sqlite3_changes(Banco_) == 1) {
             ++r.Aceitos;
-            if (relatos && cmd.Linha.Chave1)
-                ConflitosDoEnvio(bloco.Loja, cmd.Ordem, sqlite3_last_insert_rowid(Banco_), cmd.Linha);
+            if (const auto desde = cmd.Linha.Chave1 ? servidoDesde(cmd.Ordem) : std::nullopt)
+                ConflitosDoEnvio(bloco.Loja, *desde, recebida, sqlite3_last_insert_rowid(Banco_), cmd.Linha);
         } else {
             ++r.Ignorados;
         }

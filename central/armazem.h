@@ -187,9 +187,11 @@ private:
     // Fills the row columns of commands stored before they existed.
     void PreencherLinhas();
     void RegistrarConflito(const Conflito& c);
-    // The commands of other stores that `loja` set aside for its own
-    // command `ordem` for `linha`, now held at `posicao`.
-    void ConflitosDoEnvio(std::int32_t loja, std::int64_t ordem, std::int64_t posicao, const LinhaComando& linha);
+    // The commands of other stores for `linha` that `loja` was served after
+    // `desde` and up to `ate`, which it set aside for its own command for
+    // that row, now held at `posicao`.
+    void ConflitosDoEnvio(std::int32_t loja, std::int64_t desde, std::int64_t ate, std::int64_t posicao,
+                          const LinhaComando& linha);
     void GarantirLoja(std::int32_t loja);
     std::int64_t LerPosicaoConfirmada(std::int32_t loja);
 
