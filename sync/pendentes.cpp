@@ -48,7 +48,12 @@ std::int64_t TAlteracoesPendentes::Limite(db::TDM& DM) const {
 
 void TAlteracoesPendentes::Preparar(db::TDM& DM, db::TModuloOperacao& modulo, std::int64_t confirmada,
                                     const db::TConfiguracoesRegionais& regional) {
-    if (preparado_ && confirmada_ == confirmada) return;
+    if (preparado_ && confirmada_ == confirmada) {
+        // A later block of the run: what was committed since comes in, so
+        // that its commands are judged knowing of it.
+        Atualizar(DM, modulo, regional);
+        return;
+    }
     Esquecer();
     confirmada_ = confirmada;
     // The limit first: whatever lies at or below it is committed by the

@@ -15,7 +15,8 @@
 //
 // Cost: the log above the acknowledged position is read once per run (one
 // query, however many blocks follow); afterwards only what may have been
-// committed since is read again (Atualizar), never a query per command.
+// committed since is read again (Atualizar: one query per block and one per
+// commit that wrote rows), never a query per command.
 // What may have been committed since: every position above the highest one
 // that no open store transaction could still fill when the set was read
 // (PROC_RETORNA_INDICE's limit), so a change logged early and committed
@@ -49,8 +50,8 @@ TIdentidadeLinha IdentidadeDe(std::string_view tabela, std::string chave1, std::
 
 class TAlteracoesPendentes {
 public:
-    // Reads the log rows above `confirmada`, unless this set was already
-    // read for that position (then nothing is asked of the database). The
+    // Reads the log rows above `confirmada`; when this set was already read
+    // for that position, only what may have been committed since (Atualizar). The
     // limit is asked through the global data module, the rows are read in
     // the module's read-write transaction (read committed; started if it
     // is not active).
