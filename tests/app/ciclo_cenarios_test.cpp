@@ -337,6 +337,8 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         "O servidor central recusou GET {base}estruturabd: 404 Not Found: estrutura indisponivel";
     const std::string recebimentoRecusado =
         "O servidor central recusou GET {base}receber/7/4100: 404 Not Found: loja desconhecida";
+    const std::string posicaoRecusada =
+        "O servidor central recusou GET {base}obterindiceenvio/7/5003: 404 Not Found: loja desconhecida";
     const std::string blocoRecusado = "O servidor central recusou PUT {base}enviar/7: 409 Conflict: bloco recusado";
     const std::string recebimentoParado =
         "Recebimento interrompido nesta sincronização em receber/7/4100: a posição recebida não avançou de 4100 "
@@ -354,6 +356,10 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
          {RespostaProgramada::Texto("", 403)}, {}, {}, {}, kUltimaDaLoja,
          {"GET /estruturabd", P}, nadaAEnviar, "O servidor central recusou GET {base}estruturabd: 403 Forbidden (sem texto)",
          false, kRecebidoAntes, {"O servidor central recusou GET {base}estruturabd: 403 Forbidden (sem texto)"}},
+        {"a refused position query skips receiving and sending, and is told once",
+         {}, {}, {RespostaProgramada::Texto("loja desconhecida", 404)}, {}, 5000,
+         {"GET /estruturabd", P}, {kVerificando, posicaoRecusada}, posicaoRecusada, false, kRecebidoAntes,
+         {posicaoRecusada}},
         {"nothing waits on either side: one receive request, equal positions send nothing",
          {}, {}, {}, {}, kUltimaDaLoja,
          {"GET /estruturabd", P, "GET /receber/7/4100"}, nadaAEnviar, kRecebimentoConcluido, false, kRecebidoAntes, {}},
