@@ -31,8 +31,6 @@ TIdentidadeLinha IdentidadeDe(std::string_view tabela, std::string chave1, std::
     return TIdentidadeLinha{db::MaiusculasAscii(tabela), std::move(chave1), std::move(chave2)};
 }
 
-bool TAlteracoesPendentes::Contem(const TIdentidadeLinha& linha) const { return Contem(linha.Chave()); }
-
 void TAlteracoesPendentes::Esquecer() {
     preparado_ = longa_ = false;
     confirmada_ = assentada_ = 0;

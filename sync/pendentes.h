@@ -50,17 +50,14 @@ TIdentidadeLinha IdentidadeDe(std::string_view tabela, std::string chave1, std::
 
 class TAlteracoesPendentes {
 public:
-    // Reads the log rows above `confirmada`; when this set was already read
-    // for that position, only what may have been committed since (Atualizar). The
-    // limit is asked through the global data module, the rows are read in
-    // the module's read-write transaction (read committed; started if it
-    // is not active).
+    // Reads the log rows above `confirmada`; when this set was already
+    // read for that position, only what may have been committed since
+    // (Atualizar). The limit is asked through the global data module, the
+    // rows are read in the module's read-write transaction (read committed;
+    // started if it is not active).
     void Preparar(db::TDM& DM, db::TModuloOperacao& modulo, std::int64_t confirmada,
                   const db::TConfiguracoesRegionais& regional);
-    bool Preparado() const { return preparado_; }
-    std::int64_t Confirmada() const { return confirmada_; }
-
-    bool Contem(const TIdentidadeLinha& linha) const;
+    // Whether the row of that key (TIdentidadeLinha::Chave) is among them.
     bool Contem(const std::string& chave) const { return chaves_.count(chave) != 0; }
 
     // Reads again the log rows that may have been committed since the set
@@ -73,8 +70,6 @@ public:
 
     // Forgets everything: the next Preparar reads the log again.
     void Esquecer();
-
-    std::size_t Quantidade() const { return chaves_.size(); }
 
 private:
     // Adds the rows above `desde`; the keys that were new go to `novas`
