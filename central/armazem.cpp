@@ -73,6 +73,14 @@ std::string AgoraUtc() {
 constexpr const char* kEnderecadoA =
     "(+destino = ?1 OR (+destino = 0 AND loja_origem <> ?1))";
 
+// A later command of the store being served (?1) for the same row as the
+// command `c`: its position, or NULL. Commands that name no row (chave1
+// NULL) match nothing. ?4 is the store's newest position: nothing after it
+// can be superseded, which spares the look-up for most commands.
+constexpr const char* kVencedora =
+    "(CASE WHEN c.posicao < ?4 THEN (SELECT MAX(s.posicao) FROM comandos s WHERE s.tabela = c.tabela"
+    " AND s.chave1 = c.chave1 AND s.chave2 IS c.chave2 AND s.loja_origem = ?1 AND s.posicao > c.posicao) END)";
+
 void ExecutarSql(sqlite3* banco, const char* sql) {
     char* erro = nullptr;
     if (sqlite3_exec(banco, sql, nullptr, nullptr, &erro) != SQLITE_OK) {
@@ -101,7 +109,31 @@ private:
     bool Aberta_ = true;
 };
 
+std::optional<std::string> TextoOpcional(const Comando& c, int i) {
+    if (c.ColNula(i)) return std::nullopt;
+    return c.ColTexto(i);
+}
+
+void LigarOpcional(Comando& c, int i, const std::optional<std::string>& valor) {
+    if (valor) c.Texto(i, *valor);
+}
+
 }  // namespace
+
+LinhaComando LinhaDoComando(const sync::TValorJSON& comando) {
+    LinhaComando l;
+    const auto texto = [&](const char* nome) -> std::optional<std::string> {
+        const sync::TValorJSON* m = comando.Membro(nome);
+        if (!m || m->EhNulo()) return std::nullopt;
+        return m->Bruto();
+    };
+    for (char ch : texto("tabela").value_or(""))
+        l.Tabela += (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
+    l.Chave1 = texto("atualvalorchave1");
+    // The second key of a one-column key travels as "": the same as absent.
+    if (l.Chave1) l.Chave2 = texto("atualvalorchave2").value_or("");
+    return l;
+}
 
 Armazem::Armazem(const std::string& arquivo) {
     if (sqlite3_open(arquivo.c_str(), &Banco_) != SQLITE_OK) {
@@ -131,6 +163,40 @@ Armazem::Armazem(const std::string& arquivo) {
         // Added later: files made before them get them here.
         GarantirColuna("lojas", "ultimo_movimento_loja", "INTEGER");
         GarantirColuna("lojas", "envio_parado_desde", "TEXT");
+        {
+            // The row of each command: a file made before these columns
+            // gets them filled from its stored commands, all in one go.
+            Transacao transacao(Banco_);
+            const bool novas = GarantirColuna("comandos", "tabela", "TEXT");
+            GarantirColuna("comandos", "chave1", "TEXT");
+            GarantirColuna("comandos", "chave2", "TEXT");
+            if (novas) PreencherLinhas();
+            Executar("CREATE INDEX IF NOT EXISTS comandos_linha ON comandos (tabela, chave1, chave2, loja_origem, posicao)");
+            transacao.Confirmar();
+        }
+        // What a store reported its log to reach, with the position it had
+        // received up to then: which commands it got while a change of its
+        // own was waiting to be sent. Kept only above its acknowledged
+        // position.
+        Executar(
+            "CREATE TABLE IF NOT EXISTS relatos ("
+            " loja INTEGER NOT NULL,"
+            " movimento INTEGER NOT NULL,"
+            " recebida INTEGER NOT NULL,"
+            " PRIMARY KEY (loja, movimento))");
+        Executar(
+            "CREATE TABLE IF NOT EXISTS conflitos ("
+            " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+            " loja INTEGER NOT NULL,"
+            " posicao_preterida INTEGER NOT NULL,"
+            " loja_preterida INTEGER NOT NULL,"
+            " posicao_vencedora INTEGER NOT NULL,"
+            " tabela TEXT NOT NULL,"
+            " chave1 TEXT,"
+            " chave2 TEXT,"
+            " quando TEXT NOT NULL,"
+            " UNIQUE (loja, posicao_preterida))");
+        Executar("CREATE TABLE IF NOT EXISTS contadores (nome TEXT PRIMARY KEY, valor INTEGER NOT NULL)");
     } catch (...) {
         sqlite3_close(Banco_);
         throw;
@@ -141,11 +207,67 @@ Armazem::~Armazem() { sqlite3_close(Banco_); }
 
 void Armazem::Executar(const char* sql) { ExecutarSql(Banco_, sql); }
 
-void Armazem::GarantirColuna(const char* tabela, const char* coluna, const char* tipo) {
-    Comando colunas(Banco_, (std::string("SELECT name FROM pragma_table_info('") + tabela + "')").c_str());
-    while (colunas.Passo())
-        if (colunas.ColTexto(0) == coluna) return;
+bool Armazem::GarantirColuna(const char* tabela, const char* coluna, const char* tipo) {
+    {
+        Comando colunas(Banco_, (std::string("SELECT name FROM pragma_table_info('") + tabela + "')").c_str());
+        while (colunas.Passo())
+            if (colunas.ColTexto(0) == coluna) return false;
+    }
     Executar((std::string("ALTER TABLE ") + tabela + " ADD COLUMN " + coluna + " " + tipo).c_str());
+    return true;
+}
+
+void Armazem::PreencherLinhas() {
+    Comando ler(Banco_, "SELECT posicao, json FROM comandos");
+    Comando gravar(Banco_, "UPDATE comandos SET tabela = ?2, chave1 = ?3, chave2 = ?4 WHERE posicao = ?1");
+    while (ler.Passo()) {
+        const auto json = sync::LerJSON(ler.ColTexto(1));
+        // Stored commands were all checked objects; anything else names no row.
+        const LinhaComando linha = json && json->EhObjeto() ? LinhaDoComando(*json) : LinhaComando{};
+        gravar.Int(1, ler.ColInt(0)).Texto(2, linha.Tabela);
+        LigarOpcional(gravar, 3, linha.Chave1);
+        LigarOpcional(gravar, 4, linha.Chave2);
+        gravar.Passo();
+        gravar.Reiniciar();
+    }
+}
+
+void Armazem::DefinirPrecedenciaDaLoja(bool ligada) {
+    std::lock_guard trava(Mutex_);
+    Precedencia_ = ligada;
+}
+
+void Armazem::RegistrarConflito(const Conflito& c) {
+    Comando inserir(Banco_,
+                    "INSERT OR IGNORE INTO conflitos (loja, posicao_preterida, loja_preterida, posicao_vencedora,"
+                    " tabela, chave1, chave2, quando) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    inserir.Int(1, c.Loja).Int(2, c.PosicaoPreterida).Int(3, c.LojaPreterida).Int(4, c.PosicaoVencedora);
+    inserir.Texto(5, c.Tabela);
+    LigarOpcional(inserir, 6, c.Chave1);
+    LigarOpcional(inserir, 7, c.Chave2);
+    inserir.Texto(8, c.Quando);
+    inserir.Passo();
+    if (sqlite3_changes(Banco_) != 1) return;  // known already
+    Executar("INSERT INTO contadores (nome, valor) VALUES ('conflitos', 1)"
+             " ON CONFLICT (nome) DO UPDATE SET valor = valor + 1");
+    Comando podar(Banco_, "DELETE FROM conflitos WHERE id <= (SELECT MAX(id) FROM conflitos) - ?");
+    podar.Int(1, kLimiteConflitos).Passo();
+}
+
+void Armazem::ConflitosDoEnvio(std::int32_t loja, std::int64_t desde, std::int64_t ate, std::int64_t posicao,
+                               const LinhaComando& linha) {
+    Comando preteridos(Banco_,
+                       "SELECT c.posicao, c.loja_origem FROM comandos c WHERE c.tabela = ?2 AND c.chave1 = ?3 AND"
+                       " c.chave2 IS ?4 AND c.posicao > ?5 AND c.posicao <= ?6 AND"
+                       " (c.destino = ?1 OR (c.destino = 0 AND c.loja_origem <> ?1))");
+    preteridos.Int(1, loja).Texto(2, linha.Tabela).Texto(3, *linha.Chave1);
+    LigarOpcional(preteridos, 4, linha.Chave2);
+    preteridos.Int(5, desde).Int(6, ate);
+    std::vector<Conflito> achados;
+    while (preteridos.Passo())
+        achados.push_back({loja, preteridos.ColInt(0), static_cast<std::int32_t>(preteridos.ColInt(1)), posicao,
+                           linha.Tabela, linha.Chave1, linha.Chave2, AgoraUtc()});
+    for (const Conflito& c : achados) RegistrarConflito(c);
 }
 
 void Armazem::GarantirLoja(std::int32_t loja) {
@@ -182,15 +304,47 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
 
     std::int64_t nova = confirmada;
     Comando inserir(Banco_,
-                    "INSERT OR IGNORE INTO comandos (loja_origem, ordem_origem, destino, json) VALUES (?, ?, ?, ?)");
+                    "INSERT OR IGNORE INTO comandos (loja_origem, ordem_origem, destino, json, tabela, chave1, chave2)"
+                    " VALUES (?, ?, ?, ?, ?, ?, ?)");
+    // The store's reports above its position (a few), and what it has
+    // received by now: a command it sends was judged by the store against
+    // what it was served after it first reported its log to reach that
+    // command. Read once per block; a command is looked for in the row
+    // index only when something was served to the store since.
+    std::vector<std::pair<std::int64_t, std::int64_t>> relatos;  // (log end, received by then), ascending
+    std::int64_t recebida = 0;
+    if (Precedencia_) {
+        Comando ler(Banco_,
+                    "SELECT r.movimento, r.recebida, l.posicao_recebida FROM relatos r JOIN lojas l ON l.codigo = r.loja"
+                    " WHERE r.loja = ? AND r.movimento > ? ORDER BY r.movimento");
+        ler.Int(1, bloco.Loja).Int(2, confirmada);
+        while (ler.Passo()) {
+            relatos.emplace_back(ler.ColInt(0), ler.ColInt(1));
+            recebida = ler.ColInt(2);
+        }
+    }
+    const auto servidoDesde = [&](std::int64_t ordem) -> std::optional<std::int64_t> {
+        const auto r = std::lower_bound(relatos.begin(), relatos.end(), std::pair{ordem, std::int64_t{0}},
+                                        [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (r == relatos.end() || r->second >= recebida) return std::nullopt;
+        return r->second;
+    };
     for (const auto& cmd : bloco.Comandos) {
         if (cmd.Ordem <= confirmada) {
             ++r.Ignorados;
             continue;
         }
-        inserir.Int(1, bloco.Loja).Int(2, cmd.Ordem).Int(3, cmd.Destino).Texto(4, cmd.Json);
+        inserir.Int(1, bloco.Loja).Int(2, cmd.Ordem).Int(3, cmd.Destino).Texto(4, cmd.Json).Texto(5, cmd.Linha.Tabela);
+        LigarOpcional(inserir, 6, cmd.Linha.Chave1);
+        LigarOpcional(inserir, 7, cmd.Linha.Chave2);
         inserir.Passo();
-        if (sqlite3_changes(Banco_) == 1) ++r.Aceitos; else ++r.Ignorados;
+        if (sqlite3_changes(Banco_) == 1) {
+            ++r.Aceitos;
+            if (const auto desde = cmd.Linha.Chave1 ? servidoDesde(cmd.Ordem) : std::nullopt)
+                ConflitosDoEnvio(bloco.Loja, *desde, recebida, sqlite3_last_insert_rowid(Banco_), cmd.Linha);
+        } else {
+            ++r.Ignorados;
+        }
         inserir.Reiniciar();
         if (cmd.Ordem > nova) nova = cmd.Ordem;
     }
@@ -206,6 +360,10 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
                   " envio_parado_desde = CASE WHEN ?1 > posicao_confirmada THEN NULL ELSE envio_parado_desde END"
                   " WHERE codigo = ?3");
     mover.Int(1, nova).Texto(2, agora).Int(3, bloco.Loja).Passo();
+    {
+        Comando podar(Banco_, "DELETE FROM relatos WHERE loja = ? AND movimento <= ?");
+        podar.Int(1, bloco.Loja).Int(2, nova).Passo();
+    }
     transacao.Confirmar();
     r.PosicaoConfirmada = nova;
     return r;
@@ -224,6 +382,14 @@ std::int64_t Armazem::RegistrarIndice(std::int32_t loja, std::int64_t ultimoMovi
               " WHERE codigo = ?1");
     c.Int(1, loja).Int(2, ultimoMovimentoLoja).Texto(3, AgoraUtc()).Passo();
     const std::int64_t confirmada = LerPosicaoConfirmada(loja);
+    if (ultimoMovimentoLoja > confirmada) {
+        // The first report of each log end, with what the store had
+        // received by then (see ConflitosDoEnvio).
+        Comando relato(Banco_,
+                       "INSERT OR IGNORE INTO relatos (loja, movimento, recebida)"
+                       " SELECT codigo, ?2, posicao_recebida FROM lojas WHERE codigo = ?1");
+        relato.Int(1, loja).Int(2, ultimoMovimentoLoja).Passo();
+    }
     transacao.Confirmar();
     return confirmada;
 }
@@ -238,17 +404,44 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
     }
 
     BlocoParaLoja b;
-    // The last one addressed to the store, walking back from the newest.
-    Comando ultimo(Banco_, (std::string("SELECT posicao FROM comandos WHERE posicao > ?2 AND ") + kEnderecadoA +
-                            " ORDER BY posicao DESC LIMIT 1").c_str());
+    // The store's own newest command: only commands before it can be
+    // superseded by one of its own.
+    std::int64_t propria = 0;
+    if (Precedencia_) {
+        Comando c(Banco_, "SELECT posicao FROM comandos WHERE loja_origem = ? ORDER BY ordem_origem DESC LIMIT 1");
+        c.Int(1, loja);
+        if (c.Passo()) propria = c.ColInt(0);
+    }
+    const std::string vencedora = propria > depoisDe ? kVencedora : "NULL";
+    // The last one the store will be served, walking back from the newest.
+    Comando ultimo(Banco_, ("SELECT c.posicao FROM comandos c WHERE c.posicao > ?2 AND " + std::string(kEnderecadoA) +
+                            " AND " + vencedora + " IS NULL ORDER BY c.posicao DESC LIMIT 1")
+                               .c_str());
     ultimo.Int(1, loja).Int(2, depoisDe);
+    if (propria > depoisDe) ultimo.Int(4, propria);
     if (ultimo.Passo()) b.UltimaPosicao = ultimo.ColInt(0);
-    if (b.UltimaPosicao != 0) {
-        Comando bloco(Banco_, (std::string("SELECT posicao, loja_origem, json FROM comandos WHERE posicao > ?2 AND ") +
-                               kEnderecadoA + " ORDER BY posicao LIMIT ?3").c_str());
-        bloco.Int(1, loja).Int(2, depoisDe).Int(3, limite);
-        while (bloco.Passo())
+    // Walked in order until the block is full; the commands passed over on
+    // the way are conflicts. With nothing to serve, the walk still records
+    // those passed over (they stay ahead of the store's position, a few at
+    // most, until a later command is served to it).
+    if (b.UltimaPosicao != 0 || propria > depoisDe) {
+        Comando bloco(Banco_, ("SELECT c.posicao, c.loja_origem, c.json, " + vencedora +
+                               ", c.tabela, c.chave1, c.chave2 FROM comandos c WHERE c.posicao > ?2 AND c.posicao <= ?3"
+                               " AND " + std::string(kEnderecadoA) + " ORDER BY c.posicao")
+                                  .c_str());
+        bloco.Int(1, loja).Int(2, depoisDe).Int(3, b.UltimaPosicao != 0 ? b.UltimaPosicao : propria);
+        if (propria > depoisDe) bloco.Int(4, propria);
+        std::vector<Conflito> preteridos;
+        while (static_cast<int>(b.Comandos.size()) < limite && bloco.Passo()) {
+            if (!bloco.ColNula(3)) {
+                preteridos.push_back({loja, bloco.ColInt(0), static_cast<std::int32_t>(bloco.ColInt(1)),
+                                      bloco.ColInt(3), bloco.ColTexto(4), TextoOpcional(bloco, 5),
+                                      TextoOpcional(bloco, 6), AgoraUtc()});
+                continue;
+            }
             b.Comandos.push_back({bloco.ColInt(0), static_cast<std::int32_t>(bloco.ColInt(1)), bloco.ColTexto(2)});
+        }
+        for (const Conflito& c : preteridos) RegistrarConflito(c);
     }
     transacao.Confirmar();
     return b;
@@ -257,12 +450,17 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
 std::vector<EstadoLoja> Armazem::Estado() {
     std::lock_guard trava(Mutex_);
     std::vector<EstadoLoja> lojas;
+    // Waiting: what the store will be served (superseded commands are not).
+    const std::string superada =
+        Precedencia_ ? " AND NOT EXISTS (SELECT 1 FROM comandos s WHERE s.tabela = c.tabela AND s.chave1 = c.chave1"
+                       " AND s.chave2 IS c.chave2 AND s.loja_origem = l.codigo AND s.posicao > c.posicao)"
+                     : "";
     Comando c(Banco_,
-              "SELECT l.codigo, l.posicao_confirmada, l.posicao_recebida, COALESCE(l.ultimo_pedido, ''),"
-              " (SELECT COUNT(*) FROM comandos WHERE posicao > l.posicao_recebida AND"
-              " (destino = l.codigo OR (destino = 0 AND loja_origem <> l.codigo))),"
-              " l.ultimo_movimento_loja, COALESCE(l.envio_parado_desde, '')"
-              " FROM lojas l ORDER BY l.codigo");
+              ("SELECT l.codigo, l.posicao_confirmada, l.posicao_recebida, COALESCE(l.ultimo_pedido, ''),"
+               " (SELECT COUNT(*) FROM comandos c WHERE c.posicao > l.posicao_recebida AND"
+               " (c.destino = l.codigo OR (c.destino = 0 AND c.loja_origem <> l.codigo))" + superada + "),"
+               " l.ultimo_movimento_loja, COALESCE(l.envio_parado_desde, '')"
+               " FROM lojas l ORDER BY l.codigo").c_str());
     while (c.Passo()) {
         EstadoLoja e;
         e.Loja = static_cast<std::int32_t>(c.ColInt(0));
@@ -275,6 +473,27 @@ std::vector<EstadoLoja> Armazem::Estado() {
         lojas.push_back(std::move(e));
     }
     return lojas;
+}
+
+}  // namespace ondaris::central
+
+namespace ondaris::central {
+
+ConflitosRegistrados Armazem::Conflitos() {
+    std::lock_guard trava(Mutex_);
+    ConflitosRegistrados r;
+    {
+        Comando total(Banco_, "SELECT valor FROM contadores WHERE nome = 'conflitos'");
+        if (total.Passo()) r.Total = total.ColInt(0);
+    }
+    Comando c(Banco_,
+              "SELECT loja, posicao_preterida, loja_preterida, posicao_vencedora, tabela, chave1, chave2, quando"
+              " FROM conflitos ORDER BY id DESC LIMIT ?");
+    c.Int(1, kLimiteConflitos);
+    while (c.Passo())
+        r.Recentes.push_back({static_cast<std::int32_t>(c.ColInt(0)), c.ColInt(1), static_cast<std::int32_t>(c.ColInt(2)),
+                              c.ColInt(3), c.ColTexto(4), TextoOpcional(c, 5), TextoOpcional(c, 6), c.ColTexto(7)});
+    return r;
 }
 
 }  // namespace ondaris::central

@@ -26,6 +26,29 @@
 // Not errors: a command sent again (same store, same "ordem"), or one at or
 // below the acknowledged position; it is ignored and changes nothing.
 //
+// The row a command names: its table (in upper case) and the key texts
+// "atualvalorchave1"/"atualvalorchave2" of the sender's log, kept in
+// columns of their own beside the command. A command without
+// "atualvalorchave1" names no row known here.
+//
+// Which command stands when two stores change one row: the one the server
+// ordered last, everywhere. So a store is not served a command for a row
+// when a later command of its own for that row (a higher position) is
+// already held: that one supersedes it, and the other stores get it after
+// the first. The check is one look-up in the index of rows per command
+// walked, inside the same query. Commands passed over simply do not appear
+// in the block; "ultimaordem" counts only what will be served, so the
+// store's position moves on. The agent does its part for changes the
+// server does not hold yet (sync/receber.h).
+//
+// Conflicts: a command that a store did not apply because a later change of
+// its own to the same row stands. The server records those it passes over
+// itself, and those the agent set aside, which it recognises when the
+// store's own change arrives: a command for that row from another store
+// that the store had already been served, after it had reported its log to
+// reach that change (obterindiceenvio, asked before receiving). The total
+// and the latest kLimiteConflitos are kept.
+//
 // Thread-safe: every call runs under one lock, held only for the SQLite
 // work; answers are copied out, so callers build and send them unlocked.
 // A block is stored in one transaction with prepared statements.
@@ -35,6 +58,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "sync/json.h"
 
 struct sqlite3;
 
@@ -52,11 +77,23 @@ public:
     using ErroArmazem::ErroArmazem;
 };
 
+// The row a command names (see above).
+struct LinhaComando {
+    std::string Tabela;                 // upper case
+    std::optional<std::string> Chave1;  // nothing: the command names no row known here
+    std::optional<std::string> Chave2;
+};
+
+// The row named by a command object ("tabela", "atualvalorchave1",
+// "atualvalorchave2" in their text forms).
+LinhaComando LinhaDoComando(const sync::TValorJSON& comando);
+
 // A command as it arrived, already validated.
 struct ComandoRecebido {
     std::int64_t Ordem = 0;       // position in the sending store's log, > 0
     std::int32_t Destino = 0;     // "codigolojadestino": a store code, or 0 for every store
     std::string Json;             // the command object, compact
+    LinhaComando Linha;
 };
 
 // A block as it arrived, already validated: commands in strictly ascending
@@ -97,6 +134,25 @@ struct EstadoLoja {
     std::string EnvioParadoDesde;
 };
 
+// A command a store did not apply because a later change of its own to the
+// same row stands.
+struct Conflito {
+    std::int32_t Loja = 0;                // the store that did not apply it
+    std::int64_t PosicaoPreterida = 0;    // the command passed over, in the server's numbering
+    std::int32_t LojaPreterida = 0;       // the store it came from
+    std::int64_t PosicaoVencedora = 0;    // the store's own command that stands
+    std::string Tabela;
+    std::optional<std::string> Chave1, Chave2;
+    std::string Quando;                   // UTC, ISO 8601
+};
+
+struct ConflitosRegistrados {
+    std::int64_t Total = 0;
+    std::vector<Conflito> Recentes;  // newest first, at most kLimiteConflitos
+};
+
+inline constexpr int kLimiteConflitos = 100;
+
 class Armazem {
 public:
     explicit Armazem(const std::string& arquivo);
@@ -118,15 +174,30 @@ public:
     BlocoParaLoja Receber(std::int32_t loja, std::int64_t depoisDe, int limite);
 
     std::vector<EstadoLoja> Estado();
+    ConflitosRegistrados Conflitos();
+
+    // Only for the tests that show what the rule prevents: false serves
+    // every command, superseded or not. Nothing a store sends reaches it.
+    void DefinirPrecedenciaDaLoja(bool ligada);
 
 private:
     void Executar(const char* sql);
-    void GarantirColuna(const char* tabela, const char* coluna, const char* tipo);
+    // True when the column was missing and has been added.
+    bool GarantirColuna(const char* tabela, const char* coluna, const char* tipo);
+    // Fills the row columns of commands stored before they existed.
+    void PreencherLinhas();
+    void RegistrarConflito(const Conflito& c);
+    // The commands of other stores for `linha` that `loja` was served after
+    // `desde` and up to `ate`, which it set aside for its own command for
+    // that row, now held at `posicao`.
+    void ConflitosDoEnvio(std::int32_t loja, std::int64_t desde, std::int64_t ate, std::int64_t posicao,
+                          const LinhaComando& linha);
     void GarantirLoja(std::int32_t loja);
     std::int64_t LerPosicaoConfirmada(std::int32_t loja);
 
     std::mutex Mutex_;
     sqlite3* Banco_ = nullptr;
+    bool Precedencia_ = true;
 };
 
 }  // namespace ondaris::central

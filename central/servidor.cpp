@@ -139,6 +139,7 @@ BlocoRecebido LerBlocoEnviado(const std::string& corpo, std::int32_t loja) {
                 throw Recusa{400, onde + ": \"campos\" member \"" + nome + "\" must be a string"};
         }
         r.Json = sync::EscreverJSONCompacto(c);
+        r.Linha = LinhaDoComando(c);
         bloco.Comandos.push_back(std::move(r));
     }
     return bloco;
@@ -291,6 +292,28 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
         }
         TValorJSON resposta = TValorJSON::Objeto();
         resposta.Adicionar("lojas", std::move(lojas));
+        // Commands a store did not apply because a later change of its own
+        // to the same row stands: how many in all, and the latest.
+        const ConflitosRegistrados conflitos = Armazem_.Conflitos();
+        const auto chave = [](const std::optional<std::string>& v) {
+            return v ? TValorJSON::Texto(*v) : TValorJSON::Nulo();
+        };
+        TValorJSON recentes = TValorJSON::Matriz();
+        for (const Conflito& c : conflitos.Recentes) {
+            TValorJSON r = TValorJSON::Objeto();
+            r.Adicionar("tabela", TValorJSON::Texto(c.Tabela));
+            r.Adicionar("atualvalorchave1", chave(c.Chave1));
+            r.Adicionar("atualvalorchave2", chave(c.Chave2));
+            r.Adicionar("loja", TValorJSON::Numero(c.Loja));
+            r.Adicionar("lojapreterida", TValorJSON::Numero(c.LojaPreterida));
+            r.Adicionar("posicaopreterida", Texto(c.PosicaoPreterida));
+            r.Adicionar("lojavencedora", TValorJSON::Numero(c.Loja));
+            r.Adicionar("posicaovencedora", Texto(c.PosicaoVencedora));
+            r.Adicionar("quando", TValorJSON::Texto(c.Quando));
+            recentes.Adicionar(std::move(r));
+        }
+        resposta.Adicionar("conflitos", TValorJSON::Numero(conflitos.Total));
+        resposta.Adicionar("ultimosconflitos", std::move(recentes));
         Json(res, resposta);
     }));
 }

@@ -164,18 +164,38 @@ void TCiclo::ExecutarPassos() {
     if (ParadaPedida()) {
         return;
     }
-    ReceberTudo();
+    Operacoes_.ObterEstruturaBanco(Operacoes_.LinkCentral());
+    // A refused download skips receiving.
+    const std::optional<std::string> problemaEstrutura = Conferir(etEstrutura);
     if (ParadaPedida()) {
         return;
     }
-    EnviarTudo();
+    // How far the server holds this store's log is asked before receiving:
+    // receiving sets aside commands for rows this store changed beyond that
+    // position, so the answer must be the server's current one. An earlier
+    // answer could be behind it (a block stored whose answer never came
+    // back), and a command that ought to win would be set aside. Receiving
+    // sends nothing and only this store's blocks move that position, so the
+    // same answer starts the send loop. Refused, it skips both; failed, it
+    // ends the run, as any failure does.
+    const TPosicaoEnvio posicao =
+        Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), Operacoes_.UltimaOrdemLoja());
+    const std::optional<std::string> problemaPosicao = Conferir(etPosicaoEnvio);
+    ReceberTudo(problemaEstrutura ? problemaEstrutura : problemaPosicao, posicao.UltimaOrdemEnviada);
+    if (ParadaPedida()) {
+        return;
+    }
+    EnviarTudo(posicao, problemaPosicao);
 }
 
-void TCiclo::ReceberTudo() {
-    Operacoes_.ObterEstruturaBanco(Operacoes_.LinkCentral());
-    // A refused download skips receiving.
-    std::optional<std::string> problema = Conferir(etEstrutura);
+void TCiclo::RegistrarAvisos(std::optional<std::string>& painel) {
+    for (TAvisoRecebimento& aviso : Operacoes_.AvisosRecebimento()) {
+        Registrar_(aviso.Texto);
+        if (aviso.NoPainel) painel = std::move(aviso.Texto);
+    }
+}
 
+void TCiclo::ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada) {
     // A server that keeps announcing more while the stored position stays
     // put, or moves it back to one already asked from, would keep this loop
     // requesting for ever: it stops at a position this run has asked from.
@@ -189,11 +209,13 @@ void TCiclo::ReceberTudo() {
         const std::int64_t posicao = Operacoes_.UltimoRecebimento();
         const std::int32_t loja = Operacoes_.CodigoLoja();
         pedidas.insert(posicao);
-        UltimaOrdem = Operacoes_.ReceberDados(Operacoes_.LinkCentral(), loja, posicao);
-        for (std::string& texto : Operacoes_.AvisosRecebimento()) {
-            Registrar_(texto);
-            aviso = std::move(texto);
+        try {
+            UltimaOrdem = Operacoes_.ReceberDados(Operacoes_.LinkCentral(), loja, posicao, confirmada);
+        } catch (...) {
+            RegistrarAvisos(aviso);  // of the groups committed before the failure
+            throw;
         }
+        RegistrarAvisos(aviso);
         problema = Conferir(etRecebimento);
         if (problema) {
             break;
@@ -215,16 +237,13 @@ void TCiclo::ReceberTudo() {
             problema.value_or(aviso.value_or(std::string(TextoRecebimentoConcluido))));
 }
 
-void TCiclo::EnviarTudo() {
+void TCiclo::EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::string> problema) {
     EnvioIniciado_ = true;
     Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
     Pausar();
 
     // Read once per run: changes logged during the run go with a later run.
     const std::int64_t UltimaOrdemLoja = Operacoes_.UltimaOrdemLoja();
-    TPosicaoEnvio UltimoMovimentoEnv =
-        Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), UltimaOrdemLoja);
-    std::optional<std::string> problema = Conferir(etPosicaoEnvio);
 
     // A block the server keeps refusing, or an acknowledged position that
     // goes back to one already sent from, would otherwise have blocks sent

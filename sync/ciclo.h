@@ -42,6 +42,11 @@ struct TEnvioRetido {
 };
 
 // What the cycle reads of the send-position answer.
+struct TAvisoRecebimento {
+    std::string Texto;
+    bool NoPainel = false;  // shown on the receive panel as well
+};
+
 struct TPosicaoEnvio {
     std::int64_t UltimaOrdemEnviada = 0;   // last ORDEM the server holds from this store
     std::int64_t UltimoMovimentoLoja = 0;  // the store's highest ORDEM as the server echoes it
@@ -68,7 +73,18 @@ public:
     virtual void ObterEstruturaBanco(const std::string& URL) = 0;
     // Receives and applies one block; returns the server's "ultimaordem"
     // (0 when nothing is left or the request was refused).
-    virtual std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
+    // `PosicaoConfirmada` is the "ultimaordemenviada" the server answered in
+    // this run, before receiving: a received command for a row this store
+    // changed after that position is set aside (sync/receber.h).
+    virtual std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
+                                      std::int64_t PosicaoConfirmada) = 0;
+    // The notices of the receive steps called since the last time asked,
+    // each to be logged once; told, not failures: commands set aside for
+    // this store's own changes, and received values this store drops (a
+    // column its table lacks), which the receive panel also shows, the last
+    // one in place of its completion text. Asked after every ReceberDados,
+    // also after one that failed (its committed groups' notices stand).
+    virtual std::vector<TAvisoRecebimento> AvisosRecebimento() { return {}; }
     // Both numbers are 0 when the request was refused.
     virtual TPosicaoEnvio UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
                                                  std::int64_t UltimoMovimentoLoja) = 0;
@@ -80,12 +96,6 @@ public:
     // The refusal that the server operation called last ended with, or
     // nothing when that operation was not refused (its body may be empty).
     virtual std::optional<TRecusa> Recusa() = 0;
-
-    // After each ReceberDados, the notices it gave that are to be logged,
-    // each once: received values this store drops (a column its table
-    // lacks). The receive panel shows the last one in place of its
-    // completion text.
-    virtual std::vector<std::string> AvisosRecebimento() { return {}; }
 
     // After the send loop: sending held back by an open store transaction
     // for longer than the warning time, or nothing. Asked once per run that
@@ -180,8 +190,13 @@ private:
     };
 
     void ExecutarPassos();
-    void ReceberTudo();
-    void EnviarTudo();
+    // `problema`: why receiving is skipped this run; `confirmada`: the
+    // server's acknowledged position of this store's log.
+    void ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada);
+    // Starts from the position answer asked before receiving.
+    void EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::string> problema);
+    // Logs the receive notices; the last one meant for the panel goes to `painel`.
+    void RegistrarAvisos(std::optional<std::string>& painel);
     void Pausar();
     void Mostrar(TPainel painel, const std::string& texto);
     // After a server operation: its refusal, logged unless it repeats one

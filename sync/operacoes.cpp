@@ -21,6 +21,7 @@ void TOperacoesMotor::AtualizarConfiguracoes() {
     // A run stopped between two blocks may have left them.
     Recebimento_.Liberar();
     Envio_.Liberar();
+    Pendentes_.Esquecer();
     DM_.Conectar();
     DM_.AbrirConfiguracoes();
     UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
@@ -36,21 +37,25 @@ void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
     sync::ObterEstruturaBanco(URL, DM_.TBEstrutura(), Contexto_);
 }
 
-std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
-                                           std::int64_t Ordem) {
+std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
+                                           std::int64_t PosicaoConfirmada) {
     Recusa_.reset();
     TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_, &Recebimento_};
-    // A block that fails is received again, and tells its columns then.
-    ColunasAAvisar_.clear();
-    Avisos_.clear();
+    // Notices stay until the cycle asks for them, after every call, failed
+    // ones included: a column told then is told once, whatever the block.
     ambiente.AoDescartarColuna = [this](const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
         std::pair<std::string, std::string> chave{db::MaiusculasAscii(tabela), db::MaiusculasAscii(coluna)};
         if (ColunasAvisadas_.count(chave) != 0) return;
         for (const auto& c : ColunasAAvisar_)
             if (c == chave) return;
         ColunasAAvisar_.push_back(chave);
-        Avisos_.push_back(TextoColunaAusente(chave.first, coluna, ordem));
+        Avisos_.push_back({TextoColunaAusente(chave.first, coluna, ordem), true});
     };
+    if (PrecedenciaLocal_) {
+        ambiente.Pendentes = &Pendentes_;
+        ambiente.PosicaoConfirmada = PosicaoConfirmada;
+        ambiente.AoPorDeLado = [this](const std::string& texto) { Avisos_.push_back({texto, false}); };
+    }
     std::int64_t UltimaOrdem = 0;
     try {
         UltimaOrdem = sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
@@ -101,7 +106,7 @@ std::string TextoColunaAusente(const std::string& tabela, const std::string& col
            "loja como na loja de origem, ou retire-a de lá (ondarisd --verificar mostra as diferenças)";
 }
 
-std::vector<std::string> TOperacoesMotor::AvisosRecebimento() {
+std::vector<TAvisoRecebimento> TOperacoesMotor::AvisosRecebimento() {
     ColunasAvisadas_.insert(ColunasAAvisar_.begin(), ColunasAAvisar_.end());
     ColunasAAvisar_.clear();
     return std::exchange(Avisos_, {});

@@ -25,6 +25,10 @@
 // entry in the log and the receive panel, through the cycle); applying
 // goes on.
 //
+// Receiving sets aside commands for rows this store has changed and the
+// central server has not yet ordered (sync/receber.h): the pending changes
+// are read when the run's first block comes and kept for its other blocks.
+//
 // Every run starts by opening the global connection when it is not open
 // (TDM::Conectar), so an agent that started, or lost its connection, while
 // the database server was down carries on by itself once it is back.
@@ -38,6 +42,7 @@
 #include "db/udm.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
+#include "sync/pendentes.h"
 #include "sync/receber.h"
 #include "sync/retencao.h"
 #include "sync/servidor.h"
@@ -57,15 +62,20 @@ public:
     std::int64_t UltimaOrdemLoja() override { return UltimaOrdemLoja_; }
 
     void ObterEstruturaBanco(const std::string& URL) override;
-    std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
-                              std::int64_t Ordem) override;
+    std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
+                              std::int64_t PosicaoConfirmada) override;
+    std::vector<TAvisoRecebimento> AvisosRecebimento() override;
     TPosicaoEnvio UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
                                          std::int64_t UltimoMovimentoLoja) override;
     bool EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
                      std::int64_t Ordem) override;
     std::optional<TRecusa> Recusa() override { return Recusa_; }
-    std::vector<std::string> AvisosRecebimento() override;
     std::optional<TEnvioRetido> EnvioRetido() override;
+
+    // Only for the tests that show what setting commands aside prevents:
+    // from now on every received command is applied as it comes, whatever
+    // this store changed and has not yet sent. The programs never call it.
+    void AplicarTudoSemPrecedencia() { PrecedenciaLocal_ = false; }
 
 private:
     db::TDM& DM_;
@@ -83,7 +93,11 @@ private:
     // last ReceberDados still to be told.
     std::set<std::pair<std::string, std::string>> ColunasAvisadas_;
     std::vector<std::pair<std::string, std::string>> ColunasAAvisar_;
-    std::vector<std::string> Avisos_;
+    // This store's changes not yet ordered by the server, read once per run
+    // when the first block comes.
+    TAlteracoesPendentes Pendentes_;
+    std::vector<TAvisoRecebimento> Avisos_;  // of the receive steps, until asked for
+    bool PrecedenciaLocal_ = true;
 };
 
 // The notice of a received column that this store's table lacks.

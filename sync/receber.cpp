@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stdexcept>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -27,6 +29,10 @@ struct TComando {
     std::string Acao;
     std::string IdTransacao;
     const TValorJSON* Campos = nullptr;
+    // The row the command names, as TAlteracoesPendentes keys it; empty
+    // when the command does not say (no "atualvalorchave1").
+    std::string Linha;
+    std::string DescricaoLinha;  // for the log: "PRECOS (1, 20)"
 };
 
 TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TConfiguracoesRegionais& regional) {
@@ -43,6 +49,18 @@ TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TC
     c.Acao = TextoDoValor(membro("acao"), regional);
     c.IdTransacao = TextoDoValor(membro("idtransacao"), regional);
     c.Campos = &membro("campos");
+    // The row by the key texts of the sender's log rather than by the key
+    // members of "campos": they are the texts this store's own log holds for
+    // the same row (a delete's "campos" is even made from them), they need
+    // no local catalogue, and the central server, which knows no primary
+    // key, names the row by them too, so both sides judge one row alike.
+    if (const TValorJSON* chave1 = elemento.Membro("atualvalorchave1")) {
+        const TValorJSON* chave2 = elemento.Membro("atualvalorchave2");
+        const TIdentidadeLinha linha = IdentidadeDe(c.Tabela, TextoDoValor(*chave1, regional),
+                                                    chave2 ? TextoDoValor(*chave2, regional) : std::string());
+        c.Linha = linha.Chave();
+        c.DescricaoLinha = linha.Descricao();
+    }
     if (!c.Campos->EhObjeto())
         throw TErroRespostaInvalida("\"campos\" of the command with ordem " + std::to_string(c.Ordem) +
                                     " is not an object");
@@ -80,6 +98,12 @@ std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::i
     return lidos;
 }
 
+// A store transaction changed a row while this block was being applied,
+// after the pending changes were read and before this block wrote the
+// row: the group in progress is rolled back and applied again from its
+// first command, knowing of that change.
+struct TAlteracaoConcorrente {};
+
 // Phase 2: the block applied. Returns normally when every command was
 // applied and committed together with the position; throws the failure
 // otherwise, with the transaction in progress still open for the caller to
@@ -90,9 +114,37 @@ public:
         : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()) {}
 
     void Aplicar(const std::vector<TComando>& comandos) {
+        for (int tentativa = 1;; ++tentativa) {
+            try {
+                AplicarDesde(comandos, confirmados_);
+                return;
+            } catch (const TAlteracaoConcorrente&) {
+                // Nothing of the group reached the database: it starts again
+                // as the block would start there.
+                lote_.clear();
+                escritas_.clear();
+                postosDeLado_.clear();
+                pendente_ = false;
+                auto& rw = modulo_.TransReplicacaoReadWrite;
+                if (rw.Ativa()) rw.Rollback();
+                if (tentativa == kTentativasConcorrencia)
+                    throw std::runtime_error(
+                        "a loja alterou, " + std::to_string(tentativa) +
+                        " vezes seguidas, linhas que este bloco gravava (a partir do comando de ordem " +
+                        std::to_string(comandos[confirmados_].Ordem) + "); o bloco será recebido de novo");
+                rw.Iniciar();
+            }
+        }
+    }
+
+private:
+    static constexpr int kTentativasConcorrencia = 5;
+
+    void AplicarDesde(const std::vector<TComando>& comandos, std::size_t inicio) {
         std::string TransacaoAtual;
         int32_t Contador = 0;
-        for (const TComando& c : comandos) {
+        for (std::size_t i = inicio; i < comandos.size(); ++i) {
+            const TComando& c = comandos[i];
             const auto tipo = db::StrtoTipoSQL(c.Acao);
             if (!tipo)
                 throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) +
@@ -102,31 +154,64 @@ public:
             // covers exactly the commands up to the previous one.
             if (c.IdTransacao != "-1") {
                 if (c.IdTransacao != TransacaoAtual) {
-                    if (!TransacaoAtual.empty()) Confirmar();
+                    if (!TransacaoAtual.empty()) Confirmar(i);
                     TransacaoAtual = c.IdTransacao;
                     Contador = 0;
                 }
             } else {
-                if (Contador >= kLimiteComandosTransacao) Confirmar();
+                if (Contador >= kLimiteComandosTransacao) Confirmar(i);
                 Contador = 0;
             }
 
             if (*tipo != db::TTipoSQL::tsSelect) {
-                Executar(c, *tipo);
-                ++Contador;
+                if (PorDeLado(c)) {
+                    // Not applied, and not counted: it changes nothing here.
+                } else {
+                    Executar(c, *tipo);
+                    if (amb_.Pendentes && !c.Linha.empty()) escritas_.insert(c.Linha);
+                    ++Contador;
+                }
             }
             // A skipped "S" counts as received: it changes nothing.
             anterior_ = c.Ordem;
             pendente_ = true;
         }
-        Confirmar();
+        Confirmar(comandos.size());
     }
 
-private:
+    // A command for a row this store has changed since the server last
+    // acknowledged its log. The race with store users who change that row
+    // while the block is applied (read committed, no wait): a change
+    // committed before the pending set was read is in it; one committed
+    // after the block wrote the row had to wait for, or failed on, the
+    // block's uncommitted write, so it comes after the received command
+    // and is ordered after it by the server as well; one committed in
+    // between is found by Confirmar, which reads the log again before every
+    // commit and applies the group again when such a change names a row the
+    // group wrote. Without that last step a delete made there would be
+    // undone here by a received insert and then sent to the other stores,
+    // which would lose the row while this one kept it. Sending reads each
+    // row's content as it is when it sends, so whatever the block left in
+    // a row the store then changed again goes out as it stands.
+    bool PorDeLado(const TComando& c) {
+        if (!amb_.Pendentes || c.Linha.empty() || !amb_.Pendentes->Contem(c.Linha)) return false;
+        postosDeLado_.push_back("Conflito na linha " + c.DescricaoLinha + ": o comando de ordem " +
+                                std::to_string(c.Ordem) +
+                                " recebido do servidor central foi posto de lado, sem ser aplicado, porque esta "
+                                "loja alterou a mesma linha e ainda não a enviou; a alteração desta loja "
+                                "prevalecerá em todas as lojas");
+        return true;
+    }
+
     // Commits what ran since the last commit together with the position of
     // the last command it covered: both or neither reach the database.
-    void Confirmar() {
+    // `proximo` is the index of the first command the commit does not cover.
+    void Confirmar(std::size_t proximo) {
         Descarregar();
+        if (!escritas_.empty()) {
+            for (const std::string& linha : amb_.Pendentes->Atualizar(amb_.DM, modulo_, amb_.Contexto.Regional))
+                if (escritas_.count(linha)) throw TAlteracaoConcorrente{};
+        }
         auto& rw = modulo_.TransReplicacaoReadWrite;
         if (pendente_) {
             db::PontoFalha("receber.antes_da_posicao");
@@ -139,6 +224,12 @@ private:
             amb_.DM.UltimoRecebimentoConfirmado(anterior_);
             pendente_ = false;
         }
+        confirmados_ = proximo;
+        escritas_.clear();
+        // Told once: the position has moved past them for good.
+        if (amb_.AoPorDeLado)
+            for (const std::string& texto : postosDeLado_) amb_.AoPorDeLado(texto);
+        postosDeLado_.clear();
     }
 
     // Consecutive commands for one table and kind wait here and run
@@ -318,6 +409,11 @@ private:
     int ano_;
     int64_t anterior_ = 0;   // ordem of the last command processed
     bool pendente_ = false;  // commands processed since the position was last written
+    std::size_t confirmados_ = 0;  // commands committed so far, from the block's first
+    // Since the last commit: the rows written, and the log entries of the
+    // commands set aside.
+    std::unordered_set<std::string> escritas_;
+    std::vector<std::string> postosDeLado_;
 };
 
 }  // namespace
@@ -352,6 +448,8 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
         DataModule.Abrir();
         DataModule->TransReplicacaoReadWrite.Iniciar();
         const auto comandos = LerComandos(bloco, Ordem, lido.UltimaOrdem, regional);
+        if (ambiente.Pendentes && !comandos.empty())
+            ambiente.Pendentes->Preparar(ambiente.DM, *DataModule, ambiente.PosicaoConfirmada, regional);
         TAplicacaoBloco aplicacao(ambiente, *DataModule);
         aplicacao.Aplicar(comandos);
         DataModule.Concluir();

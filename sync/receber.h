@@ -23,6 +23,16 @@
 // set can hold, and arrives whole: an empty text as an empty text, line
 // breaks as sent; a text longer than its column fails the block.
 //
+// Received commands and this store's own changes: a command for a row that
+// this store has changed since the central server last acknowledged its
+// log (a log row above "ultimaordemenviada", TAlteracoesPendentes) is set
+// aside, not applied; the position still moves past it. The store's own
+// change goes to the server after it, is ordered after it, and so is the
+// one every store ends with, this one included. Each command set aside is
+// told once, after the position has moved past it for good. Without a
+// pending set (a caller outside a synchronisation run, which has not asked
+// the server how far it holds the log) every command is applied.
+//
 // Failures while applying roll back the transaction in progress (earlier
 // groups stay committed) and raise ErroRotina (db/erros.h): "Falha ao
 // executar a rotina ReceberDados: " and the failure's message (a command
@@ -45,6 +55,7 @@
 #include "db/modulo_operacao.h"
 #include "db/udm.h"
 #include "sync/janela.h"
+#include "sync/pendentes.h"
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
@@ -70,6 +81,15 @@ struct TAmbienteRecebimento {
     // name is dropped without a word: the list decides what is written.
     std::function<void(const std::string& tabela, const std::string& coluna, std::int64_t ordem)>
         AoDescartarColuna{};
+    // This store's changes that the server has not yet ordered, prepared
+    // here for PosicaoConfirmada (kept by the caller from block to block of
+    // a run); null: every command is applied.
+    TAlteracoesPendentes* Pendentes = nullptr;
+    // "ultimaordemenviada" as the server answered it in this run, before
+    // receiving.
+    std::int64_t PosicaoConfirmada = 0;
+    // Told once of each command set aside, with the log entry's text.
+    std::function<void(const std::string&)> AoPorDeLado{};
 };
 
 TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,

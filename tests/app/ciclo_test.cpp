@@ -39,7 +39,7 @@ public:
     std::int64_t UltimoRecebimento() override { Falhar(); }
     std::int64_t UltimaOrdemLoja() override { Falhar(); }
     void ObterEstruturaBanco(const std::string&) override { Falhar(); }
-    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t) override { Falhar(); }
+    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { Falhar(); }
     ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
         Falhar();
     }

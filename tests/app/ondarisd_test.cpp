@@ -152,7 +152,7 @@ TEST_F(Ondarisd, OnceRunsOneWholeCycleAndExitsWithZero) {
     const auto r = Executar(Instalar(http), {"--once"}, pasta_.Caminho(), std::chrono::seconds(60));
 
     EXPECT_EQ(r.Status, 0) << r.Erros;
-    EXPECT_EQ(central.Pedidos(), (std::vector<std::string>{"GET /estruturabd", "GET /receber/7/0", kPosicaoDaLoja,
+    EXPECT_EQ(central.Pedidos(), (std::vector<std::string>{"GET /estruturabd", kPosicaoDaLoja, "GET /receber/7/0",
                                                            "PUT /enviar/7", kPosicaoDaLoja}));
     const auto pedidos = http.Recebidas();
     const auto envio = std::find_if(pedidos.begin(), pedidos.end(), [](const auto& p) { return p.Metodo == "PUT"; });

@@ -123,7 +123,7 @@ public:
     std::int64_t UltimoRecebimento() override { Proibida(); }
     std::int64_t UltimaOrdemLoja() override { Proibida(); }
     void ObterEstruturaBanco(const std::string&) override { Proibida(); }
-    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t) override { Proibida(); }
+    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { Proibida(); }
     ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
         Proibida();
     }

@@ -17,6 +17,7 @@
 
 #include "db/construtores.h"
 #include "db/erros.h"
+#include "db/texto.h"
 #include "sync/base64.h"
 #include "sync/json.h"
 #include "sync/operacoes.h"
@@ -43,6 +44,8 @@ struct Comando {
     std::string Acao = "U";
     std::string Tabela = "EVENTOS";
     std::vector<std::pair<std::string, std::string>> Campos;
+    // "atualvalorchave1"/"atualvalorchave2", when the command carries them.
+    std::optional<std::string> Chave1 = std::nullopt, Chave2 = std::nullopt;
 };
 
 Comando Evento(std::int64_t ordem, std::string id, std::string dia = "01/02/2024") {
@@ -59,6 +62,8 @@ TValorJSON ComoJSON(const Comando& c) {
     o.Adicionar("tabela", TValorJSON::Texto(c.Tabela));
     o.Adicionar("acao", TValorJSON::Texto(c.Acao));
     o.Adicionar("idtransacao", TValorJSON::Texto(c.IdTransacao));
+    if (c.Chave1) o.Adicionar("atualvalorchave1", TValorJSON::Texto(*c.Chave1));
+    if (c.Chave2) o.Adicionar("atualvalorchave2", TValorJSON::Texto(*c.Chave2));
     o.Adicionar("campos", std::move(campos));
     return o;
 }
@@ -301,6 +306,71 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
     }
 }
 
+// A received command for a row this store changed after the position the
+// server acknowledged is set aside: not applied, the position moves past it,
+// and it is told once. The row is the command's table (any letter case) and
+// its key texts as the sender's log wrote them, compared with this store's
+// own log, accents included; a command that names no row is applied.
+TEST_F(Recebimento, ComandosDeLinhasAlteradasNaLojaEAindaNaoEnviadasFicamDeLado) {
+    dm_->GravarUltimoRecebimento(40000);
+    const auto registrar = [&](const std::string& tabela, const std::string& chave1, const std::string& chave2) {
+        banco_->ExecutarSql(db::Utf8ParaLatin1(
+            "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2) VALUES ('U', '" + tabela +
+            "', '" + chave1 + "', " + (chave2.empty() ? "NULL" : "'" + chave2 + "'") + ");"));
+    };
+    // Acknowledged by the server: no longer pending.
+    registrar("EVENTOS", "40004", "");
+    const std::int64_t confirmada = dm_->UltimoMovimentoLoja();
+    // Not yet sent.
+    registrar("EVENTOS", "40002", "");
+    registrar("EVENTOS", "40003", "");
+    registrar("EVENTOS", "40005", "");
+    registrar("NOMES", "São João", "");
+    registrar("DUAS", "1", "2");
+    banco_->ExecutarSql("CREATE TABLE DUAS (A INTEGER NOT NULL, B INTEGER NOT NULL, V VARCHAR(10), PRIMARY KEY (A, B));"
+                        "GRANT ALL ON DUAS TO USER ONDARIS;");
+    for (const char* campo : {"A", "B", "V"}) dm_->TBEstrutura().Adicionar("DUAS", campo, "");
+
+    const auto evento = [](std::int64_t ordem, std::optional<std::string> chave1, std::string tabela = "EVENTOS") {
+        Comando c = Evento(ordem, "A");
+        c.Tabela = std::move(tabela);
+        c.Chave1 = std::move(chave1);
+        return c;
+    };
+    // The server writes its key as "S\u00E3o Jo\u00E3o".
+    const Comando nome = evento(40006, "São João", "NOMES");
+    Comando duas = evento(40007, "1", "DUAS");
+    duas.Campos = {{"A", "1"}, {"B", "3"}, {"V", "outra"}};
+    duas.Chave2 = "3";  // another row of DUAS than the one pending
+    central_.Definir({evento(40001, "40001"), evento(40002, "40002"), evento(40003, std::nullopt),
+                      evento(40004, "40004"), evento(40005, "40005", "eventos"), nome, duas});
+    ASSERT_NE(EscreverJSONCompacto(ComoJSON(nome)).find(R"("atualvalorchave1":"S\u00E3o Jo\u00E3o")"),
+              std::string::npos);
+
+    TAlteracoesPendentes pendentes;
+    std::vector<std::string> contados;
+    TAmbienteRecebimento ambiente = *ambiente_;
+    ambiente.Pendentes = &pendentes;
+    ambiente.PosicaoConfirmada = confirmada;
+    ambiente.AoPorDeLado = [&](const std::string& texto) { contados.push_back(texto); };
+    ASSERT_EQ(ReceberDados(http_.Base(), kLoja, Posicao(), ambiente).UltimaOrdem, 40007);
+
+    EXPECT_EQ(Posicao(), 40007);
+    EXPECT_EQ(Aplicacoes(40001, 40007), (std::map<int, int>{{40001, 1}, {40003, 1}, {40004, 1}}));
+    EXPECT_EQ(Valor("SELECT COUNT(*) FROM DUAS WHERE A = 1 AND B = 3"), "1");
+    const auto texto = [](const char* linha, int ordem) {
+        return std::string("Conflito na linha ") + linha + ": o comando de ordem " + std::to_string(ordem) +
+               " recebido do servidor central foi posto de lado, sem ser aplicado, porque esta loja alterou a "
+               "mesma linha e ainda não a enviou; a alteração desta loja prevalecerá em todas as lojas";
+    };
+    EXPECT_EQ(contados, (std::vector<std::string>{texto("EVENTOS (40002)", 40002), texto("EVENTOS (40005)", 40005),
+                                                  texto("NOMES (São João)", 40006)}));
+    // Nothing more waits: nothing is told again.
+    EXPECT_EQ(ReceberDados(http_.Base(), kLoja, Posicao(), ambiente).UltimaOrdem, 0);
+    EXPECT_EQ(contados.size(), 3u);
+    banco_->ExecutarSql("DELETE FROM LOG_REPLICACAO;");
+}
+
 // A run of the cycle applies all its blocks on one connection, which it
 // closes as soon as the server has nothing more.
 TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
@@ -309,9 +379,11 @@ TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
     central_.Definir({Evento(30001, "A"), Evento(30002, "A"), Evento(30003, "B"), Evento(30004, "-1"),
                       Evento(30005, "C")});
     TOperacoesMotor operacoes(*dm_, janela_, ambiente_->Contexto, Pasta());
+    // The server holds every change of the store: none is pending.
+    const std::int64_t confirmada = dm_->UltimoMovimentoLoja();
     int blocos = 0;
     for (std::int64_t ultima = -1; ultima != 0 && blocos < 10; ++blocos) {
-        ultima = operacoes.ReceberDados(http_.Base(), kLoja, Posicao());
+        ultima = operacoes.ReceberDados(http_.Base(), kLoja, Posicao(), confirmada);
         ASSERT_FALSE(operacoes.Recusa());
         // Kept open between the blocks of the run.
         if (ultima != 0) {

@@ -6,6 +6,7 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,11 +33,15 @@ using ondaris::sync::TValorJSON;
 
 const char* kEstrutura = R"([{"tabela":"PRODUTOS","campo":"CODIGO","chave":"PRIMARY KEY"}])";
 
+// A command for the row `chave` of `tabela`; by default each command its
+// own row (the key is the command's "ordem"), so that no store's command
+// supersedes another's.
 std::string Comando(long long ordem, const std::string& destino, const std::string& tabela = "PRODUTOS",
-                    const std::string& campos = R"({"CODIGO":"1"})") {
+                    const std::string& campos = R"({"CODIGO":"1"})", const std::string& chave = "") {
     return R"({"ordem":")" + std::to_string(ordem) + R"(","codigolojadestino":")" + destino +
-           R"(","acao":"U","tabela":")" + tabela +
-           R"(","atualvalorchave1":"1","atualvalorchave2":"","novovalorchave1":"","ocorrencialocal":"","idtransacao":"7","campos":)" +
+           R"(","acao":"U","tabela":")" + tabela + R"(","atualvalorchave1":")" +
+           (chave.empty() ? std::to_string(ordem) : chave) +
+           R"(","atualvalorchave2":"","novovalorchave1":"","ocorrencialocal":"","idtransacao":"7","campos":)" +
            campos + "}";
 }
 
@@ -260,9 +265,9 @@ TEST_F(CentralTest, CommandsReachTheirStoresNumberedByTheServer) {
 
 TEST_F(CentralTest, ReceivedCommandsKeepEveryMemberButTheirPosition) {
     std::string campos = R"({"CODIGO":"1","NOME":"Caf\u00E9 \"forte\"","FOTO":"AAEC\r\n"})";
-    ASSERT_EQ(Enviar(1, Corpo(1, {Comando(77, "", "PRODUTOS", campos)}))->status, 200);
+    ASSERT_EQ(Enviar(1, Corpo(1, {Comando(77, "", "PRODUTOS", campos, "1")}))->status, 200);
     auto cmd = Get("/receber/2/0").Membro("comandos")->Elementos().at(0);
-    auto esperado = *LerJSON(Comando(1, "", "PRODUTOS", campos));
+    auto esperado = *LerJSON(Comando(1, "", "PRODUTOS", campos, "1"));
     EXPECT_EQ(cmd, esperado);
 }
 
@@ -521,6 +526,157 @@ TEST_F(CentralCarenciaCurtaTest, ATricklingClientIsCutAndToldWhy) {
     }
     // Others are served meanwhile and after.
     EXPECT_EQ(Get("/status").Membro("lojas")->Elementos().size(), 0u);
+}
+
+// A command with the key texts given as they stand ("atualvalorchave2"
+// left out when `chave2` is null).
+std::string ComandoDaLinha(long long ordem, const std::string& tabela, const char* chave1, const char* chave2 = "") {
+    std::string c = R"({"ordem":")" + std::to_string(ordem) + R"(","codigolojadestino":"","acao":"U","tabela":")" +
+                    tabela + "\"";
+    if (chave1) c += R"(,"atualvalorchave1":")" + std::string(chave1) + "\"";
+    if (chave2) c += R"(,"atualvalorchave2":")" + std::string(chave2) + "\"";
+    return c + R"(,"idtransacao":"7","campos":{"CODIGO":"1"}})";
+}
+
+std::vector<std::string> Ordens(const TValorJSON& bloco) {
+    std::vector<std::string> ordens;
+    for (const auto& cmd : bloco.Membro("comandos")->Elementos()) ordens.push_back(cmd.Membro("ordem")->Bruto());
+    return ordens;
+}
+
+// Per conflict in /status: "tabela chave1 chave2 loja lojapreterida
+// posicaopreterida lojavencedora posicaovencedora".
+std::vector<std::string> Conflitos(const TValorJSON& status) {
+    std::vector<std::string> lista;
+    for (const auto& c : status.Membro("ultimosconflitos")->Elementos()) {
+        std::string linha;
+        for (const char* nome : {"tabela", "atualvalorchave1", "atualvalorchave2", "loja", "lojapreterida",
+                                 "posicaopreterida", "lojavencedora", "posicaovencedora"}) {
+            const TValorJSON* m = c.Membro(nome);
+            linha += (linha.empty() ? "" : " ") + (!m ? "<missing>" : m->EhNulo() ? "null" : m->Bruto());
+        }
+        lista.push_back(linha);
+    }
+    return lista;
+}
+
+// A store is not served a command for a row when a later command of its own
+// for that row is held: the row is its table (any letter case) and both key
+// texts. Positions stay the server's; what is passed over simply is not
+// there, "ultimaordem" included, and is listed as a conflict once.
+TEST_F(CentralTest, AStoreIsNotServedWhatItsOwnLaterChangeOfTheRowSupersedes) {
+    // Store 1: positions 1 to 5.
+    ASSERT_EQ(Enviar(1, Corpo(1, {ComandoDaLinha(1, "PRODUTOS", "20"), ComandoDaLinha(2, "PRECOS", "1", "20"),
+                                  ComandoDaLinha(3, "PRECOS", "1", "21"), ComandoDaLinha(4, "VENDAS", nullptr),
+                                  ComandoDaLinha(5, "ITENS", "7", nullptr)}))
+                  ->status,
+              200);
+    // Store 2: positions 6 to 10, the same rows where the keys agree.
+    ASSERT_EQ(Enviar(2, Corpo(2, {ComandoDaLinha(1, "produtos", "20"), ComandoDaLinha(2, "PRECOS", "1", "22"),
+                                  ComandoDaLinha(3, "PRECOS", "1", "21"), ComandoDaLinha(4, "VENDAS", nullptr),
+                                  ComandoDaLinha(5, "ITENS", "7", "")}))
+                  ->status,
+              200);
+    EXPECT_EQ(M(Get("/status").Membro("lojas")->Elementos().at(1), "comandosaguardando"), "2");
+
+    // Passed over: PRODUTOS 20 (table in other case), PRECOS 1/21, ITENS 7
+    // (no second key is an empty one). Served: another PRECOS key, and a
+    // command that names no row.
+    const TValorJSON bloco = Get("/receber/2/0");
+    EXPECT_EQ(Ordens(bloco), (std::vector<std::string>{"2", "4"}));
+    EXPECT_EQ(M(bloco, "ordeminicial"), "2");
+    EXPECT_EQ(M(bloco, "ordemfinal"), "4");
+    EXPECT_EQ(M(bloco, "ultimaordem"), "4");
+    EXPECT_EQ(M(Get("/receber/2/4"), "ultimaordem"), "0");
+    // Store 1 and store 3 get everything addressed to them.
+    EXPECT_EQ(Ordens(Get("/receber/1/0")), (std::vector<std::string>{"6", "7", "8", "9", "10"}));
+    EXPECT_EQ(Ordens(Get("/receber/3/0")).size(), 10u);
+
+    const TValorJSON status = Get("/status");
+    EXPECT_EQ(M(status, "conflitos"), "3");
+    EXPECT_EQ(Conflitos(status), (std::vector<std::string>{"ITENS 7  2 1 5 2 10", "PRECOS 1 21 2 1 3 2 8",
+                                                           "PRODUTOS 20  2 1 1 2 6"}));
+    EXPECT_EQ(M(status.Membro("lojas")->Elementos().at(1), "comandosaguardando"), "0");
+    // Asked again, the same passing over is not counted again.
+    Get("/receber/2/0");
+    EXPECT_EQ(M(Get("/status"), "conflitos"), "3");
+}
+
+// Switched off (only a test can), every command is served as before.
+TEST_F(CentralTest, WithoutTheRuleEveryCommandIsServed) {
+    armazem_->DefinirPrecedenciaDaLoja(false);
+    ASSERT_EQ(Enviar(1, Corpo(1, {ComandoDaLinha(1, "PRODUTOS", "20")}))->status, 200);
+    ASSERT_EQ(Enviar(2, Corpo(2, {ComandoDaLinha(1, "PRODUTOS", "20")}))->status, 200);
+    EXPECT_EQ(Ordens(Get("/receber/2/0")), std::vector<std::string>{"1"});
+    EXPECT_EQ(M(Get("/status"), "conflitos"), "0");
+}
+
+// A command the agent set aside: the store had reported its log to reach its
+// own change before it was served the other store's command for that row,
+// so when the change arrives the server lists the conflict. A change logged
+// after the store had received is no conflict.
+TEST_F(CentralTest, ACommandAStoreSetAsideForItsPendingChangeIsListedWhenTheChangeArrives) {
+    // Store 1 has logged up to 5 (its change of PRODUTOS 20 is 5), asks
+    // before receiving.
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/5"), "ultimaordemenviada"), "0");
+    // Store 2's changes of PRODUTOS 20 and 21 come in between.
+    ASSERT_EQ(Enviar(2, Corpo(2, {ComandoDaLinha(1, "PRODUTOS", "20"), ComandoDaLinha(2, "PRODUTOS", "21")}))->status,
+              200);
+    EXPECT_EQ(Ordens(Get("/receber/1/0")), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(M(Get("/receber/1/2"), "ultimaordem"), "0");
+    // Store 1 sends 5 (PRODUTOS 20, pending while it received) and, in a
+    // later run, 7 (PRODUTOS 21, logged after it had received).
+    ASSERT_EQ(Enviar(1, Corpo(1, {ComandoDaLinha(5, "PRODUTOS", "20")}))->status, 200);
+    EXPECT_EQ(M(Get("/obterindiceenvio/1/7"), "ultimaordemenviada"), "5");
+    EXPECT_EQ(M(Get("/receber/1/2"), "ultimaordem"), "0");
+    ASSERT_EQ(Enviar(1, Corpo(1, {ComandoDaLinha(7, "PRODUTOS", "21")}))->status, 200);
+
+    const TValorJSON status = Get("/status");
+    EXPECT_EQ(M(status, "conflitos"), "1");
+    EXPECT_EQ(Conflitos(status), std::vector<std::string>{"PRODUTOS 20  1 2 1 1 3"});
+}
+
+// A file made before commands had their row columns: opened, it gets them,
+// filled from the commands it holds, and the rule applies to those too.
+TEST_F(CentralTest, AnExistingFileGetsTheRowOfEveryCommandItHolds) {
+    TearDown();
+    sqlite3* banco = nullptr;
+    ASSERT_EQ(sqlite3_open(arquivo_.c_str(), &banco), SQLITE_OK);
+    const std::string comando1 = ComandoDaLinha(1, "produtos", "20");
+    const std::string comando2 = ComandoDaLinha(1, "PRODUTOS", "20");
+    const std::string antigo =
+        "CREATE TABLE comandos (posicao INTEGER PRIMARY KEY AUTOINCREMENT, loja_origem INTEGER NOT NULL,"
+        " ordem_origem INTEGER NOT NULL, destino INTEGER NOT NULL, json TEXT NOT NULL,"
+        " UNIQUE (loja_origem, ordem_origem));"
+        "CREATE INDEX comandos_destino ON comandos (destino, posicao);"
+        "CREATE TABLE lojas (codigo INTEGER PRIMARY KEY, posicao_confirmada INTEGER NOT NULL DEFAULT 0,"
+        " posicao_recebida INTEGER NOT NULL DEFAULT 0, ultimo_pedido TEXT, ultimo_movimento_loja INTEGER,"
+        " envio_parado_desde TEXT);"
+        "INSERT INTO lojas (codigo, posicao_confirmada) VALUES (1, 1), (2, 1);"
+        "INSERT INTO comandos (loja_origem, ordem_origem, destino, json) VALUES (1, 1, 0, '" + comando1 + "');" +
+        "INSERT INTO comandos (loja_origem, ordem_origem, destino, json) VALUES (2, 1, 0, '" + comando2 + "');";
+    ASSERT_EQ(sqlite3_exec(banco, antigo.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(banco);
+    sqlite3_close(banco);
+
+    const auto posicoes = [](const ondaris::central::BlocoParaLoja& b) {
+        std::vector<std::int64_t> p;
+        for (const auto& c : b.Comandos) p.push_back(c.Posicao);
+        return p;
+    };
+    {
+        ondaris::central::Armazem armazem(arquivo_.string());
+        EXPECT_EQ(posicoes(armazem.Receber(2, 0, 1000)), std::vector<std::int64_t>{});
+        EXPECT_EQ(posicoes(armazem.Receber(1, 0, 1000)), std::vector<std::int64_t>{2});
+        EXPECT_EQ(armazem.Conflitos().Total, 1);
+        // The stored commands are served as they were.
+        const auto todos = armazem.Receber(3, 0, 1000);
+        ASSERT_EQ(todos.Comandos.size(), 2u);
+        EXPECT_EQ(todos.Comandos[0].Json, comando1);
+    }
+    // Opened again, nothing changes.
+    ondaris::central::Armazem armazem(arquivo_.string());
+    EXPECT_EQ(posicoes(armazem.Receber(1, 0, 1000)), std::vector<std::int64_t>{2});
+    EXPECT_EQ(armazem.Conflitos().Total, 1);
 }
 
 TEST_F(CentralTest, StatusShowsEachStoresPositionsAndWhatWaits) {
