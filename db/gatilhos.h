@@ -43,7 +43,8 @@ public:
 };
 
 // The replication's own tables: never logged themselves.
-inline constexpr const char* kTabelasReplicacao[] = {"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_RESERVAS"};
+inline constexpr const char* kTabelasReplicacao[] = {"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_RESERVAS",
+                                                     "RPL_POSTOS_DE_LADO"};
 bool TabelaDaReplicacao(std::string_view tabela);
 
 // The procedure every logging trigger calls.

@@ -29,7 +29,7 @@ namespace ondaris::db {
 // The version of the replication objects this program expects. The objects
 // script creates PROC_VERSAO_REPLICACAO returning it; version 1 is the
 // first set of objects, which had no such procedure.
-inline constexpr int kVersaoObjetosReplicacao = 2;
+inline constexpr int kVersaoObjetosReplicacao = 3;
 
 // The script that creates or upgrades them, as the repository holds it.
 inline constexpr const char* kScriptObjetos = "sql/replicacao.sql";

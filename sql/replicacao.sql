@@ -20,7 +20,9 @@
  *                         give a transaction's reservation up as it ends
  *   PROC_REGISTRA_ALTERACAO  writes one log row; every logging trigger calls it
  *   PROC_RETORNA_INDICE   the bounds of the next block the agent sends
- *   PROC_VERSAO_REPLICACAO   the version of these objects (2), which the
+ *   RPL_POSTOS_DE_LADO    the commands a technician set aside because they
+ *                         could not be sent or applied, whole, with why
+ *   PROC_VERSAO_REPLICACAO   the version of these objects (3), which the
  *                         agent checks
  *   the grants the replication account ONDARIS needs on them.
  *
@@ -28,8 +30,8 @@
  *   - it stops at the first error (SET BAIL ON);
  *   - before it creates anything, it looks at every object of these names
  *     that is already there and refuses, naming it, when one is not ours:
- *     a LOG_REPLICACAO, RPL_CONFIGURACOES or RPL_RESERVAS with other
- *     columns, a GEN_LOG_REPLICACAO without our log (or behind it), a
+ *     a LOG_REPLICACAO, RPL_CONFIGURACOES, RPL_RESERVAS or
+ *     RPL_POSTOS_DE_LADO with other columns, a GEN_LOG_REPLICACAO without our log (or behind it), a
  *     procedure with other parameters, a newer version of our objects;
  *   - tables and the generator are created only where they are missing,
  *     procedures and triggers are created or replaced, grants given again:
@@ -38,7 +40,9 @@
  *     PROC_VERSAO_REPLICACAO) is upgraded in place: the log, its positions,
  *     the settings and the reservations stay as they are; the reservations
  *     gain their owner's columns and lose their primary key, and a log that
- *     still took 'I' for inserts takes 'U' for them, as the agent sends.
+ *     still took 'I' for inserts takes 'U' for them, as the agent sends;
+ *   - a database with the second version gains RPL_POSTOS_DE_LADO and its
+ *     rights, and nothing else changes.
  *   Stop the agent while it runs; the store's programs may stay connected.
  *
  * The account is not created here. As SYSDBA:
@@ -151,6 +155,15 @@ BEGIN
         RECUSA = 'RPL_RESERVAS ja existe neste banco e nao e a da replicacao (colunas ' || ASSINATURA || ').';
         SUSPEND;
     END
+    ASSINATURA = COLUNAS('RPL_POSTOS_DE_LADO');
+    IF (ASSINATURA <> '' AND ASSINATURA <> 'LADO:14:1,ORDEM:16,MOMENTO:35,MOTIVO:261,COMANDO:261,' ||
+                                          'CODIGOLOJAORIGEM:8,CODIGOLOJADESTINO:8,TIPO:14:1,TABELA:37:31,' ||
+                                          'ATUALVALORCHAVE1:37:255,ATUALVALORCHAVE2:37:255,NOVOVALORCHAVE1:37:255,' ||
+                                          'OCORRENCIA_LOCAL:35,ID_TRANSACAO:16') THEN
+    BEGIN
+        RECUSA = 'RPL_POSTOS_DE_LADO ja existe neste banco e nao e a da replicacao (colunas ' || ASSINATURA || ').';
+        SUSPEND;
+    END
     /* The first version's reservations have a key, and dropping it waits
        for every transaction that used the table: the upgrade needs the
        database to itself. (An owner who is not SYSDBA sees only its own
@@ -226,10 +239,10 @@ BEGIN
         ELSE
         BEGIN
             EXECUTE STATEMENT 'SELECT VERSAO FROM PROC_VERSAO_REPLICACAO' INTO :VERSAO;
-            IF (VERSAO > 2) THEN
+            IF (VERSAO > 3) THEN
             BEGIN
                 RECUSA = 'Os objetos da replicacao deste banco sao da versao ' || VERSAO ||
-                         ', mais nova que a deste script (2): use o script que acompanha o agente dessa versao.';
+                         ', mais nova que a deste script (3): use o script que acompanha o agente dessa versao.';
                 SUSPEND;
             END
         END
@@ -447,6 +460,34 @@ BEGIN
                  ENDERECO     VARCHAR(255) CHARACTER SET NONE,
                  PROGRAMA     VARCHAR(255) CHARACTER SET NONE,
                  MOMENTO      TIMESTAMP)';
+    /* What a technician set aside ("ondarisd --por-de-lado-envio" or
+       "--por-de-lado-recebido"): a command that could not be sent or
+       applied and held back everything after it. LADO 'E' is a row of this
+       store's log, kept here with all its columns (it is gone from the
+       log); LADO 'R' a command received from the central server, ORDEM its
+       position there and COMANDO its JSON text as the server sent it.
+       MOTIVO is the failure's text. Nothing here is ever sent, applied or
+       deleted by the agent: the rows say where this store may differ from
+       the others until someone corrects that row by hand. */
+    IF (NOT EXISTS (SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'RPL_POSTOS_DE_LADO')) THEN
+        EXECUTE STATEMENT
+            'CREATE TABLE RPL_POSTOS_DE_LADO (
+                 LADO              CHAR(1) NOT NULL,
+                 ORDEM             BIGINT NOT NULL,
+                 MOMENTO           TIMESTAMP DEFAULT CURRENT_TIMESTAMP NOT NULL,
+                 MOTIVO            BLOB SUB_TYPE TEXT CHARACTER SET UTF8,
+                 COMANDO           BLOB SUB_TYPE TEXT CHARACTER SET UTF8,
+                 CODIGOLOJAORIGEM  INTEGER,
+                 CODIGOLOJADESTINO INTEGER,
+                 TIPO              CHAR(1),
+                 TABELA            VARCHAR(31),
+                 ATUALVALORCHAVE1  VARCHAR(255),
+                 ATUALVALORCHAVE2  VARCHAR(255),
+                 NOVOVALORCHAVE1   VARCHAR(255),
+                 OCORRENCIA_LOCAL  TIMESTAMP,
+                 ID_TRANSACAO      BIGINT,
+                 CONSTRAINT PK_RPL_POSTOS_DE_LADO PRIMARY KEY (LADO, ORDEM),
+                 CONSTRAINT CK_RPL_POSTOS_DE_LADO_LADO CHECK (LADO IN (''E'', ''R'')))';
 END^
 COMMIT^
 
@@ -776,6 +817,10 @@ GRANT USAGE ON SEQUENCE GEN_LOG_REPLICACAO TO PROCEDURE PROC_RETORNA_INDICE;
 GRANT SELECT, UPDATE (ULTIMORECEBIMENTO) ON RPL_CONFIGURACOES TO USER ONDARIS;
 GRANT SELECT ON LOG_REPLICACAO TO USER ONDARIS;
 GRANT EXECUTE ON PROCEDURE PROC_RETORNA_INDICE TO USER ONDARIS;
+/* A received command is set aside in the transaction that moves the
+   received position past it, on the account's own connection; the
+   self-check lists what was set aside. */
+GRANT SELECT, INSERT ON RPL_POSTOS_DE_LADO TO USER ONDARIS;
 
 /* ------------------------------------------------------------------------
  * The version of these objects, last: a run that stopped half-way leaves
@@ -786,7 +831,7 @@ CREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO
 RETURNS (VERSAO INTEGER)
 AS
 BEGIN
-    VERSAO = 2;
+    VERSAO = 3;
     SUSPEND;
 END^
 SET TERM ; ^

@@ -11,6 +11,7 @@
 #include "db/modulo_operacao.h"
 #include "db/texto.h"
 #include "sync/base64.h"
+#include "sync/de_lado.h"
 #include "sync/requisicao.h"
 #include "sync/textos.h"
 
@@ -335,6 +336,20 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
     return false;
 }
 
+// The read of a log row's table for the block. A table that cannot be
+// prepared (dropped, a key the log cannot carry) holds every later row
+// back: the failure names the technician's command that sets the row
+// aside. A lost connection is only a failed cycle.
+db::Consulta& PrepararLeitura(db::TDM& DM, db::TModuloOperacao& DataModule, const TLinhaLog& linha,
+                              int64_t OrdemInicial, int64_t OrdemFinal) {
+    try {
+        return db::PrepararDataset(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
+    } catch (const db::ErroRotina& e) {
+        if (e.CausaE<db::ErroConexaoPerdida>()) throw;
+        db::FalhaDaRotina("PrepararDataset", {}, TextoComoPorDeLadoEnvio(linha.Ordem));
+    }
+}
+
 }  // namespace
 
 std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
@@ -378,8 +393,7 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
                 json.FecharObjeto();
                 continue;
             }
-            db::Consulta& qry =
-                db::PrepararDataset(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
+            db::Consulta& qry = PrepararLeitura(DM, DataModule, linha, OrdemInicial, OrdemFinal);
             if (!AvancarAte(qry, linha.Ordem)) continue;  // the row is gone, or its key moved
             auto it = enviadas.find(&qry);
             if (it == enviadas.end()) it = enviadas.emplace(&qry, ColunasEnviadas(qry)).first;
@@ -402,6 +416,30 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
     const TRespostaServidor resposta = ExecutarRequisicao("PUT", endereco, corpo, contexto.TempoLimite);
     if (resposta.StatusCode != 200) AvisarRecusa(contexto, DescreverPedido("PUT", endereco), resposta);
     return corpo;
+}
+
+std::optional<std::string> MotivoLinhaNaoEnviavel(int64_t Ordem, db::TDM& DM, const std::string& pastaIni,
+                                                  const db::TConfiguracoesRegionais& regional) {
+    db::TModuloDoBloco modulo(nullptr, pastaIni);
+    modulo.Abrir();
+    const std::vector<TLinhaLog> linhas = LerLinhasLog(*modulo, Ordem, Ordem, regional);
+    if (linhas.empty())
+        throw db::ErroBanco("o LOG_REPLICACAO não tem linha de ordem " + std::to_string(Ordem));
+    std::optional<std::string> motivo;
+    if (linhas.front().Tipo != "D") {
+        try {
+            PrepararLeitura(DM, *modulo, linhas.front(), Ordem, Ordem);
+        } catch (const db::ErroRotina& e) {
+            if (e.CausaE<db::ErroConexaoPerdida>()) throw;
+            // The failure as the cycle logs it, without the way out: this is it.
+            motivo = e.what();
+            const std::string saida = TextoComoPorDeLadoEnvio(Ordem);
+            if (motivo->size() >= saida.size() && motivo->compare(motivo->size() - saida.size(), saida.size(), saida) == 0)
+                motivo->resize(motivo->size() - saida.size());
+        }
+    }
+    modulo.Concluir();
+    return motivo;
 }
 
 }  // namespace ondaris::sync

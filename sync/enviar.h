@@ -106,4 +106,13 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
                         const TContextoServidor& contexto, const std::string& pastaIni,
                         db::TIndicesEnvio* Indices = nullptr, db::TModuloDaExecucao* Modulo = nullptr);
 
+// Why the log row `Ordem` cannot be sent: the failure of preparing its
+// table's read for a block, as a cycle would log it; nothing when it can
+// be sent (a delete always can: it carries its key texts only). Throws
+// db::ErroBanco when the log has no row at that position. Works as
+// EnviarDados does, in a module of its own opened from "korvin.ini" in
+// `pastaIni`, and sends nothing.
+std::optional<std::string> MotivoLinhaNaoEnviavel(int64_t Ordem, db::TDM& DM, const std::string& pastaIni,
+                                                  const db::TConfiguracoesRegionais& regional);
+
 }  // namespace ondaris::sync

@@ -1,5 +1,6 @@
 #include "sync/receber.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "db/texto.h"
 #include "db/vinculo.h"
 #include "sync/base64.h"
+#include "sync/de_lado.h"
 #include "sync/json.h"
 
 namespace ondaris::sync {
@@ -29,6 +31,7 @@ struct TComando {
     std::string Acao;
     std::string IdTransacao;
     const TValorJSON* Campos = nullptr;
+    const TValorJSON* Inteiro = nullptr;  // the whole command, as it came
     // The row the command names, as TAlteracoesPendentes keys it; empty
     // when the command does not say (no "atualvalorchave1").
     std::string Linha;
@@ -44,6 +47,7 @@ TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TC
         return *m;
     };
     TComando c;
+    c.Inteiro = &elemento;
     c.Ordem = ConverterInteiro64(TextoDoValor(membro("ordem"), regional));
     c.Tabela = TextoDoValor(membro("tabela"), regional);
     c.Acao = TextoDoValor(membro("acao"), regional);
@@ -110,8 +114,10 @@ struct TAlteracaoConcorrente {};
 // roll back.
 class TAplicacaoBloco {
 public:
-    TAplicacaoBloco(TAmbienteRecebimento& ambiente, db::TModuloOperacao& modulo)
-        : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()) {}
+    // `falhou` hears of the command whose own values or statement failed
+    // (not a lost connection or a row locked by the store, which pass).
+    TAplicacaoBloco(TAmbienteRecebimento& ambiente, db::TModuloOperacao& modulo, std::optional<int64_t>& falhou)
+        : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()), falhou_(falhou) {}
 
     void Aplicar(const std::vector<TComando>& comandos) {
         for (int tentativa = 1;; ++tentativa) {
@@ -145,10 +151,19 @@ private:
         int32_t Contador = 0;
         for (std::size_t i = inicio; i < comandos.size(); ++i) {
             const TComando& c = comandos[i];
+            if (amb_.PorDeLado && c.Ordem == *amb_.PorDeLado) {
+                PorDeLadoAPedido(c);
+                anterior_ = c.Ordem;
+                pendente_ = true;
+                Confirmar(i + 1);
+                return;  // what follows comes with the next cycle
+            }
             const auto tipo = db::StrtoTipoSQL(c.Acao);
-            if (!tipo)
+            if (!tipo) {
+                falhou_ = c.Ordem;
                 throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) +
                                             " has an unknown acao \"" + c.Acao + "\"");
+            }
 
             // Commit points come before the command runs, so each commit
             // covers exactly the commands up to the previous one.
@@ -203,6 +218,63 @@ private:
         return true;
     }
 
+    // The command the technician asked to set aside: everything before it
+    // has run; it runs alone, and only when it fails is it recorded in
+    // RPL_POSTOS_DE_LADO with the failure's text, in the transaction that
+    // then moves the position past it. One that applies is no command to
+    // set aside: that fails, and the caller rolls it back.
+    void PorDeLadoAPedido(const TComando& c) {
+        Descarregar();
+        std::string motivo;
+        try {
+            const auto tipo = db::StrtoTipoSQL(c.Acao);
+            if (!tipo)
+                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) +
+                                            " has an unknown acao \"" + c.Acao + "\"");
+            if (*tipo != db::TTipoSQL::tsSelect) {
+                Executar(c, *tipo);
+                Descarregar();
+            }
+        } catch (const db::ErroConexaoPerdida&) {
+            throw;
+        } catch (const db::ErroRotina& e) {
+            if (e.CausaE<db::ErroConexaoPerdida>() || e.CausaE<db::ErroConflitoBloqueio>()) throw;
+            motivo = e.what();
+        } catch (const db::ErroConflitoBloqueio&) {
+            throw;
+        } catch (const std::exception& e) {
+            motivo = e.what();
+        }
+        lote_.clear();
+        if (motivo.empty())
+            throw std::runtime_error("o comando de ordem " + std::to_string(c.Ordem) +
+                                     " foi aplicado sem falha nesta loja: não há o que pôr de lado, e nada foi "
+                                     "gravado");
+        db::Consulta& gravar = modulo_.Criar("TBPostoDeLadoRecebido", modulo_.TransReplicacaoReadWrite,
+                                             "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM, MOTIVO, COMANDO)\n"
+                                             "VALUES ('R', :ORDEM, :MOTIVO, :COMANDO)");
+        if (!gravar.TransacaoDona().Ativa()) gravar.TransacaoDona().Iniciar();
+        gravar.Definir("ORDEM", c.Ordem);
+        gravar.Definir("MOTIVO", motivo);
+        gravar.Definir("COMANDO", EscreverJSONCompacto(*c.Inteiro));
+        gravar.Executar();
+        amb_.MotivoPostoDeLado = motivo;
+    }
+
+    // The exception in flight concerns the command itself, not the
+    // connection or a store user's lock: it is the one that stops receiving.
+    void Falhou(const TComando& c) {
+        try {
+            throw;
+        } catch (const db::ErroConexaoPerdida&) {
+        } catch (const db::ErroConflitoBloqueio&) {
+        } catch (const db::ErroRotina& e) {
+            if (!e.CausaE<db::ErroConexaoPerdida>() && !e.CausaE<db::ErroConflitoBloqueio>()) falhou_ = c.Ordem;
+        } catch (...) {
+            falhou_ = c.Ordem;
+        }
+    }
+
     // Commits what ran since the last commit together with the position of
     // the last command it covered: both or neither reach the database.
     // `proximo` is the index of the first command the commit does not cover.
@@ -238,7 +310,14 @@ private:
     // instead of one per row. They run before every commit point, so
     // commits and positions stay exactly where they are.
     void Executar(const TComando& c, db::TTipoSQL tipo) {
-        db::Consulta& Qry = db::PrepararDataset(amb_.DM, modulo_, c.Tabela, tipo, 0, 0);
+        db::Consulta* preparada = nullptr;
+        try {
+            preparada = &db::PrepararDataset(amb_.DM, modulo_, c.Tabela, tipo, 0, 0);
+        } catch (...) {
+            Falhou(c);
+            throw;
+        }
+        db::Consulta& Qry = *preparada;
         if (!lote_.empty() && lote_.front().Unitaria != &Qry) Descarregar();
         lote_.push_back({&c, &Qry, tipo});
         if (lote_.size() == kTamanhosLote[0]) Descarregar();
@@ -279,7 +358,14 @@ private:
         const TPendente& primeiro = lote_[inicio];
         db::Consulta& lote = LoteDe(*primeiro.Comando, *primeiro.Unitaria, primeiro.Tipo, quantos);
         const std::size_t largura = primeiro.Unitaria->Parametros().size();
-        for (std::size_t k = 0; k < quantos; ++k) Vincular(lote_[inicio + k], lote, k * largura);
+        for (std::size_t k = 0; k < quantos; ++k) {
+            try {
+                Vincular(lote_[inicio + k], lote, k * largura);
+            } catch (...) {
+                Falhou(*lote_[inicio + k].Comando);
+                throw;
+            }
+        }
         auto& transacao = lote.TransacaoDona();
         if (!transacao.Ativa()) transacao.Iniciar();
         try {
@@ -295,12 +381,18 @@ private:
 
     void ExecutarUm(const TPendente& p) {
         db::Consulta& Qry = *p.Unitaria;
-        Vincular(p, Qry, 0);
+        try {
+            Vincular(p, Qry, 0);
+        } catch (...) {
+            Falhou(*p.Comando);
+            throw;
+        }
         auto& transacao = Qry.TransacaoDona();
         if (!transacao.Ativa()) transacao.Iniciar();
         try {
             Qry.Executar();
         } catch (...) {
+            Falhou(*p.Comando);
             db::FalhaDaRotina("ReceberDados", "the command with ordem " + std::to_string(p.Comando->Ordem) + ": ");
         }
     }
@@ -414,6 +506,7 @@ private:
     // commands set aside.
     std::unordered_set<std::string> escritas_;
     std::vector<std::string> postosDeLado_;
+    std::optional<int64_t>& falhou_;
 };
 
 }  // namespace
@@ -444,24 +537,40 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
     janela.StatusRecebimento(TextoGravandoBloco(lido.OrdemInicial, lido.OrdemFinal, lido.UltimaOrdem));
     janela.ProcessarMensagens();
     db::TModuloDoBloco DataModule(ambiente.Modulo, ambiente.PastaIni, &ambiente.DM.TBEstrutura());
+    std::optional<int64_t> falhou;
     try {
         DataModule.Abrir();
         DataModule->TransReplicacaoReadWrite.Iniciar();
         const auto comandos = LerComandos(bloco, Ordem, lido.UltimaOrdem, regional);
+        // A command to set aside must be among those that come next; else
+        // nothing of the block runs.
+        if (ambiente.PorDeLado &&
+            std::none_of(comandos.begin(), comandos.end(),
+                         [&](const TComando& c) { return c.Ordem == *ambiente.PorDeLado; }))
+            throw std::runtime_error(
+                "o comando de ordem " + std::to_string(*ambiente.PorDeLado) +
+                " não é um dos próximos que esta loja receberia (o próximo bloco, depois da posição " +
+                std::to_string(Ordem) + ", " +
+                (comandos.empty() ? std::string("não tem comandos")
+                                  : "vai do comando de ordem " + std::to_string(comandos.front().Ordem) + " ao de " +
+                                        std::to_string(comandos.back().Ordem)) +
+                "); nada foi gravado");
         if (ambiente.Pendentes && !comandos.empty())
             ambiente.Pendentes->Preparar(ambiente.DM, *DataModule, ambiente.PosicaoConfirmada, regional);
-        TAplicacaoBloco aplicacao(ambiente, *DataModule);
+        TAplicacaoBloco aplicacao(ambiente, *DataModule, falhou);
         aplicacao.Aplicar(comandos);
         DataModule.Concluir();
     } catch (...) {
-        std::string acrescimo;
+        // The technician's command to set aside the one that stops this
+        // store, unless that is what is running.
+        std::string acrescimo = falhou && !ambiente.PorDeLado ? TextoComoPorDeLadoRecebido(*falhou) : std::string();
         if (DataModule) {
             // Closing the module would commit a transaction still active:
             // the group in progress must go first.
             try {
                 DataModule->TransReplicacaoReadWrite.Rollback();
             } catch (const std::exception& r) {
-                acrescimo = " (the rollback failed as well: " + std::string(r.what()) + ")";
+                acrescimo = " (the rollback failed as well: " + std::string(r.what()) + ")" + acrescimo;
             }
         }
         db::FalhaDaRotina("ReceberDados", {}, acrescimo);

@@ -47,6 +47,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,16 @@ struct TAmbienteRecebimento {
     std::int64_t PosicaoConfirmada = 0;
     // Told once of each command set aside, with the log entry's text.
     std::function<void(const std::string&)> AoPorDeLado{};
+    // The technician's command to set aside a received command this store
+    // cannot apply (sync/de_lado.h): the command of this "ordem" must be in
+    // the block, or nothing runs. The commands before it are applied as
+    // ever; it runs alone and, only when it fails, is recorded whole in
+    // RPL_POSTOS_DE_LADO with the failure's text in the transaction that
+    // moves the position past it; the commands after it are left for the
+    // next cycle. One that applies fails the block (rolled back).
+    std::optional<std::int64_t> PorDeLado{};
+    // Set by that command: the failure's text recorded.
+    std::string MotivoPostoDeLado{};
 };
 
 TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,

@@ -3,13 +3,19 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <ostream>
 
 #include "app/shell/verificacao.h"
 #include "db/ini.h"
 #include "db/manutencao.h"
+#include "db/postos_de_lado.h"
 #include "db/udm.h"
 #include "sync/ciclo.h"
+#include "sync/de_lado.h"
+#include "sync/enviar.h"
+#include "sync/pendentes.h"
+#include "sync/receber.h"
 
 namespace ondaris::shell {
 
@@ -397,6 +403,122 @@ int EnvioInicial(TAmbienteManutencao& a, const std::vector<std::string>& tabelas
     }
 }
 
+namespace {
+
+// The global data module as the agent has it, logged in as the
+// administrator, with our objects of this version; nothing when they are
+// not (said on `erros`).
+std::unique_ptr<db::TDM> ModuloComoAdministrador(TAmbienteManutencao& a) {
+    db::OpcoesTDM opcoes;
+    opcoes.Pasta = a.Pasta;
+    auto dm = std::make_unique<db::TDM>(opcoes);
+    dm->Connquelbor().Parametros() = db::ParametrosConexao::De(Configuracao(a));
+    AbrirComoAdministrador(dm->Connquelbor(), a.Administrador);
+    {
+        db::TCatalogoLoja catalogo(dm->Connquelbor());
+        if (!ObjetosProntos(catalogo, a.Erros)) return nullptr;
+    }
+    dm->AbrirConfiguracoes();
+    return dm;
+}
+
+constexpr const char* kComoVerPostosDeLado =
+    "O que foi posto de lado fica em RPL_POSTOS_DE_LADO (ondarisd --verificar mostra os últimos). ";
+
+}  // namespace
+
+int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
+    try {
+        const auto dm = ModuloComoAdministrador(a);
+        if (!dm) {
+            a.Erros << "Nada foi gravado.\n";
+            return 1;
+        }
+        const std::int64_t posicao = dm->UltimoRecebimento();
+        const std::string link = dm->LinkCentral();
+        const std::int32_t loja = dm->CodigoLoja();
+        a.Saida << "Esta loja (loja " << loja << ") recebeu até a posição " << posicao << ".\n";
+
+        // What a cycle does before it receives: the structure list, then how
+        // far the server holds this store's log, so that the commands
+        // before the one set aside are applied exactly as a cycle would.
+        std::optional<sync::TRecusa> recusa;
+        sync::TContextoServidor contexto = a.Contexto;
+        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
+        sync::ObterEstruturaBanco(link, dm->TBEstrutura(), contexto);
+        if (!recusa) {
+            const auto enviado = sync::UltimoMovimentoEnviado(link, loja, dm->UltimoMovimentoLoja(), contexto);
+            if (!recusa) {
+                sync::JanelaMuda janela;
+                sync::TAlteracoesPendentes pendentes;
+                sync::TAmbienteRecebimento ambiente{*dm, janela, contexto, a.Pasta};
+                ambiente.Pendentes = &pendentes;
+                ambiente.PosicaoConfirmada = enviado.UltimaOrdemEnviada;
+                ambiente.PorDeLado = ordem;
+                std::vector<std::string> avisos;
+                ambiente.AoPorDeLado = [&](const std::string& texto) { avisos.push_back(texto); };
+                sync::ReceberDados(link, loja, posicao, ambiente);
+                if (!recusa && ambiente.MotivoPostoDeLado.empty()) {
+                    a.Erros << "Recusado: o servidor central não tem comandos para esta loja depois da posição "
+                            << posicao << ", e o comando de ordem " << ordem
+                            << " não é um dos próximos que ela receberia.\nNada foi gravado.\n";
+                    return 1;
+                }
+                if (!recusa) {
+                    for (const auto& aviso : avisos) a.Saida << aviso << ".\n";
+                    dm->AbrirConfiguracoes();
+                    a.Saida << "O comando de ordem " << ordem
+                            << " recebido do servidor central foi posto de lado sem ser aplicado, porque falha nesta "
+                               "loja:\n  "
+                            << ambiente.MotivoPostoDeLado << "\nA posição recebida passou para "
+                            << dm->UltimoRecebimento()
+                            << "; o resto vem no próximo ciclo do agente. " << kComoVerPostosDeLado
+                            << "Até que a linha desse comando seja corrigida, esta loja pode ficar diferente das "
+                               "outras nela.\n";
+                    return 0;
+                }
+            }
+        }
+        a.Erros << sync::TextoRecusa(*recusa) << "\nNada foi gravado.\n";
+        return 1;
+    } catch (const std::exception& e) {
+        a.Erros << "Falha: " << e.what() << "\nNada foi posto de lado.\n";
+        return 1;
+    }
+}
+
+int PorDeLadoEnvio(TAmbienteManutencao& a, std::int64_t ordem) {
+    try {
+        const auto dm = ModuloComoAdministrador(a);
+        if (!dm) {
+            a.Erros << "Nada foi mudado.\n";
+            return 1;
+        }
+        const auto motivo = sync::MotivoLinhaNaoEnviavel(ordem, *dm, a.Pasta, a.Contexto.Regional);
+        if (!motivo) {
+            a.Erros << "Recusado: a linha de ordem " << ordem
+                    << " do LOG_REPLICACAO pode ser enviada: não há o que pôr de lado.\nNada foi mudado.\n";
+            return 1;
+        }
+        const auto linha = db::PorDeLadoLinhaLog(dm->Connquelbor(), ordem, *motivo);
+        if (!linha) {
+            a.Erros << "Recusado: o LOG_REPLICACAO não tem mais a linha de ordem " << ordem << ".\nNada foi mudado.\n";
+            return 1;
+        }
+        a.Saida << "A linha de ordem " << ordem << " do LOG_REPLICACAO (" << (linha->Tipo == "D" ? "exclusão" : "alteração")
+                << " em " << linha->Tabela << ", chave " << linha->Chave1
+                << (linha->Chave2.empty() ? std::string() : ", " + linha->Chave2)
+                << ") foi posta de lado sem ser enviada, porque não pode ser enviada:\n  " << *motivo
+                << "\nEla saiu do log; o resto do log segue no próximo ciclo do agente. " << kComoVerPostosDeLado
+                << "As outras lojas não recebem essa alteração: até que a linha seja corrigida, elas podem ficar "
+                   "diferentes desta nela.\n";
+        return 0;
+    } catch (const std::exception& e) {
+        a.Erros << "Falha: " << e.what() << "\nNada foi posto de lado.\n";
+        return 1;
+    }
+}
+
 int ExecutarComandoInstalacao(const TOpcoesServico& opcoes) {
     if (opcoes.Comando == TComandoServico::csVerificar) {
         TOpcoesVerificacao verificacao;
@@ -412,6 +534,8 @@ int ExecutarComandoInstalacao(const TOpcoesServico& opcoes) {
         case TComandoServico::csLimparLog: return LimparLog(ambiente, opcoes.Dias);
         case TComandoServico::csNovaLoja: return NovaLoja(ambiente, opcoes.CodigoLoja);
         case TComandoServico::csEnvioInicial: return EnvioInicial(ambiente, opcoes.Tabelas, opcoes.Confirmar);
+        case TComandoServico::csPorDeLadoRecebido: return PorDeLadoRecebido(ambiente, opcoes.Ordem);
+        case TComandoServico::csPorDeLadoEnvio: return PorDeLadoEnvio(ambiente, opcoes.Ordem);
         case TComandoServico::csVerificar:
         case TComandoServico::csSincronizar: break;
     }

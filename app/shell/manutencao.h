@@ -87,6 +87,22 @@ int NovaLoja(TAmbienteManutencao& ambiente, std::int32_t codigo);
 // anything is logged.
 int EnvioInicial(TAmbienteManutencao& ambiente, const std::vector<std::string>& tabelas, bool confirmar);
 
+// --por-de-lado-recebido: sets aside the received command `ordem` that this
+// store cannot apply. As a cycle does, it downloads the structure list,
+// asks how far the server holds this store's log and receives the next
+// block (the receive code itself, as the replication account): `ordem`
+// must be among its commands (else nothing runs), the commands before it
+// are applied as ever, and it is tried alone; only when it fails is it
+// recorded in RPL_POSTOS_DE_LADO with the failure, in the transaction that
+// moves the received position past it. The rest comes with the next cycle.
+int PorDeLadoRecebido(TAmbienteManutencao& ambiente, std::int64_t ordem);
+
+// --por-de-lado-envio: sets aside the row `ordem` of this store's log whose
+// table cannot be prepared for sending (the send code tries it): moves the
+// row into RPL_POSTOS_DE_LADO and out of the log in one transaction. A row
+// that can be sent is refused.
+int PorDeLadoEnvio(TAmbienteManutencao& ambiente, std::int64_t ordem);
+
 // Runs the command of `opcoes` (--verificar, --instalar-gatilhos,
 // --remover-gatilhos, --limpar-log, --nova-loja, --envio-inicial) with
 // "korvin.ini" beside the executable,

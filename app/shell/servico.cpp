@@ -7,6 +7,7 @@
 #include "db/construtores.h"
 #include "db/manutencao.h"
 #include "db/texto.h"
+#include "sync/de_lado.h"
 
 namespace ondaris::shell {
 
@@ -57,6 +58,18 @@ TOpcoesServico LerArgumentos(const std::vector<std::string>& argumentos) {
                 throw ErroArgumento("--nova-loja: \"" + codigo + "\" não é um código de loja (um número inteiro de 1 a " +
                                     std::to_string(db::kMaiorCodigoLoja) + ")");
             opcoes.CodigoLoja = static_cast<std::int32_t>(std::stoll(codigo));
+        } else if (a == sync::kOpcaoPorDeLadoRecebido || a == sync::kOpcaoPorDeLadoEnvio) {
+            DefinirComando(opcoes,
+                           a == sync::kOpcaoPorDeLadoRecebido ? TComandoServico::csPorDeLadoRecebido
+                                                              : TComandoServico::csPorDeLadoEnvio,
+                           a);
+            if (i + 1 >= argumentos.size()) throw ErroArgumento(a + " precisa da ordem do comando");
+            const std::string& ordem = argumentos[++i];
+            const bool digitos = !ordem.empty() && ordem.size() <= 18 &&
+                                 std::all_of(ordem.begin(), ordem.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (!digitos || std::stoll(ordem) < 1)
+                throw ErroArgumento(a + ": \"" + ordem + "\" não é a ordem de um comando (um número inteiro positivo)");
+            opcoes.Ordem = std::stoll(ordem);
         } else if (a == "--envio-inicial") {
             DefinirComando(opcoes, TComandoServico::csEnvioInicial, a);
         } else if (a == "--confirmar") {
@@ -115,6 +128,13 @@ std::string TextoAjuda(const std::string& programa) {
            "      registra no log cada linha existente das tabelas nomeadas, para que o agente as envie\n"
            "      e elas substituam as linhas de mesma chave em todas as outras lojas; sem --confirmar\n"
            "      só diz quantas seriam registradas\n"
+           "  --por-de-lado-recebido ORDEM\n"
+           "      põe de lado o comando ORDEM recebido do servidor central que esta loja não consegue\n"
+           "      aplicar (o registro da falha dá o comando): guarda-o em RPL_POSTOS_DE_LADO e passa a\n"
+           "      posição recebida por ele; o resto flui no próximo ciclo\n"
+           "  --por-de-lado-envio ORDEM\n"
+           "      põe de lado a linha ORDEM do LOG_REPLICACAO que não pode ser enviada (tabela apagada,\n"
+           "      chave que o log não guarda): guarda-a em RPL_POSTOS_DE_LADO e a tira do log\n"
            "  Os comandos que mudam o banco entram como administrador: ISC_USER e ISC_PASSWORD do\n"
            "  ambiente ou, sem eles, SYSDBA com as senhas que o agente conhece.\n";
 }

@@ -34,6 +34,8 @@ enum class TComandoServico {
     csLimparLog,         // --limpar-log DIAS
     csNovaLoja,          // --nova-loja CODIGO
     csEnvioInicial,      // --envio-inicial [--confirmar] TABELA...
+    csPorDeLadoRecebido, // --por-de-lado-recebido ORDEM
+    csPorDeLadoEnvio,    // --por-de-lado-envio ORDEM
 };
 
 struct TOpcoesServico {
@@ -45,6 +47,7 @@ struct TOpcoesServico {
     int Dias = 0;                  // --limpar-log
     std::int32_t CodigoLoja = 0;   // --nova-loja
     bool Confirmar = false;        // --confirmar, with --envio-inicial
+    std::int64_t Ordem = 0;        // --por-de-lado-recebido, --por-de-lado-envio
 };
 
 // The most days --limpar-log accepts (a century).

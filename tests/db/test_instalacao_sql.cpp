@@ -224,7 +224,7 @@ TEST_F(InstalacaoSql, AFirstVersionDatabaseIsUpgradedInPlaceWithNothingLost) {
     }
 
     const std::string saida = banco.ExecutarArquivo(kObjetos);
-    EXPECT_NE(saida.find("versao 2"), std::string::npos) << saida;
+    EXPECT_NE(saida.find("versao 3"), std::string::npos) << saida;
 
     LeitorLoja leitor(banco);
     const auto logDepois = leitor.Linhas("SELECT * FROM LOG_REPLICACAO ORDER BY ORDEM");
@@ -248,6 +248,49 @@ TEST_F(InstalacaoSql, AFirstVersionDatabaseIsUpgradedInPlaceWithNothingLost) {
               (std::vector<std::string>{"6 | 'U' | '9'", "7 | 'U' | '3'"}));
     EXPECT_EQ(leitor.Linhas("SELECT ORDEMINICIAL, ORDEMFINAL, ULTIMAORDEM FROM PROC_RETORNA_INDICE(0, NULL, 1000)"),
               std::vector<std::string>{"1 | 7 | 7"});
+}
+
+// The second version had everything but the table of what was set aside
+// and the account's rights on it: made here from this script by taking
+// those away again and putting its version back.
+TEST_F(InstalacaoSql, ASecondVersionDatabaseGainsTheSetAsideTableWithNothingElseChanged) {
+    BancoTeste banco;  // objects and examples
+    ConfigurarLoja(banco, 5, "http://127.0.0.1:1/");
+    banco.ExecutarSql("REVOKE ALL ON RPL_POSTOS_DE_LADO FROM USER ONDARIS;\nCOMMIT;\n"
+                      "DROP TABLE RPL_POSTOS_DE_LADO;\nCOMMIT;\n"
+                      "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO RETURNS (VERSAO INTEGER) AS\n"
+                      "BEGIN VERSAO = 2; SUSPEND; END^\nSET TERM ; ^\nCOMMIT;\n"
+                      "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'um');\nCOMMIT;\n"
+                      "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = 77;\nCOMMIT;\n");
+    {
+        db::Conexao agente(banco.Parametros(), "Agente");
+        db::TCatalogoLoja catalogo(agente);
+        ASSERT_EQ(catalogo.VersaoObjetos(), 2);
+    }
+    auto antes = Retrato(banco);
+    const std::string saida = banco.ExecutarArquivo(kObjetos);
+    EXPECT_NE(saida.find("versao 3"), std::string::npos) << saida;
+    auto depois = Retrato(banco);
+    // Only the new table, its rights and the version's source differ.
+    const auto nosso = [](const std::string& l) {
+        return l.find("RPL_POSTOS_DE_LADO") != std::string::npos || l.find("VERSAO = ") != std::string::npos;
+    };
+    std::erase_if(antes, nosso);
+    std::erase_if(depois, nosso);
+    EXPECT_EQ(depois, antes);
+
+    db::Conexao agente(banco.Parametros(), "Agente");
+    db::TCatalogoLoja catalogo(agente);
+    EXPECT_EQ(catalogo.VersaoObjetos(), db::kVersaoObjetosReplicacao);
+    // The account reads and writes the new table.
+    db::Transacao t(agente, "Teste", db::OpcoesTransacao{false, true, false});
+    db::Consulta(agente, t, "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM) VALUES ('R', 1)").Executar();
+    EXPECT_EQ(catalogo.Linhas("SELECT COUNT(*) FROM RPL_POSTOS_DE_LADO").size(), 1u);
+    t.Rollback();
+    // Running it again changes nothing.
+    const auto atualizado = Retrato(banco);
+    banco.ExecutarArquivo(kObjetos);
+    EXPECT_EQ(Retrato(banco), atualizado);
 }
 
 // Databases made before the log took 'U' for inserts: a check that allows
@@ -296,7 +339,8 @@ TEST_F(InstalacaoSql, TheExampleTablesCarryTheGeneratorsOwnTriggers) {
     BancoTeste objetos(BancoTeste::Conteudo::Objetos);
     db::Conexao outra(objetos.Parametros(), "Objetos");
     db::TCatalogoLoja soObjetos(outra);
-    EXPECT_EQ(soObjetos.Tabelas(), (std::vector<std::string>{"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_RESERVAS"}));
+    EXPECT_EQ(soObjetos.Tabelas(), (std::vector<std::string>{"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_POSTOS_DE_LADO",
+                                                              "RPL_RESERVAS"}));
     EXPECT_EQ(soObjetos.VersaoObjetos(), db::kVersaoObjetosReplicacao);
 }
 
