@@ -11,6 +11,7 @@
 #include "db/gatilhos.h"
 #include "db/ini.h"
 #include "db/manutencao.h"
+#include "db/postos_de_lado.h"
 #include "db/texto.h"
 #include "db/udm.h"
 #include "sync/ciclo.h"
@@ -79,6 +80,33 @@ std::string UmaLinha(std::string texto) {
 }
 
 // The regional settings line.
+// Commands a technician set aside (RPL_POSTOS_DE_LADO): the rows they
+// name may differ from the other stores' until corrected. Said only when
+// there are some.
+void VerificarPostosDeLado(db::Conexao& conexao, TRelatorio& rel) {
+    try {
+        const auto postos = db::LerPostosDeLado(conexao, 5);
+        const std::int64_t total = postos.Recebidos + postos.Enviados;
+        if (total == 0) return;
+        std::string texto = std::to_string(total) + (total == 1 ? " comando posto de lado" : " comandos postos de lado") +
+                            " em RPL_POSTOS_DE_LADO (" + std::to_string(postos.Recebidos) +
+                            (postos.Recebidos == 1 ? " recebido" : " recebidos") + " sem ser aplicado" +
+                            (postos.Recebidos == 1 ? "" : "s") + ", " + std::to_string(postos.Enviados) +
+                            (postos.Enviados == 1 ? " linha do log não enviada" : " linhas do log não enviadas") +
+                            "); " + (total == 1 ? "o último" : "os últimos") + ":";
+        for (const auto& p : postos.Ultimos)
+            texto += std::string(" ") + (p.Recebido ? "recebido de ordem " : "log de ordem ") + std::to_string(p.Ordem) +
+                     (p.Descricao.empty() ? "" : " " + p.Descricao) + " em " + p.Momento + ";";
+        texto.pop_back();
+        rel.Aviso(texto, "as linhas desses comandos podem estar diferentes nas outras lojas; confira cada uma em "
+                         "RPL_POSTOS_DE_LADO (MOTIVO diz por que falhou, COMANDO ou as colunas do log dizem o que "
+                         "era) e corrija a linha à mão onde for preciso");
+    } catch (const db::ErroBanco& e) {
+        rel.Falha("Comandos postos de lado não puderam ser lidos: " + UmaLinha(e.what()),
+                  std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA");
+    }
+}
+
 void VerificarRegional(const TRegionalEmVigor& r, TRelatorio& rel) {
     const auto& g = r.Regional;
     const char* ordem = g.OrdemData == db::TOrdemData::DiaMesAno   ? "dia, mês, ano"
@@ -331,6 +359,8 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         rel.Falha("Objetos da replicação não puderam ser conferidos: " + UmaLinha(e.what()),
                   std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA");
     }
+
+    if (objetosOk) VerificarPostosDeLado(dm.Connquelbor(), rel);
 
     // 5. The settings row.
     bool configuracaoOk = false;
