@@ -227,9 +227,10 @@ void TFrmPrincipal::TickRelogio() {
     try {
         Ciclo_->Tick();
     } catch (const std::exception& e) {
-        ManipulaExcecoes(this, e.what());
+        if (Ciclo_->RegistrarFalha(e.what())) ManipulaExcecoes(this, e.what());
     } catch (...) {
-        ManipulaExcecoes(this, "Falha de tipo desconhecido na sincronização");
+        const char* texto = "Falha de tipo desconhecido na sincronização";
+        if (Ciclo_->RegistrarFalha(texto)) ManipulaExcecoes(this, texto);
     }
     Relogio_->start();
 }

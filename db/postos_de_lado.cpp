@@ -67,9 +67,12 @@ TPostosDeLado LerPostosDeLado(Conexao& conexao, int quantos) {
         p.Momento = ultimos.Ler<std::string>("QUANDO").value_or("").substr(0, 19);
         const std::string tabela = ultimos.Ler<std::string>("TABELA").value_or("");
         if (!tabela.empty()) {
-            p.Descricao = tabela + " (" + ultimos.Ler<std::string>("ATUALVALORCHAVE1").value_or("");
-            if (const auto c2 = ultimos.Ler<std::string>("ATUALVALORCHAVE2")) p.Descricao += ", " + *c2;
-            p.Descricao += ")";
+            p.Descricao = tabela;
+            if (const auto c1 = ultimos.Ler<std::string>("ATUALVALORCHAVE1")) {
+                p.Descricao += " (" + *c1;
+                if (const auto c2 = ultimos.Ler<std::string>("ATUALVALORCHAVE2")) p.Descricao += ", " + *c2;
+                p.Descricao += ")";
+            }
         }
         r.Ultimos.push_back(std::move(p));
     }

@@ -87,8 +87,19 @@ void TCiclo::TimerTimer() {
         IniciarContagemRegressiva();
         throw;
     }
+    FalhaRegistrada_.reset();  // a later failure is news again
     IniciarContagemRegressiva();
 }
+
+bool TCiclo::RegistrarDeNovo(std::optional<TRecusaRegistrada>& registrada, std::string chave) {
+    const auto agora = Agora_();
+    if (registrada && registrada->Chave == chave && agora - registrada->Quando < IntervaloRepeticaoRecusa)
+        return false;
+    registrada = TRecusaRegistrada{std::move(chave), agora};
+    return true;
+}
+
+bool TCiclo::RegistrarFalha(const std::string& texto) { return RegistrarDeNovo(FalhaRegistrada_, texto); }
 
 void TCiclo::IniciarContagemRegressiva() {
     Estado_ = TEstadoCiclo::ecContagemRegressiva;
@@ -146,11 +157,7 @@ std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
     // The request's positions are left out: they change from run to run
     // while the server keeps refusing for the same reason.
     std::string chave = std::to_string(recusa->StatusCode) + '\n' + recusa->FraseStatus + '\n' + recusa->Conteudo;
-    const auto agora = Agora_();
-    if (!registrada || registrada->Chave != chave || agora - registrada->Quando >= IntervaloRepeticaoRecusa) {
-        Registrar_(texto);
-        registrada = TRecusaRegistrada{std::move(chave), agora};
-    }
+    if (RegistrarDeNovo(registrada, std::move(chave))) Registrar_(texto);
     return texto;
 }
 

@@ -178,6 +178,12 @@ public:
     // True when the last run returned with a step cut short: refused by the
     // server, or stopped because a position did not move (each logged).
     bool ExecucaoIncompleta() const { return Incompleta_; }
+    // After a run that raised: whether its owner writes the failure to the
+    // log now. A failure of the same text as the last one logged is logged
+    // again only an hour after it was, as a repeated refusal is: a store
+    // held by one command it cannot send or apply would otherwise write an
+    // entry every run. A run that ends without raising forgets it.
+    bool RegistrarFalha(const std::string& texto);
 
 private:
     // The server operations, each with its own refusals.
@@ -204,6 +210,11 @@ private:
     std::optional<std::string> Conferir(TEtapa etapa);
     // A loop stopped short: logged, and the run is incomplete.
     void Interromper(const std::string& texto);
+    // The rule for an entry that comes back run after run, in one place:
+    // true (and remembered) when `chave` is to be logged now, that is when
+    // nothing was logged for it, it differs from the last one, or that one
+    // was logged an hour ago or more.
+    bool RegistrarDeNovo(std::optional<TRecusaRegistrada>& registrada, std::string chave);
     // A run that raised: the panels say so.
     void MostrarFalha(const std::string& texto);
     bool ParadaPedida() const { return Parada_ && Parada_(); }
@@ -220,6 +231,7 @@ private:
     bool EnvioIniciado_ = false;          // this run has reached the send part
     bool EnvioConcluidoNoPainel_ = false;  // the send panel shows TextoEnvioConcluido
     std::array<std::optional<TRecusaRegistrada>, etQuantidade> Registradas_;
+    std::optional<TRecusaRegistrada> FalhaRegistrada_;
 };
 
 }  // namespace ondaris::sync

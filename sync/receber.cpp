@@ -250,10 +250,15 @@ private:
             throw std::runtime_error("o comando de ordem " + std::to_string(c.Ordem) +
                                      " foi aplicado sem falha nesta loja: não há o que pôr de lado, e nada foi "
                                      "gravado");
+        // The table and kind beside the whole command, for a reader of the
+        // table, when they are plain (the command itself may be what is
+        // wrong); the key texts only in COMANDO, which holds any character.
         db::Consulta& gravar = modulo_.Criar("TBPostoDeLadoRecebido", modulo_.TransReplicacaoReadWrite,
-                                             "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM, MOTIVO, COMANDO)\n"
-                                             "VALUES ('R', :ORDEM, :MOTIVO, :COMANDO)");
+                                             "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM, MOTIVO, COMANDO, TABELA, TIPO)\n"
+                                             "VALUES ('R', :ORDEM, :MOTIVO, :COMANDO, :TABELA, :TIPO)");
         if (!gravar.TransacaoDona().Ativa()) gravar.TransacaoDona().Iniciar();
+        gravar.Definir("TABELA", db::IdentificadorValido(c.Tabela) ? db::Valor(db::MaiusculasAscii(c.Tabela)) : db::Valor());
+        gravar.Definir("TIPO", c.Acao == "U" || c.Acao == "D" || c.Acao == "S" ? db::Valor(c.Acao) : db::Valor());
         gravar.Definir("ORDEM", c.Ordem);
         gravar.Definir("MOTIVO", motivo);
         gravar.Definir("COMANDO", EscreverJSONCompacto(*c.Inteiro));

@@ -196,9 +196,10 @@ int ExecutarServico(const TOpcoesServico& opcoes, TAmbienteServico& amb) {
         try {
             ciclo.Tick();
         } catch (const std::exception& e) {
-            ManipulaExcecoes(amb, e.what());
+            if (ciclo.RegistrarFalha(e.what())) ManipulaExcecoes(amb, e.what());
         } catch (...) {
-            ManipulaExcecoes(amb, "Falha de tipo desconhecido na sincronização");
+            const char* texto = "Falha de tipo desconhecido na sincronização";
+            if (ciclo.RegistrarFalha(texto)) ManipulaExcecoes(amb, texto);
         }
     }
     return 0;

@@ -101,6 +101,69 @@ TEST(TCicloTest, ARunThatRaisesStillHandsOverToACountdownOf121Ticks) {
     EXPECT_TRUE(ciclo.TimerContagemRegressivaHabilitado());
 }
 
+// Every step answers at once, nothing to receive or send, unless `Falha`
+// holds a text: then the first call of the run raises it.
+class OperacoesQuePodemFalhar final : public ondaris::sync::IOperacoesCiclo {
+public:
+    std::string Falha;
+    void AtualizarConfiguracoes() override {
+        if (!Falha.empty()) throw std::runtime_error(Falha);
+    }
+    std::string LinkCentral() override { return "http://central/"; }
+    std::int32_t CodigoLoja() override { return 1; }
+    std::int64_t UltimoRecebimento() override { return 0; }
+    std::int64_t UltimaOrdemLoja() override { return 0; }
+    void ObterEstruturaBanco(const std::string&) override {}
+    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { return 0; }
+    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
+        return {};
+    }
+    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { return false; }
+    std::optional<ondaris::sync::TRecusa> Recusa() override { return std::nullopt; }
+};
+
+// A store held by one command fails every run with the same text: the
+// owner logs it once, then again an hour later, as a repeated refusal;
+// a new text, or the same after a run that went well, is news at once.
+TEST(TCicloTest, TheSameFailureRunAfterRunIsLoggedOnceAnHour) {
+    OperacoesQuePodemFalhar operacoes;
+    ondaris::teste::JanelaGravadora janela;
+    auto agora = std::chrono::steady_clock::time_point{} + std::chrono::hours(100);
+    TCiclo ciclo(
+        operacoes, janela, {}, [](std::chrono::milliseconds) {}, {}, [&] { return agora; });
+    struct Passo {
+        const char* quando;
+        std::chrono::minutes depois;
+        std::string falha;  // empty: a run that goes well
+        bool registrada;
+    };
+    const std::vector<Passo> passos = {
+        {"first failure", std::chrono::minutes(0), "comando de ordem 2", true},
+        {"same text, next run", std::chrono::minutes(2), "comando de ordem 2", false},
+        {"same text, 59 minutes on", std::chrono::minutes(57), "comando de ordem 2", false},
+        {"same text, an hour after it was logged", std::chrono::minutes(1), "comando de ordem 2", true},
+        {"another text", std::chrono::minutes(2), "comando de ordem 3", true},
+        {"back to the first text", std::chrono::minutes(2), "comando de ordem 2", true},
+        {"a run that goes well", std::chrono::minutes(2), "", false},
+        {"the same text after it", std::chrono::minutes(2), "comando de ordem 2", true},
+    };
+    for (const auto& p : passos) {
+        SCOPED_TRACE(p.quando);
+        agora += p.depois;
+        operacoes.Falha = p.falha;
+        if (p.falha.empty()) {
+            EXPECT_NO_THROW(ciclo.TimerTimer());
+            continue;
+        }
+        try {
+            ciclo.TimerTimer();
+            ADD_FAILURE() << "the run did not raise";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(ciclo.RegistrarFalha(e.what()), p.registrada);
+        }
+    }
+}
+
 TEST(TCicloTest, ACountdownFromZeroHandsOverOnItsFirstTick) {
     OperacoesSemServidor operacoes;
     ondaris::teste::JanelaGravadora janela;
