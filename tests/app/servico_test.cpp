@@ -58,7 +58,23 @@ TEST(LerArgumentosTest, TakesOneSetupCommandWithItsOwnArguments) {
     EXPECT_EQ(envio.Tabelas, (std::vector<std::string>{"PRODUTOS", "PRECOS"}));
     EXPECT_FALSE(LerArgumentos({"--envio-inicial", "PRODUTOS"}).Confirmar);
 
+    const auto recebido = LerArgumentos({"--por-de-lado-recebido", "9007199254740993"});
+    EXPECT_EQ(recebido.Comando, TComandoServico::csPorDeLadoRecebido);
+    EXPECT_EQ(recebido.Ordem, 9007199254740993);
+    const auto naoEnviado = LerArgumentos({"--por-de-lado-envio", "12"});
+    EXPECT_EQ(naoEnviado.Comando, TComandoServico::csPorDeLadoEnvio);
+    EXPECT_EQ(naoEnviado.Ordem, 12);
+
     const std::vector<std::vector<std::string>> ruins = {
+        {"--por-de-lado-recebido"},
+        {"--por-de-lado-recebido", "0"},
+        {"--por-de-lado-recebido", "-5"},
+        {"--por-de-lado-recebido", "5a"},
+        {"--por-de-lado-recebido", "9999999999999999999"},
+        {"--por-de-lado-recebido", "5", "PRODUTOS"},
+        {"--por-de-lado-recebido", "5", "--por-de-lado-envio", "6"},
+        {"--por-de-lado-envio", "5", "--confirmar"},
+        {"--once", "--por-de-lado-envio", "5"},
         {"--nova-loja"},
         {"--nova-loja", "0"},
         {"--nova-loja", "-3"},
