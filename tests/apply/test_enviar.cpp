@@ -21,6 +21,7 @@
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
 #include "support/captura.h"
+#include "sync/de_lado.h"
 #include "sync/enviar.h"
 #include "sync/json.h"
 
@@ -373,6 +374,7 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
         const int64_t antes = dm_->UltimoMovimentoLoja();
         Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', '") + c.tabela +
             "', '1');");
+        const int64_t ordem = dm_->UltimoMovimentoLoja();
         const std::string falha = teste::TextoDaFalhaDaRotina<db::ErroBanco>(
             "PrepararDataset", [&] { EnviarDados(servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta()); });
         EXPECT_EQ(falha.rfind(std::string("Falha ao executar a rotina PrepararDataset: \r\nTabela: ") + c.comando +
@@ -380,6 +382,9 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
                              0),
                   0u)
             << falha;
+        // The entry ends with the way out: setting that log row aside.
+        const std::string saida = TextoComoPorDeLadoEnvio(ordem);
+        EXPECT_EQ(falha.size() - falha.rfind(saida), saida.size()) << falha;
         EXPECT_EQ(servidor_.Quantidade(), 0u);  // nothing is sent
         EXPECT_EQ(ConexoesDaReplicacao(), conexoes_);
     }

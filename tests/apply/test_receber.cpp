@@ -19,6 +19,7 @@
 #include "db/erros.h"
 #include "db/texto.h"
 #include "sync/base64.h"
+#include "sync/de_lado.h"
 #include "sync/json.h"
 #include "sync/operacoes.h"
 #include "sync/receber.h"
@@ -289,9 +290,9 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
         for (auto& k : comandos)
             if (k.Ordem == c.falha) k = Evento(k.Ordem, k.IdTransacao, "32/13/2024");
         central_.Definir(comandos);
-        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + "the command with ordem " +
-                                                                std::to_string(c.falha) +
-                                                                ", column DIA: '32/13/2024' is not a valid date");
+        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(),
+                  kPrefixo + "the command with ordem " + std::to_string(c.falha) +
+                      ", column DIA: '32/13/2024' is not a valid date" + TextoComoPorDeLadoRecebido(c.falha));
         EXPECT_EQ(Posicao(), c.posicaoAposFalha);
         const auto ultima = comandos.back().Ordem;
         EXPECT_EQ(Aplicacoes(static_cast<int>(inicio), static_cast<int>(ultima)), c.aplicados);
@@ -546,10 +547,10 @@ TEST_F(Recebimento, BlocosMalformados) {
          "'702,5' is not a valid integer value"},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"X",)"
                                         R"("idtransacao":"A","campos":{}})")),
-         "the command with ordem 702 has an unknown acao \"X\""},
+         "the command with ordem 702 has an unknown acao \"X\"" + TextoComoPorDeLadoRecebido(702)},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"u",)"
                                         R"("idtransacao":"A","campos":{}})")),
-         "the command with ordem 702 has an unknown acao \"u\""},
+         "the command with ordem 702 has an unknown acao \"u\"" + TextoComoPorDeLadoRecebido(702)},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.mensagem);
@@ -693,6 +694,10 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
         http_.Responder(RespostaProgramada::Json(bloco(c.segundo)));
         const std::string erro = FalhaAoReceber();
         EXPECT_EQ(erro.rfind(kPrefixo + c.mensagem, 0), 0u) << erro;
+        // The entry names the way out for that command, and only for it.
+        const std::string saida = "para pôr este comando de lado: ondarisd --por-de-lado-recebido 20002";
+        EXPECT_EQ(erro.size() - erro.rfind(saida), saida.size()) << erro;
+        EXPECT_EQ(erro.find("--por-de-lado-recebido 20001"), std::string::npos) << erro;
         EXPECT_EQ(Posicao(), 20000);
         EXPECT_TRUE(Aplicacoes(20001, 20002).empty());
     }
