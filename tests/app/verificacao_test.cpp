@@ -129,7 +129,7 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
         {"objects missing", [](Cenario&) {}, "Objetos da replicação ausentes: RPL_CONFIGURACOES, LOG_REPLICACAO",
          db::kScriptObjetos, false},
         {"objects of version 1", sql("DROP PROCEDURE PROC_VERSAO_REPLICACAO;"),
-         "Objetos da replicação da versão 1; este agente precisa da 2", "sem perder o log"},
+         "Objetos da replicação da versão 1; este agente precisa da 3", "sem perder o log"},
         {"account cannot read the log", sql("REVOKE SELECT ON LOG_REPLICACAO FROM USER ONDARIS;"),
          "não pode ler LOG_REPLICACAO", "concede as permissões"},
         {"no settings row", sql("DELETE FROM RPL_CONFIGURACOES;"), "RPL_CONFIGURACOES não tem nenhuma linha",
