@@ -159,4 +159,33 @@ TEST_F(PorDeLadoE2E, AReceivedCommandTheStoreCannotApplyIsSetAsideByTheCommandIt
     EXPECT_NE(verificacao.second.find("1 comando posto de lado"), std::string::npos) << verificacao.second;
 }
 
+// The command that fails comes after another of the same store
+// transaction: receiving stays before both, the entry names the one that
+// fails, and setting it aside applies the one before it as a cycle would.
+TEST_F(PorDeLadoE2E, ACommandThatFailsInTheMiddleOfItsTransactionIsSetAsideAfterTheOnesBeforeIt) {
+    loja2_->ExecutarSql("ALTER TABLE PRODUTOS ADD CONSTRAINT CK_SEM_TREZE CHECK (CODIGO <> 13);\nCOMMIT;\n");
+    loja1_->ExecutarSql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (12, 'doze');\n"
+                        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (13, 'treze');\nCOMMIT;\n"
+                        "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (14, 'catorze');\nCOMMIT;\n");
+    ASSERT_NO_FATAL_FAILURE(ondaris::teste::RodarSemFalha(*agente1_, "store 1"));
+
+    const auto nomeado = ParadaDuasVezes(*agente2_, *loja2_);
+    ASSERT_EQ(nomeado.size(), 2u);
+    EXPECT_EQ(Inteiro(*loja2_, "SELECT COUNT(*) FROM PRODUTOS"), 0) << "the whole transaction waits";
+    EXPECT_LT(Inteiro(*loja2_, "SELECT ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES"), std::stoll(nomeado[1]) - 1);
+
+    const auto feito = agente2_->Comando(nomeado, true);
+    ASSERT_EQ(feito.first, 0) << feito.second;
+    EXPECT_EQ(Linhas(*loja2_, "SELECT LADO, ORDEM, TABELA, TIPO FROM RPL_POSTOS_DE_LADO"),
+              std::vector<std::string>{"'R' | " + nomeado[1] + " | 'PRODUTOS' | 'U'"});
+    EXPECT_EQ(Linhas(*loja2_, "SELECT CODIGO FROM PRODUTOS ORDER BY CODIGO"), std::vector<std::string>{"12"});
+    EXPECT_EQ(Inteiro(*loja2_, "SELECT ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES"), std::stoll(nomeado[1]));
+    // What the store applied itself is never sent back.
+    EXPECT_EQ(Inteiro(*loja2_, "SELECT COUNT(*) FROM LOG_REPLICACAO"), 0);
+
+    ASSERT_NO_FATAL_FAILURE(ondaris::teste::RodarSemFalha(*agente2_, "store 2 after the command"));
+    EXPECT_EQ(Linhas(*loja2_, "SELECT CODIGO FROM PRODUTOS ORDER BY CODIGO"),
+              (std::vector<std::string>{"12", "14"}));
+}
+
 }  // namespace
