@@ -51,6 +51,11 @@ std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t 
         ColunasAAvisar_.push_back(chave);
         Avisos_.push_back({TextoColunaAusente(chave.first, coluna, ordem), true});
     };
+    ambiente.AoRepetirPosicao = [this](std::int64_t ordem) {
+        if (PosicaoRepetidaAvisada_) return;
+        PosicaoRepetidaAvisada_ = true;
+        Avisos_.push_back({TextoPosicaoRepetida(ordem), false});
+    };
     if (PrecedenciaLocal_) {
         ambiente.Pendentes = &Pendentes_;
         ambiente.PosicaoConfirmada = PosicaoConfirmada;
@@ -104,6 +109,12 @@ std::string TextoColunaAusente(const std::string& tabela, const std::string& col
            ", que chegou do servidor central (no comando de ordem " + std::to_string(ordem) +
            "): os valores dessa coluna são descartados e o resto de cada linha é gravado. Crie a coluna nesta "
            "loja como na loja de origem, ou retire-a de lá (ondarisd --verificar mostra as diferenças)";
+}
+
+std::string TextoPosicaoRepetida(std::int64_t ordem) {
+    return "O servidor central responde a partir da posição pedida: o comando de ordem " + std::to_string(ordem) +
+           ", o último que esta loja aplicou, veio de novo e foi passado por cima, sem ser aplicado outra vez "
+           "(avisado uma vez enquanto o programa roda)";
 }
 
 std::vector<TAvisoRecebimento> TOperacoesMotor::AvisosRecebimento() {

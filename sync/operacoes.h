@@ -98,7 +98,12 @@ private:
     TAlteracoesPendentes Pendentes_;
     std::vector<TAvisoRecebimento> Avisos_;  // of the receive steps, until asked for
     bool PrecedenciaLocal_ = true;
+    bool PosicaoRepetidaAvisada_ = false;  // told once while the program runs
 };
+
+// The notice of a server that sent again the command at the position asked
+// for.
+std::string TextoPosicaoRepetida(std::int64_t ordem);
 
 // The notice of a received column that this store's table lacks.
 std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem);
