@@ -114,8 +114,8 @@ std::vector<TAvisoRecebimento> TOperacoesMotor::AvisosRecebimento() {
 
 std::optional<TEnvioRetido> TOperacoesMotor::EnvioRetido() {
     Envio_.Liberar();  // the send loop is over
-    // A run that built no block (nothing to send, or the first position
-    // query was refused) learnt nothing about it.
+    // A run that never asked for a block (nothing to send, or the first
+    // position query was refused) learnt nothing about it.
     if (!UltimosIndices_) return std::nullopt;
     return AvaliarEnvioRetido(*UltimosIndices_, AvisoEnvioRetido_);
 }

@@ -85,7 +85,7 @@ private:
     std::int64_t UltimaOrdemLoja_ = 0;
     std::optional<TRecusa> Recusa_;  // of the server operation called last
     std::chrono::seconds AvisoEnvioRetido_;  // SegundosEnvioRetido
-    // The block procedure's answer for this run's last block, if it built one.
+    // The block procedure's answer for this run's last block, if it asked.
     std::optional<db::TIndicesEnvio> UltimosIndices_;
     db::TModuloDaExecucao Recebimento_;  // the run's receiving module, between its blocks
     db::TModuloDaExecucao Envio_;        // the run's sending module, between its blocks
