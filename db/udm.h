@@ -62,6 +62,9 @@ struct TIndicesEnvio {
     // the database's procedure does not say (objects of an older script).
     std::optional<std::int64_t> Limite;
     std::optional<TRetentorEnvio> Retentor;
+    // The database server's time when it answered (CURRENT_TIMESTAMP of the
+    // same statement): the clock the holder's Momento was read from.
+    std::optional<DataHora> MomentoServidor;
     // Committed changes wait behind a store transaction that is still open.
     bool Retido() const { return Limite && *Limite < UltimaOrdem && Retentor; }
 };

@@ -75,6 +75,7 @@ void TCiclo::TimerTimer() {
     Estado_ = TEstadoCiclo::ecExecutando;
     TempoRestante_ = SegundosContagemRegressiva;
     Incompleta_ = false;
+    Retido_ = false;
     EnvioIniciado_ = false;
     try {
         ExecutarPassos();
@@ -135,7 +136,7 @@ void TCiclo::Interromper(const std::string& texto) {
 }
 
 std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
-    std::optional<TRecusaRegistrada>& registrada = Registradas_[etapa];
+    std::optional<TEntradaRegistrada>& registrada = Registradas_[etapa];
     const std::optional<TRecusa> recusa = Operacoes_.Recusa();
     if (!recusa) {
         registrada.reset();  // accepted: a later refusal is news again
@@ -149,9 +150,25 @@ std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
     const auto agora = Agora_();
     if (!registrada || registrada->Chave != chave || agora - registrada->Quando >= IntervaloRepeticaoRecusa) {
         Registrar_(texto);
-        registrada = TRecusaRegistrada{std::move(chave), agora};
+        registrada = TEntradaRegistrada{std::move(chave), agora};
     }
     return texto;
+}
+
+std::optional<std::string> TCiclo::ConferirRetencao() {
+    std::optional<TEnvioRetido> retido = Operacoes_.EnvioRetido();
+    if (!retido) {
+        RetencaoRegistrada_.reset();  // no longer held: a later holding is news again
+        return std::nullopt;
+    }
+    Retido_ = true;
+    const auto agora = Agora_();
+    if (!RetencaoRegistrada_ || RetencaoRegistrada_->Chave != retido->Registro ||
+        agora - RetencaoRegistrada_->Quando >= IntervaloRepeticaoEnvioRetido) {
+        Registrar_(retido->Registro);
+        RetencaoRegistrada_ = TEntradaRegistrada{std::move(retido->Registro), agora};
+    }
+    return std::move(retido->TextoPainel);
 }
 
 void TCiclo::Pausar() {
@@ -288,10 +305,8 @@ void TCiclo::EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::str
     }
     // A problem of this run comes first; otherwise, sending held back by an
     // open store transaction for long is told instead of the completion.
-    const std::optional<TEnvioRetido> retido = Operacoes_.EnvioRetido();
-    if (retido && !retido->Registro.empty()) Registrar_(retido->Registro);
-    Mostrar(&IJanelaStatus::StatusEnvio,
-            problema.value_or(retido ? retido->TextoPainel : std::string(TextoEnvioConcluido)));
+    const std::optional<std::string> retido = ConferirRetencao();
+    Mostrar(&IJanelaStatus::StatusEnvio, problema.value_or(retido.value_or(std::string(TextoEnvioConcluido))));
 }
 
 }  // namespace ondaris::sync

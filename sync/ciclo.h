@@ -38,7 +38,10 @@ namespace ondaris::sync {
 // operations tell it after a run's send loop (sync/retencao.h).
 struct TEnvioRetido {
     std::string TextoPainel;  // shown instead of TextoEnvioConcluido
-    std::string Registro;     // a log entry to write now; empty: none this time
+    // The log entry. The same text stands for the same holding (the same
+    // transaction, reservation and limit): the cycle writes it once, then at
+    // most once an hour while it lasts.
+    std::string Registro;
 };
 
 // What the cycle reads of the send-position answer.
@@ -99,7 +102,9 @@ public:
 
     // After the send loop: sending held back by an open store transaction
     // for longer than the warning time, or nothing. Asked once per run that
-    // reaches the end of its send loop.
+    // reaches the end of its send loop; the answer must rest on what the
+    // store database says now, not on what earlier runs saw, so that a
+    // program that runs only once tells the same as one that keeps running.
     virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
 };
 
@@ -125,6 +130,8 @@ inline constexpr const char* TextoInterrompido = "Sincronização interrompida p
 
 // How long the same refusal of a step stays out of the log.
 inline constexpr std::chrono::hours IntervaloRepeticaoRecusa{1};
+// How long the same holding of sending stays out of the log.
+inline constexpr std::chrono::hours IntervaloRepeticaoEnvioRetido{1};
 
 // A refusal as the log and the panel show it: "O servidor central recusou
 // GET http://central/receber/12/4711: 404 Not Found: <text>", or
@@ -178,14 +185,19 @@ public:
     // True when the last run returned with a step cut short: refused by the
     // server, or stopped because a position did not move (each logged).
     bool ExecucaoIncompleta() const { return Incompleta_; }
+    // True when the last run ended its send loop with sending held back by
+    // an open store transaction for longer than the warning time (shown on
+    // the send panel, and in the log unless told within the hour).
+    bool EnvioRetido() const { return Retido_; }
 
 private:
     // The server operations, each with its own refusals.
     enum TEtapa : std::size_t { etEstrutura, etRecebimento, etPosicaoEnvio, etEnvio, etQuantidade };
     using TPainel = void (IJanelaStatus::*)(const std::string&);
 
-    struct TRecusaRegistrada {
-        std::string Chave;  // status, phrase and body
+    // An entry that is not written again, the same, within a while.
+    struct TEntradaRegistrada {
+        std::string Chave;  // what makes it the same
         std::chrono::steady_clock::time_point Quando;
     };
 
@@ -204,6 +216,9 @@ private:
     std::optional<std::string> Conferir(TEtapa etapa);
     // A loop stopped short: logged, and the run is incomplete.
     void Interromper(const std::string& texto);
+    // Sending held back at the end of the send loop, told; the log entry
+    // only when it is not the one written within the hour.
+    std::optional<std::string> ConferirRetencao();
     // A run that raised: the panels say so.
     void MostrarFalha(const std::string& texto);
     bool ParadaPedida() const { return Parada_ && Parada_(); }
@@ -217,9 +232,11 @@ private:
     TEstadoCiclo Estado_ = TEstadoCiclo::ecParado;
     std::int32_t TempoRestante_ = 0;
     bool Incompleta_ = false;
+    bool Retido_ = false;
     bool EnvioIniciado_ = false;          // this run has reached the send part
     bool EnvioConcluidoNoPainel_ = false;  // the send panel shows TextoEnvioConcluido
-    std::array<std::optional<TRecusaRegistrada>, etQuantidade> Registradas_;
+    std::array<std::optional<TEntradaRegistrada>, etQuantidade> Registradas_;  // refusals: status, phrase and body
+    std::optional<TEntradaRegistrada> RetencaoRegistrada_;  // the holding's entry
 };
 
 }  // namespace ondaris::sync

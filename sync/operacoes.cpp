@@ -6,18 +6,19 @@
 #include "db/texto.h"
 #include "sync/enviar.h"
 #include "sync/receber.h"
+#include "sync/retencao.h"
 
 namespace ondaris::sync {
 
 TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto,
                                  std::string PastaIni)
     : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)),
-      Vigia_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)) {
+      AvisoEnvioRetido_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)) {
     Contexto_.AoRecusar = [this](const TRecusa& recusa) { Recusa_ = recusa; };
 }
 
 void TOperacoesMotor::AtualizarConfiguracoes() {
-    Observado_ = false;
+    UltimosIndices_.reset();
     // A run stopped between two blocks may have left them.
     Recebimento_.Liberar();
     Envio_.Liberar();
@@ -99,8 +100,7 @@ bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoj
         Envio_.Descartar();
         throw;
     }
-    Vigia_.Observar(indices);
-    Observado_ = true;
+    UltimosIndices_ = indices;
     return indices.OrdemFinal > Ordem;
 }
 
@@ -125,10 +125,10 @@ std::vector<TAvisoRecebimento> TOperacoesMotor::AvisosRecebimento() {
 
 std::optional<TEnvioRetido> TOperacoesMotor::EnvioRetido() {
     Envio_.Liberar();  // the send loop is over
-    // A run that built no block (the server held everything, or the first
-    // position query failed) learnt nothing new about it.
-    if (!Observado_) return std::nullopt;
-    return Vigia_.Avaliar();
+    // A run that never asked for a block (nothing to send, or the first
+    // position query was refused) learnt nothing about it.
+    if (!UltimosIndices_) return std::nullopt;
+    return AvaliarEnvioRetido(*UltimosIndices_, AvisoEnvioRetido_);
 }
 
 }  // namespace ondaris::sync

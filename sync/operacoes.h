@@ -32,6 +32,7 @@
 // Every run starts by opening the global connection when it is not open
 // (TDM::Conectar), so an agent that started, or lost its connection, while
 // the database server was down carries on by itself once it is back.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -44,7 +45,6 @@
 #include "sync/janela.h"
 #include "sync/pendentes.h"
 #include "sync/receber.h"
-#include "sync/retencao.h"
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
@@ -84,8 +84,9 @@ private:
     std::string PastaIni_;
     std::int64_t UltimaOrdemLoja_ = 0;
     std::optional<TRecusa> Recusa_;  // of the server operation called last
-    TVigiaEnvioRetido Vigia_;
-    bool Observado_ = false;  // a block was built in this run
+    std::chrono::seconds AvisoEnvioRetido_;  // SegundosEnvioRetido
+    // The block procedure's answer for this run's last block, if it asked.
+    std::optional<db::TIndicesEnvio> UltimosIndices_;
     db::TModuloDaExecucao Recebimento_;  // the run's receiving module, between its blocks
     db::TModuloDaExecucao Envio_;        // the run's sending module, between its blocks
     // Columns whose received values this store drops: those told already
