@@ -11,7 +11,9 @@
 // connection never works as the administrator. A server that cannot be
 // reached, a wrong path, any other failure just reaches the caller; the
 // module stays usable, the connection opens on demand with the replication
-// account, and Conectar() at a later cycle recovers by itself.
+// account, and Conectar() at a later cycle recovers by itself. The cycle's
+// operations close it at the end of every run (sync/operacoes.h), so that
+// it is open only while a run needs it.
 //
 // Every statement of the module runs in TRPrincipal, which starts by itself
 // and commits as soon as none of its statements is active, so a write-back

@@ -81,13 +81,18 @@ void TCiclo::TimerTimer() {
         ExecutarPassos();
     } catch (const std::exception& e) {
         MostrarFalha(e.what());
-        IniciarContagemRegressiva();
+        TerminarExecucao();
         throw;  // the owner's exception handler logs it
     } catch (...) {
         MostrarFalha(TextoInterrompido);
-        IniciarContagemRegressiva();
+        TerminarExecucao();
         throw;
     }
+    TerminarExecucao();
+}
+
+void TCiclo::TerminarExecucao() {
+    if (const std::optional<std::string> falha = Operacoes_.LiberarConexoes()) Interromper(*falha);
     IniciarContagemRegressiva();
 }
 

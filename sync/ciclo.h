@@ -106,6 +106,13 @@ public:
     // store database says now, not on what earlier runs saw, so that a
     // program that runs only once tells the same as one that keeps running.
     virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
+
+    // At the end of every run, however it ended, and when the program
+    // stops: lets go of every attachment to the store database, the global
+    // connection's too, so that an agent waiting for its next run holds
+    // none; the next run opens what it needs again. Returns the text of a
+    // closing that failed, for the log, or nothing. Never raises.
+    virtual std::optional<std::string> LiberarConexoes() { return std::nullopt; }
 };
 
 enum class TEstadoCiclo {
@@ -173,7 +180,7 @@ public:
     void TimerTimer();
     // One countdown tick: shows the time left; at 0 hands over to `Timer`.
     void TimerContagemRegressivaTimer();
-    // The end of every run: disables `Timer` and enables the countdown.
+    // Disables `Timer` and enables the countdown.
     void IniciarContagemRegressiva();
 
     TEstadoCiclo Estado() const { return Estado_; }
@@ -202,6 +209,9 @@ private:
     };
 
     void ExecutarPassos();
+    // The end of every run: the operations let go of their connections,
+    // then the countdown starts.
+    void TerminarExecucao();
     // `problema`: why receiving is skipped this run; `confirmada`: the
     // server's acknowledged position of this store's log.
     void ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada);

@@ -104,6 +104,29 @@ bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoj
     return indices.OrdemFinal > Ordem;
 }
 
+std::string TextoFalhaAoFechar(const std::string& qual, const std::string& causa) {
+    return "Falha ao fechar a conexão " + qual + " com o banco da loja: " + causa;
+}
+
+std::optional<std::string> TOperacoesMotor::LiberarConexoes() {
+    std::string falhas;
+    const auto fechar = [&](const std::string& qual, const auto& acao) {
+        try {
+            acao();
+        } catch (const std::exception& e) {
+            falhas += (falhas.empty() ? "" : "; ") + TextoFalhaAoFechar(qual, e.what());
+        } catch (...) {
+            falhas += (falhas.empty() ? "" : "; ") + TextoFalhaAoFechar(qual, "falha de tipo desconhecido");
+        }
+    };
+    fechar("do recebimento", [&] { Recebimento_.Liberar(); });
+    fechar("do envio", [&] { Envio_.Liberar(); });
+    // The next run opens it again (AtualizarConfiguracoes).
+    fechar(DM_.Connquelbor().Nome(), [&] { DM_.Connquelbor().Fechar(); });
+    if (falhas.empty()) return std::nullopt;
+    return falhas;
+}
+
 std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
     return "A tabela " + tabela + " desta loja não tem a coluna " + coluna +
            ", que chegou do servidor central (no comando de ordem " + std::to_string(ordem) +

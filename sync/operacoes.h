@@ -17,8 +17,10 @@
 // failed, when the run goes on to another operation, when the next run
 // starts, and at destruction. Sending keeps another for its loop, closed
 // when the loop is over (EnvioRetido), at a failure, when the next run
-// starts, and at destruction. An agent waiting for its next run holds no
-// attachment of its own.
+// starts, and at destruction. The global connection is closed at the end
+// of every run too (LiberarConexoes) and opened again by the next: an agent
+// waiting for its next run holds no attachment of its own, and none is left
+// for the server to cut while the agent waits.
 //
 // A received value that this store drops, because its table lacks the
 // column, is told once per table and column while the program runs (an
@@ -71,6 +73,7 @@ public:
                      std::int64_t Ordem) override;
     std::optional<TRecusa> Recusa() override { return Recusa_; }
     std::optional<TEnvioRetido> EnvioRetido() override;
+    std::optional<std::string> LiberarConexoes() override;
 
     // Only for the tests that show what setting commands aside prevents:
     // from now on every received command is applied as it comes, whatever
@@ -105,6 +108,10 @@ private:
 // The notice of a server that sent again the command at the position asked
 // for.
 std::string TextoPosicaoRepetida(std::int64_t ordem);
+
+// The log entry of a connection to the store database that could not be
+// closed: `qual` names it, `causa` is the failure.
+std::string TextoFalhaAoFechar(const std::string& qual, const std::string& causa);
 
 // The notice of a received column that this store's table lacks.
 std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem);

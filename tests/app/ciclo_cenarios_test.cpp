@@ -229,6 +229,15 @@ protected:
 
     static std::string Sql(const std::string& sql) { return banco_->ExecutarSql(sql); }
 
+    // Attachments of the replication account to the store database, as the
+    // administrator sees them (the test's own isql is SYSDBA's).
+    static int AnexosDaReplicacao() {
+        const std::string saida = Sql(std::string("SET LIST ON; SELECT COUNT(*) AS N FROM MON$ATTACHMENTS WHERE "
+                                                  "MON$USER = '") + teste::kUsuarioReplicacao + "';");
+        const auto p = saida.find("N ");
+        return p == std::string::npos ? -1 : std::stoi(saida.substr(p + 2));
+    }
+
     static inline std::unique_ptr<BancoTeste> banco_;
     static inline std::unique_ptr<teste::PastaKorvin> pasta_;
 };
@@ -428,6 +437,9 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         for (const auto& t : c.envio) envio.push_back(Expandir(t, http));
         EXPECT_EQ(janela.Envio, envio);
         EXPECT_EQ(janela.Recebimento.empty() ? "" : janela.Recebimento.back(), Expandir(c.recebimento, http));
+        // However the run ended, an agent waiting for its next run holds no
+        // attachment: neither the blocks' nor the global connection's.
+        EXPECT_EQ(AnexosDaReplicacao(), 0);
         motor.DM.AbrirConfiguracoes();
         EXPECT_EQ(motor.DM.UltimoRecebimento(), c.recebidoDepois);
 
