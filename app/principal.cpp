@@ -208,6 +208,9 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
 }
 
 TFrmPrincipal::~TFrmPrincipal() {
+    // Each run lets go of its connections as it ends; what start-up opened
+    // and no run has closed yet goes here, its failure to the log.
+    if (const auto falha = Operacoes_->LiberarConexoes()) Registro_.DoSaveLog(*falha);
     if (auto* aplicacao = dynamic_cast<TAplicacao*>(QCoreApplication::instance())) {
         aplicacao->DefinirManipuladorExcecoes({});
     }

@@ -27,7 +27,7 @@ Conexao::~Conexao() {
     try {
         Fechar();
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: closing connection " << nome_ << " failed: " << e.what() << '\n';
+        std::cerr << "ondaris: falha ao fechar a conexão " << nome_ << " com o banco: " << e.what() << '\n';
     }
     // Whatever is still registered refers to us; make it forget its handles.
     for (auto* c : consultas_) c->Perdida();
@@ -54,12 +54,18 @@ void Conexao::Fechar() {
     if (anexo_) {
         for (auto* t : transacoes_) {
             if (!t->Ativa()) continue;
+            const bool alterou = t->TemAlteracoes();
             try {
                 // Only a transaction that ends by itself is committed here: one
                 // its caller controls was not committed by that caller, so
                 // what it holds may be half of a unit of work.
                 if (t->opcoes_.FimAutomatico) t->Commit();
                 else t->Rollback();
+            } catch (const ErroConexaoPerdida&) {
+                // An attachment the server has already let go of took with
+                // it a transaction that had changed nothing: nothing is lost.
+                if (alterou && !primeiro) primeiro = std::current_exception();
+                t->Perdida();
             } catch (const std::exception&) {
                 if (!primeiro) primeiro = std::current_exception();
                 t->Perdida();
@@ -71,6 +77,11 @@ void Conexao::Fechar() {
     if (anexo_) {
         try {
             anexo_.Finalizar([](fb::Status* s, Firebird::IAttachment* a) { a->detach(s); });
+        } catch (const ErroConexaoPerdida&) {
+            // The server has cut the attachment already (shut down, removed
+            // by an administrator, the network gone): it is closed, which is
+            // all that was asked.
+            anexo_.Soltar();
         } catch (const std::exception&) {
             if (!primeiro) primeiro = std::current_exception();
             anexo_.Soltar();
@@ -161,7 +172,7 @@ Transacao::~Transacao() {
                 Rollback();  // nobody decided: keep nothing half-done
         }
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: ending transaction " << nome_ << " failed: " << e.what() << '\n';
+        std::cerr << "ondaris: falha ao encerrar a transação " << nome_ << ": " << e.what() << '\n';
     }
     Perdida();
     conexao_.Remover(this);

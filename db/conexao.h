@@ -82,7 +82,9 @@ public:
     void Abrir();
     // Commits the active automatic-end transactions, rolls back the active
     // caller-controlled ones, and detaches. The first failure is rethrown
-    // after the attachment has been given up.
+    // after the attachment has been given up. An attachment the server has
+    // cut already is no failure: it is closed, as asked, unless a
+    // transaction with changes not yet committed died with it.
     void Fechar();
     bool Aberta() const { return static_cast<bool>(anexo_); }
 

@@ -379,7 +379,7 @@ Consulta::~Consulta() {
     try {
         Fechar();
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: closing statement " << nome_ << " failed: " << e.what() << '\n';
+        std::cerr << "ondaris: falha ao fechar o comando " << nome_ << ": " << e.what() << '\n';
     }
     Perdida();
     conexao_.Remover(this);
@@ -685,7 +685,7 @@ void Consulta::Executar() {
             try {
                 transacao_->ComandoTerminou();
             } catch (const std::exception& e) {
-                std::cerr << "ondaris: ending transaction " << transacao_->Nome() << " failed: " << e.what() << '\n';
+                std::cerr << "ondaris: falha ao encerrar a transação " << transacao_->Nome() << ": " << e.what() << '\n';
             }
             throw;
         }

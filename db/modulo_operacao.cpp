@@ -23,7 +23,7 @@ TModuloOperacao::~TModuloOperacao() {
     try {
         Fechar();
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: closing the block's connection failed: " << e.what() << '\n';
+        std::cerr << "ondaris: falha ao fechar a conexão do bloco com o banco: " << e.what() << '\n';
     }
 }
 

@@ -18,7 +18,7 @@ void Avisar(bool ocupado) noexcept {
         Gancho()(ocupado);
     } catch (const std::exception& e) {
         // A cosmetic hook must never change the outcome of a statement.
-        std::cerr << "ondaris: busy hook failed: " << e.what() << '\n';
+        std::cerr << "ondaris: falha no aviso de banco ocupado: " << e.what() << '\n';
     }
 }
 }  // namespace

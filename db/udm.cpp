@@ -22,7 +22,12 @@ const char* const TDM::kSqlUltimoMovimentoLoja =
     "SELECT COALESCE(MAX(ORDEM), 0) AS ULTIMAORDEM\n"
     "FROM LOG_REPLICACAO";
 
-const char* const TDM::kSqlRetornaIndices = "SELECT * FROM PROC_RETORNA_INDICE(:ORDEM, :CODIGOLOJA, :QTDCOMANDOS)";
+// The server's time comes with the answer, read by the same statement: how
+// long a reservation has held sending is measured on the clock that dated
+// it, never against this machine's.
+const char* const TDM::kSqlRetornaIndices =
+    "SELECT P.*, CAST(CURRENT_TIMESTAMP AS TIMESTAMP) AS MOMENTO_SERVIDOR\n"
+    "FROM PROC_RETORNA_INDICE(:ORDEM, :CODIGOLOJA, :QTDCOMANDOS) P";
 
 const char* const TDM::kSqlLogReplicacao =
     "SELECT ORDEM\n"
@@ -330,6 +335,7 @@ TIndicesEnvio TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
     r.OrdemInicial = TBRetornaIndices_.Ler<std::int64_t>("ORDEMINICIAL").value_or(0);
     r.OrdemFinal = TBRetornaIndices_.Ler<std::int64_t>("ORDEMFINAL").value_or(0);
     r.UltimaOrdem = TBRetornaIndices_.Ler<std::int64_t>("ULTIMAORDEM").value_or(0);
+    r.MomentoServidor = TBRetornaIndices_.Ler<DataHora>("MOMENTO_SERVIDOR");
     // The limit and its holder come from the procedure of the current
     // script; a database prepared with an earlier one just does not say.
     if (TBRetornaIndices_.IndiceColuna("LIMITE")) {

@@ -11,7 +11,9 @@
 // connection never works as the administrator. A server that cannot be
 // reached, a wrong path, any other failure just reaches the caller; the
 // module stays usable, the connection opens on demand with the replication
-// account, and Conectar() at a later cycle recovers by itself.
+// account, and Conectar() at a later cycle recovers by itself. The cycle's
+// operations close it at the end of every run (sync/operacoes.h), so that
+// it is open only while a run needs it.
 //
 // Every statement of the module runs in TRPrincipal, which starts by itself
 // and commits as soon as none of its statements is active, so a write-back
@@ -62,6 +64,9 @@ struct TIndicesEnvio {
     // the database's procedure does not say (objects of an older script).
     std::optional<std::int64_t> Limite;
     std::optional<TRetentorEnvio> Retentor;
+    // The database server's time when it answered (CURRENT_TIMESTAMP of the
+    // same statement): the clock the holder's Momento was read from.
+    std::optional<DataHora> MomentoServidor;
     // Committed changes wait behind a store transaction that is still open.
     bool Retido() const { return Limite && *Limite < UltimaOrdem && Retentor; }
 };

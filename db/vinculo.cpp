@@ -8,7 +8,10 @@
 namespace ondaris::db {
 
 std::optional<TTipoSQL> StrtoTipoSQL(std::string_view Acao) {
-    if (Acao == "U") return TTipoSQL::tsUpdateInsert;
+    // "I": stores whose own triggers log inserts with that letter send it
+    // as it stands, and a sender built to the format sends every kind but
+    // "D" with the row's content; it is the row as "U" is.
+    if (Acao == "U" || Acao == "I") return TTipoSQL::tsUpdateInsert;
     if (Acao == "D") return TTipoSQL::tsDelete;
     if (Acao == "S") return TTipoSQL::tsSelect;
     return std::nullopt;

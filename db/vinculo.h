@@ -44,7 +44,8 @@ namespace ondaris::db {
 // Kind of a replicated operation, in this order.
 enum class TTipoOperacao { toInsertUpdate, toDelete };
 
-// "U" update-or-insert, "D" delete, "S" select; exact and case-sensitive.
+// "U" (and "I") update-or-insert, "D" delete, "S" select; exact and
+// case-sensitive.
 // Nothing for any other text: the caller decides (the receiver fails the
 // block).
 std::optional<TTipoSQL> StrtoTipoSQL(std::string_view Acao);

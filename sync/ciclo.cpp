@@ -75,27 +75,33 @@ void TCiclo::TimerTimer() {
     Estado_ = TEstadoCiclo::ecExecutando;
     TempoRestante_ = SegundosContagemRegressiva;
     Incompleta_ = false;
+    Retido_ = false;
     EnvioIniciado_ = false;
     try {
         ExecutarPassos();
     } catch (const std::exception& e) {
         MostrarFalha(e.what());
-        IniciarContagemRegressiva();
+        TerminarExecucao();
         throw;  // the owner's exception handler logs it
     } catch (...) {
         MostrarFalha(TextoInterrompido);
-        IniciarContagemRegressiva();
+        TerminarExecucao();
         throw;
     }
     FalhaRegistrada_.reset();  // a later failure is news again
+    TerminarExecucao();
+}
+
+void TCiclo::TerminarExecucao() {
+    if (const std::optional<std::string> falha = Operacoes_.LiberarConexoes()) Interromper(*falha);
     IniciarContagemRegressiva();
 }
 
-bool TCiclo::RegistrarDeNovo(std::optional<TRecusaRegistrada>& registrada, std::string chave) {
+bool TCiclo::RegistrarDeNovo(std::optional<TEntradaRegistrada>& registrada, std::string chave,
+                             std::chrono::steady_clock::duration intervalo) {
     const auto agora = Agora_();
-    if (registrada && registrada->Chave == chave && agora - registrada->Quando < IntervaloRepeticaoRecusa)
-        return false;
-    registrada = TRecusaRegistrada{std::move(chave), agora};
+    if (registrada && registrada->Chave == chave && agora - registrada->Quando < intervalo) return false;
+    registrada = TEntradaRegistrada{std::move(chave), agora};
     return true;
 }
 
@@ -146,7 +152,7 @@ void TCiclo::Interromper(const std::string& texto) {
 }
 
 std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
-    std::optional<TRecusaRegistrada>& registrada = Registradas_[etapa];
+    std::optional<TEntradaRegistrada>& registrada = Registradas_[etapa];
     const std::optional<TRecusa> recusa = Operacoes_.Recusa();
     if (!recusa) {
         registrada.reset();  // accepted: a later refusal is news again
@@ -159,6 +165,18 @@ std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
     std::string chave = std::to_string(recusa->StatusCode) + '\n' + recusa->FraseStatus + '\n' + recusa->Conteudo;
     if (RegistrarDeNovo(registrada, std::move(chave))) Registrar_(texto);
     return texto;
+}
+
+std::optional<std::string> TCiclo::ConferirRetencao() {
+    std::optional<TEnvioRetido> retido = Operacoes_.EnvioRetido();
+    if (!retido) {
+        RetencaoRegistrada_.reset();  // no longer held: a later holding is news again
+        return std::nullopt;
+    }
+    Retido_ = true;
+    if (RegistrarDeNovo(RetencaoRegistrada_, retido->Registro, IntervaloRepeticaoEnvioRetido))
+        Registrar_(retido->Registro);
+    return std::move(retido->TextoPainel);
 }
 
 void TCiclo::Pausar() {
@@ -295,10 +313,8 @@ void TCiclo::EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::str
     }
     // A problem of this run comes first; otherwise, sending held back by an
     // open store transaction for long is told instead of the completion.
-    const std::optional<TEnvioRetido> retido = Operacoes_.EnvioRetido();
-    if (retido && !retido->Registro.empty()) Registrar_(retido->Registro);
-    Mostrar(&IJanelaStatus::StatusEnvio,
-            problema.value_or(retido ? retido->TextoPainel : std::string(TextoEnvioConcluido)));
+    const std::optional<std::string> retido = ConferirRetencao();
+    Mostrar(&IJanelaStatus::StatusEnvio, problema.value_or(retido.value_or(std::string(TextoEnvioConcluido))));
 }
 
 }  // namespace ondaris::sync

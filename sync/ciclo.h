@@ -38,7 +38,10 @@ namespace ondaris::sync {
 // operations tell it after a run's send loop (sync/retencao.h).
 struct TEnvioRetido {
     std::string TextoPainel;  // shown instead of TextoEnvioConcluido
-    std::string Registro;     // a log entry to write now; empty: none this time
+    // The log entry. The same text stands for the same holding (the same
+    // transaction, reservation and limit): the cycle writes it once, then at
+    // most once an hour while it lasts.
+    std::string Registro;
 };
 
 // What the cycle reads of the send-position answer.
@@ -99,8 +102,17 @@ public:
 
     // After the send loop: sending held back by an open store transaction
     // for longer than the warning time, or nothing. Asked once per run that
-    // reaches the end of its send loop.
+    // reaches the end of its send loop; the answer must rest on what the
+    // store database says now, not on what earlier runs saw, so that a
+    // program that runs only once tells the same as one that keeps running.
     virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
+
+    // At the end of every run, however it ended, and when the program
+    // stops: lets go of every attachment to the store database, the global
+    // connection's too, so that an agent waiting for its next run holds
+    // none; the next run opens what it needs again. Returns the text of a
+    // closing that failed, for the log, or nothing. Never raises.
+    virtual std::optional<std::string> LiberarConexoes() { return std::nullopt; }
 };
 
 enum class TEstadoCiclo {
@@ -125,6 +137,8 @@ inline constexpr const char* TextoInterrompido = "Sincronização interrompida p
 
 // How long the same refusal of a step stays out of the log.
 inline constexpr std::chrono::hours IntervaloRepeticaoRecusa{1};
+// How long the same holding of sending stays out of the log.
+inline constexpr std::chrono::hours IntervaloRepeticaoEnvioRetido{1};
 
 // A refusal as the log and the panel show it: "O servidor central recusou
 // GET http://central/receber/12/4711: 404 Not Found: <text>", or
@@ -166,7 +180,7 @@ public:
     void TimerTimer();
     // One countdown tick: shows the time left; at 0 hands over to `Timer`.
     void TimerContagemRegressivaTimer();
-    // The end of every run: disables `Timer` and enables the countdown.
+    // Disables `Timer` and enables the countdown.
     void IniciarContagemRegressiva();
 
     TEstadoCiclo Estado() const { return Estado_; }
@@ -184,18 +198,26 @@ public:
     // held by one command it cannot send or apply would otherwise write an
     // entry every run. A run that ends without raising forgets it.
     bool RegistrarFalha(const std::string& texto);
+    // True when the last run ended its send loop with sending held back by
+    // an open store transaction for longer than the warning time (shown on
+    // the send panel, and in the log unless told within the hour).
+    bool EnvioRetido() const { return Retido_; }
 
 private:
     // The server operations, each with its own refusals.
     enum TEtapa : std::size_t { etEstrutura, etRecebimento, etPosicaoEnvio, etEnvio, etQuantidade };
     using TPainel = void (IJanelaStatus::*)(const std::string&);
 
-    struct TRecusaRegistrada {
-        std::string Chave;  // status, phrase and body
+    // An entry that is not written again, the same, within a while.
+    struct TEntradaRegistrada {
+        std::string Chave;  // what makes it the same
         std::chrono::steady_clock::time_point Quando;
     };
 
     void ExecutarPassos();
+    // The end of every run: the operations let go of their connections,
+    // then the countdown starts.
+    void TerminarExecucao();
     // `problema`: why receiving is skipped this run; `confirmada`: the
     // server's acknowledged position of this store's log.
     void ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada);
@@ -214,7 +236,11 @@ private:
     // true (and remembered) when `chave` is to be logged now, that is when
     // nothing was logged for it, it differs from the last one, or that one
     // was logged an hour ago or more.
-    bool RegistrarDeNovo(std::optional<TRecusaRegistrada>& registrada, std::string chave);
+    bool RegistrarDeNovo(std::optional<TEntradaRegistrada>& registrada, std::string chave,
+                         std::chrono::steady_clock::duration intervalo = IntervaloRepeticaoRecusa);
+    // Sending held back at the end of the send loop, told; the log entry
+    // only when it is not the one written within the hour.
+    std::optional<std::string> ConferirRetencao();
     // A run that raised: the panels say so.
     void MostrarFalha(const std::string& texto);
     bool ParadaPedida() const { return Parada_ && Parada_(); }
@@ -228,10 +254,12 @@ private:
     TEstadoCiclo Estado_ = TEstadoCiclo::ecParado;
     std::int32_t TempoRestante_ = 0;
     bool Incompleta_ = false;
+    bool Retido_ = false;
     bool EnvioIniciado_ = false;          // this run has reached the send part
     bool EnvioConcluidoNoPainel_ = false;  // the send panel shows TextoEnvioConcluido
-    std::array<std::optional<TRecusaRegistrada>, etQuantidade> Registradas_;
-    std::optional<TRecusaRegistrada> FalhaRegistrada_;
+    std::array<std::optional<TEntradaRegistrada>, etQuantidade> Registradas_;  // refusals: status, phrase and body
+    std::optional<TEntradaRegistrada> RetencaoRegistrada_;  // the holding's entry
+    std::optional<TEntradaRegistrada> FalhaRegistrada_;     // the last failure logged
 };
 
 }  // namespace ondaris::sync

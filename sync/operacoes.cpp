@@ -6,18 +6,19 @@
 #include "db/texto.h"
 #include "sync/enviar.h"
 #include "sync/receber.h"
+#include "sync/retencao.h"
 
 namespace ondaris::sync {
 
 TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto,
                                  std::string PastaIni)
     : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)),
-      Vigia_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)) {
+      AvisoEnvioRetido_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)) {
     Contexto_.AoRecusar = [this](const TRecusa& recusa) { Recusa_ = recusa; };
 }
 
 void TOperacoesMotor::AtualizarConfiguracoes() {
-    Observado_ = false;
+    UltimosIndices_.reset();
     // A run stopped between two blocks may have left them.
     Recebimento_.Liberar();
     Envio_.Liberar();
@@ -50,6 +51,11 @@ std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t 
             if (c == chave) return;
         ColunasAAvisar_.push_back(chave);
         Avisos_.push_back({TextoColunaAusente(chave.first, coluna, ordem), true});
+    };
+    ambiente.AoRepetirPosicao = [this](std::int64_t ordem) {
+        if (PosicaoRepetidaAvisada_) return;
+        PosicaoRepetidaAvisada_ = true;
+        Avisos_.push_back({TextoPosicaoRepetida(ordem), false});
     };
     if (PrecedenciaLocal_) {
         ambiente.Pendentes = &Pendentes_;
@@ -94,9 +100,31 @@ bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoj
         Envio_.Descartar();
         throw;
     }
-    Vigia_.Observar(indices);
-    Observado_ = true;
+    UltimosIndices_ = indices;
     return indices.OrdemFinal > Ordem;
+}
+
+std::string TextoFalhaAoFechar(const std::string& qual, const std::string& causa) {
+    return "Falha ao fechar a conexão " + qual + " com o banco da loja: " + causa;
+}
+
+std::optional<std::string> TOperacoesMotor::LiberarConexoes() {
+    std::string falhas;
+    const auto fechar = [&](const std::string& qual, const auto& acao) {
+        try {
+            acao();
+        } catch (const std::exception& e) {
+            falhas += (falhas.empty() ? "" : "; ") + TextoFalhaAoFechar(qual, e.what());
+        } catch (...) {
+            falhas += (falhas.empty() ? "" : "; ") + TextoFalhaAoFechar(qual, "falha de tipo desconhecido");
+        }
+    };
+    fechar("do recebimento", [&] { Recebimento_.Liberar(); });
+    fechar("do envio", [&] { Envio_.Liberar(); });
+    // The next run opens it again (AtualizarConfiguracoes).
+    fechar(DM_.Connquelbor().Nome(), [&] { DM_.Connquelbor().Fechar(); });
+    if (falhas.empty()) return std::nullopt;
+    return falhas;
 }
 
 std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
@@ -104,6 +132,12 @@ std::string TextoColunaAusente(const std::string& tabela, const std::string& col
            ", que chegou do servidor central (no comando de ordem " + std::to_string(ordem) +
            "): os valores dessa coluna são descartados e o resto de cada linha é gravado. Crie a coluna nesta "
            "loja como na loja de origem, ou retire-a de lá (ondarisd --verificar mostra as diferenças)";
+}
+
+std::string TextoPosicaoRepetida(std::int64_t ordem) {
+    return "O servidor central responde a partir da posição pedida: o comando de ordem " + std::to_string(ordem) +
+           ", o último que esta loja aplicou, veio de novo e foi passado por cima, sem ser aplicado outra vez "
+           "(avisado uma vez enquanto o programa roda)";
 }
 
 std::vector<TAvisoRecebimento> TOperacoesMotor::AvisosRecebimento() {
@@ -114,10 +148,10 @@ std::vector<TAvisoRecebimento> TOperacoesMotor::AvisosRecebimento() {
 
 std::optional<TEnvioRetido> TOperacoesMotor::EnvioRetido() {
     Envio_.Liberar();  // the send loop is over
-    // A run that built no block (the server held everything, or the first
-    // position query failed) learnt nothing new about it.
-    if (!Observado_) return std::nullopt;
-    return Vigia_.Avaliar();
+    // A run that never asked for a block (nothing to send, or the first
+    // position query was refused) learnt nothing about it.
+    if (!UltimosIndices_) return std::nullopt;
+    return AvaliarEnvioRetido(*UltimosIndices_, AvisoEnvioRetido_);
 }
 
 }  // namespace ondaris::sync

@@ -17,8 +17,10 @@
 // failed, when the run goes on to another operation, when the next run
 // starts, and at destruction. Sending keeps another for its loop, closed
 // when the loop is over (EnvioRetido), at a failure, when the next run
-// starts, and at destruction. An agent waiting for its next run holds no
-// attachment of its own.
+// starts, and at destruction. The global connection is closed at the end
+// of every run too (LiberarConexoes) and opened again by the next: an agent
+// waiting for its next run holds no attachment of its own, and none is left
+// for the server to cut while the agent waits.
 //
 // A received value that this store drops, because its table lacks the
 // column, is told once per table and column while the program runs (an
@@ -32,6 +34,7 @@
 // Every run starts by opening the global connection when it is not open
 // (TDM::Conectar), so an agent that started, or lost its connection, while
 // the database server was down carries on by itself once it is back.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -44,7 +47,6 @@
 #include "sync/janela.h"
 #include "sync/pendentes.h"
 #include "sync/receber.h"
-#include "sync/retencao.h"
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
@@ -71,6 +73,7 @@ public:
                      std::int64_t Ordem) override;
     std::optional<TRecusa> Recusa() override { return Recusa_; }
     std::optional<TEnvioRetido> EnvioRetido() override;
+    std::optional<std::string> LiberarConexoes() override;
 
     // Only for the tests that show what setting commands aside prevents:
     // from now on every received command is applied as it comes, whatever
@@ -84,8 +87,9 @@ private:
     std::string PastaIni_;
     std::int64_t UltimaOrdemLoja_ = 0;
     std::optional<TRecusa> Recusa_;  // of the server operation called last
-    TVigiaEnvioRetido Vigia_;
-    bool Observado_ = false;  // a block was built in this run
+    std::chrono::seconds AvisoEnvioRetido_;  // SegundosEnvioRetido
+    // The block procedure's answer for this run's last block, if it asked.
+    std::optional<db::TIndicesEnvio> UltimosIndices_;
     db::TModuloDaExecucao Recebimento_;  // the run's receiving module, between its blocks
     db::TModuloDaExecucao Envio_;        // the run's sending module, between its blocks
     // Columns whose received values this store drops: those told already
@@ -98,7 +102,16 @@ private:
     TAlteracoesPendentes Pendentes_;
     std::vector<TAvisoRecebimento> Avisos_;  // of the receive steps, until asked for
     bool PrecedenciaLocal_ = true;
+    bool PosicaoRepetidaAvisada_ = false;  // told once while the program runs
 };
+
+// The notice of a server that sent again the command at the position asked
+// for.
+std::string TextoPosicaoRepetida(std::int64_t ordem);
+
+// The log entry of a connection to the store database that could not be
+// closed: `qual` names it, `causa` is the failure.
+std::string TextoFalhaAoFechar(const std::string& qual, const std::string& causa);
 
 // The notice of a received column that this store's table lacks.
 std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem);

@@ -74,11 +74,16 @@ TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TC
 // Every command of the block, read and checked before the first one runs:
 // a malformed command, or positions that cannot follow the one asked from,
 // refuse the whole answer and nothing of it is applied. Positions must rise
-// strictly from above `Ordem` and stay within the answer's own
-// "ultimaordem": a position below would make the store receive everything
-// again, one beyond would make it skip every later command for good.
+// strictly from `Ordem` and stay within the answer's own "ultimaordem": a
+// position below would make the store receive everything again, one beyond
+// would make it skip every later command for good. A first command at
+// exactly `Ordem` is the one this store applied last, sent again by a
+// server that answers from the position asked for: it is left out, and
+// `repetida` tells so.
 std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::int64_t Ordem,
-                                  std::int64_t UltimaOrdem, const db::TConfiguracoesRegionais& regional) {
+                                  std::int64_t UltimaOrdem, const db::TConfiguracoesRegionais& regional,
+                                  bool& repetida) {
+    repetida = false;
     if (!bloco || !bloco->EhObjeto()) throw TErroRespostaInvalida("the block is not a JSON object");
     const TValorJSON* comandos = bloco->Membro("comandos");
     if (!comandos) throw TErroRespostaInvalida("the block has no member \"comandos\"");
@@ -89,11 +94,16 @@ std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::i
     std::int64_t anterior = Ordem;
     for (std::size_t i = 0; i < elementos.size(); ++i) {
         TComando c = LerComando(elementos[i], i, regional);
+        if (i == 0 && c.Ordem == Ordem) {
+            repetida = true;
+            continue;
+        }
         if (c.Ordem <= anterior || c.Ordem > UltimaOrdem)
             throw TErroRespostaInvalida(
                 "the answer was refused: the command with ordem " + std::to_string(c.Ordem) +
-                (c.Ordem <= anterior ? " does not come after " + std::string(i == 0 ? "the position asked from, "
-                                                                                    : "the command before it, ") +
+                (c.Ordem <= anterior ? " does not come after " + std::string(lidos.empty() && !repetida
+                                                                                     ? "the position asked from, "
+                                                                                     : "the command before it, ") +
                                            std::to_string(anterior)
                                      : " lies beyond the answer's ultimaordem, " + std::to_string(UltimaOrdem)));
         anterior = c.Ordem;
@@ -537,6 +547,23 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
     const auto& regional = ambiente.Contexto.Regional;
     const TTipoUltimoMovimentoRecebido lido = LerPosicoesRecebimento(resposta, bloco, regional, pedido);
     if (lido.UltimaOrdem == 0) return lido;
+    bool repetida = false;
+    const auto avisarRepetida = [&] {
+        if (repetida && ambiente.AoRepetirPosicao) ambiente.AoRepetirPosicao(Ordem);
+    };
+    if (lido.UltimaOrdem == Ordem) {
+        // A server that answers from the position asked for, when it has
+        // nothing after it: the answer is checked, and nothing is left.
+        try {
+            LerComandos(bloco, Ordem, lido.UltimaOrdem, regional, repetida);
+        } catch (...) {
+            db::FalhaDaRotina("ReceberDados");
+        }
+        avisarRepetida();
+        TTipoUltimoMovimentoRecebido nada = lido;
+        nada.UltimaOrdem = 0;
+        return nada;
+    }
 
     // Phase 2: the block applied.
     janela.StatusRecebimento(TextoGravandoBloco(lido.OrdemInicial, lido.OrdemFinal, lido.UltimaOrdem));
@@ -546,7 +573,8 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
     try {
         DataModule.Abrir();
         DataModule->TransReplicacaoReadWrite.Iniciar();
-        const auto comandos = LerComandos(bloco, Ordem, lido.UltimaOrdem, regional);
+        const auto comandos = LerComandos(bloco, Ordem, lido.UltimaOrdem, regional, repetida);
+        avisarRepetida();
         // A command to set aside must be among those that come next; else
         // nothing of the block runs.
         if (ambiente.PorDeLado &&

@@ -89,6 +89,10 @@ struct TAmbienteRecebimento {
     // "ultimaordemenviada" as the server answered it in this run, before
     // receiving.
     std::int64_t PosicaoConfirmada = 0;
+    // Told when the answer began with the command at the position asked
+    // for (the one applied last, sent again by a server that answers from
+    // that position on): it was left out, not applied again.
+    std::function<void(std::int64_t ordem)> AoRepetirPosicao{};
     // Told once of each command set aside, with the log entry's text.
     std::function<void(const std::string&)> AoPorDeLado{};
     // The technician's command to set aside a received command this store

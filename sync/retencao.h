@@ -1,25 +1,31 @@
 #pragma once
-// Watching for sending held back by a store transaction that logged changes
-// and is still open. Such a transaction must hold the block limit (its own
+// Telling sending held back by a store transaction that logged changes and
+// is still open. Such a transaction must hold the block limit (its own
 // changes are still invisible, and the log must not run past them), so the
 // changes committed after it wait; when that lasts, someone has to close a
 // terminal, a report or a tool left in the middle of a change, and the
 // operator has to know which.
 //
-// TVigiaEnvioRetido is fed the block procedure's answer of every block sent
-// (Observar) and asked after each run's send loop (Avaliar). Sending counts
-// as held while the answers say so with one and the same limit; a limit
-// that moved starts the count again, an answer that is not held ends it.
-// Once held for longer than the warning time ("SegundosEnvioRetido" of
-// "korvin.ini", 600 s by default), Avaliar gives the send panel's text,
-// saying since when, and a log entry naming the transaction: the first at
-// once, then at most one an hour while it stays held.
+// How long it has lasted is read from the store database, not kept by the
+// agent: the holder's reservation records when it was made, just before the
+// transaction's first logged change (server time), and the block
+// procedure's answer carries the server's time of the same call. So every
+// program that asks sees the same: the tray program, the service, and a
+// single run (`--once`) started by a timer, which would never see a hold
+// that began before it started. Sending counts as held for longer than the
+// warning time ("SegundosEnvioRetido" of "korvin.ini", 600 s by default)
+// when committed changes wait behind a holder whose reservation is older
+// than that by the server's clock; it is held since the reservation at the
+// earliest, and that is the time told.
+//
+// How often the log entry is repeated is the cycle's business
+// (sync/ciclo.h); what is told is decided here, from one answer alone.
 //
 // Not an error: a database whose block procedure does not report holders
-// (objects of an earlier script): nothing is ever held then.
+// (objects of an earlier script), or a reservation that does not say when
+// it was made (left by an earlier script's trigger): nothing is told then.
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,39 +34,26 @@
 
 namespace ondaris::sync {
 
-// "DD/MM/YYYY HH:mm:ss" of a local time, or of a database timestamp.
-std::string TextoMomento(std::chrono::system_clock::time_point momento);
+// "DD/MM/YYYY HH:mm:ss" of a database timestamp.
 std::string TextoMomento(const db::DataHora& momento);
 
-// The panel's text and the log entry's for sending held since `desde` below
-// `limite`, by `quem`.
-std::string TextoPainelEnvioRetido(const std::string& desde, const db::TRetentorEnvio& quem);
-std::string TextoRegistroEnvioRetido(const std::string& desde, std::int64_t limite, const db::TRetentorEnvio& quem);
+// From `de` to `ate`, both read from the same clock; negative when `ate`
+// comes first.
+std::chrono::milliseconds Intervalo(const db::DataHora& de, const db::DataHora& ate);
 
-class TVigiaEnvioRetido {
-public:
-    using TRelogio = std::function<std::chrono::system_clock::time_point()>;
-    static constexpr std::chrono::hours kIntervaloRegistros{1};
+// The panel's text and the log entry's for sending held below `limite` by
+// `quem`, since its reservation (quem.Momento, which must be known).
+std::string TextoPainelEnvioRetido(const db::TRetentorEnvio& quem);
+std::string TextoRegistroEnvioRetido(std::int64_t limite, const db::TRetentorEnvio& quem);
 
-    // `aviso`: how long sending may stay held before it is told.
-    // `relogio`: the current time (default: the system clock).
-    explicit TVigiaEnvioRetido(std::chrono::seconds aviso, TRelogio relogio = {});
+// How long the block procedure's answer says sending has been held, by the
+// server's clock: from the holder's reservation to the answer. Nothing when
+// it is not held, or when either time is unknown.
+std::optional<std::chrono::milliseconds> TempoEnvioRetido(const db::TIndicesEnvio& indices);
 
-    // The block procedure's answer for one block.
-    void Observar(const db::TIndicesEnvio& indices);
-    // After a run's send loop: nothing while sending is not held or not yet
-    // held for longer than the warning time.
-    std::optional<TEnvioRetido> Avaliar();
-
-    std::chrono::seconds Aviso() const { return aviso_; }
-
-private:
-    std::chrono::seconds aviso_;
-    TRelogio relogio_;
-    std::optional<std::chrono::system_clock::time_point> desde_;
-    std::int64_t limite_ = 0;
-    db::TRetentorEnvio retentor_;
-    std::optional<std::chrono::system_clock::time_point> ultimoRegistro_;
-};
+// The answer for the last block of a run's send loop: sending held for
+// longer than `aviso`, told (the panel's text and the log entry), or
+// nothing.
+std::optional<TEnvioRetido> AvaliarEnvioRetido(const db::TIndicesEnvio& indices, std::chrono::seconds aviso);
 
 }  // namespace ondaris::sync

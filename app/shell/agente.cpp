@@ -46,7 +46,13 @@ int ExecutarAgente(const TOpcoesServico& opcoes, std::function<bool()> parar) {
                     std::chrono::milliseconds(100), fim - std::chrono::steady_clock::now()));
             }
         }};
-    const int status = ExecutarServico(opcoes, ambiente);
+    int status = ExecutarServico(opcoes, ambiente);
+    // Every run lets go of its connections as it ends; what start-up opened
+    // and no run has closed yet goes here, its failure to the log.
+    if (const auto falha = operacoes->LiberarConexoes()) {
+        registro.DoSaveLog(*falha);
+        if (opcoes.UmaVez) status = 1;
+    }
     return (opcoes.UmaVez && !moduloCriado) ? 1 : status;
 }
 

@@ -106,7 +106,8 @@ std::string TextoAjuda(const std::string& programa) {
     return "Uso: " + programa +
            " [--once]\n"
            "  Sincroniza o banco da loja com o servidor central a cada 2 minutos.\n"
-           "  --once  executa uma única sincronização e termina (status 0 sem falha, 1 com falha)\n"
+           "  --once  executa uma única sincronização e termina (status 0 sem falha, 1 com falha ou com o\n"
+           "          envio retido por uma transação aberta há mais tempo que SegundosEnvioRetido)\n"
            "\n"
            "Instalação e manutenção (um comando por vez; status 0 quando tudo deu certo):\n"
            "  --verificar\n"
@@ -176,9 +177,11 @@ int ExecutarServico(const TOpcoesServico& opcoes, TAmbienteServico& amb) {
     if (opcoes.UmaVez) {
         try {
             ciclo.TimerTimer();
-            // A refused or stalled step is in the log already; the exit
-            // status must not pass it off as a finished synchronisation.
-            return ciclo.ExecucaoIncompleta() ? 1 : 0;
+            // A refused or stalled step is in the log already, and so is
+            // sending held back for long by an open store transaction; the
+            // exit status must not pass either off as a finished
+            // synchronisation.
+            return ciclo.ExecucaoIncompleta() || ciclo.EnvioRetido() ? 1 : 0;
         } catch (const std::exception& e) {
             ManipulaExcecoes(amb, e.what());
         } catch (...) {

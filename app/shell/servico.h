@@ -6,7 +6,9 @@
 // Not an error: an exception that escapes a run; it becomes one log entry
 // (and a line on standard error) and the next run comes as usual. With
 // --once the program runs one cycle at once and its exit status says whether
-// that run raised or had a step refused or stopped short (see TCiclo).
+// that run raised, had a step refused or stopped short, or found sending held
+// back by an open store transaction for longer than the warning time (see
+// TCiclo).
 //
 // Besides synchronising, the program carries the technician's commands for
 // setting up and looking after a store (app/shell/manutencao.h): the
@@ -88,7 +90,8 @@ struct TAmbienteServico {
 };
 
 // Runs the agent until Parar() (or one cycle with --once); returns the exit
-// status: 0, or 1 when the single run of --once raised or was incomplete.
+// status: 0, or 1 when the single run of --once raised, was incomplete or
+// found sending held back for long.
 int ExecutarServico(const TOpcoesServico& opcoes, TAmbienteServico& ambiente);
 
 }  // namespace ondaris::shell

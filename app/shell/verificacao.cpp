@@ -38,6 +38,11 @@ public:
     void Aviso(std::string texto, std::string oQueFazer) {
         itens_.push_back({true, std::move(texto), std::move(oQueFazer), true});
     }
+    // A check that cannot run because one it depends on failed: `texto`
+    // names it and what it depends on; the failure says what to do.
+    void NaoVerificado(std::string texto) {
+        itens_.push_back({false, std::move(texto), {}, false, true});
+    }
     std::vector<TItemVerificacao> Itens() && { return std::move(itens_); }
 
 private:
@@ -190,40 +195,56 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
                   "se a coluna deve ser replicada, crie-a em todas as lojas e acrescente-a à lista de estrutura do "
                   "servidor central (scripts/estrutura-json); se ela é só desta loja, nada a fazer");
     const auto chave = catalogo.ColunasChave(tabela);
-    if (auto motivo = db::MotivoRecusa(tabela, chave)) {
-        rel.Falha("Tabela " + tabela + ": " + *motivo,
-                  "a tabela não pode ser replicada assim: dê a ela uma chave primária de uma ou duas colunas "
-                  "inteiras ou de texto, em todas as lojas, ou tire-a da lista de estrutura");
-        return;
-    }
-    const auto gerado = db::GerarGatilhoRegistro(tabela, chave);
+    const std::string nomeGatilho = db::NomeGatilhoRegistro(tabela);
     std::vector<std::string> colunasChave;
     for (const auto& c : chave) colunasChave.push_back(c.Nome);
     const std::string nomesChave = Juntar(colunasChave);
-    const auto gatilho = catalogo.Gatilho(gerado.Nome);
-    if (!gatilho) {
+    const auto motivo = db::MotivoRecusa(tabela, chave);
+    if (motivo) {
         ok = false;
-        rel.Falha("Tabela " + tabela + ": sem o gatilho de registro " + gerado.Nome +
-                      "; as alterações feitas nesta loja não são enviadas",
-                  instalar);
-    } else if (!gatilho->ComoGerado || gatilho->Corpo != db::NormalizarCorpo(gerado.Corpo)) {
-        ok = false;
-        rel.Falha("Tabela " + tabela + ": o gatilho " + gerado.Nome +
-                      (gatilho->Ativo ? " difere do gerado para a chave (" + nomesChave + ")" : " está inativo"),
-                  instalar + " para substituí-lo (veja antes o SQL com --somente-imprimir)");
-    } else if (!catalogo.GatilhoPodeRegistrar(gerado.Nome)) {
-        ok = false;
-        rel.Falha("Tabela " + tabela + ": o gatilho " + gerado.Nome + " não tem permissão de executar " +
-                      db::kProcedimentoRegistro + "; toda alteração da tabela falharia",
-                  instalar + " (concede a permissão)");
+        rel.Falha("Tabela " + tabela + ": " + *motivo,
+                  "a tabela não pode ser replicada assim: dê a ela uma chave primária de uma ou duas colunas "
+                  "inteiras ou de texto, em todas as lojas, ou tire-a da lista de estrutura");
+        // The logging trigger is generated from the key.
+        rel.NaoVerificado("Tabela " + tabela + ": gatilho de registro " + nomeGatilho +
+                          " não verificado: depende de uma chave que o log possa levar");
+    } else {
+        const auto gerado = db::GerarGatilhoRegistro(tabela, chave);
+        const auto gatilho = catalogo.Gatilho(gerado.Nome);
+        if (!gatilho) {
+            ok = false;
+            rel.Falha("Tabela " + tabela + ": sem o gatilho de registro " + gerado.Nome +
+                          "; as alterações feitas nesta loja não são enviadas",
+                      instalar);
+        } else if (!gatilho->ComoGerado || gatilho->Corpo != db::NormalizarCorpo(gerado.Corpo)) {
+            ok = false;
+            rel.Falha("Tabela " + tabela + ": o gatilho " + gerado.Nome +
+                          (gatilho->Ativo ? " difere do gerado para a chave (" + nomesChave + ")" : " está inativo"),
+                      instalar + " para substituí-lo (veja antes o SQL com --somente-imprimir)");
+        } else if (!catalogo.GatilhoPodeRegistrar(gerado.Nome)) {
+            ok = false;
+            rel.Falha("Tabela " + tabela + ": o gatilho " + gerado.Nome + " não tem permissão de executar " +
+                          db::kProcedimentoRegistro + "; toda alteração da tabela falharia",
+                      instalar + " (concede a permissão)");
+        }
     }
-    if (const auto outros = catalogo.OutrosGatilhosDeRegistro(tabela, gerado.Nome); !outros.empty()) {
+    if (const auto outros = catalogo.OutrosGatilhosDeRegistro(tabela, nomeGatilho); !outros.empty()) {
         ok = false;
         rel.Falha("Tabela " + tabela + ": outros gatilhos também registram alterações no log (" + Juntar(outros) +
                       "); cada alteração seria enviada duas vezes",
-                  "remova-os (DROP TRIGGER) e deixe só o " + gerado.Nome);
+                  "remova-os (DROP TRIGGER) e deixe só o " + nomeGatilho);
     }
-    const std::string k = chave.front().Nome;
+    // The rights are tried on a key column or, without a key the log can
+    // carry, on any column whose name the statements may hold.
+    std::string k;
+    if (!motivo) k = chave.front().Nome;
+    for (const auto& c : locais)
+        if (k.empty() && db::IdentificadorValido(c) && db::MaiusculasAscii(c) == c) k = c;
+    if (k.empty()) {
+        rel.NaoVerificado("Tabela " + tabela + ": permissões da conta " + db::kUsuarioReplicacao +
+                          " não verificadas: dependem de uma coluna de nome simples");
+        return;
+    }
     const std::pair<const char*, std::string> direitos[] = {
         {"ler", "SELECT FIRST 0 " + k + " FROM " + tabela},
         {"incluir", "INSERT INTO " + tabela + " (" + k + ") SELECT " + k + " FROM " + tabela + " WHERE 1 = 0"},
@@ -243,10 +264,10 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
         ok = false;
         rel.Falha("Tabela " + tabela + ": a conta " + db::kUsuarioReplicacao + " não consegue " + Juntar(negados) +
                       " linhas (" + primeiroErro + "); o que chega das outras lojas não seria gravado",
-                  instalar + " (concede as permissões)");
+                  (motivo ? "depois de corrigir a chave, " + instalar : instalar) + " (concede as permissões)");
     }
     if (ok)
-        rel.Ok("Tabela " + tabela + ": colunas, chave (" + nomesChave + "), gatilho " + gerado.Nome + " e permissões");
+        rel.Ok("Tabela " + tabela + ": colunas, chave (" + nomesChave + "), gatilho " + nomeGatilho + " e permissões");
 }
 
 }  // namespace
@@ -288,11 +309,14 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
     dm.Connquelbor().Parametros().Usuario = opcoes.Usuario;
     dm.Connquelbor().Parametros().Senha = opcoes.Senha;
     const std::string alvo = dm.Connquelbor().Parametros().StringConexao();
+    const std::string login = "Login da conta de replicação " + opcoes.Usuario + " em " + alvo;
+    bool conexaoOk = false;
     try {
         dm.Connquelbor().Abrir();
         rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                ") responde");
-        rel.Ok("Login da conta de replicação " + opcoes.Usuario + " em " + alvo);
+        rel.Ok(login);
+        conexaoOk = true;
     } catch (const db::ErroBanco& e) {
         const std::string erro = UmaLinha(e.what());
         if (FalhaDeRede(e)) {
@@ -300,12 +324,12 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                           ") inacessível: " + erro,
                       "confira se o Firebird está em execução em " + cfg.Servidor +
                           ", se a porta " + cfg.Porta + " está liberada na rede e se Servidor= do korvin.ini está certo");
+            rel.NaoVerificado(login + " não verificado: depende do servidor de banco de dados, que não respondeu");
         } else {
             rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                    ") responde");
             if (dynamic_cast<const db::ErroLoginRecusado*>(&e))
-                rel.Falha("Login da conta de replicação " + opcoes.Usuario + " em " + alvo +
-                              " recusado: " + erro,
+                rel.Falha(login + " recusado: " + erro,
                           std::string("crie a conta como SYSDBA: CREATE USER ") + db::kUsuarioReplicacao +
                               " PASSWORD '" + db::kSenhaReplicacao +
                               "'; (o agente também tenta criá-la ao iniciar, com o login do administrador)");
@@ -313,58 +337,80 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 rel.Falha("Banco de dados " + alvo + " não pôde ser aberto pela conta " + opcoes.Usuario + ": " + erro,
                           "confira Caminho= do korvin.ini: é o caminho do arquivo do banco como o servidor o vê");
         }
-        VerificarRegional(opcoes.Regional, rel);
-        return std::move(rel).Itens();
     }
+    // What the checks below need of the one before them; each check whose
+    // need is not met says so, in place of its result.
+    const std::string semConexao = "da conexão ao banco como a conta " + opcoes.Usuario + ", que não pôde ser aberta";
 
     // 4. Our objects, their version, the account's rights on them.
-    bool objetosOk = false;
-    try {
-        db::TCatalogoLoja catalogo(dm.Connquelbor());
-        const int versao = catalogo.VersaoObjetos();
-        const std::string rodar = std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA (isql-fb -ch " +
-                                  "ISO8859_1 -i " + db::kScriptObjetos + " " + alvo + ")";
-        if (versao == 0) {
-            rel.Falha("Objetos da replicação ausentes: " + Juntar(catalogo.ObjetosFaltando()), rodar);
-        } else if (versao < db::kVersaoObjetosReplicacao) {
-            rel.Falha("Objetos da replicação da versão " + std::to_string(versao) + "; este agente precisa da " +
-                          std::to_string(db::kVersaoObjetosReplicacao),
-                      rodar + ": ele atualiza os objetos sem perder o log nem as posições");
-        } else if (versao > db::kVersaoObjetosReplicacao) {
-            rel.Falha("Objetos da replicação da versão " + std::to_string(versao) + ", mais nova que a deste agente (" +
-                          std::to_string(db::kVersaoObjetosReplicacao) + ")",
-                      "atualize o agente para a versão que acompanha esses objetos");
-        } else {
-            const std::pair<const char*, std::string> usos[] = {
-                {"ler RPL_CONFIGURACOES", std::string(db::TDM::kSqlConfiguracoes)},
-                {"gravar ULTIMORECEBIMENTO",
-                 "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = ULTIMORECEBIMENTO WHERE 1 = 0"},
-                {"ler LOG_REPLICACAO", std::string(db::TDM::kSqlUltimoMovimentoLoja)},
-                {"executar PROC_RETORNA_INDICE", "SELECT * FROM PROC_RETORNA_INDICE(0, NULL, 1)"},
-            };
-            std::vector<std::string> negados;
-            for (const auto& [uso, sql] : usos)
-                if (auto erro = Recusado(dm.Connquelbor(), sql)) negados.push_back(uso + std::string(" (") + UmaLinha(*erro) + ")");
-            if (!negados.empty()) {
-                rel.Falha(std::string("Objetos da replicação da versão ") + std::to_string(versao) + ", mas a conta " +
-                              db::kUsuarioReplicacao + " não pode " + Juntar(negados),
-                          rodar + ": ele concede as permissões");
-            } else {
-                rel.Ok("Objetos da replicação presentes, versão " + std::to_string(versao) +
-                       ", com as permissões da conta " + db::kUsuarioReplicacao);
-                objetosOk = true;
+    // Why the settings row cannot be read, when the objects tell.
+    std::optional<std::string> semConfiguracoes;
+    if (!conexaoOk) {
+        rel.NaoVerificado("Objetos da replicação não verificados: dependem " + semConexao);
+        semConfiguracoes = semConexao;
+    } else {
+        try {
+            db::TCatalogoLoja catalogo(dm.Connquelbor());
+            const int versao = catalogo.VersaoObjetos();
+            const std::string rodar = std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA (isql-fb -ch " +
+                                      "ISO8859_1 -i " + db::kScriptObjetos + " " + alvo + ")";
+            if (versao == 0) {
+                const auto faltando = catalogo.ObjetosFaltando();
+                rel.Falha("Objetos da replicação ausentes: " + Juntar(faltando), rodar);
+                if (std::find(faltando.begin(), faltando.end(), "RPL_CONFIGURACOES") != faltando.end())
+                    semConfiguracoes = "da tabela RPL_CONFIGURACOES, que não existe neste banco";
+            } else if (versao < db::kVersaoObjetosReplicacao) {
+                rel.Falha("Objetos da replicação da versão " + std::to_string(versao) + "; este agente precisa da " +
+                              std::to_string(db::kVersaoObjetosReplicacao),
+                          rodar + ": ele atualiza os objetos sem perder o log nem as posições");
+            } else if (versao > db::kVersaoObjetosReplicacao) {
+                rel.Falha("Objetos da replicação da versão " + std::to_string(versao) + ", mais nova que a deste agente (" +
+                              std::to_string(db::kVersaoObjetosReplicacao) + ")",
+                          "atualize o agente para a versão que acompanha esses objetos");
             }
+            // Every object is there, of whatever version: the account's
+            // rights are a matter of their own.
+            if (versao > 0) {
+                constexpr const char* kLerConfiguracoes = "ler RPL_CONFIGURACOES";
+                const std::pair<const char*, std::string> usos[] = {
+                    {kLerConfiguracoes, std::string(db::TDM::kSqlConfiguracoes)},
+                    {"gravar ULTIMORECEBIMENTO",
+                     "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = ULTIMORECEBIMENTO WHERE 1 = 0"},
+                    {"ler LOG_REPLICACAO", std::string(db::TDM::kSqlUltimoMovimentoLoja)},
+                    {"executar PROC_RETORNA_INDICE", "SELECT * FROM PROC_RETORNA_INDICE(0, NULL, 1)"},
+                };
+                std::vector<std::string> negados;
+                for (const auto& [uso, sql] : usos)
+                    if (auto erro = Recusado(dm.Connquelbor(), sql)) {
+                        negados.push_back(uso + std::string(" (") + UmaLinha(*erro) + ")");
+                        if (uso == kLerConfiguracoes)
+                            semConfiguracoes = std::string("da permissão de ler RPL_CONFIGURACOES, que a conta ") +
+                                               opcoes.Usuario + " não tem";
+                    }
+                if (!negados.empty()) {
+                    rel.Falha(std::string("Objetos da replicação da versão ") + std::to_string(versao) + ", mas a conta " +
+                                  db::kUsuarioReplicacao + " não pode " + Juntar(negados),
+                              rodar + ": ele concede as permissões");
+                } else if (versao == db::kVersaoObjetosReplicacao) {
+                    rel.Ok("Objetos da replicação presentes, versão " + std::to_string(versao) +
+                           ", com as permissões da conta " + db::kUsuarioReplicacao);
+                    VerificarPostosDeLado(dm.Connquelbor(), rel);
+                }
+            }
+        } catch (const db::ErroBanco& e) {
+            // The settings row is still tried: its own failure says more.
+            rel.Falha("Objetos da replicação não puderam ser conferidos: " + UmaLinha(e.what()),
+                      std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA");
         }
-    } catch (const db::ErroBanco& e) {
-        rel.Falha("Objetos da replicação não puderam ser conferidos: " + UmaLinha(e.what()),
-                  std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA");
     }
 
-    if (objetosOk) VerificarPostosDeLado(dm.Connquelbor(), rel);
-
-    // 5. The settings row.
-    bool configuracaoOk = false;
-    if (objetosOk) {
+    // 5. The settings row: the store code and the central server's address
+    // are checked apart, the address being what the next check needs.
+    std::optional<std::string> semLinkCentral;
+    if (semConfiguracoes) {
+        rel.NaoVerificado("Linha de configuração não verificada: depende " + *semConfiguracoes);
+        semLinkCentral = "do endereço LINKCENTRAL da linha de configuração, que não pôde ser lida";
+    } else {
         const std::string exemploLinha =
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO) "
             "VALUES (1, <código da loja>, 'http://<servidor central>/', 1, 0)";
@@ -375,33 +421,38 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 loja = dm.CodigoLoja();
             } catch (const db::ErroBanco&) {
             }
-            if (!loja || *loja <= 0)
+            const bool lojaOk = loja && *loja > 0;
+            if (!lojaOk)
                 rel.Falha("Linha de configuração: CODIGOLOJA vazio ou não positivo",
                           "grave em CODIGOLOJA o código desta loja, o mesmo que o servidor central conhece");
-            else if (dm.LinkCentral().empty())
-                rel.Falha("Linha de configuração da loja " + std::to_string(*loja) + ": LINKCENTRAL vazio",
+            if (dm.LinkCentral().empty()) {
+                rel.Falha("Linha de configuração" + (lojaOk ? " da loja " + std::to_string(*loja) : std::string()) +
+                              ": LINKCENTRAL vazio",
                           "grave em LINKCENTRAL o endereço do servidor central, por exemplo http://central:8080/");
-            else {
+                semLinkCentral = "do endereço LINKCENTRAL da linha de configuração, que está vazio";
+            } else if (lojaOk) {
                 rel.Ok("Linha de configuração: loja " + std::to_string(*loja) + ", servidor central " +
                        dm.LinkCentral() + ", recebido até a posição " + std::to_string(dm.UltimoRecebimento()));
-                configuracaoOk = true;
             }
         } catch (const db::ErroBanco& e) {
             // The module's own refusal (no row) carries no server code.
             rel.Falha("Linha de configuração: " + (e.Codigo() == 0 ? std::string("RPL_CONFIGURACOES não tem nenhuma linha")
                                                                     : UmaLinha(e.what())),
                       "grave a linha como SYSDBA: " + exemploLinha);
+            semLinkCentral = "do endereço LINKCENTRAL da linha de configuração, que não pôde ser lida";
         }
     }
 
     // 6. The central server and its structure list.
-    if (configuracaoOk) {
+    bool estruturaOk = false;
+    if (semLinkCentral) {
+        rel.NaoVerificado("Servidor central não verificado: depende " + *semLinkCentral);
+    } else {
         sync::TContextoServidor contexto;
         contexto.TempoLimite = opcoes.TempoLimite;
         contexto.Regional = opcoes.Regional.Regional;
         std::optional<sync::TRecusa> recusa;
         contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
-        bool estruturaOk = false;
         try {
             sync::ObterEstruturaBanco(dm.LinkCentral(), dm.TBEstrutura(), contexto);
             if (recusa)
@@ -419,25 +470,30 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                           UmaLinha(e.what()),
                       "confira LINKCENTRAL na linha de configuração, a rede e se o servidor central está no ar");
         }
-        if (estruturaOk) {
-            std::vector<std::string> tabelas;
-            for (const auto& l : dm.TBEstrutura().Linhas())
-                if (l.TABELA && !l.TABELA->empty() &&
-                    std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
-                    tabelas.push_back(*l.TABELA);
-            rel.Ok("Servidor central " + dm.LinkCentral() + " responde; lista de estrutura com " +
-                   std::to_string(tabelas.size()) + (tabelas.size() == 1 ? " tabela" : " tabelas"));
+    }
 
-            // 7. Each table of the list.
-            db::TCatalogoLoja catalogo(dm.Connquelbor());
-            for (const auto& t : tabelas) {
-                try {
-                    VerificarTabela(catalogo, dm.Connquelbor(), db::MaiusculasAscii(t),
-                                    dm.TBEstrutura().CamposDaTabela(t), rel);
-                } catch (const std::exception& e) {
-                    rel.Falha("Tabela " + t + ": não pôde ser conferida: " + UmaLinha(e.what()),
-                              "confira o nome da tabela na lista de estrutura e o banco");
-                }
+    // 7. Each table of the list.
+    if (!estruturaOk) {
+        rel.NaoVerificado(std::string("Tabelas replicadas não verificadas: dependem da lista de estrutura do servidor "
+                                      "central, que ") +
+                          (semLinkCentral ? "não pôde ser pedida" : "não pôde ser lida"));
+    } else {
+        std::vector<std::string> tabelas;
+        for (const auto& l : dm.TBEstrutura().Linhas())
+            if (l.TABELA && !l.TABELA->empty() &&
+                std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
+                tabelas.push_back(*l.TABELA);
+        rel.Ok("Servidor central " + dm.LinkCentral() + " responde; lista de estrutura com " +
+               std::to_string(tabelas.size()) + (tabelas.size() == 1 ? " tabela" : " tabelas"));
+        // The list's address came through the database: the connection is open.
+        db::TCatalogoLoja catalogo(dm.Connquelbor());
+        for (const auto& t : tabelas) {
+            try {
+                VerificarTabela(catalogo, dm.Connquelbor(), db::MaiusculasAscii(t),
+                                dm.TBEstrutura().CamposDaTabela(t), rel);
+            } catch (const std::exception& e) {
+                rel.Falha("Tabela " + t + ": não pôde ser conferida: " + UmaLinha(e.what()),
+                          "confira o nome da tabela na lista de estrutura e o banco");
             }
         }
     }
@@ -449,15 +505,27 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
 
 std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens) {
     std::string r;
-    std::size_t falhas = 0, avisos = 0;
+    std::size_t falhas = 0, avisos = 0, naoVerificados = 0;
     for (const auto& i : itens) {
+        if (i.NaoVerificado) {
+            ++naoVerificados;
+            r += "--     " + i.Texto + "\n";
+            continue;
+        }
         r += (!i.Ok ? "FALHA  " : i.Aviso ? "AVISO  " : "OK     ") + i.Texto + "\n";
         if (!i.Ok || i.Aviso) {
             ++(i.Ok ? avisos : falhas);
             r += "       O que fazer: " + i.OQueFazer + "\n";
         }
     }
-    const std::string itensVerificados = " em " + std::to_string(itens.size()) + " itens verificados.\n";
+    const std::size_t verificados = itens.size() - naoVerificados;
+    const std::string itensVerificados =
+        " em " + std::to_string(verificados) + (verificados == 1 ? " item verificado" : " itens verificados") +
+        (naoVerificados == 0 ? std::string()
+                             : "; " + std::to_string(naoVerificados) +
+                                   (naoVerificados == 1 ? " item não verificado, por depender do que falhou"
+                                                        : " itens não verificados, por dependerem do que falhou")) +
+        ".\n";
     const std::string textoAvisos = std::to_string(avisos) + (avisos == 1 ? " aviso" : " avisos");
     if (falhas == 0 && avisos == 0)
         r += "Tudo certo: " + std::to_string(itens.size()) + " itens verificados.\n";

@@ -23,7 +23,12 @@
 //      them);
 //   8. the regional settings in effect (decimal separator, date order): a
 //      locale that exists, not the bare C locale.
-// A check that depends on one that failed is not run; the failed one says
+// Every check that can run is run, so that one report shows every fault
+// at once. A check that depends on one that failed (the login on the
+// server, the objects on the login, the settings row on the settings table
+// and the right to read it, the central server on the settings row's
+// address, the tables on the structure list, a table's trigger on its key)
+// is not run and says so, naming what it depends on; the failed one says
 // what to do. Nothing is changed anywhere: the database work runs as the
 // replication account, and whatever it writes to test a right is rolled
 // back.
@@ -45,6 +50,9 @@ struct TItemVerificacao {
     // A warning: nothing fails, but the technician should know (Ok stays
     // true, and the check still passes).
     bool Aviso = false;
+    // Not run, because a check it depends on failed: Texto names it and
+    // what it depends on (Ok is false; the failure says what to do).
+    bool NaoVerificado = false;
 };
 
 // The locale the program runs with.
@@ -71,8 +79,9 @@ struct TOpcoesVerificacao {
 std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes);
 
 // "OK     <texto>", or "FALHA  <texto>" / "AVISO  <texto>" and
-// "       O que fazer: <...>", then a last line that counts the failures
-// and the warnings.
+// "       O que fazer: <...>", or "--     <texto>" for a check not run,
+// then a last line that counts the failures, the warnings and the checks
+// not run.
 std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens);
 
 // Runs the check, writes its lines, returns 0 when every item passed

@@ -229,6 +229,15 @@ protected:
 
     static std::string Sql(const std::string& sql) { return banco_->ExecutarSql(sql); }
 
+    // Attachments of the replication account to the store database, as the
+    // administrator sees them (the test's own isql is SYSDBA's).
+    static int AnexosDaReplicacao() {
+        const std::string saida = Sql(std::string("SET LIST ON; SELECT COUNT(*) AS N FROM MON$ATTACHMENTS WHERE "
+                                                  "MON$USER = '") + teste::kUsuarioReplicacao + "';");
+        const auto p = saida.find("N ");
+        return p == std::string::npos ? -1 : std::stoi(saida.substr(p + 2));
+    }
+
     static inline std::unique_ptr<BancoTeste> banco_;
     static inline std::unique_ptr<teste::PastaKorvin> pasta_;
 };
@@ -330,6 +339,7 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         bool lanca;                            // the run ends by an exception
         std::int64_t recebidoDepois;           // ULTIMORECEBIMENTO after the run
         std::vector<std::string> registrados;  // the cycle's own log entries
+        bool soAvisos = false;                 // those entries are notices, the run complete
     };
     const auto P = kPosicaoDaLoja;
     const std::vector<std::string> nadaAEnviar = {kVerificando, kEnvioConcluido};
@@ -381,6 +391,10 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
          {kVerificando, Enviando(5000), kVerificando,
           "HTTP/1.1 503 Service Unavailable: em manutencao (GET {base}obterindiceenvio/7/5003)"},
          kRecebimentoConcluido, true, kRecebidoAntes, {}},
+        {"a server answering from the position asked for: the command applied last is left out, told once",
+         {}, {Bloco(4100, 4101, 4101, {4100, 4101}), Bloco(4101, 4101, 4101, {4101})}, {}, {}, kUltimaDaLoja,
+         {"GET /estruturabd", P, "GET /receber/7/4100", "GET /receber/7/4101"}, nadaAEnviar, kRecebimentoConcluido,
+         false, 4101, {ondaris::sync::TextoPosicaoRepetida(4100)}, true},
         {"a receive pass that leaves the position where it was stops receiving",
          {}, {Bloco(4101, 4150, 4150, {})}, {}, {}, kUltimaDaLoja,
          {"GET /estruturabd", P, "GET /receber/7/4100"}, nadaAEnviar, recebimentoParado, false, kRecebidoAntes,
@@ -423,13 +437,16 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         for (const auto& t : c.envio) envio.push_back(Expandir(t, http));
         EXPECT_EQ(janela.Envio, envio);
         EXPECT_EQ(janela.Recebimento.empty() ? "" : janela.Recebimento.back(), Expandir(c.recebimento, http));
+        // However the run ended, an agent waiting for its next run holds no
+        // attachment: neither the blocks' nor the global connection's.
+        EXPECT_EQ(AnexosDaReplicacao(), 0);
         motor.DM.AbrirConfiguracoes();
         EXPECT_EQ(motor.DM.UltimoRecebimento(), c.recebidoDepois);
 
         std::vector<std::string> registrados;
         for (const auto& t : c.registrados) registrados.push_back(Expandir(t, http));
         EXPECT_EQ(motor.Registros, registrados);
-        EXPECT_EQ(motor.Ciclo.ExecucaoIncompleta(), c.lanca || !registrados.empty());
+        EXPECT_EQ(motor.Ciclo.ExecucaoIncompleta(), c.lanca || (!registrados.empty() && !c.soAvisos));
 
         // However the run ended, the countdown starts at 02:00.
         EXPECT_FALSE(motor.Ciclo.TimerHabilitado());

@@ -175,4 +175,72 @@ TEST(TCicloTest, ACountdownFromZeroHandsOverOnItsFirstTick) {
     EXPECT_EQ(operacoes.Chamadas, 0);
 }
 
+// A store with one change waiting that its database holds back (no block
+// can be built) and says for how long: the run ends its send loop at once
+// and asks what to tell.
+class OperacoesRetidas final : public ondaris::sync::IOperacoesCiclo {
+public:
+    std::optional<ondaris::sync::TEnvioRetido> Retido;  // what the database says in the next run
+    void AtualizarConfiguracoes() override {}
+    std::string LinkCentral() override { return "http://central/"; }
+    std::int32_t CodigoLoja() override { return 7; }
+    std::int64_t UltimoRecebimento() override { return 0; }
+    std::int64_t UltimaOrdemLoja() override { return 11; }
+    void ObterEstruturaBanco(const std::string&) override {}
+    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { return 0; }
+    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
+        return {10, 11};
+    }
+    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { return false; }
+    std::optional<ondaris::sync::TRecusa> Recusa() override { return std::nullopt; }
+    std::optional<ondaris::sync::TEnvioRetido> EnvioRetido() override { return Retido; }
+};
+
+// Every run that finds sending held for long says so on the panel and in
+// its result; the log gets the holding once, then again an hour after it
+// was written, at once for another holding, and at once when the same comes
+// back after a run that found nothing held.
+TEST(TCicloTest, SendingHeldForLongIsShownEveryRunAndLoggedAtMostHourly) {
+    using namespace std::chrono_literals;
+    const ondaris::sync::TEnvioRetido caixa1{"Envio retido desde 10:00 pela transação 42",
+                                             "Envio retido desde 10:00, quando a transação 42 registrou"};
+    const ondaris::sync::TEnvioRetido caixa2{"Envio retido desde 10:30 pela transação 57",
+                                             "Envio retido desde 10:30, quando a transação 57 registrou"};
+    struct Execucao {
+        const char* nome;
+        std::optional<ondaris::sync::TEnvioRetido> retido;
+        std::chrono::minutes passados;  // since the run before
+        bool registra;
+    };
+    const Execucao execucoes[] = {
+        {"first found held", caixa1, 0min, true},
+        {"the same, next run", caixa1, 2min, false},
+        {"the same, 59 minutes after it was logged", caixa1, 57min, false},
+        {"the same, an hour after it was logged", caixa1, 1min, true},
+        {"another holder", caixa2, 2min, true},
+        {"no longer held", std::nullopt, 2min, false},
+        {"held again by the one told before", caixa2, 2min, true},
+    };
+    OperacoesRetidas operacoes;
+    ondaris::teste::JanelaGravadora janela;
+    std::vector<std::string> registrados;
+    auto agora = std::chrono::steady_clock::time_point{};
+    TCiclo ciclo(
+        operacoes, janela, [&](const std::string& m) { registrados.push_back(m); },
+        [](std::chrono::milliseconds) {}, {}, [&agora] { return agora; });
+    std::vector<std::string> esperados;
+    for (const auto& e : execucoes) {
+        SCOPED_TRACE(e.nome);
+        agora += e.passados;
+        operacoes.Retido = e.retido;
+        ciclo.TimerTimer();
+        if (e.registra) esperados.push_back(e.retido->Registro);
+        EXPECT_EQ(registrados, esperados);
+        EXPECT_EQ(janela.Envio.back(),
+                  e.retido ? e.retido->TextoPainel : std::string(ondaris::sync::TextoEnvioConcluido));
+        EXPECT_EQ(ciclo.EnvioRetido(), e.retido.has_value());
+        EXPECT_FALSE(ciclo.ExecucaoIncompleta());
+    }
+}
+
 }  // namespace

@@ -37,10 +37,10 @@ struct Execucao {
     std::string Saida, Erros;
 };
 
-// Runs `programa` with `argumentos`, its output into files of `pasta`;
-// kills it when it outlives `limite`.
-Execucao Executar(const std::filesystem::path& programa, const std::vector<std::string>& argumentos,
-                  const std::filesystem::path& pasta, std::chrono::seconds limite) {
+// Starts `programa` with `argumentos`, its output into "saida.txt" and
+// "erros.txt" of `pasta`.
+pid_t Iniciar(const std::filesystem::path& programa, const std::vector<std::string>& argumentos,
+              const std::filesystem::path& pasta) {
     const auto saida = pasta / "saida.txt";
     const auto erros = pasta / "erros.txt";
     posix_spawn_file_actions_t acoes;
@@ -57,7 +57,12 @@ Execucao Executar(const std::filesystem::path& programa, const std::vector<std::
     const int falha = posix_spawn(&pid, programa.c_str(), &acoes, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&acoes);
     if (falha != 0) throw std::runtime_error("could not start " + programa.string());
+    return pid;
+}
 
+// Waits for the end of the program started in `pasta`; kills it when it
+// outlives `limite`.
+Execucao EsperarFim(pid_t pid, const std::filesystem::path& pasta, std::chrono::seconds limite) {
     Execucao r;
     const auto fim = std::chrono::steady_clock::now() + limite;
     int estado = 0;
@@ -74,9 +79,16 @@ Execucao Executar(const std::filesystem::path& programa, const std::vector<std::
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    r.Saida = LerBytes(saida);
-    r.Erros = LerBytes(erros);
+    r.Saida = LerBytes(pasta / "saida.txt");
+    r.Erros = LerBytes(pasta / "erros.txt");
     return r;
+}
+
+// Runs `programa` with `argumentos` to its end, its output into files of
+// `pasta`; kills it when it outlives `limite`.
+Execucao Executar(const std::filesystem::path& programa, const std::vector<std::string>& argumentos,
+                  const std::filesystem::path& pasta, std::chrono::seconds limite) {
+    return EsperarFim(Iniciar(programa, argumentos, pasta), pasta, limite);
 }
 
 // The central server's side: a structure list with no tables, nothing to
@@ -176,6 +188,36 @@ TEST_F(Ondarisd, OnceExitsWithOneAndOneLogEntryWhenTheRunRaises) {
     EXPECT_EQ(log.find("\r\n", 2), log.size() - 2) << log;
     EXPECT_NE(log.find(" - Falha ao executar a rotina ObterEstruturaBanco: HTTP/1.1 503"), std::string::npos) << log;
     EXPECT_EQ(r.Saida.find("Todos os dados"), std::string::npos) << r.Saida;
+}
+
+// The service as it runs: after its first run, while it waits for the next,
+// it holds no attachment to the store database; a stop then has nothing to
+// close and ends without a word on standard error.
+TEST_F(Ondarisd, WaitingForTheNextRunHoldsNoAttachmentAndAStopIsQuiet) {
+    ServidorHttp http;
+    Central central(http);
+    const pid_t pid = Iniciar(Instalar(http), {}, pasta_.Caminho());
+    const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // The countdown's first line comes once the run has ended.
+    while (LerBytes(pasta_.Caminho() / "saida.txt").find("Próxima sincronização em 02:00") == std::string::npos &&
+           std::chrono::steady_clock::now() < fim && ::waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string saida = LerBytes(pasta_.Caminho() / "saida.txt");
+    const std::string anexos = banco_->ExecutarSql(
+        std::string("SET LIST ON; SELECT COUNT(*) AS N FROM MON$ATTACHMENTS WHERE MON$USER = '") +
+        kUsuarioReplicacao + "';");
+    ::kill(pid, SIGTERM);
+    const Execucao r = EsperarFim(pid, pasta_.Caminho(), std::chrono::seconds(30));
+
+    ASSERT_NE(saida.find("Próxima sincronização em 02:00"), std::string::npos) << saida << r.Erros;
+    EXPECT_NE(saida.find("Envio: Todos os dados de envio foram sincronizados\n"), std::string::npos) << saida;
+    // The count is the administrator's isql's: the agent's own are none.
+    const auto n = anexos.find("N ");
+    ASSERT_NE(n, std::string::npos) << anexos;
+    EXPECT_EQ(std::stoi(anexos.substr(n + 2)), 0) << anexos;
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Erros, "");
+    EXPECT_FALSE(std::filesystem::exists(pasta_.Caminho() / "Ondaris.log")) << LerBytes(pasta_.Caminho() / "Ondaris.log");
 }
 
 }  // namespace

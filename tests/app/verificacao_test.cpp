@@ -77,6 +77,10 @@ std::string Falhas(const std::vector<TItemVerificacao>& itens) {
     return shell::TextoVerificacao(itens);
 }
 
+// A check that ran and failed (one not run, because it depends on a failed
+// one, is no failure of its own).
+bool Falhou(const TItemVerificacao& i) { return !i.Ok && !i.NaoVerificado; }
+
 TEST(Verificacao, AHealthyStorePassesEveryItem) {
     GarantirUsuarioReplicacao();
     Cenario c;
@@ -169,7 +173,8 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
                  "CREATE TABLE TRES (A INTEGER NOT NULL, B INTEGER NOT NULL, C INTEGER NOT NULL, PRIMARY KEY (A, B, C));");
              c.estrutura = Estrutura({Coluna("TRES", "A", true), Coluna("TRES", "B", true), Coluna("TRES", "C", true)});
          },
-         "Tabela TRES: TRES tem chave primária de 3 colunas", "uma ou duas colunas"},
+         "Tabela TRES: TRES tem chave primária de 3 colunas", "uma ou duas colunas", true,
+         2},  // and the account has no rights on the new table either
         {"no logging trigger", sql("DROP TRIGGER PRECOS_RPL;"),
          "Tabela PRECOS: sem o gatilho de registro PRECOS_RPL", "--instalar-gatilhos PRECOS"},
         {"trigger with the key in the wrong order",
@@ -213,14 +218,143 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
         ASSERT_NE(primeira, itens.end()) << Falhas(itens);
         EXPECT_NE(primeira->Texto.find(caso.linha), std::string::npos) << Falhas(itens);
         EXPECT_NE(primeira->OQueFazer.find(caso.fazer), std::string::npos) << Falhas(itens);
-        EXPECT_EQ(static_cast<std::size_t>(
-                      std::count_if(itens.begin(), itens.end(), [](const TItemVerificacao& i) { return !i.Ok; })),
-                  caso.falhas)
+        EXPECT_EQ(static_cast<std::size_t>(std::count_if(itens.begin(), itens.end(), Falhou)), caso.falhas)
             << Falhas(itens);
         const std::string texto = shell::TextoVerificacao(itens);
         EXPECT_NE(texto.find("FALHA  " + primeira->Texto + "\n       O que fazer: " + primeira->OQueFazer + "\n"),
                   std::string::npos)
             << texto;
+    }
+}
+
+// Several faults at once: the check goes past every failure it can, so one
+// report shows each fault, not only the first; a check that depends on a
+// failed one is not run and says what it depends on.
+TEST(Verificacao, EveryFaultOfAStoreIsReportedAtOnceAndWhatDependsOnAFailureSaysSo) {
+    GarantirUsuarioReplicacao();
+    struct Caso {
+        const char* nome;
+        std::function<void(Cenario&)> quebrar;
+        std::vector<std::string> falhas;          // a part of each failing line, in the report's order
+        std::vector<std::string> naoVerificados;  // each line of a check not run, whole ("{banco}": the path)
+        std::string resumo = {};                  // the last line, when given
+        bool comObjetos = true;
+    };
+    const auto sql = [](std::string comandos) {
+        return [comandos](Cenario& c) { c.banco->ExecutarSql(comandos); };
+    };
+    const auto semLocale = [](Cenario& c) {
+        c.opcoes.Regional = {"xx_YY.UTF-8", false, db::TConfiguracoesRegionais::DoLocale("C")};
+    };
+    const std::string linhaNaoLida =
+        "Servidor central não verificado: depende do endereço LINKCENTRAL da linha de configuração, que não pôde "
+        "ser lida";
+    const std::string tabelas =
+        "Tabelas replicadas não verificadas: dependem da lista de estrutura do servidor central, que não pôde ser "
+        "pedida";
+    const std::vector<Caso> casos = {
+        {"a right missing on our objects and a dropped trigger",
+         sql("REVOKE EXECUTE ON PROCEDURE PROC_RETORNA_INDICE FROM USER ONDARIS;\nDROP TRIGGER PRECOS_RPL;"),
+         {"Objetos da replicação da versão 2, mas a conta ONDARIS não pode executar PROC_RETORNA_INDICE",
+          "Tabela PRECOS: sem o gatilho de registro PRECOS_RPL"},
+         {},
+         "2 falhas em 11 itens verificados."},
+        {"no settings row while the central server answers, and no locale",
+         [&](Cenario& c) {
+             c.banco->ExecutarSql("DELETE FROM RPL_CONFIGURACOES;");
+             semLocale(c);
+         },
+         {"Linha de configuração: RPL_CONFIGURACOES não tem nenhuma linha", "o locale \"xx_YY.UTF-8\""},
+         {linhaNaoLida, tabelas},
+         "2 falhas em 6 itens verificados; 2 itens não verificados, por dependerem do que falhou."},
+        {"no right to read the settings",
+         sql("REVOKE SELECT ON RPL_CONFIGURACOES FROM USER ONDARIS;"),
+         {"mas a conta ONDARIS não pode ler RPL_CONFIGURACOES"},
+         {"Linha de configuração não verificada: depende da permissão de ler RPL_CONFIGURACOES, que a conta "
+          "ONDARIS não tem",
+          linhaNaoLida, tabelas}},
+        {"no store code, a right missing on a table and an inactive trigger",
+         sql("UPDATE RPL_CONFIGURACOES SET CODIGOLOJA = 0;\nREVOKE DELETE ON PRODUTOS FROM USER ONDARIS;\n"
+             "ALTER TRIGGER VENDAS_RPL INACTIVE;"),
+         {"Linha de configuração: CODIGOLOJA vazio ou não positivo",
+          "Tabela PRODUTOS: a conta ONDARIS não consegue apagar linhas", "o gatilho VENDAS_RPL está inativo"},
+         {}},
+        {"neither store code nor central address",
+         sql("UPDATE RPL_CONFIGURACOES SET CODIGOLOJA = 0, LINKCENTRAL = '';"),
+         {"Linha de configuração: CODIGOLOJA vazio ou não positivo", "Linha de configuração: LINKCENTRAL vazio"},
+         {"Servidor central não verificado: depende do endereço LINKCENTRAL da linha de configuração, que está vazio",
+          tabelas}},
+        {"a key the log cannot carry: the trigger waits for it, the rights do not",
+         [](Cenario& c) {
+             c.banco->ExecutarSql(
+                 "CREATE TABLE TRES (A INTEGER NOT NULL, B INTEGER NOT NULL, C INTEGER NOT NULL, PRIMARY KEY (A, B, C));");
+             c.estrutura = Estrutura({Coluna("TRES", "A", true), Coluna("TRES", "B", true), Coluna("TRES", "C", true)});
+         },
+         {"Tabela TRES: TRES tem chave primária de 3 colunas",
+          "Tabela TRES: a conta ONDARIS não consegue ler, incluir, alterar, apagar linhas"},
+         {"Tabela TRES: gatilho de registro TRES_RPL não verificado: depende de uma chave que o log possa levar"}},
+        {"the replication account's login refused, and no locale",
+         [&](Cenario& c) {
+             c.opcoes.Usuario = "ONDARIS_SEM_CONTA";
+             semLocale(c);
+         },
+         {"Login da conta de replicação ONDARIS_SEM_CONTA em 127.0.0.1/3050:{banco} recusado", "o locale"},
+         {"Objetos da replicação não verificados: dependem da conexão ao banco como a conta ONDARIS_SEM_CONTA, que "
+          "não pôde ser aberta",
+          "Linha de configuração não verificada: depende da conexão ao banco como a conta ONDARIS_SEM_CONTA, que não "
+          "pôde ser aberta",
+          linhaNaoLida, tabelas},
+         "2 falhas em 4 itens verificados; 4 itens não verificados, por dependerem do que falhou."},
+        {"the database server unreachable",
+         [](Cenario& c) {
+             GravarBytes(c.pasta.Caminho() / "korvin.ini",
+                         "[Korvin]\nServidor=127.0.0.2\nCaminho=" + c.banco->Caminho() + "\n");
+         },
+         {"Servidor de banco de dados 127.0.0.2 (porta 3050) inacessível"},
+         {"Login da conta de replicação ONDARIS em 127.0.0.2/3050:{banco} não verificado: depende do servidor de "
+          "banco de dados, que não respondeu",
+          "Objetos da replicação não verificados: dependem da conexão ao banco como a conta ONDARIS, que não pôde ser "
+          "aberta",
+          "Linha de configuração não verificada: depende da conexão ao banco como a conta ONDARIS, que não pôde ser "
+          "aberta",
+          linhaNaoLida, tabelas}},
+        {"none of our objects",
+         [](Cenario&) {},
+         {"Objetos da replicação ausentes: RPL_CONFIGURACOES"},
+         {"Linha de configuração não verificada: depende da tabela RPL_CONFIGURACOES, que não existe neste banco",
+          linhaNaoLida, tabelas},
+         {},
+         false},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        Cenario c(caso.comObjetos);
+        caso.quebrar(c);
+        const auto itens = shell::Verificar(c.opcoes);
+        const std::string texto = shell::TextoVerificacao(itens);
+        const auto expandir = [&](std::string t) {
+            if (const auto i = t.find("{banco}"); i != std::string::npos) t.replace(i, 7, c.banco->Caminho());
+            return t;
+        };
+
+        std::vector<std::string> falhas, naoVerificados;
+        for (const auto& i : itens) {
+            if (Falhou(i)) falhas.push_back(i.Texto);
+            if (i.NaoVerificado) naoVerificados.push_back(i.Texto);
+        }
+        ASSERT_EQ(falhas.size(), caso.falhas.size()) << texto;
+        for (std::size_t i = 0; i < falhas.size(); ++i)
+            EXPECT_NE(falhas[i].find(expandir(caso.falhas[i])), std::string::npos) << texto;
+        std::vector<std::string> esperados;
+        for (const auto& t : caso.naoVerificados) esperados.push_back(expandir(t));
+        EXPECT_EQ(naoVerificados, esperados) << texto;
+        // A check not run has its own mark and no advice of its own.
+        for (const auto& t : esperados) EXPECT_NE(texto.find("\n--     " + t + "\n"), std::string::npos) << texto;
+        if (!caso.resumo.empty()) {
+            EXPECT_EQ(texto.substr(texto.rfind('\n', texto.size() - 2) + 1), caso.resumo + "\n") << texto;
+        }
+        std::ostringstream saida;
+        EXPECT_EQ(shell::ExecutarVerificacao(c.opcoes, saida), 1) << texto;
     }
 }
 

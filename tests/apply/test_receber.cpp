@@ -579,7 +579,8 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
         {804, "Q", "D", "PRODUTOS", {{"CODIGO", "2"}}},
         // A delete needs no structure rows: its key comes from the catalogue.
         {805, "Q", "D", "VENDAS", {{"NUMERO", "99"}}},
-        {806, "Q", "U", "PRODUTOS", {{"CODIGO", "3"}, {"DESCRICAO", "terceiro"}, {"UNIDADE", "CX"}}},
+        // "I", as stores whose own triggers log inserts send it: the row.
+        {806, "Q", "I", "PRODUTOS", {{"CODIGO", "3"}, {"DESCRICAO", "terceiro"}, {"UNIDADE", "CX"}}},
         {807, "Q", "U", "PRODUTOS", {{"CODIGO", "3"}, {"DESCRICAO", "terceiro"}}},  // UNIDADE left out: NULL
         {808, "Q", "U", "PRODUTOS",
          {{"CODIGO", "4"}, {"DESCRICAO", "quarto"}, {"descricaoetiqueta", "fora da lista"}, {"naoexiste", "y"}}},
@@ -737,7 +738,10 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
     };
     const Caso casos[] = {
         {resposta("20202", {"-5"}), "the command with ordem -5 does not come after the position asked from, 20200"},
-        {resposta("20202", {"20200"}), "the command with ordem 20200 does not come after the position asked from, 20200"},
+        {resposta("20202", {"20199"}), "the command with ordem 20199 does not come after the position asked from, 20200"},
+        // The one at the position asked for is left out (below), not a second time.
+        {resposta("20202", {"20200", "20200"}),
+         "the command with ordem 20200 does not come after the command before it, 20200"},
         {resposta("20202", {"20201", "20201"}),
          "the command with ordem 20201 does not come after the command before it, 20201"},
         {resposta("-1", {"20201"}), "the command with ordem 20201 lies beyond the answer's ultimaordem, -1"},
@@ -752,6 +756,21 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
         EXPECT_EQ(Posicao(), 20200);
         EXPECT_TRUE(Aplicacoes(20201, 20201).empty());
     }
+
+    // A server that answers from the position asked for sends the command
+    // applied last again: it is left out and told, the rest applies; with
+    // nothing after it, the store has received everything.
+    std::vector<std::int64_t> repetidas;
+    ambiente_->AoRepetirPosicao = [&](std::int64_t ordem) { repetidas.push_back(ordem); };
+    dm_->GravarUltimoRecebimento(20200);
+    http_.Responder(RespostaProgramada::Json(resposta("20201", {"20200", "20201"})));
+    EXPECT_EQ(Receber().UltimaOrdem, 20201);
+    EXPECT_EQ(Posicao(), 20201);
+    http_.Responder(RespostaProgramada::Json(resposta("20201", {"20201"})));
+    EXPECT_EQ(Receber().UltimaOrdem, 0);
+    EXPECT_EQ(Posicao(), 20201);
+    EXPECT_EQ(Aplicacoes(20200, 20201), (std::map<int, int>{{20201, 1}}));
+    EXPECT_EQ(repetidas, (std::vector<std::int64_t>{20200, 20201}));
 }
 
 // The log carries two key values: a table with a longer key is refused for

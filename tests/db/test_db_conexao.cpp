@@ -398,6 +398,49 @@ TEST_F(BancoConexao, TransacaoDoChamadorSemAlteracoesSegueAposReconexao) {
     EXPECT_EQ(conexao_->Reconexoes(), 1);
 }
 
+// Closing an attachment the server has cut already (an administrator
+// removed it, the server restarted) is what was asked, not a failure;
+// unless a transaction with changes not yet committed died with it.
+TEST_F(BancoConexao, FecharUmAnexoQueOServidorJaCortou) {
+    struct Caso {
+        const char* nome;
+        bool leituraAberta;  // the automatic transaction still reads a result set
+        bool alteracao;      // ... and has written in it meanwhile
+        bool falha;
+    };
+    const Caso casos[] = {
+        {"nothing active", false, false, false},
+        {"a read still open", true, false, false},
+        {"a change not yet committed", true, true, true},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        Conexao conexao(banco_->ParametrosSysdba(), "cortada");
+        Transacao automatica(conexao, "automatica", kAutomatica);
+        Consulta leitura(conexao, automatica, "SELECT RDB$RELATION_NAME FROM RDB$RELATIONS");
+        Consulta insercao(conexao, automatica, "INSERT INTO T (ID) VALUES (1301)");
+        Transacao outra(conexao, "outra", kAutomatica);
+        const auto id = IdAnexo(conexao, outra);
+        if (caso.leituraAberta) {
+            ASSERT_TRUE(leitura.Abrir());
+        }
+        if (caso.alteracao) insercao.Executar();
+        DerrubarAnexo(*banco_, id);
+        if (caso.falha) {
+            EXPECT_THROW(conexao.Fechar(), ErroConexaoPerdida);
+        } else {
+            EXPECT_NO_THROW(conexao.Fechar());
+        }
+        EXPECT_FALSE(conexao.Aberta());
+        // Opened again on its next use.
+        EXPECT_NE(IdAnexo(conexao, outra), id);
+        // The uncommitted change went with the attachment.
+        Consulta n(conexao, outra, "SELECT COUNT(*) AS N FROM T WHERE ID = 1301");
+        ASSERT_TRUE(n.Abrir());
+        EXPECT_EQ(n.Ler<std::int64_t>("N"), 0);
+    }
+}
+
 TEST_F(BancoConexao, PerdaNoMeioDaLeituraPedeNovaAbertura) {
     // Enough rows that the client must go back to the server for more.
     banco_->ExecutarSql(

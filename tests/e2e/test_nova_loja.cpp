@@ -52,25 +52,8 @@ bool Contem(const std::vector<std::string>& linhas, const std::string& trecho) {
                        [&](const std::string& l) { return l.find(trecho) != std::string::npos; });
 }
 
-class NovaLojaE2E : public ::testing::Test {
+class NovaLojaE2E : public ondaris::teste::DuasLojasE2E {
 protected:
-    static void SetUpTestSuite() { ondaris::teste::GarantirUsuarioReplicacao(); }
-
-    void SetUp() override {
-        loja1_ = std::make_unique<BancoTeste>();
-        loja2_ = std::make_unique<BancoTeste>();
-        central_ = std::make_unique<CentralE2E>(ondaris::teste::EstruturaDe(*loja1_));
-        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url());
-        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
-        agente1_ = std::make_unique<AgenteE2E>(*loja1_, ondaris::teste::AmbienteBrasileiro());
-        agente2_ = std::make_unique<AgenteE2E>(*loja2_, ondaris::teste::AmbienteBrasileiro());
-    }
-
-    // The test writes UTF-8; the script file is read as ISO8859_1.
-    static void Executar(const BancoTeste& banco, const std::string& sqlUtf8) {
-        banco.ExecutarSql(ondaris::db::Utf8ParaLatin1(sqlUtf8));
-    }
-
     // SQL run with the example tables' logging triggers off: rows that were
     // there before replication was installed.
     static void AntesDaInstalacao(const BancoTeste& banco, const std::string& sqlUtf8) {
@@ -133,9 +116,8 @@ protected:
 
     // Declared first, destroyed last: the programs are gone before the
     // databases are dropped.
-    std::unique_ptr<BancoTeste> loja1_, loja2_, loja3_;
-    std::unique_ptr<CentralE2E> central_;
-    std::unique_ptr<AgenteE2E> agente1_, agente2_, agente3_;
+    std::unique_ptr<BancoTeste> loja3_;
+    std::unique_ptr<AgenteE2E> agente3_;
 };
 
 TEST_F(NovaLojaE2E, RowsFromBeforeInstallationAndANewStoreFromACopyReachEveryStore) {

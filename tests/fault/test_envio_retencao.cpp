@@ -2,11 +2,15 @@
 // is still open. Readers, writers of tables that are not logged, and
 // transactions that ended, however they ended, never do; reservations left
 // behind by a cut attachment or copied by a backup and restore stop counting.
-// A writer that holds sending for longer than the warning time is named in
-// the log and shown on the send panel.
+// A writer that holds sending for longer than the warning time, by the age of
+// its reservation on the database server's clock, is named in the log and
+// shown on the send panel, by a program that keeps running and by a single
+// run alike; a single run then ends with status 1.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -18,13 +22,44 @@ namespace {
 
 const std::string kConcluido = sync::TextoEnvioConcluido;
 
+// When the transaction's reservation was made, as the log and the panel
+// write it ("DD/MM/YYYY HH:mm:ss").
+std::string MomentoDaReserva(const BancoTeste& banco, std::int64_t transacao) {
+    LeitorLoja leitor(banco);
+    // "YYYY-MM-DD HH:MM:SS.ssss"
+    const std::string t = leitor.Valor("SELECT CAST(MOMENTO AS VARCHAR(24)) FROM RPL_RESERVAS WHERE ID_TRANSACAO = " +
+                                       std::to_string(transacao));
+    return t.substr(8, 2) + "/" + t.substr(5, 2) + "/" + t.substr(0, 4) + " " + t.substr(11, 8);
+}
+
+// Waits until the transaction's reservation is older than `idade` by the
+// database server's clock.
+void EsperarReservaMaisVelhaQue(const BancoTeste& banco, std::int64_t transacao, std::chrono::milliseconds idade) {
+    LeitorLoja leitor(banco);
+    const std::string sql = "SELECT CAST(DATEDIFF(MILLISECOND FROM MOMENTO TO CURRENT_TIMESTAMP) AS BIGINT) FROM RPL_RESERVAS"
+                            " WHERE ID_TRANSACAO = " + std::to_string(transacao);
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (leitor.Inteiro(sql) <= idade.count()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), limite) << "the reservation does not age";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+std::size_t Ocorrencias(const std::string& texto, const std::string& parte) {
+    std::size_t n = 0;
+    for (auto i = texto.find(parte); i != std::string::npos; i = texto.find(parte, i + parte.size())) ++n;
+    return n;
+}
+
 class EnvioRetencao : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { GarantirUsuarioReplicacao(); }
 
     void SetUp() override {
         ConfigurarEnvio(banco_, 7, central_.Url());
-        pasta_ = std::make_unique<PastaAgente>(Ini(banco_, "127.0.0.1", "SegundosEnvioRetido=1\n"));
+        // The default warning time (ten minutes): a holding is never told
+        // unless a test asks for a shorter one.
+        pasta_ = std::make_unique<PastaAgente>(Ini(banco_));
         agente_ = std::make_unique<Agente>(pasta_->Pasta());
         ASSERT_TRUE(agente_->Iniciar()) << agente_->Registros.back();
     }
@@ -86,38 +121,100 @@ TEST_F(EnvioRetencao, AWriterHoldingSendingIsNamedInTheLogAndOnThePanel) {
     const std::int64_t anexo = caixa.Anexo();
     Vender(banco_, 3, 3);
 
-    // Held, but not yet for longer than the warning time: nothing is told.
+    // Held, but not for longer than the warning time: nothing is told.
     ASSERT_TRUE(agente_->Rodar()) << agente_->Registros.back();
     EXPECT_EQ(central_.Confirmada(), antes);
-    EXPECT_TRUE(agente_->Registros.empty());
+    EXPECT_TRUE(agente_->Registros.empty()) << agente_->Registros.front();
     EXPECT_EQ(agente_->Janela.UltimoEnvio(), kConcluido);
+    EXPECT_FALSE(agente_->Ciclo.EnvioRetido());
 
-    // The warning time is one second here.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ASSERT_TRUE(agente_->Rodar());
+    // An agent whose warning time is one second, and which has never seen
+    // the holding before: since when comes from the reservation.
+    PastaAgente pasta(Ini(banco_, "127.0.0.1", "SegundosEnvioRetido=1\n"));
+    Agente atento(pasta.Pasta());
+    ASSERT_TRUE(atento.Iniciar()) << atento.Registros.back();
+    ASSERT_NO_FATAL_FAILURE(EsperarReservaMaisVelhaQue(banco_, transacao, std::chrono::seconds(1)));
+    const std::string desde = "Envio retido desde " + MomentoDaReserva(banco_, transacao);
+    ASSERT_TRUE(atento.Rodar()) << atento.Registros.back();
     EXPECT_EQ(central_.Confirmada(), antes);
-    ASSERT_EQ(agente_->Registros.size(), 1u);
-    const std::string& registro = agente_->Registros.front();
+    EXPECT_TRUE(atento.Ciclo.EnvioRetido());
+    ASSERT_EQ(atento.Registros.size(), 1u);
+    const std::string& registro = atento.Registros.front();
+    EXPECT_EQ(registro.rfind(desde, 0), 0u) << registro;
     for (const std::string& parte :
-         {std::string("Envio retido desde "), "transação " + std::to_string(transacao),
-          "conexão " + std::to_string(anexo), std::string("usuário SYSDBA"), std::string("endereço 127.0.0.1"),
-          "posição " + std::to_string(antes)})
+         {"transação " + std::to_string(transacao), "conexão " + std::to_string(anexo), std::string("usuário SYSDBA"),
+          std::string("endereço 127.0.0.1"), "posição " + std::to_string(antes)})
         EXPECT_NE(registro.find(parte), std::string::npos) << parte << " in: " << registro;
-    const std::string painel = agente_->Janela.UltimoEnvio();
-    EXPECT_EQ(painel.rfind("Envio retido desde ", 0), 0u) << painel;
-    EXPECT_NE(painel.find("transação " + std::to_string(transacao)), std::string::npos) << painel;
+    const std::string painel = atento.Janela.UltimoEnvio();
+    EXPECT_EQ(painel.rfind(desde + " pela transação " + std::to_string(transacao), 0), 0u) << painel;
 
     // Still held: the panel keeps saying so, the log is not written again
     // within the hour.
-    ASSERT_TRUE(agente_->Rodar());
-    EXPECT_EQ(agente_->Registros.size(), 1u);
-    EXPECT_EQ(agente_->Janela.UltimoEnvio().rfind("Envio retido desde ", 0), 0u);
+    ASSERT_TRUE(atento.Rodar()) << atento.Registros.back();
+    EXPECT_EQ(atento.Registros.size(), 1u);
+    EXPECT_EQ(atento.Janela.UltimoEnvio(), painel);
+    EXPECT_TRUE(atento.Ciclo.EnvioRetido());
 
     caixa.Commit();
-    ASSERT_TRUE(agente_->Rodar());
+    ASSERT_TRUE(atento.Rodar()) << atento.Registros.back();
     EXPECT_EQ(central_.Confirmada(), FimDoLog(banco_));
-    EXPECT_EQ(agente_->Janela.UltimoEnvio(), kConcluido);
-    EXPECT_EQ(agente_->Registros.size(), 1u);
+    EXPECT_EQ(atento.Janela.UltimoEnvio(), kConcluido);
+    EXPECT_EQ(atento.Registros.size(), 1u);
+    EXPECT_FALSE(atento.Ciclo.EnvioRetido());
+}
+
+// The program as a timer runs it, once, against the reference central
+// server: while a store transaction holds sending for longer than the
+// warning time every run logs it and ends with status 1; held for less, or
+// once it has ended, a run ends with status 0 as usual.
+TEST(EnvioRetencaoUmaVez, ARunOnceEndsWithOneWhileSendingIsHeldForLongerThanTheWarningTime) {
+    GarantirUsuarioReplicacao();
+    BancoTeste banco;
+    CentralE2E central(EstruturaDe(banco));
+    ConfigurarLoja(banco, 1, central.Url());
+    AgenteE2E agente(banco);
+    // The store's position as the server holds it.
+    const auto confirmada = [&]() -> std::string {
+        const auto json = sync::LerJSON(central.Get("/status"));
+        if (json && json->Membro("lojas"))
+            for (const auto& l : json->Membro("lojas")->Elementos())
+                if (l.Membro("loja") && l.Membro("loja")->Bruto() == "1" && l.Membro("ultimaordemenviada"))
+                    return l.Membro("ultimaordemenviada")->Bruto();
+        return "<missing>";
+    };
+
+    Vender(banco, 1, 2);
+    const std::int64_t antes = FimDoLog(banco);
+    Terminal caixa(banco);
+    caixa.Executar("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (100, 'Venda em aberto')");
+    const std::int64_t transacao = caixa.Transacao();
+    Vender(banco, 3, 2);
+
+    // Held, for less than the default warning time.
+    ASSERT_NO_FATAL_FAILURE(RodarSemFalha(agente, "the run while sending is held for a short while"));
+    EXPECT_NE(agente.Saida().find("Envio: " + kConcluido + "\n"), std::string::npos) << agente.Saida();
+    EXPECT_EQ(confirmada(), std::to_string(antes));
+
+    std::ofstream(agente.Pasta() / "korvin.ini", std::ios::app) << "SegundosEnvioRetido=1\r\n";
+    ASSERT_NO_FATAL_FAILURE(EsperarReservaMaisVelhaQue(banco, transacao, std::chrono::seconds(1)));
+    const std::string desde = "Envio retido desde " + MomentoDaReserva(banco, transacao);
+    for (std::size_t vez = 1; vez <= 2; ++vez) {
+        SCOPED_TRACE("run " + std::to_string(vez) + " while held for long");
+        EXPECT_EQ(agente.RodarUmaVez(std::chrono::seconds(120)), 1) << agente.Saida() << agente.Log();
+        const std::string log = agente.Log();
+        EXPECT_EQ(Ocorrencias(log, " - " + desde + ", quando a transação " + std::to_string(transacao)), vez) << log;
+        EXPECT_EQ(Ocorrencias(log, " - "), vez) << "nothing else is logged: " << log;
+        EXPECT_NE(agente.Saida().find("Envio: " + desde + " pela transação " + std::to_string(transacao)),
+                  std::string::npos)
+            << agente.Saida();
+        EXPECT_EQ(agente.Saida().find(kConcluido), std::string::npos) << agente.Saida();
+        EXPECT_EQ(confirmada(), std::to_string(antes));
+    }
+
+    caixa.Commit();
+    ASSERT_NO_FATAL_FAILURE(RodarSemFalha(agente, "the run after the holder committed"));
+    EXPECT_NE(agente.Saida().find("Envio: " + kConcluido + "\n"), std::string::npos) << agente.Saida();
+    EXPECT_EQ(confirmada(), std::to_string(FimDoLog(banco)));
 }
 
 // With an older transaction open, the database's oldest active transaction

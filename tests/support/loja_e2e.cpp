@@ -476,4 +476,20 @@ std::vector<std::string> LeitorLoja::Retrato(bool comVersoes) {
     return r;
 }
 
+void DuasLojasE2E::SetUpTestSuite() { GarantirUsuarioReplicacao(); }
+
+void DuasLojasE2E::SetUp() {
+    loja1_ = std::make_unique<BancoTeste>();
+    loja2_ = std::make_unique<BancoTeste>();
+    central_ = std::make_unique<CentralE2E>(EstruturaDe(*loja1_));
+    ConfigurarLoja(*loja1_, 1, central_->Url());
+    ConfigurarLoja(*loja2_, 2, central_->Url());
+    agente1_ = std::make_unique<AgenteE2E>(*loja1_, AmbienteBrasileiro());
+    agente2_ = std::make_unique<AgenteE2E>(*loja2_, AmbienteBrasileiro());
+}
+
+void DuasLojasE2E::Executar(const BancoTeste& banco, const std::string& sqlUtf8) {
+    banco.ExecutarSql(db::Utf8ParaLatin1(sqlUtf8));
+}
+
 }  // namespace ondaris::teste

@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "support/banco_teste.h"
 #include "support/pasta_temporaria.h"
 
@@ -180,5 +182,23 @@ private:
 
 // The replicated example tables.
 const std::vector<std::string>& TabelasExemplo();
+
+// Two store databases, 1 and 2, with the example tables, the reference
+// central server and one agent each, under Brazilian regional settings: the
+// stores' machines have them, and every agent of a chain must share them
+// (the C locale's short date has a two-digit year, which cannot carry a
+// date outside the century around today). Made anew for every test.
+class DuasLojasE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    void SetUp() override;
+
+    // The test writes UTF-8; the script file is read as ISO8859_1.
+    static void Executar(const BancoTeste& banco, const std::string& sqlUtf8);
+
+    std::unique_ptr<BancoTeste> loja1_, loja2_;
+    std::unique_ptr<CentralE2E> central_;
+    std::unique_ptr<AgenteE2E> agente1_, agente2_;
+};
 
 }  // namespace ondaris::teste

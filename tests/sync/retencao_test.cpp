@@ -1,9 +1,11 @@
-// When sending held back is told: after the warning time, with the same
-// limit held throughout; once at first, then at most hourly; afresh when the
-// limit moves; never when nothing committed waits.
+// When sending held back is told: from one answer of the block procedure,
+// once the holder's reservation is older than the warning time by the
+// server's own clock; never when nothing committed waits, or when either
+// time is unknown.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 
 #include "sync/retencao.h"
 
@@ -11,86 +13,82 @@ namespace ondaris::sync {
 namespace {
 
 using namespace std::chrono_literals;
-using Momento = std::chrono::system_clock::time_point;
 
-db::TIndicesEnvio Indices(std::int64_t limite, std::int64_t ultima, std::int64_t transacao = 42) {
+constexpr db::DataHora kReserva{{2025, 5, 12}, {9, 58, 12, 0}};
+
+db::TIndicesEnvio Indices(std::int64_t limite, std::int64_t ultima, std::optional<db::DataHora> reserva,
+                          std::optional<db::DataHora> servidor) {
     db::TIndicesEnvio i;
     i.OrdemInicial = limite + 1;
     i.OrdemFinal = limite;
     i.UltimaOrdem = ultima;
     i.Limite = limite;
     db::TRetentorEnvio quem;
-    quem.Transacao = transacao;
+    quem.Transacao = 42;
     quem.Conexao = 7;
     quem.Usuario = "CAIXA1";
     quem.Endereco = "192.168.0.12";
     quem.Programa = "pdv.exe";
-    quem.Momento = db::DataHora{{2025, 5, 12}, {9, 58, 12, 0}};
+    quem.Momento = reserva;
     i.Retentor = quem;
+    i.MomentoServidor = servidor;
     return i;
 }
 
-class Vigia : public ::testing::Test {
-protected:
-    Momento agora_ = Momento{} + 1000h;
-    TVigiaEnvioRetido vigia_{600s, [this] { return agora_; }};
-};
-
-TEST_F(Vigia, ToldAfterTheWarningTimeThenHourly) {
-    vigia_.Observar(Indices(10, 15));
-    EXPECT_FALSE(vigia_.Avaliar());
-    agora_ += 600s;
-    vigia_.Observar(Indices(10, 16));
-    EXPECT_FALSE(vigia_.Avaliar()) << "not longer than the warning time yet";
-    agora_ += 1s;
-    auto r = vigia_.Avaliar();
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->TextoPainel.rfind("Envio retido desde ", 0), 0u) << r->TextoPainel;
-    for (const char* parte : {"transação 42", "usuário CAIXA1", "conexão 7", "endereço 192.168.0.12",
-                              "programa pdv.exe", "12/05/2025 09:58:12", "posição 10"})
-        EXPECT_NE(r->Registro.find(parte), std::string::npos) << parte << " in: " << r->Registro;
-    EXPECT_EQ(r->Registro.find("Envio retido desde " + TextoMomento(Momento{} + 1000h)), 0u) << r->Registro;
-
-    agora_ += 59min;
-    r = vigia_.Avaliar();
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->Registro.empty()) << "at most one entry an hour";
-    agora_ += 1min;
-    r = vigia_.Avaliar();
-    ASSERT_TRUE(r);
-    EXPECT_FALSE(r->Registro.empty());
-}
-
-TEST_F(Vigia, AMovedLimitOrNothingWaitingStartsAfresh) {
+TEST(EnvioRetido, ToldOnceTheReservationIsOlderThanTheWarningTimeByTheServersClock) {
+    db::TIndicesEnvio semRetentor = Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 30, 0, 0}});
+    semRetentor.Retentor.reset();
+    db::TIndicesEnvio scriptAntigo = Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 30, 0, 0}});
+    scriptAntigo.Limite.reset();
     struct Caso {
         const char* nome;
-        db::TIndicesEnvio depois;
+        db::TIndicesEnvio indices;
+        std::optional<std::chrono::milliseconds> tempo;  // how long held
+        bool contado;                                    // told with a 600 s warning time
     };
-    db::TIndicesEnvio semRetentor = Indices(10, 15);
-    semRetentor.Retentor.reset();
-    db::TIndicesEnvio scriptAntigo = Indices(10, 15);
-    scriptAntigo.Limite.reset();
     const Caso casos[] = {
-        {"the limit moved", Indices(12, 15, 43)},
-        {"nothing committed waits behind the limit", Indices(15, 15)},
-        {"no holder named", semRetentor},
-        {"a procedure that reports no limit", scriptAntigo},
+        {"a second past the warning time", Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 8, 13, 0}}),
+         601s, true},
+        {"exactly the warning time", Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 8, 12, 0}}), 600s,
+         false},
+        {"just under a second past the warning time",
+         Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 8, 12, 9999}}), 600999ms, true},
+        {"held for a short while", Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {9, 59, 0, 0}}), 48s,
+         false},
+        {"over midnight at the end of a year",
+         Indices(10, 15, db::DataHora{{2025, 12, 31}, {23, 55, 0, 0}}, db::DataHora{{2026, 1, 1}, {0, 5, 1, 0}}),
+         601s, true},
+        {"over the end of February in a leap year",
+         Indices(10, 15, db::DataHora{{2024, 2, 28}, {12, 0, 0, 0}}, db::DataHora{{2024, 3, 1}, {12, 0, 0, 0}}),
+         48h, true},
+        {"the server's time before the reservation's",
+         Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {9, 58, 11, 0}}), -1s, false},
+        {"nothing committed waits behind the limit",
+         Indices(15, 15, kReserva, db::DataHora{{2025, 5, 12}, {11, 0, 0, 0}}), std::nullopt, false},
+        {"no holder named", semRetentor, std::nullopt, false},
+        {"a procedure that reports no limit", scriptAntigo, std::nullopt, false},
+        {"a reservation that does not say when it was made",
+         Indices(10, 15, std::nullopt, db::DataHora{{2025, 5, 12}, {11, 0, 0, 0}}), std::nullopt, false},
+        {"an answer without the server's time", Indices(10, 15, kReserva, std::nullopt), std::nullopt, false},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
-        TVigiaEnvioRetido vigia(600s, [this] { return agora_; });
-        vigia.Observar(Indices(10, 15));
-        agora_ += 601s;
-        ASSERT_TRUE(vigia.Avaliar());
-        vigia.Observar(c.depois);
-        EXPECT_FALSE(vigia.Avaliar());
-        agora_ += 601s;
-        const auto r = vigia.Avaliar();
-        EXPECT_EQ(r.has_value(), c.depois.Retido());
-        if (r) {
-            EXPECT_FALSE(r->Registro.empty()) << "a new holding is told at once";
-        }
+        EXPECT_EQ(TempoEnvioRetido(c.indices), c.tempo);
+        const auto r = AvaliarEnvioRetido(c.indices, 600s);
+        ASSERT_EQ(r.has_value(), c.contado);
+        if (!r) continue;
+        const std::string desde = "Envio retido desde " + TextoMomento(*c.indices.Retentor->Momento);
+        EXPECT_EQ(r->TextoPainel, desde + " pela transação 42 (usuário CAIXA1, conexão 7), ainda aberta");
+        EXPECT_EQ(r->Registro.rfind(desde, 0), 0u) << r->Registro;
+        for (const char* parte : {"transação 42", "usuário CAIXA1", "conexão 7", "endereço 192.168.0.12",
+                                  "programa pdv.exe", "posição 10", "confirmada ou desfeita"})
+            EXPECT_NE(r->Registro.find(parte), std::string::npos) << parte << " in: " << r->Registro;
     }
+}
+
+TEST(EnvioRetido, TheTimeIsWrittenAsTheStoreReadsIt) {
+    EXPECT_EQ(TextoMomento(kReserva), "12/05/2025 09:58:12");
+    EXPECT_EQ(TextoMomento(db::DataHora{{2026, 1, 1}, {0, 5, 1, 9999}}), "01/01/2026 00:05:01");
 }
 
 }  // namespace
