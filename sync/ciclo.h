@@ -18,7 +18,8 @@
 // an hour after it was last logged, or after the step was accepted in
 // between. Exceptions from the operations end the run at once and leave
 // TimerTimer()/Tick() after the countdown has been started, so the owner
-// writes them to the log and the next run still comes; the panel of the
+// writes them to the log (the same failure run after run once an hour, as
+// RegistrarFalha tells) and the next run still comes; the panel of the
 // step in progress shows the failure, and the send panel, when the run
 // never reached it, no longer claims an earlier run's completion.
 #include "sync/janela.h"

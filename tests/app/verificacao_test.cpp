@@ -255,7 +255,7 @@ TEST(Verificacao, EveryFaultOfAStoreIsReportedAtOnceAndWhatDependsOnAFailureSays
     const std::vector<Caso> casos = {
         {"a right missing on our objects and a dropped trigger",
          sql("REVOKE EXECUTE ON PROCEDURE PROC_RETORNA_INDICE FROM USER ONDARIS;\nDROP TRIGGER PRECOS_RPL;"),
-         {"Objetos da replicação da versão 2, mas a conta ONDARIS não pode executar PROC_RETORNA_INDICE",
+         {"Objetos da replicação da versão 3, mas a conta ONDARIS não pode executar PROC_RETORNA_INDICE",
           "Tabela PRECOS: sem o gatilho de registro PRECOS_RPL"},
          {},
          "2 falhas em 11 itens verificados."},
