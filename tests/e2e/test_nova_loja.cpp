@@ -24,6 +24,7 @@ using ondaris::teste::AgenteE2E;
 using ondaris::teste::BancoTeste;
 using ondaris::teste::CentralE2E;
 using ondaris::teste::LeitorLoja;
+using ondaris::teste::Inteiro;
 using ondaris::teste::Processo;
 
 struct Execucao {
@@ -82,10 +83,6 @@ protected:
     static std::vector<std::string> Retrato(const BancoTeste& banco) {
         LeitorLoja leitor(banco);
         return leitor.Retrato();
-    }
-    static std::int64_t Inteiro(const BancoTeste& banco, const std::string& sql) {
-        LeitorLoja leitor(banco);
-        return leitor.Inteiro(sql);
     }
 
     // Nothing waits anywhere: the server holds every store's whole log and

@@ -23,6 +23,8 @@ using ondaris::teste::AgenteE2E;
 using ondaris::teste::BancoTeste;
 using ondaris::teste::CentralE2E;
 using ondaris::teste::LeitorLoja;
+using ondaris::teste::Linhas;
+using ondaris::teste::Inteiro;
 
 class PorDeLadoE2E : public ::testing::Test {
 protected:
@@ -36,15 +38,6 @@ protected:
         ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
         agente1_ = std::make_unique<AgenteE2E>(*loja1_);
         agente2_ = std::make_unique<AgenteE2E>(*loja2_);
-    }
-
-    static std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql) {
-        LeitorLoja leitor(banco);
-        return leitor.Linhas(sql);
-    }
-    static std::int64_t Inteiro(const BancoTeste& banco, const std::string& sql) {
-        LeitorLoja leitor(banco);
-        return leitor.Inteiro(sql);
     }
 
     // The command the log's last failure names, as the technician copies it:

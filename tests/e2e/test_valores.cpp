@@ -20,6 +20,8 @@ using ondaris::teste::AgenteE2E;
 using ondaris::teste::BancoTeste;
 using ondaris::teste::CentralE2E;
 using ondaris::teste::LeitorLoja;
+using ondaris::teste::Linhas;
+using ondaris::teste::Inteiro;
 
 // The stores' own tables: "$" in a table's and in columns' names, a NOT NULL
 // text, a CHAR, a text blob, and CURTO, whose length differs by store.
@@ -64,14 +66,6 @@ protected:
         banco.ExecutarSql(ondaris::db::Utf8ParaLatin1(sqlUtf8));
     }
     static void Rodar(AgenteE2E& agente, const char* qual) { ondaris::teste::RodarSemFalha(agente, qual); }
-    static std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql) {
-        LeitorLoja leitor(banco);
-        return leitor.Linhas(sql);
-    }
-    static std::int64_t Inteiro(const BancoTeste& banco, const std::string& sql) {
-        LeitorLoja leitor(banco);
-        return leitor.Inteiro(sql);
-    }
 
     // Declared first, destroyed last: the programs are gone before the
     // databases are dropped.

@@ -25,6 +25,7 @@ using ondaris::teste::AgenteE2E;
 using ondaris::teste::BancoTeste;
 using ondaris::teste::CentralE2E;
 using ondaris::teste::LeitorLoja;
+using ondaris::teste::Linhas;
 
 constexpr int kGrupos = 3;           // store transactions, so three commit points
 constexpr int kLinhasPorGrupo = 20;  // price rows each
@@ -107,11 +108,6 @@ protected:
             std::this_thread::sleep_for(20ms);
         EXPECT_TRUE(std::filesystem::exists(sinal)) << processo->Saida();
         return processo;
-    }
-
-    static std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql) {
-        LeitorLoja leitor(banco);
-        return leitor.Linhas(sql);
     }
 
     static inline std::unique_ptr<BancoTeste> loja1_, loja2_;

@@ -476,6 +476,16 @@ std::vector<std::string> LeitorLoja::Retrato(bool comVersoes) {
     return r;
 }
 
+std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql) {
+    LeitorLoja leitor(banco);
+    return leitor.Linhas(sql);
+}
+
+std::int64_t Inteiro(const BancoTeste& banco, const std::string& sql) {
+    LeitorLoja leitor(banco);
+    return leitor.Inteiro(sql);
+}
+
 void DuasLojasE2E::SetUpTestSuite() { GarantirUsuarioReplicacao(); }
 
 void DuasLojasE2E::SetUp() {

@@ -180,6 +180,11 @@ private:
     std::unique_ptr<db::Transacao> transacao_;
 };
 
+// One query read through a LeitorLoja of its own: its rows, or the first
+// column of its first row as a number.
+std::vector<std::string> Linhas(const BancoTeste& banco, const std::string& sql);
+std::int64_t Inteiro(const BancoTeste& banco, const std::string& sql);
+
 // The replicated example tables.
 const std::vector<std::string>& TabelasExemplo();
 
