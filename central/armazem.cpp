@@ -137,9 +137,9 @@ LinhaComando LinhaDoComando(const sync::TValorJSON& comando) {
 
 Armazem::Armazem(const std::string& arquivo) {
     if (sqlite3_open(arquivo.c_str(), &Banco_) != SQLITE_OK) {
-        std::string msg = Banco_ ? sqlite3_errmsg(Banco_) : "out of memory";
+        std::string msg = Banco_ ? sqlite3_errmsg(Banco_) : "memória insuficiente";
         sqlite3_close(Banco_);
-        throw ErroArmazem("SQLite: cannot open " + arquivo + ": " + msg);
+        throw ErroArmazem("SQLite: não foi possível abrir " + arquivo + ": " + msg);
     }
     try {
         sqlite3_busy_timeout(Banco_, 5000);
@@ -298,9 +298,9 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
         }
     }
     if (bloco.OrdemInicial && *bloco.OrdemInicial - 1 > confirmada)
-        throw BlocoRecusado("the block starts at ordeminicial " + std::to_string(*bloco.OrdemInicial) +
-                            ", but the server holds store " + std::to_string(bloco.Loja) + "'s log only up to " +
-                            std::to_string(confirmada) + ": the positions between would be skipped");
+        throw BlocoRecusado("o bloco começa em ordeminicial " + std::to_string(*bloco.OrdemInicial) +
+                            ", mas o servidor tem o log da loja " + std::to_string(bloco.Loja) + " só até " +
+                            std::to_string(confirmada) + ": as posições entre elas seriam puladas");
 
     std::int64_t nova = confirmada;
     Comando inserir(Banco_,

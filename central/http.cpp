@@ -1,5 +1,7 @@
 #include "central/http.h"
 
+#include "db/mensagens.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -209,17 +211,18 @@ const char* kTextoPlano = "text/plain; charset=utf-8";
 // read. Empty when the body may be read.
 std::optional<std::pair<int, std::string>> RecusaPelaCabeca(const httplib::Request& req, std::size_t maximo) {
     if (req.has_header("Transfer-Encoding"))
-        return std::pair{411, std::string("send the body with a Content-Length header, not in chunks (Transfer-Encoding: ") +
+        return std::pair{411, std::string("envie o corpo com o cabeçalho Content-Length, não em pedaços (Transfer-Encoding: ") +
                                   req.get_header_value("Transfer-Encoding") + ")"};
     if (!req.has_header("Content-Length")) return std::nullopt;
     const std::string texto = req.get_header_value("Content-Length");
     unsigned long long tamanho = 0;
     auto [fim, erro] = std::from_chars(texto.data(), texto.data() + texto.size(), tamanho);
     if (texto.empty() || erro != std::errc() || fim != texto.data() + texto.size())
-        return std::pair{400, "Content-Length is not a number: '" + texto + "'"};
+        return std::pair{400, "Content-Length não é um número: '" + texto + "'"};
     if (tamanho > maximo)
-        return std::pair{413, "body too large: " + std::to_string(tamanho) + " bytes; this server accepts at most " +
-                                  std::to_string(maximo) + " bytes"};
+        return std::pair{413, "corpo grande demais: " + db::Quantidade(static_cast<std::int64_t>(tamanho), "byte", "bytes") +
+                                  "; este servidor aceita no máximo " +
+                                  db::Quantidade(static_cast<std::int64_t>(maximo), "byte", "bytes")};
     return std::nullopt;
 }
 
@@ -253,22 +256,22 @@ ServidorHttp::ServidorHttp(LimitesHttp limites) : Limites_(limites) {
         std::string texto;
         if (t_conexao && t_conexao->PrazoEsgotado) {
             res.status = 408;
-            texto = "request not received in time: the client sent too slowly";
+            texto = "requisição não recebida a tempo: o cliente enviou devagar demais";
         } else if (t_conexao && t_conexao->Excedeu) {
             res.status = 413;
-            texto = "body too large: this server accepts at most " + std::to_string(Limites_.TamanhoMaximoCorpo) +
-                    " bytes";
+            texto = "corpo grande demais: este servidor aceita no máximo " +
+                    db::Quantidade(static_cast<std::int64_t>(Limites_.TamanhoMaximoCorpo), "byte", "bytes");
         } else if (res.status == 404) {
-            texto = "no such endpoint: " + req.method + " " + req.path;
+            texto = "endereço inexistente: " + req.method + " " + req.path;
         } else if (res.status == 413) {
-            texto = "body too large: this server accepts at most " + std::to_string(Limites_.TamanhoMaximoCorpo) +
-                    " bytes";
+            texto = "corpo grande demais: este servidor aceita no máximo " +
+                    db::Quantidade(static_cast<std::int64_t>(Limites_.TamanhoMaximoCorpo), "byte", "bytes");
         } else if (res.status == 414) {
-            texto = "request line too long";
+            texto = "linha de requisição longa demais";
         } else if (res.status == 400) {
-            texto = "malformed HTTP request";
+            texto = "requisição HTTP malformada";
         } else {
-            texto = "request refused: HTTP status " + std::to_string(res.status);
+            texto = "requisição recusada: status HTTP " + std::to_string(res.status);
         }
         res.set_content(texto, kTextoPlano);
     });

@@ -24,7 +24,7 @@ void Parar(int) {
 
 int Uso(const char* msg) {
     std::cerr << "ondaris-central: " << msg << "\n"
-              << "usage: ondaris-central --banco FILE --estrutura FILE [--endereco ADDR] [--porta N]\n";
+              << "uso: ondaris-central --banco ARQUIVO --estrutura ARQUIVO [--endereco ENDERECO] [--porta N]\n";
     return 2;
 }
 
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto valor = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+            if (i + 1 >= argc) throw std::invalid_argument(a + " precisa de um valor");
             return argv[++i];
         };
         try {
@@ -44,16 +44,16 @@ int main(int argc, char** argv) {
             else if (a == "--estrutura") estrutura = valor();
             else if (a == "--endereco") endereco = valor();
             else if (a == "--porta") porta = std::stoi(valor());
-            else return Uso(("unknown argument " + a).c_str());
+            else return Uso(("argumento desconhecido " + a).c_str());
         } catch (const std::exception& e) {
             return Uso(e.what());
         }
     }
-    if (banco.empty() || estrutura.empty()) return Uso("--banco and --estrutura are required");
+    if (banco.empty() || estrutura.empty()) return Uso("--banco e --estrutura são obrigatórios");
 
     try {
         std::ifstream arquivo(estrutura, std::ios::binary);
-        if (!arquivo) throw std::runtime_error("cannot read " + estrutura);
+        if (!arquivo) throw std::runtime_error("não foi possível ler " + estrutura);
         std::stringstream texto;
         texto << arquivo.rdbuf();
 
@@ -65,10 +65,10 @@ int main(int argc, char** argv) {
         std::signal(SIGTERM, Parar);
         std::signal(SIGINT, Parar);
         if (!servidor.bind_to_port(endereco.c_str(), porta))
-            throw std::runtime_error("cannot listen on " + endereco + ":" + std::to_string(porta));
-        std::cout << "ondaris-central listening on http://" << endereco << ":" << porta << "/" << std::endl;
+            throw std::runtime_error("não foi possível escutar em " + endereco + ":" + std::to_string(porta));
+        std::cout << "ondaris-central escutando em http://" << endereco << ":" << porta << "/" << std::endl;
         servidor.listen_after_bind();
-        std::cout << "ondaris-central stopped" << std::endl;
+        std::cout << "ondaris-central parado" << std::endl;
     } catch (const std::exception& e) {
         std::cerr << "ondaris-central: " << e.what() << "\n";
         return 1;

@@ -33,12 +33,12 @@ std::optional<T> Inteiro(std::string_view texto) {
     return valor;
 }
 
-// `onde` names the value in the refusal ("store code in the path",
+// `onde` names the value in the refusal ("o código de loja no caminho",
 // "comandos[3]: \"ordem\"").
 std::int32_t CodigoLoja(std::string_view texto, const std::string& onde) {
     auto v = Inteiro<std::int32_t>(texto);
     if (!v || *v < 1)
-        throw Recusa{400, onde + " is not a store code (a whole number from 1 to " +
+        throw Recusa{400, onde + " não é um código de loja (um número inteiro de 1 a " +
                               std::to_string(std::numeric_limits<std::int32_t>::max()) + "): '" +
                               std::string(texto) + "'"};
     return *v;
@@ -47,7 +47,7 @@ std::int32_t CodigoLoja(std::string_view texto, const std::string& onde) {
 std::int64_t Posicao(std::string_view texto, std::int64_t minimo, const std::string& onde) {
     auto v = Inteiro<std::int64_t>(texto);
     if (!v || *v < minimo)
-        throw Recusa{400, onde + " is not a position (a whole number from " + std::to_string(minimo) + " to " +
+        throw Recusa{400, onde + " não é uma posição (um número inteiro de " + std::to_string(minimo) + " a " +
                               std::to_string(std::numeric_limits<std::int64_t>::max()) + "): '" +
                               std::string(texto) + "'"};
     return *v;
@@ -55,7 +55,7 @@ std::int64_t Posicao(std::string_view texto, std::int64_t minimo, const std::str
 
 void ExigirNome(std::string_view nome, const std::string& onde) {
     if (!db::IdentificadorValido(nome))
-        throw Recusa{400, onde + " is not a plain identifier (" + db::kRegraIdentificadorIngles + "): '" +
+        throw Recusa{400, onde + " não é um identificador simples (" + db::kRegraIdentificador + "): '" +
                               std::string(nome) + "'"};
 }
 
@@ -64,11 +64,11 @@ void ExigirNome(std::string_view nome, const std::string& onde) {
 std::string TextoDoMembro(const TValorJSON& objeto, const char* nome, bool obrigatorio, const std::string& onde) {
     const TValorJSON* m = objeto.Membro(nome);
     if (!m) {
-        if (obrigatorio) throw Recusa{400, onde + ": member \"" + nome + "\" is missing"};
+        if (obrigatorio) throw Recusa{400, onde + ": falta o membro \"" + nome + "\""};
         return {};
     }
     if (m->Tipo() != TTipoJSON::Texto && m->Tipo() != TTipoJSON::Numero)
-        throw Recusa{400, onde + ": member \"" + nome + "\" must be a string"};
+        throw Recusa{400, onde + ": o membro \"" + nome + "\" deve ser um texto"};
     return m->Bruto();
 }
 
@@ -81,62 +81,62 @@ void ExigirJson(const httplib::Request& req) {
     for (char& c : midia)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (midia != "application/json")
-        throw Recusa{415, "the body must be sent as application/json, not '" + tipo + "'"};
+        throw Recusa{415, "o corpo deve ser enviado como application/json, não '" + tipo + "'"};
 }
 
 BlocoRecebido LerBlocoEnviado(const std::string& corpo, std::int32_t loja) {
     auto json = sync::LerJSON(corpo);
-    if (!json) throw Recusa{400, "body is not valid JSON"};
-    if (!json->EhObjeto()) throw Recusa{400, "body must be a JSON object"};
+    if (!json) throw Recusa{400, "o corpo não é JSON válido"};
+    if (!json->EhObjeto()) throw Recusa{400, "o corpo deve ser um objeto JSON"};
     BlocoRecebido bloco;
     bloco.Loja = loja;
-    std::int32_t origem = CodigoLoja(TextoDoMembro(*json, "codigolojaorigem", true, "body"),
-                                     "body: \"codigolojaorigem\"");
+    std::int32_t origem = CodigoLoja(TextoDoMembro(*json, "codigolojaorigem", true, "corpo"),
+                                     "corpo: \"codigolojaorigem\"");
     if (origem != loja)
-        throw Recusa{400, "codigolojaorigem " + std::to_string(origem) + " differs from the store in the path (" +
+        throw Recusa{400, "codigolojaorigem " + std::to_string(origem) + " difere da loja no caminho (" +
                               std::to_string(loja) + ")"};
     const TValorJSON* comandos = json->Membro("comandos");
-    if (!comandos || !comandos->EhMatriz()) throw Recusa{400, "body: \"comandos\" must be an array"};
+    if (!comandos || !comandos->EhMatriz()) throw Recusa{400, "corpo: \"comandos\" deve ser uma lista"};
 
     const bool temInicial = json->Membro("ordeminicial") != nullptr;
     const bool temFinal = json->Membro("ordemfinal") != nullptr;
     if (temInicial != temFinal)
-        throw Recusa{400, std::string("body: \"") + (temInicial ? "ordeminicial" : "ordemfinal") +
-                              "\" without \"" + (temInicial ? "ordemfinal" : "ordeminicial") +
-                              "\": a block's bounds come together"};
+        throw Recusa{400, std::string("corpo: \"") + (temInicial ? "ordeminicial" : "ordemfinal") +
+                              "\" sem \"" + (temInicial ? "ordemfinal" : "ordeminicial") +
+                              "\": os limites de um bloco vêm juntos"};
     if (temInicial) {
-        bloco.OrdemInicial = Posicao(TextoDoMembro(*json, "ordeminicial", true, "body"), 1, "body: \"ordeminicial\"");
-        bloco.OrdemFinal = Posicao(TextoDoMembro(*json, "ordemfinal", true, "body"), 0, "body: \"ordemfinal\"");
+        bloco.OrdemInicial = Posicao(TextoDoMembro(*json, "ordeminicial", true, "corpo"), 1, "corpo: \"ordeminicial\"");
+        bloco.OrdemFinal = Posicao(TextoDoMembro(*json, "ordemfinal", true, "corpo"), 0, "corpo: \"ordemfinal\"");
         if (*bloco.OrdemInicial - 1 > *bloco.OrdemFinal)
-            throw Recusa{400, "body: \"ordeminicial\" " + std::to_string(*bloco.OrdemInicial) +
-                                  " lies beyond \"ordemfinal\" " + std::to_string(*bloco.OrdemFinal) + " + 1"};
+            throw Recusa{400, "corpo: \"ordeminicial\" " + std::to_string(*bloco.OrdemInicial) +
+                                  " fica além de \"ordemfinal\" " + std::to_string(*bloco.OrdemFinal) + " + 1"};
     }
 
     bloco.Comandos.reserve(comandos->Elementos().size());
     std::size_t i = 0;
     for (const TValorJSON& c : comandos->Elementos()) {
         std::string onde = "comandos[" + std::to_string(i++) + "]";
-        if (!c.EhObjeto()) throw Recusa{400, onde + " must be an object"};
+        if (!c.EhObjeto()) throw Recusa{400, onde + " deve ser um objeto"};
         ComandoRecebido r;
         r.Ordem = Posicao(TextoDoMembro(c, "ordem", true, onde), 1, Membro(onde, "ordem"));
         if (!bloco.Comandos.empty() && r.Ordem <= bloco.Comandos.back().Ordem)
             throw Recusa{400, Membro(onde, "ordem") + " " + std::to_string(r.Ordem) +
-                                  " does not follow the previous command's " +
-                                  std::to_string(bloco.Comandos.back().Ordem) + ": commands must rise strictly"};
+                                  " não vem depois da ordem do comando anterior, " +
+                                  std::to_string(bloco.Comandos.back().Ordem) + ": os comandos devem ser estritamente crescentes"};
         if (bloco.OrdemInicial && (r.Ordem < *bloco.OrdemInicial || r.Ordem > *bloco.OrdemFinal))
             throw Recusa{400, Membro(onde, "ordem") + " " + std::to_string(r.Ordem) +
-                                  " lies outside the block's bounds " + std::to_string(*bloco.OrdemInicial) +
-                                  " to " + std::to_string(*bloco.OrdemFinal)};
+                                  " fica fora dos limites do bloco, " + std::to_string(*bloco.OrdemInicial) +
+                                  " a " + std::to_string(*bloco.OrdemFinal)};
         const std::string destino = TextoDoMembro(c, "codigolojadestino", false, onde);
         r.Destino = (destino.empty() || destino == "0") ? 0 : CodigoLoja(destino, Membro(onde, "codigolojadestino"));
         for (const char* nome : {"acao", "idtransacao"}) TextoDoMembro(c, nome, true, onde);
         ExigirNome(TextoDoMembro(c, "tabela", true, onde), Membro(onde, "tabela"));
         const TValorJSON* campos = c.Membro("campos");
-        if (!campos || !campos->EhObjeto()) throw Recusa{400, onde + ": \"campos\" must be an object"};
+        if (!campos || !campos->EhObjeto()) throw Recusa{400, onde + ": \"campos\" deve ser um objeto"};
         for (const auto& [nome, valor] : campos->Membros()) {
-            ExigirNome(nome, onde + ": the column name");
+            ExigirNome(nome, onde + ": o nome de coluna");
             if (valor.Tipo() != TTipoJSON::Texto && valor.Tipo() != TTipoJSON::Numero)
-                throw Recusa{400, onde + ": \"campos\" member \"" + nome + "\" must be a string"};
+                throw Recusa{400, onde + ": o membro \"" + nome + "\" de \"campos\" deve ser um texto"};
         }
         r.Json = sync::EscreverJSONCompacto(c);
         r.Linha = LinhaDoComando(c);
@@ -150,7 +150,7 @@ BlocoRecebido LerBlocoEnviado(const std::string& corpo, std::int32_t loja) {
 std::size_t FimDoTexto(std::string_view json, std::size_t aspas) {
     std::size_t i = aspas + 1;
     while (i < json.size() && json[i] != '"') i += json[i] == '\\' ? 2 : 1;
-    if (i >= json.size()) throw std::runtime_error("stored command is damaged");
+    if (i >= json.size()) throw std::runtime_error("comando armazenado danificado");
     return i;
 }
 
@@ -163,7 +163,7 @@ std::size_t FimDoTexto(std::string_view json, std::size_t aspas) {
 void ComandoParaLoja(std::string& saida, const ComandoArmazenado& c) {
     const std::string_view json = c.Json;
     if (json.size() < 2 || json.front() != '{' || json.back() != '}')
-        throw std::runtime_error("stored command is damaged");
+        throw std::runtime_error("comando armazenado danificado");
     constexpr std::string_view kChave = "\"ordem\":";
     int profundidade = 0;
     bool chave = false;  // a member's name comes next at the top level
@@ -205,7 +205,7 @@ TValorJSON Texto(std::int64_t n) { return TValorJSON::Texto(std::to_string(n)); 
 
 ServidorCentral::ServidorCentral(Armazem& armazem, std::string estruturaJson)
     : Armazem_(armazem), Estrutura_(std::move(estruturaJson)) {
-    if (!sync::LerJSON(Estrutura_)) throw std::invalid_argument("the structure list is not valid JSON");
+    if (!sync::LerJSON(Estrutura_)) throw std::invalid_argument("a lista da estrutura não é JSON válido");
 }
 
 void ServidorCentral::Registrar(ServidorHttp& servidor) {
@@ -222,7 +222,7 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
                 res.set_content(e.what(), kTextoPlano);
             } catch (const std::exception& e) {
                 res.status = 500;
-                res.set_content(std::string("internal error: ") + e.what(), kTextoPlano);
+                res.set_content(std::string("erro interno: ") + e.what(), kTextoPlano);
             }
         };
     };
@@ -232,7 +232,7 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
     }));
 
     servidor.Put(R"(/enviar/([^/]+))", guardado([this](const httplib::Request& req, httplib::Response& res) {
-        auto loja = CodigoLoja(req.matches[1].str(), "store code in the path");
+        auto loja = CodigoLoja(req.matches[1].str(), "o código de loja no caminho");
         ExigirJson(req);
         ResultadoGravacao r = Armazem_.Gravar(LerBlocoEnviado(req.body, loja));
         TValorJSON resposta = TValorJSON::Objeto();
@@ -244,8 +244,8 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
 
     servidor.Get(R"(/obterindiceenvio/([^/]+)/([^/]+))",
                  guardado([this](const httplib::Request& req, httplib::Response& res) {
-                     auto loja = CodigoLoja(req.matches[1].str(), "store code in the path");
-                     auto ultimo = Posicao(req.matches[2].str(), 0, "last movement in the path");
+                     auto loja = CodigoLoja(req.matches[1].str(), "o código de loja no caminho");
+                     auto ultimo = Posicao(req.matches[2].str(), 0, "o último movimento no caminho");
                      const std::int64_t confirmada = Armazem_.RegistrarIndice(loja, ultimo);
                      TValorJSON resposta = TValorJSON::Objeto();
                      resposta.Adicionar("ultimaordemenviada", Texto(confirmada));
@@ -254,8 +254,8 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
                  }));
 
     servidor.Get(R"(/receber/([^/]+)/([^/]+))", guardado([this](const httplib::Request& req, httplib::Response& res) {
-        auto loja = CodigoLoja(req.matches[1].str(), "store code in the path");
-        auto ordem = Posicao(req.matches[2].str(), 0, "position in the path");
+        auto loja = CodigoLoja(req.matches[1].str(), "o código de loja no caminho");
+        auto ordem = Posicao(req.matches[2].str(), 0, "a posição no caminho");
         BlocoParaLoja bloco = Armazem_.Receber(loja, ordem, TamanhoBloco);
         // Written as EscreverJSONCompacto writes the same object.
         const auto posicao = [](std::int64_t n) { return '"' + std::to_string(n) + '"'; };

@@ -151,8 +151,8 @@ void Conexao::Reconectar() {
 }
 
 void Conexao::LancarPerdaDeAlteracoes(const ErroConexaoPerdida& e, const Transacao& t) {
-    throw ErroConexaoPerdida("the connection was lost and re-established, but the uncommitted changes of "
-                             "transaction " + t.Nome() + " were lost with it: " + e.what(),
+    throw ErroConexaoPerdida("a conexão caiu e foi restabelecida, mas as alterações não confirmadas da "
+                             "transação " + t.Nome() + " se perderam com ela: " + e.what(),
                              e.Codigo(), e.SqlState(), e.Codigos());
 }
 
@@ -197,7 +197,7 @@ void Transacao::StartFb() {
 }
 
 void Transacao::Iniciar() {
-    if (Ativa()) throw ErroUso("transaction " + nome_ + " is already active");
+    if (Ativa()) throw ErroUso("transação " + nome_ + " já está ativa");
     conexao_.Operar(nullptr, [&] { StartFb(); });
 }
 
@@ -238,7 +238,7 @@ void Transacao::Rollback() {
 Firebird::ITransaction* Transacao::Garantir() {
     if (!Ativa()) {
         if (!opcoes_.InicioAutomatico)
-            throw ErroUso("transaction " + nome_ + " is not active: its caller must start it");
+            throw ErroUso("transação " + nome_ + " não está ativa: quem a usa deve iniciá-la");
         StartFb();
     }
     return handle_.get();

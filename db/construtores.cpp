@@ -1,5 +1,6 @@
 #include "db/construtores.h"
 
+#include "db/mensagens.h"
 #include "db/texto.h"
 
 #include <algorithm>
@@ -21,10 +22,8 @@ std::string Mostrar(std::string_view nome) {
     return r + "\"";
 }
 
-void ExigirIdentificador(std::string_view nome, const char* papel) {
-    if (!IdentificadorValido(nome))
-        throw ErroPreparacao(std::string(papel) + " name " + Mostrar(nome) + " is not a plain identifier (" +
-                             kRegraIdentificadorIngles + ")");
+void ExigirIdentificador(std::string_view nome, bool deTabela) {
+    if (!IdentificadorValido(nome)) throw ErroPreparacao(NomeNaoSimples(deTabela, Mostrar(nome)));
 }
 
 // The change log carries two key values: the first key column's and one
@@ -33,9 +32,7 @@ void ExigirIdentificador(std::string_view nome, const char* papel) {
 // partial key (where a delete would remove another row).
 void ExigirChaveRegistravel(const std::string& tabela, std::size_t colunasChave) {
     if (colunasChave > kMaximoColunasChave)
-        throw ErroPreparacao("table " + tabela + " has a primary key of " + std::to_string(colunasChave) +
-                             " columns: the change log carries at most " + std::to_string(kMaximoColunasChave) +
-                             " key values, so its changes cannot be replicated");
+        throw ErroPreparacao(ChaveLongaDemais(tabela, colunasChave, kMaximoColunasChave));
 }
 
 }  // namespace
@@ -46,7 +43,7 @@ const char* SufixoTipoSQL(TTipoSQL tipo) {
         case TTipoSQL::tsDelete: return "_DEL";
         case TTipoSQL::tsSelect: return "_SEL";
     }
-    throw ErroUso("unknown statement kind " + std::to_string(static_cast<int>(tipo)));
+    throw ErroUso("tipo de comando desconhecido: " + std::to_string(static_cast<int>(tipo)));
 }
 
 namespace {
@@ -89,16 +86,16 @@ unsigned BytesEmLinha(const std::vector<TCampoCatalogo>& campos) {
 }  // namespace
 
 std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCampoCatalogo>& campos) {
-    ExigirIdentificador(NomeTabela, "table");
+    ExigirIdentificador(NomeTabela, true);
     const std::string tabela(NomeTabela);
-    if (campos.empty()) throw ErroPreparacao("table " + tabela + " has no columns in the catalogue");
+    if (campos.empty()) throw ErroPreparacao(TabelaSemColunas(tabela, false));
     ExigirChaveRegistravel(tabela, static_cast<std::size_t>(std::count_if(
                                        campos.begin(), campos.end(), [](const TCampoCatalogo& c) { return c.Chave; })));
 
     std::string colunas;
     std::string juncao;
     for (const auto& c : campos) {
-        ExigirIdentificador(c.Campo, "column");
+        ExigirIdentificador(c.Campo, false);
         colunas += ", T." + c.Campo;
         if (!c.Chave) continue;
         // The first key column is logged in ATUALVALORCHAVE1, the second in
@@ -109,7 +106,7 @@ std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCa
             juncao += " AND (T." + c.Campo + " = L.ATUALVALORCHAVE2)";
     }
     if (juncao.empty())
-        throw ErroPreparacao("table " + tabela + " has no primary key: its rows cannot be found from the log");
+        throw ErroPreparacao(TabelaSemChave(tabela, false));
     // After the table's columns, one more per blob column: its bytes when
     // they are few, so that the row brings them along instead of a call to
     // read the blob; NULL otherwise (a NULL or longer blob, or one whose
@@ -132,12 +129,12 @@ std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCa
 
 std::string MontarSQLQueryUI(std::string_view NomeTabela, const std::vector<std::string>& colunas,
                              const std::vector<std::string>& chave) {
-    ExigirIdentificador(NomeTabela, "table");
+    ExigirIdentificador(NomeTabela, true);
     const std::string tabela(NomeTabela);
-    if (colunas.empty()) throw ErroPreparacao("table " + tabela + " has no columns in the structure list");
+    if (colunas.empty()) throw ErroPreparacao(TabelaSemColunas(tabela, true));
     std::string nomes, parametros;
     for (const auto& coluna : colunas) {
-        ExigirIdentificador(coluna, "column");
+        ExigirIdentificador(coluna, false);
         const char* separador = nomes.empty() ? "" : ", ";
         nomes += separador + coluna;
         parametros += separador + (":" + coluna);
@@ -147,17 +144,17 @@ std::string MontarSQLQueryUI(std::string_view NomeTabela, const std::vector<std:
 }
 
 std::string MontarSQLQueryDEL(std::string_view NomeTabela, const std::vector<std::string>& chave) {
-    ExigirIdentificador(NomeTabela, "table");
+    ExigirIdentificador(NomeTabela, true);
     const std::string tabela(NomeTabela);
     ExigirChaveRegistravel(tabela, chave.size());
     std::string where;
     for (const auto& coluna : chave) {
-        ExigirIdentificador(coluna, "column");
+        ExigirIdentificador(coluna, false);
         where += (where.empty() ? " WHERE " : " AND ") + coluna + " = :" + coluna;
     }
     // Without a condition the delete would empty the whole table.
     if (where.empty())
-        throw ErroPreparacao("table " + tabela + " has no primary key: a delete would have no condition");
+        throw ErroPreparacao(TabelaSemChave(tabela, true));
     return "DELETE FROM " + tabela + where;
 }
 
@@ -173,7 +170,7 @@ std::vector<std::string> Nomes(const std::vector<TCampoCatalogo>& campos) {
 // The text of a table's statement, from the catalogue and the structure
 // list as they stand. The name is checked before it reaches any query.
 std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoSQL) {
-    ExigirIdentificador(NomeTabela, "table");
+    ExigirIdentificador(NomeTabela, true);
     const std::string tabela(NomeTabela);
     switch (TipoSQL) {
         case TTipoSQL::tsUpdateInsert:
@@ -182,7 +179,7 @@ std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoS
         case TTipoSQL::tsDelete: return MontarSQLQueryDEL(tabela, Nomes(DM.CamposTabela(tabela, true)));
         case TTipoSQL::tsSelect: return MontarSQLQuerySEL(tabela, DM.CamposTabela(tabela, false));
     }
-    throw ErroUso("unknown statement kind " + std::to_string(static_cast<int>(TipoSQL)));
+    throw ErroUso("tipo de comando desconhecido: " + std::to_string(static_cast<int>(TipoSQL)));
 }
 
 }  // namespace
@@ -195,7 +192,7 @@ Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string_view
         NomeDataset = "TB" + std::string(NomeTabela) + SufixoTipoSQL(TipoSQL);
         // The table name is checked before it names anything: the cache's
         // name rule alone would let "TB" + a long name through.
-        ExigirIdentificador(NomeTabela, "table");
+        ExigirIdentificador(NomeTabela, true);
         if (Consulta* existente = DataModule.Procurar(NomeDataset)) return *existente;
 
         std::string texto = TextoDaConsulta(DM, NomeTabela, TipoSQL);

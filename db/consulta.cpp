@@ -371,7 +371,7 @@ const Codec& CodecDe(const DescricaoCampo& d, bool textosExatos) {
 Consulta::Consulta(Conexao& conexao, Transacao& transacao, std::string sql, std::string nome)
     : conexao_(conexao), transacao_(&transacao), sql_(std::move(sql)), nome_(std::move(nome)) {
     if (&transacao.ConexaoDona() != &conexao)
-        throw ErroUso("statement " + nome_ + ": its transaction belongs to another connection");
+        throw ErroUso("comando " + nome_ + ": sua transação pertence a outra conexão");
     conexao_.Registrar(this);
 }
 
@@ -425,7 +425,7 @@ void Consulta::GarantirPreparada() {
 }
 
 void Consulta::PrepararFb() {
-    if (sql_.empty()) throw ErroUso("statement " + nome_ + " has no text");
+    if (sql_.empty()) throw ErroUso("comando " + nome_ + " não tem texto");
     if (!reescrito_) {
         posicional_ = ReescreverParametros(sql_);
         reescrito_ = true;
@@ -469,7 +469,7 @@ void Consulta::DescreverParametros(Firebird::IStatement* st) {
             bool igual = layout.size() == layoutOriginal_.size();
             for (std::size_t i = 0; igual && i < layout.size(); ++i) igual = MesmoTipo(layout[i], layoutOriginal_[i]);
             if (!igual)
-                throw ErroBanco("statement " + nome_ + " describes its parameters differently after reconnecting");
+                throw ErroBanco("comando " + nome_ + " descreve seus parâmetros de outro jeito depois de reconectar");
             return;
         }
 
@@ -558,7 +558,7 @@ void Consulta::Definir(std::string_view nome, const Valor& valor) {
     GarantirDescrita();
     const auto it = posicional_.Posicoes.find(MaiusculasAscii(nome));
     if (it == posicional_.Posicoes.end())
-        throw ErroUso("statement " + nome_ + " has no parameter named " + std::string(nome));
+        throw ErroUso("comando " + nome_ + " não tem parâmetro chamado " + std::string(nome));
     for (const auto pos : it->second) GravarParametro(pos, valor);
 }
 
@@ -574,7 +574,7 @@ bool Consulta::ParametroNulo(std::size_t posicao) {
 std::size_t Consulta::PosicaoOuErro(std::size_t posicao) {
     GarantirDescrita();
     if (posicao >= parametros_.size())
-        throw ErroUso("statement " + nome_ + " has no parameter at position " + std::to_string(posicao));
+        throw ErroUso("comando " + nome_ + " não tem parâmetro na posição " + std::to_string(posicao));
     return posicao;
 }
 
@@ -592,10 +592,10 @@ void Consulta::GravarParametro(std::size_t i, const Valor& v) {
             blobs_[i].reset();
             return;
         case Gravacao::TipoErrado:
-            throw ErroUso(NomeParametro(i) + " is " + p.NomeTipo() + " and cannot take a value of type " +
+            throw ErroUso(NomeParametro(i) + " é " + p.NomeTipo() + " e não aceita um valor do tipo " +
                           NomeTipoValor(v));
         case Gravacao::NaoCabe:
-            throw ErroBanco("arithmetic exception, numeric overflow, or string truncation: the value does not fit " +
+            throw ErroBanco("arithmetic exception, numeric overflow, or string truncation: o valor não cabe em " +
                                 NomeParametro(i) + " (" + p.NomeTipo() + ")",
                             isc_arith_except, "22003", {isc_arith_except});
     }
@@ -663,7 +663,7 @@ void Consulta::Executar() {
     conexao_.Operar(transacao_, [&] {
         GarantirPreparada();
         if (tipoComando_ == isc_info_sql_stmt_select || tipoComando_ == isc_info_sql_stmt_select_for_upd)
-            throw ErroUso("statement " + nome_ + " is a query: open it with Abrir()");
+            throw ErroUso("comando " + nome_ + " é uma consulta: abra-o com Abrir()");
         auto* tra = transacao_->Garantir();
         transacao_->ComandoIniciou();
         try {
@@ -732,8 +732,8 @@ bool Consulta::Proximo() {
         conexao_.Reconectar();
         // A half-read result cannot be resumed on a new attachment without
         // guessing where it stood; the caller opens it again.
-        throw ErroConexaoPerdida("the connection was lost and re-established while reading the result of " +
-                                     nome_ + "; open it again: " + e.what(),
+        throw ErroConexaoPerdida("a conexão caiu e foi restabelecida durante a leitura do resultado de " +
+                                     nome_ + "; abra-o de novo: " + e.what(),
                                  e.Codigo(), e.SqlState(), e.Codigos());
     }
 }
@@ -757,7 +757,7 @@ std::int64_t Consulta::LinhasAfetadas() {
     // Asked of the server only when wanted: it costs a round trip, as much
     // as the execution itself.
     if (!afetadas_) {
-        if (!comando_) throw ErroUso("statement " + nome_ + " has not been executed");
+        if (!comando_) throw ErroUso("comando " + nome_ + " não foi executado");
         afetadas_ = fb::Chamar(
             [&](fb::Status& s) { return static_cast<std::int64_t>(comando_->getAffectedRecords(&s)); });
     }
@@ -780,7 +780,7 @@ std::optional<std::size_t> Consulta::IndiceColuna(std::string_view nome) {
 
 std::size_t Consulta::IndiceColunaOuErro(std::string_view nome) {
     const auto i = IndiceColuna(nome);
-    if (!i) throw ErroUso("statement " + nome_ + " has no column named " + std::string(nome));
+    if (!i) throw ErroUso("comando " + nome_ + " não tem coluna chamada " + std::string(nome));
     return *i;
 }
 
@@ -806,13 +806,13 @@ std::string Consulta::LerBlob(std::size_t i) {
 }
 
 Valor Consulta::Ler(std::size_t i) {
-    if (!temLinha_) throw ErroUso("statement " + nome_ + " has no current row");
-    if (i >= colunas_.size()) throw ErroUso("statement " + nome_ + " has no column " + std::to_string(i));
+    if (!temLinha_) throw ErroUso("comando " + nome_ + " não tem linha atual");
+    if (i >= colunas_.size()) throw ErroUso("comando " + nome_ + " não tem coluna " + std::to_string(i));
     const auto& c = colunas_[i];
     if (*reinterpret_cast<const std::int16_t*>(Saida() + c.DeslocamentoNulo) != 0) return {};
     const Decodificador ler = CodecDe(c, textosExatos_).Ler;
     if (!ler)
-        throw ErroUso("column " + c.Nome + " of statement " + nome_ + " has a type this layer cannot read: " +
+        throw ErroUso("coluna " + c.Nome + " do comando " + nome_ + " tem um tipo que esta camada não sabe ler: " +
                       c.NomeTipo());
     const std::string blob = c.EhBlob() ? LerBlob(i) : std::string();
     return ler(c, Saida() + c.Deslocamento, blob);
@@ -821,8 +821,8 @@ Valor Consulta::Ler(std::size_t i) {
 Valor Consulta::Ler(std::string_view nome) { return Ler(IndiceColunaOuErro(nome)); }
 
 void Consulta::ErroTipoColuna(std::size_t i, const char* pedido) {
-    throw ErroUso("column " + colunas_[i].Nome + " of statement " + nome_ + " is " + colunas_[i].NomeTipo() +
-                  " and cannot be read as " + pedido);
+    throw ErroUso("coluna " + colunas_[i].Nome + " do comando " + nome_ + " é " + colunas_[i].NomeTipo() +
+                  " e não pode ser lida como " + pedido);
 }
 
 }  // namespace ondaris::db

@@ -66,13 +66,13 @@ Firebird::IMaster* CarregarMestreFbclient() {
             reinterpret_cast<TObterMestre>(reinterpret_cast<void*>(GetProcAddress(biblioteca, "fb_get_master_interface")));
         Firebird::IMaster* mestre = obter ? obter() : nullptr;
         if (mestre) return mestre;  // the library stays loaded for the whole run
-        falhas += "; " + texto + ": it has no fb_get_master_interface (a Firebird client older than 3.0?)";
+        falhas += "; " + texto + ": não tem fb_get_master_interface (um cliente Firebird anterior ao 3.0?)";
         FreeLibrary(biblioteca);
     }
-    std::string onde = ausentes.empty() ? falhas.substr(2) : "not found in " + ausentes + falhas;
-    throw ErroBibliotecaCliente(std::string("The Firebird client library ") + kBibliotecaCliente +
-                                " could not be loaded (" + onde + "). Install the Firebird client, or copy " +
-                                kBibliotecaCliente + " and the libraries it needs beside the program.");
+    std::string onde = ausentes.empty() ? falhas.substr(2) : "não encontrada em " + ausentes + falhas;
+    throw ErroBibliotecaCliente(std::string("A biblioteca cliente do Firebird ") + kBibliotecaCliente +
+                                " não pôde ser carregada (" + onde + "). Instale o cliente Firebird, ou copie " +
+                                kBibliotecaCliente + " e as bibliotecas de que ela precisa para junto do programa.");
 }
 
 std::string SqlStateDoStatus(const std::intptr_t* vetor) {

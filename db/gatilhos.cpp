@@ -5,6 +5,7 @@
 
 #include "db/conexao.h"
 #include "db/construtores.h"
+#include "db/mensagens.h"
 #include "db/texto.h"
 
 namespace ondaris::db {
@@ -56,8 +57,9 @@ std::optional<std::string> MotivoRecusa(std::string_view tabela, const std::vect
     if (chave.empty())
         return t + " não tem chave primária: uma alteração dela não poderia ser encontrada na outra loja";
     if (chave.size() > kMaximoColunasChave)
-        return t + " tem chave primária de " + std::to_string(chave.size()) + " colunas: o log guarda no máximo " +
-               std::to_string(kMaximoColunasChave) + " valores de chave";
+        return t + " tem chave primária de " +
+               Quantidade(static_cast<std::int64_t>(chave.size()), "coluna", "colunas") + ": o log guarda no máximo " +
+               Quantidade(static_cast<std::int64_t>(kMaximoColunasChave), "valor", "valores") + " de chave";
     for (const auto& c : chave) {
         if (!IdentificadorMaiusculo(c.Nome))
             return "a coluna de chave \"" + c.Nome + "\" de " + t + " não é um identificador simples em maiúsculas (" +

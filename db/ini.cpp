@@ -102,7 +102,7 @@ std::string LerValorIni(const std::filesystem::path& arquivo, std::string_view s
 std::string PastaExecutavel() {
     std::error_code erro;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", erro);
-    if (erro) throw ErroUso("cannot find the running executable: " + erro.message());
+    if (erro) throw ErroUso("não foi possível achar o executável em execução: " + erro.message());
     std::string pasta = exe.parent_path().string();
     if (pasta.empty() || pasta.back() != '/') pasta.push_back('/');
     return pasta;

@@ -1,5 +1,6 @@
 #include "db/leituras.h"
 
+#include "db/mensagens.h"
 #include "db/texto.h"
 
 #include <charconv>
@@ -245,7 +246,6 @@ std::optional<Hora> TentarHora(std::string_view t, const TConfiguracoesRegionais
     return h;
 }
 
-std::string Citado(std::string_view texto) { return "'" + std::string(texto) + "'"; }
 
 }  // namespace
 
@@ -342,12 +342,12 @@ int AnoAtual() {
 
 Data LerData(std::string_view texto, const TConfiguracoesRegionais& regional, int anoAtual) {
     if (auto d = TentarData(texto, regional, anoAtual)) return *d;
-    throw ErroLeitura(Citado(texto) + " is not a valid date");
+    throw ErroLeitura(TextoNaoEhData(texto));
 }
 
 Hora LerHora(std::string_view texto, const TConfiguracoesRegionais& regional) {
     if (auto h = TentarHora(texto, regional)) return *h;
-    throw ErroLeitura(Citado(texto) + " is not a valid time");
+    throw ErroLeitura(TextoNaoEhHora(texto));
 }
 
 DataHora LerDataHora(std::string_view texto, const TConfiguracoesRegionais& regional, int anoAtual) {
@@ -357,7 +357,7 @@ DataHora LerDataHora(std::string_view texto, const TConfiguracoesRegionais& regi
     std::string_view parteHora = branco == std::string_view::npos ? std::string_view() : SemBrancos(t.substr(branco));
     auto d = TentarData(parteData, regional, anoAtual);
     std::optional<Hora> h = parteHora.empty() ? std::optional<Hora>(Hora{}) : TentarHora(parteHora, regional);
-    if (!d || !h) throw ErroLeitura(Citado(texto) + " is not a valid date and time");
+    if (!d || !h) throw ErroLeitura(TextoNaoEhDataHora(texto));
     return DataHora{*d, *h};
 }
 

@@ -134,7 +134,7 @@ int TCatalogoLoja::VersaoObjetos() {
     if (Linhas("SELECT 1 FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'PROC_VERSAO_REPLICACAO'").empty()) return 1;
     const auto v = Linhas("SELECT VERSAO FROM PROC_VERSAO_REPLICACAO");
     if (v.empty() || v.front().empty() || Nulo(v.front().front()))
-        throw ErroBanco("PROC_VERSAO_REPLICACAO returned no version");
+        throw ErroBanco("PROC_VERSAO_REPLICACAO não devolveu nenhuma versão");
     return static_cast<int>(Inteiro(v.front().front()));
 }
 
@@ -183,7 +183,7 @@ std::vector<TColunaChave> TCatalogoLoja::ColunasChave(const std::string& tabela)
         c.Nome = campo.Campo;
         const auto t = std::find_if(tipos.begin(), tipos.end(),
                                     [&](const std::vector<Valor>& l) { return Texto(l.at(0)) == c.Nome; });
-        if (t == tipos.end()) throw ErroBanco("the catalogue has no type for column " + c.Nome + " of " + tabela);
+        if (t == tipos.end()) throw ErroBanco("o catálogo do banco não tem o tipo da coluna " + c.Nome + " de " + tabela);
         const int tipo = static_cast<int>(Inteiro(t->at(1)));
         const int escala = static_cast<int>(Inteiro(t->at(3)));
         const int caracteres = static_cast<int>(Inteiro(t->at(5)));
@@ -295,8 +295,8 @@ bool RemoverGatilho(Conexao& conexao, const std::string& tabela) {
 
 TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dias, int porLote,
                                 const std::function<void(const TLimpezaLog&)>& aoLote) {
-    if (dias < 0) throw ErroUso("a negative number of days");
-    if (porLote < 1) throw ErroUso("a batch of fewer than one row");
+    if (dias < 0) throw ErroUso("número de dias negativo");
+    if (porLote < 1) throw ErroUso("lote de menos de uma linha");
     TLimpezaLog r;
     std::optional<DataHora> limite;
     {
@@ -502,13 +502,13 @@ std::int64_t ContarLinhas(Conexao& conexao, const std::string& tabela) {
 
 TEnvioInicial RegistrarEnvioInicial(Conexao& conexao, const std::string& tabela, int porLote,
                                     const std::function<void(const TEnvioInicial&)>& aoLote) {
-    if (porLote < 1) throw ErroUso("a batch of fewer than one row");
+    if (porLote < 1) throw ErroUso("lote de menos de uma linha");
     std::vector<TColunaChave> chave;
     std::vector<std::string> ordem;
     {
         TCatalogoLoja catalogo(conexao);
         if (auto motivo = MotivoRecusaEnvioInicial(catalogo, tabela))
-            throw ErroUso("initial send of a refused table: " + *motivo);
+            throw ErroUso("envio inicial de uma tabela recusada: " + *motivo);
         chave = catalogo.ColunasChave(tabela);
         ordem = catalogo.OrdemDaChave(tabela);
         const auto usuario = catalogo.Linhas("SELECT CURRENT_USER FROM RDB$DATABASE");
@@ -517,7 +517,7 @@ TEnvioInicial RegistrarEnvioInicial(Conexao& conexao, const std::string& tabela,
                             " não registra alterações no log (o procedimento de registro ignora as dela): entre "
                             "como administrador");
     }
-    if (ordem.size() != chave.size()) throw ErroBanco("the catalogue gives two different keys for " + tabela);
+    if (ordem.size() != chave.size()) throw ErroBanco("o catálogo do banco dá duas chaves diferentes para " + tabela);
 
     // The key walked in its index's order; each log row gets the key
     // columns in column order, as the trigger passes them. A text key read
@@ -562,7 +562,7 @@ TEnvioInicial RegistrarEnvioInicial(Conexao& conexao, const std::string& tabela,
         tr.Iniciar();
         c.DefinirPosicao(0, porLote);
         for (std::size_t i = 0; i < ultima.size(); ++i) c.DefinirPosicao(i + 1, ultima[i]);
-        if (!c.Abrir()) throw ErroBanco("the initial send's block of " + tabela + " returned no row");
+        if (!c.Abrir()) throw ErroBanco("o bloco do envio inicial de " + tabela + " não devolveu nenhuma linha");
         const std::int64_t linhas = c.Ler<std::int64_t>("LINHAS").value_or(0);
         ultima.clear();
         for (std::size_t i = 0; i < ordem.size(); ++i) ultima.push_back(c.Ler("U" + std::to_string(i + 1)));

@@ -45,11 +45,11 @@ Consulta* TModuloOperacao::Procurar(std::string_view nome) {
 }
 
 Consulta& TModuloOperacao::Criar(const std::string& nome, Transacao& transacao, std::string sql) {
-    if (!IdentificadorValido(nome, std::string_view::npos)) throw ErroUso("\"" + nome + "\" is not a valid statement name");
+    if (!IdentificadorValido(nome, std::string_view::npos)) throw ErroUso("\"" + nome + "\" não é um nome de comando válido");
     if (&transacao.ConexaoDona() != &ConnQuelbor)
-        throw ErroUso("statement " + nome + " must run in one of the block's own transactions");
+        throw ErroUso("o comando " + nome + " deve rodar numa das transações do próprio bloco");
     auto [it, nova] = consultas_.try_emplace(MaiusculasAscii(nome));
-    if (!nova) throw ErroUso("a statement named " + nome + " already exists in this block");
+    if (!nova) throw ErroUso("já existe um comando chamado " + nome + " neste bloco");
     try {
         it->second = std::make_unique<Consulta>(ConnQuelbor, transacao, std::move(sql), nome);
         it->second->DefinirTextosExatos(true);

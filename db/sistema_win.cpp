@@ -14,7 +14,7 @@ std::string PastaExecutavel() {
     std::wstring caminho(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n = GetModuleFileNameW(nullptr, caminho.data(), static_cast<DWORD>(caminho.size()));
-        if (n == 0) throw ErroUso("cannot find the running executable: " + TextoErroSistema(GetLastError()));
+        if (n == 0) throw ErroUso("não foi possível achar o executável em execução: " + TextoErroSistema(GetLastError()));
         if (n < caminho.size()) {
             caminho.resize(n);
             break;

@@ -5,6 +5,7 @@
 
 #include "db/fb.h"
 #include "db/ini.h"
+#include "db/mensagens.h"
 #include "db/texto.h"
 
 namespace ondaris::db {
@@ -108,8 +109,8 @@ void TDM::Conectar() {
         Connquelbor_.Abrir();
     } catch (const ErroLoginRecusado& e) {
         if (criada) throw;
-        throw ErroLoginRecusado(std::string(e.what()) + " (creating the account " + Opcoes_.Usuario +
-                                    " through the administrator login failed: " + ultimoErroProvisionamento_ + ")",
+        throw ErroLoginRecusado(std::string(e.what()) + " (a criação da conta " + Opcoes_.Usuario +
+                                    " pelo login de administrador falhou: " + ultimoErroProvisionamento_ + ")",
                                 e.Codigo(), e.SqlState(), e.Codigos());
     }
 }
@@ -197,7 +198,7 @@ void TDM::CriarUsuarioNoServidor(const ParametrosConexao& p) {
 
 void TDM::AbrirConfiguracoes() {
     configuracao_.reset();
-    if (!TBConfiguracoes_.Abrir()) throw ErroBanco("RPL_CONFIGURACOES holds no row: the replication settings are missing");
+    if (!TBConfiguracoes_.Abrir()) throw ErroBanco("RPL_CONFIGURACOES não tem nenhuma linha: faltam as configurações da replicação");
     LinhaConfiguracao l;
     l.Codigo = TBConfiguracoes_.Ler("CODIGO");
     l.CodigoLoja = TBConfiguracoes_.Ler("CODIGOLOJA");
@@ -218,20 +219,20 @@ std::optional<std::int64_t> Inteiro(Valor v) {
 }  // namespace
 
 std::int32_t TDM::CodigoLoja() const {
-    if (!configuracao_) throw ErroUso("the settings row has not been read");
+    if (!configuracao_) throw ErroUso("a linha de configurações ainda não foi lida");
     const auto v = Inteiro(configuracao_->CodigoLoja);
-    if (!v) throw ErroBanco("RPL_CONFIGURACOES.CODIGOLOJA is NULL or not an integer");
+    if (!v) throw ErroBanco("RPL_CONFIGURACOES.CODIGOLOJA está NULL ou não é um número inteiro");
     return static_cast<std::int32_t>(*v);
 }
 
 std::string TDM::LinkCentral() const {
-    if (!configuracao_) throw ErroUso("the settings row has not been read");
+    if (!configuracao_) throw ErroUso("a linha de configurações ainda não foi lida");
     if (const auto* s = std::get_if<std::string>(&configuracao_->LinkCentral)) return *s;
     return {};
 }
 
 std::int64_t TDM::UltimoRecebimento() const {
-    if (!configuracao_) throw ErroUso("the settings row has not been read");
+    if (!configuracao_) throw ErroUso("a linha de configurações ainda não foi lida");
     const auto v = Inteiro(configuracao_->UltimoRecebimento);
     return v ? *v : 0;
 }
@@ -281,13 +282,14 @@ void TDM::ExecutarGravacao(Consulta& gravacao, std::int64_t valor,
         gravacao.Executar();
     } catch (const ErroBanco& e) {
         if (!e.Contem(isc_sing_select_err)) throw;
-        throw ErroBanco("writing ULTIMORECEBIMENTO would change more than one row of RPL_CONFIGURACOES; nothing "
-                        "was changed",
+        throw ErroBanco("gravar ULTIMORECEBIMENTO alteraria mais de uma linha de RPL_CONFIGURACOES; nada "
+                        "foi alterado",
                         e.Codigo(), e.SqlState(), e.Codigos());
     }
     if (gravacao.LinhasAfetadas() != 1)
-        throw ErroBanco("writing ULTIMORECEBIMENTO changed " + std::to_string(gravacao.LinhasAfetadas()) +
-                        " rows of RPL_CONFIGURACOES instead of one: the settings row is gone or was changed");
+        throw ErroBanco("gravar ULTIMORECEBIMENTO alterou " +
+                        Quantidade(gravacao.LinhasAfetadas(), "linha", "linhas") +
+                        " de RPL_CONFIGURACOES em vez de uma: a linha de configurações sumiu ou foi alterada");
 }
 
 void TDM::GravarUltimoRecebimento(std::int64_t valor) {
@@ -319,7 +321,7 @@ void TDM::UltimoRecebimentoConfirmado(std::int64_t valor) {
 // ------------------------------------------------------ other statements
 
 std::int64_t TDM::UltimoMovimentoLoja() {
-    if (!TBUltimoMovimentoLoja_.Abrir()) throw ErroBanco("the query of the last log position returned no row");
+    if (!TBUltimoMovimentoLoja_.Abrir()) throw ErroBanco("a consulta da última posição do log não devolveu nenhuma linha");
     const auto v = TBUltimoMovimentoLoja_.Ler<std::int64_t>("ULTIMAORDEM");
     TBUltimoMovimentoLoja_.Fechar();
     return v.value_or(0);
@@ -330,7 +332,7 @@ TIndicesEnvio TDM::RetornaIndices(std::int64_t ordem, std::int32_t quantidade) {
     TBRetornaIndices_.Definir("ORDEM", ordem);
     TBRetornaIndices_.Definir("CODIGOLOJA", Valor());
     TBRetornaIndices_.Definir("QTDCOMANDOS", quantidade);
-    if (!TBRetornaIndices_.Abrir()) throw ErroBanco("PROC_RETORNA_INDICE returned no row");
+    if (!TBRetornaIndices_.Abrir()) throw ErroBanco("PROC_RETORNA_INDICE não devolveu nenhuma linha");
     TIndicesEnvio r;
     r.OrdemInicial = TBRetornaIndices_.Ler<std::int64_t>("ORDEMINICIAL").value_or(0);
     r.OrdemFinal = TBRetornaIndices_.Ler<std::int64_t>("ORDEMFINAL").value_or(0);

@@ -40,7 +40,7 @@ inline std::string TextoErroSistema(DWORD codigo, HMODULE modulo = nullptr) {
     while (!texto.empty() && (texto.back() == '\n' || texto.back() == '\r' || texto.back() == ' ' ||
                               texto.back() == '.'))
         texto.pop_back();
-    return texto.empty() ? "error " + std::to_string(codigo) : texto;
+    return texto.empty() ? "erro " + std::to_string(codigo) : texto;
 }
 
 }  // namespace ondaris::db

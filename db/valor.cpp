@@ -11,9 +11,9 @@ namespace ondaris::db {
 double Numerico::ComoDouble() const { return static_cast<double>(Valor) * std::pow(10.0, Escala); }
 
 const char* NomeTipoValor(const Valor& v) {
-    static const char* const nomes[] = {"NULL",   "boolean", "16-bit integer", "32-bit integer", "64-bit integer",
-                                        "numeric", "float",  "double",         "date",           "time",
-                                        "timestamp", "text", "bytes"};
+    static const char* const nomes[] = {"NULL",     "booleano", "inteiro de 16 bits", "inteiro de 32 bits",
+                                        "inteiro de 64 bits", "numérico", "float", "double", "data", "hora",
+                                        "data e hora", "texto", "bytes"};
     return nomes[v.index()];
 }
 
@@ -91,7 +91,7 @@ std::string DescricaoCampo::NomeTipo() const {
         case TTipoCampo::tcNulo: return "NULL";
         case TTipoCampo::tcOutro: break;
     }
-    return "SQL type " + std::to_string(Tipo);
+    return "tipo SQL " + std::to_string(Tipo);
 }
 
 }  // namespace ondaris::db

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "db/mensagens.h"
 #include "db/texto.h"
 
 namespace ondaris::db {
@@ -27,13 +28,11 @@ bool ParametroBinario(const DescricaoCampo& parametro) {
 
 namespace {
 
-std::string Citado(std::string_view texto) { return "'" + std::string(texto) + "'"; }
-
 // The value of an integer column, or ErroLeitura saying why there is none.
 std::int64_t InteiroNoIntervalo(std::string_view texto, std::int64_t minimo, std::int64_t maximo, const char* tipo) {
     const auto v = LerInteiro64(texto);
-    if (!v) throw ErroLeitura(Citado(texto) + " is not a valid integer value");
-    if (*v < minimo || *v > maximo) throw ErroLeitura(Citado(texto) + " is out of range for " + tipo);
+    if (!v) throw ErroLeitura(TextoNaoEhInteiro(texto));
+    if (*v < minimo || *v > maximo) throw ErroLeitura(TextoForaDoIntervalo(texto, tipo));
     return *v;
 }
 
@@ -42,9 +41,9 @@ std::int64_t InteiroNoIntervalo(std::string_view texto, std::int64_t minimo, std
 // (decoded as U+FFFD), would be stored as something else.
 std::string TextoExato(std::string_view texto, unsigned conjunto) {
     if (texto.find("\xEF\xBF\xBD") != std::string_view::npos)
-        throw ErroLeitura("the text holds bytes that are not valid in the answer's character set");
+        throw ErroLeitura(kTextoBytesInvalidos);
     if (conjunto != kCharsetUtf8 && !CabeEmLatin1(texto))
-        throw ErroLeitura("the text holds a character that the column's character set cannot hold");
+        throw ErroLeitura(kTextoCaractereSemLugar);
     return std::string(texto);
 }
 
@@ -61,10 +60,7 @@ void ExigirQueCaiba(const DescricaoCampo& p, std::string_view texto) {
     const std::size_t tamanho = ContarCaracteresUtf8(texto);
     const std::size_t maximo = octetos ? p.Tamanho : p.TamanhoCaracteres();
     if (tamanho <= maximo) return;
-    const char* unidade = octetos ? " bytes" : " caracteres";
-    throw ErroLeitura("o texto tem " + std::to_string(tamanho) + unidade + " e a coluna (" + p.NomeTipo() +
-                      ") guarda no máximo " + std::to_string(maximo) + unidade +
-                      "; cortado, chegaria outro valor");
+    throw ErroLeitura(TextoNaoCabe(tamanho, maximo, p.NomeTipo(), octetos));
 }
 
 }  // namespace
@@ -74,9 +70,8 @@ Valor LerValorParametro(const DescricaoCampo& p, std::string_view texto, const T
     if (p.EhNumerico()) {
         const auto v = LerNumerico(texto, -p.Escala, regional);
         if (!v) {
-            throw ErroLeitura(Citado(texto) + (LerDecimal(texto, regional) ? " is out of range for "
-                                                                             : " is not a valid decimal value for ") +
-                              p.NomeTipo());
+            throw ErroLeitura(LerDecimal(texto, regional) ? TextoForaDoIntervalo(texto, p.NomeTipo())
+                                                          : TextoNaoEhDecimal(texto, p.NomeTipo()));
         }
         // Whether it fits the column's storage is checked when it is bound.
         return Numerico{*v, p.Escala};
@@ -105,15 +100,15 @@ Valor LerValorParametro(const DescricaoCampo& p, std::string_view texto, const T
             if (!curto) v = LerDouble(texto, regional);
             else if (const auto f = LerFloat(texto, regional)) v = *f;
             if (!v) {
-                throw ErroLeitura(Citado(texto) + (LerDecimal(texto, regional) ? " is out of range for "
-                                                                                 : " is not a valid number for ") +
-                                  (curto ? "FLOAT" : "DOUBLE PRECISION"));
+                const char* tipo = curto ? "FLOAT" : "DOUBLE PRECISION";
+                throw ErroLeitura(LerDecimal(texto, regional) ? TextoForaDoIntervalo(texto, tipo)
+                                                              : TextoNaoEhNumero(texto, tipo));
             }
             return curto ? Valor(static_cast<float>(*v)) : Valor(*v);
         }
         case TTipoCampo::tcBooleano: {
             const auto b = LerBooleano(texto);
-            if (!b) throw ErroLeitura(Citado(texto) + " is not a valid boolean value");
+            if (!b) throw ErroLeitura(TextoNaoEhBooleano(texto));
             return *b;
         }
         case TTipoCampo::tcData: return LerData(texto, regional, anoAtual);
@@ -130,7 +125,7 @@ void TratarParametroPosicao(Consulta& Qry, std::size_t posicao, std::string_view
                             const TConfiguracoesRegionais& regional, int anoAtual) {
     const auto& parametros = Qry.Parametros();
     if (posicao >= parametros.size())
-        throw ErroUso("statement " + Qry.Nome() + " has no parameter at position " + std::to_string(posicao));
+        throw ErroUso("comando " + Qry.Nome() + " não tem parâmetro na posição " + std::to_string(posicao));
     const DescricaoCampo& p = parametros[posicao];
     if (ParametroBinario(p) || p.Categoria == TTipoCampo::tcNulo || p.Categoria == TTipoCampo::tcOutro) return;
     Qry.DefinirPosicao(posicao, LerValorParametro(p, Valor, regional, anoAtual));
@@ -139,7 +134,7 @@ void TratarParametroPosicao(Consulta& Qry, std::size_t posicao, std::string_view
 void TratarParametro(Consulta& Qry, std::string_view NomeParametro, std::string_view Valor,
                      const TConfiguracoesRegionais& regional, int anoAtual) {
     const auto posicao = Qry.PosicaoParametro(NomeParametro);
-    if (!posicao) throw ErroUso("statement " + Qry.Nome() + " has no parameter named " + std::string(NomeParametro));
+    if (!posicao) throw ErroUso("comando " + Qry.Nome() + " não tem parâmetro chamado " + std::string(NomeParametro));
     TratarParametroPosicao(Qry, *posicao, Valor, regional, anoAtual);
 }
 

@@ -1,5 +1,7 @@
 #include "sync/base64.h"
 
+#include "sync/mensagens.h"
+
 #include <array>
 
 namespace ondaris::sync {
@@ -70,7 +72,7 @@ std::vector<uint8_t> Base64toStream(std::string_view texto) {
             continue;
         }
         if (valor < 0 || preenchimento > 0)
-            throw ErroBase64("the text is not base64: an unexpected character at position " + std::to_string(i + 1));
+            throw ErroBase64(TextoBase64CaractereInesperado(i + 1));
         acumulado = (acumulado << 6) | static_cast<uint32_t>(valor);
         if (++pendentes == 4) {
             saida.push_back(static_cast<uint8_t>(acumulado >> 16));
@@ -81,7 +83,7 @@ std::vector<uint8_t> Base64toStream(std::string_view texto) {
         }
     }
     if (pendentes == 1 || (preenchimento > 0 && pendentes + preenchimento != 4))
-        throw ErroBase64("the text is not base64: it ends in the middle of a group");
+        throw ErroBase64(kTextoBase64Incompleto);
     if (pendentes == 2) {
         saida.push_back(static_cast<uint8_t>(acumulado >> 4));
     } else if (pendentes == 3) {

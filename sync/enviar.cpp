@@ -188,7 +188,7 @@ std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t Ord
     const auto& colunas = log.Colunas();
     const auto indice = [&](std::string_view nome) {
         const auto i = log.IndiceColuna(nome);
-        if (!i) throw db::ErroUso("the log query has no column " + std::string(nome));
+        if (!i) throw db::ErroUso("a consulta do log não tem a coluna " + std::string(nome));
         return *i;
     };
     const std::size_t iOrdem = indice("ORDEM"), iDestino = indice("CODIGOLOJADESTINO"), iTipo = indice("TIPO"),
@@ -203,7 +203,7 @@ std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t Ord
     for (bool tem = log.Abrir(); tem; tem = log.Proximo()) {
         TLinhaLog l;
         const auto ordem = log.Ler<std::int64_t>("ORDEM");
-        if (!ordem) throw db::ErroBanco("a log row without ORDEM");
+        if (!ordem) throw db::ErroBanco("uma linha do log sem ORDEM");
         l.Ordem = *ordem;
         l.TextoOrdem = texto(iOrdem);
         l.CodigoLojaDestino = texto(iDestino);
@@ -270,7 +270,7 @@ std::vector<TColunaEnviada> ColunasEnviadas(db::Consulta& qry) {
     std::size_t blobs = 0;
     for (const auto& c : colunas) blobs += c.EhBlob() ? 1 : 0;
     if (colunas.size() < 1 + 2 * blobs)
-        throw db::ErroUso("the row query of " + qry.Nome() + " lacks the inline columns of its blobs");
+        throw db::ErroUso("a consulta de linhas de " + qry.Nome() + " não tem as colunas embutidas dos seus blobs");
     const std::size_t fim = colunas.size() - blobs;
     std::vector<TColunaEnviada> enviadas;
     std::size_t proxima = fim;
@@ -279,7 +279,7 @@ std::vector<TColunaEnviada> ColunasEnviadas(db::Consulta& qry) {
         if (colunas[i].EhBlob()) {
             const auto& emLinha = colunas[proxima];
             if (emLinha.Categoria != db::TTipoCampo::tcVarchar || emLinha.ConjuntoCaracteres != db::kCharsetOctets)
-                throw db::ErroUso("the row query of " + qry.Nome() + " has no inline column for blob " +
+                throw db::ErroUso("a consulta de linhas de " + qry.Nome() + " não tem coluna embutida para o blob " +
                                   colunas[i].Nome);
             c.EmLinha = proxima++;
         }
@@ -328,7 +328,7 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
     while (qry.TemLinha()) {
         const db::Valor v = qry.Ler(std::size_t{0});
         const auto* atual = std::get_if<std::int64_t>(&v);
-        if (!atual) throw db::ErroUso("the row query of " + qry.Nome() + " does not start with ORDEM");
+        if (!atual) throw db::ErroUso("a consulta de linhas de " + qry.Nome() + " não começa com ORDEM");
         if (*atual == ordem) return true;
         if (*atual > ordem) return false;
         qry.Proximo();

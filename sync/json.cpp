@@ -56,13 +56,13 @@ const TValorJSON* TValorJSON::Membro(std::string_view nome) const {
 }
 
 TValorJSON& TValorJSON::Adicionar(std::string nome, TValorJSON valor) {
-    if (tipo_ != TTipoJSON::Objeto) throw std::logic_error("TValorJSON: member added to a value that is not an object");
+    if (tipo_ != TTipoJSON::Objeto) throw std::logic_error("TValorJSON: membro acrescentado a um valor que não é objeto");
     membros_.emplace_back(std::move(nome), std::move(valor));
     return membros_.back().second;
 }
 
 TValorJSON& TValorJSON::Adicionar(TValorJSON valor) {
-    if (tipo_ != TTipoJSON::Matriz) throw std::logic_error("TValorJSON: element added to a value that is not an array");
+    if (tipo_ != TTipoJSON::Matriz) throw std::logic_error("TValorJSON: elemento acrescentado a um valor que não é lista");
     elementos_.push_back(std::move(valor));
     return elementos_.back();
 }

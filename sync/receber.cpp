@@ -19,6 +19,7 @@
 #include "sync/base64.h"
 #include "sync/de_lado.h"
 #include "sync/json.h"
+#include "sync/mensagens.h"
 
 namespace ondaris::sync {
 
@@ -39,11 +40,11 @@ struct TComando {
 };
 
 TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TConfiguracoesRegionais& regional) {
-    const auto onde = [&] { return "command " + std::to_string(indice + 1) + " of \"comandos\""; };
-    if (!elemento.EhObjeto()) throw TErroRespostaInvalida(onde() + " is not an object");
+    const auto onde = [&] { return TextoComandoDaLista(indice); };
+    if (!elemento.EhObjeto()) throw TErroRespostaInvalida(TextoNaoEhObjeto(onde()));
     const auto membro = [&](const char* nome) -> const TValorJSON& {
         const TValorJSON* m = elemento.Membro(nome);
-        if (!m) throw TErroRespostaInvalida(onde() + " has no member \"" + nome + "\"");
+        if (!m) throw TErroRespostaInvalida(TextoSemMembro(onde(), nome));
         return *m;
     };
     TComando c;
@@ -66,8 +67,7 @@ TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TC
         c.DescricaoLinha = linha.Descricao();
     }
     if (!c.Campos->EhObjeto())
-        throw TErroRespostaInvalida("\"campos\" of the command with ordem " + std::to_string(c.Ordem) +
-                                    " is not an object");
+        throw TErroRespostaInvalida(TextoCamposNaoEhObjeto(c.Ordem));
     return c;
 }
 
@@ -84,10 +84,10 @@ std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::i
                                   std::int64_t UltimaOrdem, const db::TConfiguracoesRegionais& regional,
                                   bool& repetida) {
     repetida = false;
-    if (!bloco || !bloco->EhObjeto()) throw TErroRespostaInvalida("the block is not a JSON object");
+    if (!bloco || !bloco->EhObjeto()) throw TErroRespostaInvalida(kTextoBlocoNaoEhObjeto);
     const TValorJSON* comandos = bloco->Membro("comandos");
-    if (!comandos) throw TErroRespostaInvalida("the block has no member \"comandos\"");
-    if (!comandos->EhMatriz()) throw TErroRespostaInvalida("\"comandos\" of the block is not an array");
+    if (!comandos) throw TErroRespostaInvalida(kTextoBlocoSemComandos);
+    if (!comandos->EhMatriz()) throw TErroRespostaInvalida(kTextoComandosNaoEhLista);
     std::vector<TComando> lidos;
     const auto& elementos = comandos->Elementos();
     lidos.reserve(elementos.size());
@@ -99,13 +99,9 @@ std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::i
             continue;
         }
         if (c.Ordem <= anterior || c.Ordem > UltimaOrdem)
-            throw TErroRespostaInvalida(
-                "the answer was refused: the command with ordem " + std::to_string(c.Ordem) +
-                (c.Ordem <= anterior ? " does not come after " + std::string(lidos.empty() && !repetida
-                                                                                     ? "the position asked from, "
-                                                                                     : "the command before it, ") +
-                                           std::to_string(anterior)
-                                     : " lies beyond the answer's ultimaordem, " + std::to_string(UltimaOrdem)));
+            throw TErroRespostaInvalida(c.Ordem <= anterior
+                                            ? TextoOrdemAtrasada(c.Ordem, anterior, lidos.empty() && !repetida)
+                                            : TextoOrdemAlemDaUltima(c.Ordem, UltimaOrdem));
         anterior = c.Ordem;
         lidos.push_back(std::move(c));
     }
@@ -171,8 +167,7 @@ private:
             const auto tipo = db::StrtoTipoSQL(c.Acao);
             if (!tipo) {
                 falhou_ = c.Ordem;
-                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) +
-                                            " has an unknown acao \"" + c.Acao + "\"");
+                throw TErroRespostaInvalida(TextoAcaoDesconhecida(c.Ordem, c.Acao));
             }
 
             // Commit points come before the command runs, so each commit
@@ -239,8 +234,7 @@ private:
         try {
             const auto tipo = db::StrtoTipoSQL(c.Acao);
             if (!tipo)
-                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) +
-                                            " has an unknown acao \"" + c.Acao + "\"");
+                throw TErroRespostaInvalida(TextoAcaoDesconhecida(c.Ordem, c.Acao));
             if (*tipo != db::TTipoSQL::tsSelect) {
                 Executar(c, *tipo);
                 Descarregar();
@@ -408,7 +402,7 @@ private:
             Qry.Executar();
         } catch (...) {
             Falhou(*p.Comando);
-            db::FalhaDaRotina("ReceberDados", "the command with ordem " + std::to_string(p.Comando->Ordem) + ": ");
+            db::FalhaDaRotina("ReceberDados", TextoDoComando(p.Comando->Ordem));
         }
     }
 
@@ -476,8 +470,7 @@ private:
                 else
                     db::TratarParametroPosicao(alvo, posicao, texto, regional, ano_);
             } catch (const std::exception& e) {
-                throw TErroRespostaInvalida("the command with ordem " + std::to_string(c.Ordem) + ", column " +
-                                            nomes[*indice].Nome + ": " + e.what());
+                throw TErroRespostaInvalida(TextoDaColuna(c.Ordem, nomes[*indice].Nome, e.what()));
             }
         }
         if (p.Tipo == db::TTipoSQL::tsDelete) {
@@ -485,8 +478,7 @@ private:
             // while the position moves past it.
             for (std::size_t i = 0; i < largura; ++i)
                 if (alvo.ParametroNulo(deslocamento + i))
-                    throw TErroRespostaInvalida("the delete with ordem " + std::to_string(c.Ordem) +
-                                                " carries no value for the key column " + nomes[i].Nome);
+                    throw TErroRespostaInvalida(TextoExclusaoSemChave(c.Ordem, nomes[i].Nome));
         }
     }
 
@@ -603,7 +595,7 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
             try {
                 DataModule->TransReplicacaoReadWrite.Rollback();
             } catch (const std::exception& r) {
-                acrescimo = " (the rollback failed as well: " + std::string(r.what()) + ")" + acrescimo;
+                acrescimo = TextoRollbackTambemFalhou(r.what()) + acrescimo;
             }
         }
         db::FalhaDaRotina("ReceberDados", {}, acrescimo);

@@ -168,8 +168,7 @@ std::string TrechoDoCorpo(std::string_view corpo) {
 }
 
 TErroRespostaInvalida RespostaMalformada(const std::string& pedido, std::string_view detalhe) {
-    return TErroRespostaInvalida("malformed answer from the central server to " + pedido + ": " +
-                                 std::string(detalhe));
+    return TErroRespostaInvalida(TextoRespostaMalformada(pedido, detalhe));
 }
 
 std::string InsereBarraFinalURL(std::string_view URL) {
@@ -214,7 +213,7 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
     // Where the failure happened: the request, and the address it was
     // redirected to when that is another one.
     const auto onde = [&] {
-        return " (" + pedido + (alvo == original ? std::string() : ", redirected to " + SemCredenciais(alvo)) + ")";
+        return TextoOndePedido(pedido, alvo == original ? std::string() : SemCredenciais(alvo));
     };
 
     transporte::TPedidoHttp http;
@@ -235,16 +234,15 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         try {
             recebida = transporte::Executar(http);
         } catch (const transporte::TFalhaTransporte& falha) {
-            throw TErroTransporte("REST request failed: " + falha.Causa + onde());
+            throw TErroTransporte(TextoFalhaRest(falha.Causa) + onde());
         }
         if (!StatusDeRedirecionamento(recebida.Status) || recebida.Destino.empty()) break;
         const std::string& proximo = recebida.Destino;
         if (!RedirecionamentoPermitido(original, alvo, proximo))
-            throw TErroTransporte("REST request failed: redirect to " + SemCredenciais(proximo) + " refused, " +
-                                  std::string(RegraDeRedirecionamento) + onde());
+            throw TErroTransporte(TextoFalhaRest(TextoRedirecionamentoRecusado(SemCredenciais(proximo))) + onde());
         if (redirecionamentos == MaximoRedirecionamentos)
-            throw TErroTransporte("REST request failed: more than " + std::to_string(MaximoRedirecionamentos) +
-                                  " redirects, the next to " + SemCredenciais(proximo) + onde());
+            throw TErroTransporte(
+                TextoFalhaRest(TextoRedirecionamentosDemais(MaximoRedirecionamentos, SemCredenciais(proximo))) + onde());
         alvo = proximo;
     }
 
@@ -286,7 +284,7 @@ bool LerValorSimples(const TRespostaServidor& Resposta, std::string_view Nome, s
     if (IguaisSemCaixa(tipo, "application/json")) {
         auto valor = LerJSON(Resposta.Conteudo);
         if (!valor) return false;
-        if (!valor->EhObjeto()) throw TErroRespostaInvalida("Invalid class typecast");
+        if (!valor->EhObjeto()) throw TErroRespostaInvalida(kTextoTipoInvalido);
         const TValorJSON* membro = valor->Membro(Nome);
         if (!membro) return false;
         Retorno = TextoDoValor(*membro, regional);
@@ -315,7 +313,7 @@ int64_t ConverterInteiro64(std::string_view texto) {
         auto [fim, erro] = std::from_chars(numero.data(), numero.data() + numero.size(), valor);
         valido = erro == std::errc() && fim == numero.data() + numero.size();
     }
-    if (!valido) throw TErroRespostaInvalida("'" + std::string(texto) + "' is not a valid integer value");
+    if (!valido) throw TErroRespostaInvalida(TextoNaoEhInteiroValido(texto));
     return valor;
 }
 

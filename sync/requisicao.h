@@ -36,6 +36,7 @@
 
 #include "db/erros.h"
 #include "db/regional.h"
+#include "sync/mensagens.h"
 
 namespace ondaris::sync {
 
@@ -54,8 +55,7 @@ inline constexpr std::string_view AgenteUsuario = "Ondaris/1.0";
 // Redirects followed within one exchange.
 inline constexpr int MaximoRedirecionamentos = 3;
 // The redirect rule in the words of the failure that refuses one.
-inline constexpr std::string_view RegraDeRedirecionamento =
-    "only redirects to the same host and port, or from http to https on that host, are followed";
+inline constexpr std::string_view RegraDeRedirecionamento = kRegraDeRedirecionamento;
 
 // The endpoints' paths, appended to InsereBarraFinalURL of the base link.
 // They also name a request in the log ("receber/12/4711").

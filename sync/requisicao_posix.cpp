@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "db/texto.h"
+#include "sync/mensagens.h"
 
 namespace ondaris::sync::transporte {
 
@@ -37,7 +38,7 @@ void IniciarCurl() {
     static std::once_flag feito;
     std::call_once(feito, [] {
         if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-            throw TFalhaTransporte{"the HTTP library could not be initialised"};
+            throw TFalhaTransporte{kTextoHttpSemInicio};
     });
 }
 
@@ -147,7 +148,7 @@ long Milissegundos(std::chrono::milliseconds d) {
 TRespostaHttp Executar(const TPedidoHttp& pedido) {
     IniciarCurl();
     Easy easy(curl_easy_init());
-    if (!easy) throw TFalhaTransporte{"the HTTP library could not create a request"};
+    if (!easy) throw TFalhaTransporte{kTextoHttpSemPedido};
     CURL* c = easy.get();
     char erroCurl[CURL_ERROR_SIZE] = {};
     Coletor coletor;
@@ -202,8 +203,7 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
 
     const CURLcode resultado = curl_easy_perform(c);
     if (resultado == CURLE_ABORTED_BY_CALLBACK && coletor.parado)
-        throw TFalhaTransporte{"Operation timed out: nothing was sent or received for " +
-                               std::to_string(coletor.limiteResposta.count()) + " milliseconds"};
+        throw TFalhaTransporte{TextoTempoEsgotado(coletor.limiteResposta.count())};
     if (resultado != CURLE_OK)
         throw TFalhaTransporte{erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado))};
 

@@ -76,7 +76,7 @@ std::string DescreverErro(DWORD codigo) {
 
 [[noreturn]] void Falhar(const char* passo) {
     const DWORD codigo = GetLastError();
-    throw TFalhaTransporte{DescreverErro(codigo) + " (" + passo + ", error " + std::to_string(codigo) + ")"};
+    throw TFalhaTransporte{DescreverErro(codigo) + " (" + passo + ", erro " + std::to_string(codigo) + ")"};
 }
 
 int Milissegundos(std::chrono::milliseconds d) {

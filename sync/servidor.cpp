@@ -29,10 +29,9 @@ int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValor
     // "ultimaordemenviada" would tell the cycle that everything was sent).
     std::optional<std::string> texto;
     if (db::MaiusculasAscii(resposta.TipoConteudo) == "APPLICATION/JSON") {
-        if (!corpo) throw RespostaMalformada(pedido, "the body is not valid JSON, " + membro + " cannot be read");
+        if (!corpo) throw RespostaMalformada(pedido, TextoCorpoNaoEhJson(membro));
         if (!corpo->EhObjeto())
-            throw RespostaMalformada(pedido, "the body is not a JSON object, " + membro +
-                                                 " cannot be read: Invalid class typecast");
+            throw RespostaMalformada(pedido, TextoCorpoNaoEhObjeto(membro));
         if (const TValorJSON* valor = corpo->Membro(nome)) texto = TextoDoValor(*valor, regional);
     } else if (std::string lido; LerValorSimples(resposta, nome, lido, regional)) {
         texto = std::move(lido);
@@ -111,7 +110,7 @@ void CarregarLinha(const TValorJSON& objeto, db::TEstrutura& TBEstrutura,
         std::string texto = TextoDoValor(*estado, regional);
         if (texto == "UNMODIFIED") return;
         if (texto != "INSERTED")
-            throw TErroRespostaInvalida("[TBEstrutura] Unsupported record state '" + texto + "'");
+            throw TErroRespostaInvalida(TextoEstadoDeRegistro(texto));
     }
     TBEstrutura.Adicionar(ValorDoCampo(objeto, "tabela", "TABELA", regional),
                           ValorDoCampo(objeto, "campo", "CAMPO", regional),
@@ -148,8 +147,8 @@ void ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura, cons
         // been loaded; it is empty only when the body is not JSON at all.
         auto valor = LerJSON(LerTextoJSON(resposta));
         if (!valor)
-            throw RespostaMalformada(pedido, resposta.Conteudo.empty() ? "the body is empty, a JSON list was expected"
-                                                                       : "the body is not valid JSON");
+            throw RespostaMalformada(pedido, resposta.Conteudo.empty() ? std::string(kTextoCorpoVazioSemLista)
+                                                                       : TextoCorpoNaoEhJson({}));
         TBEstrutura.Limpar();
         try {
             CarregarEstrutura(*valor, TBEstrutura, contexto.Regional);

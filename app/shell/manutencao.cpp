@@ -9,6 +9,7 @@
 #include "app/shell/verificacao.h"
 #include "db/ini.h"
 #include "db/manutencao.h"
+#include "db/mensagens.h"
 #include "db/postos_de_lado.h"
 #include "db/udm.h"
 #include "sync/ciclo.h"
@@ -57,10 +58,6 @@ bool ObjetosProntos(db::TCatalogoLoja& catalogo, std::ostream& erros) {
     return false;
 }
 
-// "1 linha", "3 linhas".
-std::string Quantas(std::int64_t n, const char* singular, const char* plural) {
-    return std::to_string(n) + " " + (n == 1 ? singular : plural);
-}
 
 }  // namespace
 
@@ -157,8 +154,9 @@ int InstalarGatilhos(TAmbienteManutencao& a, const std::vector<std::string>& nom
                     << p.Chave << "); a conta " << db::kUsuarioReplicacao
                     << " pode ler e gravar a tabela.\n";
         }
-        a.Saida << prontas.size() << (prontas.size() == 1 ? " tabela registrada" : " tabelas registradas");
-        if (!recusas.empty()) a.Saida << ", " << recusas.size() << " recusada" << (recusas.size() == 1 ? "" : "s");
+        a.Saida << db::Quantidade(static_cast<std::int64_t>(prontas.size()), "tabela registrada", "tabelas registradas");
+        if (!recusas.empty())
+            a.Saida << ", " << db::Quantidade(static_cast<std::int64_t>(recusas.size()), "recusada", "recusadas");
         a.Saida << ". As tabelas replicadas também precisam estar na lista de estrutura do servidor central.\n";
         return 0;
     } catch (const std::exception& e) {
@@ -227,16 +225,19 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
                 << confirmada << "; o log vai até " << ultima << ".\n";
         const auto r = db::LimparLogReplicacao(dm.Connquelbor(), confirmada, dias, db::kLinhasPorLote,
                                                [&](const db::TLimpezaLog& parcial) {
-                                                   a.Saida << "Lote " << parcial.Lotes << ": " << parcial.Apagadas
-                                                           << " linhas apagadas até agora.\n";
+                                                   a.Saida << "Lote " << parcial.Lotes << ": "
+                                                           << db::Quantidade(parcial.Apagadas, "linha apagada",
+                                                                             "linhas apagadas")
+                                                           << " até agora.\n";
                                                });
         if (r.Apagadas == 0)
-            a.Saida << "Nenhuma linha apagada: não há linhas com mais de " << dias
-                    << " dias até a posição " << confirmada << ".\n";
+            a.Saida << "Nenhuma linha apagada: não há linhas com mais de " << db::Quantidade(dias, "dia", "dias")
+                    << " até a posição " << confirmada << ".\n";
         else
-            a.Saida << r.Apagadas << (r.Apagadas == 1 ? " linha apagada" : " linhas apagadas") << " do log em "
-                    << r.Lotes << (r.Lotes == 1 ? " lote" : " lotes") << ", até a posição " << r.MaiorOrdemApagada
-                    << ", todas com mais de " << dias << " dias e já recebidas pelo servidor central.\n";
+            a.Saida << db::Quantidade(r.Apagadas, "linha apagada", "linhas apagadas") << " do log em "
+                    << db::Quantidade(r.Lotes, "lote", "lotes") << ", até a posição " << r.MaiorOrdemApagada
+                    << (r.Apagadas == 1 ? ", com mais de " : ", todas com mais de ") << db::Quantidade(dias, "dia", "dias")
+                    << (r.Apagadas == 1 ? " e já recebida" : " e já recebidas") << " pelo servidor central.\n";
         return 0;
     } catch (const std::exception& e) {
         a.Erros << "Falha: " << e.what() << "\n";
@@ -313,7 +314,7 @@ int NovaLoja(TAmbienteManutencao& a, std::int32_t codigo) {
 
         const auto r = db::TornarNovaLoja(conexao, *lida, codigo);
         a.Saida << "Pronto: este banco agora é a " << loja << ". Apagadas do log: "
-                << Quantas(r.LinhasLogApagadas, "linha", "linhas") << " (alterações da loja " << r.CodigoAnterior
+                << db::Quantidade(r.LinhasLogApagadas, "linha", "linhas") << " (alterações da loja " << r.CodigoAnterior
                 << ", que ela mesma envia); reservas apagadas: " << r.ReservasApagadas
                 << ". A posição recebida continua " << r.PosicaoRecebida << ".\n";
         if (r.LinhasDaLojaAnterior.empty()) {
@@ -322,7 +323,7 @@ int NovaLoja(TAmbienteManutencao& a, std::int32_t codigo) {
             a.Saida << "Linhas da loja " << r.CodigoAnterior << " em colunas de loja (com LOJA no nome), para você "
                     << "decidir:\n";
             for (const auto& l : r.LinhasDaLojaAnterior)
-                a.Saida << "  " << l.Tabela << "." << l.Coluna << ": " << Quantas(l.Linhas, "linha", "linhas")
+                a.Saida << "  " << l.Tabela << "." << l.Coluna << ": " << db::Quantidade(l.Linhas, "linha", "linhas")
                         << (l.Replicada ? " (tabela replicada)" : " (tabela não replicada)") << "\n";
             a.Saida << "Nas tabelas replicadas, as linhas da loja " << r.CodigoAnterior
                     << " são dela e todas as lojas as têm: não as altere nem apague aqui, a mudança iria para todas "
@@ -366,7 +367,7 @@ int EnvioInicial(TAmbienteManutencao& a, const std::vector<std::string>& tabelas
             a.Saida << tabelas[i] << " (chave " << chaves[i] << "): ";
             if (n == 0) a.Saida << "nenhuma linha.\n";
             else
-                a.Saida << Quantas(n, "linha existente", "linhas existentes")
+                a.Saida << db::Quantidade(n, "linha existente", "linhas existentes")
                         << (confirmar ? (n == 1 ? " será registrada" : " serão registradas")
                                       : (n == 1 ? " seria registrada" : " seriam registradas"))
                         << " no log, uma alteração por linha.\n";
@@ -383,20 +384,20 @@ int EnvioInicial(TAmbienteManutencao& a, const std::vector<std::string>& tabelas
             const auto r = db::RegistrarEnvioInicial(conexao, t, db::kLinhasPorLote, [&](const db::TEnvioInicial& p) {
                 registradas = antes + p.Registradas;
                 a.Saida << t << ", lote " << p.Lotes << ": "
-                        << Quantas(p.Registradas, "linha registrada", "linhas registradas") << " até agora.\n";
+                        << db::Quantidade(p.Registradas, "linha registrada", "linhas registradas") << " até agora.\n";
             });
             registradas = antes + r.Registradas;
-            a.Saida << t << ": " << Quantas(r.Registradas, "linha registrada", "linhas registradas") << " no log em "
-                    << Quantas(r.Lotes, "lote", "lotes") << ".\n";
+            a.Saida << t << ": " << db::Quantidade(r.Registradas, "linha registrada", "linhas registradas") << " no log em "
+                    << db::Quantidade(r.Lotes, "lote", "lotes") << ".\n";
         }
-        a.Saida << "Total: " << Quantas(registradas, "linha registrada", "linhas registradas")
+        a.Saida << "Total: " << db::Quantidade(registradas, "linha registrada", "linhas registradas")
                 << "; o agente as envia nos próximos ciclos.\n";
         return 0;
     } catch (const std::exception& e) {
         a.Erros << "Falha: " << e.what() << "\n";
         if (registradas == 0) a.Erros << "Nada foi registrado.\n";
         else
-            a.Erros << Quantas(registradas, "linha já estava registrada", "linhas já estavam registradas")
+            a.Erros << db::Quantidade(registradas, "linha já estava registrada", "linhas já estavam registradas")
                     << " antes da falha e serão enviadas; rodar de novo registra todas outra vez, o que só as "
                        "envia de novo.\n";
         return 1;
@@ -539,7 +540,7 @@ int ExecutarComandoInstalacao(const TOpcoesServico& opcoes) {
         case TComandoServico::csVerificar:
         case TComandoServico::csSincronizar: break;
     }
-    throw db::ErroUso("no setup command to run");
+    throw db::ErroUso("nenhum comando de manutenção a executar");
 }
 
 }  // namespace ondaris::shell

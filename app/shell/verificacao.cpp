@@ -11,6 +11,7 @@
 #include "db/gatilhos.h"
 #include "db/ini.h"
 #include "db/manutencao.h"
+#include "db/mensagens.h"
 #include "db/postos_de_lado.h"
 #include "db/texto.h"
 #include "db/udm.h"
@@ -93,11 +94,11 @@ void VerificarPostosDeLado(db::Conexao& conexao, TRelatorio& rel) {
         const auto postos = db::LerPostosDeLado(conexao, 5);
         const std::int64_t total = postos.Recebidos + postos.Enviados;
         if (total == 0) return;
-        std::string texto = std::to_string(total) + (total == 1 ? " comando posto de lado" : " comandos postos de lado") +
-                            " em RPL_POSTOS_DE_LADO (" + std::to_string(postos.Recebidos) +
-                            (postos.Recebidos == 1 ? " recebido" : " recebidos") + " sem ser aplicado" +
-                            (postos.Recebidos == 1 ? "" : "s") + ", " + std::to_string(postos.Enviados) +
-                            (postos.Enviados == 1 ? " linha do log não enviada" : " linhas do log não enviadas") +
+        std::string texto = db::Quantidade(total, "comando posto de lado", "comandos postos de lado") +
+                            " em RPL_POSTOS_DE_LADO (" +
+                            db::Quantidade(postos.Recebidos, "recebido sem ser aplicado", "recebidos sem ser aplicados") +
+                            ", " +
+                            db::Quantidade(postos.Enviados, "linha do log não enviada", "linhas do log não enviadas") +
                             "); " + (total == 1 ? "o último" : "os últimos") + ":";
         for (const auto& p : postos.Ultimos)
             texto += std::string(" ") + (p.Recebido ? "recebido de ordem " : "log de ordem ") + std::to_string(p.Ordem) +
@@ -484,7 +485,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
                 tabelas.push_back(*l.TABELA);
         rel.Ok("Servidor central " + dm.LinkCentral() + " responde; lista de estrutura com " +
-               std::to_string(tabelas.size()) + (tabelas.size() == 1 ? " tabela" : " tabelas"));
+               db::Quantidade(static_cast<std::int64_t>(tabelas.size()), "tabela", "tabelas"));
         // The list's address came through the database: the connection is open.
         db::TCatalogoLoja catalogo(dm.Connquelbor());
         for (const auto& t : tabelas) {
@@ -520,19 +521,20 @@ std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens) {
     }
     const std::size_t verificados = itens.size() - naoVerificados;
     const std::string itensVerificados =
-        " em " + std::to_string(verificados) + (verificados == 1 ? " item verificado" : " itens verificados") +
+        " em " + db::Quantidade(static_cast<std::int64_t>(verificados), "item verificado", "itens verificados") +
         (naoVerificados == 0 ? std::string()
                              : "; " + std::to_string(naoVerificados) +
                                    (naoVerificados == 1 ? " item não verificado, por depender do que falhou"
                                                         : " itens não verificados, por dependerem do que falhou")) +
         ".\n";
-    const std::string textoAvisos = std::to_string(avisos) + (avisos == 1 ? " aviso" : " avisos");
+    const std::string textoAvisos = db::Quantidade(static_cast<std::int64_t>(avisos), "aviso", "avisos");
     if (falhas == 0 && avisos == 0)
-        r += "Tudo certo: " + std::to_string(itens.size()) + " itens verificados.\n";
+        r += "Tudo certo: " + db::Quantidade(static_cast<std::int64_t>(itens.size()), "item verificado", "itens verificados") +
+             ".\n";
     else if (falhas == 0)
         r += "Nenhuma falha e " + textoAvisos + itensVerificados;
     else
-        r += std::to_string(falhas) + (falhas == 1 ? " falha" : " falhas") +
+        r += db::Quantidade(static_cast<std::int64_t>(falhas), "falha", "falhas") +
              (avisos == 0 ? std::string() : " e " + textoAvisos) + itensVerificados;
     return r;
 }

@@ -486,7 +486,7 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
     };
     const auto semCorpo = [](int status) { return RespostaProgramada::Texto("", status); };
     const std::string intocado;  // a panel this run never reached keeps its (here empty) text
-    const std::string recusaMsg = "refused, " + std::string(RegraDeRedirecionamento);
+    const std::string recusaMsg = "recusado: " + std::string(RegraDeRedirecionamento);
     const Caso casos[] = {
         // 404 on each of the four requests.
         {"404 on estruturabd", {RespostaProgramada::Texto("estrutura indisponivel", 404)}, {}, {}, {}, kUltimaDaLoja,
@@ -531,17 +531,17 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
         // Malformed answers.
         {"receber answered with text that is not JSON", {}, {RespostaProgramada::Json("<html>erro</html>")}, {}, {},
          kUltimaDaLoja, pRecebimento, intocado,
-         {"malformed answer from the central server to GET {base}receber/7/4100: the body is not valid JSON, "
-          "\"ordeminicial\" cannot be read"}},
+         {"resposta malformada do servidor central a GET {base}receber/7/4100: o corpo não é JSON válido; "
+          "\"ordeminicial\" não pode ser lido"}},
         {"estruturabd answered with a page instead of the list",
          {RespostaProgramada::Texto("<html>entrar</html>", 200, "text/html")}, {}, {}, {}, kUltimaDaLoja,
          pRecebimento, intocado,
-         {"Falha ao executar a rotina ObterEstruturaBanco: malformed answer from the central server to GET "
-          "{base}estruturabd: the body is not valid JSON"}},
+         {"Falha ao executar a rotina ObterEstruturaBanco: resposta malformada do servidor central a GET "
+          "{base}estruturabd: o corpo não é JSON válido"}},
         {"obterindiceenvio answered with broken JSON", {}, {}, {RespostaProgramada::Json(R"({"ultimaordemenviada":)")},
          {}, kUltimaDaLoja, pRecebimento, intocado,
-         {"malformed answer from the central server to GET {base}obterindiceenvio/7/5003: the body is not valid "
-          "JSON, \"ultimaordemenviada\" cannot be read"}},
+         {"resposta malformada do servidor central a GET {base}obterindiceenvio/7/5003: o corpo não é JSON "
+          "válido; \"ultimaordemenviada\" não pode ser lido"}},
         {"a position that is not a number", {}, {},
          {RespostaProgramada::Json(R"({"ultimaordemenviada":"5x","ultimomovimentoloja":5003})")}, {}, kUltimaDaLoja,
          pRecebimento, intocado,
@@ -564,7 +564,7 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
         // Redirects.
         {"a redirect to another port is refused and names its target",
          {RespostaProgramada::Redirecao("{outro}estruturabd")}, {}, {}, {}, kUltimaDaLoja, pRecebimento, intocado,
-         {"Falha ao executar a rotina ObterEstruturaBanco: REST request failed: redirect to {outro}estruturabd " +
+         {"Falha ao executar a rotina ObterEstruturaBanco: REST request failed: redirecionamento para {outro}estruturabd " +
           recusaMsg + " (GET {base}estruturabd)"}},
         {"a redirect on the same server is followed", {},
          {RespostaProgramada::Redirecao("/receber/7/4100?via=redirecionamento", 307)}, {}, {}, kUltimaDaLoja,

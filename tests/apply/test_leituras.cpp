@@ -157,16 +157,16 @@ TEST(Leituras, DatesTimesAndMoments) {
         const char* mensagem;
     };
     const CasoErro erros[] = {
-        {"2023-12-31", 0, "'2023-12-31' is not a valid date"},
-        {"", 0, "'' is not a valid date"},
-        {"31/02/2023", 0, "'31/02/2023' is not a valid date"},
-        {"31/12/2023 10:00:00", 0, "'31/12/2023 10:00:00' is not a valid date"},
-        {"24:00:00", 1, "'24:00:00' is not a valid time"},
-        {"10:60", 1, "'10:60' is not a valid time"},
-        {"13:00 PM", 1, "'13:00 PM' is not a valid time"},
-        {"", 1, "'' is not a valid time"},
-        {"31/12/2023 25:00", 2, "'31/12/2023 25:00' is not a valid date and time"},
-        {"12/31/2023 10:00", 2, "'12/31/2023 10:00' is not a valid date and time"},
+        {"2023-12-31", 0, "'2023-12-31' não é uma data válida"},
+        {"", 0, "'' não é uma data válida"},
+        {"31/02/2023", 0, "'31/02/2023' não é uma data válida"},
+        {"31/12/2023 10:00:00", 0, "'31/12/2023 10:00:00' não é uma data válida"},
+        {"24:00:00", 1, "'24:00:00' não é uma hora válida"},
+        {"10:60", 1, "'10:60' não é uma hora válida"},
+        {"13:00 PM", 1, "'13:00 PM' não é uma hora válida"},
+        {"", 1, "'' não é uma hora válida"},
+        {"31/12/2023 25:00", 2, "'31/12/2023 25:00' não é uma data e hora válida"},
+        {"12/31/2023 10:00", 2, "'12/31/2023 10:00' não é uma data e hora válida"},
     };
     for (const auto& c : erros) {
         SCOPED_TRACE(c.texto);

@@ -291,8 +291,8 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
             if (k.Ordem == c.falha) k = Evento(k.Ordem, k.IdTransacao, "32/13/2024");
         central_.Definir(comandos);
         EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(),
-                  kPrefixo + "the command with ordem " + std::to_string(c.falha) +
-                      ", column DIA: '32/13/2024' is not a valid date" + TextoComoPorDeLadoRecebido(c.falha));
+                  kPrefixo + "o comando de ordem " + std::to_string(c.falha) +
+                      ", coluna DIA: '32/13/2024' não é uma data válida" + TextoComoPorDeLadoRecebido(c.falha));
         EXPECT_EQ(Posicao(), c.posicaoAposFalha);
         const auto ultima = comandos.back().Ordem;
         EXPECT_EQ(Aplicacoes(static_cast<int>(inicio), static_cast<int>(ultima)), c.aplicados);
@@ -522,23 +522,23 @@ TEST_F(Recebimento, BlocosMalformados) {
     };
     const Caso casos[] = {
         {RespostaProgramada::Texto("ordeminicial=701&ordemfinal=702&ultimaordem=702"),
-         "the block is not a JSON object"},
-        {RespostaProgramada::Json("{" + numeros + "}"), "the block has no member \"comandos\""},
-        {RespostaProgramada::Json("{" + numeros + R"(,"comandos":{}})"), "\"comandos\" of the block is not an array"},
-        {RespostaProgramada::Json(bloco("1")), "command 2 of \"comandos\" is not an object"},
+         "o bloco não é um objeto JSON"},
+        {RespostaProgramada::Json("{" + numeros + "}"), "o bloco não tem o membro \"comandos\""},
+        {RespostaProgramada::Json("{" + numeros + R"(,"comandos":{}})"), "\"comandos\" do bloco não é uma lista"},
+        {RespostaProgramada::Json(bloco("1")), "o comando 2 de \"comandos\" não é um objeto"},
         {RespostaProgramada::Json(bloco(R"({"tabela":"EVENTOS","acao":"U","idtransacao":"A","campos":{}})")),
-         "command 2 of \"comandos\" has no member \"ordem\""},
+         "o comando 2 de \"comandos\" não tem o membro \"ordem\""},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"acao":"U","idtransacao":"A","campos":{}})")),
-         "command 2 of \"comandos\" has no member \"tabela\""},
+         "o comando 2 de \"comandos\" não tem o membro \"tabela\""},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","idtransacao":"A","campos":{}})")),
-         "command 2 of \"comandos\" has no member \"acao\""},
+         "o comando 2 de \"comandos\" não tem o membro \"acao\""},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U","campos":{}})")),
-         "command 2 of \"comandos\" has no member \"idtransacao\""},
+         "o comando 2 de \"comandos\" não tem o membro \"idtransacao\""},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U","idtransacao":"A"})")),
-         "command 2 of \"comandos\" has no member \"campos\""},
+         "o comando 2 de \"comandos\" não tem o membro \"campos\""},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"U",)"
                                         R"("idtransacao":"A","campos":[]})")),
-         "\"campos\" of the command with ordem 702 is not an object"},
+         "\"campos\" do comando de ordem 702 não é um objeto"},
         {RespostaProgramada::Json(bloco(R"({"ordem":"70x","tabela":"EVENTOS","acao":"U",)"
                                         R"("idtransacao":"A","campos":{}})")),
          "'70x' is not a valid integer value"},
@@ -547,10 +547,10 @@ TEST_F(Recebimento, BlocosMalformados) {
          "'702,5' is not a valid integer value"},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"X",)"
                                         R"("idtransacao":"A","campos":{}})")),
-         "the command with ordem 702 has an unknown acao \"X\"" + TextoComoPorDeLadoRecebido(702)},
+         "o comando de ordem 702 tem uma acao desconhecida \"X\"" + TextoComoPorDeLadoRecebido(702)},
         {RespostaProgramada::Json(bloco(R"({"ordem":702,"tabela":"EVENTOS","acao":"u",)"
                                         R"("idtransacao":"A","campos":{}})")),
-         "the command with ordem 702 has an unknown acao \"u\"" + TextoComoPorDeLadoRecebido(702)},
+         "o comando de ordem 702 tem uma acao desconhecida \"u\"" + TextoComoPorDeLadoRecebido(702)},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.mensagem);
@@ -668,24 +668,24 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
     std::string cedilhas41;  // 41 characters, 82 bytes in UTF-8
     for (int i = 0; i < 41; ++i) cedilhas41 += "\\u00e7";
     const Caso casos[] = {
-        {comando("EVENTOS", "U", R"({"ID":"abc"})"), "the command with ordem 20002, column ID: 'abc' is not a valid integer value"},
+        {comando("EVENTOS", "U", R"({"ID":"abc"})"), "o comando de ordem 20002, coluna ID: 'abc' não é um valor inteiro válido"},
         {comando("EVENTOS", "U", R"({"ID":"3000000000"})"),
-         "the command with ordem 20002, column ID: '3000000000' is out of range for INTEGER"},
-        {comando("EVENTOS", "U", R"({"ID":null,"TEXTO":"sem chave"})"), "the command with ordem 20002: "},
+         "o comando de ordem 20002, coluna ID: '3000000000' está fora do intervalo de INTEGER"},
+        {comando("EVENTOS", "U", R"({"ID":null,"TEXTO":"sem chave"})"), "o comando de ordem 20002: "},
         {comando("EVENTOS", "U", "{\"ID\":\"20002\",\"TEXTO\":\"a\xFF\"}"),
-         "the command with ordem 20002, column TEXTO: the text holds bytes that are not valid"},
+         "o comando de ordem 20002, coluna TEXTO: o texto tem bytes que não são válidos"},
         {comando("EVENTOS", "U", R"({"ID":"20002","TEXTO":"\u20ac 5"})"),
-         "the command with ordem 20002, column TEXTO: the text holds a character that the column's character set "
+         "o comando de ordem 20002, coluna TEXTO: o texto tem um caractere que o conjunto de caracteres da coluna "
          "cannot hold"},
         {comando("PRODUTOS", "U", R"({"CODIGO":"9","DESCRICAO":"x","FOTO":"isto n\u00e3o \u00e9 base64"})"),
-         "the command with ordem 20002, column FOTO: the text is not base64"},
-        {comando("EVENTOS", "D", "{}"), "the delete with ordem 20002 carries no value for the key column ID"},
-        {comando("EVENTOS", "D", R"({"ID":""})"), "the command with ordem 20002, column ID: '' is not a valid integer value"},
-        {comando("EVENTOS", "D", R"({"ID":null})"), "the delete with ordem 20002 carries no value for the key column ID"},
+         "o comando de ordem 20002, coluna FOTO: o texto não é base64"},
+        {comando("EVENTOS", "D", "{}"), "a exclusão de ordem 20002 não traz valor para a coluna de chave ID"},
+        {comando("EVENTOS", "D", R"({"ID":""})"), "o comando de ordem 20002, coluna ID: '' não é um valor inteiro válido"},
+        {comando("EVENTOS", "D", R"({"ID":null})"), "a exclusão de ordem 20002 não traz valor para a coluna de chave ID"},
         // Cut to its column, a text would be another value; the lengths count
         // characters, not the bytes of the answer.
         {comando("EVENTOS", "U", R"({"ID":"20002","TEXTO":")" + cedilhas41 + R"("})"),
-         "the command with ordem 20002, column TEXTO: o texto tem 41 caracteres e a coluna (VARCHAR(40)) guarda no "
+         "o comando de ordem 20002, coluna TEXTO: o texto tem 41 caracteres e a coluna (VARCHAR(40)) guarda no "
          "máximo 40 caracteres"},
     };
     banco_->ExecutarSql("UPDATE OR INSERT INTO EVENTOS (ID, TEXTO) VALUES (20003, 'fica');");
@@ -737,22 +737,22 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
         std::string mensagem;
     };
     const Caso casos[] = {
-        {resposta("20202", {"-5"}), "the command with ordem -5 does not come after the position asked from, 20200"},
-        {resposta("20202", {"20199"}), "the command with ordem 20199 does not come after the position asked from, 20200"},
+        {resposta("20202", {"-5"}), "o comando de ordem -5 não vem depois da posição pedida, 20200"},
+        {resposta("20202", {"20199"}), "o comando de ordem 20199 não vem depois da posição pedida, 20200"},
         // The one at the position asked for is left out (below), not a second time.
         {resposta("20202", {"20200", "20200"}),
-         "the command with ordem 20200 does not come after the command before it, 20200"},
+         "o comando de ordem 20200 não vem depois do comando anterior, 20200"},
         {resposta("20202", {"20201", "20201"}),
-         "the command with ordem 20201 does not come after the command before it, 20201"},
-        {resposta("-1", {"20201"}), "the command with ordem 20201 lies beyond the answer's ultimaordem, -1"},
+         "o comando de ordem 20201 não vem depois do comando anterior, 20201"},
+        {resposta("-1", {"20201"}), "o comando de ordem 20201 fica além da ultimaordem da resposta, -1"},
         {resposta("20202", {"20201", "20202", "9223372036854775807"}),
-         "the command with ordem 9223372036854775807 lies beyond the answer's ultimaordem, 20202"},
+         "o comando de ordem 9223372036854775807 fica além da ultimaordem da resposta, 20202"},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.mensagem);
         dm_->GravarUltimoRecebimento(20200);
         http_.Responder(RespostaProgramada::Json(c.corpo));
-        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + "the answer was refused: " + c.mensagem);
+        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + "a resposta foi recusada: " + c.mensagem);
         EXPECT_EQ(Posicao(), 20200);
         EXPECT_TRUE(Aplicacoes(20201, 20201).empty());
     }
@@ -781,7 +781,7 @@ TEST_F(Recebimento, ChaveDeTresColunasRecusada) {
         dm_->GravarUltimoRecebimento(20300);
         central_.Definir({{20301, "A", acao, "TRES", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"V", "x"}}}});
         const std::string erro = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
-        EXPECT_NE(erro.find("table TRES has a primary key of 3 columns: the change log carries at most 2 key values"),
+        EXPECT_NE(erro.find("a tabela TRES tem chave primária de 3 colunas: o log guarda no máximo 2 valores de chave"),
                   std::string::npos)
             << erro;
         EXPECT_EQ(Posicao(), 20300);

@@ -242,19 +242,19 @@ TEST(ConstrutoresPuros, RecusasAntesDeQualquerTexto) {
         const char* mensagem;
     };
     const Caso casos[] = {
-        {"hostile table", [] { return MontarSQLQueryDEL("T; DROP", {"ID"}); }, "table name \"T; DROP\""},
-        {"hostile column", [] { return MontarSQLQueryUI("T", {"ID", "A'B"}, {"ID"}); }, "column name \"A'B\""},
-        {"32 characters", [] { return MontarSQLQueryUI(std::string(32, 'T'), {"ID"}, {"ID"}); }, "table name"},
-        {"leading $", [] { return MontarSQLQueryDEL("$T", {"ID"}); }, "table name \"$T\""},
-        {"beyond ASCII", [] { return MontarSQLQueryDEL("T", {"C\xC3\x93" "D"}); }, "column name"},
-        {"no structure rows", [] { return MontarSQLQueryUI("T", {}, {"ID"}); }, "no columns in the structure list"},
-        {"delete without key", [] { return MontarSQLQueryDEL("T", {}); }, "a delete would have no condition"},
-        {"select without key", [&] { return MontarSQLQuerySEL("T", semChave); }, "has no primary key"},
-        {"three key columns, select", [&] { return MontarSQLQuerySEL("T", tresChaves); }, "primary key of 3 columns"},
+        {"hostile table", [] { return MontarSQLQueryDEL("T; DROP", {"ID"}); }, "nome de tabela \"T; DROP\""},
+        {"hostile column", [] { return MontarSQLQueryUI("T", {"ID", "A'B"}, {"ID"}); }, "nome de coluna \"A'B\""},
+        {"32 characters", [] { return MontarSQLQueryUI(std::string(32, 'T'), {"ID"}, {"ID"}); }, "nome de tabela"},
+        {"leading $", [] { return MontarSQLQueryDEL("$T", {"ID"}); }, "nome de tabela \"$T\""},
+        {"beyond ASCII", [] { return MontarSQLQueryDEL("T", {"C\xC3\x93" "D"}); }, "nome de coluna"},
+        {"no structure rows", [] { return MontarSQLQueryUI("T", {}, {"ID"}); }, "não tem colunas na lista da estrutura"},
+        {"delete without key", [] { return MontarSQLQueryDEL("T", {}); }, "uma exclusão ficaria sem condição"},
+        {"select without key", [&] { return MontarSQLQuerySEL("T", semChave); }, "não tem chave primária"},
+        {"three key columns, select", [&] { return MontarSQLQuerySEL("T", tresChaves); }, "chave primária de 3 colunas"},
         {"three key columns, update", [] { return MontarSQLQueryUI("T", {"A", "B", "C"}, {"A", "B", "C"}); },
-         "primary key of 3 columns"},
+         "chave primária de 3 colunas"},
         {"three key columns, delete", [] { return MontarSQLQueryDEL("T", {"A", "B", "C"}); },
-         "primary key of 3 columns"},
+         "chave primária de 3 colunas"},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);

@@ -297,12 +297,12 @@ TEST_F(CentralTest, BadRequestsAreRefusedWithATextAndStoreNothingWhileCorrectOne
     };
     const std::vector<Caso> casos = {
         // Store codes.
-        {"store -1 in the path", "PUT", "/enviar/-1", json, Corpo(-1, {Comando(1, "")}), 400, "store code in the path"},
-        {"store 0 in the path", "PUT", "/enviar/0", json, Corpo(0, {}), 400, "store code in the path"},
-        {"store beyond 32 bits", "PUT", "/enviar/2147483648", json, Corpo(1, {}), 400, "store code in the path"},
-        {"store not a number", "PUT", "/enviar/abc", json, Corpo(1, {}), 400, "store code in the path"},
+        {"store -1 in the path", "PUT", "/enviar/-1", json, Corpo(-1, {Comando(1, "")}), 400, "código de loja no caminho"},
+        {"store 0 in the path", "PUT", "/enviar/0", json, Corpo(0, {}), 400, "código de loja no caminho"},
+        {"store beyond 32 bits", "PUT", "/enviar/2147483648", json, Corpo(1, {}), 400, "código de loja no caminho"},
+        {"store not a number", "PUT", "/enviar/abc", json, Corpo(1, {}), 400, "código de loja no caminho"},
         {"origin 0", "PUT", "/enviar/1", json, R"({"codigolojaorigem":"0","comandos":[]})", 400, "codigolojaorigem"},
-        {"origin differs from the path", "PUT", "/enviar/1", json, Corpo(2, {Comando(1, "")}), 400, "differs"},
+        {"origin differs from the path", "PUT", "/enviar/1", json, Corpo(2, {Comando(1, "")}), 400, "difere"},
         {"origin missing", "PUT", "/enviar/1", json, R"({"comandos":[]})", 400, "codigolojaorigem"},
         {"destination -1", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "-1")}), 400, "codigolojadestino"},
         {"destination not a store", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "loja")}), 400, "codigolojadestino"},
@@ -328,24 +328,24 @@ TEST_F(CentralTest, BadRequestsAreRefusedWithATextAndStoreNothingWhileCorrectOne
          400, "ordemfinal"},
         // Bounds that do not fit the commands.
         {"ordemfinal alone", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordemfinal":"9223372036854775807")"), 400,
-         "come together"},
+         "vêm juntos"},
         {"ordeminicial alone", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "")}, R"(,"ordeminicial":"1")"), 400,
-         "come together"},
+         "vêm juntos"},
         {"bounds reversed", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordeminicial":"5","ordemfinal":"3")"), 400,
-         "beyond \"ordemfinal\""},
+         "além de \"ordemfinal\""},
         {"command beyond ordemfinal", "PUT", "/enviar/1", json, Corpo(1, {Comando(2, ""), Comando(12, "")}, limites),
-         400, "outside the block's bounds"},
+         400, "fora dos limites do bloco"},
         {"command before ordeminicial", "PUT", "/enviar/1", json,
-         Corpo(1, {Comando(2, "")}, R"(,"ordeminicial":"3","ordemfinal":"9")"), 400, "outside the block's bounds"},
+         Corpo(1, {Comando(2, "")}, R"(,"ordeminicial":"3","ordemfinal":"9")"), 400, "fora dos limites do bloco"},
         {"commands falling", "PUT", "/enviar/1", json, Corpo(1, {Comando(3, ""), Comando(2, "")}, limites), 400,
-         "rise strictly"},
+         "estritamente crescentes"},
         {"command repeated", "PUT", "/enviar/1", json, Corpo(1, {Comando(3, ""), Comando(3, "")}), 400,
-         "rise strictly"},
+         "estritamente crescentes"},
         {"block starting past the held position", "PUT", "/enviar/1", json,
-         Corpo(1, {}, R"(,"ordeminicial":"5","ordemfinal":"9223372036854775807")"), 409, "would be skipped"},
+         Corpo(1, {}, R"(,"ordeminicial":"5","ordemfinal":"9223372036854775807")"), 409, "seriam puladas"},
         // Names.
         {"table with SQL in it", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", "PRECOS; DROP TABLE X")}), 400,
-         "\"tabela\" is not a plain identifier"},
+         "\"tabela\" não é um identificador simples"},
         {"table empty", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", "")}), 400, "\"tabela\""},
         {"table starting with a digit", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", "1PRODUTOS")}), 400,
          "\"tabela\""},
@@ -353,32 +353,32 @@ TEST_F(CentralTest, BadRequestsAreRefusedWithATextAndStoreNothingWhileCorrectOne
         {"table of 64 characters", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "", std::string(64, 'T'))}), 400,
          "\"tabela\""},
         {"column with SQL in it", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"CODIGO = 1; --":"1"})")}), 400,
-         "column name"},
+         "nome de coluna"},
         {"column with a blank", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"NO ME":"1"})")}), 400,
-         "column name"},
+         "nome de coluna"},
         {"column value null", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"CODIGO":null})")}), 400,
-         "must be a string"},
+         "deve ser um texto"},
         {"column value an object", "PUT", "/enviar/1", json, Corpo(1, {comCampos(R"({"CODIGO":{}})")}), 400,
-         "must be a string"},
+         "deve ser um texto"},
         // Bodies.
-        {"not JSON", "PUT", "/enviar/1", json, "{", 400, "not valid JSON"},
+        {"not JSON", "PUT", "/enviar/1", json, "{", 400, "não é JSON válido"},
         {"not an object", "PUT", "/enviar/1", json, "[]", 400, "JSON object"},
         {"comandos not an array", "PUT", "/enviar/1", json, R"({"codigolojaorigem":"1","comandos":{}})", 400,
-         "\"comandos\" must be an array"},
-        {"command not an object", "PUT", "/enviar/1", json, Corpo(1, {"\"x\""}), 400, "must be an object"},
+         "\"comandos\" deve ser uma lista"},
+        {"command not an object", "PUT", "/enviar/1", json, Corpo(1, {"\"x\""}), 400, "deve ser um objeto"},
         {"campos missing", "PUT", "/enviar/1", json,
          Corpo(1, {R"({"ordem":"1","acao":"U","tabela":"T","idtransacao":"1"})"}), 400, "\"campos\""},
         {"sent as text/plain", "PUT", "/enviar/1", "text/plain", Corpo(1, {Comando(1, "")}), 415, "application/json"},
         {"sent as a form", "PUT", "/enviar/1", "application/x-www-form-urlencoded", Corpo(1, {Comando(1, "")}), 415,
          "application/json"},
         // Paths of the questions.
-        {"receive for store -1", "GET", "/receber/-1/0", "", "", 400, "store code in the path"},
-        {"receive after -1", "GET", "/receber/1/-1", "", "", 400, "position in the path"},
-        {"receive after x", "GET", "/receber/1/x", "", "", 400, "position in the path"},
-        {"receive beyond 64 bits", "GET", "/receber/1/99999999999999999999", "", "", 400, "position in the path"},
-        {"index for store 0", "GET", "/obterindiceenvio/0/1", "", "", 400, "store code in the path"},
-        {"index with a negative end", "GET", "/obterindiceenvio/1/-5", "", "", 400, "last movement"},
-        {"no such endpoint", "GET", "/enviar/1", "", "", 404, "no such endpoint: GET /enviar/1"},
+        {"receive for store -1", "GET", "/receber/-1/0", "", "", 400, "código de loja no caminho"},
+        {"receive after -1", "GET", "/receber/1/-1", "", "", 400, "posição no caminho"},
+        {"receive after x", "GET", "/receber/1/x", "", "", 400, "posição no caminho"},
+        {"receive beyond 64 bits", "GET", "/receber/1/99999999999999999999", "", "", 400, "posição no caminho"},
+        {"index for store 0", "GET", "/obterindiceenvio/0/1", "", "", 400, "código de loja no caminho"},
+        {"index with a negative end", "GET", "/obterindiceenvio/1/-5", "", "", 400, "último movimento"},
+        {"no such endpoint", "GET", "/enviar/1", "", "", 404, "endereço inexistente: GET /enviar/1"},
     };
     for (const Caso& c : casos) {
         SCOPED_TRACE(c.nome);
@@ -443,7 +443,7 @@ TEST_F(CentralTest, AnOversizedBodyIsAnswered413) {
                              "Content-Length: " + std::to_string(maximo + 1) + "\r\n\r\n{"));
         const std::string resposta = s.LerAteFechar();
         EXPECT_EQ(resposta.rfind("HTTP/1.1 413", 0), 0u) << resposta;
-        EXPECT_NE(resposta.find("body too large: " + std::to_string(maximo + 1) + " bytes"), std::string::npos)
+        EXPECT_NE(resposta.find("corpo grande demais: " + std::to_string(maximo + 1) + " bytes"), std::string::npos)
             << resposta;
         EXPECT_NE(resposta.find("at most " + std::to_string(maximo) + " bytes"), std::string::npos) << resposta;
     }
@@ -453,7 +453,7 @@ TEST_F(CentralTest, AnOversizedBodyIsAnswered413) {
     auto r = ondaris::sync::ExecutarRequisicao("PUT", "http://127.0.0.1:" + std::to_string(porta_) + "/enviar/1",
                                                corpo, 20000);
     EXPECT_EQ(r.StatusCode, 413);
-    EXPECT_NE(r.Conteudo.find("body too large"), std::string::npos) << r.Conteudo;
+    EXPECT_NE(r.Conteudo.find("corpo grande demais"), std::string::npos) << r.Conteudo;
     EXPECT_TRUE(armazem_->Estado().empty());
     // The largest body taken is taken.
     r = ondaris::sync::ExecutarRequisicao("PUT", "http://127.0.0.1:" + std::to_string(porta_) + "/enviar/1",
@@ -522,7 +522,7 @@ TEST_F(CentralCarenciaCurtaTest, ATricklingClientIsCutAndToldWhy) {
         EXPECT_TRUE(Gotejar(s, "Host: 127.0.0.1\r\nContent-Type: application/json\r\nX: yyyyyy\r\n\r\n", 200ms, nunca));
         const std::string resposta = s.Recebido() + s.LerAteFechar();
         EXPECT_EQ(resposta.rfind("HTTP/1.1 408", 0), 0u) << resposta;
-        EXPECT_NE(resposta.find("not received in time"), std::string::npos) << resposta;
+        EXPECT_NE(resposta.find("não recebida a tempo"), std::string::npos) << resposta;
     }
     // Others are served meanwhile and after.
     EXPECT_EQ(Get("/status").Membro("lojas")->Elementos().size(), 0u);

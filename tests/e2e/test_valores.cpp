@@ -153,8 +153,8 @@ TEST_F(ValoresTest, EachValueArrivesExactlyOrTheBlockFailsNamingIt) {
     const std::string logAntes = agente2_->Log();
     EXPECT_EQ(agente2_->RodarUmaVez(), 1) << agente2_->Saida();
     const std::string entrada = agente2_->Log().substr(logAntes.size());
-    EXPECT_NE(entrada.find("Falha ao executar a rotina ReceberDados: the command with ordem " + ordem +
-                           ", column CURTO: o texto tem 11 caracteres e a coluna (VARCHAR(10)) guarda no máximo 10 "
+    EXPECT_NE(entrada.find("Falha ao executar a rotina ReceberDados: o comando de ordem " + ordem +
+                           ", coluna CURTO: o texto tem 11 caracteres e a coluna (VARCHAR(10)) guarda no máximo 10 "
                            "caracteres"),
               std::string::npos)
         << entrada;

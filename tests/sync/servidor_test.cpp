@@ -154,7 +154,7 @@ TEST(UltimoMovimentoEnviado, FailuresAreRaisedAsTheyCame) {
     // A malformed answer says so, naming the request and the member. Each
     // member is read on its own: a missing one is never the value of the
     // member read before it.
-    const std::string malformada = "malformed answer from the central server to " + pedido + ": ";
+    const std::string malformada = "resposta malformada do servidor central a " + pedido + ": ";
     const std::string resposta = "A resposta do servidor central a " + pedido;
     struct Caso {
         RespostaProgramada resposta;
@@ -187,10 +187,10 @@ TEST(UltimoMovimentoEnviado, FailuresAreRaisedAsTheyCame) {
          resposta + " traz o membro \"ultimomovimentoloja\" com '', que não é um número inteiro"},
         {RespostaProgramada::Json(R"([{"ultimaordemenviada": 1}])"),
          malformada +
-             "the body is not a JSON object, \"ultimaordemenviada\" cannot be read: Invalid class typecast"},
+             "o corpo não é um objeto JSON; \"ultimaordemenviada\" não pode ser lido: Invalid class typecast"},
         {RespostaProgramada::Json("nao e json"),
-         malformada + "the body is not valid JSON, \"ultimaordemenviada\" cannot be read"},
-        {RespostaProgramada::Json(""), malformada + "the body is not valid JSON, \"ultimaordemenviada\" cannot be read"},
+         malformada + "o corpo não é JSON válido; \"ultimaordemenviada\" não pode ser lido"},
+        {RespostaProgramada::Json(""), malformada + "o corpo não é JSON válido; \"ultimaordemenviada\" não pode ser lido"},
     };
     for (const auto& caso : casos) {
         servidor.Responder(caso.resposta);
@@ -313,16 +313,16 @@ TEST(ObterEstruturaBanco, ARefusalKeepsThePreviousRowsAndIsTold) {
 
 TEST(ObterEstruturaBanco, AnAnswerThatIsNotJsonIsMalformedAndKeepsThePreviousRows) {
     ServidorHttp servidor;
-    const std::string prefixo = "Falha ao executar a rotina ObterEstruturaBanco: malformed answer from the central "
-                                "server to GET " + servidor.Base("estruturabd") + ": ";
+    const std::string prefixo = "Falha ao executar a rotina ObterEstruturaBanco: resposta malformada do servidor central "
+                                "a GET " + servidor.Base("estruturabd") + ": ";
     struct Caso {
         RespostaProgramada resposta;
         std::string detalhe;
     };
     const Caso casos[] = {
-        {RespostaProgramada::Json("nao e json"), "the body is not valid JSON"},
-        {RespostaProgramada::Texto("<html>entrar no proxy</html>", 200, "text/html"), "the body is not valid JSON"},
-        {RespostaProgramada::Json(""), "the body is empty, a JSON list was expected"},
+        {RespostaProgramada::Json("nao e json"), "o corpo não é JSON válido"},
+        {RespostaProgramada::Texto("<html>entrar no proxy</html>", 200, "text/html"), "o corpo não é JSON válido"},
+        {RespostaProgramada::Json(""), "o corpo está vazio; esperava-se uma lista JSON"},
     };
     for (const auto& caso : casos) {
         servidor.Responder(caso.resposta);
@@ -352,7 +352,7 @@ TEST(ObterEstruturaBanco, FailuresCarryTheRoutinePrefix) {
 
     servidor.Responder(RespostaProgramada::Json(R"([{"tabela":"A","object_state":"DELETED"}])"));
     EXPECT_EQ(falha.operator()<TErroRespostaInvalida>(servidor.Base()),
-              prefixo + "[TBEstrutura] Unsupported record state 'DELETED' (GET " + servidor.Base("estruturabd") + ")");
+              prefixo + "[TBEstrutura] estado de registro não suportado 'DELETED' (GET " + servidor.Base("estruturabd") + ")");
 
     // A server failure leaves the table as it was; the failure as it came
     // is kept whole.

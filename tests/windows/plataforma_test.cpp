@@ -188,7 +188,7 @@ TEST(VersaoWindows, OndarisdCarriesItsVersionResource) {
 TEST(BibliotecaCliente, AMissingLibraryIsNamedWithEveryPlaceLookedAt) {
     // No fbclient.dll beside the test programs, none installed in wine.
     const std::string texto = teste::TextoDaFalha<db::ErroBibliotecaCliente>([] { db::CarregarMestreFbclient(); });
-    EXPECT_NE(texto.find("fbclient.dll could not be loaded"), std::string::npos) << texto;
+    EXPECT_NE(texto.find("fbclient.dll não pôde ser carregada"), std::string::npos) << texto;
     EXPECT_NE(texto.find(db::PastaExecutavel() + "fbclient.dll"), std::string::npos) << texto;
     EXPECT_NE(texto.find("Firebird_3_0\\fbclient.dll"), std::string::npos) << texto;
     // Every database call meets the same failure, not a crash.
@@ -218,7 +218,7 @@ TEST(OndarisdWindows, AClientLibraryThatCannotLoadIsNamedWithItsReason) {
     ASSERT_EQ(log.rfind("\r\n", 0), 0u) << log;
     EXPECT_EQ(log.find("\r\n", 2), log.size() - 2) << log;
     const std::string beside = (pasta.Caminho() / "fbclient.dll").string() + ": ";
-    EXPECT_NE(log.find("fbclient.dll could not be loaded"), std::string::npos) << log;
+    EXPECT_NE(log.find("fbclient.dll não pôde ser carregada"), std::string::npos) << log;
     EXPECT_NE(log.find(beside), std::string::npos) << log;
     EXPECT_EQ(r.Saida.find("Todos os dados"), std::string::npos) << r.Saida;
 }

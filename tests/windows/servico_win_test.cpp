@@ -57,7 +57,7 @@ TEST(ServicoWindows, InstalledStartedStoppedAndRemovedThroughTheManager) {
         const auto log = pasta.Caminho() / "Ondaris.log";
         for (int i = 0; i < 300 && LerBytes(log).find("fbclient.dll") == std::string::npos; ++i)
             std::this_thread::sleep_for(100ms);
-        EXPECT_NE(LerBytes(log).find("fbclient.dll could not be loaded"), std::string::npos) << LerBytes(log);
+        EXPECT_NE(LerBytes(log).find("fbclient.dll não pôde ser carregada"), std::string::npos) << LerBytes(log);
 
         shell::PararServico(kServicoTeste, 60s);
         estado = shell::ConsultarServico(kServicoTeste);

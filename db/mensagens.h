@@ -1,0 +1,44 @@
+#pragma once
+// The texts a technician reads that come from the database layer: errors
+// raised while reading a received value, preparing a statement or reading
+// the replication objects, all in Portuguese. The higher layers (sync,
+// central, the programs) take the counting rule from here too, so "1
+// linha" and "2 linhas" are decided in one place.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ondaris::db {
+
+// The number and the noun that agrees with it: "1 linha", "0 linhas",
+// "2 linhas". Only exactly one (or minus one) takes the singular.
+std::string Quantidade(std::int64_t n, std::string_view singular, std::string_view plural);
+
+// A received text shown between single quotes, as the reading errors
+// below show it.
+std::string Citado(std::string_view texto);
+
+// Reading a received text as a column's value.
+std::string TextoNaoEhInteiro(std::string_view texto);
+std::string TextoForaDoIntervalo(std::string_view texto, std::string_view tipo);
+std::string TextoNaoEhDecimal(std::string_view texto, std::string_view tipo);
+std::string TextoNaoEhNumero(std::string_view texto, std::string_view tipo);
+std::string TextoNaoEhBooleano(std::string_view texto);
+std::string TextoNaoEhData(std::string_view texto);
+std::string TextoNaoEhHora(std::string_view texto);
+std::string TextoNaoEhDataHora(std::string_view texto);
+inline constexpr const char* kTextoBytesInvalidos =
+    "o texto tem bytes que não são válidos no conjunto de caracteres da resposta";
+inline constexpr const char* kTextoCaractereSemLugar =
+    "o texto tem um caractere que o conjunto de caracteres da coluna não comporta";
+// A text longer than its CHAR/VARCHAR column (in bytes for OCTETS).
+std::string TextoNaoCabe(std::size_t tamanho, std::size_t maximo, std::string_view tipo, bool emBytes);
+
+// Preparing the statements of a replicated table.
+std::string NomeNaoSimples(bool deTabela, std::string_view nomeMostrado);
+std::string ChaveLongaDemais(std::string_view tabela, std::size_t colunasChave, std::size_t maximo);
+std::string TabelaSemColunas(std::string_view tabela, bool daEstrutura);
+std::string TabelaSemChave(std::string_view tabela, bool paraApagar);
+
+}  // namespace ondaris::db
