@@ -595,7 +595,7 @@ void Consulta::GravarParametro(std::size_t i, const Valor& v) {
             throw ErroUso(NomeParametro(i) + " é " + p.NomeTipo() + " e não aceita um valor do tipo " +
                           NomeTipoValor(v));
         case Gravacao::NaoCabe:
-            throw ErroBanco("arithmetic exception, numeric overflow, or string truncation: o valor não cabe em " +
+            throw ErroBanco("arithmetic exception, numeric overflow, or string truncation: o valor não cabe no " +
                                 NomeParametro(i) + " (" + p.NomeTipo() + ")",
                             isc_arith_except, "22003", {isc_arith_except});
     }
@@ -603,7 +603,7 @@ void Consulta::GravarParametro(std::size_t i, const Valor& v) {
 
 std::string Consulta::NomeParametro(std::size_t i) const {
     const auto& nome = parametros_[i].Nome;
-    return "parameter " + (nome.empty() ? "#" + std::to_string(i + 1) : nome) + " of statement " + nome_;
+    return "parâmetro " + (nome.empty() ? "#" + std::to_string(i + 1) : nome) + " do comando " + nome_;
 }
 Firebird::IMessageMetadata* Consulta::MontarEntrada(Firebird::ITransaction* tra, unsigned char*& buffer) {
     bool cabem = true;

@@ -676,7 +676,7 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
          "o comando de ordem 20002, coluna TEXTO: o texto tem bytes que não são válidos"},
         {comando("EVENTOS", "U", R"({"ID":"20002","TEXTO":"\u20ac 5"})"),
          "o comando de ordem 20002, coluna TEXTO: o texto tem um caractere que o conjunto de caracteres da coluna "
-         "cannot hold"},
+         "não comporta"},
         {comando("PRODUTOS", "U", R"({"CODIGO":"9","DESCRICAO":"x","FOTO":"isto n\u00e3o \u00e9 base64"})"),
          "o comando de ordem 20002, coluna FOTO: o texto não é base64"},
         {comando("EVENTOS", "D", "{}"), "a exclusão de ordem 20002 não traz valor para a coluna de chave ID"},

@@ -170,7 +170,7 @@ TEST_F(Vinculo, TextosIlegiveisOuForaDoTipoSaoErro) {
         {"N182", "12.5", "'12.5' não é um valor decimal válido para NUMERIC(18,2)"},
         {"N182", "99999999999999999999,99", "'99999999999999999999,99' está fora do intervalo de NUMERIC(18,2)"},
         {"N154", "abc", "'abc' não é um valor decimal válido para NUMERIC(18,4)"},
-        {"N92", "21474836,48", "does not fit parameter N92"},  // beyond its 32-bit storage
+        {"N92", "21474836,48", "não cabe no parâmetro N92"},  // beyond its 32-bit storage
         {"DP", "1.5", "'1.5' não é um número válido para DOUBLE PRECISION"},
         {"DP", "1E999", "'1E999' está fora do intervalo de DOUBLE PRECISION"},
         {"F", "1E39", "'1E39' está fora do intervalo de FLOAT"},
@@ -182,10 +182,10 @@ TEST_F(Vinculo, TextosIlegiveisOuForaDoTipoSaoErro) {
         {"TS", "ontem", "'ontem' não é uma data e hora válida"},
         // U+FFFD is how the answer's decoder marks bytes its character set
         // does not allow.
-        {"V", "a\xEF\xBF\xBD", "bytes that are not valid in the answer's character set"},
-        {"V", "\xE2\x82\xAC 5", "a character that the column's character set cannot hold"},
-        {"BT", "\xE2\x82\xAC", "a character that the column's character set cannot hold"},
-        {"OC", "\xE2\x82\xAC", "a character that the column's character set cannot hold"},
+        {"V", "a\xEF\xBF\xBD", "bytes que não são válidos no conjunto de caracteres da resposta"},
+        {"V", "\xE2\x82\xAC 5", "um caractere que o conjunto de caracteres da coluna não comporta"},
+        {"BT", "\xE2\x82\xAC", "um caractere que o conjunto de caracteres da coluna não comporta"},
+        {"OC", "\xE2\x82\xAC", "um caractere que o conjunto de caracteres da coluna não comporta"},
         // Longer than the column: cut, it would be another value. Lengths
         // in characters (bytes for OCTETS).
         {"V", std::string(21, 'x'), "o texto tem 21 caracteres e a coluna (VARCHAR(20)) guarda no máximo 20 caracteres"},

@@ -10,6 +10,7 @@
 #include "db/conexao.h"
 #include "db/construtores.h"
 #include "db/ini.h"
+#include "db/mensagens.h"
 #include "db/parametros.h"
 #include "db/texto.h"
 #include "support/pasta_temporaria.h"
@@ -261,6 +262,30 @@ TEST(ConstrutoresPuros, RecusasAntesDeQualquerTexto) {
         const std::string falha = teste::TextoDaFalha<ErroPreparacao>([&] { c.montar(); });
         EXPECT_NE(falha.find(c.mensagem), std::string::npos) << falha;
     }
+}
+
+// Portuguese counts: only one takes the singular; none takes the plural.
+// The texts built on the rule follow it on both of their numbers.
+TEST(Mensagens, OneTakesTheSingularAndEveryOtherCountThePlural) {
+    struct Caso {
+        std::string texto;
+        const char* esperado;
+    };
+    const Caso casos[] = {
+        {Quantidade(0, "linha", "linhas"), "0 linhas"},
+        {Quantidade(1, "linha", "linhas"), "1 linha"},
+        {Quantidade(2, "linha", "linhas"), "2 linhas"},
+        {Quantidade(-1, "linha", "linhas"), "-1 linha"},
+        {Quantidade(1000000000000, "registro", "registros"), "1000000000000 registros"},
+        {TextoNaoCabe(2, 1, "VARCHAR(1)", false),
+         "o texto tem 2 caracteres e a coluna (VARCHAR(1)) guarda no máximo 1 caractere; cortado, chegaria outro valor"},
+        {TextoNaoCabe(1, 0, "VARCHAR(0) CHARACTER SET OCTETS", true),
+         "o texto tem 1 byte e a coluna (VARCHAR(0) CHARACTER SET OCTETS) guarda no máximo 0 bytes; cortado, chegaria "
+         "outro valor"},
+        {ChaveLongaDemais("T", 3, 1), "a tabela T tem chave primária de 3 colunas: o log guarda no máximo 1 valor de "
+                                      "chave, então suas alterações não podem ser replicadas"},
+    };
+    for (const auto& c : casos) EXPECT_EQ(c.texto, c.esperado);
 }
 
 }  // namespace

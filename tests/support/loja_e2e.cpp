@@ -250,7 +250,7 @@ CentralE2E::CentralE2E(const std::string& estruturaJson) : pasta_("ondaris-centr
         const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < fim) {
             ultimaSaida = processo->Saida();
-            if (ultimaSaida.find("listening") != std::string::npos) {
+            if (ultimaSaida.find("escutando") != std::string::npos) {
                 processo_ = std::move(processo);
                 porta_ = porta;
                 return;
