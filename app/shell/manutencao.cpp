@@ -398,8 +398,8 @@ int EnvioInicial(TAmbienteManutencao& a, const std::vector<std::string>& tabelas
         if (registradas == 0) a.Erros << "Nada foi registrado.\n";
         else
             a.Erros << db::Quantidade(registradas, "linha já estava registrada", "linhas já estavam registradas")
-                    << " antes da falha e serão enviadas; rodar de novo registra todas outra vez, o que só as "
-                       "envia de novo.\n";
+                    << (registradas == 1 ? " antes da falha e será enviada" : " antes da falha e serão enviadas")
+                    << "; rodar de novo registra todas outra vez, o que só as envia de novo.\n";
         return 1;
     }
 }
