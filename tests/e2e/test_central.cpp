@@ -309,17 +309,17 @@ TEST_F(CentralTest, BadRequestsAreRefusedWithATextAndStoreNothingWhileCorrectOne
         {"destination beyond 32 bits", "PUT", "/enviar/1", json, Corpo(1, {Comando(1, "99999999999")}), 400,
          "codigolojadestino"},
         // Positions.
-        {"ordem negative", "PUT", "/enviar/1", json, Corpo(1, {Comando(-5, "")}), 400, "\"ordem\" is not a position"},
-        {"ordem 0", "PUT", "/enviar/1", json, Corpo(1, {Comando(0, "")}), 400, "\"ordem\" is not a position"},
+        {"ordem negative", "PUT", "/enviar/1", json, Corpo(1, {Comando(-5, "")}), 400, "\"ordem\" não é uma posição"},
+        {"ordem 0", "PUT", "/enviar/1", json, Corpo(1, {Comando(0, "")}), 400, "\"ordem\" não é uma posição"},
         {"ordem beyond 64 bits", "PUT", "/enviar/1", json,
          Corpo(1, {R"({"ordem":"9223372036854775808","acao":"U","tabela":"T","idtransacao":"1","campos":{}})"}), 400,
-         "\"ordem\" is not a position"},
+         "\"ordem\" não é uma posição"},
         {"ordem with a fraction", "PUT", "/enviar/1", json,
          Corpo(1, {R"({"ordem":1.5,"acao":"U","tabela":"T","idtransacao":"1","campos":{}})"}), 400,
-         "\"ordem\" is not a position"},
+         "\"ordem\" não é uma posição"},
         {"ordem not a number", "PUT", "/enviar/1", json,
          Corpo(1, {R"({"ordem":"1x","acao":"U","tabela":"T","idtransacao":"1","campos":{}})"}), 400,
-         "\"ordem\" is not a position"},
+         "\"ordem\" não é uma posição"},
         {"ordemfinal negative", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordeminicial":"1","ordemfinal":"-1")"),
          400, "ordemfinal"},
         {"ordeminicial 0", "PUT", "/enviar/1", json, Corpo(1, {}, R"(,"ordeminicial":"0","ordemfinal":"0")"), 400,
@@ -362,7 +362,7 @@ TEST_F(CentralTest, BadRequestsAreRefusedWithATextAndStoreNothingWhileCorrectOne
          "deve ser um texto"},
         // Bodies.
         {"not JSON", "PUT", "/enviar/1", json, "{", 400, "não é JSON válido"},
-        {"not an object", "PUT", "/enviar/1", json, "[]", 400, "JSON object"},
+        {"not an object", "PUT", "/enviar/1", json, "[]", 400, "objeto JSON"},
         {"comandos not an array", "PUT", "/enviar/1", json, R"({"codigolojaorigem":"1","comandos":{}})", 400,
          "\"comandos\" deve ser uma lista"},
         {"command not an object", "PUT", "/enviar/1", json, Corpo(1, {"\"x\""}), 400, "deve ser um objeto"},
@@ -445,7 +445,7 @@ TEST_F(CentralTest, AnOversizedBodyIsAnswered413) {
         EXPECT_EQ(resposta.rfind("HTTP/1.1 413", 0), 0u) << resposta;
         EXPECT_NE(resposta.find("corpo grande demais: " + std::to_string(maximo + 1) + " bytes"), std::string::npos)
             << resposta;
-        EXPECT_NE(resposta.find("at most " + std::to_string(maximo) + " bytes"), std::string::npos) << resposta;
+        EXPECT_NE(resposta.find("no máximo " + std::to_string(maximo) + " bytes"), std::string::npos) << resposta;
     }
     // Sent whole by the agents' own HTTP client: it reads the refusal.
     std::string corpo = Corpo(1, {Comando(1, "")});
