@@ -52,11 +52,9 @@ bool IguaisSemCaixa(std::string_view a, std::string_view b);
 // (a statement's "TB" + table + suffix), which may be longer.
 inline constexpr std::size_t kTamanhoMaximoIdentificador = 31;
 bool IdentificadorValido(std::string_view nome, std::size_t maximo = kTamanhoMaximoIdentificador);
-// The rule in words, for refusals: in Portuguese and in English.
+// The rule in words, for refusals.
 inline constexpr const char* kRegraIdentificador =
     "uma letra, depois letras, dígitos, _ ou $, até 31 caracteres, sem aspas";
-inline constexpr const char* kRegraIdentificadorIngles =
-    "a letter, then letters, digits, _ or $, at most 31 characters, unquoted";
 
 // An SQL text literal: the text between single quotes, each quote doubled.
 std::string LiteralSql(std::string_view texto);
