@@ -144,7 +144,10 @@ TResultadoPosse ReivindicarPosse(Conexao& conexao, const TIdentidadeAgente& eu, 
             if (tomar.LinhasAfetadas() != 1) continue;  // changed since it was read: look again
             t.Commit();
             TResultadoPosse r;
-            if (!nossa && !lida->Chave.empty()) r.Anterior = lida;
+            // A holder of this machine whose process is gone was a run of an
+            // agent here that crashed or was killed: that has its own trace,
+            // and a restarted service would say so after every power cut.
+            if (!nossa && !lida->Chave.empty() && !morto) r.Anterior = lida;
             return r;
         } catch (const ErroConflitoBloqueio&) {
             continue;  // another agent is claiming it this instant

@@ -72,8 +72,8 @@ std::string DescricaoDetentor(const TDetentorPosse& d);
 struct TResultadoPosse {
     // Nothing: the hold is this agent's now. Otherwise who holds it.
     std::optional<TDetentorPosse> Detentor;
-    // The hold was taken over from another agent, whose claim had expired
-    // or whose process had gone: who it was.
+    // The hold was taken over from another agent whose claim had expired:
+    // who it was. (Not when its process had gone from this machine.)
     std::optional<TDetentorPosse> Anterior;
 };
 

@@ -68,7 +68,7 @@ std::string TextoPosseRecusada(const TOutroAgente& outro) {
 
 std::string TextoPosseAssumida(const std::string& anterior) {
     return "Este agente assumiu a sincronização deste banco, que estava com " + anterior +
-           ": a posse daquele venceu sem ser renovada ou o processo dele terminou";
+           ": a posse daquele venceu sem ser renovada (o agente parou sem liberá-la ou perdeu o acesso ao banco)";
 }
 
 void TCiclo::Iniciar() {
@@ -121,7 +121,9 @@ void TCiclo::TerminarExecucao(const std::optional<std::string>& falha) {
     if (PosseNestaExecucao_) {
         if (const std::optional<std::string> erro = Operacoes_.PublicarPosse(PainelRecebimento_, PainelEnvio_, falha)) {
             Incompleta_ = true;
-            if (RegistrarDeNovo(PublicacaoRegistrada_, *erro)) Registrar_(*erro);
+            // After a failed run it is that failure's consequence (the
+            // database gone, most often), and the failure is logged already.
+            if (!falha && RegistrarDeNovo(PublicacaoRegistrada_, *erro)) Registrar_(*erro);
         } else {
             PublicacaoRegistrada_.reset();
         }

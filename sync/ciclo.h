@@ -71,8 +71,7 @@ struct TOutroAgente {
 
 struct TPosseCiclo {
     std::optional<TOutroAgente> Detentor;  // nothing: this agent holds the database now
-    // Taken over from that agent, whose claim had expired or whose process
-    // had gone (its description).
+    // Taken over from that agent, whose claim had expired (its description).
     std::optional<std::string> Anterior;
 };
 
