@@ -261,6 +261,31 @@ TEST_F(Posse, AClaimThatExpiredOrWhoseProcessIsGoneIsTakenOverAndOnlyThat) {
     }
 }
 
+// The refusal is told once per holder: again only when another agent has
+// come to hold the database.
+TEST_F(Posse, TheRefusalIsLoggedAgainOnlyWhenTheHolderChanges) {
+    auto primeiro = NovoAgente("ondarisd");
+    ASSERT_EQ(primeiro->Executar(), "");
+    auto bandeja = NovoAgente("Ondaris");
+    ASSERT_EQ(bandeja->Executar(), "");
+    ASSERT_EQ(bandeja->Registros.size(), 1u);
+
+    // The first holder's claim expires and the service takes the database.
+    banco_->ExecutarSql("UPDATE RPL_POSSE SET VALIDADE = DATEADD(-1 SECOND TO CURRENT_TIMESTAMP);");
+    auto servico = NovoAgente("ondarisd (serviço)");
+    ASSERT_EQ(servico->Executar(), "");
+    ASSERT_TRUE(servico->Ciclo.DetemPosse());
+
+    for (int execucao = 0; execucao < 2; ++execucao) {
+        ASSERT_EQ(bandeja->Executar(), "");
+        EXPECT_TRUE(bandeja->Ciclo.OutroAgente());
+    }
+    ASSERT_EQ(bandeja->Registros.size(), 2u);
+    EXPECT_EQ(bandeja->Registros[1].rfind("Outro agente sincroniza este banco: " + Descricao("ondarisd (serviço)"), 0),
+              0u)
+        << bandeja->Registros[1];
+}
+
 // The claim is one committed UPDATE judged by the database server's clock:
 // a claim of any length is renewed by its holder's runs, and the expiry that
 // another agent reads is the server's.
