@@ -79,7 +79,9 @@ int main(int argc, char** argv) {
         if (a == kArgumentoServico) {
             try {
                 return ExecutarComoServico(kNomeServico, [](std::function<bool()> parar) {
-                    return ExecutarAgente(TOpcoesServico{}, std::move(parar));
+                    TOpcoesServico opcoes;
+                    opcoes.ComoServico = true;
+                    return ExecutarAgente(opcoes, std::move(parar));
                 });
             } catch (const std::exception& e) {
                 std::cerr << "ondarisd: " << e.what() << std::endl;

@@ -5,9 +5,31 @@
 
 #ifdef _WIN32
 #include "db/fbclient.h"
+#else
+#include <ibase.h>
 #endif
 
 namespace ondaris::db::fb {
+
+#ifndef _WIN32
+namespace {
+
+// On SIGINT or SIGTERM the client library ends every attachment of the
+// process at once and takes no new one. The programs stop by themselves on
+// those signals, after the step in progress, and free the hold on the store
+// database on their way out (db/posse.h), which takes one more attachment:
+// so the library is told to leave the stopping to them.
+int RecusarParadaPorSinal(const int motivo, const int, void*) { return motivo == fb_shutrsn_signal ? 1 : 0; }
+
+Firebird::IMaster* MestreLinux() {
+    Firebird::IMaster* const mestre = Firebird::fb_get_master_interface();
+    ISC_STATUS_ARRAY status = {};
+    fb_shutdown_callback(status, RecusarParadaPorSinal, fb_shut_confirmation, nullptr);
+    return mestre;
+}
+
+}  // namespace
+#endif
 
 Firebird::IMaster* Mestre() {
 #ifdef _WIN32
@@ -15,7 +37,7 @@ Firebird::IMaster* Mestre() {
     // throws, and the next call tries again.
     static Firebird::IMaster* const mestre = CarregarMestreFbclient();
 #else
-    static Firebird::IMaster* const mestre = Firebird::fb_get_master_interface();
+    static Firebird::IMaster* const mestre = MestreLinux();
 #endif
     return mestre;
 }

@@ -44,7 +44,7 @@ public:
 
 // The replication's own tables: never logged themselves.
 inline constexpr const char* kTabelasReplicacao[] = {"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_RESERVAS",
-                                                     "RPL_POSTOS_DE_LADO"};
+                                                     "RPL_POSTOS_DE_LADO", "RPL_POSSE"};
 bool TabelaDaReplicacao(std::string_view tabela);
 
 // The procedure every logging trigger calls.

@@ -454,6 +454,13 @@ TNovaLoja TornarNovaLoja(Conexao& conexao, const TConfiguracaoLoja& lida, std::i
         Consulta reservas(conexao, t, "DELETE FROM RPL_RESERVAS");
         reservas.Executar();
         r.ReservasApagadas = reservas.LinhasAfetadas();
+        // The copy still names the previous store's agent as its holder:
+        // this database's own agent must not wait for that claim to expire.
+        Consulta posse(conexao, t,
+                       "UPDATE RPL_POSSE SET CHAVE = NULL, VALIDADE = NULL, PROGRAMA = NULL, MAQUINA = NULL,\n"
+                       "PROCESSO = NULL, DESDE = NULL, RENOVADA = NULL, PAINEL_RECEBIMENTO = NULL, PAINEL_ENVIO = NULL,\n"
+                       "PUBLICADO = NULL, ULTIMA_FALHA = NULL, MOMENTO_FALHA = NULL");
+        posse.Executar();
 
         for (const auto& c : candidatas) {
             Consulta contar(conexao, t,

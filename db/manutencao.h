@@ -29,7 +29,7 @@ namespace ondaris::db {
 // The version of the replication objects this program expects. The objects
 // script creates PROC_VERSAO_REPLICACAO returning it; version 1 is the
 // first set of objects, which had no such procedure.
-inline constexpr int kVersaoObjetosReplicacao = 3;
+inline constexpr int kVersaoObjetosReplicacao = 4;
 
 // The script that creates or upgrades them, as the repository holds it.
 inline constexpr const char* kScriptObjetos = "sql/replicacao.sql";
@@ -173,7 +173,7 @@ struct TNovaLoja {
 // Turns a restored copy of a store's database into the store `novo`, in
 // one transaction, committed: empties the change log (what the copy had
 // not yet sent is the previous store's, which sends it itself) and the
-// reservations, and sets the store code of the settings row `lida`, which
+// reservations, frees the hold the copy names (db/posse.h), and sets the store code of the settings row `lida`, which
 // must still name the same store. The received position stays as the copy
 // has it: the copy's rows are exactly the commands up to that position
 // plus the previous store's own changes, so the new store must receive

@@ -22,7 +22,9 @@
  *   PROC_RETORNA_INDICE   the bounds of the next block the agent sends
  *   RPL_POSTOS_DE_LADO    the commands a technician set aside because they
  *                         could not be sent or applied, whole, with why
- *   PROC_VERSAO_REPLICACAO   the version of these objects (3), which the
+ *   RPL_POSSE             one row: which agent synchronises this database
+ *                         now, until when, and what its panels showed
+ *   PROC_VERSAO_REPLICACAO   the version of these objects (4), which the
  *                         agent checks
  *   the grants the replication account ONDARIS needs on them.
  *
@@ -31,7 +33,7 @@
  *   - before it creates anything, it looks at every object of these names
  *     that is already there and refuses, naming it, when one is not ours:
  *     a LOG_REPLICACAO, RPL_CONFIGURACOES, RPL_RESERVAS or
- *     RPL_POSTOS_DE_LADO with other columns, a GEN_LOG_REPLICACAO without our log (or behind it), a
+ *     RPL_POSTOS_DE_LADO or RPL_POSSE with other columns, a GEN_LOG_REPLICACAO without our log (or behind it), a
  *     procedure with other parameters, a newer version of our objects;
  *   - tables and the generator are created only where they are missing,
  *     procedures and triggers are created or replaced, grants given again:
@@ -42,7 +44,8 @@
  *     gain their owner's columns and lose their primary key, and a log that
  *     still took 'I' for inserts takes 'U' for them, as the agent sends;
  *   - a database with the second version gains RPL_POSTOS_DE_LADO and its
- *     rights, and nothing else changes.
+ *     rights, one with the third RPL_POSSE and its rights, and nothing
+ *     else changes.
  *   Stop the agent while it runs; the store's programs may stay connected.
  *
  * The account is not created here. As SYSDBA:
@@ -164,6 +167,14 @@ BEGIN
         RECUSA = 'RPL_POSTOS_DE_LADO ja existe neste banco e nao e a da replicacao (colunas ' || ASSINATURA || ').';
         SUSPEND;
     END
+    ASSINATURA = COLUNAS('RPL_POSSE');
+    IF (ASSINATURA <> '' AND ASSINATURA <> 'ID:8,CHAVE:37:64,PROGRAMA:37:100,MAQUINA:37:255,PROCESSO:16,' ||
+                                          'DESDE:35,RENOVADA:35,VALIDADE:35,PAINEL_RECEBIMENTO:37:1000,' ||
+                                          'PAINEL_ENVIO:37:1000,PUBLICADO:35,ULTIMA_FALHA:37:4000,MOMENTO_FALHA:35') THEN
+    BEGIN
+        RECUSA = 'RPL_POSSE ja existe neste banco e nao e a da replicacao (colunas ' || ASSINATURA || ').';
+        SUSPEND;
+    END
     /* The first version's reservations have a key, and dropping it waits
        for every transaction that used the table: the upgrade needs the
        database to itself. (An owner who is not SYSDBA sees only its own
@@ -239,10 +250,10 @@ BEGIN
         ELSE
         BEGIN
             EXECUTE STATEMENT 'SELECT VERSAO FROM PROC_VERSAO_REPLICACAO' INTO :VERSAO;
-            IF (VERSAO > 3) THEN
+            IF (VERSAO > 4) THEN
             BEGIN
                 RECUSA = 'Os objetos da replicacao deste banco sao da versao ' || VERSAO ||
-                         ', mais nova que a deste script (3): use o script que acompanha o agente dessa versao.';
+                         ', mais nova que a deste script (4): use o script que acompanha o agente dessa versao.';
                 SUSPEND;
             END
         END
@@ -488,6 +499,44 @@ BEGIN
                  ID_TRANSACAO      BIGINT,
                  CONSTRAINT PK_RPL_POSTOS_DE_LADO PRIMARY KEY (LADO, ORDEM),
                  CONSTRAINT CK_RPL_POSTOS_DE_LADO_LADO CHECK (LADO IN (''E'', ''R'')))';
+    /* Which agent synchronises this database: one row (ID 1). Two agents
+       on one database (the tray program and the service, or two copies on
+       two machines) would both receive and apply the same blocks; so every
+       cycle starts by claiming this row with one committed UPDATE that
+       succeeds only when the row is free, already its own (CHAVE), or
+       expired by the database server's clock (VALIDADE), and renews it.
+       An agent that stops cleanly frees it; one that was killed leaves it
+       to expire (or, on its own machine, to the next agent that finds its
+       process gone). No attachment is kept for it between cycles. The
+       holder also writes what its two status panels showed at the end of
+       its last cycle and its last failure, which another agent shows
+       instead of running a cycle of its own. */
+    IF (NOT EXISTS (SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'RPL_POSSE')) THEN
+        EXECUTE STATEMENT
+            'CREATE TABLE RPL_POSSE (
+                 ID                 INTEGER NOT NULL,
+                 CHAVE              VARCHAR(64),
+                 PROGRAMA           VARCHAR(100) CHARACTER SET UTF8,
+                 MAQUINA            VARCHAR(255) CHARACTER SET UTF8,
+                 PROCESSO           BIGINT,
+                 DESDE              TIMESTAMP,
+                 RENOVADA           TIMESTAMP,
+                 VALIDADE           TIMESTAMP,
+                 PAINEL_RECEBIMENTO VARCHAR(1000) CHARACTER SET UTF8,
+                 PAINEL_ENVIO       VARCHAR(1000) CHARACTER SET UTF8,
+                 PUBLICADO          TIMESTAMP,
+                 ULTIMA_FALHA       VARCHAR(4000) CHARACTER SET UTF8,
+                 MOMENTO_FALHA      TIMESTAMP,
+                 CONSTRAINT PK_RPL_POSSE PRIMARY KEY (ID),
+                 CONSTRAINT CK_RPL_POSSE_ID CHECK (ID = 1))';
+END^
+COMMIT^
+
+/* The hold's one row, free. */
+EXECUTE BLOCK AS
+BEGIN
+    IF (NOT EXISTS (SELECT 1 FROM RPL_POSSE)) THEN
+        INSERT INTO RPL_POSSE (ID) VALUES (1);
 END^
 COMMIT^
 
@@ -821,6 +870,9 @@ GRANT EXECUTE ON PROCEDURE PROC_RETORNA_INDICE TO USER ONDARIS;
    received position past it, on the account's own connection; the
    self-check lists what was set aside. */
 GRANT SELECT, INSERT ON RPL_POSTOS_DE_LADO TO USER ONDARIS;
+/* The hold: claimed, renewed, published and freed by the agent itself
+   (inserted again should someone have deleted its row). */
+GRANT SELECT, INSERT, UPDATE ON RPL_POSSE TO USER ONDARIS;
 
 /* ------------------------------------------------------------------------
  * The version of these objects, last: a run that stopped half-way leaves
@@ -831,7 +883,7 @@ CREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO
 RETURNS (VERSAO INTEGER)
 AS
 BEGIN
-    VERSAO = 3;
+    VERSAO = 4;
     SUSPEND;
 END^
 SET TERM ; ^

@@ -50,6 +50,27 @@ TCiclo::TCiclo(IOperacoesCiclo& operacoes, IJanelaStatus& janela, TRegistrar reg
     }
 }
 
+TCiclo::~TCiclo() {
+    if (!DetemPosse_) return;
+    try {
+        if (const std::optional<std::string> falha = Operacoes_.LiberarPosse()) Registrar_(*falha);
+    } catch (...) {
+        // LiberarPosse never raises; a log that cannot be written is no
+        // reason to end a program that is stopping anyway.
+    }
+}
+
+std::string TextoPosseRecusada(const TOutroAgente& outro) {
+    return "Outro agente sincroniza este banco: " + outro.Descricao +
+           ". Este agente não sincroniza enquanto aquele tiver a posse do banco e mostra o estado dele; para que "
+           "este sincronize, pare o outro (a posse passa para este na sincronização seguinte)";
+}
+
+std::string TextoPosseAssumida(const std::string& anterior) {
+    return "Este agente assumiu a sincronização deste banco, que estava com " + anterior +
+           ": a posse daquele venceu sem ser renovada (o agente parou sem liberá-la ou perdeu o acesso ao banco)";
+}
+
 void TCiclo::Iniciar() {
     Estado_ = TEstadoCiclo::ecAguardando;
 }
@@ -77,24 +98,68 @@ void TCiclo::TimerTimer() {
     Incompleta_ = false;
     Retido_ = false;
     EnvioIniciado_ = false;
+    OutroAgente_ = false;
+    PosseNestaExecucao_ = false;
     try {
         ExecutarPassos();
     } catch (const std::exception& e) {
-        MostrarFalha(e.what());
-        TerminarExecucao();
+        const std::string texto = *e.what() ? e.what() : TextoInterrompido;
+        MostrarFalha(texto);
+        TerminarExecucao(texto);
         throw;  // the owner's exception handler logs it
     } catch (...) {
         MostrarFalha(TextoInterrompido);
-        TerminarExecucao();
+        TerminarExecucao(std::string(TextoInterrompido));
         throw;
     }
     FalhaRegistrada_.reset();  // a later failure is news again
     TerminarExecucao();
 }
 
-void TCiclo::TerminarExecucao() {
-    if (const std::optional<std::string> falha = Operacoes_.LiberarConexoes()) Interromper(*falha);
+void TCiclo::TerminarExecucao(const std::optional<std::string>& falha) {
+    // What this run showed, for an agent refused the database to show.
+    if (PosseNestaExecucao_) {
+        if (const std::optional<std::string> erro = Operacoes_.PublicarPosse(PainelRecebimento_, PainelEnvio_, falha)) {
+            Incompleta_ = true;
+            // After a failed run it is that failure's consequence (the
+            // database gone, most often), and the failure is logged already.
+            if (!falha && RegistrarDeNovo(PublicacaoRegistrada_, *erro)) Registrar_(*erro);
+        } else {
+            PublicacaoRegistrada_.reset();
+        }
+    }
+    if (const std::optional<std::string> erro = Operacoes_.LiberarConexoes()) Interromper(*erro);
     IniciarContagemRegressiva();
+}
+
+bool TCiclo::Reivindicar() {
+    TPosseCiclo posse = Operacoes_.ReivindicarPosse();
+    if (!posse.Detentor) {
+        if (posse.Anterior) {
+            Registrar_(TextoPosseAssumida(*posse.Anterior));
+        } else if (DetentorRegistrado_) {
+            Registrar_(TextoPosseRetomada);
+        }
+        DetentorRegistrado_.reset();  // a later refusal is news again
+        DetemPosse_ = true;
+        PosseNestaExecucao_ = true;
+        return true;
+    }
+    const TOutroAgente& outro = *posse.Detentor;
+    DetemPosse_ = false;
+    OutroAgente_ = true;
+    Incompleta_ = true;
+    // Once per holder, however long it holds the database: a refusal every
+    // run would fill the log of a tray program left open beside the service.
+    if (RegistrarDeNovo(DetentorRegistrado_, outro.Chave, std::chrono::steady_clock::duration::max()))
+        Registrar_(TextoPosseRecusada(outro));
+    Janela_.StatusRecebimento(outro.Nome + ": " +
+                              (outro.PainelRecebimento.empty() ? std::string(TextoOutroAgenteSemPainel)
+                                                               : outro.PainelRecebimento));
+    Janela_.StatusEnvio(outro.Falha ? *outro.Falha : outro.PainelEnvio);
+    EnvioConcluidoNoPainel_ = false;
+    Janela_.ProcessarMensagens();
+    return false;
 }
 
 bool TCiclo::RegistrarDeNovo(std::optional<TEntradaRegistrada>& registrada, std::string chave,
@@ -124,6 +189,9 @@ void TCiclo::Mostrar(TPainel painel, const std::string& texto) {
     (Janela_.*painel)(texto);
     if (painel == &IJanelaStatus::StatusEnvio) {
         EnvioConcluidoNoPainel_ = texto == TextoEnvioConcluido;
+        PainelEnvio_ = texto;
+    } else {
+        PainelRecebimento_ = texto;
     }
     Janela_.ProcessarMensagens();
 }
@@ -135,12 +203,15 @@ void TCiclo::MostrarFalha(const std::string& texto) {
     // window gets its turn as soon as the handler returns.
     if (EnvioIniciado_) {
         Janela_.StatusEnvio(falha);
+        PainelEnvio_ = falha;
     } else {
         Janela_.StatusRecebimento(falha);
+        PainelRecebimento_ = falha;
         // The send panel still tells of an earlier run's success: this run
         // never got there.
         if (EnvioConcluidoNoPainel_) {
             Janela_.StatusEnvio(TextoInterrompido);
+            PainelEnvio_ = TextoInterrompido;
         }
     }
     EnvioConcluidoNoPainel_ = false;
@@ -186,6 +257,9 @@ void TCiclo::Pausar() {
 
 void TCiclo::ExecutarPassos() {
     Operacoes_.AtualizarConfiguracoes();
+    // One agent per store database: another one's run would receive and
+    // apply the same blocks.
+    if (!Reivindicar()) return;
     if (ParadaPedida()) {
         return;
     }

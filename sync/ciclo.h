@@ -56,6 +56,25 @@ struct TPosicaoEnvio {
     std::int64_t UltimoMovimentoLoja = 0;  // the store's highest ORDEM as the server echoes it
 };
 
+// Another agent that holds the store database (db/posse.h): only one agent
+// at a time synchronises a database, and one refused shows the holder's
+// panels instead of running its own cycle.
+struct TOutroAgente {
+    std::string Chave;      // the same holder, the same key
+    std::string Nome;       // "ondarisd (serviço) em LOJA-PC": the panels' prefix
+    std::string Descricao;  // program, machine, process and since when, for the log
+    // What its panels showed at the end of its last run ("" before its first).
+    std::string PainelRecebimento, PainelEnvio;
+    // Its last run's failure, with when, when that run failed.
+    std::optional<std::string> Falha;
+};
+
+struct TPosseCiclo {
+    std::optional<TOutroAgente> Detentor;  // nothing: this agent holds the database now
+    // Taken over from that agent, whose claim had expired (its description).
+    std::optional<std::string> Anterior;
+};
+
 // The settings values and the server operations that one run calls. Each
 // operation takes the raw LINKCENTRAL text and normalises it itself; a
 // refusal is told by Recusa(), any other failure is raised.
@@ -108,6 +127,25 @@ public:
     // program that runs only once tells the same as one that keeps running.
     virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
 
+    // Right after AtualizarConfiguracoes: claims or renews the hold on the
+    // store database for this agent. A holder's answer means this run must
+    // not synchronise. Raises like any database step.
+    virtual TPosseCiclo ReivindicarPosse() { return {}; }
+    // At the end of a run that held the database, before LiberarConexoes:
+    // writes what the two panels show and, when the run failed, its
+    // failure, for another agent to show. Returns the text of a failure to
+    // write them, for the log, or nothing. Never raises.
+    virtual std::optional<std::string> PublicarPosse(const std::string& /*recebimento*/,
+                                                     const std::string& /*envio*/,
+                                                     const std::optional<std::string>& /*falha*/) {
+        return std::nullopt;
+    }
+    // When the program stops cleanly after holding the database: frees the
+    // hold, so that another agent takes over at its next run, and lets go
+    // of the connection it opened for that. Returns a failure's text, or
+    // nothing. Never raises.
+    virtual std::optional<std::string> LiberarPosse() { return std::nullopt; }
+
     // At the end of every run, however it ended, and when the program
     // stops: lets go of every attachment to the store database, the global
     // connection's too, so that an agent waiting for its next run holds
@@ -135,6 +173,15 @@ inline constexpr const char* TextoEnvioConcluido = "Todos os dados de envio fora
 // earlier run's completion; also a failed step's panel when the failure
 // carries no text.
 inline constexpr const char* TextoInterrompido = "Sincronização interrompida por uma falha";
+
+// The log entries of the hold on the store database.
+std::string TextoPosseRecusada(const TOutroAgente& outro);
+std::string TextoPosseAssumida(const std::string& anterior);
+inline constexpr const char* TextoPosseRetomada =
+    "Este agente passou a sincronizar este banco: o agente que o sincronizava o liberou";
+// The receive panel while another agent holds the database, when that one
+// has not yet finished a run.
+inline constexpr const char* TextoOutroAgenteSemPainel = "ainda sem sincronização concluída";
 
 // How long the same refusal of a step stays out of the log.
 inline constexpr std::chrono::hours IntervaloRepeticaoRecusa{1};
@@ -169,6 +216,9 @@ public:
 
     TCiclo(const TCiclo&) = delete;
     TCiclo& operator=(const TCiclo&) = delete;
+    // A cycle that holds the store database frees it (LiberarPosse), a
+    // failure to do so going to the log: the program is stopping cleanly.
+    ~TCiclo();
 
     // Enables `Timer`: the first run comes on the next tick.
     void Iniciar();
@@ -199,6 +249,11 @@ public:
     // held by one command it cannot send or apply would otherwise write an
     // entry every run. A run that ends without raising forgets it.
     bool RegistrarFalha(const std::string& texto);
+    // True when the last run did not synchronise because another agent
+    // holds the store database (its panels are shown instead).
+    bool OutroAgente() const { return OutroAgente_; }
+    // True when this agent held the store database at its last claim.
+    bool DetemPosse() const { return DetemPosse_; }
     // True when the last run ended its send loop with sending held back by
     // an open store transaction for longer than the warning time (shown on
     // the send panel, and in the log unless told within the hour).
@@ -218,7 +273,10 @@ private:
     void ExecutarPassos();
     // The end of every run: the operations let go of their connections,
     // then the countdown starts.
-    void TerminarExecucao();
+    void TerminarExecucao(const std::optional<std::string>& falha = std::nullopt);
+    // The hold claimed; false when another agent holds the database (its
+    // panels shown, the refusal logged once per holder).
+    bool Reivindicar();
     // `problema`: why receiving is skipped this run; `confirmada`: the
     // server's acknowledged position of this store's log.
     void ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada);
@@ -261,6 +319,15 @@ private:
     std::array<std::optional<TEntradaRegistrada>, etQuantidade> Registradas_;  // refusals: status, phrase and body
     std::optional<TEntradaRegistrada> RetencaoRegistrada_;  // the holding's entry
     std::optional<TEntradaRegistrada> FalhaRegistrada_;     // the last failure logged
+    // The hold: whether this agent held it at its last claim, whether the
+    // last run was refused it, the holder last logged, the failure to
+    // publish last logged, and the panels' texts as this cycle last set them.
+    bool DetemPosse_ = false;
+    bool OutroAgente_ = false;
+    bool PosseNestaExecucao_ = false;
+    std::optional<TEntradaRegistrada> DetentorRegistrado_;
+    std::optional<TEntradaRegistrada> PublicacaoRegistrada_;
+    std::string PainelRecebimento_, PainelEnvio_;
 };
 
 }  // namespace ondaris::sync

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "db/erros.h"
 #include "db/ini.h"
 #include "db/texto.h"
 #include "sync/enviar.h"
@@ -13,7 +14,8 @@ namespace ondaris::sync {
 TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoServidor contexto,
                                  std::string PastaIni)
     : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)),
-      AvisoEnvioRetido_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)) {
+      AvisoEnvioRetido_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)),
+      Identidade_(db::NovaIdentidade({})) {
     Contexto_.AoRecusar = [this](const TRecusa& recusa) { Recusa_ = recusa; };
 }
 
@@ -62,6 +64,7 @@ std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t 
         ambiente.PosicaoConfirmada = PosicaoConfirmada;
         ambiente.AoPorDeLado = [this](const std::string& texto) { Avisos_.push_back({texto, false}); };
     }
+    RenovarPosse();
     std::int64_t UltimaOrdem = 0;
     try {
         UltimaOrdem = sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
@@ -92,6 +95,7 @@ bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoj
                                   std::int64_t Ordem) {
     Recusa_.reset();
     Recebimento_.Liberar();
+    RenovarPosse();
     db::TIndicesEnvio indices;
     indices.OrdemFinal = Ordem;
     try {
@@ -125,6 +129,70 @@ std::optional<std::string> TOperacoesMotor::LiberarConexoes() {
     fechar(DM_.Connquelbor().Nome(), [&] { DM_.Connquelbor().Fechar(); });
     if (falhas.empty()) return std::nullopt;
     return falhas;
+}
+
+TOutroAgente OutroAgente(const db::TDetentorPosse& d) {
+    TOutroAgente outro;
+    outro.Chave = d.Chave;
+    outro.Nome = (d.Programa.empty() ? std::string("Outro agente") : d.Programa) +
+                 (d.Maquina.empty() ? std::string() : " em " + d.Maquina);
+    outro.Descricao = db::DescricaoDetentor(d);
+    outro.PainelRecebimento = d.PainelRecebimento;
+    outro.PainelEnvio = d.PainelEnvio;
+    if (d.FalhouNoUltimo && d.UltimaFalha)
+        outro.Falha = "Falha em " + d.MomentoFalha + ": " + *d.UltimaFalha;
+    return outro;
+}
+
+TPosseCiclo TOperacoesMotor::ReivindicarPosse() {
+    DM_.Conectar();
+    db::TResultadoPosse r = db::ReivindicarPosse(DM_.Connquelbor(), Identidade_);
+    UltimaReivindicacao_ = std::chrono::steady_clock::now();
+    DetemPosse_ = !r.Detentor;
+    TPosseCiclo posse;
+    if (r.Detentor) posse.Detentor = OutroAgente(*r.Detentor);
+    if (r.Anterior) posse.Anterior = db::DescricaoDetentor(*r.Anterior);
+    return posse;
+}
+
+void TOperacoesMotor::RenovarPosse() {
+    // A tenth of the claim's life: a run of many blocks never outlasts it.
+    if (!DetemPosse_ || std::chrono::steady_clock::now() - UltimaReivindicacao_ < db::kValidadePosse / 10) return;
+    const db::TResultadoPosse r = db::ReivindicarPosse(DM_.Connquelbor(), Identidade_);
+    UltimaReivindicacao_ = std::chrono::steady_clock::now();
+    if (r.Detentor) {
+        DetemPosse_ = false;
+        throw db::ErroBanco("A posse deste banco passou para " + db::DescricaoDetentor(*r.Detentor) +
+                            " durante esta sincronização, que para aqui");
+    }
+}
+
+std::optional<std::string> TOperacoesMotor::PublicarPosse(const std::string& recebimento, const std::string& envio,
+                                                          const std::optional<std::string>& falha) {
+    try {
+        DM_.Conectar();
+        if (db::PublicarPosse(DM_.Connquelbor(), Identidade_.Chave, recebimento, envio, falha)) return std::nullopt;
+        DetemPosse_ = false;
+        return std::string("O estado desta sincronização não foi publicado em RPL_POSSE: a posse do banco já não é "
+                           "deste agente");
+    } catch (const std::exception& e) {
+        return std::string("O estado desta sincronização não pôde ser publicado em RPL_POSSE: ") + e.what();
+    }
+}
+
+std::optional<std::string> TOperacoesMotor::LiberarPosse() {
+    std::optional<std::string> falha;
+    try {
+        DM_.Conectar();
+        db::LiberarPosse(DM_.Connquelbor(), Identidade_.Chave);
+        DetemPosse_ = false;
+    } catch (const std::exception& e) {
+        falha = std::string("A posse deste banco não pôde ser liberada (outro agente só a assume quando ela vencer): ") +
+                e.what();
+    }
+    if (const std::optional<std::string> fechar = LiberarConexoes())
+        falha = falha ? *falha + "; " + *fechar : *fechar;
+    return falha;
 }
 
 std::string TextoColunaAusente(const std::string& tabela, const std::string& coluna, std::int64_t ordem) {

@@ -31,6 +31,11 @@
 // central server has not yet ordered (sync/receber.h): the pending changes
 // are read when the run's first block comes and kept for its other blocks.
 //
+// The hold on the store database (db/posse.h): claimed right after the
+// settings are read, renewed between blocks when a run lasts, its panels
+// published at the end of the run, freed by LiberarPosse. The agent is
+// named by the executable's name unless DefinirPrograma says otherwise.
+//
 // Every run starts by opening the global connection when it is not open
 // (TDM::Conectar), so an agent that started, or lost its connection, while
 // the database server was down carries on by itself once it is back.
@@ -42,6 +47,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/posse.h"
 #include "db/udm.h"
 #include "sync/ciclo.h"
 #include "sync/janela.h"
@@ -74,6 +80,14 @@ public:
     std::optional<TRecusa> Recusa() override { return Recusa_; }
     std::optional<TEnvioRetido> EnvioRetido() override;
     std::optional<std::string> LiberarConexoes() override;
+    TPosseCiclo ReivindicarPosse() override;
+    std::optional<std::string> PublicarPosse(const std::string& recebimento, const std::string& envio,
+                                             const std::optional<std::string>& falha) override;
+    std::optional<std::string> LiberarPosse() override;
+
+    // How this agent is named to others ("ondarisd (serviço)").
+    void DefinirPrograma(std::string programa) { Identidade_.Programa = std::move(programa); }
+    const db::TIdentidadeAgente& Identidade() const { return Identidade_; }
 
     // Only for the tests that show what setting commands aside prevents:
     // from now on every received command is applied as it comes, whatever
@@ -101,9 +115,18 @@ private:
     // when the first block comes.
     TAlteracoesPendentes Pendentes_;
     std::vector<TAvisoRecebimento> Avisos_;  // of the receive steps, until asked for
+    // Renews the hold when the run has gone on for a while since the last
+    // claim; raises when another agent has taken it meanwhile.
+    void RenovarPosse();
+    db::TIdentidadeAgente Identidade_;
+    bool DetemPosse_ = false;
+    std::chrono::steady_clock::time_point UltimaReivindicacao_{};
     bool PrecedenciaLocal_ = true;
     bool PosicaoRepetidaAvisada_ = false;  // told once while the program runs
 };
+
+// Another agent as the cycle shows it, from the row of the hold.
+TOutroAgente OutroAgente(const db::TDetentorPosse& detentor);
 
 // The notice of a server that sent again the command at the position asked
 // for.

@@ -9,6 +9,7 @@
 #include "app/shell/manutencao.h"
 #include "app/shell/registro.h"
 #include "db/erros.h"
+#include "db/processo.h"
 
 namespace ondaris::shell {
 
@@ -17,6 +18,7 @@ int ExecutarAgente(const TOpcoesServico& opcoes, std::function<bool()> parar) {
     if (opcoes.Comando != TComandoServico::csSincronizar) return ExecutarComandoInstalacao(opcoes);
     TRegistro registro(PastaExecutavel());
     TLigacao ligacao;
+    if (opcoes.ComoServico) ligacao.DefinirPrograma(db::NomePrograma() + " (serviço)");
     bool moduloCriado = true;
     bool semBibliotecaCliente = false;
     try {

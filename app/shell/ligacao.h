@@ -6,6 +6,7 @@
 #include "sync/janela.h"
 
 #include <memory>
+#include <string>
 
 namespace ondaris::db {
 class TDM;
@@ -30,8 +31,14 @@ public:
     // long as this object and the window.
     std::unique_ptr<sync::IOperacoesCiclo> CriarOperacoes(sync::IJanelaStatus& janela);
 
+    // How the agent is named to another agent that finds the store database
+    // held (db/posse.h); by default the executable's name. Takes effect for
+    // the operations created afterwards.
+    void DefinirPrograma(std::string programa) { Programa_ = std::move(programa); }
+
 private:
     std::unique_ptr<db::TDM> DM_;
+    std::string Programa_;
 };
 
 }  // namespace ondaris::shell

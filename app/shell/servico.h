@@ -50,6 +50,9 @@ struct TOpcoesServico {
     std::int32_t CodigoLoja = 0;   // --nova-loja
     bool Confirmar = false;        // --confirmar, with --envio-inicial
     std::int64_t Ordem = 0;        // --por-de-lado-recebido, --por-de-lado-envio
+    // Run by the Windows service control manager (--service): another
+    // agent that finds the database held names it so.
+    bool ComoServico = false;
 };
 
 // The most days --limpar-log accepts (a century).

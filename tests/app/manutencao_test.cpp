@@ -138,7 +138,7 @@ TEST_F(ComandosManutencao, AWrongAdministratorLoginOrOldObjectsChangeNothing) {
     banco_->ExecutarSql("DROP PROCEDURE PROC_VERSAO_REPLICACAO;");
     const auto antigos = Rodar({"--instalar-gatilhos", "CLIENTES"});
     EXPECT_EQ(antigos.Status, 1) << antigos.Saida;
-    EXPECT_NE(antigos.Saida.find("são da versão 1 e este programa precisa da 3: rode sql/replicacao.sql"),
+    EXPECT_NE(antigos.Saida.find("são da versão 1 e este programa precisa da 4: rode sql/replicacao.sql"),
               std::string::npos)
         << antigos.Saida;
     EXPECT_EQ(Gatilhos(), antes);

@@ -192,7 +192,8 @@ TEST_F(Ondarisd, OnceExitsWithOneAndOneLogEntryWhenTheRunRaises) {
 
 // The service as it runs: after its first run, while it waits for the next,
 // it holds no attachment to the store database; a stop then has nothing to
-// close and ends without a word on standard error.
+// close, frees the hold on the database and ends without a word on standard
+// error.
 TEST_F(Ondarisd, WaitingForTheNextRunHoldsNoAttachmentAndAStopIsQuiet) {
     ServidorHttp http;
     Central central(http);
@@ -218,6 +219,9 @@ TEST_F(Ondarisd, WaitingForTheNextRunHoldsNoAttachmentAndAStopIsQuiet) {
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Erros, "");
     EXPECT_FALSE(std::filesystem::exists(pasta_.Caminho() / "Ondaris.log")) << LerBytes(pasta_.Caminho() / "Ondaris.log");
+    // The stop freed the hold on the database for another agent.
+    const std::string posse = banco_->ExecutarSql("SET LIST ON; SELECT COALESCE(CHAVE, 'LIVRE') AS C FROM RPL_POSSE;");
+    EXPECT_NE(posse.find("LIVRE"), std::string::npos) << posse;
 }
 
 }  // namespace

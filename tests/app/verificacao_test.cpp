@@ -133,7 +133,7 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
         {"objects missing", [](Cenario&) {}, "Objetos da replicação ausentes: RPL_CONFIGURACOES, LOG_REPLICACAO",
          db::kScriptObjetos, false},
         {"objects of version 1", sql("DROP PROCEDURE PROC_VERSAO_REPLICACAO;"),
-         "Objetos da replicação da versão 1; este agente precisa da 3", "sem perder o log"},
+         "Objetos da replicação da versão 1; este agente precisa da 4", "sem perder o log"},
         {"account cannot read the log", sql("REVOKE SELECT ON LOG_REPLICACAO FROM USER ONDARIS;"),
          "não pode ler LOG_REPLICACAO", "concede as permissões"},
         {"no settings row", sql("DELETE FROM RPL_CONFIGURACOES;"), "RPL_CONFIGURACOES não tem nenhuma linha",
@@ -199,6 +199,8 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
          "o gatilho ITENSVENDA_RPL não tem permissão de executar PROC_REGISTRA_ALTERACAO", "concede a permissão", true,
          2},  // and the account's writes fail on the trigger's missing right
 
+        {"account may not claim the hold on the database", sql("REVOKE UPDATE ON RPL_POSSE FROM USER ONDARIS;"),
+         "Objetos da replicação da versão 4, mas a conta ONDARIS não pode gravar RPL_POSSE", "concede as permissões"},
         {"account may not delete", sql("REVOKE DELETE ON PRODUTOS FROM USER ONDARIS;"),
          "Tabela PRODUTOS: a conta ONDARIS não consegue apagar linhas (no permission for DELETE access to TABLE PRODUTOS",
          "concede as permissões"},
@@ -255,7 +257,7 @@ TEST(Verificacao, EveryFaultOfAStoreIsReportedAtOnceAndWhatDependsOnAFailureSays
     const std::vector<Caso> casos = {
         {"a right missing on our objects and a dropped trigger",
          sql("REVOKE EXECUTE ON PROCEDURE PROC_RETORNA_INDICE FROM USER ONDARIS;\nDROP TRIGGER PRECOS_RPL;"),
-         {"Objetos da replicação da versão 3, mas a conta ONDARIS não pode executar PROC_RETORNA_INDICE",
+         {"Objetos da replicação da versão 4, mas a conta ONDARIS não pode executar PROC_RETORNA_INDICE",
           "Tabela PRECOS: sem o gatilho de registro PRECOS_RPL"},
          {},
          "2 falhas em 11 itens verificados."},

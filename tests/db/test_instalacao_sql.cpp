@@ -224,7 +224,7 @@ TEST_F(InstalacaoSql, AFirstVersionDatabaseIsUpgradedInPlaceWithNothingLost) {
     }
 
     const std::string saida = banco.ExecutarArquivo(kObjetos);
-    EXPECT_NE(saida.find("versao 3"), std::string::npos) << saida;
+    EXPECT_NE(saida.find("versao 4"), std::string::npos) << saida;
 
     LeitorLoja leitor(banco);
     const auto logDepois = leitor.Linhas("SELECT * FROM LOG_REPLICACAO ORDER BY ORDEM");
@@ -250,47 +250,63 @@ TEST_F(InstalacaoSql, AFirstVersionDatabaseIsUpgradedInPlaceWithNothingLost) {
               std::vector<std::string>{"1 | 7 | 7"});
 }
 
-// The second version had everything but the table of what was set aside
-// and the account's rights on it: made here from this script by taking
-// those away again and putting its version back.
-TEST_F(InstalacaoSql, ASecondVersionDatabaseGainsTheSetAsideTableWithNothingElseChanged) {
-    BancoTeste banco;  // objects and examples
-    ConfigurarLoja(banco, 5, "http://127.0.0.1:1/");
-    banco.ExecutarSql("REVOKE ALL ON RPL_POSTOS_DE_LADO FROM USER ONDARIS;\nCOMMIT;\n"
-                      "DROP TABLE RPL_POSTOS_DE_LADO;\nCOMMIT;\n"
-                      "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO RETURNS (VERSAO INTEGER) AS\n"
-                      "BEGIN VERSAO = 2; SUSPEND; END^\nSET TERM ; ^\nCOMMIT;\n"
-                      "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'um');\nCOMMIT;\n"
-                      "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = 77;\nCOMMIT;\n");
-    {
+// The second version had neither the table of what was set aside nor the
+// hold, the third had no hold: each made here from this script by taking
+// those away again (with the account's rights) and putting its version back.
+TEST_F(InstalacaoSql, AnOlderVersionDatabaseGainsTheNewTablesWithNothingElseChanged) {
+    struct Caso {
+        int versao;
+        std::vector<std::string> novas;  // the tables it lacks
+    };
+    for (const Caso& caso : {Caso{2, {"RPL_POSTOS_DE_LADO", "RPL_POSSE"}}, Caso{3, {"RPL_POSSE"}}}) {
+        SCOPED_TRACE("version " + std::to_string(caso.versao));
+        BancoTeste banco;  // objects and examples
+        ConfigurarLoja(banco, 5, "http://127.0.0.1:1/");
+        std::string tirar;
+        for (const auto& tabela : caso.novas)
+            tirar += "REVOKE ALL ON " + tabela + " FROM USER ONDARIS;\nCOMMIT;\nDROP TABLE " + tabela + ";\nCOMMIT;\n";
+        banco.ExecutarSql(tirar +
+                          "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE PROC_VERSAO_REPLICACAO RETURNS (VERSAO INTEGER) AS\n"
+                          "BEGIN VERSAO = " + std::to_string(caso.versao) + "; SUSPEND; END^\nSET TERM ; ^\nCOMMIT;\n"
+                          "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'um');\nCOMMIT;\n"
+                          "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = 77;\nCOMMIT;\n");
+        {
+            db::Conexao agente(banco.Parametros(), "Agente");
+            db::TCatalogoLoja catalogo(agente);
+            ASSERT_EQ(catalogo.VersaoObjetos(), caso.versao);
+        }
+        auto antes = Retrato(banco);
+        const std::string saida = banco.ExecutarArquivo(kObjetos);
+        EXPECT_NE(saida.find("versao 4"), std::string::npos) << saida;
+        auto depois = Retrato(banco);
+        // Only the new tables, their rights and the version's source differ.
+        const auto nosso = [&caso](const std::string& l) {
+            for (const auto& tabela : caso.novas)
+                if (l.find(tabela) != std::string::npos) return true;
+            return l.find("VERSAO = ") != std::string::npos;
+        };
+        std::erase_if(antes, nosso);
+        std::erase_if(depois, nosso);
+        EXPECT_EQ(depois, antes);
+
         db::Conexao agente(banco.Parametros(), "Agente");
         db::TCatalogoLoja catalogo(agente);
-        ASSERT_EQ(catalogo.VersaoObjetos(), 2);
+        EXPECT_EQ(catalogo.VersaoObjetos(), db::kVersaoObjetosReplicacao);
+        // The account uses the new tables: the hold's one row is there, free.
+        db::Transacao t(agente, "Teste", db::OpcoesTransacao{false, true, false});
+        if (caso.versao == 2) {
+            db::Consulta(agente, t, "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM) VALUES ('R', 1)").Executar();
+            EXPECT_EQ(catalogo.Linhas("SELECT COUNT(*) FROM RPL_POSTOS_DE_LADO").size(), 1u);
+        }
+        db::Consulta tomar(agente, t, "UPDATE RPL_POSSE SET CHAVE = 'k' WHERE ID = 1 AND CHAVE IS NULL");
+        tomar.Executar();
+        EXPECT_EQ(tomar.LinhasAfetadas(), 1);
+        t.Rollback();
+        // Running it again changes nothing.
+        const auto atualizado = Retrato(banco);
+        banco.ExecutarArquivo(kObjetos);
+        EXPECT_EQ(Retrato(banco), atualizado);
     }
-    auto antes = Retrato(banco);
-    const std::string saida = banco.ExecutarArquivo(kObjetos);
-    EXPECT_NE(saida.find("versao 3"), std::string::npos) << saida;
-    auto depois = Retrato(banco);
-    // Only the new table, its rights and the version's source differ.
-    const auto nosso = [](const std::string& l) {
-        return l.find("RPL_POSTOS_DE_LADO") != std::string::npos || l.find("VERSAO = ") != std::string::npos;
-    };
-    std::erase_if(antes, nosso);
-    std::erase_if(depois, nosso);
-    EXPECT_EQ(depois, antes);
-
-    db::Conexao agente(banco.Parametros(), "Agente");
-    db::TCatalogoLoja catalogo(agente);
-    EXPECT_EQ(catalogo.VersaoObjetos(), db::kVersaoObjetosReplicacao);
-    // The account reads and writes the new table.
-    db::Transacao t(agente, "Teste", db::OpcoesTransacao{false, true, false});
-    db::Consulta(agente, t, "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM) VALUES ('R', 1)").Executar();
-    EXPECT_EQ(catalogo.Linhas("SELECT COUNT(*) FROM RPL_POSTOS_DE_LADO").size(), 1u);
-    t.Rollback();
-    // Running it again changes nothing.
-    const auto atualizado = Retrato(banco);
-    banco.ExecutarArquivo(kObjetos);
-    EXPECT_EQ(Retrato(banco), atualizado);
 }
 
 // Databases made before the log took 'U' for inserts: a check that allows
@@ -339,8 +355,8 @@ TEST_F(InstalacaoSql, TheExampleTablesCarryTheGeneratorsOwnTriggers) {
     BancoTeste objetos(BancoTeste::Conteudo::Objetos);
     db::Conexao outra(objetos.Parametros(), "Objetos");
     db::TCatalogoLoja soObjetos(outra);
-    EXPECT_EQ(soObjetos.Tabelas(), (std::vector<std::string>{"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_POSTOS_DE_LADO",
-                                                              "RPL_RESERVAS"}));
+    EXPECT_EQ(soObjetos.Tabelas(), (std::vector<std::string>{"LOG_REPLICACAO", "RPL_CONFIGURACOES", "RPL_POSSE",
+                                                              "RPL_POSTOS_DE_LADO", "RPL_RESERVAS"}));
     EXPECT_EQ(soObjetos.VersaoObjetos(), db::kVersaoObjetosReplicacao);
 }
 

@@ -129,7 +129,9 @@ TEST_F(EnvioRetencao, AWriterHoldingSendingIsNamedInTheLogAndOnThePanel) {
     EXPECT_FALSE(agente_->Ciclo.EnvioRetido());
 
     // An agent whose warning time is one second, and which has never seen
-    // the holding before: since when comes from the reservation.
+    // the holding before: since when comes from the reservation. The first
+    // one stops, freeing the database for it (one agent per database).
+    agente_.reset();
     PastaAgente pasta(Ini(banco_, "127.0.0.1", "SegundosEnvioRetido=1\n"));
     Agente atento(pasta.Pasta());
     ASSERT_TRUE(atento.Iniciar()) << atento.Registros.back();

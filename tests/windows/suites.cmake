@@ -53,3 +53,7 @@ file(GLOB ONDARIS_TESTES_WINDOWS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_
      ${CMAKE_CURRENT_SOURCE_DIR}/windows/*_test.cpp)
 ondaris_suite_windows(plataforma ARQUIVOS ${ONDARIS_TESTES_WINDOWS} LIBS ondaris_shell)
 add_dependencies(test_plataforma ondarisd)
+# The installer's version resource is compared with the programs'.
+if(TARGET OndarisSetup)
+  add_dependencies(test_plataforma OndarisSetup)
+endif()
