@@ -291,6 +291,17 @@ shell::TRetangulo TFrmPrincipalWin::AreaDisponivel() {
 }
 
 void TFrmPrincipalWin::Mostrar(std::optional<shell::TPonto> posicao) {
+    if (posicao && IsIconic(Janela_)) {
+        // A minimised window keeps its normal place apart: that is the one
+        // to set, or restoring it would bring back the old one.
+        WINDOWPLACEMENT lugar{};
+        lugar.length = sizeof lugar;
+        GetWindowPlacement(Janela_, &lugar);
+        lugar.rcNormalPosition = {posicao->X, posicao->Y, posicao->X + lay::Largura, posicao->Y + lay::Altura};
+        lugar.showCmd = SW_SHOWNORMAL;
+        SetWindowPlacement(Janela_, &lugar);
+        return;
+    }
     if (posicao) {
         SetWindowPos(Janela_, HWND_TOPMOST, posicao->X, posicao->Y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     }
