@@ -68,7 +68,7 @@ if(ONDARIS_XVFB_RUN AND ONDARIS_WINE64)
 else()
   add_test(NAME janela COMMAND test_janela --gtest_brief=0)
 endif()
-set_tests_properties(janela PROPERTIES LABELS "janela;windows" TIMEOUT 300)
+set_tests_properties(janela PROPERTIES LABELS "janela;windows" TIMEOUT 120)
 # Pictures of the window, the tray menu and the password dialog
 # (scripts/capturas-windows); built only when asked for.
 add_executable(ondaris_capturas_win EXCLUDE_FROM_ALL ${CMAKE_CURRENT_SOURCE_DIR}/windows/janela/capturas_win.cpp)

@@ -8,6 +8,7 @@
 #include "app/shell/calculos.h"
 #include "app/shell/janela.h"
 #include "app/shell/registro.h"
+#include "app/shell/verificacao.h"
 #include "app/win/arte_win.h"
 #include "app/win/janela_win.h"
 #include "app/win/senha_win.h"
@@ -24,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -240,9 +242,10 @@ TEST_F(JanelaWin, CancelOrAWrongPasswordLeavesTheProgramRunningTheRightOneEndsIt
     auto janela = NovaJanela();
     const HWND h = janela->Janela();
     {
-        // Cancelled with Esc: nothing shown, the program goes on.
+        // Asked by the title's "X", cancelled with Esc: nothing shown, the
+        // program goes on.
         Respondedor respondedor(h, {L""});
-        Escolher(h, shell::TComandoJanela::cjFechar);
+        SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(490, 20));
         EXPECT_EQ(respondedor.Respondidas, 1u);
         EXPECT_TRUE(respondedor.Mensagens.empty());
         EXPECT_TRUE(IsWindow(h));
@@ -335,6 +338,46 @@ TEST_F(JanelaWin, AFailedRunIsLoggedAndShownOnItsPanelAndTheCountdownStillComes)
                                   std::regex("^\r\n\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d - servidor central fora do ar\r\n$")))
         << teste::LerBytes(Registro.Arquivo());
     ASSERT_TRUE(EsperarAteWin([&] { return janela->TextosMostrados().Cronometro == "02:00"; }, 10s));
+}
+
+TEST_F(JanelaWin, TheInstallationCheckRunsAsideAndShowsItsLinesInAMessageBox) {
+    auto janela = NovaJanela();
+    const HWND h = janela->Janela();
+    // The box runs a modal loop on this thread: a timer of the thread reads
+    // it and presses OK.
+    static std::wstring lida;
+    lida.clear();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+        if (HWND caixa = JanelaVisivel(L"#32770", GetCurrentThreadId()); caixa && lida.empty()) {
+            lida = teste::TextoMensagem(caixa);
+            PostMessageW(caixa, WM_COMMAND, IDOK, 0);
+        }
+    });
+    // The menu returns at once; the box shows the lines "ondarisd
+    // --verificar" writes for this folder (here it stops at the missing
+    // client library), with CR LF between them.
+    Escolher(h, shell::TComandoJanela::cjVerificarInstalacao);
+    const bool mostrada = EsperarAteWin([&] { return !lida.empty(); }, 30s);
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(mostrada);
+    shell::TOpcoesVerificacao opcoes;
+    opcoes.Regional = shell::TRegionalEmVigor::DoAmbiente();
+    std::ostringstream saida;
+    EXPECT_NE(shell::ExecutarVerificacao(opcoes, saida), 0);
+    std::wstring esperada;
+    for (wchar_t c : win::Largo(saida.str())) {
+        if (c == L'\n') esperada += L'\r';
+        esperada += c;
+    }
+    // Whether the box keeps the last line end is the system's matter.
+    auto semFinal = [](std::wstring t) {
+        while (!t.empty() && (t.back() == L'\n' || t.back() == L'\r')) t.pop_back();
+        return win::Utf8(t);
+    };
+    EXPECT_EQ(semFinal(lida), semFinal(esperada));
+    EXPECT_EQ(lida.rfind(L"FALHA  ", 0), 0u);
+    EXPECT_TRUE(EsperarAteWin([&] { return JanelaVisivel(L"#32770", GetCurrentThreadId()) == nullptr; }, 10s));
+    EXPECT_TRUE(IsWindow(h));
 }
 
 // Ondaris.exe of this build, copied into `pasta` as a store would install it.
