@@ -86,13 +86,11 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(temporaria);
     shell::TRegistro registro(temporaria);
 
-    teste::OperacoesRoteiro* operacoes = nullptr;
     win::TFrmPrincipalWin janela(
-        [&](sync::IJanelaStatus&) {
+        [](sync::IJanelaStatus&) {
             auto o = std::make_unique<teste::OperacoesRoteiro>();
             o->Loja = 4294968300;
             o->Servidor = 4294967300;
-            operacoes = o.get();
             return o;
         },
         registro);
@@ -163,6 +161,5 @@ int main(int argc, char** argv) {
         DispatchMessageW(&msg);
     }
     roteiro.join();
-    (void)operacoes;
     return ok ? 0 : 1;
 }
