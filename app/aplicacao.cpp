@@ -1,6 +1,6 @@
 #include "app/aplicacao.h"
 
-#include <QFileInfo>
+#include "app/shell/janela.h"
 
 #include <iostream>
 
@@ -36,15 +36,7 @@ void TAplicacao::Repassar(QObject* Sender, const std::string& mensagem) {
 }
 
 QString TituloAplicacao(const QString& caminhoExecutavel) {
-    QString nome = QFileInfo(caminhoExecutavel).fileName();
-    const auto ponto = nome.indexOf(QLatin1Char('.'));
-    if (ponto >= 0) {
-        nome.truncate(ponto);
-    }
-    if (nome.size() > 1) {
-        nome = nome.left(1) + nome.mid(1).toLower();
-    }
-    return nome;
+    return QString::fromStdString(shell::TituloAplicacao(caminhoExecutavel.toStdString()));
 }
 
 QString TituloDaAplicacao() {

@@ -53,9 +53,9 @@ int main(int argc, char** argv) {
 
     bool ok = Salvar(janela.grab(), pasta, QStringLiteral("janela.png"));
 
-    janela.StatusRecebimento("Todos os dados de recebimento foram sincronizados");
-    janela.StatusEnvio("Enviando bloco de registros a partir de 4294967301");
-    janela.Cronometro("02:00");
+    janela.Modelo().StatusRecebimento("Todos os dados de recebimento foram sincronizados");
+    janela.Modelo().StatusEnvio("Enviando bloco de registros a partir de 4294967301");
+    janela.Modelo().Cronometro("02:00");
     QApplication::processEvents();
     ok = Salvar(janela.grab(), pasta, QStringLiteral("janela-ciclo.png")) && ok;
 

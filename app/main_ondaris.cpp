@@ -9,7 +9,6 @@
 #include "app/shell/versao.h"
 
 #include <QMessageBox>
-#include <QSystemTrayIcon>
 
 ONDARIS_REGISTRO_VERSAO(ONDARIS_VERSION);
 
@@ -33,8 +32,6 @@ int main(int argc, char** argv) {
     }
 
     ondaris::app::TFrmPrincipal FrmPrincipal(ligacao, registro);
-    if (!FrmPrincipal.BandejaDisponivel()) {
-        FrmPrincipal.RestaurarAplicao1Click();
-    }
+    FrmPrincipal.Modelo().MostrarSemBandeja();
     return aplicacao.exec();
 }

@@ -5,11 +5,8 @@
 #include "app/fontes.h"
 #include "app/senha.h"
 #include "app/shell/calculos.h"
-#include "app/shell/verificacao.h"
-#include "app/shell/versao.h"
 
 #include <algorithm>
-#include <sstream>
 
 #include <QAction>
 #include <QApplication>
@@ -30,11 +27,18 @@ namespace ondaris::app {
 
 namespace {
 
-constexpr int LarguraJanela = 516;
-constexpr int AlturaJanela = 284;
+namespace lay = shell::layout;
 
 shell::TRetangulo Retangulo(const QRect& r) {
     return {r.x(), r.y(), r.width(), r.height()};
+}
+
+QRect Caixa(const shell::TRetangulo& r) {
+    return {r.Esquerda, r.Topo, r.Largura, r.Altura};
+}
+
+QString Texto(const std::string& utf8) {
+    return QString::fromStdString(utf8);
 }
 
 QLabel* NovoRotulo(QWidget* pai, const QString& texto, const QRect& caixa, const QFont& fonte,
@@ -87,95 +91,81 @@ void TPainel::paintEvent(QPaintEvent*) {
     }
 }
 
-QString TituloJanela(const QString& caminhoExecutavel) {
-    std::string versao = shell::VersaoPrograma(caminhoExecutavel.toStdString(), false);
-    if (versao.empty()) {
-        // No version record in the file (a foreign build): the version this
-        // code was compiled as.
-        versao = shell::TextoVersao(shell::VersaoDeTexto(ONDARIS_VERSION), false);
-    }
-    return QStringLiteral("Ondaris Tavix System - Versão ") + QString::fromStdString(versao);
-}
-
 TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registro, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      Ligacao_(ligacao),
-      Registro_(registro) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("FrmPrincipal"));
-    setWindowTitle(QStringLiteral("Ondaris Tavix System"));
+    setWindowTitle(Texto(shell::CaptionJanela));
     setWindowIcon(IconeBandeja());
-    setFixedSize(LarguraJanela, AlturaJanela);
+    setFixedSize(lay::Largura, lay::Altura);
     QFont padrao = font();
     const QString tahoma = CarregarTahoma();
     if (!tahoma.isEmpty()) {
         padrao.setFamily(tahoma);
     }
-    padrao.setPixelSize(11);
+    padrao.setPixelSize(lay::FontePadrao);
     setFont(padrao);
     QPalette paleta = palette();
     paleta.setColor(QPalette::Window, paleta.color(QPalette::Button));  // button face
     setPalette(paleta);
     setAutoFillBackground(true);
 
-    Panel1 = new TPainel(this, Qt::white, 3, 3);
-    Panel1->setGeometry(0, 0, LarguraJanela, AlturaJanela);
+    Panel1 = new TPainel(this, Qt::white, lay::Bevel, lay::Bevel);
+    Panel1->setGeometry(0, 0, lay::Largura, lay::Altura);
 
-    auto painelPreto = [&](const QRect& caixa, const QString& texto, int pixels) {
+    const shell::TTextosJanela iniciais;
+    auto painelPreto = [&](const shell::TRetangulo& caixa, const std::string& texto, int pixels) {
         auto* painel = new TPainel(Panel1, Qt::black);
-        painel->setGeometry(caixa);
+        painel->setGeometry(Caixa(caixa));
         painel->setFont(FonteArialNegrito(pixels));
         QPalette pp = painel->palette();
         pp.setColor(QPalette::WindowText, Qt::white);
         painel->setPalette(pp);
-        painel->setText(texto);
+        painel->setText(Texto(texto));
         return painel;
     };
 
     Image1 = new QLabel(Panel1);
-    Image1->setGeometry(0, -3, 241, 225);
+    Image1->setGeometry(Caixa(lay::Image1));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image1->setPixmap(QPixmap::fromImage(DesenharIlustracao()));  // unscaled, clipped to the box
 
-    PnTitulo = painelPreto(QRect(6, 6, 504, 35), QStringLiteral("Ondaris Tavix System - Versão 1.0.0"), 16);
+    PnTitulo = painelPreto(lay::PnTitulo, iniciais.Titulo, lay::FontePnTitulo);
 
     QPalette branco = palette();
     branco.setColor(QPalette::WindowText, Qt::white);
-    LblMinimizar = NovoRotulo(PnTitulo, QStringLiteral("-"), QRect(448, -8, 18, 33),
-                              FonteArialNegrito(37), Qt::AlignLeft | Qt::AlignTop);
-    LblFechar = NovoRotulo(PnTitulo, QStringLiteral("X"), QRect(478, 3, 18, 32),
-                           FonteArialNegrito(27), Qt::AlignLeft | Qt::AlignTop);
+    LblMinimizar = NovoRotulo(PnTitulo, QStringLiteral("-"), Caixa(lay::LblMinimizar),
+                              FonteArialNegrito(lay::FonteLblMinimizar), Qt::AlignLeft | Qt::AlignTop);
+    LblFechar = NovoRotulo(PnTitulo, QStringLiteral("X"), Caixa(lay::LblFechar),
+                           FonteArialNegrito(lay::FonteLblFechar), Qt::AlignLeft | Qt::AlignTop);
     for (QLabel* rotulo : {LblMinimizar, LblFechar}) {
         rotulo->setPalette(branco);
         rotulo->setCursor(Qt::PointingHandCursor);
         rotulo->installEventFilter(this);
     }
 
-    Label1 = NovoRotulo(Panel1, QStringLiteral("Próxima Sincronização em"), QRect(248, 64, 248, 22),
-                        FonteArialNegrito(19), Qt::AlignLeft | Qt::AlignTop);
-    LblCronometro = NovoRotulo(Panel1, QStringLiteral("0:00"), QRect(260, 92, 238, 111),
-                               FonteArialNegrito(96), Qt::AlignHCenter | Qt::AlignTop);
+    Label1 = NovoRotulo(Panel1, Texto(shell::TextoLabel1), Caixa(lay::Label1),
+                        FonteArialNegrito(lay::FonteLabel1), Qt::AlignLeft | Qt::AlignTop);
+    LblCronometro = NovoRotulo(Panel1, Texto(iniciais.Cronometro), Caixa(lay::LblCronometro),
+                               FonteArialNegrito(lay::FonteLblCronometro), Qt::AlignHCenter | Qt::AlignTop);
     // At 96 px "00:00" is a few pixels wider than the designed 238 px box and
     // would lose the edges of its outer digits: widen the box about the same
     // centre, so the text stands where it was designed to stand.
+    const shell::TRetangulo& cron = lay::LblCronometro;
     const int larguraCronometro = std::max(
-        238, QFontMetrics(LblCronometro->font()).horizontalAdvance(QStringLiteral("00:00")));
-    LblCronometro->setGeometry(260 + 119 - larguraCronometro / 2, 92, larguraCronometro, 111);
+        cron.Largura, QFontMetrics(LblCronometro->font()).horizontalAdvance(QStringLiteral("00:00")));
+    LblCronometro->setGeometry(cron.Esquerda + cron.Largura / 2 - larguraCronometro / 2, cron.Topo,
+                               larguraCronometro, cron.Altura);
 
-    PnStatusRecebimento = painelPreto(QRect(6, 228, 504, 25),
-                                      QStringLiteral("Status do Recebimento de Dados"), 13);
-    PnStatusEnvio =
-        painelPreto(QRect(6, 253, 504, 25), QStringLiteral("Status do Envio de Dados"), 13);
+    PnStatusRecebimento = painelPreto(lay::PnStatusRecebimento, iniciais.Recebimento, lay::FontePnStatus);
+    PnStatusEnvio = painelPreto(lay::PnStatusEnvio, iniciais.Envio, lay::FontePnStatus);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    RestaurarAplicao1 = PopupMenu1->addAction(QStringLiteral("Restaurar Aplicação"));
-    FecharAplicao1 = PopupMenu1->addAction(QStringLiteral("Ocultar Aplicação"));
-    VerificarInstalacao1 = PopupMenu1->addAction(QStringLiteral("Verificar Instalação"));
-    FecharAplicao2 = PopupMenu1->addAction(QStringLiteral("Fechar Aplicação"));
-    connect(RestaurarAplicao1, &QAction::triggered, this, &TFrmPrincipal::RestaurarAplicao1Click);
-    connect(FecharAplicao1, &QAction::triggered, this, &TFrmPrincipal::FecharAplicao1Click);
-    connect(FecharAplicao2, &QAction::triggered, this, &TFrmPrincipal::FecharAplicao2Click);
-    connect(VerificarInstalacao1, &QAction::triggered, this, &TFrmPrincipal::VerificarInstalacao1Click);
+    for (const shell::TItemMenu& item : shell::MenuBandeja) {
+        QAction* acao = PopupMenu1->addAction(Texto(item.Texto));
+        const shell::TComandoJanela comando = item.Comando;
+        connect(acao, &QAction::triggered, this, [this, comando] { Modelo_->Executar(comando); });
+    }
 
     // Created even when no notification area exists yet, so that a desktop
     // panel that starts after the agent still receives the icon; not on the
@@ -196,21 +186,23 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
     // and the countdown would then run ahead of the seconds it shows.
     Relogio_->setSingleShot(true);
     Relogio_->setTimerType(Qt::PreciseTimer);
-    Relogio_->setInterval(1000);
-    connect(Relogio_, &QTimer::timeout, this, &TFrmPrincipal::TickRelogio);
+    Relogio_->setInterval(static_cast<int>(shell::TJanela::IntervaloRelogio.count()));
+    connect(Relogio_, &QTimer::timeout, this, [this] {
+        Modelo_->Tick();
+        Relogio_->start();
+    });
 
-    Operacoes_ = Ligacao_.CriarOperacoes(*this);
-    Ciclo_ = std::make_unique<sync::TCiclo>(
-        *Operacoes_, *this,
-        [this](const std::string& mensagem) { Registro_.DoSaveLog(mensagem); });
-
+    Modelo_ = std::make_unique<shell::TJanela>(*this, ligacao, registro,
+                                               QCoreApplication::applicationFilePath().toStdString());
     FormCreate();
 }
 
 TFrmPrincipal::~TFrmPrincipal() {
-    // Each run lets go of its connections as it ends; what start-up opened
-    // and no run has closed yet goes here, its failure to the log.
-    if (const auto falha = Operacoes_->LiberarConexoes()) Registro_.DoSaveLog(*falha);
+    Modelo_.reset();
+    while (Ocupado_ > 0) {
+        QGuiApplication::restoreOverrideCursor();
+        --Ocupado_;
+    }
     if (auto* aplicacao = dynamic_cast<TAplicacao*>(QCoreApplication::instance())) {
         aplicacao->DefinirManipuladorExcecoes({});
     }
@@ -221,128 +213,110 @@ void TFrmPrincipal::FormCreate() {
         aplicacao->DefinirManipuladorExcecoes(
             [this](QObject* Sender, const std::string& mensagem) { ManipulaExcecoes(Sender, mensagem); });
     }
-    PnTitulo->setText(TituloJanela(QCoreApplication::applicationFilePath()));
-    Ciclo_->Iniciar();
-    Relogio_->start();
-}
-
-void TFrmPrincipal::TickRelogio() {
-    try {
-        Ciclo_->Tick();
-    } catch (const std::exception& e) {
-        if (Ciclo_->RegistrarFalha(e.what())) ManipulaExcecoes(this, e.what());
-    } catch (...) {
-        const char* texto = "Falha de tipo desconhecido na sincronização";
-        if (Ciclo_->RegistrarFalha(texto)) ManipulaExcecoes(this, texto);
-    }
+    TextosAlterados();
+    Modelo_->Iniciar();
     Relogio_->start();
 }
 
 void TFrmPrincipal::ManipulaExcecoes(QObject*, const std::string& mensagem) {
-    Registro_.DoSaveLog(mensagem);
+    Modelo_->ManipulaExcecoes(mensagem);
 }
 
-void TFrmPrincipal::StatusRecebimento(const std::string& texto) {
-    PnStatusRecebimento->setText(QString::fromStdString(texto));
+void TFrmPrincipal::TextosAlterados() {
+    // The cycle runs on this thread: the texts are shown at once.
+    const shell::TTextosJanela textos = Modelo_->Textos();
+    PnTitulo->setText(Texto(textos.Titulo));
+    PnStatusRecebimento->setText(Texto(textos.Recebimento));
+    PnStatusEnvio->setText(Texto(textos.Envio));
+    LblCronometro->setText(Texto(textos.Cronometro));
 }
 
-void TFrmPrincipal::StatusEnvio(const std::string& texto) {
-    PnStatusEnvio->setText(QString::fromStdString(texto));
-}
-
-void TFrmPrincipal::Cronometro(const std::string& texto) {
-    LblCronometro->setText(QString::fromStdString(texto));
+void TFrmPrincipal::Ocupado(bool ocupado) {
+    if (ocupado) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        ++Ocupado_;
+    } else if (Ocupado_ > 0) {
+        QGuiApplication::restoreOverrideCursor();
+        --Ocupado_;
+    }
 }
 
 void TFrmPrincipal::ProcessarMensagens() {
     QCoreApplication::processEvents();
 }
 
-bool TFrmPrincipal::BandejaDisponivel() {
+bool TFrmPrincipal::BandejaDisponivelAgora() {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-QPoint TFrmPrincipal::PosicaoNaTela() const {
+shell::TRetangulo TFrmPrincipal::Tela() {
     const QScreen* tela = QGuiApplication::primaryScreen();
-    if (tela == nullptr) {
-        return pos();
-    }
-    const shell::TPonto p = shell::PosicaoJanela(Retangulo(tela->geometry()),
-                                                 Retangulo(tela->availableGeometry()), width(),
-                                                 height());
-    return {p.X, p.Y};
+    return tela != nullptr ? Retangulo(tela->geometry()) : Retangulo(geometry());
 }
 
-void TFrmPrincipal::FormShow() {
-    move(PosicaoNaTela());
+shell::TRetangulo TFrmPrincipal::AreaDisponivel() {
+    const QScreen* tela = QGuiApplication::primaryScreen();
+    return tela != nullptr ? Retangulo(tela->availableGeometry()) : Retangulo(geometry());
 }
 
-void TFrmPrincipal::showEvent(QShowEvent* evento) {
-    QWidget::showEvent(evento);
-    if (!evento->spontaneous()) {
-        FormShow();
-    }
-}
-
-void TFrmPrincipal::RestaurarAplicao1Click() {
+void TFrmPrincipal::Mostrar(std::optional<shell::TPonto> posicao) {
+    if (posicao) move(posicao->X, posicao->Y);
     // Clear the minimised state first: showing a minimised window would
     // leave it minimised.
     setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();  // a hidden window is placed anew on becoming visible
+    show();
+}
+
+void TFrmPrincipal::TrazerParaFrente() {
     raise();
     activateWindow();
 }
 
-void TFrmPrincipal::FecharAplicao1Click() {
-    ApplicationEvents1Minimize();
-}
-
-void TFrmPrincipal::ApplicationEvents1Minimize() {
-    if (!BandejaDisponivel()) {
-        // Without a notification area a hidden window could never come
-        // back: minimise it the ordinary way.
-        showMinimized();
-        return;
-    }
+void TFrmPrincipal::Ocultar() {
     hide();
     setWindowState(windowState() | Qt::WindowMinimized);
 }
 
-void TFrmPrincipal::FecharAplicao2Click() {
-    const QString Senha;
-    if (SenhaTavixSystem(QStringLiteral("Senha Tavix System"),
-                         QStringLiteral("Digite a senha TAVIX SYSTEM"), Senha)) {
-        close();
-        // The event loop ends when control returns to it, so a run in
-        // progress finishes its steps first.
-        QCoreApplication::quit();
+void TFrmPrincipal::Minimizar() {
+    showMinimized();
+}
+
+std::optional<std::string> TFrmPrincipal::PedirSenha(const std::string& caption, const std::string& prompt,
+                                                     const std::string& valor) {
+    const auto digitada = PedirSenhaTavixSystem(Texto(caption), Texto(prompt), Texto(valor));
+    if (!digitada) return std::nullopt;
+    return digitada->toStdString();
+}
+
+void TFrmPrincipal::Mensagem(const std::string& texto, shell::TIconeMensagem icone) {
+    QMessageBox::Icon q = QMessageBox::NoIcon;
+    switch (icone) {
+        case shell::TIconeMensagem::imNenhum: q = QMessageBox::NoIcon; break;
+        case shell::TIconeMensagem::imInformacao: q = QMessageBox::Information; break;
+        case shell::TIconeMensagem::imAviso: q = QMessageBox::Warning; break;
+        case shell::TIconeMensagem::imErro: q = QMessageBox::Critical; break;
     }
-}
-
-QString TFrmPrincipal::TextoVerificacaoInstalacao(bool& tudoCerto) {
-    tudoCerto = false;
-    if (Ciclo_->Estado() == sync::TEstadoCiclo::ecExecutando)
-        return QStringLiteral("Uma sincronização está em andamento: verifique de novo quando ela terminar.");
-    shell::TOpcoesVerificacao opcoes;
-    opcoes.Regional = shell::TRegionalEmVigor::DoAmbiente();
-    std::ostringstream saida;
-    tudoCerto = shell::ExecutarVerificacao(opcoes, saida) == 0;
-    return QString::fromStdString(saida.str());
-}
-
-void TFrmPrincipal::VerificarInstalacao1Click() {
-    bool tudoCerto = false;
-    const QString texto = TextoVerificacaoInstalacao(tudoCerto);
-    QMessageBox caixa(tudoCerto ? QMessageBox::Information : QMessageBox::Warning, TituloDaAplicacao(), texto,
-                      QMessageBox::Ok, this);
+    QMessageBox caixa(q, TituloDaAplicacao(), Texto(texto), QMessageBox::Ok, isVisible() ? this : nullptr);
     caixa.setTextFormat(Qt::PlainText);
     caixa.exec();
 }
 
+void TFrmPrincipal::Encerrar() {
+    close();
+    // The event loop ends when control returns to it, so a run in
+    // progress finishes its steps first.
+    QCoreApplication::quit();
+}
+
+QString TFrmPrincipal::TextoVerificacaoInstalacao(bool& tudoCerto) {
+    const shell::TResultadoVerificacao r = Modelo_->VerificarInstalacao();
+    tudoCerto = r.TudoCerto;
+    return Texto(r.Texto);
+}
+
 void TFrmPrincipal::changeEvent(QEvent* evento) {
     QWidget::changeEvent(evento);
-    if (evento->type() == QEvent::WindowStateChange && isVisible() && isMinimized() &&
-        BandejaDisponivel()) {
+    if (evento->type() == QEvent::WindowStateChange && isVisible() && isMinimized()) {
         // The system's own minimise command goes the way of "hide".
         QTimer::singleShot(0, this, &TFrmPrincipal::ApplicationEvents1Minimize);
     }

@@ -1,27 +1,26 @@
 #pragma once
-// The status window of the tray program: a borderless, always-on-top window
-// in the bottom-right corner of the primary screen that shows the cycle's
-// status texts and the countdown to the next run, plus the tray icon with
-// its menu: the three window commands (restore, hide, close after the
-// password) and the installation self-check.
+// The status window of the tray program on Qt: a thin view over the
+// window's behaviour (shell::TJanela, which holds its texts, its commands
+// and the cycle): the borderless, always-on-top window in the bottom-right
+// corner of the primary screen, with the title panel, the illustration, the
+// countdown and the two status panels, plus the tray icon with its menu.
 //
 // Ownership: the window owns its child widgets, the tray icon, the menu, the
-// clock that ticks the cycle, and the cycle itself; it borrows the wiring
-// (data module) and the log, which must outlive it.
+// clock that ticks the cycle, and the model; it borrows the wiring (data
+// module) and the log, which must outlive it.
 //
-// Hidden at start while a notification area exists; without one (some
-// desktops, any headless display) it is shown at start, since nothing else
-// could bring it up, and "hide" then minimises it instead of hiding it.
-// Exceptions that escape a tick or a handler become log entries through
-// ManipulaExcecoes; none is shown to the user.
+// The cycle runs on this window's thread and pumps its messages between
+// steps. Exceptions that escape any other handler become log entries
+// through ManipulaExcecoes; none is shown to the user.
+#include "app/shell/janela.h"
 #include "app/shell/ligacao.h"
 #include "app/shell/registro.h"
 #include "sync/ciclo.h"
-#include "sync/janela.h"
 
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -49,38 +48,46 @@ private:
     QString Texto_;
 };
 
-class TFrmPrincipal : public QWidget, public sync::IJanelaStatus {
+class TFrmPrincipal : public QWidget, public shell::IVistaJanela {
 public:
     TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registro, QWidget* parent = nullptr);
     ~TFrmPrincipal() override;
 
-    // IJanelaStatus
-    void StatusRecebimento(const std::string& texto) override;
-    void StatusEnvio(const std::string& texto) override;
-    void Cronometro(const std::string& texto) override;
-    void ProcessarMensagens() override;
+    shell::TJanela& Modelo() { return *Modelo_; }
 
     // Window commands.
-    void RestaurarAplicao1Click();
-    void FecharAplicao1Click();
-    void ApplicationEvents1Minimize();
-    void FecharAplicao2Click();
-    // The self-check of the installation (the same as "ondarisd
-    // --verificar"), shown in a message box; refused while a run is in
-    // progress, since the check waits for the same servers.
-    void VerificarInstalacao1Click();
+    void RestaurarAplicao1Click() { Modelo_->Restaurar(); }
+    void FecharAplicao1Click() { Modelo_->Ocultar(); }
+    void ApplicationEvents1Minimize() { Modelo_->Minimizado(); }
+    void FecharAplicao2Click() { Modelo_->Fechar(); }
+    // The self-check of the installation, shown in a message box.
+    void VerificarInstalacao1Click() { Modelo_->Executar(shell::TComandoJanela::cjVerificarInstalacao); }
     // Its text: the check's lines, or why it did not run.
     QString TextoVerificacaoInstalacao(bool& tudoCerto);
 
     // Writes an exception that no one else caught to the log.
     void ManipulaExcecoes(QObject* Sender, const std::string& mensagem);
 
-    // Top-left corner for the current primary screen.
-    QPoint PosicaoNaTela() const;
-
     // Whether a notification area shows the tray icon now.
-    static bool BandejaDisponivel();
-    const sync::TCiclo& Ciclo() const { return *Ciclo_; }
+    static bool BandejaDisponivelAgora();
+    const sync::TCiclo& Ciclo() const { return Modelo_->Ciclo(); }
+
+    // IVistaJanela
+    void TextosAlterados() override;
+    void Ocupado(bool ocupado) override;
+    void ProcessarMensagens() override;
+    bool BandejaDisponivel() override { return BandejaDisponivelAgora(); }
+    bool Visivel() override { return isVisible(); }
+    shell::TRetangulo Tela() override;
+    shell::TRetangulo AreaDisponivel() override;
+    void Mostrar(std::optional<shell::TPonto> posicao) override;
+    void TrazerParaFrente() override;
+    void Ocultar() override;
+    void Minimizar() override;
+    std::optional<std::string> PedirSenha(const std::string& caption, const std::string& prompt,
+                                          const std::string& valor) override;
+    void Mensagem(const std::string& texto, shell::TIconeMensagem icone) override;
+    void Encerrar() override;
 
     // Components, named as the window's designers call them.
     TPainel* Panel1 = nullptr;
@@ -94,32 +101,20 @@ public:
     TPainel* PnStatusEnvio = nullptr;
     QSystemTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
-    QAction* RestaurarAplicao1 = nullptr;
-    QAction* FecharAplicao1 = nullptr;
-    QAction* FecharAplicao2 = nullptr;
-    QAction* VerificarInstalacao1 = nullptr;
 
 protected:
-    void showEvent(QShowEvent* evento) override;
     void changeEvent(QEvent* evento) override;
     void closeEvent(QCloseEvent* evento) override;
     bool eventFilter(QObject* objeto, QEvent* evento) override;
 
 private:
     void FormCreate();
-    void FormShow();
-    void TickRelogio();
 
-    shell::TLigacao& Ligacao_;
-    shell::TRegistro& Registro_;
     // Ticks the cycle one second after the previous tick returned; the cycle
     // holds which of its two timers (Timer, TimerContagemRegressiva) is on.
     QTimer* Relogio_ = nullptr;
-    std::unique_ptr<sync::IOperacoesCiclo> Operacoes_;
-    std::unique_ptr<sync::TCiclo> Ciclo_;
+    std::unique_ptr<shell::TJanela> Modelo_;
+    int Ocupado_ = 0;
 };
-
-// "Ondaris Tavix System - Versão " + the three-number version of the file.
-QString TituloJanela(const QString& caminhoExecutavel);
 
 }  // namespace ondaris::app

@@ -37,8 +37,8 @@ QPoint GetAveCharSize(const QFont& fonte) {
     return {medidas.horizontalAdvance(letras) / 52, medidas.height()};
 }
 
-bool SenhaTavixSystem(const QString& ACaption, const QString& APrompt, const QString& Value) {
-    bool Result = false;
+std::optional<QString> PedirSenhaTavixSystem(const QString& ACaption, const QString& APrompt,
+                                             const QString& Value) {
     TEstiloSenha estilo;  // outlives the field that uses it
 
     // An ordinary resizable window, not a dialog frame.
@@ -77,16 +77,18 @@ bool SenhaTavixSystem(const QString& ACaption, const QString& APrompt, const QSt
     QObject::connect(&Cancelar, &QPushButton::clicked, &Form, &QDialog::reject);  // Esc too
 
     Edit.setFocus();
-    if (Form.exec() == QDialog::Accepted) {
-        if (shell::SenhaConfere(Edit.text().toStdString())) {
-            Result = true;
-        } else {
-            QMessageBox mensagem(QMessageBox::NoIcon, TituloDaAplicacao(),
-                                 QString::fromUtf8(TextoSenhaIncorreta), QMessageBox::Ok);
-            mensagem.exec();
-        }
-    }
-    return Result;
+    if (Form.exec() == QDialog::Accepted) return Edit.text();
+    return std::nullopt;
+}
+
+bool SenhaTavixSystem(const QString& ACaption, const QString& APrompt, const QString& Value) {
+    std::optional<std::string> digitada;
+    if (const auto texto = PedirSenhaTavixSystem(ACaption, APrompt, Value)) digitada = texto->toStdString();
+    return shell::SenhaAceita(digitada, [](const std::string& aviso) {
+        QMessageBox mensagem(QMessageBox::NoIcon, TituloDaAplicacao(), QString::fromStdString(aviso),
+                             QMessageBox::Ok);
+        mensagem.exec();
+    });
 }
 
 }  // namespace ondaris::app

@@ -4,9 +4,13 @@
 // destroyed before returning. Not an error: a wrong password, which shows
 // "Senha Incorreta!!!" and returns false; closing the dialog any other way
 // returns false silently.
+#include "app/shell/janela.h"
+
 #include <QFont>
 #include <QPoint>
 #include <QString>
+
+#include <optional>
 
 namespace ondaris::app {
 
@@ -14,10 +18,16 @@ namespace ondaris::app {
 // rounded toward zero) and the height of `fonte`.
 QPoint GetAveCharSize(const QFont& fonte);
 
-// True only when the user confirmed with the closing password. `Value` is
-// the initial text of the field and is not changed.
+// The dialog alone: the text typed when the user confirmed, nothing when
+// the dialog was closed any other way. `Value` is the initial text of the
+// field and is not changed.
+std::optional<QString> PedirSenhaTavixSystem(const QString& ACaption, const QString& APrompt,
+                                             const QString& Value);
+
+// True only when the user confirmed with the closing password
+// (shell::SenhaAceita); a wrong one shows the message.
 bool SenhaTavixSystem(const QString& ACaption, const QString& APrompt, const QString& Value);
 
-inline constexpr const char* TextoSenhaIncorreta = "Senha Incorreta!!!";
+inline constexpr const char* TextoSenhaIncorreta = shell::TextoSenhaIncorreta;
 
 }  // namespace ondaris::app

@@ -45,6 +45,19 @@ int AlturaBarradeTarefas(const TRetangulo& tela, const TRetangulo& disponivel) {
     return std::max(0, baseTela - baseDisponivel);
 }
 
+TRetangulo AreaSemBarra(const TRetangulo& tela, const TRetangulo& barra) {
+    TRetangulo area = tela;
+    if (barra.Largura <= 0 || barra.Altura <= 0) return area;
+    const int baseTela = tela.Topo + tela.Altura, direitaTela = tela.Esquerda + tela.Largura;
+    const bool deitada = barra.Largura >= barra.Altura;
+    if (deitada && barra.Topo + barra.Altura >= baseTela && barra.Topo > tela.Topo) {
+        area.Altura = std::max(0, barra.Topo - tela.Topo);
+    } else if (!deitada && barra.Esquerda + barra.Largura >= direitaTela && barra.Esquerda > tela.Esquerda) {
+        area.Largura = std::max(0, barra.Esquerda - tela.Esquerda);
+    }
+    return area;
+}
+
 TPonto PosicaoJanela(const TRetangulo& tela, const TRetangulo& disponivel, int largura, int altura) {
     const int direitaTela = tela.Esquerda + tela.Largura;
     const int direitaDisponivel = disponivel.Esquerda + disponivel.Largura;

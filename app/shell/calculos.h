@@ -33,6 +33,12 @@ struct TPonto {
 // below its available area (0 when the panel is on another edge).
 int AlturaBarradeTarefas(const TRetangulo& tela, const TRetangulo& disponivel);
 
+// The primary screen's area outside the taskbar, from the taskbar window's
+// rectangle: a bar along the bottom or the right edge takes its thickness
+// off that side; a bar elsewhere, or one of no size (none shown), leaves the
+// screen whole, since only those two sides move the window.
+TRetangulo AreaSemBarra(const TRetangulo& tela, const TRetangulo& barra);
+
 // Top-left corner of the status window: bottom-right corner of the primary
 // screen, above a bottom panel and left of a right-hand one. A panel on the
 // top or left edge does not move it. (Placing it above the screen by the

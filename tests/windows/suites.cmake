@@ -57,3 +57,24 @@ add_dependencies(test_plataforma ondarisd)
 if(TARGET OndarisSetup)
   add_dependencies(test_plataforma OndarisSetup)
 endif()
+
+# The tray program's Win32 window (app/win), driven through its messages, and
+# the real Ondaris.exe. Windows need a display: under a virtual one
+# (xvfb-run) when the machine has none.
+add_executable(test_janela ${CMAKE_CURRENT_SOURCE_DIR}/windows/janela/janela_win_test.cpp
+               ${CMAKE_CURRENT_SOURCE_DIR}/windows/janela/area_de_trabalho.cpp)
+target_include_directories(test_janela PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/windows)
+target_link_libraries(test_janela PRIVATE ondaris_test_support gtest_main ondaris_win)
+add_dependencies(test_janela Ondaris)
+find_program(ONDARIS_XVFB_RUN xvfb-run)
+if(ONDARIS_XVFB_RUN AND ONDARIS_WINE64)
+  add_test(NAME janela COMMAND ${ONDARIS_XVFB_RUN} -a ${ONDARIS_WINE64} $<TARGET_FILE:test_janela> --gtest_brief=0)
+else()
+  add_test(NAME janela COMMAND test_janela --gtest_brief=0)
+endif()
+set_tests_properties(janela PROPERTIES LABELS "janela;windows" TIMEOUT 120)
+# Pictures of the window, the tray menu and the password dialog
+# (scripts/capturas-windows); built only when asked for.
+add_executable(ondaris_capturas_win EXCLUDE_FROM_ALL ${CMAKE_CURRENT_SOURCE_DIR}/windows/janela/capturas_win.cpp)
+target_include_directories(ondaris_capturas_win PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/windows)
+target_link_libraries(ondaris_capturas_win PRIVATE ondaris_win)
