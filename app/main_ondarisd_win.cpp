@@ -15,6 +15,7 @@
 #include "app/shell/servico.h"
 #include "app/shell/servico_win.h"
 #include "app/shell/versao.h"
+#include "db/utf16_win.h"
 
 ONDARIS_REGISTRO_VERSAO(ONDARIS_VERSION);
 
@@ -43,9 +44,8 @@ std::string Ajuda() { return TextoAjuda("ondarisd") + TextoAjudaServico(); }
 int ComandoDeServico(const std::string& comando) {
     try {
         if (comando == "--install") {
-            wchar_t caminho[MAX_PATH * 4] = {};
-            const DWORD n = GetModuleFileNameW(nullptr, caminho, static_cast<DWORD>(std::size(caminho)));
-            if (n == 0 || n >= std::size(caminho))
+            const std::wstring caminho = ondaris::db::CaminhoExecutavel();
+            if (caminho.empty())
                 throw ErroServicoWindows("o caminho deste programa não pôde ser lido");
             InstalarServico(kNomeServico, caminho);
             std::cout << "Serviço " << kNomeServico << " instalado; inicie-o com --start." << std::endl;

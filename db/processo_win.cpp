@@ -28,16 +28,8 @@ bool ProcessoAtivo(std::int64_t processo) {
 }
 
 std::string NomePrograma() {
-    std::wstring caminho(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, caminho.data(), static_cast<DWORD>(caminho.size()));
-        if (n == 0) return {};
-        if (n < caminho.size()) {
-            caminho.resize(n);
-            break;
-        }
-        caminho.resize(caminho.size() * 2);
-    }
+    const std::wstring caminho = CaminhoExecutavel();
+    if (caminho.empty()) return {};
     std::wstring nome = caminho.substr(caminho.find_last_of(L"\\/") + 1);
     if (nome.size() > 4 && _wcsicmp(nome.c_str() + nome.size() - 4, L".exe") == 0) nome.resize(nome.size() - 4);
     return Utf16ParaUtf8(nome);

@@ -9,18 +9,22 @@
 
 namespace ondaris::db {
 
-std::string PastaExecutavel() {
-    // Long paths: grow the buffer until the whole name fits.
+std::wstring CaminhoExecutavel() {
     std::wstring caminho(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n = GetModuleFileNameW(nullptr, caminho.data(), static_cast<DWORD>(caminho.size()));
-        if (n == 0) throw ErroUso("não foi possível achar o executável em execução: " + TextoErroSistema(GetLastError()));
+        if (n == 0) return {};
         if (n < caminho.size()) {
             caminho.resize(n);
-            break;
+            return caminho;
         }
         caminho.resize(caminho.size() * 2);
     }
+}
+
+std::string PastaExecutavel() {
+    std::wstring caminho = CaminhoExecutavel();
+    if (caminho.empty()) throw ErroUso("não foi possível achar o executável em execução: " + TextoErroSistema(GetLastError()));
     caminho.resize(caminho.find_last_of(L"\\/") + 1);
     return Utf16ParaUtf8(caminho);
 }

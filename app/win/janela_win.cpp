@@ -6,6 +6,7 @@
 #include "app/shell/registro.h"
 #include "app/win/arte_win.h"
 #include "app/win/senha_win.h"
+#include "db/utf16_win.h"
 
 #include <shellapi.h>
 
@@ -17,35 +18,11 @@ namespace ondaris::win {
 
 namespace lay = shell::layout;
 
-std::wstring Largo(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring r(static_cast<std::size_t>(std::max(n, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), r.data(), n);
-    return r;
-}
+std::wstring Largo(const std::string& utf8) { return db::Utf8ParaUtf16(utf8); }
 
-std::string Utf8(const std::wstring& largo) {
-    if (largo.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, largo.data(), static_cast<int>(largo.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string r(static_cast<std::size_t>(std::max(n, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, largo.data(), static_cast<int>(largo.size()), r.data(), n, nullptr, nullptr);
-    return r;
-}
+std::string Utf8(const std::wstring& largo) { return db::Utf16ParaUtf8(largo); }
 
-std::string CaminhoExecutavel() {
-    std::wstring caminho(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, caminho.data(), static_cast<DWORD>(caminho.size()));
-        if (n == 0) return {};
-        if (n < caminho.size()) {
-            caminho.resize(n);
-            return Utf8(caminho);
-        }
-        caminho.resize(caminho.size() * 2);
-    }
-}
+std::string CaminhoExecutavel() { return db::Utf16ParaUtf8(db::CaminhoExecutavel()); }
 
 std::wstring TituloDaAplicacao() {
     return Largo(shell::TituloAplicacao(CaminhoExecutavel()));
