@@ -32,7 +32,7 @@
 #include "db/udm.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
 #include "sync/receber.h"
 
 namespace {

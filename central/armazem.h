@@ -59,7 +59,7 @@
 #include <string>
 #include <vector>
 
-#include "sync/json.h"
+#include "protocolo/json.h"
 
 struct sqlite3;
 

@@ -43,8 +43,6 @@
 
 namespace ondaris::central {
 
-inline constexpr int TamanhoBloco = 1000;
-
 class ServidorCentral {
 public:
     // `estruturaJson` is the structure list's JSON text; it is sent as it

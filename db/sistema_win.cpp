@@ -5,7 +5,7 @@
 
 #include "db/erros.h"
 #include "db/ini.h"
-#include "db/utf16_win.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
 

@@ -36,7 +36,7 @@
 #include "db/construtores.h"
 #include "db/consulta.h"
 #include "db/leituras.h"
-#include "db/regional.h"
+#include "protocolo/regional.h"
 #include "db/valor.h"
 
 namespace ondaris::db {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "sync/enviar.h"
 
 namespace ondaris::sync {

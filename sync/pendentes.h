@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "db/modulo_operacao.h"
-#include "db/regional.h"
+#include "protocolo/regional.h"
 #include "db/udm.h"
 
 namespace ondaris::sync {

@@ -1,6 +1,6 @@
 #include "app/shell/ligacao.h"
 
-#include "db/regional.h"
+#include "protocolo/regional.h"
 #include "db/udm.h"
 #include "sync/operacoes.h"
 #include "sync/servidor.h"

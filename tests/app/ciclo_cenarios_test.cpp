@@ -29,7 +29,7 @@
 #include "support/servidor_http.h"
 #include "support/janela_gravadora.h"
 #include "sync/ciclo.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
 #include "sync/operacoes.h"
 #include "sync/requisicao.h"
 

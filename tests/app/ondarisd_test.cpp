@@ -22,7 +22,7 @@
 #include "support/pasta_temporaria.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
 
 extern char** environ;
 

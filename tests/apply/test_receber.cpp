@@ -17,10 +17,10 @@
 
 #include "db/construtores.h"
 #include "db/erros.h"
-#include "db/texto.h"
-#include "sync/base64.h"
+#include "protocolo/texto.h"
+#include "protocolo/base64.h"
 #include "sync/de_lado.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
 #include "sync/operacoes.h"
 #include "sync/receber.h"
 #include "support/banco_teste.h"

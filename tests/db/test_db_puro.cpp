@@ -12,7 +12,7 @@
 #include "db/ini.h"
 #include "db/mensagens.h"
 #include "db/parametros.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "support/pasta_temporaria.h"
 #include "support/captura.h"
 

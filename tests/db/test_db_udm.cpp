@@ -8,7 +8,7 @@
 #include <memory>
 #include <unistd.h>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "db/udm.h"
 #include "support/banco_teste.h"
 

@@ -40,7 +40,7 @@
 #include "support/janela_gravadora.h"
 #include "support/loja_e2e.h"
 #include "sync/ciclo.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
 #include "sync/operacoes.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "support/janela_gravadora.h"
 #include "support/servidor_http.h"
 #include "sync/ciclo.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
 #include "sync/operacoes.h"
 
 namespace ondaris::teste::envio {

@@ -7,11 +7,11 @@
 #include <limits>
 #include <string>
 
-#include "db/regional.h"
+#include "protocolo/regional.h"
 #include "db/valor.h"
 #include "sync/enviar.h"
-#include "sync/json.h"
-#include "sync/textos.h"
+#include "protocolo/json.h"
+#include "protocolo/textos.h"
 
 namespace ondaris::sync {
 namespace {

@@ -19,8 +19,8 @@
 #include "db/fb.h"
 #include "db/fbclient.h"
 #include "db/ini.h"
-#include "db/regional.h"
-#include "db/utf16_win.h"
+#include "protocolo/regional.h"
+#include "protocolo/utf16_win.h"
 #include "processo_win.h"
 
 namespace ondaris::teste {
