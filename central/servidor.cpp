@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "protocolo/texto.h"
 #include "protocolo/json.h"
 #include "protocolo/regras.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::central {
 namespace {

@@ -28,10 +28,10 @@
 
 #include "db/conexao.h"
 #include "db/consulta.h"
-#include "protocolo/datahora.h"
-#include "protocolo/regras.h"
 #include "db/estrutura.h"
 #include "db/modulo_operacao.h"
+#include "protocolo/datahora.h"
+#include "protocolo/regras.h"
 
 namespace ondaris::db {
 

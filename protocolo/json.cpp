@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "protocolo/textos.h"
 #include "protocolo/texto.h"
+#include "protocolo/textos.h"
 
 namespace ondaris::sync {
 

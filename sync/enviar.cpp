@@ -9,11 +9,11 @@
 
 #include "db/construtores.h"
 #include "db/modulo_operacao.h"
-#include "protocolo/texto.h"
 #include "protocolo/base64.h"
+#include "protocolo/texto.h"
+#include "protocolo/textos.h"
 #include "sync/de_lado.h"
 #include "sync/requisicao.h"
-#include "protocolo/textos.h"
 
 namespace ondaris::sync {
 

@@ -36,10 +36,10 @@
 
 #include "db/consulta.h"
 #include "db/modulo_operacao.h"
-#include "protocolo/regional.h"
 #include "db/udm.h"
 #include "db/valor.h"
 #include "protocolo/json.h"
+#include "protocolo/regional.h"
 #include "protocolo/regras.h"
 #include "sync/servidor.h"
 

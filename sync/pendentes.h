@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "db/modulo_operacao.h"
+#include "db/udm.h"
 #include "protocolo/linha.h"
 #include "protocolo/regional.h"
-#include "db/udm.h"
 
 namespace ondaris::sync {
 

@@ -17,9 +17,9 @@
 #include <limits>
 #include <memory>
 
-#include "protocolo/utf16_win.h"
 #include "protocolo/base64.h"
 #include "protocolo/texto.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::sync::transporte {
 

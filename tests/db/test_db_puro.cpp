@@ -13,8 +13,8 @@
 #include "db/mensagens.h"
 #include "db/parametros.h"
 #include "protocolo/texto.h"
-#include "support/pasta_temporaria.h"
 #include "support/captura.h"
+#include "support/pasta_temporaria.h"
 
 namespace ondaris::db {
 namespace {

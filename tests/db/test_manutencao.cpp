@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "db/consulta.h"
 #include "db/construtores.h"
+#include "db/consulta.h"
 #include "db/manutencao.h"
 #include "protocolo/texto.h"
 #include "support/banco_teste.h"
