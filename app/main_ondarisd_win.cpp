@@ -15,7 +15,8 @@
 #include "app/shell/servico.h"
 #include "app/shell/servico_win.h"
 #include "app/shell/versao.h"
-#include "db/utf16_win.h"
+#include "db/processo.h"
+#include "protocolo/utf16_win.h"
 
 ONDARIS_REGISTRO_VERSAO(ONDARIS_VERSION);
 

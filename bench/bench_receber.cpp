@@ -30,9 +30,9 @@
 #include "db/consulta.h"
 #include "db/leituras.h"
 #include "db/udm.h"
+#include "protocolo/json.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
-#include "sync/json.h"
 #include "sync/receber.h"
 
 namespace {

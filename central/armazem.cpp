@@ -7,6 +7,8 @@
 #include <ctime>
 #include <utility>
 
+#include "protocolo/linha.h"
+
 namespace ondaris::central {
 namespace {
 
@@ -127,11 +129,14 @@ LinhaComando LinhaDoComando(const sync::TValorJSON& comando) {
         if (!m || m->EhNulo()) return std::nullopt;
         return m->Bruto();
     };
-    for (char ch : texto("tabela").value_or(""))
-        l.Tabela += (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
-    l.Chave1 = texto("atualvalorchave1");
-    // The second key of a one-column key travels as "": the same as absent.
-    if (l.Chave1) l.Chave2 = texto("atualvalorchave2").value_or("");
+    const std::optional<std::string> chave1 = texto("atualvalorchave1");
+    sync::TIdentidadeLinha linha =
+        sync::IdentidadeDe(texto("tabela").value_or(""), chave1.value_or(""), texto("atualvalorchave2").value_or(""));
+    l.Tabela = std::move(linha.Tabela);
+    if (chave1) {
+        l.Chave1 = std::move(linha.Chave1);
+        l.Chave2 = std::move(linha.Chave2);
+    }
     return l;
 }
 

@@ -59,7 +59,7 @@
 #include <string>
 #include <vector>
 
-#include "sync/json.h"
+#include "protocolo/json.h"
 
 struct sqlite3;
 
@@ -77,7 +77,8 @@ public:
     using ErroArmazem::ErroArmazem;
 };
 
-// The row a command names (see above).
+// The row a command names (see above; the rule is protocolo/linha.h's, the
+// agent's too).
 struct LinhaComando {
     std::string Tabela;                 // upper case
     std::optional<std::string> Chave1;  // nothing: the command names no row known here

@@ -1,6 +1,6 @@
 #include "central/http.h"
 
-#include "db/mensagens.h"
+#include "protocolo/mensagens.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

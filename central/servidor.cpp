@@ -7,8 +7,9 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "db/texto.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
+#include "protocolo/regras.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::central {
 namespace {
@@ -256,7 +257,7 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
     servidor.Get(R"(/receber/([^/]+)/([^/]+))", guardado([this](const httplib::Request& req, httplib::Response& res) {
         auto loja = CodigoLoja(req.matches[1].str(), "o código de loja no caminho");
         auto ordem = Posicao(req.matches[2].str(), 0, "a posição no caminho");
-        BlocoParaLoja bloco = Armazem_.Receber(loja, ordem, TamanhoBloco);
+        BlocoParaLoja bloco = Armazem_.Receber(loja, ordem, protocolo::TamanhoBloco);
         // Written as EscreverJSONCompacto writes the same object.
         const auto posicao = [](std::int64_t n) { return '"' + std::to_string(n) + '"'; };
         std::size_t tamanho = 128;

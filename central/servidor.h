@@ -18,7 +18,7 @@
 //   and "ordemfinal" from 0 on, a command's "ordem" and "ordeminicial" from
 //   1 on;
 // - table names ("tabela") and column names (the members of "campos") that
-//   the stores' identifier rule refuses (db::IdentificadorValido: an ASCII
+//   the identifier rule refuses (IdentificadorValido, protocolo/texto.h: an ASCII
 //   letter, then letters, digits, "_" or "$", at most 31 characters): a
 //   name is put into other stores' statements, and one that a store would
 //   refuse would stop its receiving;
@@ -42,8 +42,6 @@
 #include "central/http.h"
 
 namespace ondaris::central {
-
-inline constexpr int TamanhoBloco = 1000;
 
 class ServidorCentral {
 public:

@@ -1,7 +1,7 @@
 #include "db/construtores.h"
 
 #include "db/mensagens.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <algorithm>
 #include <exception>

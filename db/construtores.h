@@ -12,7 +12,7 @@
 // structure list TDM::TBEstrutura.
 //
 // Names that reach SQL: a table name or a column name goes into a text only
-// when it meets the identifier rule (IdentificadorValido, db/texto.h).
+// when it meets the identifier rule (IdentificadorValido, protocolo/texto.h).
 // Anything else is refused before any text is built from it, so a hostile
 // name from the central server or the log never reaches the database. A delete for a table without primary key
 // is refused as well: a DELETE without WHERE would empty the table.

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "db/ocupado.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

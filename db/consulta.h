@@ -13,7 +13,7 @@
 // The data-conversion rules hold on every bind and read: fixed-length text
 // (CHAR) loses its trailing blanks; a text that is then empty is NULL; a
 // bound text longer than the parameter's declared length is cut to it, in
-// characters, without error. Text crosses as Latin-1 (db/texto.h). Text
+// characters, without error. Text crosses as Latin-1 (protocolo/texto.h). Text
 // blobs are read and written as text, other blobs as bytes.
 //
 // A statement with exact texts (DefinirTextosExatos), as every statement

@@ -1,6 +1,6 @@
 #include "db/estrutura.h"
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <cstdint>
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "db/ini.h"
-#include "db/utf16_win.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
 

@@ -6,7 +6,7 @@
 #include "db/conexao.h"
 #include "db/construtores.h"
 #include "db/mensagens.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "db/erros.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

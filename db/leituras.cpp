@@ -1,7 +1,7 @@
 #include "db/leituras.h"
 
 #include "db/mensagens.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <charconv>
 #include <cctype>

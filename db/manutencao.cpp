@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "db/consulta.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

@@ -1,12 +1,8 @@
 #include "db/mensagens.h"
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
-
-std::string Quantidade(std::int64_t n, std::string_view singular, std::string_view plural) {
-    return std::to_string(n) + " " + std::string(n == 1 || n == -1 ? singular : plural);
-}
 
 std::string Citado(std::string_view texto) { return "'" + std::string(texto) + "'"; }
 

@@ -1,19 +1,17 @@
 #pragma once
 // The texts a technician reads that come from the database layer: errors
 // raised while reading a received value, preparing a statement or reading
-// the replication objects, all in Portuguese. The higher layers (sync,
-// central, the programs) take the counting rule from here too, so "1
-// linha" and "2 linhas" are decided in one place.
+// the replication objects, all in Portuguese. The counting rule ("1
+// linha", "2 linhas") is the protocol's (protocolo/mensagens.h), shared
+// with the central server.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace ondaris::db {
+#include "protocolo/mensagens.h"
 
-// The number and the noun that agrees with it: "1 linha", "0 linhas",
-// "2 linhas". Only exactly one (or minus one) takes the singular.
-std::string Quantidade(std::int64_t n, std::string_view singular, std::string_view plural);
+namespace ondaris::db {
 
 // A received text shown between single quotes, as the reading errors
 // below show it.

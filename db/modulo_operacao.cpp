@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "db/ini.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

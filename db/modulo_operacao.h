@@ -47,7 +47,7 @@ public:
     // (db/consulta.h): the module's statements carry replicated values,
     // which must arrive as they left, an empty text as an empty text and
     // never cut. The name must be an identifier by IdentificadorValido
-    // (db/texto.h), of any length, not used yet in this module.
+    // (protocolo/texto.h), of any length, not used yet in this module.
     Consulta& Criar(const std::string& nome, Transacao& transacao, std::string sql);
     std::size_t QuantidadeConsultas() const { return consultas_.size(); }
 

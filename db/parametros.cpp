@@ -1,6 +1,6 @@
 #include "db/parametros.h"
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

@@ -19,4 +19,11 @@ bool ProcessoAtivo(std::int64_t processo);
 // ("ondarisd", "Ondaris"); "" when it cannot be read.
 std::string NomePrograma();
 
+#ifdef _WIN32
+// The full path of the running executable, as Windows spells it; empty when
+// the system cannot tell (long paths included: the buffer grows until the
+// name fits).
+std::wstring CaminhoExecutavel();
+#endif
+
 }  // namespace ondaris::db

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "db/utf16_win.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
 

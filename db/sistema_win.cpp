@@ -4,8 +4,9 @@
 #include <string>
 
 #include "db/erros.h"
+#include "db/processo.h"
 #include "db/ini.h"
-#include "db/utf16_win.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
 

@@ -6,7 +6,7 @@
 #include "db/fb.h"
 #include "db/ini.h"
 #include "db/mensagens.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

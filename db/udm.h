@@ -28,9 +28,10 @@
 
 #include "db/conexao.h"
 #include "db/consulta.h"
-#include "db/datahora.h"
 #include "db/estrutura.h"
 #include "db/modulo_operacao.h"
+#include "protocolo/datahora.h"
+#include "protocolo/regras.h"
 
 namespace ondaris::db {
 
@@ -89,7 +90,6 @@ class TDM {
 public:
     static constexpr const char* kAdministrador = "SYSDBA";
     static constexpr const char* kSenhasAdministrador[2] = {kSenhaReplicacao, "fowlbinch"};
-    static constexpr std::int32_t kQuantidadeComandos = 1000;
 
     static const char* const kSqlConfiguracoes;
     static const char* const kSqlUltimoMovimentoLoja;
@@ -152,7 +152,7 @@ public:
     std::int64_t UltimoMovimentoLoja();
     // Bounds of the next block to send after `ordem` (inclusive both), and
     // what holds it back.
-    TIndicesEnvio RetornaIndices(std::int64_t ordem, std::int32_t quantidade = kQuantidadeComandos);
+    TIndicesEnvio RetornaIndices(std::int64_t ordem, std::int32_t quantidade = protocolo::TamanhoBloco);
     // The catalogue query for a table (its name as the catalogue stores
     // it), run in TBCamposTabela: every non-computed column, or only the
     // primary-key ones, in column order.

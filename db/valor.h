@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "db/datahora.h"
+#include "protocolo/datahora.h"
 
 namespace ondaris::db {
 

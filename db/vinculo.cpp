@@ -4,7 +4,7 @@
 #include <string>
 
 #include "db/mensagens.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::db {
 

@@ -36,8 +36,8 @@
 #include "db/construtores.h"
 #include "db/consulta.h"
 #include "db/leituras.h"
-#include "db/regional.h"
 #include "db/valor.h"
+#include "protocolo/regional.h"
 
 namespace ondaris::db {
 

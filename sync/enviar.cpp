@@ -9,11 +9,11 @@
 
 #include "db/construtores.h"
 #include "db/modulo_operacao.h"
-#include "db/texto.h"
-#include "sync/base64.h"
+#include "protocolo/base64.h"
+#include "protocolo/texto.h"
+#include "protocolo/textos.h"
 #include "sync/de_lado.h"
 #include "sync/requisicao.h"
-#include "sync/textos.h"
 
 namespace ondaris::sync {
 
@@ -368,7 +368,7 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
         // with the log rows: it sees every change committed within the
         // bounds, and the blobs of the rows it reads stay readable while
         // store users go on updating and deleting those rows.
-        const db::TIndicesEnvio indices = DM.RetornaIndices(Ordem, TamanhoBloco);
+        const db::TIndicesEnvio indices = DM.RetornaIndices(Ordem, protocolo::TamanhoBloco);
         if (Indices) *Indices = indices;
         const int64_t OrdemInicial = indices.OrdemInicial, OrdemFinal = indices.OrdemFinal;
         const std::vector<TLinhaLog> linhas = LerLinhasLog(DataModule, OrdemInicial, OrdemFinal, contexto.Regional);

@@ -2,7 +2,7 @@
 // Sending one block of this store's change log to the central server
 // (EnviarDados), and the text forms that put a database value into a
 // command: the glue from a db::Valor and the description of its column to
-// the per-kind writers of sync/textos.h.
+// the per-kind writers of protocolo/textos.h.
 //
 // Ownership: EnviarDados borrows the global data module for the block
 // bounds and the key columns, and works in a per-operation module
@@ -36,16 +36,14 @@
 
 #include "db/consulta.h"
 #include "db/modulo_operacao.h"
-#include "db/regional.h"
 #include "db/udm.h"
 #include "db/valor.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
+#include "protocolo/regional.h"
+#include "protocolo/regras.h"
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
-
-// Log rows admitted to one block.
-inline constexpr int32_t TamanhoBloco = 1000;
 
 // A time of day in the long time format, with its fraction of a second
 // when it has one (see above).

@@ -88,8 +88,4 @@ std::string TextoRollbackTambemFalhou(std::string_view causa) {
     return " (o rollback também falhou: " + std::string(causa) + ")";
 }
 
-std::string TextoBase64CaractereInesperado(std::size_t posicao) {
-    return "o texto não é base64: caractere inesperado na posição " + std::to_string(posicao);
-}
-
 }  // namespace ondaris::sync

@@ -59,8 +59,4 @@ std::string TextoDaColuna(std::int64_t ordem, std::string_view coluna, std::stri
 std::string TextoExclusaoSemChave(std::int64_t ordem, std::string_view coluna);
 std::string TextoRollbackTambemFalhou(std::string_view causa);
 
-// A column value in base64 that is not.
-std::string TextoBase64CaractereInesperado(std::size_t posicao);
-inline constexpr const char* kTextoBase64Incompleto = "o texto não é base64: termina no meio de um grupo";
-
 }  // namespace ondaris::sync

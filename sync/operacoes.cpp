@@ -4,7 +4,7 @@
 
 #include "db/erros.h"
 #include "db/ini.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "sync/enviar.h"
 #include "sync/receber.h"
 #include "sync/retencao.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "sync/enviar.h"
 
 namespace ondaris::sync {
@@ -18,18 +18,6 @@ constexpr const char* kSqlPendentes =
 constexpr std::size_t kReleituraLonga = 256;
 
 }  // namespace
-
-std::string TIdentidadeLinha::Chave() const {
-    return std::to_string(Tabela.size()) + ':' + Tabela + std::to_string(Chave1.size()) + ':' + Chave1 + Chave2;
-}
-
-std::string TIdentidadeLinha::Descricao() const {
-    return Tabela + " (" + Chave1 + (Chave2.empty() ? "" : ", " + Chave2) + ")";
-}
-
-TIdentidadeLinha IdentidadeDe(std::string_view tabela, std::string chave1, std::string chave2) {
-    return TIdentidadeLinha{db::MaiusculasAscii(tabela), std::move(chave1), std::move(chave2)};
-}
 
 void TAlteracoesPendentes::Esquecer() {
     preparado_ = longa_ = false;

@@ -6,12 +6,11 @@
 // is set aside, because the store's own change will be ordered after it by
 // the server and so must be the one that stands, here and everywhere.
 //
-// A row is named by its table and the two key texts of the log
-// (ATUALVALORCHAVE1/2), read through the same conversions that sending
-// uses, so that they are the very texts another store's "atualvalorchave1"
-// and "atualvalorchave2" carry for the same row, and the texts the central
-// server sees. The table's name is compared in upper case, as the catalogue
-// keeps it; a missing second key value and an empty one are the same.
+// A row is named as protocolo/linha.h says, by its table and the two key
+// texts of the log (ATUALVALORCHAVE1/2), read through the same conversions
+// that sending uses, so that they are the very texts another store's
+// "atualvalorchave1" and "atualvalorchave2" carry for the same row, and the
+// texts the central server sees.
 //
 // Cost: the log above the acknowledged position is read once per run (one
 // query, however many blocks follow); afterwards only what may have been
@@ -29,24 +28,12 @@
 #include <vector>
 
 #include "db/modulo_operacao.h"
-#include "db/regional.h"
 #include "db/udm.h"
+#include "protocolo/linha.h"
+#include "protocolo/regional.h"
 
 namespace ondaris::sync {
 
-// One row's identity as the log names it.
-struct TIdentidadeLinha {
-    std::string Tabela;  // upper case
-    std::string Chave1;
-    std::string Chave2;  // empty for a one-column key
-
-    // The text a hash set holds: unambiguous whatever the key texts hold.
-    std::string Chave() const;
-    // "PRECOS (1, 20)", "PRODUTOS (20)" for log entries.
-    std::string Descricao() const;
-};
-
-TIdentidadeLinha IdentidadeDe(std::string_view tabela, std::string chave1, std::string chave2);
 
 class TAlteracoesPendentes {
 public:

@@ -14,11 +14,11 @@
 #include "db/construtores.h"
 #include "db/modulo_operacao.h"
 #include "db/ponto_falha.h"
-#include "db/texto.h"
 #include "db/vinculo.h"
-#include "sync/base64.h"
+#include "protocolo/base64.h"
+#include "protocolo/json.h"
+#include "protocolo/texto.h"
 #include "sync/de_lado.h"
-#include "sync/json.h"
 #include "sync/mensagens.h"
 
 namespace ondaris::sync {

@@ -6,8 +6,8 @@
 #include <limits>
 #include <optional>
 
-#include "sync/json.h"
-#include "db/texto.h"
+#include "protocolo/json.h"
+#include "protocolo/texto.h"
 #include "sync/transporte_http.h"
 
 namespace ondaris::sync {

@@ -35,7 +35,7 @@
 #include <string_view>
 
 #include "db/erros.h"
-#include "db/regional.h"
+#include "protocolo/regional.h"
 #include "sync/mensagens.h"
 
 namespace ondaris::sync {

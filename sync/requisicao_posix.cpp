@@ -18,7 +18,7 @@
 #include <new>
 #include <vector>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "sync/mensagens.h"
 
 namespace ondaris::sync::transporte {

@@ -17,9 +17,9 @@
 #include <limits>
 #include <memory>
 
-#include "db/utf16_win.h"
-#include "sync/base64.h"
-#include "db/texto.h"
+#include "protocolo/base64.h"
+#include "protocolo/texto.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::sync::transporte {
 

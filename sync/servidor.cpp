@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::sync {
 

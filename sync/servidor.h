@@ -16,10 +16,10 @@
 #include <string>
 #include <string_view>
 
-#include "db/datahora.h"
 #include "db/estrutura.h"
-#include "db/regional.h"
-#include "sync/json.h"
+#include "protocolo/datahora.h"
+#include "protocolo/json.h"
+#include "protocolo/regional.h"
 #include "sync/requisicao.h"
 
 namespace ondaris::sync {

@@ -1,7 +1,7 @@
 #include "app/shell/calculos.h"
 
 #include "db/conexao.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <algorithm>
 #include <cstdint>

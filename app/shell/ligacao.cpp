@@ -1,7 +1,7 @@
 #include "app/shell/ligacao.h"
 
-#include "db/regional.h"
 #include "db/udm.h"
+#include "protocolo/regional.h"
 #include "sync/operacoes.h"
 #include "sync/servidor.h"
 

@@ -1,7 +1,7 @@
 #include "app/shell/registro.h"
 
-#include "db/regional.h"
-#include "db/texto.h"
+#include "protocolo/regional.h"
+#include "protocolo/texto.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,7 +6,7 @@
 
 #include "db/construtores.h"
 #include "db/manutencao.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "sync/de_lado.h"
 
 namespace ondaris::shell {

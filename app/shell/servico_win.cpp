@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "db/utf16_win.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::shell {
 

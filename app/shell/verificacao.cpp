@@ -13,8 +13,8 @@
 #include "db/manutencao.h"
 #include "db/mensagens.h"
 #include "db/postos_de_lado.h"
-#include "db/texto.h"
 #include "db/udm.h"
+#include "protocolo/texto.h"
 #include "sync/ciclo.h"
 #include "sync/servidor.h"
 

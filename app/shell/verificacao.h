@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "db/conexao.h"
-#include "db/regional.h"
+#include "protocolo/regional.h"
 #include "sync/requisicao.h"
 
 namespace ondaris::shell {

@@ -6,7 +6,8 @@
 #include "app/shell/registro.h"
 #include "app/win/arte_win.h"
 #include "app/win/senha_win.h"
-#include "db/utf16_win.h"
+#include "db/processo.h"
+#include "protocolo/utf16_win.h"
 
 #include <shellapi.h>
 

@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "support/pasta_temporaria.h"
+#include "protocolo/json.h"
 #include "support/banco_teste.h"
+#include "support/pasta_temporaria.h"
 #include "support/servidor_http.h"
-#include "sync/json.h"
 
 extern char** environ;
 

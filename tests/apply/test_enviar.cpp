@@ -16,14 +16,14 @@
 #include "db/consulta.h"
 #include "db/leituras.h"
 #include "db/modulo_operacao.h"
-#include "db/texto.h"
 #include "db/udm.h"
+#include "protocolo/json.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
-#include "support/servidor_http.h"
 #include "support/captura.h"
+#include "support/servidor_http.h"
 #include "sync/de_lado.h"
 #include "sync/enviar.h"
-#include "sync/json.h"
 
 namespace ondaris::sync {
 namespace {

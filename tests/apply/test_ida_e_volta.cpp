@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "db/consulta.h"
-#include "db/texto.h"
 #include "db/udm.h"
+#include "protocolo/json.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
 #include "support/servidor_http.h"
 #include "sync/enviar.h"
 #include "sync/janela.h"
-#include "sync/json.h"
 #include "sync/receber.h"
 
 namespace ondaris::sync {

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "db/leituras.h"
-#include "sync/textos.h"
+#include "protocolo/textos.h"
 #include "support/captura.h"
 
 namespace {

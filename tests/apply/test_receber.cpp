@@ -17,16 +17,16 @@
 
 #include "db/construtores.h"
 #include "db/erros.h"
-#include "db/texto.h"
-#include "sync/base64.h"
-#include "sync/de_lado.h"
-#include "sync/json.h"
-#include "sync/operacoes.h"
-#include "sync/receber.h"
+#include "protocolo/base64.h"
+#include "protocolo/json.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
-#include "support/servidor_http.h"
 #include "support/captura.h"
 #include "support/janela_gravadora.h"
+#include "support/servidor_http.h"
+#include "sync/de_lado.h"
+#include "sync/operacoes.h"
+#include "sync/receber.h"
 
 namespace ondaris::sync {
 namespace {

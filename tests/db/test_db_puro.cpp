@@ -12,9 +12,9 @@
 #include "db/ini.h"
 #include "db/mensagens.h"
 #include "db/parametros.h"
-#include "db/texto.h"
-#include "support/pasta_temporaria.h"
+#include "protocolo/texto.h"
 #include "support/captura.h"
+#include "support/pasta_temporaria.h"
 
 namespace ondaris::db {
 namespace {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <unistd.h>
 
-#include "db/texto.h"
 #include "db/udm.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
 
 namespace ondaris::db {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "db/gatilhos.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "support/captura.h"
 
 namespace ondaris::db {

@@ -11,10 +11,10 @@
 #include <tuple>
 #include <vector>
 
-#include "db/consulta.h"
 #include "db/construtores.h"
+#include "db/consulta.h"
 #include "db/manutencao.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
 #include "support/captura.h"
 

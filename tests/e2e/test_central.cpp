@@ -21,7 +21,7 @@
 #include "central/armazem.h"
 #include "central/http.h"
 #include "central/servidor.h"
-#include "sync/json.h"
+#include "protocolo/json.h"
 #include "sync/requisicao.h"
 
 namespace {

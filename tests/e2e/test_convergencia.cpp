@@ -36,11 +36,11 @@
 #include "db/conexao.h"
 #include "db/consulta.h"
 #include "db/udm.h"
+#include "protocolo/json.h"
 #include "support/banco_teste.h"
 #include "support/janela_gravadora.h"
 #include "support/loja_e2e.h"
 #include "sync/ciclo.h"
-#include "sync/json.h"
 #include "sync/operacoes.h"
 
 namespace {

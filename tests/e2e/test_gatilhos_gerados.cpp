@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
 #include "support/loja_e2e.h"
 

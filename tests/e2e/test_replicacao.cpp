@@ -14,10 +14,10 @@
 
 #include "db/conexao.h"
 #include "db/consulta.h"
-#include "db/texto.h"
+#include "protocolo/json.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
 #include "support/loja_e2e.h"
-#include "sync/json.h"
 
 namespace {
 

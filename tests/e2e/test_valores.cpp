@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "db/texto.h"
+#include "protocolo/json.h"
+#include "protocolo/texto.h"
 #include "support/banco_teste.h"
 #include "support/loja_e2e.h"
-#include "sync/json.h"
 
 namespace {
 

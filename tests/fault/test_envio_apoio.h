@@ -21,11 +21,11 @@
 #include "db/conexao.h"
 #include "db/consulta.h"
 #include "db/udm.h"
+#include "protocolo/json.h"
 #include "support/banco_teste.h"
 #include "support/janela_gravadora.h"
 #include "support/servidor_http.h"
 #include "sync/ciclo.h"
-#include "sync/json.h"
 #include "sync/operacoes.h"
 
 namespace ondaris::teste::envio {

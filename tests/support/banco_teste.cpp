@@ -1,6 +1,6 @@
 #include "support/banco_teste.h"
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <atomic>
 #include <cerrno>

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "support/servidor_http.h"
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <arpa/inet.h>
 #include <httplib.h>

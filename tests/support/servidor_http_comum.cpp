@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 #include "support/servidor_http.h"
 
 namespace ondaris::teste {

@@ -12,16 +12,16 @@
 #include <string>
 #include <tuple>
 
-#include "support/captura.h"
-#include "support/pasta_temporaria.h"
 #include "app/shell/registro.h"
 #include "app/shell/versao.h"
 #include "db/fb.h"
 #include "db/fbclient.h"
 #include "db/ini.h"
-#include "db/regional.h"
-#include "db/utf16_win.h"
 #include "processo_win.h"
+#include "protocolo/regional.h"
+#include "protocolo/utf16_win.h"
+#include "support/captura.h"
+#include "support/pasta_temporaria.h"
 
 namespace ondaris::teste {
 namespace {

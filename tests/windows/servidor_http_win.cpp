@@ -6,7 +6,7 @@
 // length and "Connection: close".
 #include "support/servidor_http.h"
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -37,11 +37,18 @@ function(ondaris_suite_windows nome)
   set_tests_properties(${nome} PROPERTIES LABELS "${nome};windows" TIMEOUT 600)
 endfunction()
 
-# The engine: requests against the in-process server, message format,
-# base64, texts. All of tests/sync needs no database.
+# The engine: requests against the in-process server, sending's texts.
+# All of tests/sync needs no database.
 file(GLOB ONDARIS_TESTES_SYNC RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
      ${CMAKE_CURRENT_SOURCE_DIR}/sync/*.cpp)
 ondaris_suite_windows(sync ARQUIVOS ${ONDARIS_TESTES_SYNC})
+# The protocol (message format, base64, column texts), against protocolo/
+# alone.
+file(GLOB ONDARIS_TESTES_PROTOCOLO CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/sync/protocolo/*.cpp)
+add_executable(test_protocolo ${ONDARIS_TESTES_PROTOCOLO})
+target_link_libraries(test_protocolo PRIVATE ondaris_protocolo gtest gtest_main)
+add_test(NAME protocolo COMMAND test_protocolo --gtest_brief=0)
+set_tests_properties(protocolo PROPERTIES LABELS "sync;windows" TIMEOUT 600)
 # The database layer's parts that need no server.
 ondaris_suite_windows(db ARQUIVOS db/test_db_puro.cpp)
 # The shell's parts free of Qt and of the database.

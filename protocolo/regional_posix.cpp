@@ -1,5 +1,5 @@
 // The regional settings as the C library's locales give them (langinfo).
-#include "db/regional.h"
+#include "protocolo/regional.h"
 
 #include <langinfo.h>
 #include <locale.h>

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "db/datahora.h"
-#include "db/regional.h"
+#include "protocolo/datahora.h"
+#include "protocolo/regional.h"
 
 namespace ondaris::sync {
 

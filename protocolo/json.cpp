@@ -1,4 +1,4 @@
-#include "sync/json.h"
+#include "protocolo/json.h"
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "sync/textos.h"
-#include "db/texto.h"
+#include "protocolo/texto.h"
+#include "protocolo/textos.h"
 
 namespace ondaris::sync {
 

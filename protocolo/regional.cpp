@@ -1,6 +1,6 @@
-#include "db/regional.h"
+#include "protocolo/regional.h"
 
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <cctype>
 #include <string_view>

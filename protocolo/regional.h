@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/datahora.h"
+#include "protocolo/datahora.h"
 
 namespace ondaris::db {
 

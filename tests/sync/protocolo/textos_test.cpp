@@ -7,11 +7,9 @@
 #include <limits>
 #include <string>
 
-#include "db/regional.h"
-#include "db/valor.h"
-#include "sync/enviar.h"
-#include "sync/json.h"
-#include "sync/textos.h"
+#include "protocolo/json.h"
+#include "protocolo/regional.h"
+#include "protocolo/textos.h"
 
 namespace ondaris::sync {
 namespace {
@@ -113,51 +111,13 @@ TEST(TextoDataHora, FollowsOtherFormatsAndSeparators) {
     EXPECT_EQ(TextoData({2024, 2, 9}, r), "2024-02-09 de 9");
 }
 
-TEST(TextosSimples, CharBooleanAndLineBreaks) {
+TEST(TextosSimples, CharAndBoolean) {
     EXPECT_EQ(TextoChar("ABC   "), "ABC");
     EXPECT_EQ(TextoChar("  A B "), "  A B");
     EXPECT_EQ(TextoChar("    "), "");
     EXPECT_EQ(TextoChar("A\t"), "A\t");
     EXPECT_EQ(TextoBooleano(true), "True");
     EXPECT_EQ(TextoBooleano(false), "False");
-
-    // A "campos" value keeps every line break and an empty text: written
-    // into a body and read back, it is the very text of the column.
-    db::DescricaoCampo varchar;
-    varchar.Categoria = db::TTipoCampo::tcVarchar;
-    varchar.ConjuntoCaracteres = db::kCharsetLatin1;
-    db::DescricaoCampo fixo = varchar;
-    fixo.Categoria = db::TTipoCampo::tcChar;
-    struct Caso {
-        const db::DescricaoCampo& coluna;
-        std::string entrada;
-        std::string esperado;
-    };
-    const Caso casos[] = {
-        {varchar, "um\r\ndois", "um\r\ndois"}, {varchar, "um\ndois", "um\ndois"},
-        {varchar, "um\rdois", "um\rdois"},     {varchar, "a\r\r\n\nb", "a\r\r\n\nb"},
-        {varchar, "\r\n\r\n", "\r\n\r\n"},     {varchar, "fim\r", "fim\r"},
-        {varchar, "\n\r", "\n\r"},           {varchar, "", ""},
-        {varchar, " ", " "},                 {fixo, "", ""},
-        {varchar, "\t\x01\x1F\x7F", "\t\x01\x1F\x7F"},
-    };
-    for (const auto& caso : casos) {
-        SCOPED_TRACE(EscreverJSONCompacto(TValorJSON::Texto(caso.entrada)));
-        const auto texto = TextoDoCampo(db::Valor(caso.entrada), caso.coluna, Brasil);
-        ASSERT_TRUE(texto);
-        EXPECT_EQ(*texto, caso.esperado);
-        std::string corpo;
-        TEscritorJSON json(corpo);
-        json.AbrirObjeto();
-        json.Nome("NOTA");
-        json.Texto(*texto);
-        json.FecharObjeto();
-        for (unsigned char c : corpo) EXPECT_GE(c, 32) << "a raw control character in " << corpo;
-        const auto lido = LerJSON(corpo);
-        ASSERT_TRUE(lido) << corpo;
-        EXPECT_EQ(lido->Membro("NOTA")->Bruto(), caso.esperado) << corpo;
-    }
-    EXPECT_EQ(TextoDoCampo(db::Valor(), varchar, Brasil), std::nullopt);  // NULL is left out
 }
 
 TEST(ConfiguracoesRegionais, ReadsTheLocalePatterns) {

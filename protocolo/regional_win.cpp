@@ -2,7 +2,7 @@
 // decimal separator, short date and long time pictures with their
 // separators, AM and PM markers. The user's own changes in the Control
 // Panel count, as they do for every other program on the machine.
-#include "db/regional.h"
+#include "protocolo/regional.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "db/utf16_win.h"
+#include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "sync/json.h"
+#include "protocolo/json.h"
 
 namespace ondaris::sync {
 namespace {

@@ -1,6 +1,6 @@
-#include "sync/base64.h"
+#include "protocolo/base64.h"
 
-#include "sync/mensagens.h"
+#include "protocolo/mensagens.h"
 
 #include <array>
 

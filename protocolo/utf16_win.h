@@ -43,8 +43,4 @@ inline std::string TextoErroSistema(DWORD codigo, HMODULE modulo = nullptr) {
     return texto.empty() ? "erro " + std::to_string(codigo) : texto;
 }
 
-// The full path of the running executable; empty when the system cannot
-// tell (long paths included: the buffer grows until the name fits).
-std::wstring CaminhoExecutavel();
-
 }  // namespace ondaris::db

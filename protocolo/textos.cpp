@@ -1,4 +1,4 @@
-#include "sync/textos.h"
+#include "protocolo/textos.h"
 
 #include <charconv>
 #include <cmath>

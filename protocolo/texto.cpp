@@ -1,4 +1,4 @@
-#include "db/texto.h"
+#include "protocolo/texto.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sync/base64.h"
+#include "protocolo/base64.h"
 
 namespace ondaris::sync {
 namespace {

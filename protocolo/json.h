@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "db/regional.h"
+#include "protocolo/regional.h"
 
 namespace ondaris::sync {
 
