@@ -81,7 +81,7 @@ Medida SelecionarTudo(db::TDM& dm, const std::string& pasta, const std::string& 
         db::TModuloOperacao modulo(pasta);
         const db::TIndicesEnvio indices = dm.RetornaIndices(posicao, 1000);
         const std::int64_t primeira = indices.OrdemInicial, ultima = indices.OrdemFinal;
-        db::Consulta& qry = db::PrepararDataset(dm, modulo, tabela, db::TTipoSQL::tsSelect, primeira, ultima);
+        db::Consulta& qry = db::ComandoDaTabelaPronto(dm, modulo, tabela, db::TTipoSQL::tsSelect, primeira, ultima);
         const std::size_t colunas = qry.Colunas().size();
         for (; qry.TemLinha(); qry.Proximo()) {
             for (std::size_t i = 0; i < colunas; ++i) (void)qry.Ler(i);
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
         Imprimir("plain select of the blocks", SelecionarTudo(dm, pastaIni, "PRODUTOS", inicio, fim));
         Imprimir("EnviarDados (body + PUT)", EnviarTudo(dm, pastaIni, servidor, inicio, fim));
 
-        dm.Connquelbor().Fechar();
+        dm.ConexaoGlobal().Fechar();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_enviar: %s\n", e.what());
         return 1;

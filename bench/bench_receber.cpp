@@ -164,8 +164,7 @@ int main(int argc, char** argv) {
 
         db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco.Caminho()});
         db::Transacao transacao(conexao, "TDireta",
-                                db::OpcoesTransacao{.SomenteLeitura = false, .InicioAutomatico = false,
-                                                    .FimAutomatico = false});
+                                db::OpcoesTransacao::Escrita());
         db::Consulta direta(conexao, transacao, kSqlDireto, "TBDIRETA");
         direta.Preparar();
 

@@ -184,7 +184,7 @@ std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoS
 
 }  // namespace
 
-Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
+Consulta& ComandoDaTabelaPronto(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
                           std::int64_t OrdemInicial, std::int64_t OrdemFinal) {
     std::string NomeDataset;
     std::string TextoSQL;

@@ -102,7 +102,7 @@ std::string NormalizarCorpo(std::string_view corpo) {
 }
 
 TCatalogoLoja::TCatalogoLoja(Conexao& conexao)
-    : conexao_(conexao), transacao_(conexao, "TRCatalogo", OpcoesTransacao{true, true, true}) {}
+    : conexao_(conexao), transacao_(conexao, "TRCatalogo", OpcoesTransacao::Leitura()) {}
 
 TCatalogoLoja::~TCatalogoLoja() = default;
 
@@ -262,7 +262,7 @@ namespace {
 // Runs statements in one transaction and commits it; a failure rolls it
 // back before it reaches the caller.
 void ExecutarEmTransacao(Conexao& conexao, const std::vector<std::string>& comandos) {
-    Transacao t(conexao, "TRManutencao", OpcoesTransacao{false, false, false});
+    Transacao t(conexao, "TRManutencao", OpcoesTransacao::Escrita());
     t.Iniciar();
     for (const auto& sql : comandos) {
         Consulta c(conexao, t, sql);
@@ -300,7 +300,7 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
     TLimpezaLog r;
     std::optional<DataHora> limite;
     {
-        Transacao leitura(conexao, "TRLimpezaLeitura", OpcoesTransacao{true, true, true});
+        Transacao leitura(conexao, "TRLimpezaLeitura", OpcoesTransacao::Leitura());
         Consulta c(conexao, leitura,
                    "SELECT GEN_ID(GEN_LOG_REPLICACAO, 0) AS GERADA,\n"
                    "CAST(DATEADD(DAY, -CAST(:DIAS AS INTEGER), CURRENT_TIMESTAMP) AS TIMESTAMP) AS LIMITE FROM RDB$DATABASE");
@@ -323,7 +323,7 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
     const std::string condicao =
         "L.ORDEM > :DESDE AND L.ORDEM <= :ATE AND L.OCORRENCIA_LOCAL < :LIMITE\n"
         "AND NOT EXISTS (SELECT 1 FROM RPL_RESERVAS R WHERE R.ID_TRANSACAO = L.ID_TRANSACAO)";
-    Transacao t(conexao, "TRLimpeza", OpcoesTransacao{false, false, false});
+    Transacao t(conexao, "TRLimpeza", OpcoesTransacao::Escrita());
     Consulta fim(conexao, t,
                  "SELECT MAX(ORDEM) AS FIM FROM (SELECT FIRST (:QUANTAS) L.ORDEM FROM LOG_REPLICACAO L WHERE " +
                      condicao + " ORDER BY L.ORDEM)");
@@ -372,7 +372,7 @@ std::string Identificador(const std::string& nome) {
 }  // namespace
 
 std::optional<TConfiguracaoLoja> LerConfiguracaoLoja(Conexao& conexao) {
-    Transacao t(conexao, "TRConfiguracaoLoja", OpcoesTransacao{true, true, true});
+    Transacao t(conexao, "TRConfiguracaoLoja", OpcoesTransacao::Leitura());
     Consulta c(conexao, t,
                "SELECT FIRST 1 CODIGO, CODIGOLOJA, LINKCENTRAL, ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES ORDER BY CODIGO");
     if (!c.Abrir()) return std::nullopt;
@@ -430,7 +430,7 @@ TNovaLoja TornarNovaLoja(Conexao& conexao, const TConfiguracaoLoja& lida, std::i
         }
     }
 
-    Transacao t(conexao, "TRNovaLoja", OpcoesTransacao{false, false, false, TIsolamento::Instantaneo});
+    Transacao t(conexao, "TRNovaLoja", OpcoesTransacao::Escrita().Instantanea());
     t.Iniciar();  // rolled back by its end unless committed below
     {
         // The row must still be the one read: the code and position shown
@@ -501,7 +501,7 @@ std::optional<std::string> MotivoRecusaEnvioInicial(TCatalogoLoja& catalogo, con
 }
 
 std::int64_t ContarLinhas(Conexao& conexao, const std::string& tabela) {
-    Transacao t(conexao, "TRContagem", OpcoesTransacao{true, true, true});
+    Transacao t(conexao, "TRContagem", OpcoesTransacao::Leitura());
     Consulta c(conexao, t, "SELECT COUNT(*) AS LINHAS FROM " + Identificador(tabela));
     c.Abrir();
     return c.Ler<std::int64_t>("LINHAS").value_or(0);
@@ -560,7 +560,7 @@ TEnvioInicial RegistrarEnvioInicial(Conexao& conexao, const std::string& tabela,
     };
 
     TEnvioInicial r;
-    Transacao tr(conexao, "TREnvioInicial", OpcoesTransacao{false, false, false});
+    Transacao tr(conexao, "TREnvioInicial", OpcoesTransacao::Escrita());
     Consulta primeiro(conexao, tr, bloco(true));
     Consulta seguinte(conexao, tr, bloco(false));
     std::vector<Valor> ultima;

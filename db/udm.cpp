@@ -74,31 +74,31 @@ constexpr const char* kColunasConfiguracao[] = {"CODIGO", "CODIGOLOJA", "LINKCEN
 
 TDM::TDM(OpcoesTDM opcoes)
     : Opcoes_(std::move(opcoes)),
-      Connquelbor_(ParametrosConexao{}, "Connquelbor"),
-      TRPrincipal_(Connquelbor_, "TRPrincipal", OpcoesTransacao{}),
-      TBUltimoMovimentoLoja_(Connquelbor_, TRPrincipal_, kSqlUltimoMovimentoLoja, "TBUltimoMovimentoLoja"),
-      TBRetornaIndices_(Connquelbor_, TRPrincipal_, kSqlRetornaIndices, "TBRetornaIndices"),
-      TBConfiguracoes_(Connquelbor_, TRPrincipal_, kSqlConfiguracoes, "TBConfiguracoes"),
-      TBCamposTabela_(Connquelbor_, TRPrincipal_, kSqlCamposTabela, "TBCamposTabela"),
-      TBCamposChave_(Connquelbor_, TRPrincipal_, kSqlCamposChave, "TBCamposChave") {}
+      conexaoGlobal_(ParametrosConexao{}, "ConexaoGlobal"),
+      TRPrincipal_(conexaoGlobal_, "TRPrincipal", OpcoesTransacao::EscritaAutomatica()),
+      TBUltimoMovimentoLoja_(conexaoGlobal_, TRPrincipal_, kSqlUltimoMovimentoLoja, "TBUltimoMovimentoLoja"),
+      TBRetornaIndices_(conexaoGlobal_, TRPrincipal_, kSqlRetornaIndices, "TBRetornaIndices"),
+      TBConfiguracoes_(conexaoGlobal_, TRPrincipal_, kSqlConfiguracoes, "TBConfiguracoes"),
+      TBCamposTabela_(conexaoGlobal_, TRPrincipal_, kSqlCamposTabela, "TBCamposTabela"),
+      TBCamposChave_(conexaoGlobal_, TRPrincipal_, kSqlCamposChave, "TBCamposChave") {}
 
 std::string TDM::Pasta() const { return Opcoes_.Pasta.empty() ? PastaExecutavel() : Opcoes_.Pasta; }
 
 bool TDM::ConfigurarBancodeDados() {
     const ConfiguracaoBanco cfg = LerConfiguracaoBanco(Pasta());
-    Connquelbor_.Fechar();
+    conexaoGlobal_.Fechar();
     ParametrosConexao p = ParametrosConexao::De(cfg);
     p.Usuario = Opcoes_.Usuario;
     p.Senha = Opcoes_.Senha;
-    Connquelbor_.Parametros() = p;
+    conexaoGlobal_.Parametros() = p;
     Conectar();
     return false;
 }
 
 void TDM::Conectar() {
-    if (Connquelbor_.Aberta()) return;
+    if (conexaoGlobal_.Aberta()) return;
     try {
-        Connquelbor_.Abrir();
+        conexaoGlobal_.Abrir();
         return;
     } catch (const ErroLoginRecusado&) {
         // The one case that means the account is missing (or its password
@@ -106,7 +106,7 @@ void TDM::Conectar() {
     }
     const bool criada = AdicionaUsuarioFirebird();
     try {
-        Connquelbor_.Abrir();
+        conexaoGlobal_.Abrir();
     } catch (const ErroLoginRecusado& e) {
         if (criada) throw;
         throw ErroLoginRecusado(std::string(e.what()) + " (a criação da conta " + Opcoes_.Usuario +
@@ -117,10 +117,10 @@ void TDM::Conectar() {
 
 bool TDM::AdicionaUsuarioFirebird() {
     ultimoErroProvisionamento_.clear();
-    Connquelbor_.Fechar();
+    conexaoGlobal_.Fechar();
     // The administrator logs in on an attachment of its own, so that the
     // global connection keeps the replication account's credentials.
-    ParametrosConexao administrador = Connquelbor_.Parametros();
+    ParametrosConexao administrador = conexaoGlobal_.Parametros();
     administrador.Usuario = kAdministrador;
     bool logado = false;
     for (const char* senha : kSenhasAdministrador) {
@@ -296,7 +296,7 @@ void TDM::GravarUltimoRecebimento(std::int64_t valor) {
     std::vector<std::pair<std::string, const Valor*>> condicoes;
     const std::string sql = SqlGravacaoUltimoRecebimento(condicoes);
     if (!gravacao_ || gravacao_->Sql() != sql)
-        gravacao_ = std::make_unique<Consulta>(Connquelbor_, TRPrincipal_, sql, "TBConfiguracoes.Post");
+        gravacao_ = std::make_unique<Consulta>(conexaoGlobal_, TRPrincipal_, sql, "TBConfiguracoes.Post");
     ExecutarGravacao(*gravacao_, valor, condicoes);
     configuracao_->UltimoRecebimento = valor;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// TDM, the global data module: the global connection Connquelbor with its
+// TDM, the global data module: the global connection ConexaoGlobal with its
 // transaction TRPrincipal, the fixed statements on it, and the in-memory
 // structure list TBEstrutura. One instance lives for the whole run.
 //
@@ -160,7 +160,7 @@ public:
 
     // The global connection: the shell logs in and reads the catalogue on
     // it, the engine's statements run on it.
-    Conexao& Connquelbor() { return Connquelbor_; }
+    Conexao& ConexaoGlobal() { return conexaoGlobal_; }
     // The transaction every statement of the module runs in.
     Transacao& TRPrincipal() { return TRPrincipal_; }
     // The replicated tables and columns, as the last structure download left them.
@@ -169,7 +169,7 @@ public:
 
 private:
     OpcoesTDM Opcoes_;
-    Conexao Connquelbor_;
+    Conexao conexaoGlobal_;
     Transacao TRPrincipal_;
     Consulta TBUltimoMovimentoLoja_;
     Consulta TBRetornaIndices_;

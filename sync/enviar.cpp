@@ -343,7 +343,7 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
 db::Consulta& PrepararLeitura(db::TDM& DM, db::TModuloOperacao& DataModule, const TLinhaLog& linha,
                               int64_t OrdemInicial, int64_t OrdemFinal) {
     try {
-        return db::PrepararDataset(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
+        return db::ComandoDaTabelaPronto(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
     } catch (const db::ErroRotina& e) {
         if (e.CausaE<db::ErroConexaoPerdida>()) throw;
         db::FalhaDaRotina("PrepararDataset", {}, TextoComoPorDeLadoEnvio(linha.Ordem));

@@ -321,7 +321,7 @@ private:
     void Executar(const TComando& c, db::TTipoSQL tipo) {
         db::Consulta* preparada = nullptr;
         try {
-            preparada = &db::PrepararDataset(amb_.DM, modulo_, c.Tabela, tipo, 0, 0);
+            preparada = &db::ComandoDaTabelaPronto(amb_.DM, modulo_, c.Tabela, tipo, 0, 0);
         } catch (...) {
             Falhou(c);
             throw;

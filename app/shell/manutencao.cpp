@@ -202,10 +202,10 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         db::OpcoesTDM opcoes;
         opcoes.Pasta = a.Pasta;
         db::TDM dm(opcoes);
-        dm.Connquelbor().Parametros() = db::ParametrosConexao::De(Configuracao(a));
-        AbrirComoAdministrador(dm.Connquelbor(), a.Administrador);
+        dm.ConexaoGlobal().Parametros() = db::ParametrosConexao::De(Configuracao(a));
+        AbrirComoAdministrador(dm.ConexaoGlobal(), a.Administrador);
         {
-            db::TCatalogoLoja catalogo(dm.Connquelbor());
+            db::TCatalogoLoja catalogo(dm.ConexaoGlobal());
             if (!ObjetosProntos(catalogo, a.Erros)) return 1;
         }
         dm.AbrirConfiguracoes();
@@ -223,7 +223,7 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         const std::int64_t confirmada = posicao.UltimaOrdemEnviada;
         a.Saida << "O servidor central tem o log desta loja (loja " << dm.CodigoLoja() << ") até a posição "
                 << confirmada << "; o log vai até " << ultima << ".\n";
-        const auto r = db::LimparLogReplicacao(dm.Connquelbor(), confirmada, dias, db::kLinhasPorLote,
+        const auto r = db::LimparLogReplicacao(dm.ConexaoGlobal(), confirmada, dias, db::kLinhasPorLote,
                                                [&](const db::TLimpezaLog& parcial) {
                                                    a.Saida << "Lote " << parcial.Lotes << ": "
                                                            << db::Quantidade(parcial.Apagadas, "linha apagada",
@@ -413,10 +413,10 @@ std::unique_ptr<db::TDM> ModuloComoAdministrador(TAmbienteManutencao& a) {
     db::OpcoesTDM opcoes;
     opcoes.Pasta = a.Pasta;
     auto dm = std::make_unique<db::TDM>(opcoes);
-    dm->Connquelbor().Parametros() = db::ParametrosConexao::De(Configuracao(a));
-    AbrirComoAdministrador(dm->Connquelbor(), a.Administrador);
+    dm->ConexaoGlobal().Parametros() = db::ParametrosConexao::De(Configuracao(a));
+    AbrirComoAdministrador(dm->ConexaoGlobal(), a.Administrador);
     {
-        db::TCatalogoLoja catalogo(dm->Connquelbor());
+        db::TCatalogoLoja catalogo(dm->ConexaoGlobal());
         if (!ObjetosProntos(catalogo, a.Erros)) return nullptr;
     }
     dm->AbrirConfiguracoes();
@@ -501,7 +501,7 @@ int PorDeLadoEnvio(TAmbienteManutencao& a, std::int64_t ordem) {
                     << " do LOG_REPLICACAO pode ser enviada: não há o que pôr de lado.\nNada foi mudado.\n";
             return 1;
         }
-        const auto linha = db::PorDeLadoLinhaLog(dm->Connquelbor(), ordem, *motivo);
+        const auto linha = db::PorDeLadoLinhaLog(dm->ConexaoGlobal(), ordem, *motivo);
         if (!linha) {
             a.Erros << "Recusado: o LOG_REPLICACAO não tem mais a linha de ordem " << ordem << ".\nNada foi mudado.\n";
             return 1;

@@ -61,7 +61,7 @@ bool FalhaDeRede(const db::ErroBanco& e) {
 // Runs a statement that changes nothing (a condition no row meets, or a
 // transaction rolled back) to learn whether the account may run it.
 std::optional<std::string> Recusado(db::Conexao& conexao, const std::string& sql) {
-    db::Transacao t(conexao, "TRVerificacao", db::OpcoesTransacao{false, false, false});
+    db::Transacao t(conexao, "TRVerificacao", db::OpcoesTransacao::Escrita());
     t.Iniciar();
     try {
         db::Consulta c(conexao, t, sql);
@@ -306,14 +306,14 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
     db::OpcoesTDM opcoesTdm;
     opcoesTdm.Pasta = pasta;
     db::TDM dm(opcoesTdm);
-    dm.Connquelbor().Parametros() = db::ParametrosConexao::De(cfg);
-    dm.Connquelbor().Parametros().Usuario = opcoes.Usuario;
-    dm.Connquelbor().Parametros().Senha = opcoes.Senha;
-    const std::string alvo = dm.Connquelbor().Parametros().StringConexao();
+    dm.ConexaoGlobal().Parametros() = db::ParametrosConexao::De(cfg);
+    dm.ConexaoGlobal().Parametros().Usuario = opcoes.Usuario;
+    dm.ConexaoGlobal().Parametros().Senha = opcoes.Senha;
+    const std::string alvo = dm.ConexaoGlobal().Parametros().StringConexao();
     const std::string login = "Login da conta de replicação " + opcoes.Usuario + " em " + alvo;
     bool conexaoOk = false;
     try {
-        dm.Connquelbor().Abrir();
+        dm.ConexaoGlobal().Abrir();
         rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                ") responde");
         rel.Ok(login);
@@ -351,7 +351,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         semConfiguracoes = semConexao;
     } else {
         try {
-            db::TCatalogoLoja catalogo(dm.Connquelbor());
+            db::TCatalogoLoja catalogo(dm.ConexaoGlobal());
             const int versao = catalogo.VersaoObjetos();
             const std::string rodar = std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA (isql-fb -ch " +
                                       "ISO8859_1 -i " + db::kScriptObjetos + " " + alvo + ")";
@@ -384,7 +384,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 };
                 std::vector<std::string> negados;
                 for (const auto& [uso, sql] : usos)
-                    if (auto erro = Recusado(dm.Connquelbor(), sql)) {
+                    if (auto erro = Recusado(dm.ConexaoGlobal(), sql)) {
                         negados.push_back(uso + std::string(" (") + UmaLinha(*erro) + ")");
                         if (uso == kLerConfiguracoes)
                             semConfiguracoes = std::string("da permissão de ler RPL_CONFIGURACOES, que a conta ") +
@@ -397,7 +397,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 } else if (versao == db::kVersaoObjetosReplicacao) {
                     rel.Ok("Objetos da replicação presentes, versão " + std::to_string(versao) +
                            ", com as permissões da conta " + db::kUsuarioReplicacao);
-                    VerificarPostosDeLado(dm.Connquelbor(), rel);
+                    VerificarPostosDeLado(dm.ConexaoGlobal(), rel);
                 }
             }
         } catch (const db::ErroBanco& e) {
@@ -489,10 +489,10 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         rel.Ok("Servidor central " + dm.LinkCentral() + " responde; lista de estrutura com " +
                db::Quantidade(static_cast<std::int64_t>(tabelas.size()), "tabela", "tabelas"));
         // The list's address came through the database: the connection is open.
-        db::TCatalogoLoja catalogo(dm.Connquelbor());
+        db::TCatalogoLoja catalogo(dm.ConexaoGlobal());
         for (const auto& t : tabelas) {
             try {
-                VerificarTabela(catalogo, dm.Connquelbor(), db::MaiusculasAscii(t),
+                VerificarTabela(catalogo, dm.ConexaoGlobal(), db::MaiusculasAscii(t),
                                 dm.TBEstrutura().CamposDaTabela(t), rel);
             } catch (const std::exception& e) {
                 rel.Falha("Tabela " + t + ": não pôde ser conferida: " + UmaLinha(e.what()),

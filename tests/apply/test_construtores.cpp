@@ -82,7 +82,7 @@ protected:
     }
 
     Consulta& Preparar(std::string_view tabela, TTipoSQL tipo, std::int64_t ini = 0, std::int64_t fim = 0) {
-        return PrepararDataset(*dm_, *modulo_, tabela, tipo, ini, fim);
+        return ComandoDaTabelaPronto(*dm_, *modulo_, tabela, tipo, ini, fim);
     }
 
     // The text of PrepararDataset's failure, whose cause is of kind E.

@@ -302,7 +302,7 @@ TEST_F(EnvioDeBlocos, BlobsCurtosELongosDaoOMesmoTexto) {
 
     // Every blob read by its own call, as each was before, with exact texts
     // as the block's statements have them.
-    db::Consulta simples(dm_->Connquelbor(), dm_->TRPrincipal(), "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
+    db::Consulta simples(dm_->ConexaoGlobal(), dm_->TRPrincipal(), "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
     simples.DefinirTextosExatos(true);
     std::size_t i = 0;
     for (bool tem = simples.Abrir(); tem; tem = simples.Proximo(), ++i) {

@@ -52,7 +52,7 @@ public:
     std::vector<std::vector<db::Valor>> Linhas(const std::string& tabela, const std::string& ordem) {
         std::string colunas;
         for (const auto& c : dm_->CamposTabela(tabela, false)) colunas += (colunas.empty() ? "" : ", ") + c.Campo;
-        db::Consulta qry(dm_->Connquelbor(), dm_->TRPrincipal(),
+        db::Consulta qry(dm_->ConexaoGlobal(), dm_->TRPrincipal(),
                          "SELECT " + colunas + " FROM " + tabela + " ORDER BY " + ordem);
         std::vector<std::vector<db::Valor>> linhas;
         for (bool tem = qry.Abrir(); tem; tem = qry.Proximo()) {

@@ -598,7 +598,7 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     EXPECT_EQ(descartadas, (std::vector<std::string>{"PRODUTOS.NAOEXISTE@801", "PRODUTOS.naoexiste@808"}));
 
     db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco_->Caminho()});
-    db::Transacao t(conexao, "T", db::OpcoesTransacao{});
+    db::Transacao t(conexao, "T", db::OpcoesTransacao::EscritaAutomatica());
     db::Consulta q(conexao, t,
                    "SELECT CODIGO, DESCRICAO, ATIVO, PESOLIQUIDO, FOTO, OBSERVACOES, UNIDADE FROM PRODUTOS ORDER BY "
                    "CODIGO");

@@ -35,7 +35,7 @@ protected:
             " V VARCHAR(20), C CHAR(5), OC VARCHAR(10) CHARACTER SET OCTETS,"
             " U8 CHAR(10) CHARACTER SET UTF8, BT BLOB SUB_TYPE TEXT, BB BLOB SUB_TYPE BINARY);");
         conexao_ = std::make_unique<Conexao>(banco_->ParametrosSysdba());
-        transacao_ = std::make_unique<Transacao>(*conexao_, "T", OpcoesTransacao{});
+        transacao_ = std::make_unique<Transacao>(*conexao_, "T", OpcoesTransacao::EscritaAutomatica());
     }
     static void TearDownTestSuite() {
         transacao_.reset();

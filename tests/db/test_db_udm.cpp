@@ -46,9 +46,9 @@ protected:
 };
 
 TEST_F(DataModuleGlobal, AbreComoContaDeReplicacao) {
-    EXPECT_TRUE(dm_->Connquelbor().Aberta());
-    EXPECT_EQ(dm_->Connquelbor().Parametros().Usuario, "ONDARIS");
-    EXPECT_EQ(dm_->Connquelbor().Parametros().StringConexao(), "127.0.0.1/3050:" + banco_->Caminho());
+    EXPECT_TRUE(dm_->ConexaoGlobal().Aberta());
+    EXPECT_EQ(dm_->ConexaoGlobal().Parametros().Usuario, "ONDARIS");
+    EXPECT_EQ(dm_->ConexaoGlobal().Parametros().StringConexao(), "127.0.0.1/3050:" + banco_->Caminho());
 }
 
 TEST_F(DataModuleGlobal, ConsultaDoCatalogo) {
@@ -160,7 +160,7 @@ TEST(DataModuleSemChave, GravacaoPelosCincoValores) {
 // Runs SQL as SYSDBA with the password currently in force.
 void ComoSysdba(const BancoTeste& banco, const std::string& senha, const std::string& sql) {
     Conexao c(banco.Parametros("SYSDBA", senha), "admin");
-    Transacao t(c, "admin", OpcoesTransacao{});
+    Transacao t(c, "admin", OpcoesTransacao::EscritaAutomatica());
     Consulta q(c, t, sql);
     q.Executar();
 }
@@ -227,13 +227,13 @@ TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
 
             TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
             dm.DataModuleCreate();  // first opening refused: no such account
-            EXPECT_TRUE(dm.Connquelbor().Aberta());
+            EXPECT_TRUE(dm.ConexaoGlobal().Aberta());
             EXPECT_TRUE(ContaAbre(*banco_, kContaTeste, "quenby"));
             // And the connection works as the new account, never as the
             // administrator.
-            EXPECT_EQ(dm.Connquelbor().Parametros().Usuario, kContaTeste);
+            EXPECT_EQ(dm.ConexaoGlobal().Parametros().Usuario, kContaTeste);
             {
-                Consulta quem(dm.Connquelbor(), dm.TRPrincipal(), "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
+                Consulta quem(dm.ConexaoGlobal(), dm.TRPrincipal(), "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
                 ASSERT_TRUE(quem.Abrir());
                 EXPECT_EQ(quem.Ler<std::string>("U"), kContaTeste);
                 quem.Fechar();
@@ -242,7 +242,7 @@ TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
             // The account now exists: a second provisioning is refused.
             EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
             EXPECT_FALSE(dm.UltimoErroProvisionamento().empty());
-            EXPECT_EQ(dm.Connquelbor().Parametros().Usuario, kContaTeste);
+            EXPECT_EQ(dm.ConexaoGlobal().Parametros().Usuario, kContaTeste);
             ComoSysdba(*banco_, senhaAdmin, std::string("DROP USER ") + kContaTeste);
         }
         EXPECT_TRUE(ContaAbre(*banco_, "SYSDBA", teste::SenhaSysdba()));
@@ -256,13 +256,13 @@ TEST_F(Provisionamento, NenhumaSenhaDeAdministradorServe) {
     PastaKorvin pasta(*banco_);
     TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
     EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
-    EXPECT_FALSE(dm.Connquelbor().Aberta());
-    EXPECT_NE(dm.Connquelbor().Parametros().Usuario, "SYSDBA");
+    EXPECT_FALSE(dm.ConexaoGlobal().Aberta());
+    EXPECT_NE(dm.ConexaoGlobal().Parametros().Usuario, "SYSDBA");
     // And start-up reports the reopening's refusal, with the provisioning's.
     TDM outro(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
     EXPECT_THROW(outro.DataModuleCreate(), ErroLoginRecusado);
     EXPECT_FALSE(outro.UltimoErroProvisionamento().empty());
-    EXPECT_EQ(outro.Connquelbor().Parametros().Usuario, kContaTeste);
+    EXPECT_EQ(outro.ConexaoGlobal().Parametros().Usuario, kContaTeste);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ protected:
 
     // Who the global connection works as.
     static std::string UsuarioAtual(db::TDM& dm) {
-        db::Consulta q(dm.Connquelbor(), dm.TRPrincipal(), "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
+        db::Consulta q(dm.ConexaoGlobal(), dm.TRPrincipal(), "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
         EXPECT_TRUE(q.Abrir());
         const std::string u = q.Ler<std::string>("U").value_or("");
         q.Fechar();
@@ -43,7 +43,7 @@ TEST_F(EnvioRecuperacao, AnAgentStartedWithTheServerDownRecoversByItself) {
     ASSERT_EQ(agente.Falhas.size(), 2u);
     for (const auto& f : agente.Falhas) EXPECT_NE(f.find("network"), std::string::npos) << f;
     EXPECT_TRUE(agente.DM.UltimoErroProvisionamento().empty()) << agente.DM.UltimoErroProvisionamento();
-    EXPECT_EQ(agente.DM.Connquelbor().Parametros().Usuario, kUsuarioReplicacao);
+    EXPECT_EQ(agente.DM.ConexaoGlobal().Parametros().Usuario, kUsuarioReplicacao);
 
     // The server is back: the next run works, as the replication account.
     proxy.Iniciar();
@@ -83,7 +83,7 @@ TEST_F(EnvioRecuperacao, AFailedAttachmentIsNotTakenForAMissingAccount) {
         db::TDM dm(db::OpcoesTDM{.Pasta = pasta.Pasta()});
         EXPECT_THROW(dm.DataModuleCreate(), db::ErroBanco);
         EXPECT_TRUE(dm.UltimoErroProvisionamento().empty()) << dm.UltimoErroProvisionamento();
-        EXPECT_EQ(dm.Connquelbor().Parametros().Usuario, kUsuarioReplicacao);
+        EXPECT_EQ(dm.ConexaoGlobal().Parametros().Usuario, kUsuarioReplicacao);
     }
 }
 

@@ -77,7 +77,7 @@ TEST_F(EnvioRetencao, OnlyAnOpenWriterOfReplicatedDataHoldsSending) {
         const char* sql;
         bool retem;
     };
-    const db::OpcoesTransacao escrita{.SomenteLeitura = false, .InicioAutomatico = false, .FimAutomatico = false};
+    const db::OpcoesTransacao escrita = db::OpcoesTransacao::Escrita();
     const Caso casos[] = {
         {"a read-only read-committed select", kSomenteLeitura, "SELECT COUNT(*) FROM PRODUTOS", false},
         {"a read-committed select in a read-write transaction", escrita, "SELECT COUNT(*) FROM PRODUTOS", false},
@@ -229,7 +229,7 @@ TEST_F(EnvioRetencao, AWriterThatEndedStopsHoldingAtOnce) {
         const char* registrar;  // its first logged change, before the others commit theirs
         std::function<void(Terminal&)> encerrar;
     };
-    const db::OpcoesTransacao escrita{.SomenteLeitura = false, .InicioAutomatico = false, .FimAutomatico = false};
+    const db::OpcoesTransacao escrita = db::OpcoesTransacao::Escrita();
     const char* const vendaAberta = "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (NEXT VALUE FOR GEN_TESTE, 'Aberta')";
     const char* const vendaQueFalha =
         "EXECUTE BLOCK AS BEGIN"
