@@ -175,9 +175,9 @@ std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoS
     switch (TipoSQL) {
         case TTipoSQL::tsUpdateInsert:
             return MontarSQLQueryUI(tabela, DM.TBEstrutura().CamposDaTabela(tabela),
-                                    Nomes(DM.CamposTabela(MaiusculasAscii(tabela), true)));
-        case TTipoSQL::tsDelete: return MontarSQLQueryDEL(tabela, Nomes(DM.CamposTabela(tabela, true)));
-        case TTipoSQL::tsSelect: return MontarSQLQuerySEL(tabela, DM.CamposTabela(tabela, false));
+                                    Nomes(DM.Catalogo().Campos(MaiusculasAscii(tabela), true)));
+        case TTipoSQL::tsDelete: return MontarSQLQueryDEL(tabela, Nomes(DM.Catalogo().Campos(tabela, true)));
+        case TTipoSQL::tsSelect: return MontarSQLQuerySEL(tabela, DM.Catalogo().Campos(tabela, false));
     }
     throw ErroUso("tipo de comando desconhecido: " + std::to_string(static_cast<int>(TipoSQL)));
 }

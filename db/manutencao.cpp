@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "db/catalogo.h"
 #include "db/consulta.h"
 #include "db/texto.h"
 
@@ -9,9 +10,8 @@ namespace ondaris::db {
 
 namespace {
 
-// Catalogue type codes (RDB$FIELDS.RDB$FIELD_TYPE).
-constexpr int kSmallint = 7, kInteger = 8, kFloat = 10, kDate = 12, kTime = 13, kChar = 14, kBigint = 16,
-              kBooleano = 23, kDouble = 27, kTimestamp = 35, kVarchar = 37, kBlob = 261;
+constexpr int kSmallint = kCatalogoSmallint, kInteger = kCatalogoInteger, kBigint = kCatalogoBigint,
+              kChar = kCatalogoChar, kVarchar = kCatalogoVarchar;
 constexpr unsigned kCharsetAscii = 2, kCharsetUnicodeFss = 3;
 
 std::string Texto(const Valor& v) {
@@ -29,25 +29,9 @@ std::int64_t Inteiro(const Valor& v) {
 bool Nulo(const Valor& v) { return std::holds_alternative<std::monostate>(v); }
 
 std::string Declaracao(int tipo, int subTipo, int escala, int precisao, int caracteres) {
-    const auto numerico = [&](int digitos) {
-        return std::string(subTipo == 2 ? "DECIMAL(" : "NUMERIC(") + std::to_string(precisao > 0 ? precisao : digitos) +
-               "," + std::to_string(-escala) + ")";
-    };
-    switch (tipo) {
-        case kSmallint: return escala < 0 ? numerico(4) : "SMALLINT";
-        case kInteger: return escala < 0 ? numerico(9) : "INTEGER";
-        case kBigint: return escala < 0 ? numerico(18) : "BIGINT";
-        case kFloat: return "FLOAT";
-        case kDouble: return "DOUBLE PRECISION";
-        case kDate: return "DATE";
-        case kTime: return "TIME";
-        case kTimestamp: return "TIMESTAMP";
-        case kChar: return "CHAR(" + std::to_string(caracteres) + ")";
-        case kVarchar: return "VARCHAR(" + std::to_string(caracteres) + ")";
-        case kBlob: return "BLOB";
-        case kBooleano: return "BOOLEAN";
-        default: return "tipo " + std::to_string(tipo);
-    }
+    const auto nome = NomeTipoSql(CategoriaDoCatalogo(tipo, subTipo), subTipo, escala,
+                                  static_cast<unsigned>(caracteres), precisao);
+    return nome ? *nome : "tipo " + std::to_string(tipo);
 }
 
 // A key text in `chave` arrives in the log's column of character set `log`
@@ -151,12 +135,8 @@ bool TCatalogoLoja::TabelaExiste(const std::string& tabela) {
 
 std::vector<TCampoCatalogo> TCatalogoLoja::Campos(const std::string& tabela, bool somenteChave) {
     std::vector<TCampoCatalogo> campos;
-    for (const auto& l : Linhas(somenteChave ? TDM::kSqlCamposChave : TDM::kSqlCamposTabela, {tabela})) {
-        TCampoCatalogo c;
-        c.Campo = Texto(l.at(0));
-        c.Chave = MaiusculasAscii(Texto(l.at(1))) == "PRIMARY KEY";
-        campos.push_back(std::move(c));
-    }
+    for (const auto& l : Linhas(somenteChave ? kSqlCamposChave : kSqlCamposTabela, {tabela}))
+        campos.push_back(CampoDoCatalogo(l));
     return campos;
 }
 

@@ -26,13 +26,13 @@ void TOperacoesMotor::AtualizarConfiguracoes() {
     Envio_.Liberar();
     Pendentes_.Esquecer();
     DM_.Conectar();
-    DM_.AbrirConfiguracoes();
-    UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
+    DM_.Configuracoes().AbrirConfiguracoes();
+    UltimaOrdemLoja_ = DM_.LogReplicacao().UltimoMovimentoLoja();
 }
 
-std::string TOperacoesMotor::LinkCentral() { return DM_.LinkCentral(); }
-std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.CodigoLoja(); }
-std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.UltimoRecebimento(); }
+std::string TOperacoesMotor::LinkCentral() { return DM_.Configuracoes().LinkCentral(); }
+std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.Configuracoes().CodigoLoja(); }
+std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.Configuracoes().UltimoRecebimento(); }
 
 void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
     Recusa_.reset();

@@ -228,7 +228,7 @@ protected:
             for (int i = 0; i < kLojas; ++i) {
                 const auto e = std::find_if(estado.begin(), estado.end(),
                                             [&](const auto& x) { return x.Loja == i + 1; });
-                const std::int64_t ultima = lojas_[i]->motor->DM.UltimoMovimentoLoja();
+                const std::int64_t ultima = lojas_[i]->motor->DM.LogReplicacao().UltimoMovimentoLoja();
                 if (e == estado.end() || e->ComandosAguardando != 0 || e->PosicaoConfirmada < ultima) quieto = false;
             }
             if (quieto) return true;
