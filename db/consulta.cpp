@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "db/codecs.h"
+#include "db/mensagem.h"
 #include "db/ocupado.h"
 #include "db/texto.h"
 
@@ -14,9 +15,6 @@ namespace ondaris::db {
 
 namespace {
 
-// Largest VARCHAR the server accepts in a message: blobs up to this size are
-// sent inline and the server builds them itself.
-constexpr unsigned kMaximoVarchar = 32765;
 
 TTipoCampo Categoria(unsigned tipo, int subTipo, unsigned charset) {
     switch (tipo) {
@@ -181,10 +179,7 @@ void Consulta::DescreverParametros(Firebird::IStatement* st) {
                 construtor->setType(&s, i, SQL_VARYING | 1);
                 construtor->setSubType(&s, i, 0);
                 construtor->setLength(&s, i, kMaximoVarchar);
-                construtor->setCharSet(&s, i, layout[i].Categoria == TTipoCampo::tcBlobTexto
-                                                  ? (layout[i].ConjuntoCaracteres == kCharsetUtf8 ? kCharsetUtf8
-                                                                                                  : kCharsetLatin1)
-                                                  : kCharsetOctets);
+                construtor->setCharSet(&s, i, ConjuntoDoBlobEmLinha(layout[i]));
                 construtor->setScale(&s, i, 0);
             }
             envio = fb::Metadados(construtor->getMetadata(&s));
@@ -304,21 +299,8 @@ std::string Consulta::NomeParametro(std::size_t i) const {
     return "parâmetro " + (nome.empty() ? "#" + std::to_string(i + 1) : nome) + " do comando " + nome_;
 }
 Firebird::IMessageMetadata* Consulta::MontarEntrada(Firebird::ITransaction* tra, unsigned char*& buffer) {
-    bool cabem = true;
-    bool temBlob = false;
-    for (std::size_t i = 0; i < parametros_.size(); ++i) {
-        if (!parametros_[i].EhBlob()) continue;
-        temBlob = true;
-        if (blobs_[i] && blobs_[i]->size() > kMaximoVarchar) cabem = false;
-    }
-    if (!temBlob || cabem) {
-        for (std::size_t i = 0; i < parametros_.size(); ++i) {
-            const auto& p = parametros_[i];
-            if (!p.EhBlob() || !blobs_[i]) continue;
-            const auto tam = static_cast<std::uint16_t>(blobs_[i]->size());
-            std::memcpy(Entrada() + p.Deslocamento, &tam, sizeof tam);
-            std::memcpy(Entrada() + p.Deslocamento + sizeof tam, blobs_[i]->data(), blobs_[i]->size());
-        }
+    if (BlobsCabemEmLinha(parametros_, blobs_)) {
+        GravarBlobsEmLinha(parametros_, blobs_, Entrada());
         buffer = Entrada();
         return metaEntrada_.get();
     }
@@ -326,17 +308,10 @@ Firebird::IMessageMetadata* Consulta::MontarEntrada(Firebird::ITransaction* tra,
     // create every blob in the client first.
     auto* original = reinterpret_cast<unsigned char*>(entradaOriginal_.data());
     auto* anexo = conexao_.Anexo();
+    CopiarParaLayoutOriginal(parametros_, Entrada(), layoutOriginal_, original);
     for (std::size_t i = 0; i < parametros_.size(); ++i) {
-        const auto& p = parametros_[i];
         const auto& o = layoutOriginal_[i];
-        const auto indicador = *reinterpret_cast<const std::int16_t*>(Entrada() + p.DeslocamentoNulo);
-        std::memcpy(original + o.DeslocamentoNulo, &indicador, sizeof indicador);
-        if (!p.EhBlob()) {
-            const unsigned tam = p.Categoria == TTipoCampo::tcVarchar ? p.Tamanho + 2 : p.Tamanho;
-            std::memcpy(original + o.Deslocamento, Entrada() + p.Deslocamento, tam);
-            continue;
-        }
-        if (!blobs_[i]) continue;
+        if (!parametros_[i].EhBlob() || !blobs_[i]) continue;
         fb::Chamar([&](fb::Status& s) {
             ISC_QUAD id{};
             fb::BlobFb blob(anexo->createBlob(&s, tra, &id, 0, nullptr));
