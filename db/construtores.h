@@ -9,8 +9,8 @@
 // Ownership: every statement belongs to the TModuloOperacao passed in and
 // lives until that module is torn down; ComandoDaTabelaPronto hands out a
 // reference into its cache. The catalogue look-ups run on the global data
-// module's connection (TDM::CamposTabela), the update-or-insert reads the
-// structure list TDM::TBEstrutura.
+// module's connection (TDM::Catalogo(), db/catalogo.h); the update-or-insert
+// reads the structure list TDM::TBEstrutura.
 //
 // Names that reach SQL: a table name or a column name goes into a text only
 // when it meets the identifier rule (IdentificadorValido, db/texto.h).
@@ -60,8 +60,8 @@ const char* SufixoTipoSQL(TTipoSQL tipo);
 // INNER JOIN LOG_REPLICACAO L ON (<first key> = L.ATUALVALORCHAVE1) AND
 // (<second key> = L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND
 // :ORDEMFINAL AND L.TABELA = '<table>' ORDER BY ORDEM. `campos`: the
-// catalogue's columns of the table in column order (TDM::CamposTabela);
-// none, or no key, is an error.
+// catalogue's columns of the table in column order (db/catalogo.h); none,
+// or no key, is an error.
 //
 // A table with blob columns gets, after its own columns, one column per blob
 // column in the same order: the blob's bytes as VARCHAR(n) CHARACTER SET
