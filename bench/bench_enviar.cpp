@@ -79,9 +79,9 @@ Medida SelecionarTudo(db::TDM& dm, const std::string& pasta, const std::string& 
     const auto t0 = Relogio::now();
     for (std::int64_t posicao = inicio; posicao < fim;) {
         db::TModuloOperacao modulo(pasta);
-        const db::TIndicesEnvio indices = dm.RetornaIndices(posicao, 1000);
+        const db::TIndicesEnvio indices = dm.LogReplicacao().RetornaIndices(posicao, 1000);
         const std::int64_t primeira = indices.OrdemInicial, ultima = indices.OrdemFinal;
-        db::Consulta& qry = db::PrepararDataset(dm, modulo, tabela, db::TTipoSQL::tsSelect, primeira, ultima);
+        db::Consulta& qry = db::ComandoDaTabelaPronto(dm, modulo, tabela, db::TTipoSQL::tsSelect, primeira, ultima);
         const std::size_t colunas = qry.Colunas().size();
         for (; qry.TemLinha(); qry.Proximo()) {
             for (std::size_t i = 0; i < colunas; ++i) (void)qry.Ler(i);
@@ -125,13 +125,13 @@ int main(int argc, char** argv) {
         std::printf("Sending blocks of 1000 log rows (PUT to a local HTTP server)\n");
 
         // Rows without blobs.
-        std::int64_t inicio = dm.UltimoMovimentoLoja();
+        std::int64_t inicio = dm.LogReplicacao().UltimoMovimentoLoja();
         banco.ExecutarSql(
             "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < " + std::to_string(linhas) +
             ") DO BEGIN INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA, PRECOCUSTO, MARGEM, COMISSAO,"
             " VIGENCIA) VALUES (12, :I, :I * 1.25, :I / 3.0, 12.5, 0.000125, DATE '2024-01-01' + MOD(:I, 365));"
             " I = I + 1; END END^\nSET TERM ; ^\n");
-        std::int64_t fim = dm.UltimoMovimentoLoja();
+        std::int64_t fim = dm.LogReplicacao().UltimoMovimentoLoja();
         std::printf("PRECOS, %ld rows, no blob columns:\n", linhas);
         Imprimir("plain select of the blocks", SelecionarTudo(dm, pastaIni, "PRECOS", inicio, fim));
         Imprimir("EnviarDados (body + PUT)", EnviarTudo(dm, pastaIni, servidor, inicio, fim));
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
             " VALUES (:I, 'Produto n' || ASCII_CHAR(250) || 'mero ' || :I, 'UN', MOD(:I, 100), :I / 7.0, 1.25,"
             " :I * 1.1, TRUE, DATE '2024-01-01' + MOD(:I, 365), CURRENT_TIMESTAMP, 'Linha 1' || ASCII_CHAR(13) ||"
             " ASCII_CHAR(10) || 'Linha 2', 'Etiqueta'); I = I + 1; END END^\nSET TERM ; ^\n");
-        fim = dm.UltimoMovimentoLoja();
+        fim = dm.LogReplicacao().UltimoMovimentoLoja();
         std::printf("PRODUTOS, %ld rows of every column kind with a text blob:\n", linhasComBlob);
         Imprimir("plain select of the blocks", SelecionarTudo(dm, pastaIni, "PRODUTOS", inicio, fim));
         Imprimir("EnviarDados (body + PUT)", EnviarTudo(dm, pastaIni, servidor, inicio, fim));
@@ -157,12 +157,12 @@ int main(int argc, char** argv) {
             ") DO BEGIN INSERT INTO PRODUTOS (CODIGO, DESCRICAO, FOTO) VALUES (10000000 + :I, 'Com foto',"
             " CAST(LPAD('', 1024, ASCII_CHAR(MOD(:I, 256))) AS BLOB SUB_TYPE BINARY)); I = I + 1; END END^\n"
             "SET TERM ; ^\n");
-        fim = dm.UltimoMovimentoLoja();
+        fim = dm.LogReplicacao().UltimoMovimentoLoja();
         std::printf("PRODUTOS, %ld rows with a 1 KB binary blob:\n", linhasComBlob);
         Imprimir("plain select of the blocks", SelecionarTudo(dm, pastaIni, "PRODUTOS", inicio, fim));
         Imprimir("EnviarDados (body + PUT)", EnviarTudo(dm, pastaIni, servidor, inicio, fim));
 
-        dm.Connquelbor().Fechar();
+        dm.ConexaoGlobal().Fechar();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_enviar: %s\n", e.what());
         return 1;

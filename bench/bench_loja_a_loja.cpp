@@ -76,7 +76,7 @@ double EscritaBruta(const teste::BancoTeste& loja, long linhas, long base) {
     p.Usuario = "SYSDBA";
     p.Senha = teste::SenhaSysdba();
     db::Conexao conexao(p, "Bruta");
-    db::Transacao t(conexao, "T", db::OpcoesTransacao{false, false, false});
+    db::Transacao t(conexao, "T", db::OpcoesTransacao::Escrita());
     db::Consulta bloco(conexao, t,
                        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < " + std::to_string(linhas) +
                            ") DO BEGIN INSERT INTO PRECOS (CODIGOLOJA, CODIGOPRODUTO, PRECOVENDA, PRECOCUSTO, MARGEM,"

@@ -164,8 +164,7 @@ int main(int argc, char** argv) {
 
         db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco.Caminho()});
         db::Transacao transacao(conexao, "TDireta",
-                                db::OpcoesTransacao{.SomenteLeitura = false, .InicioAutomatico = false,
-                                                    .FimAutomatico = false});
+                                db::OpcoesTransacao::Escrita());
         db::Consulta direta(conexao, transacao, kSqlDireto, "TBDIRETA");
         direta.Preparar();
 
@@ -208,19 +207,19 @@ int main(int argc, char** argv) {
                         Bloco(primeiro, kComandosPorBloco, porTransacao, inicioRecebido + porRodada - 1);
                 }
             }
-            dm.GravarUltimoRecebimento(inicioRecebido - 1);
+            dm.Configuracoes().GravarUltimoRecebimento(inicioRecebido - 1);
             t0 = Relogio::now();
             c0 = std::clock();
             for (std::int64_t posicao = inicioRecebido - 1;;) {
                 const auto r = sync::ReceberDados(servidor.Base(), 7, posicao, ambiente);
                 if (r.StatusCode != 200) throw std::runtime_error("server refused a block: " + r.Mensagem);
                 if (r.UltimaOrdem == 0) break;
-                posicao = dm.UltimoRecebimento();
+                posicao = dm.Configuracoes().UltimoRecebimento();
             }
             modulo.Liberar();
             const double tRecebido = Segundos(t0);
             recebido.Cpu += SegundosCpu(c0);
-            if (dm.UltimoRecebimento() != inicioRecebido + porRodada - 1)
+            if (dm.Configuracoes().UltimoRecebimento() != inicioRecebido + porRodada - 1)
                 throw std::runtime_error("the position did not reach the end of the round");
 
             direto.Comandos += porRodada;

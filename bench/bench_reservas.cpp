@@ -56,8 +56,8 @@ public:
         p.Usuario = "SYSDBA";
         p.Senha = teste::SenhaSysdba();
         caixa_ = std::make_unique<db::Conexao>(p, "Caixa");
-        escrita_ = std::make_unique<db::Transacao>(*caixa_, "Venda", db::OpcoesTransacao{false, false, false});
-        leitura_ = std::make_unique<db::Transacao>(*caixa_, "Consulta", db::OpcoesTransacao{true, false, false});
+        escrita_ = std::make_unique<db::Transacao>(*caixa_, "Venda", db::OpcoesTransacao::Escrita());
+        leitura_ = std::make_unique<db::Transacao>(*caixa_, "Consulta", db::OpcoesTransacao{.SomenteLeitura = true});
         produto_ = std::make_unique<db::Consulta>(*caixa_, *escrita_,
                                                   "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (:C, 'Produto')");
         caixa_mov_ = std::make_unique<db::Consulta>(
@@ -67,7 +67,7 @@ public:
         p.Usuario = teste::kUsuarioReplicacao;
         p.Senha = teste::kSenhaReplicacao;
         agente_ = std::make_unique<db::Conexao>(p, "Agente");
-        principal_ = std::make_unique<db::Transacao>(*agente_, "TRPrincipal", db::OpcoesTransacao{});
+        principal_ = std::make_unique<db::Transacao>(*agente_, "TRPrincipal", db::OpcoesTransacao::EscritaAutomatica());
         indice_ = std::make_unique<db::Consulta>(*agente_, *principal_,
                                                  "SELECT * FROM PROC_RETORNA_INDICE(:ORDEM, NULL, 1000)");
     }

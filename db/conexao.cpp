@@ -165,12 +165,7 @@ Transacao::Transacao(Conexao& conexao, std::string nome, OpcoesTransacao opcoes)
 
 Transacao::~Transacao() {
     try {
-        if (Ativa()) {
-            if (opcoes_.FimAutomatico)
-                Commit();
-            else
-                Rollback();  // nobody decided: keep nothing half-done
-        }
+        Rollback();  // nobody committed it: keep nothing half-done
     } catch (const std::exception& e) {
         std::cerr << "ondaris: falha ao encerrar a transação " << nome_ << ": " << e.what() << '\n';
     }

@@ -29,8 +29,8 @@
 // transaction's uncommitted change fails at once with ErroConflitoBloqueio. An automatic-start transaction starts when one of
 // its statements needs it; an automatic-end one commits as soon as none of
 // its statements is active (each result set read to its end or closed, each
-// execution finished). A transaction destroyed while still active commits
-// when it ends automatically and rolls back when its caller controls it.
+// execution finished). A transaction destroyed while still active rolls
+// back, whatever its options: only a commit keeps work.
 // Not thread-safe: one thread uses a connection and everything on it.
 #include <chrono>
 #include <cstdint>
@@ -69,7 +69,7 @@ public:
     static constexpr int kTentativasReconexao = 3;
     static constexpr std::chrono::milliseconds kPausaReconexao{3000};
 
-    explicit Conexao(ParametrosConexao parametros, std::string nome = "Connquelbor");
+    explicit Conexao(ParametrosConexao parametros, std::string nome = "ConexaoGlobal");
     ~Conexao();
     Conexao(const Conexao&) = delete;
     Conexao& operator=(const Conexao&) = delete;
@@ -132,11 +132,34 @@ enum class TIsolamento {
     Instantaneo,        // snapshot: the whole transaction sees the database as at its start
 };
 
+// How a transaction starts and ends. Write them by name (Leitura(),
+// Escrita(), EscritaAutomatica(), .Instantanea()): a list of three bools
+// cannot be read. Whatever the options, a transaction that goes out of
+// scope still active rolls back: nothing is committed that its owner did
+// not commit, or that did not end by FimAutomatico.
 struct OpcoesTransacao {
     bool SomenteLeitura = false;
-    bool InicioAutomatico = true;
-    bool FimAutomatico = true;
+    // Starts at its first statement; otherwise its user starts it (Iniciar).
+    bool InicioAutomatico = false;
+    // Commits as soon as none of its statements is active; otherwise its
+    // user commits it.
+    bool FimAutomatico = false;
     TIsolamento Isolamento = TIsolamento::LeituraConfirmada;
+
+    // Reads only; starts at its first statement and ends when its last
+    // result set closes.
+    static constexpr OpcoesTransacao Leitura() { return {true, true, true}; }
+    // Writes; its user starts it and commits it.
+    static constexpr OpcoesTransacao Escrita() { return {false, false, false}; }
+    // Writes; starts at its first statement and commits when none of its
+    // statements is active.
+    static constexpr OpcoesTransacao EscritaAutomatica() { return {false, true, true}; }
+    // The same options with snapshot isolation.
+    constexpr OpcoesTransacao Instantanea() const {
+        OpcoesTransacao o = *this;
+        o.Isolamento = TIsolamento::Instantaneo;
+        return o;
+    }
 };
 
 class Transacao {

@@ -175,16 +175,16 @@ std::string TextoDaConsulta(TDM& DM, std::string_view NomeTabela, TTipoSQL TipoS
     switch (TipoSQL) {
         case TTipoSQL::tsUpdateInsert:
             return MontarSQLQueryUI(tabela, DM.TBEstrutura().CamposDaTabela(tabela),
-                                    Nomes(DM.CamposTabela(MaiusculasAscii(tabela), true)));
-        case TTipoSQL::tsDelete: return MontarSQLQueryDEL(tabela, Nomes(DM.CamposTabela(tabela, true)));
-        case TTipoSQL::tsSelect: return MontarSQLQuerySEL(tabela, DM.CamposTabela(tabela, false));
+                                    Nomes(DM.Catalogo().Campos(MaiusculasAscii(tabela), true)));
+        case TTipoSQL::tsDelete: return MontarSQLQueryDEL(tabela, Nomes(DM.Catalogo().Campos(tabela, true)));
+        case TTipoSQL::tsSelect: return MontarSQLQuerySEL(tabela, DM.Catalogo().Campos(tabela, false));
     }
     throw ErroUso("tipo de comando desconhecido: " + std::to_string(static_cast<int>(TipoSQL)));
 }
 
 }  // namespace
 
-Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
+Consulta& ComandoDaTabelaPronto(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
                           std::int64_t OrdemInicial, std::int64_t OrdemFinal) {
     std::string NomeDataset;
     std::string TextoSQL;

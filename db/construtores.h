@@ -1,15 +1,16 @@
 #pragma once
 // The statement builders: the SQL texts that a block needs for a table the
 // agent does not know in advance (a select of the rows named by the log, an
-// update-or-insert and a delete for received commands), and PrepararDataset,
-// which names, builds, prepares and caches them in the block's
-// per-operation module.
+// update-or-insert and a delete for received commands), and
+// ComandoDaTabelaPronto, which names, builds, prepares and caches them in the
+// block's per-operation module, and hands a new select back already bound
+// to the block's log rows and open.
 //
 // Ownership: every statement belongs to the TModuloOperacao passed in and
-// lives until that module is torn down; PrepararDataset hands out a
+// lives until that module is torn down; ComandoDaTabelaPronto hands out a
 // reference into its cache. The catalogue look-ups run on the global data
-// module's connection (TDM::CamposTabela), the update-or-insert reads the
-// structure list TDM::TBEstrutura.
+// module's connection (TDM::Catalogo(), db/catalogo.h); the update-or-insert
+// reads the structure list TDM::TBEstrutura.
 //
 // Names that reach SQL: a table name or a column name goes into a text only
 // when it meets the identifier rule (IdentificadorValido, protocolo/texto.h).
@@ -35,7 +36,7 @@ namespace ondaris::db {
 enum class TTipoSQL { tsUpdateInsert, tsDelete, tsSelect };
 
 // A table's statement could not be built or prepared. Raised by
-// PrepararDataset with the full error text; a name refused by the
+// ComandoDaTabelaPronto with the full error text; a name refused by the
 // identifier rule or a table with nothing to build from raises it with
 // Codigo() 0. A refusal of the server keeps its kind (ErroConexaoPerdida,
 // ErroConflitoBloqueio or ErroBanco) and its codes.
@@ -59,8 +60,8 @@ const char* SufixoTipoSQL(TTipoSQL tipo);
 // INNER JOIN LOG_REPLICACAO L ON (<first key> = L.ATUALVALORCHAVE1) AND
 // (<second key> = L.ATUALVALORCHAVE2) WHERE L.ORDEM BETWEEN :ORDEMINICIAL AND
 // :ORDEMFINAL AND L.TABELA = '<table>' ORDER BY ORDEM. `campos`: the
-// catalogue's columns of the table in column order (TDM::CamposTabela);
-// none, or no key, is an error.
+// catalogue's columns of the table in column order (db/catalogo.h); none,
+// or no key, is an error.
 //
 // A table with blob columns gets, after its own columns, one column per blob
 // column in the same order: the blob's bytes as VARCHAR(n) CHARACTER SET
@@ -99,12 +100,13 @@ std::string MontarSQLQueryDEL(std::string_view NomeTabela, const std::vector<std
 // not prepared again, not given new bounds, not reopened.
 //
 // A failure raises ErroRotina (db/erros.h), the failure as it came kept as
-// its cause, with the text
+// its cause, with the text (the routine's name in it is the one the log has
+// always shown, and stays)
 //   "Falha ao executar a rotina PrepararDataset: " CR LF
 //   "Tabela: " + statement name CR LF
 //   statement text + CR LF (only the CR LF when no text was built) CR LF
 //   the failure's message
-Consulta& PrepararDataset(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
+Consulta& ComandoDaTabelaPronto(TDM& DM, TModuloOperacao& DataModule, std::string_view NomeTabela, TTipoSQL TipoSQL,
                           std::int64_t OrdemInicial, std::int64_t OrdemFinal);
 
 }  // namespace ondaris::db

@@ -1,6 +1,10 @@
 #pragma once
 // A prepared statement with named parameters, on one connection and run in
-// one transaction; also its result set when it is a query.
+// one transaction; also its result set when it is a query. This is the
+// statement's life cycle (preparing, again after a reconnection, binding,
+// running, fetching, reading blobs); the conversion of each kind of value
+// is in db/codecs.h, the input message's layout with blobs in
+// db/mensagem.h.
 //
 // The statement text uses ":NAME" markers (db/parametros.h). Once prepared,
 // every parameter and column carries the type the server describes (type,
@@ -60,8 +64,8 @@ public:
     Conexao& ConexaoDona() { return conexao_; }
 
     // Prepares now (on demand otherwise). When the statement's transaction
-    // is not active and does not start by itself, a short read-only
-    // transaction serves the preparation.
+    // is not active, a short read-only transaction serves the preparation:
+    // preparing never starts the statement's own.
     void Preparar();
     bool Preparada() const { return static_cast<bool>(comando_); }
 

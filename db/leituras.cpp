@@ -249,7 +249,6 @@ std::optional<Hora> TentarHora(std::string_view t, const TConfiguracoesRegionais
 
 }  // namespace
 
-std::optional<std::int32_t> LerInteiro32(std::string_view texto) { return LerInteiro<std::int32_t>(texto); }
 std::optional<std::int64_t> LerInteiro64(std::string_view texto) { return LerInteiro<std::int64_t>(texto); }
 
 std::optional<TDecimal> LerDecimal(std::string_view t, const TConfiguracoesRegionais& regional) {
@@ -299,14 +298,6 @@ std::optional<TDecimal> LerDecimal(std::string_view t, const TConfiguracoesRegio
 
 std::optional<std::int64_t> DecimalEscalado(const TDecimal& numero, int casas, TArredondamento regra) {
     return DigitosParaInt64(DigitosEscalados(numero, casas, regra), numero.Negativo);
-}
-
-std::optional<std::int64_t> LerMoeda(std::string_view texto, const TConfiguracoesRegionais& regional) {
-    auto n = LerDecimal(texto, regional);
-    if (!n) return std::nullopt;
-    auto v = DecimalEscalado(*n, 4, TArredondamento::MetadeParaPar);
-    if (!v || *v == std::numeric_limits<std::int64_t>::min()) return std::nullopt;
-    return v;
 }
 
 std::optional<std::int64_t> LerNumerico(std::string_view texto, int escala, const TConfiguracoesRegionais& regional) {

@@ -26,7 +26,6 @@ public:
 // hexadecimal digits after "$", "x", "X", "0x" or "0X"; the whole text must
 // be used and the value must fit. Nothing for anything else, the empty text
 // included.
-std::optional<std::int32_t> LerInteiro32(std::string_view texto);
 std::optional<std::int64_t> LerInteiro64(std::string_view texto);
 
 // An exact decimal number: (-1 if Negativo) * Digitos * 10^Expoente.
@@ -48,11 +47,6 @@ enum class TArredondamento { MetadeParaPar, MetadeLongeDoZero };
 // The number times 10^casas, rounded to an integer; nothing when it does
 // not fit a signed 64-bit integer.
 std::optional<std::int64_t> DecimalEscalado(const TDecimal& numero, int casas, TArredondamento regra);
-
-// The reading of the currency kinds: the number rounded to four decimal
-// places (a tie to the even neighbour), as ten-thousandths, within
-// +-922337203685477.5807; nothing for anything else.
-std::optional<std::int64_t> LerMoeda(std::string_view texto, const TConfiguracoesRegionais& regional);
 
 // A NUMERIC or DECIMAL of `escala` decimal places (escala >= 0) read exactly:
 // the value in units of 10^-escala. Texts with more places are rounded as

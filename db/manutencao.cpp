@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "db/catalogo.h"
 #include "db/consulta.h"
 #include "protocolo/texto.h"
 
@@ -9,9 +10,8 @@ namespace ondaris::db {
 
 namespace {
 
-// Catalogue type codes (RDB$FIELDS.RDB$FIELD_TYPE).
-constexpr int kSmallint = 7, kInteger = 8, kFloat = 10, kDate = 12, kTime = 13, kChar = 14, kBigint = 16,
-              kBooleano = 23, kDouble = 27, kTimestamp = 35, kVarchar = 37, kBlob = 261;
+constexpr int kSmallint = kCatalogoSmallint, kInteger = kCatalogoInteger, kBigint = kCatalogoBigint,
+              kChar = kCatalogoChar, kVarchar = kCatalogoVarchar;
 constexpr unsigned kCharsetAscii = 2, kCharsetUnicodeFss = 3;
 
 std::string Texto(const Valor& v) {
@@ -29,25 +29,9 @@ std::int64_t Inteiro(const Valor& v) {
 bool Nulo(const Valor& v) { return std::holds_alternative<std::monostate>(v); }
 
 std::string Declaracao(int tipo, int subTipo, int escala, int precisao, int caracteres) {
-    const auto numerico = [&](int digitos) {
-        return std::string(subTipo == 2 ? "DECIMAL(" : "NUMERIC(") + std::to_string(precisao > 0 ? precisao : digitos) +
-               "," + std::to_string(-escala) + ")";
-    };
-    switch (tipo) {
-        case kSmallint: return escala < 0 ? numerico(4) : "SMALLINT";
-        case kInteger: return escala < 0 ? numerico(9) : "INTEGER";
-        case kBigint: return escala < 0 ? numerico(18) : "BIGINT";
-        case kFloat: return "FLOAT";
-        case kDouble: return "DOUBLE PRECISION";
-        case kDate: return "DATE";
-        case kTime: return "TIME";
-        case kTimestamp: return "TIMESTAMP";
-        case kChar: return "CHAR(" + std::to_string(caracteres) + ")";
-        case kVarchar: return "VARCHAR(" + std::to_string(caracteres) + ")";
-        case kBlob: return "BLOB";
-        case kBooleano: return "BOOLEAN";
-        default: return "tipo " + std::to_string(tipo);
-    }
+    const auto nome = NomeTipoSql(CategoriaDoCatalogo(tipo, subTipo), subTipo, escala,
+                                  static_cast<unsigned>(caracteres), precisao);
+    return nome ? *nome : "tipo " + std::to_string(tipo);
 }
 
 // A key text in `chave` arrives in the log's column of character set `log`
@@ -102,7 +86,7 @@ std::string NormalizarCorpo(std::string_view corpo) {
 }
 
 TCatalogoLoja::TCatalogoLoja(Conexao& conexao)
-    : conexao_(conexao), transacao_(conexao, "TRCatalogo", OpcoesTransacao{true, true, true}) {}
+    : conexao_(conexao), transacao_(conexao, "TRCatalogo", OpcoesTransacao::Leitura()) {}
 
 TCatalogoLoja::~TCatalogoLoja() = default;
 
@@ -151,12 +135,8 @@ bool TCatalogoLoja::TabelaExiste(const std::string& tabela) {
 
 std::vector<TCampoCatalogo> TCatalogoLoja::Campos(const std::string& tabela, bool somenteChave) {
     std::vector<TCampoCatalogo> campos;
-    for (const auto& l : Linhas(somenteChave ? TDM::kSqlCamposChave : TDM::kSqlCamposTabela, {tabela})) {
-        TCampoCatalogo c;
-        c.Campo = Texto(l.at(0));
-        c.Chave = MaiusculasAscii(Texto(l.at(1))) == "PRIMARY KEY";
-        campos.push_back(std::move(c));
-    }
+    for (const auto& l : Linhas(somenteChave ? kSqlCamposChave : kSqlCamposTabela, {tabela}))
+        campos.push_back(CampoDoCatalogo(l));
     return campos;
 }
 
@@ -262,7 +242,7 @@ namespace {
 // Runs statements in one transaction and commits it; a failure rolls it
 // back before it reaches the caller.
 void ExecutarEmTransacao(Conexao& conexao, const std::vector<std::string>& comandos) {
-    Transacao t(conexao, "TRManutencao", OpcoesTransacao{false, false, false});
+    Transacao t(conexao, "TRManutencao", OpcoesTransacao::Escrita());
     t.Iniciar();
     for (const auto& sql : comandos) {
         Consulta c(conexao, t, sql);
@@ -300,7 +280,7 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
     TLimpezaLog r;
     std::optional<DataHora> limite;
     {
-        Transacao leitura(conexao, "TRLimpezaLeitura", OpcoesTransacao{true, true, true});
+        Transacao leitura(conexao, "TRLimpezaLeitura", OpcoesTransacao::Leitura());
         Consulta c(conexao, leitura,
                    "SELECT GEN_ID(GEN_LOG_REPLICACAO, 0) AS GERADA,\n"
                    "CAST(DATEADD(DAY, -CAST(:DIAS AS INTEGER), CURRENT_TIMESTAMP) AS TIMESTAMP) AS LIMITE FROM RDB$DATABASE");
@@ -323,7 +303,7 @@ TLimpezaLog LimparLogReplicacao(Conexao& conexao, std::int64_t ateOrdem, int dia
     const std::string condicao =
         "L.ORDEM > :DESDE AND L.ORDEM <= :ATE AND L.OCORRENCIA_LOCAL < :LIMITE\n"
         "AND NOT EXISTS (SELECT 1 FROM RPL_RESERVAS R WHERE R.ID_TRANSACAO = L.ID_TRANSACAO)";
-    Transacao t(conexao, "TRLimpeza", OpcoesTransacao{false, false, false});
+    Transacao t(conexao, "TRLimpeza", OpcoesTransacao::Escrita());
     Consulta fim(conexao, t,
                  "SELECT MAX(ORDEM) AS FIM FROM (SELECT FIRST (:QUANTAS) L.ORDEM FROM LOG_REPLICACAO L WHERE " +
                      condicao + " ORDER BY L.ORDEM)");
@@ -372,7 +352,7 @@ std::string Identificador(const std::string& nome) {
 }  // namespace
 
 std::optional<TConfiguracaoLoja> LerConfiguracaoLoja(Conexao& conexao) {
-    Transacao t(conexao, "TRConfiguracaoLoja", OpcoesTransacao{true, true, true});
+    Transacao t(conexao, "TRConfiguracaoLoja", OpcoesTransacao::Leitura());
     Consulta c(conexao, t,
                "SELECT FIRST 1 CODIGO, CODIGOLOJA, LINKCENTRAL, ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES ORDER BY CODIGO");
     if (!c.Abrir()) return std::nullopt;
@@ -430,7 +410,7 @@ TNovaLoja TornarNovaLoja(Conexao& conexao, const TConfiguracaoLoja& lida, std::i
         }
     }
 
-    Transacao t(conexao, "TRNovaLoja", OpcoesTransacao{false, false, false, TIsolamento::Instantaneo});
+    Transacao t(conexao, "TRNovaLoja", OpcoesTransacao::Escrita().Instantanea());
     t.Iniciar();  // rolled back by its end unless committed below
     {
         // The row must still be the one read: the code and position shown
@@ -501,7 +481,7 @@ std::optional<std::string> MotivoRecusaEnvioInicial(TCatalogoLoja& catalogo, con
 }
 
 std::int64_t ContarLinhas(Conexao& conexao, const std::string& tabela) {
-    Transacao t(conexao, "TRContagem", OpcoesTransacao{true, true, true});
+    Transacao t(conexao, "TRContagem", OpcoesTransacao::Leitura());
     Consulta c(conexao, t, "SELECT COUNT(*) AS LINHAS FROM " + Identificador(tabela));
     c.Abrir();
     return c.Ler<std::int64_t>("LINHAS").value_or(0);
@@ -560,7 +540,7 @@ TEnvioInicial RegistrarEnvioInicial(Conexao& conexao, const std::string& tabela,
     };
 
     TEnvioInicial r;
-    Transacao tr(conexao, "TREnvioInicial", OpcoesTransacao{false, false, false});
+    Transacao tr(conexao, "TREnvioInicial", OpcoesTransacao::Escrita());
     Consulta primeiro(conexao, tr, bloco(true));
     Consulta seguinte(conexao, tr, bloco(false));
     std::vector<Valor> ultima;

@@ -22,7 +22,7 @@
 
 #include "db/conexao.h"
 #include "db/gatilhos.h"
-#include "db/udm.h"
+#include "db/catalogo.h"
 
 namespace ondaris::db {
 
@@ -69,7 +69,8 @@ public:
     std::vector<std::string> Tabelas();
     bool TabelaExiste(const std::string& tabela);
     // Every non-computed column, or only the primary-key ones, in column
-    // order: the catalogue query the agent itself runs (TDM).
+    // order: the catalogue query the agent itself runs, mapped the same way
+    // (db/catalogo.h).
     std::vector<TCampoCatalogo> Campos(const std::string& tabela, bool somenteChave);
     // The primary-key columns in column order, with what the log needs to
     // know of their types.

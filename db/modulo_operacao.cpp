@@ -8,15 +8,13 @@
 namespace ondaris::db {
 
 TModuloOperacao::TModuloOperacao(const std::string& pasta)
-    : ConnQuelbor(ParametrosConexao::De(pasta.empty() ? LerConfiguracaoBanco() : LerConfiguracaoBanco(pasta)),
-                  "ConnQuelbor"),
-      TransReplicacaoReadWrite(ConnQuelbor, "TransReplicacaoReadWrite",
-                               OpcoesTransacao{.SomenteLeitura = false, .InicioAutomatico = false,
-                                               .FimAutomatico = false}),
-      TransReplicacaoReadOnly(ConnQuelbor, "TransReplicacaoReadOnly",
-                              OpcoesTransacao{.SomenteLeitura = true, .InicioAutomatico = true,
-                                              .FimAutomatico = false, .Isolamento = TIsolamento::Instantaneo}) {
-    ConnQuelbor.Abrir();
+    : ConexaoOperacao(ParametrosConexao::De(pasta.empty() ? LerConfiguracaoBanco() : LerConfiguracaoBanco(pasta)),
+                  "ConexaoOperacao"),
+      TransReplicacaoReadWrite(ConexaoOperacao, "TransReplicacaoReadWrite",
+                               OpcoesTransacao::Escrita()),
+      TransReplicacaoReadOnly(ConexaoOperacao, "TransReplicacaoReadOnly",
+                              OpcoesTransacao{.SomenteLeitura = true, .InicioAutomatico = true}.Instantanea()) {
+    ConexaoOperacao.Abrir();
 }
 
 TModuloOperacao::~TModuloOperacao() {
@@ -28,7 +26,7 @@ TModuloOperacao::~TModuloOperacao() {
 }
 
 void TModuloOperacao::Fechar() {
-    if (ConnQuelbor.Aberta()) ConnQuelbor.Fechar();
+    if (ConexaoOperacao.Aberta()) ConexaoOperacao.Fechar();
 }
 
 void TModuloOperacao::EncerrarLeitura() {
@@ -46,12 +44,12 @@ Consulta* TModuloOperacao::Procurar(std::string_view nome) {
 
 Consulta& TModuloOperacao::Criar(const std::string& nome, Transacao& transacao, std::string sql) {
     if (!IdentificadorValido(nome, std::string_view::npos)) throw ErroUso("\"" + nome + "\" não é um nome de comando válido");
-    if (&transacao.ConexaoDona() != &ConnQuelbor)
+    if (&transacao.ConexaoDona() != &ConexaoOperacao)
         throw ErroUso("o comando " + nome + " deve rodar numa das transações do próprio bloco");
     auto [it, nova] = consultas_.try_emplace(MaiusculasAscii(nome));
     if (!nova) throw ErroUso("já existe um comando chamado " + nome + " neste bloco");
     try {
-        it->second = std::make_unique<Consulta>(ConnQuelbor, transacao, std::move(sql), nome);
+        it->second = std::make_unique<Consulta>(ConexaoOperacao, transacao, std::move(sql), nome);
         it->second->DefinirTextosExatos(true);
     } catch (...) {
         consultas_.erase(it);

@@ -1,6 +1,6 @@
 #pragma once
 // The per-operation module: what one block sent or received, or the blocks
-// of one run, work with. It holds its own connection ConnQuelbor (configured
+// of one run, work with. It holds its own connection ConexaoOperacao (configured
 // from "korvin.ini" read anew, so an edited file takes effect with the next
 // module), the
 // caller-controlled read-write transaction TransReplicacaoReadWrite, the
@@ -59,7 +59,7 @@ public:
     // as a new module would.
     void EncerrarLeitura();
 
-    Conexao ConnQuelbor;
+    Conexao ConexaoOperacao;
     Transacao TransReplicacaoReadWrite;
     Transacao TransReplicacaoReadOnly;
 

@@ -89,7 +89,7 @@ TResultadoPosse ReivindicarPosse(Conexao& conexao, const TIdentidadeAgente& eu, 
     std::optional<TDetentorPosse> lida;
     for (int tentativa = 0; tentativa < 3; ++tentativa) {
         try {
-            Transacao t(conexao, "TRPosse", OpcoesTransacao{false, false, false});
+            Transacao t(conexao, "TRPosse", OpcoesTransacao::Escrita());
             t.Iniciar();  // rolled back by its end unless committed
             lida = Ler(conexao, t);
             if (!lida) {
@@ -163,7 +163,7 @@ TResultadoPosse ReivindicarPosse(Conexao& conexao, const TIdentidadeAgente& eu, 
 
 bool PublicarPosse(Conexao& conexao, const std::string& chave, const std::string& recebimento,
                    const std::string& envio, const std::optional<std::string>& falha) {
-    Transacao t(conexao, "TRPosse", OpcoesTransacao{false, false, false});
+    Transacao t(conexao, "TRPosse", OpcoesTransacao::Escrita());
     t.Iniciar();
     Consulta publicar(conexao, t,
                       std::string("UPDATE RPL_POSSE SET PAINEL_RECEBIMENTO = :RECEBIMENTO, PAINEL_ENVIO = :ENVIO,\n"
@@ -181,7 +181,7 @@ bool PublicarPosse(Conexao& conexao, const std::string& chave, const std::string
 }
 
 bool LiberarPosse(Conexao& conexao, const std::string& chave) {
-    Transacao t(conexao, "TRPosse", OpcoesTransacao{false, false, false});
+    Transacao t(conexao, "TRPosse", OpcoesTransacao::Escrita());
     t.Iniciar();
     Consulta liberar(conexao, t, "UPDATE RPL_POSSE SET CHAVE = NULL, VALIDADE = NULL WHERE ID = 1 AND CHAVE = :CHAVE");
     liberar.Definir("CHAVE", chave);
@@ -192,7 +192,7 @@ bool LiberarPosse(Conexao& conexao, const std::string& chave) {
 }
 
 std::optional<TDetentorPosse> LerPosse(Conexao& conexao) {
-    Transacao t(conexao, "TRPosseLeitura", OpcoesTransacao{true, true, true});
+    Transacao t(conexao, "TRPosseLeitura", OpcoesTransacao::Leitura());
     return Ler(conexao, t);
 }
 

@@ -8,7 +8,7 @@ namespace ondaris::db {
 
 std::optional<TLinhaLogPostaDeLado> PorDeLadoLinhaLog(Conexao& conexao, std::int64_t ordem,
                                                       const std::string& motivo) {
-    Transacao t(conexao, "TRPorDeLadoLinhaLog", OpcoesTransacao{false, false, false, TIsolamento::Instantaneo});
+    Transacao t(conexao, "TRPorDeLadoLinhaLog", OpcoesTransacao::Escrita().Instantanea());
     t.Iniciar();  // rolled back by its end unless committed below
     TLinhaLogPostaDeLado r;
     {
@@ -46,7 +46,7 @@ std::optional<TLinhaLogPostaDeLado> PorDeLadoLinhaLog(Conexao& conexao, std::int
 
 TPostosDeLado LerPostosDeLado(Conexao& conexao, int quantos) {
     TPostosDeLado r;
-    Transacao t(conexao, "TRPostosDeLado", OpcoesTransacao{true, true, true});
+    Transacao t(conexao, "TRPostosDeLado", OpcoesTransacao::Leitura());
     {
         Consulta contar(conexao, t,
                         "SELECT COALESCE(SUM(IIF(LADO = 'R', 1, 0)), 0) AS RECEBIDOS,\n"

@@ -65,33 +65,37 @@ template bool ValorComo(Valor&&, DataHora&);
 template bool ValorComo(Valor&&, std::string&);
 template bool ValorComo(Valor&&, Bytes&);
 
-std::string DescricaoCampo::NomeTipo() const {
-    const auto numerico = [&](int digitos) {
-        return std::string(SubTipo == 2 ? "DECIMAL(" : "NUMERIC(") + std::to_string(digitos) + "," +
-               std::to_string(-Escala) + ")";
+std::optional<std::string> NomeTipoSql(TTipoCampo categoria, int subTipo, int escala, unsigned caracteres,
+                                       int digitos) {
+    const auto numerico = [&](int maximo) {
+        return std::string(subTipo == 2 ? "DECIMAL(" : "NUMERIC(") + std::to_string(digitos > 0 ? digitos : maximo) +
+               "," + std::to_string(-escala) + ")";
     };
-    switch (Categoria) {
-        case TTipoCampo::tcSmallint: return Escala < 0 ? numerico(4) : "SMALLINT";
-        case TTipoCampo::tcInteger: return Escala < 0 ? numerico(9) : "INTEGER";
-        case TTipoCampo::tcBigint: return Escala < 0 ? numerico(18) : "BIGINT";
+    switch (categoria) {
+        case TTipoCampo::tcSmallint: return escala < 0 ? numerico(4) : "SMALLINT";
+        case TTipoCampo::tcInteger: return escala < 0 ? numerico(9) : "INTEGER";
+        case TTipoCampo::tcBigint: return escala < 0 ? numerico(18) : "BIGINT";
         case TTipoCampo::tcFloat: return "FLOAT";
         case TTipoCampo::tcDouble: return "DOUBLE PRECISION";
         case TTipoCampo::tcData: return "DATE";
         case TTipoCampo::tcHora: return "TIME";
         case TTipoCampo::tcDataHora: return "TIMESTAMP";
-        case TTipoCampo::tcChar:
-            return "CHAR(" + std::to_string(TamanhoCaracteres()) + ")" +
-                   (ConjuntoCaracteres == kCharsetOctets ? " CHARACTER SET OCTETS" : "");
-        case TTipoCampo::tcVarchar:
-            return "VARCHAR(" + std::to_string(TamanhoCaracteres()) + ")" +
-                   (ConjuntoCaracteres == kCharsetOctets ? " CHARACTER SET OCTETS" : "");
+        case TTipoCampo::tcChar: return "CHAR(" + std::to_string(caracteres) + ")";
+        case TTipoCampo::tcVarchar: return "VARCHAR(" + std::to_string(caracteres) + ")";
         case TTipoCampo::tcBlobTexto: return "BLOB SUB_TYPE TEXT";
-        case TTipoCampo::tcBlobBinario: return "BLOB SUB_TYPE " + std::to_string(SubTipo);
+        case TTipoCampo::tcBlobBinario: return "BLOB SUB_TYPE " + std::to_string(subTipo);
         case TTipoCampo::tcBooleano: return "BOOLEAN";
         case TTipoCampo::tcNulo: return "NULL";
         case TTipoCampo::tcOutro: break;
     }
-    return "tipo SQL " + std::to_string(Tipo);
+    return std::nullopt;
+}
+
+std::string DescricaoCampo::NomeTipo() const {
+    auto nome = NomeTipoSql(Categoria, SubTipo, Escala, TamanhoCaracteres());
+    if (!nome) return "tipo SQL " + std::to_string(Tipo);
+    if (EhTexto() && ConjuntoCaracteres == kCharsetOctets) *nome += " CHARACTER SET OCTETS";
+    return *nome;
 }
 
 }  // namespace ondaris::db

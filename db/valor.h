@@ -7,6 +7,7 @@
 // exact fixed-point number: Valor * 10^Escala, Escala <= 0, as the server
 // stores NUMERIC and DECIMAL.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -68,6 +69,14 @@ inline constexpr unsigned kCharsetNone = 0;
 inline constexpr unsigned kCharsetOctets = 1;
 inline constexpr unsigned kCharsetUtf8 = 4;
 inline constexpr unsigned kCharsetLatin1 = 21;
+
+// The SQL spelling of a type by its kind: "SMALLINT", "NUMERIC(15,2)",
+// "VARCHAR(10)", "BLOB SUB_TYPE TEXT"... `escala` negative makes an integer
+// kind a NUMERIC (a DECIMAL with `subTipo` 2) of `digitos` digits, or of
+// the most its storage holds when `digitos` is 0; `caracteres` is a text's
+// declared length. No character set is named. Nothing for tcOutro.
+std::optional<std::string> NomeTipoSql(TTipoCampo categoria, int subTipo, int escala, unsigned caracteres,
+                                       int digitos = 0);
 
 struct DescricaoCampo {
     std::string Nome;          // column alias, or parameter name in upper case ("" for a bare "?")

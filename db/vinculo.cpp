@@ -18,10 +18,6 @@ std::optional<TTipoSQL> StrtoTipoSQL(std::string_view Acao) {
     return std::nullopt;
 }
 
-TTipoOperacao StrtoTipoOperacao(std::string_view Str) {
-    return Str == "D" ? TTipoOperacao::toDelete : TTipoOperacao::toInsertUpdate;
-}
-
 bool ParametroBinario(const DescricaoCampo& parametro) {
     return parametro.Categoria == TTipoCampo::tcBlobBinario;
 }

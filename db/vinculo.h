@@ -41,18 +41,11 @@
 
 namespace ondaris::db {
 
-// Kind of a replicated operation, in this order.
-enum class TTipoOperacao { toInsertUpdate, toDelete };
-
 // "U" (and "I") update-or-insert, "D" delete, "S" select; exact and
 // case-sensitive.
 // Nothing for any other text: the caller decides (the receiver fails the
 // block).
 std::optional<TTipoSQL> StrtoTipoSQL(std::string_view Acao);
-
-// "D" (exact) is a delete; every other text, the empty one included, an
-// insert or update.
-TTipoOperacao StrtoTipoOperacao(std::string_view Str);
 
 // True for a binary blob parameter, whose value travels as base64 text.
 bool ParametroBinario(const DescricaoCampo& parametro);

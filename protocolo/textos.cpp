@@ -101,15 +101,6 @@ std::string TextoHora(const db::Hora& hora, const db::TConfiguracoesRegionais& r
     return db::FormatarHoraLonga(hora, regional);
 }
 
-std::string TextoDataHora(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional) {
-    std::string texto = db::FormatarDataCurta(dataHora.D, regional);
-    if (dataHora.H != db::Hora{}) {
-        texto += ' ';
-        texto += db::FormatarHoraLonga(dataHora.H, regional);
-    }
-    return texto;
-}
-
 std::string TextoChar(std::string_view valor) {
     auto fim = valor.find_last_not_of(' ');
     return fim == std::string_view::npos ? std::string() : std::string(valor.substr(0, fim + 1));

@@ -40,9 +40,6 @@ std::string TextoDouble(double valor, const db::TConfiguracoesRegionais& regiona
 
 std::string TextoData(const db::Data& data, const db::TConfiguracoesRegionais& regional);
 std::string TextoHora(const db::Hora& hora, const db::TConfiguracoesRegionais& regional);
-// The date, a blank and the time; the date alone at exactly midnight
-// (fractions of a second included).
-std::string TextoDataHora(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional);
 
 // CHAR without its trailing blanks; VARCHAR and text blobs are used as they
 // are stored.

@@ -182,7 +182,7 @@ struct TLinhaLog {
 std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t OrdemInicial, int64_t OrdemFinal,
                                     const db::TConfiguracoesRegionais& regional) {
     db::Consulta& log =
-        DataModule.Criar("TBLogReplicacao", DataModule.TransReplicacaoReadOnly, db::TDM::kSqlLogReplicacao);
+        DataModule.Criar("TBLogReplicacao", DataModule.TransReplicacaoReadOnly, db::TLogReplicacao::kSqlLogReplicacao);
     log.Definir("ORDEMINICIAL", OrdemInicial);
     log.Definir("ORDEMFINAL", OrdemFinal);
     const auto& colunas = log.Colunas();
@@ -343,7 +343,7 @@ bool AvancarAte(db::Consulta& qry, int64_t ordem) {
 db::Consulta& PrepararLeitura(db::TDM& DM, db::TModuloOperacao& DataModule, const TLinhaLog& linha,
                               int64_t OrdemInicial, int64_t OrdemFinal) {
     try {
-        return db::PrepararDataset(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
+        return db::ComandoDaTabelaPronto(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
     } catch (const db::ErroRotina& e) {
         if (e.CausaE<db::ErroConexaoPerdida>()) throw;
         db::FalhaDaRotina("PrepararDataset", {}, TextoComoPorDeLadoEnvio(linha.Ordem));
@@ -368,7 +368,7 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
         // with the log rows: it sees every change committed within the
         // bounds, and the blobs of the rows it reads stay readable while
         // store users go on updating and deleting those rows.
-        const db::TIndicesEnvio indices = DM.RetornaIndices(Ordem, protocolo::TamanhoBloco);
+        const db::TIndicesEnvio indices = DM.LogReplicacao().RetornaIndices(Ordem, protocolo::TamanhoBloco);
         if (Indices) *Indices = indices;
         const int64_t OrdemInicial = indices.OrdemInicial, OrdemFinal = indices.OrdemFinal;
         const std::vector<TLinhaLog> linhas = LerLinhasLog(DataModule, OrdemInicial, OrdemFinal, contexto.Regional);
@@ -387,7 +387,7 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
             if (linha.Tipo == "D") {
                 auto it = chaves.find(linha.Tabela);
                 if (it == chaves.end())
-                    it = chaves.emplace(linha.Tabela, DM.CamposTabela(linha.Tabela, true)).first;
+                    it = chaves.emplace(linha.Tabela, DM.Catalogo().Campos(linha.Tabela, true)).first;
                 AbrirComando(json, linha);
                 EscreverCamposDaExclusao(json, it->second, linha);
                 json.FecharObjeto();

@@ -26,13 +26,13 @@ void TOperacoesMotor::AtualizarConfiguracoes() {
     Envio_.Liberar();
     Pendentes_.Esquecer();
     DM_.Conectar();
-    DM_.AbrirConfiguracoes();
-    UltimaOrdemLoja_ = DM_.UltimoMovimentoLoja();
+    DM_.Configuracoes().AbrirConfiguracoes();
+    UltimaOrdemLoja_ = DM_.LogReplicacao().UltimoMovimentoLoja();
 }
 
-std::string TOperacoesMotor::LinkCentral() { return DM_.LinkCentral(); }
-std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.CodigoLoja(); }
-std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.UltimoRecebimento(); }
+std::string TOperacoesMotor::LinkCentral() { return DM_.Configuracoes().LinkCentral(); }
+std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.Configuracoes().CodigoLoja(); }
+std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.Configuracoes().UltimoRecebimento(); }
 
 void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
     Recusa_.reset();
@@ -126,7 +126,7 @@ std::optional<std::string> TOperacoesMotor::LiberarConexoes() {
     fechar("do recebimento", [&] { Recebimento_.Liberar(); });
     fechar("do envio", [&] { Envio_.Liberar(); });
     // The next run opens it again (AtualizarConfiguracoes).
-    fechar(DM_.Connquelbor().Nome(), [&] { DM_.Connquelbor().Fechar(); });
+    fechar(DM_.ConexaoGlobal().Nome(), [&] { DM_.ConexaoGlobal().Fechar(); });
     if (falhas.empty()) return std::nullopt;
     return falhas;
 }
@@ -146,7 +146,7 @@ TOutroAgente OutroAgente(const db::TDetentorPosse& d) {
 
 TPosseCiclo TOperacoesMotor::ReivindicarPosse() {
     DM_.Conectar();
-    db::TResultadoPosse r = db::ReivindicarPosse(DM_.Connquelbor(), Identidade_);
+    db::TResultadoPosse r = db::ReivindicarPosse(DM_.ConexaoGlobal(), Identidade_);
     UltimaReivindicacao_ = std::chrono::steady_clock::now();
     DetemPosse_ = !r.Detentor;
     TPosseCiclo posse;
@@ -158,7 +158,7 @@ TPosseCiclo TOperacoesMotor::ReivindicarPosse() {
 void TOperacoesMotor::RenovarPosse() {
     // A tenth of the claim's life: a run of many blocks never outlasts it.
     if (!DetemPosse_ || std::chrono::steady_clock::now() - UltimaReivindicacao_ < db::kValidadePosse / 10) return;
-    const db::TResultadoPosse r = db::ReivindicarPosse(DM_.Connquelbor(), Identidade_);
+    const db::TResultadoPosse r = db::ReivindicarPosse(DM_.ConexaoGlobal(), Identidade_);
     UltimaReivindicacao_ = std::chrono::steady_clock::now();
     if (r.Detentor) {
         DetemPosse_ = false;
@@ -171,7 +171,7 @@ std::optional<std::string> TOperacoesMotor::PublicarPosse(const std::string& rec
                                                           const std::optional<std::string>& falha) {
     try {
         DM_.Conectar();
-        if (db::PublicarPosse(DM_.Connquelbor(), Identidade_.Chave, recebimento, envio, falha)) return std::nullopt;
+        if (db::PublicarPosse(DM_.ConexaoGlobal(), Identidade_.Chave, recebimento, envio, falha)) return std::nullopt;
         DetemPosse_ = false;
         return std::string("O estado desta sincronização não foi publicado em RPL_POSSE: a posse do banco já não é "
                            "deste agente");
@@ -184,7 +184,7 @@ std::optional<std::string> TOperacoesMotor::LiberarPosse() {
     std::optional<std::string> falha;
     try {
         DM_.Conectar();
-        db::LiberarPosse(DM_.Connquelbor(), Identidade_.Chave);
+        db::LiberarPosse(DM_.ConexaoGlobal(), Identidade_.Chave);
         DetemPosse_ = false;
     } catch (const std::exception& e) {
         falha = std::string("A posse deste banco não pôde ser liberada (outro agente só a assume quando ela vencer): ") +

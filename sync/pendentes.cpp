@@ -26,7 +26,7 @@ void TAlteracoesPendentes::Esquecer() {
 }
 
 std::int64_t TAlteracoesPendentes::Limite(db::TDM& DM) const {
-    const db::TIndicesEnvio indices = DM.RetornaIndices(confirmada_, 1);
+    const db::TIndicesEnvio indices = DM.LogReplicacao().RetornaIndices(confirmada_, 1);
     // Objects of an older script do not say: everything above the
     // acknowledged position is then read again each time.
     return std::max(confirmada_, indices.Limite.value_or(confirmada_));

@@ -296,13 +296,13 @@ private:
         auto& rw = modulo_.TransReplicacaoReadWrite;
         if (pendente_) {
             db::PontoFalha("receber.antes_da_posicao");
-            amb_.DM.GravarUltimoRecebimento(anterior_, modulo_);
+            amb_.DM.Configuracoes().GravarUltimoRecebimento(anterior_, modulo_);
         }
         db::PontoFalha("receber.antes_do_commit");
         if (rw.Ativa()) rw.Commit();
         db::PontoFalha("receber.apos_o_commit");
         if (pendente_) {
-            amb_.DM.UltimoRecebimentoConfirmado(anterior_);
+            amb_.DM.Configuracoes().UltimoRecebimentoConfirmado(anterior_);
             pendente_ = false;
         }
         confirmados_ = proximo;
@@ -321,7 +321,7 @@ private:
     void Executar(const TComando& c, db::TTipoSQL tipo) {
         db::Consulta* preparada = nullptr;
         try {
-            preparada = &db::PrepararDataset(amb_.DM, modulo_, c.Tabela, tipo, 0, 0);
+            preparada = &db::ComandoDaTabelaPronto(amb_.DM, modulo_, c.Tabela, tipo, 0, 0);
         } catch (...) {
             Falhou(c);
             throw;
@@ -488,7 +488,7 @@ private:
         auto it = colunasLocais_.find(tabela);
         if (it == colunasLocais_.end()) {
             std::set<std::string> nomes;
-            for (const auto& c : amb_.DM.CamposTabela(db::MaiusculasAscii(tabela), false))
+            for (const auto& c : amb_.DM.Catalogo().Campos(db::MaiusculasAscii(tabela), false))
                 nomes.insert(db::MaiusculasAscii(c.Campo));
             it = colunasLocais_.emplace(tabela, std::move(nomes)).first;
         }

@@ -6,16 +6,6 @@
 
 namespace ondaris::sync {
 
-db::DataHora AgoraLocal() {
-    std::time_t agora = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&agora, &local);
-    db::DataHora resultado;
-    resultado.D = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
-    resultado.H = {local.tm_hour, local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec, 0};
-    return resultado;
-}
-
 void AvisarRecusa(const TContextoServidor& contexto, const std::string& pedido, const TRespostaServidor& resposta) {
     if (contexto.AoRecusar)
         contexto.AoRecusar(TRecusa{pedido, resposta.StatusCode, resposta.FraseStatus, resposta.Conteudo});
@@ -74,7 +64,6 @@ TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t
     const auto& regional = contexto.Regional;
     lido.UltimaOrdemEnviada = LerPosicao(resposta, corpo, "ultimaordemenviada", regional, pedido);
     lido.UltimoMovimentoLoja = LerPosicao(resposta, corpo, "ultimomovimentoloja", regional, pedido);
-    lido.DataHoraAtualizacao = AgoraLocal();
     return lido;
 }
 

@@ -42,7 +42,6 @@ struct TTipoUltimoMovimentoEnviado {
     std::string Mensagem;    // empty on success, else the refusal's body
     int64_t UltimaOrdemEnviada = 0;
     int64_t UltimoMovimentoLoja = 0;
-    db::DataHora DataHoraAtualizacao{};  // local time of a successful answer; zero otherwise
 };
 
 struct TTipoUltimoMovimentoRecebido {
@@ -52,9 +51,6 @@ struct TTipoUltimoMovimentoRecebido {
     int64_t OrdemFinal = 0;
     int64_t UltimaOrdem = 0;
 };
-
-// The current local date and time, to the second.
-db::DataHora AgoraLocal();
 
 // The record of a refused request (an answer other than 200 below 500):
 // `StatusCode` the status, `Mensagem` the body, every number zero; the

@@ -69,32 +69,20 @@ std::optional<TLogin> AdministradorDoAmbiente() {
 }
 
 void AbrirComoAdministrador(db::Conexao& conexao, const std::optional<TLogin>& administrador) {
-    std::vector<TLogin> logins;
-    if (administrador) {
-        logins.push_back(*administrador);
-    } else {
-        for (const char* senha : db::TDM::kSenhasAdministrador) logins.push_back({db::TDM::kAdministrador, senha});
-    }
-    auto& p = conexao.Parametros();
-    for (std::size_t i = 0; i < logins.size(); ++i) {
-        p.Usuario = logins[i].Usuario;
-        p.Senha = logins[i].Senha;
-        try {
-            conexao.Abrir();
-            return;
-        } catch (const db::ErroBanco& e) {
-            conexao.Fechar();
-            const bool recusado = dynamic_cast<const db::ErroLoginRecusado*>(&e) != nullptr;
-            if (recusado && i + 1 < logins.size()) continue;
-            if (recusado)
-                throw db::ErroBanco("o administrador não conseguiu entrar em " + p.StringConexao() + ": " + e.what() +
-                                    (administrador ? std::string(" (ISC_USER e ISC_PASSWORD do ambiente)")
-                                                   : std::string(" (SYSDBA com as senhas que o agente conhece; "
-                                                                 "defina ISC_USER e ISC_PASSWORD)")),
-                                    e.Codigo(), e.SqlState(), e.Codigos());
-            throw db::ErroBanco("não foi possível abrir " + p.StringConexao() + ": " + e.what(), e.Codigo(),
-                                e.SqlState(), e.Codigos());
-        }
+    const std::vector<TLogin> logins =
+        administrador ? std::vector<TLogin>{*administrador} : db::LoginsAdministradorConhecidos();
+    const auto& p = conexao.Parametros();
+    try {
+        db::AbrirComLogins(conexao, logins);
+    } catch (const db::ErroLoginRecusado& e) {
+        throw db::ErroBanco("o administrador não conseguiu entrar em " + p.StringConexao() + ": " + e.what() +
+                                (administrador ? std::string(" (ISC_USER e ISC_PASSWORD do ambiente)")
+                                               : std::string(" (SYSDBA com as senhas que o agente conhece; "
+                                                             "defina ISC_USER e ISC_PASSWORD)")),
+                            e.Codigo(), e.SqlState(), e.Codigos());
+    } catch (const db::ErroBanco& e) {
+        throw db::ErroBanco("não foi possível abrir " + p.StringConexao() + ": " + e.what(), e.Codigo(),
+                            e.SqlState(), e.Codigos());
     }
 }
 
@@ -202,28 +190,28 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         db::OpcoesTDM opcoes;
         opcoes.Pasta = a.Pasta;
         db::TDM dm(opcoes);
-        dm.Connquelbor().Parametros() = db::ParametrosConexao::De(Configuracao(a));
-        AbrirComoAdministrador(dm.Connquelbor(), a.Administrador);
+        dm.ConexaoGlobal().Parametros() = db::ParametrosConexao::De(Configuracao(a));
+        AbrirComoAdministrador(dm.ConexaoGlobal(), a.Administrador);
         {
-            db::TCatalogoLoja catalogo(dm.Connquelbor());
+            db::TCatalogoLoja catalogo(dm.ConexaoGlobal());
             if (!ObjetosProntos(catalogo, a.Erros)) return 1;
         }
-        dm.AbrirConfiguracoes();
-        const std::int64_t ultima = dm.UltimoMovimentoLoja();
+        dm.Configuracoes().AbrirConfiguracoes();
+        const std::int64_t ultima = dm.LogReplicacao().UltimoMovimentoLoja();
 
         // The same question the cycle asks before it sends.
         std::optional<sync::TRecusa> recusa;
         sync::TContextoServidor contexto = a.Contexto;
         contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
-        const auto posicao = sync::UltimoMovimentoEnviado(dm.LinkCentral(), dm.CodigoLoja(), ultima, contexto);
+        const auto posicao = sync::UltimoMovimentoEnviado(dm.Configuracoes().LinkCentral(), dm.Configuracoes().CodigoLoja(), ultima, contexto);
         if (recusa) {
             a.Erros << sync::TextoRecusa(*recusa) << "\nNada foi apagado.\n";
             return 1;
         }
         const std::int64_t confirmada = posicao.UltimaOrdemEnviada;
-        a.Saida << "O servidor central tem o log desta loja (loja " << dm.CodigoLoja() << ") até a posição "
+        a.Saida << "O servidor central tem o log desta loja (loja " << dm.Configuracoes().CodigoLoja() << ") até a posição "
                 << confirmada << "; o log vai até " << ultima << ".\n";
-        const auto r = db::LimparLogReplicacao(dm.Connquelbor(), confirmada, dias, db::kLinhasPorLote,
+        const auto r = db::LimparLogReplicacao(dm.ConexaoGlobal(), confirmada, dias, db::kLinhasPorLote,
                                                [&](const db::TLimpezaLog& parcial) {
                                                    a.Saida << "Lote " << parcial.Lotes << ": "
                                                            << db::Quantidade(parcial.Apagadas, "linha apagada",
@@ -413,13 +401,13 @@ std::unique_ptr<db::TDM> ModuloComoAdministrador(TAmbienteManutencao& a) {
     db::OpcoesTDM opcoes;
     opcoes.Pasta = a.Pasta;
     auto dm = std::make_unique<db::TDM>(opcoes);
-    dm->Connquelbor().Parametros() = db::ParametrosConexao::De(Configuracao(a));
-    AbrirComoAdministrador(dm->Connquelbor(), a.Administrador);
+    dm->ConexaoGlobal().Parametros() = db::ParametrosConexao::De(Configuracao(a));
+    AbrirComoAdministrador(dm->ConexaoGlobal(), a.Administrador);
     {
-        db::TCatalogoLoja catalogo(dm->Connquelbor());
+        db::TCatalogoLoja catalogo(dm->ConexaoGlobal());
         if (!ObjetosProntos(catalogo, a.Erros)) return nullptr;
     }
-    dm->AbrirConfiguracoes();
+    dm->Configuracoes().AbrirConfiguracoes();
     return dm;
 }
 
@@ -435,9 +423,9 @@ int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
             a.Erros << "Nada foi gravado.\n";
             return 1;
         }
-        const std::int64_t posicao = dm->UltimoRecebimento();
-        const std::string link = dm->LinkCentral();
-        const std::int32_t loja = dm->CodigoLoja();
+        const std::int64_t posicao = dm->Configuracoes().UltimoRecebimento();
+        const std::string link = dm->Configuracoes().LinkCentral();
+        const std::int32_t loja = dm->Configuracoes().CodigoLoja();
         a.Saida << "Esta loja (loja " << loja << ") recebeu até a posição " << posicao << ".\n";
 
         // What a cycle does before it receives: the structure list, then how
@@ -448,7 +436,7 @@ int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
         contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
         sync::ObterEstruturaBanco(link, dm->TBEstrutura(), contexto);
         if (!recusa) {
-            const auto enviado = sync::UltimoMovimentoEnviado(link, loja, dm->UltimoMovimentoLoja(), contexto);
+            const auto enviado = sync::UltimoMovimentoEnviado(link, loja, dm->LogReplicacao().UltimoMovimentoLoja(), contexto);
             if (!recusa) {
                 sync::JanelaMuda janela;
                 sync::TAlteracoesPendentes pendentes;
@@ -467,12 +455,12 @@ int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
                 }
                 if (!recusa) {
                     for (const auto& aviso : avisos) a.Saida << aviso << ".\n";
-                    dm->AbrirConfiguracoes();
+                    dm->Configuracoes().AbrirConfiguracoes();
                     a.Saida << "O comando de ordem " << ordem
                             << " recebido do servidor central foi posto de lado sem ser aplicado, porque falha nesta "
                                "loja:\n  "
                             << ambiente.MotivoPostoDeLado << "\nA posição recebida passou para "
-                            << dm->UltimoRecebimento()
+                            << dm->Configuracoes().UltimoRecebimento()
                             << "; o resto vem no próximo ciclo do agente. " << kComoVerPostosDeLado
                             << "Até que a linha desse comando seja corrigida, esta loja pode ficar diferente das "
                                "outras nela.\n";
@@ -501,7 +489,7 @@ int PorDeLadoEnvio(TAmbienteManutencao& a, std::int64_t ordem) {
                     << " do LOG_REPLICACAO pode ser enviada: não há o que pôr de lado.\nNada foi mudado.\n";
             return 1;
         }
-        const auto linha = db::PorDeLadoLinhaLog(dm->Connquelbor(), ordem, *motivo);
+        const auto linha = db::PorDeLadoLinhaLog(dm->ConexaoGlobal(), ordem, *motivo);
         if (!linha) {
             a.Erros << "Recusado: o LOG_REPLICACAO não tem mais a linha de ordem " << ordem << ".\nNada foi mudado.\n";
             return 1;

@@ -24,14 +24,12 @@
 
 #include "app/shell/servico.h"
 #include "db/conexao.h"
+#include "db/conta.h"
 #include "sync/servidor.h"
 
 namespace ondaris::shell {
 
-struct TLogin {
-    std::string Usuario;
-    std::string Senha;
-};
+using TLogin = db::TLogin;
 
 struct TAmbienteManutencao {
     std::string Pasta;                      // folder of "korvin.ini" with its separator; empty: the executable's

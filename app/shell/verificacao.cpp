@@ -61,7 +61,7 @@ bool FalhaDeRede(const db::ErroBanco& e) {
 // Runs a statement that changes nothing (a condition no row meets, or a
 // transaction rolled back) to learn whether the account may run it.
 std::optional<std::string> Recusado(db::Conexao& conexao, const std::string& sql) {
-    db::Transacao t(conexao, "TRVerificacao", db::OpcoesTransacao{false, false, false});
+    db::Transacao t(conexao, "TRVerificacao", db::OpcoesTransacao::Escrita());
     t.Iniciar();
     try {
         db::Consulta c(conexao, t, sql);
@@ -306,14 +306,14 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
     db::OpcoesTDM opcoesTdm;
     opcoesTdm.Pasta = pasta;
     db::TDM dm(opcoesTdm);
-    dm.Connquelbor().Parametros() = db::ParametrosConexao::De(cfg);
-    dm.Connquelbor().Parametros().Usuario = opcoes.Usuario;
-    dm.Connquelbor().Parametros().Senha = opcoes.Senha;
-    const std::string alvo = dm.Connquelbor().Parametros().StringConexao();
+    dm.ConexaoGlobal().Parametros() = db::ParametrosConexao::De(cfg);
+    dm.ConexaoGlobal().Parametros().Usuario = opcoes.Usuario;
+    dm.ConexaoGlobal().Parametros().Senha = opcoes.Senha;
+    const std::string alvo = dm.ConexaoGlobal().Parametros().StringConexao();
     const std::string login = "Login da conta de replicação " + opcoes.Usuario + " em " + alvo;
     bool conexaoOk = false;
     try {
-        dm.Connquelbor().Abrir();
+        dm.ConexaoGlobal().Abrir();
         rel.Ok("Servidor de banco de dados " + cfg.Servidor + " (porta " + cfg.Porta +
                ") responde");
         rel.Ok(login);
@@ -351,7 +351,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         semConfiguracoes = semConexao;
     } else {
         try {
-            db::TCatalogoLoja catalogo(dm.Connquelbor());
+            db::TCatalogoLoja catalogo(dm.ConexaoGlobal());
             const int versao = catalogo.VersaoObjetos();
             const std::string rodar = std::string("rode ") + db::kScriptObjetos + " no banco como SYSDBA (isql-fb -ch " +
                                       "ISO8859_1 -i " + db::kScriptObjetos + " " + alvo + ")";
@@ -374,17 +374,17 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
             if (versao > 0) {
                 constexpr const char* kLerConfiguracoes = "ler RPL_CONFIGURACOES";
                 const std::pair<const char*, std::string> usos[] = {
-                    {kLerConfiguracoes, std::string(db::TDM::kSqlConfiguracoes)},
+                    {kLerConfiguracoes, std::string(db::TConfiguracoesReplicacao::kSqlConfiguracoes)},
                     {"gravar ULTIMORECEBIMENTO",
                      "UPDATE RPL_CONFIGURACOES SET ULTIMORECEBIMENTO = ULTIMORECEBIMENTO WHERE 1 = 0"},
-                    {"ler LOG_REPLICACAO", std::string(db::TDM::kSqlUltimoMovimentoLoja)},
+                    {"ler LOG_REPLICACAO", std::string(db::TLogReplicacao::kSqlUltimoMovimentoLoja)},
                     {"executar PROC_RETORNA_INDICE", "SELECT * FROM PROC_RETORNA_INDICE(0, NULL, 1)"},
                     // The hold every cycle claims (db/posse.h).
                     {"gravar RPL_POSSE", "UPDATE RPL_POSSE SET CHAVE = CHAVE WHERE 1 = 0"},
                 };
                 std::vector<std::string> negados;
                 for (const auto& [uso, sql] : usos)
-                    if (auto erro = Recusado(dm.Connquelbor(), sql)) {
+                    if (auto erro = Recusado(dm.ConexaoGlobal(), sql)) {
                         negados.push_back(uso + std::string(" (") + UmaLinha(*erro) + ")");
                         if (uso == kLerConfiguracoes)
                             semConfiguracoes = std::string("da permissão de ler RPL_CONFIGURACOES, que a conta ") +
@@ -397,7 +397,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 } else if (versao == db::kVersaoObjetosReplicacao) {
                     rel.Ok("Objetos da replicação presentes, versão " + std::to_string(versao) +
                            ", com as permissões da conta " + db::kUsuarioReplicacao);
-                    VerificarPostosDeLado(dm.Connquelbor(), rel);
+                    VerificarPostosDeLado(dm.ConexaoGlobal(), rel);
                 }
             }
         } catch (const db::ErroBanco& e) {
@@ -418,24 +418,24 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
             "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO) "
             "VALUES (1, <código da loja>, 'http://<servidor central>/', 1, 0)";
         try {
-            dm.AbrirConfiguracoes();
+            dm.Configuracoes().AbrirConfiguracoes();
             std::optional<std::int32_t> loja;
             try {
-                loja = dm.CodigoLoja();
+                loja = dm.Configuracoes().CodigoLoja();
             } catch (const db::ErroBanco&) {
             }
             const bool lojaOk = loja && *loja > 0;
             if (!lojaOk)
                 rel.Falha("Linha de configuração: CODIGOLOJA vazio ou não positivo",
                           "grave em CODIGOLOJA o código desta loja, o mesmo que o servidor central conhece");
-            if (dm.LinkCentral().empty()) {
+            if (dm.Configuracoes().LinkCentral().empty()) {
                 rel.Falha("Linha de configuração" + (lojaOk ? " da loja " + std::to_string(*loja) : std::string()) +
                               ": LINKCENTRAL vazio",
                           "grave em LINKCENTRAL o endereço do servidor central, por exemplo http://central:8080/");
                 semLinkCentral = "do endereço LINKCENTRAL da linha de configuração, que está vazio";
             } else if (lojaOk) {
                 rel.Ok("Linha de configuração: loja " + std::to_string(*loja) + ", servidor central " +
-                       dm.LinkCentral() + ", recebido até a posição " + std::to_string(dm.UltimoRecebimento()));
+                       dm.Configuracoes().LinkCentral() + ", recebido até a posição " + std::to_string(dm.Configuracoes().UltimoRecebimento()));
             }
         } catch (const db::ErroBanco& e) {
             // The module's own refusal (no row) carries no server code.
@@ -457,19 +457,19 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         std::optional<sync::TRecusa> recusa;
         contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
         try {
-            sync::ObterEstruturaBanco(dm.LinkCentral(), dm.TBEstrutura(), contexto);
+            sync::ObterEstruturaBanco(dm.Configuracoes().LinkCentral(), dm.TBEstrutura(), contexto);
             if (recusa)
-                rel.Falha("Servidor central " + dm.LinkCentral() + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
+                rel.Falha("Servidor central " + dm.Configuracoes().LinkCentral() + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
                           "confira LINKCENTRAL: o servidor central deve responder à lista de estrutura (estruturabd)");
             else if (dm.TBEstrutura().Vazia())
-                rel.Falha("Servidor central " + dm.LinkCentral() +
+                rel.Falha("Servidor central " + dm.Configuracoes().LinkCentral() +
                               " responde, mas a lista de estrutura está vazia: nenhuma tabela seria replicada",
                           "carregue no servidor central a lista das tabelas e colunas replicadas "
                           "(scripts/estrutura-json gera uma a partir de um banco de loja)");
             else
                 estruturaOk = true;
         } catch (const std::exception& e) {
-            rel.Falha("Servidor central " + dm.LinkCentral() + " inacessível ou com resposta inválida: " +
+            rel.Falha("Servidor central " + dm.Configuracoes().LinkCentral() + " inacessível ou com resposta inválida: " +
                           UmaLinha(e.what()),
                       "confira LINKCENTRAL na linha de configuração, a rede e se o servidor central está no ar");
         }
@@ -486,13 +486,13 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
             if (l.TABELA && !l.TABELA->empty() &&
                 std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
                 tabelas.push_back(*l.TABELA);
-        rel.Ok("Servidor central " + dm.LinkCentral() + " responde; lista de estrutura com " +
+        rel.Ok("Servidor central " + dm.Configuracoes().LinkCentral() + " responde; lista de estrutura com " +
                db::Quantidade(static_cast<std::int64_t>(tabelas.size()), "tabela", "tabelas"));
         // The list's address came through the database: the connection is open.
-        db::TCatalogoLoja catalogo(dm.Connquelbor());
+        db::TCatalogoLoja catalogo(dm.ConexaoGlobal());
         for (const auto& t : tabelas) {
             try {
-                VerificarTabela(catalogo, dm.Connquelbor(), db::MaiusculasAscii(t),
+                VerificarTabela(catalogo, dm.ConexaoGlobal(), db::MaiusculasAscii(t),
                                 dm.TBEstrutura().CamposDaTabela(t), rel);
             } catch (const std::exception& e) {
                 rel.Falha("Tabela " + t + ": não pôde ser conferida: " + UmaLinha(e.what()),

@@ -440,8 +440,8 @@ TEST_F(CicloCenarios, HowEachRunEndsByWhatTheServerAnswers) {
         // However the run ended, an agent waiting for its next run holds no
         // attachment: neither the blocks' nor the global connection's.
         EXPECT_EQ(AnexosDaReplicacao(), 0);
-        motor.DM.AbrirConfiguracoes();
-        EXPECT_EQ(motor.DM.UltimoRecebimento(), c.recebidoDepois);
+        motor.DM.Configuracoes().AbrirConfiguracoes();
+        EXPECT_EQ(motor.DM.Configuracoes().UltimoRecebimento(), c.recebidoDepois);
 
         std::vector<std::string> registrados;
         for (const auto& t : c.registrados) registrados.push_back(Expandir(t, http));

@@ -126,8 +126,8 @@ TEST_F(ComandosManutencao, AWrongAdministratorLoginOrOldObjectsChangeNothing) {
     const auto antes = Gatilhos();
     // Without ISC_USER: SYSDBA with the agent's known passwords, which a
     // test server does not have.
-    ASSERT_NE(SenhaSysdba(), db::TDM::kSenhasAdministrador[0]);
-    ASSERT_NE(SenhaSysdba(), db::TDM::kSenhasAdministrador[1]);
+    ASSERT_NE(SenhaSysdba(), db::kSenhasAdministrador[0]);
+    ASSERT_NE(SenhaSysdba(), db::kSenhasAdministrador[1]);
     const auto semLogin = Rodar({"--instalar-gatilhos", "CLIENTES"}, false);
     EXPECT_EQ(semLogin.Status, 1) << semLogin.Saida;
     EXPECT_NE(semLogin.Saida.find("defina ISC_USER e ISC_PASSWORD"), std::string::npos) << semLogin.Saida;

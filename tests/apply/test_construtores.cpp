@@ -82,7 +82,7 @@ protected:
     }
 
     Consulta& Preparar(std::string_view tabela, TTipoSQL tipo, std::int64_t ini = 0, std::int64_t fim = 0) {
-        return PrepararDataset(*dm_, *modulo_, tabela, tipo, ini, fim);
+        return ComandoDaTabelaPronto(*dm_, *modulo_, tabela, tipo, ini, fim);
     }
 
     // The text of PrepararDataset's failure, whose cause is of kind E.
@@ -158,7 +158,7 @@ TEST_F(Construtores, CacheDoBloco) {
         "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', 'CLIENTES', '1');"
         "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', 'CLIENTES', '2');"
         "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', 'CLIENTES', '1');");
-    const std::int64_t base = dm_->UltimoMovimentoLoja() - 3;
+    const std::int64_t base = dm_->LogReplicacao().UltimoMovimentoLoja() - 3;
     Consulta& sel = Preparar("CLIENTES", TTipoSQL::tsSelect, base + 2, base + 3);
     EXPECT_EQ(&sel.TransacaoDona(), &modulo_->TransReplicacaoReadOnly);
     ASSERT_TRUE(sel.Aberta());

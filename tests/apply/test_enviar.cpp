@@ -82,7 +82,7 @@ protected:
         contexto_.Regional = kBr;
         contexto_.TempoLimite = 5000;
         // Every test sends only what it logged itself.
-        posicao_ = dm_->UltimoMovimentoLoja();
+        posicao_ = dm_->LogReplicacao().UltimoMovimentoLoja();
         conexoes_ = ConexoesDaReplicacao();
     }
     void TearDown() override {
@@ -190,7 +190,7 @@ TEST_F(EnvioDeBlocos, TodasAsTabelasDeExemploETiposDeColuna) {
     EXPECT_EQ(nomes, (std::vector<std::string>{"codigolojaorigem", "comandos", "ordeminicial", "ordemfinal"}));
     EXPECT_EQ(json->Membro("codigolojaorigem")->Bruto(), "12");
     EXPECT_EQ(json->Membro("ordeminicial")->Bruto(), std::to_string(posicao_ + 1));
-    EXPECT_EQ(json->Membro("ordemfinal")->Bruto(), std::to_string(dm_->UltimoMovimentoLoja()));
+    EXPECT_EQ(json->Membro("ordemfinal")->Bruto(), std::to_string(dm_->LogReplicacao().UltimoMovimentoLoja()));
     const TValorJSON& primeiro = json->Membro("comandos")->Elementos().front();
     nomes.clear();
     for (const auto& [nome, valor] : primeiro.Membros()) nomes.push_back(nome);
@@ -246,7 +246,7 @@ TEST_F(EnvioDeBlocos, LinhasQueSumiramExclusoesEDuasAlteracoesDaMesmaLinha) {
     // The bounds still cover the row that was left out.
     auto json = LerJSON(corpo);
     EXPECT_EQ(json->Membro("ordeminicial")->Bruto(), std::to_string(posicao_ + 1));
-    EXPECT_EQ(json->Membro("ordemfinal")->Bruto(), std::to_string(dm_->UltimoMovimentoLoja()));
+    EXPECT_EQ(json->Membro("ordemfinal")->Bruto(), std::to_string(dm_->LogReplicacao().UltimoMovimentoLoja()));
 }
 
 TEST_F(EnvioDeBlocos, BlocoDeMaisDeMilLinhasVaiEmBlocosDeMil) {
@@ -302,7 +302,7 @@ TEST_F(EnvioDeBlocos, BlobsCurtosELongosDaoOMesmoTexto) {
 
     // Every blob read by its own call, as each was before, with exact texts
     // as the block's statements have them.
-    db::Consulta simples(dm_->Connquelbor(), dm_->TRPrincipal(), "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
+    db::Consulta simples(dm_->ConexaoGlobal(), dm_->TRPrincipal(), "SELECT ID, BT, BU, BN, BO, BB FROM BLOBS ORDER BY ID");
     simples.DefinirTextosExatos(true);
     std::size_t i = 0;
     for (bool tem = simples.Abrir(); tem; tem = simples.Proximo(), ++i) {
@@ -371,10 +371,10 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.tabela);
-        const int64_t antes = dm_->UltimoMovimentoLoja();
+        const int64_t antes = dm_->LogReplicacao().UltimoMovimentoLoja();
         Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', '") + c.tabela +
             "', '1');");
-        const int64_t ordem = dm_->UltimoMovimentoLoja();
+        const int64_t ordem = dm_->LogReplicacao().UltimoMovimentoLoja();
         const std::string falha = teste::TextoDaFalhaDaRotina<db::ErroBanco>(
             "PrepararDataset", [&] { EnviarDados(servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta()); });
         EXPECT_EQ(falha.rfind(std::string("Falha ao executar a rotina PrepararDataset: \r\nTabela: ") + c.comando +

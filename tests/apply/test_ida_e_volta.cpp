@@ -51,8 +51,8 @@ public:
     // are not replicated) read as a value.
     std::vector<std::vector<db::Valor>> Linhas(const std::string& tabela, const std::string& ordem) {
         std::string colunas;
-        for (const auto& c : dm_->CamposTabela(tabela, false)) colunas += (colunas.empty() ? "" : ", ") + c.Campo;
-        db::Consulta qry(dm_->Connquelbor(), dm_->TRPrincipal(),
+        for (const auto& c : dm_->Catalogo().Campos(tabela, false)) colunas += (colunas.empty() ? "" : ", ") + c.Campo;
+        db::Consulta qry(dm_->ConexaoGlobal(), dm_->TRPrincipal(),
                          "SELECT " + colunas + " FROM " + tabela + " ORDER BY " + ordem);
         std::vector<std::vector<db::Valor>> linhas;
         for (bool tem = qry.Abrir(); tem; tem = qry.Proximo()) {
@@ -109,7 +109,7 @@ protected:
         // column of the replicated tables.
         destino.DM().TBEstrutura().Limpar();
         for (const char* tabela : {"PRODUTOS", "PRECOS", "VENDAS", "ITENSVENDA"})
-            for (const auto& c : destino.DM().CamposTabela(tabela, false))
+            for (const auto& c : destino.DM().Catalogo().Campos(tabela, false))
                 destino.DM().TBEstrutura().Adicionar(
                     tabela, c.Campo, c.Chave ? std::optional<std::string>("PRIMARY KEY") : std::nullopt);
         JanelaMuda janela;
@@ -195,8 +195,8 @@ TEST_F(IdaEVolta, CadaColunaDeCadaTipoChegaIgual) {
     ASSERT_EQ(corpo->Membro("comandos")->Elementos().size(), 14u);
     CompararTabelas(origem, destino);
     // The received position is the last command's.
-    destino.DM().AbrirConfiguracoes();
-    EXPECT_EQ(destino.DM().UltimoRecebimento(), std::stoll(corpo->Membro("ordemfinal")->Bruto()));
+    destino.DM().Configuracoes().AbrirConfiguracoes();
+    EXPECT_EQ(destino.DM().Configuracoes().UltimoRecebimento(), std::stoll(corpo->Membro("ordemfinal")->Bruto()));
 }
 
 // Raw bytes beyond ASCII in OCTETS columns travel as the characters of the

@@ -189,8 +189,8 @@ protected:
     }
 
     std::int64_t Posicao() {
-        dm_->AbrirConfiguracoes();
-        return dm_->UltimoRecebimento();
+        dm_->Configuracoes().AbrirConfiguracoes();
+        return dm_->Configuracoes().UltimoRecebimento();
     }
 
     TTipoUltimoMovimentoRecebido Receber() { return ReceberDados(http_.Base(), kLoja, Posicao(), *ambiente_); }
@@ -285,7 +285,7 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
         const std::int64_t inicio = c.comandos.front().Ordem - 1;
-        dm_->GravarUltimoRecebimento(inicio);
+        dm_->Configuracoes().GravarUltimoRecebimento(inicio);
         auto comandos = c.comandos;
         for (auto& k : comandos)
             if (k.Ordem == c.falha) k = Evento(k.Ordem, k.IdTransacao, "32/13/2024");
@@ -313,7 +313,7 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
 // its key texts as the sender's log wrote them, compared with this store's
 // own log, accents included; a command that names no row is applied.
 TEST_F(Recebimento, ComandosDeLinhasAlteradasNaLojaEAindaNaoEnviadasFicamDeLado) {
-    dm_->GravarUltimoRecebimento(40000);
+    dm_->Configuracoes().GravarUltimoRecebimento(40000);
     const auto registrar = [&](const std::string& tabela, const std::string& chave1, const std::string& chave2) {
         banco_->ExecutarSql(db::Utf8ParaLatin1(
             "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2) VALUES ('U', '" + tabela +
@@ -321,7 +321,7 @@ TEST_F(Recebimento, ComandosDeLinhasAlteradasNaLojaEAindaNaoEnviadasFicamDeLado)
     };
     // Acknowledged by the server: no longer pending.
     registrar("EVENTOS", "40004", "");
-    const std::int64_t confirmada = dm_->UltimoMovimentoLoja();
+    const std::int64_t confirmada = dm_->LogReplicacao().UltimoMovimentoLoja();
     // Not yet sent.
     registrar("EVENTOS", "40002", "");
     registrar("EVENTOS", "40003", "");
@@ -375,13 +375,13 @@ TEST_F(Recebimento, ComandosDeLinhasAlteradasNaLojaEAindaNaoEnviadasFicamDeLado)
 // A run of the cycle applies all its blocks on one connection, which it
 // closes as soon as the server has nothing more.
 TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
-    dm_->GravarUltimoRecebimento(30000);
+    dm_->Configuracoes().GravarUltimoRecebimento(30000);
     central_.Tamanho = 2;
     central_.Definir({Evento(30001, "A"), Evento(30002, "A"), Evento(30003, "B"), Evento(30004, "-1"),
                       Evento(30005, "C")});
     TOperacoesMotor operacoes(*dm_, janela_, ambiente_->Contexto, Pasta());
     // The server holds every change of the store: none is pending.
-    const std::int64_t confirmada = dm_->UltimoMovimentoLoja();
+    const std::int64_t confirmada = dm_->LogReplicacao().UltimoMovimentoLoja();
     int blocos = 0;
     for (std::int64_t ultima = -1; ultima != 0 && blocos < 10; ++blocos) {
         ultima = operacoes.ReceberDados(http_.Base(), kLoja, Posicao(), confirmada);
@@ -404,7 +404,7 @@ TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
 TEST_F(Recebimento, ModuloDaExecucaoDescartadoAposFalhaERefeitoComOutraEstrutura) {
     db::TModuloDaExecucao modulo;
     ambiente_->Modulo = &modulo;
-    dm_->GravarUltimoRecebimento(31000);
+    dm_->Configuracoes().GravarUltimoRecebimento(31000);
     central_.Tamanho = 2;
     central_.Definir({Evento(31001, "A"), Evento(31002, "A"), Evento(31003, "B"),
                       Evento(31004, "B", "32/13/2024"), Evento(31005, "C"), Evento(31006, "C")});
@@ -437,7 +437,7 @@ TEST_F(Recebimento, ModuloDaExecucaoDescartadoAposFalhaERefeitoComOutraEstrutura
 }
 
 TEST_F(Recebimento, BlocoAplicadoPainelEPedido) {
-    dm_->GravarUltimoRecebimento(500);
+    dm_->Configuracoes().GravarUltimoRecebimento(500);
     central_.Definir({Evento(501, "A"), Evento(502, "A"), Evento(503, "-1")});
     const auto r = Receber();
     EXPECT_EQ(r.StatusCode, 200);
@@ -461,7 +461,7 @@ TEST_F(Recebimento, RespostasSemBloco) {
     std::filesystem::create_directories(semBanco);
     std::ofstream(semBanco / "korvin.ini") << "[Korvin]\nServidor=127.0.0.1\nCaminho=/nao/existe.fdb\n";
     ambiente_->PastaIni = semBanco.string() + "/";
-    dm_->GravarUltimoRecebimento(600);
+    dm_->Configuracoes().GravarUltimoRecebimento(600);
 
     http_.Responder(RespostaProgramada::Texto("loja desconhecida", 404));
     auto r = Receber();
@@ -554,7 +554,7 @@ TEST_F(Recebimento, BlocosMalformados) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.mensagem);
-        dm_->GravarUltimoRecebimento(700);
+        dm_->Configuracoes().GravarUltimoRecebimento(700);
         http_.Responder(c.resposta);
         EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + c.mensagem);
         EXPECT_EQ(Posicao(), 700);
@@ -563,7 +563,7 @@ TEST_F(Recebimento, BlocosMalformados) {
 }
 
 TEST_F(Recebimento, AcoesCamposBinariosETexto) {
-    dm_->GravarUltimoRecebimento(800);
+    dm_->Configuracoes().GravarUltimoRecebimento(800);
     std::vector<std::uint8_t> foto(200);
     for (std::size_t i = 0; i < foto.size(); ++i) foto[i] = static_cast<std::uint8_t>(i * 7);
     const std::string base64 = StreamtoBase64(foto);
@@ -598,7 +598,7 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     EXPECT_EQ(descartadas, (std::vector<std::string>{"PRODUTOS.NAOEXISTE@801", "PRODUTOS.naoexiste@808"}));
 
     db::Conexao conexao(db::ParametrosConexao{.Servidor = "127.0.0.1", .Caminho = banco_->Caminho()});
-    db::Transacao t(conexao, "T", db::OpcoesTransacao{});
+    db::Transacao t(conexao, "T", db::OpcoesTransacao::EscritaAutomatica());
     db::Consulta q(conexao, t,
                    "SELECT CODIGO, DESCRICAO, ATIVO, PESOLIQUIDO, FOTO, OBSERVACOES, UNIDADE FROM PRODUTOS ORDER BY "
                    "CODIGO");
@@ -625,7 +625,7 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     // An update-or-insert for a table without structure rows fails at
     // preparation, naming the statement.
     central_.Definir({{900, "Z", "U", "VENDAS", {{"NUMERO", "1"}}}});
-    dm_->GravarUltimoRecebimento(899);
+    dm_->Configuracoes().GravarUltimoRecebimento(899);
     // Its text names the routine that failed, once.
     const std::string erro = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
     EXPECT_EQ(erro.rfind("Falha ao executar a rotina PrepararDataset: \r\nTabela: TBVENDAS_UI\r\n", 0), 0u) << erro;
@@ -691,7 +691,7 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
     banco_->ExecutarSql("UPDATE OR INSERT INTO EVENTOS (ID, TEXTO) VALUES (20003, 'fica');");
     for (const auto& c : casos) {
         SCOPED_TRACE(c.mensagem);
-        dm_->GravarUltimoRecebimento(20000);
+        dm_->Configuracoes().GravarUltimoRecebimento(20000);
         http_.Responder(RespostaProgramada::Json(bloco(c.segundo)));
         const std::string erro = FalhaAoReceber();
         EXPECT_EQ(erro.rfind(kPrefixo + c.mensagem, 0), 0u) << erro;
@@ -706,7 +706,7 @@ TEST_F(Recebimento, ValorQueNaoChegaComoEnviadoFalhaOBloco) {
 
 // JSON null is NULL, in every kind of column, as sent.
 TEST_F(Recebimento, NuloDoJSONEhNulo) {
-    dm_->GravarUltimoRecebimento(20100);
+    dm_->Configuracoes().GravarUltimoRecebimento(20100);
     http_.Responder(RespostaProgramada::Json(
         R"({"ordeminicial":"20101","ordemfinal":"20101","ultimaordem":"20101","comandos":[)"
         R"({"ordem":20101,"tabela":"PRODUTOS","acao":"U","idtransacao":"N","campos":)"
@@ -750,7 +750,7 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.mensagem);
-        dm_->GravarUltimoRecebimento(20200);
+        dm_->Configuracoes().GravarUltimoRecebimento(20200);
         http_.Responder(RespostaProgramada::Json(c.corpo));
         EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + "a resposta foi recusada: " + c.mensagem);
         EXPECT_EQ(Posicao(), 20200);
@@ -762,7 +762,7 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
     // nothing after it, the store has received everything.
     std::vector<std::int64_t> repetidas;
     ambiente_->AoRepetirPosicao = [&](std::int64_t ordem) { repetidas.push_back(ordem); };
-    dm_->GravarUltimoRecebimento(20200);
+    dm_->Configuracoes().GravarUltimoRecebimento(20200);
     http_.Responder(RespostaProgramada::Json(resposta("20201", {"20200", "20201"})));
     EXPECT_EQ(Receber().UltimaOrdem, 20201);
     EXPECT_EQ(Posicao(), 20201);
@@ -778,7 +778,7 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
 TEST_F(Recebimento, ChaveDeTresColunasRecusada) {
     for (const char* acao : {"U", "D"}) {
         SCOPED_TRACE(acao);
-        dm_->GravarUltimoRecebimento(20300);
+        dm_->Configuracoes().GravarUltimoRecebimento(20300);
         central_.Definir({{20301, "A", acao, "TRES", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"V", "x"}}}});
         const std::string erro = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
         EXPECT_NE(erro.find("a tabela TRES tem chave primária de 3 colunas: o log guarda no máximo 2 valores de chave"),
@@ -787,7 +787,7 @@ TEST_F(Recebimento, ChaveDeTresColunasRecusada) {
         EXPECT_EQ(Posicao(), 20300);
     }
     EXPECT_EQ(Valor("SELECT COUNT(*) FROM TRES"), "0");
-    EXPECT_THROW(db::MontarSQLQuerySEL("TRES", dm_->CamposTabela("TRES", false)), db::ErroPreparacao);
+    EXPECT_THROW(db::MontarSQLQuerySEL("TRES", dm_->Catalogo().Campos("TRES", false)), db::ErroPreparacao);
 }
 
 }  // namespace

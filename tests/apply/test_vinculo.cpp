@@ -35,7 +35,7 @@ protected:
             " V VARCHAR(20), C CHAR(5), OC VARCHAR(10) CHARACTER SET OCTETS,"
             " U8 CHAR(10) CHARACTER SET UTF8, BT BLOB SUB_TYPE TEXT, BB BLOB SUB_TYPE BINARY);");
         conexao_ = std::make_unique<Conexao>(banco_->ParametrosSysdba());
-        transacao_ = std::make_unique<Transacao>(*conexao_, "T", OpcoesTransacao{});
+        transacao_ = std::make_unique<Transacao>(*conexao_, "T", OpcoesTransacao::EscritaAutomatica());
     }
     static void TearDownTestSuite() {
         transacao_.reset();
@@ -216,14 +216,11 @@ TEST_F(Vinculo, TextosIlegiveisOuForaDoTipoSaoErro) {
     EXPECT_THROW(TratarParametro(ui, "NAOHA", "1", kBr, kAno), ErroUso);
 }
 
-TEST(VinculoAcoes, StrtoTipoSQLEStrtoTipoOperacao) {
+TEST(VinculoAcoes, StrtoTipoSQL) {
     EXPECT_EQ(StrtoTipoSQL("U"), TTipoSQL::tsUpdateInsert);
     EXPECT_EQ(StrtoTipoSQL("D"), TTipoSQL::tsDelete);
     EXPECT_EQ(StrtoTipoSQL("S"), TTipoSQL::tsSelect);
     for (const char* outro : {"u", "d", "", "X", "UU", " U"}) EXPECT_EQ(StrtoTipoSQL(outro), std::nullopt) << outro;
-    EXPECT_EQ(StrtoTipoOperacao("D"), TTipoOperacao::toDelete);
-    for (const char* outro : {"d", "", "U", "S", "DD"})
-        EXPECT_EQ(StrtoTipoOperacao(outro), TTipoOperacao::toInsertUpdate) << outro;
 }
 
 }  // namespace

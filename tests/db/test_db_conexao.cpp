@@ -22,8 +22,8 @@ namespace {
 
 using teste::BancoTeste;
 
-constexpr OpcoesTransacao kAutomatica{};
-constexpr OpcoesTransacao kManual{.SomenteLeitura = false, .InicioAutomatico = false, .FimAutomatico = false};
+constexpr OpcoesTransacao kAutomatica = OpcoesTransacao::EscritaAutomatica();
+constexpr OpcoesTransacao kManual = OpcoesTransacao::Escrita();
 
 class BancoConexao : public ::testing::Test {
 protected:
@@ -527,7 +527,7 @@ TEST_F(BancoConexao, ModuloPorOperacao) {
 
     {
         TModuloOperacao modulo(pasta.Pasta());
-        EXPECT_TRUE(modulo.ConnQuelbor.Aberta());
+        EXPECT_TRUE(modulo.ConexaoOperacao.Aberta());
         auto& ui = modulo.Criar("TBT_UI", modulo.TransReplicacaoReadWrite,
                                 "UPDATE OR INSERT INTO T(ID, V10) VALUES (:ID, :V10)");
         EXPECT_EQ(modulo.Procurar("tbt_ui"), &ui);
@@ -561,7 +561,7 @@ TEST_F(BancoConexao, ModuloPorOperacao) {
         ASSERT_TRUE(sel.Abrir());
         EXPECT_TRUE(modulo.TransReplicacaoReadOnly.Ativa());
         modulo.Fechar();
-        EXPECT_FALSE(modulo.ConnQuelbor.Aberta());
+        EXPECT_FALSE(modulo.ConexaoOperacao.Aberta());
     }
     Consulta v(*conexao_, *auto_, "SELECT V10 FROM T WHERE ID = 1302");
     ASSERT_TRUE(v.Abrir());

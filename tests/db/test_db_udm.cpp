@@ -46,9 +46,9 @@ protected:
 };
 
 TEST_F(DataModuleGlobal, AbreComoContaDeReplicacao) {
-    EXPECT_TRUE(dm_->Connquelbor().Aberta());
-    EXPECT_EQ(dm_->Connquelbor().Parametros().Usuario, "ONDARIS");
-    EXPECT_EQ(dm_->Connquelbor().Parametros().StringConexao(), "127.0.0.1/3050:" + banco_->Caminho());
+    EXPECT_TRUE(dm_->ConexaoGlobal().Aberta());
+    EXPECT_EQ(dm_->ConexaoGlobal().Parametros().Usuario, "ONDARIS");
+    EXPECT_EQ(dm_->ConexaoGlobal().Parametros().StringConexao(), "127.0.0.1/3050:" + banco_->Caminho());
 }
 
 TEST_F(DataModuleGlobal, ConsultaDoCatalogo) {
@@ -70,22 +70,22 @@ TEST_F(DataModuleGlobal, ConsultaDoCatalogo) {
     for (const auto& c : casos) {
         SCOPED_TRACE(std::string(c.tabela) + (c.somenteChave ? " key" : " all"));
         std::vector<C> nomes;
-        for (const auto& campo : dm_->CamposTabela(c.tabela, c.somenteChave)) nomes.push_back({campo.Campo, campo.Chave});
+        for (const auto& campo : dm_->Catalogo().Campos(c.tabela, c.somenteChave)) nomes.push_back({campo.Campo, campo.Chave});
         EXPECT_EQ(nomes, c.esperado);
     }
     // Each column's type comes along: X is VARCHAR(5) in the database's Latin-1.
-    const auto composta = dm_->CamposTabela("COMPOSTA", false);
+    const auto composta = dm_->Catalogo().Campos("COMPOSTA", false);
     ASSERT_EQ(composta.size(), 3u);
     EXPECT_EQ((std::vector<int>{composta[1].Tipo, composta[1].ConjuntoCaracteres, composta[1].Tamanho}),
               (std::vector<int>{37, 21, 5}));
     // The key question gives the key's columns alone, without trailing
     // blanks, asked between two questions of the whole table.
     std::vector<std::string> chave;
-    for (const auto& c : dm_->CamposTabela("COMPOSTA", true)) {
+    for (const auto& c : dm_->Catalogo().Campos("COMPOSTA", true)) {
         chave.push_back(c.Campo);
         EXPECT_TRUE(c.Chave);
     }
-    EXPECT_EQ(dm_->CamposTabela("COMPOSTA", false), composta);
+    EXPECT_EQ(dm_->Catalogo().Campos("COMPOSTA", false), composta);
     EXPECT_EQ(chave, (std::vector<std::string>{"A", "B"}));
     EXPECT_FALSE(dm_->TRPrincipal().Ativa());
 }
@@ -97,34 +97,34 @@ TEST_F(DataModuleGlobal, LinhaDeConfiguracaoPorCodigoEGravacao) {
         " VALUES (5, 55, 'http://cinco/', 1, 500);"
         "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO)"
         " VALUES (2, 22, 'http://dois/', 1, 200);");
-    dm_->AbrirConfiguracoes();
-    EXPECT_EQ(dm_->CodigoLoja(), 22);
-    EXPECT_EQ(dm_->LinkCentral(), "http://dois/");
-    EXPECT_EQ(dm_->UltimoRecebimento(), 200);
+    dm_->Configuracoes().AbrirConfiguracoes();
+    EXPECT_EQ(dm_->Configuracoes().CodigoLoja(), 22);
+    EXPECT_EQ(dm_->Configuracoes().LinkCentral(), "http://dois/");
+    EXPECT_EQ(dm_->Configuracoes().UltimoRecebimento(), 200);
     EXPECT_FALSE(dm_->TRPrincipal().Ativa());
 
-    dm_->GravarUltimoRecebimento(9007199254740993);
+    dm_->Configuracoes().GravarUltimoRecebimento(9007199254740993);
     EXPECT_FALSE(dm_->TRPrincipal().Ativa());  // committed at once
-    EXPECT_EQ(dm_->UltimoRecebimento(), 9007199254740993);
+    EXPECT_EQ(dm_->Configuracoes().UltimoRecebimento(), 9007199254740993);
     const std::string saida = banco_->ExecutarSql(
         "SET LIST ON; SELECT CODIGO, ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES ORDER BY CODIGO;");
     EXPECT_NE(saida.find("9007199254740993"), std::string::npos) << saida;
     EXPECT_NE(saida.find("500"), std::string::npos) << saida;  // row 5 untouched
-    dm_->GravarUltimoRecebimento(300);  // again, from the kept row
+    dm_->Configuracoes().GravarUltimoRecebimento(300);  // again, from the kept row
 
     // The row disappears under us: the write-back changes nothing and says so.
     banco_->ExecutarSql("DELETE FROM RPL_CONFIGURACOES WHERE CODIGO = 2;");
-    EXPECT_THROW(dm_->GravarUltimoRecebimento(400), ErroBanco);
-    dm_->AbrirConfiguracoes();
-    EXPECT_EQ(dm_->CodigoLoja(), 55);
+    EXPECT_THROW(dm_->Configuracoes().GravarUltimoRecebimento(400), ErroBanco);
+    dm_->Configuracoes().AbrirConfiguracoes();
+    EXPECT_EQ(dm_->Configuracoes().CodigoLoja(), 55);
 
     banco_->ExecutarSql("DELETE FROM RPL_CONFIGURACOES;");
-    EXPECT_THROW(dm_->AbrirConfiguracoes(), ErroBanco);
+    EXPECT_THROW(dm_->Configuracoes().AbrirConfiguracoes(), ErroBanco);
 }
 
 TEST_F(DataModuleGlobal, UltimoMovimentoDeLogVazioEZero) {
     banco_->ExecutarSql("DELETE FROM LOG_REPLICACAO;");
-    EXPECT_EQ(dm_->UltimoMovimentoLoja(), 0);
+    EXPECT_EQ(dm_->LogReplicacao().UltimoMovimentoLoja(), 0);
     EXPECT_FALSE(dm_->TRPrincipal().Ativa());
 }
 
@@ -142,14 +142,14 @@ TEST(DataModuleSemChave, GravacaoPelosCincoValores) {
     PastaKorvin pasta(banco);
     TDM dm(OpcoesTDM{.Pasta = pasta.Pasta()});
     dm.DataModuleCreate();
-    dm.GravarUltimoRecebimento(8);  // reads the row first; '' and NULL read as NULL
+    dm.Configuracoes().GravarUltimoRecebimento(8);  // reads the row first; '' and NULL read as NULL
     std::string saida = banco.ExecutarSql("SET LIST ON; SELECT SUM(ULTIMORECEBIMENTO) AS S FROM RPL_CONFIGURACOES;");
     EXPECT_NE(saida.find("15"), std::string::npos) << saida;
 
     // Two identical rows: more than one would change, so nothing does.
     banco.ExecutarSql("UPDATE RPL_CONFIGURACOES SET CODIGO = 1, LINKCENTRAL = 'x', ULTIMORECEBIMENTO = 8;");
-    dm.AbrirConfiguracoes();
-    EXPECT_THROW(dm.GravarUltimoRecebimento(9), ErroBanco);
+    dm.Configuracoes().AbrirConfiguracoes();
+    EXPECT_THROW(dm.Configuracoes().GravarUltimoRecebimento(9), ErroBanco);
     saida = banco.ExecutarSql("SET LIST ON; SELECT SUM(ULTIMORECEBIMENTO) AS S FROM RPL_CONFIGURACOES;");
     EXPECT_NE(saida.find("16"), std::string::npos) << saida;
     EXPECT_FALSE(dm.TRPrincipal().Ativa());
@@ -160,7 +160,7 @@ TEST(DataModuleSemChave, GravacaoPelosCincoValores) {
 // Runs SQL as SYSDBA with the password currently in force.
 void ComoSysdba(const BancoTeste& banco, const std::string& senha, const std::string& sql) {
     Conexao c(banco.Parametros("SYSDBA", senha), "admin");
-    Transacao t(c, "admin", OpcoesTransacao{});
+    Transacao t(c, "admin", OpcoesTransacao::EscritaAutomatica());
     Consulta q(c, t, sql);
     q.Executar();
 }
@@ -227,22 +227,21 @@ TEST_F(Provisionamento, CriaAContaComCadaSenhaDeAdministrador) {
 
             TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
             dm.DataModuleCreate();  // first opening refused: no such account
-            EXPECT_TRUE(dm.Connquelbor().Aberta());
+            EXPECT_TRUE(dm.ConexaoGlobal().Aberta());
             EXPECT_TRUE(ContaAbre(*banco_, kContaTeste, "quenby"));
             // And the connection works as the new account, never as the
             // administrator.
-            EXPECT_EQ(dm.Connquelbor().Parametros().Usuario, kContaTeste);
+            EXPECT_EQ(dm.ConexaoGlobal().Parametros().Usuario, kContaTeste);
             {
-                Consulta quem(dm.Connquelbor(), dm.TRPrincipal(), "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
+                Consulta quem(dm.ConexaoGlobal(), dm.TRPrincipal(), "SELECT CURRENT_USER AS U FROM RDB$DATABASE");
                 ASSERT_TRUE(quem.Abrir());
                 EXPECT_EQ(quem.Ler<std::string>("U"), kContaTeste);
                 quem.Fechar();
             }
 
             // The account now exists: a second provisioning is refused.
-            EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
-            EXPECT_FALSE(dm.UltimoErroProvisionamento().empty());
-            EXPECT_EQ(dm.Connquelbor().Parametros().Usuario, kContaTeste);
+            EXPECT_THROW(dm.ProvisionarContaReplicacao(), ErroProvisionamento);
+            EXPECT_EQ(dm.ConexaoGlobal().Parametros().Usuario, kContaTeste);
             ComoSysdba(*banco_, senhaAdmin, std::string("DROP USER ") + kContaTeste);
         }
         EXPECT_TRUE(ContaAbre(*banco_, "SYSDBA", teste::SenhaSysdba()));
@@ -255,14 +254,18 @@ TEST_F(Provisionamento, NenhumaSenhaDeAdministradorServe) {
     if (recorded == "quenby" || recorded == "fowlbinch") GTEST_SKIP() << "the recorded password is one of the two";
     PastaKorvin pasta(*banco_);
     TDM dm(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
-    EXPECT_FALSE(dm.AdicionaUsuarioFirebird());
-    EXPECT_FALSE(dm.Connquelbor().Aberta());
-    EXPECT_NE(dm.Connquelbor().Parametros().Usuario, "SYSDBA");
+    EXPECT_THROW(dm.ProvisionarContaReplicacao(), ErroProvisionamento);
+    EXPECT_FALSE(dm.ConexaoGlobal().Aberta());
+    EXPECT_NE(dm.ConexaoGlobal().Parametros().Usuario, "SYSDBA");
     // And start-up reports the reopening's refusal, with the provisioning's.
     TDM outro(OpcoesTDM{.Pasta = pasta.Pasta(), .Usuario = kContaTeste, .Senha = "quenby"});
-    EXPECT_THROW(outro.DataModuleCreate(), ErroLoginRecusado);
-    EXPECT_FALSE(outro.UltimoErroProvisionamento().empty());
-    EXPECT_EQ(outro.Connquelbor().Parametros().Usuario, kContaTeste);
+    try {
+        outro.DataModuleCreate();
+        ADD_FAILURE() << "the opening was not refused";
+    } catch (const ErroLoginRecusado& e) {
+        EXPECT_NE(std::string(e.what()).find("pelo login de administrador falhou: "), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(outro.ConexaoGlobal().Parametros().Usuario, kContaTeste);
 }
 
 }  // namespace

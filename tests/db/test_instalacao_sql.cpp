@@ -206,7 +206,7 @@ TEST_F(InstalacaoSql, AFirstVersionDatabaseIsUpgradedInPlaceWithNothingLost) {
         caixa.Usuario = "SYSDBA";
         caixa.Senha = SenhaSysdba();
         db::Conexao terminal(caixa, "Caixa");
-        db::Transacao venda(terminal, "Venda", db::OpcoesTransacao{false, true, false});
+        db::Transacao venda(terminal, "Venda", db::OpcoesTransacao{.InicioAutomatico = true});
         db::Consulta(terminal, venda, "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (9, 'no caixa')").Executar();
         const auto antes = Retrato(banco);
         const std::string recusa = TextoDaFalha<ErroBancoTeste>([&] { banco.ExecutarArquivo(kObjetos); });
@@ -293,7 +293,7 @@ TEST_F(InstalacaoSql, AnOlderVersionDatabaseGainsTheNewTablesWithNothingElseChan
         db::TCatalogoLoja catalogo(agente);
         EXPECT_EQ(catalogo.VersaoObjetos(), db::kVersaoObjetosReplicacao);
         // The account uses the new tables: the hold's one row is there, free.
-        db::Transacao t(agente, "Teste", db::OpcoesTransacao{false, true, false});
+        db::Transacao t(agente, "Teste", db::OpcoesTransacao{.InicioAutomatico = true});
         if (caso.versao == 2) {
             db::Consulta(agente, t, "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM) VALUES ('R', 1)").Executar();
             EXPECT_EQ(catalogo.Linhas("SELECT COUNT(*) FROM RPL_POSTOS_DE_LADO").size(), 1u);

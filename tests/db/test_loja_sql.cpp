@@ -64,7 +64,7 @@ class Sessao {
 public:
     Sessao(const BancoTeste& banco, const std::string& usuario, const std::string& senha)
         : conexao_(banco.Parametros(usuario, senha), "Sessao"),
-          transacao_(conexao_, "TransSessao", OpcoesTransacao{false, false, false}) {
+          transacao_(conexao_, "TransSessao", OpcoesTransacao::Escrita()) {
         transacao_.Iniciar();
     }
     ~Sessao() {
@@ -111,7 +111,7 @@ protected:
 
     std::vector<LinhaLog> Log() {
         Conexao conexao(banco_.ParametrosSysdba());
-        Transacao t(conexao, "TRLeitura", OpcoesTransacao{true, true, true});
+        Transacao t(conexao, "TRLeitura", OpcoesTransacao::Leitura());
         Consulta c(conexao, t,
                    "SELECT ORDEM, TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2, NOVOVALORCHAVE1,"
                    " ID_TRANSACAO, CODIGOLOJAORIGEM FROM LOG_REPLICACAO ORDER BY ORDEM");
@@ -127,7 +127,7 @@ protected:
 
     std::int64_t Contar(const std::string& tabela) {
         Conexao conexao(banco_.ParametrosSysdba());
-        Transacao t(conexao, "TRLeitura", OpcoesTransacao{true, true, true});
+        Transacao t(conexao, "TRLeitura", OpcoesTransacao::Leitura());
         Consulta c(conexao, t, "SELECT COUNT(*) AS N FROM " + tabela);
         c.Abrir();
         return *c.Ler<std::int64_t>("N");
@@ -137,7 +137,7 @@ protected:
     // in a read-committed read-write transaction that ends by itself.
     Bloco Indice(std::int64_t ordem, std::int32_t quantidade) {
         Conexao conexao(banco_.Parametros());
-        Transacao t(conexao, "TRPrincipal", OpcoesTransacao{false, true, true});
+        Transacao t(conexao, "TRPrincipal", OpcoesTransacao::EscritaAutomatica());
         Consulta c(conexao, t, "SELECT * FROM PROC_RETORNA_INDICE(?, ?, ?)");
         c.DefinirPosicao(0, db::Valor(ordem));
         c.DefinirPosicao(1, db::Valor());
@@ -233,7 +233,7 @@ TEST_F(LojaSql, TriggersLogEveryChangeWithTheKeyInColumnOrder) {
     // in column order, to the log: after the key change only the log row
     // of the new key finds the price.
     Conexao conexao(banco_.Parametros());
-    Transacao t(conexao, "TR", OpcoesTransacao{true, true, true});
+    Transacao t(conexao, "TR", OpcoesTransacao::Leitura());
     Consulta envio(conexao, t,
                    "SELECT L.ORDEM, T.CODIGOLOJA, T.CODIGOPRODUTO, T.PRECOVENDA FROM PRECOS T"
                    " INNER JOIN LOG_REPLICACAO L ON (T.CODIGOLOJA = L.ATUALVALORCHAVE1)"
@@ -401,7 +401,7 @@ TEST_F(LojaSql, InterleavedWritersAndSenderLoseNoChange) {
     // The agent's global connection: one attachment, a transaction that
     // starts and ends around each statement.
     Conexao agente(banco_.Parametros());
-    Transacao principal(agente, "TRPrincipal", OpcoesTransacao{false, true, true});
+    Transacao principal(agente, "TRPrincipal", OpcoesTransacao::EscritaAutomatica());
     Consulta indice(agente, principal, "SELECT * FROM PROC_RETORNA_INDICE(?, ?, ?)");
     Consulta linhas(agente, principal,
                     "SELECT ORDEM FROM LOG_REPLICACAO WHERE ORDEM BETWEEN :ORDEMINICIAL AND :ORDEMFINAL"

@@ -70,7 +70,7 @@ protected:
     void TearDown() override { admin_.reset(); }
 
     std::vector<LinhaLog> Log(std::int64_t depoisDe) {
-        Transacao t(*admin_, "TRLeitura", OpcoesTransacao{true, true, true});
+        Transacao t(*admin_, "TRLeitura", OpcoesTransacao::Leitura());
         Consulta c(*admin_, t,
                    "SELECT ORDEM, TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2, NOVOVALORCHAVE1"
                    " FROM LOG_REPLICACAO WHERE ORDEM > :DEPOIS ORDER BY ORDEM");
@@ -172,7 +172,7 @@ TEST_F(Manutencao, GeneratedTriggersLogEveryChangeAsTheAgentReadsIt) {
     // The agent's own select of the rows to send finds every row that
     // still exists through the logged keys.
     TCatalogoLoja catalogo(*admin_);
-    Transacao t(*admin_, "TR", OpcoesTransacao{true, true, true});
+    Transacao t(*admin_, "TR", OpcoesTransacao::Leitura());
     for (const auto& [tabela, achadas] : std::vector<std::pair<std::string, std::vector<std::int64_t>>>{
              {"CLIENTES", {4}}, {"ESTOQUE", {11}}, {"CIDADES", {}}}) {
         SCOPED_TRACE(tabela);
@@ -263,7 +263,7 @@ protected:
     }
 
     std::vector<std::int64_t> Restantes() {
-        Transacao t(*admin_, "TRLeitura", OpcoesTransacao{true, true, true});
+        Transacao t(*admin_, "TRLeitura", OpcoesTransacao::Leitura());
         Consulta c(*admin_, t, "SELECT ORDEM FROM LOG_REPLICACAO ORDER BY ORDEM");
         std::vector<std::int64_t> r;
         for (bool ha = c.Abrir(); ha; ha = c.Proximo()) r.push_back(*c.Ler<std::int64_t>("ORDEM"));
@@ -403,7 +403,7 @@ protected:
 
     // The log without its positions, sorted; and how many transactions wrote it.
     std::vector<ChaveLog> Log() {
-        Transacao t(*admin_, "TRLeitura", OpcoesTransacao{true, true, true});
+        Transacao t(*admin_, "TRLeitura", OpcoesTransacao::Leitura());
         Consulta c(*admin_, t,
                    "SELECT TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2, NOVOVALORCHAVE1 FROM LOG_REPLICACAO");
         std::vector<ChaveLog> r;
@@ -415,7 +415,7 @@ protected:
         return r;
     }
     std::int64_t Transacoes() {
-        Transacao t(*admin_, "TRLeitura", OpcoesTransacao{true, true, true});
+        Transacao t(*admin_, "TRLeitura", OpcoesTransacao::Leitura());
         Consulta c(*admin_, t, "SELECT COUNT(DISTINCT ID_TRANSACAO) AS N FROM LOG_REPLICACAO");
         c.Abrir();
         return *c.Ler<std::int64_t>("N");
@@ -527,7 +527,7 @@ protected:
     }
 
     std::int64_t Contar(const std::string& sql) {
-        Transacao t(*admin_, "TRLeitura", OpcoesTransacao{true, true, true});
+        Transacao t(*admin_, "TRLeitura", OpcoesTransacao::Leitura());
         Consulta c(*admin_, t, sql);
         c.Abrir();
         return c.Ler<std::int64_t>(0).value_or(-1);

@@ -143,7 +143,7 @@ struct Loja {
 
     // One statement in a transaction of its own, as a store user makes it.
     void Editar(const std::string& sql) {
-        ondaris::db::Transacao t(*usuarios, "Edicao", ondaris::db::OpcoesTransacao{false, false, false});
+        ondaris::db::Transacao t(*usuarios, "Edicao", ondaris::db::OpcoesTransacao::Escrita());
         ondaris::db::Consulta c(*usuarios, t, sql);
         t.Iniciar();
         c.Executar();
@@ -152,7 +152,7 @@ struct Loja {
 
     // The keys of PRECOS as (CODIGOLOJA, CODIGOPRODUTO).
     std::set<std::pair<int, int>> Chaves() {
-        ondaris::db::Transacao t(*usuarios, "Chaves", ondaris::db::OpcoesTransacao{true, false, false});
+        ondaris::db::Transacao t(*usuarios, "Chaves", ondaris::db::OpcoesTransacao{.SomenteLeitura = true});
         ondaris::db::Consulta c(*usuarios, t, "SELECT CODIGOLOJA, CODIGOPRODUTO FROM PRECOS");
         t.Iniciar();
         std::set<std::pair<int, int>> chaves;
@@ -228,7 +228,7 @@ protected:
             for (int i = 0; i < kLojas; ++i) {
                 const auto e = std::find_if(estado.begin(), estado.end(),
                                             [&](const auto& x) { return x.Loja == i + 1; });
-                const std::int64_t ultima = lojas_[i]->motor->DM.UltimoMovimentoLoja();
+                const std::int64_t ultima = lojas_[i]->motor->DM.LogReplicacao().UltimoMovimentoLoja();
                 if (e == estado.end() || e->ComandosAguardando != 0 || e->PosicaoConfirmada < ultima) quieto = false;
             }
             if (quieto) return true;

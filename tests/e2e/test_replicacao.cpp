@@ -329,7 +329,7 @@ TEST_F(ReplicacaoTest, AChangeCommittedAfterALaterOneStillArrives) {
     // A store transaction takes the first log position and stays open while
     // a later change commits and the agent sends.
     ondaris::db::Conexao conexao(loja1_->ParametrosSysdba(), "Caixa");
-    ondaris::db::Transacao aberta(conexao, "Caixa", ondaris::db::OpcoesTransacao{false, true, false});
+    ondaris::db::Transacao aberta(conexao, "Caixa", ondaris::db::OpcoesTransacao{.InicioAutomatico = true});
     ondaris::db::Consulta venda(conexao, aberta,
                                 "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (1, 'lançado antes, confirmado depois')");
     venda.Executar();

@@ -35,8 +35,7 @@ namespace ondaris::teste::envio {
 class Terminal {
 public:
     explicit Terminal(const BancoTeste& banco,
-                      db::OpcoesTransacao opcoes = {.SomenteLeitura = false, .InicioAutomatico = false,
-                                                    .FimAutomatico = false})
+                      db::OpcoesTransacao opcoes = db::OpcoesTransacao::Escrita())
         : conexao_(banco.ParametrosSysdba(), "Terminal"),
           transacao_(conexao_, "Terminal", opcoes) {}
     ~Terminal() {
@@ -81,14 +80,9 @@ private:
     db::Transacao transacao_;
 };
 
-inline constexpr db::OpcoesTransacao kSomenteLeitura{.SomenteLeitura = true, .InicioAutomatico = false,
-                                                     .FimAutomatico = false};
-inline constexpr db::OpcoesTransacao kInstantaneo{.SomenteLeitura = false, .InicioAutomatico = false,
-                                                  .FimAutomatico = false,
-                                                  .Isolamento = db::TIsolamento::Instantaneo};
-inline constexpr db::OpcoesTransacao kLeituraInstantanea{.SomenteLeitura = true, .InicioAutomatico = false,
-                                                         .FimAutomatico = false,
-                                                         .Isolamento = db::TIsolamento::Instantaneo};
+inline constexpr db::OpcoesTransacao kSomenteLeitura{.SomenteLeitura = true};
+inline constexpr db::OpcoesTransacao kInstantaneo = db::OpcoesTransacao::Escrita().Instantanea();
+inline constexpr db::OpcoesTransacao kLeituraInstantanea = kSomenteLeitura.Instantanea();
 
 // A folder with the agent's "korvin.ini"; removed with its content.
 class PastaAgente {
@@ -132,7 +126,7 @@ public:
               Operacoes, Janela, [this](const std::string& m) { Registros.push_back(m); },
               [](std::chrono::milliseconds) {}) {
         // A lost attachment is tried again at once rather than after pauses.
-        DM.Connquelbor().DefinirPausa([](std::chrono::milliseconds) {});
+        DM.ConexaoGlobal().DefinirPausa([](std::chrono::milliseconds) {});
     }
 
     // Start-up: opens the store database; a failure is logged and start-up
@@ -230,7 +224,7 @@ inline void Vender(const BancoTeste& banco, int primeiro, int quantos) {
 // The highest committed log position.
 inline std::int64_t FimDoLog(const BancoTeste& banco) {
     db::Conexao c(banco.ParametrosSysdba(), "FimDoLog");
-    db::Transacao t(c, "FimDoLog", db::OpcoesTransacao{});
+    db::Transacao t(c, "FimDoLog", db::OpcoesTransacao::EscritaAutomatica());
     db::Consulta q(c, t, "SELECT COALESCE(MAX(ORDEM), 0) AS M FROM LOG_REPLICACAO");
     q.Abrir();
     const auto m = q.Ler<std::int64_t>("M").value_or(-1);

@@ -34,7 +34,7 @@ class Escritor {
 public:
     Escritor(const BancoTeste& banco, int numero)
         : conexao_(banco.ParametrosSysdba(), "Escritor"),
-          transacao_(conexao_, "Escritor", db::OpcoesTransacao{false, false, false}),
+          transacao_(conexao_, "Escritor", db::OpcoesTransacao::Escrita()),
           inserir_(conexao_, transacao_, "INSERT INTO PRODUTOS (CODIGO, DESCRICAO, OBSERVACOES) VALUES (:C, :D, :O)"),
           alterar_(conexao_, transacao_, "UPDATE PRODUTOS SET DESCRICAO = :D, OBSERVACOES = :O WHERE CODIGO = :C"),
           excluir_(conexao_, transacao_, "DELETE FROM PRODUTOS WHERE CODIGO = :C"),

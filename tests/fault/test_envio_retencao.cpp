@@ -77,7 +77,7 @@ TEST_F(EnvioRetencao, OnlyAnOpenWriterOfReplicatedDataHoldsSending) {
         const char* sql;
         bool retem;
     };
-    const db::OpcoesTransacao escrita{.SomenteLeitura = false, .InicioAutomatico = false, .FimAutomatico = false};
+    const db::OpcoesTransacao escrita = db::OpcoesTransacao::Escrita();
     const Caso casos[] = {
         {"a read-only read-committed select", kSomenteLeitura, "SELECT COUNT(*) FROM PRODUTOS", false},
         {"a read-committed select in a read-write transaction", escrita, "SELECT COUNT(*) FROM PRODUTOS", false},
@@ -229,7 +229,7 @@ TEST_F(EnvioRetencao, AWriterThatEndedStopsHoldingAtOnce) {
         const char* registrar;  // its first logged change, before the others commit theirs
         std::function<void(Terminal&)> encerrar;
     };
-    const db::OpcoesTransacao escrita{.SomenteLeitura = false, .InicioAutomatico = false, .FimAutomatico = false};
+    const db::OpcoesTransacao escrita = db::OpcoesTransacao::Escrita();
     const char* const vendaAberta = "INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (NEXT VALUE FOR GEN_TESTE, 'Aberta')";
     const char* const vendaQueFalha =
         "EXECUTE BLOCK AS BEGIN"
@@ -255,10 +255,10 @@ TEST_F(EnvioRetencao, AWriterThatEndedStopsHoldingAtOnce) {
             escritor.Executar(c.registrar);
         Vender(banco_, codigo, 2);
         codigo += 2;
-        EXPECT_TRUE(agente_->DM.RetornaIndices(0, 100000).Retido()) << "open, it holds the log";
+        EXPECT_TRUE(agente_->DM.LogReplicacao().RetornaIndices(0, 100000).Retido()) << "open, it holds the log";
         c.encerrar(escritor);
 
-        const db::TIndicesEnvio indices = agente_->DM.RetornaIndices(0, 100000);
+        const db::TIndicesEnvio indices = agente_->DM.LogReplicacao().RetornaIndices(0, 100000);
         EXPECT_FALSE(indices.Retido()) << "limit " << indices.Limite.value_or(-1) << " below "
                                        << indices.UltimaOrdem;
         EXPECT_EQ(indices.OrdemFinal, FimDoLog(banco_));
@@ -276,13 +276,13 @@ TEST_F(EnvioRetencao, AWriterThatEndedStopsHoldingAtOnce) {
     const std::int64_t antes = FimDoLog(banco_);
     escritor.Executar("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (3002, 'Depois')");
     Vender(banco_, 3003, 1);
-    const db::TIndicesEnvio indices = agente_->DM.RetornaIndices(0, 100000);
+    const db::TIndicesEnvio indices = agente_->DM.LogReplicacao().RetornaIndices(0, 100000);
     EXPECT_TRUE(indices.Retido());
     EXPECT_EQ(indices.OrdemFinal, antes);
     ASSERT_TRUE(indices.Retentor);
     EXPECT_EQ(indices.Retentor->Transacao, escritor.Transacao());
     escritor.Commit();
-    EXPECT_EQ(agente_->DM.RetornaIndices(0, 100000).OrdemFinal, FimDoLog(banco_));
+    EXPECT_EQ(agente_->DM.LogReplicacao().RetornaIndices(0, 100000).OrdemFinal, FimDoLog(banco_));
 }
 
 // A writer whose attachment was cut never runs its end triggers: its
@@ -298,9 +298,9 @@ TEST_F(EnvioRetencao, AReservationLeftByACutAttachmentIsDroppedOnceNoOlderTransa
     banco_.ExecutarSql("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = " + std::to_string(anexo) + ";");
     escritor.reset();
 
-    EXPECT_TRUE(agente_->DM.RetornaIndices(0, 100000).Retido());
+    EXPECT_TRUE(agente_->DM.LogReplicacao().RetornaIndices(0, 100000).Retido());
     relatorio.Commit();
-    const db::TIndicesEnvio indices = agente_->DM.RetornaIndices(0, 100000);
+    const db::TIndicesEnvio indices = agente_->DM.LogReplicacao().RetornaIndices(0, 100000);
     EXPECT_FALSE(indices.Retido());
     EXPECT_EQ(indices.OrdemFinal, FimDoLog(banco_));
     LeitorLoja leitor(banco_);

@@ -369,7 +369,7 @@ const std::vector<std::string>& TabelasExemplo() {
 LeitorLoja::LeitorLoja(const BancoTeste& banco) {
     conexao_ = std::make_unique<db::Conexao>(banco.ParametrosSysdba(), "LeitorLoja");
     transacao_ = std::make_unique<db::Transacao>(*conexao_, "Leitura",
-                                                 db::OpcoesTransacao{true /*read only*/, true, true});
+                                                 db::OpcoesTransacao::Leitura());
 }
 
 LeitorLoja::~LeitorLoja() {

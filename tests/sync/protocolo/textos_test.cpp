@@ -82,17 +82,17 @@ TEST(TextoNumeric, IsExactWithoutTrailingZeros) {
     EXPECT_EQ(TextoInteiro(INT64_MIN), "-9223372036854775808");
 }
 
-TEST(TextoDataHora, UsesTheRegionalFormatsAndDropsMidnight) {
+TEST(TextoDataHoraCompleta, UsesTheRegionalFormatsAndDropsMidnight) {
     EXPECT_EQ(TextoData({2023, 12, 31}, Brasil), "31/12/2023");
     EXPECT_EQ(TextoData({5, 1, 2}, Brasil), "02/01/0005");
     EXPECT_EQ(TextoHora({14, 3, 9, 1234}, Brasil), "14:03:09");
-    EXPECT_EQ(TextoDataHora({{2023, 12, 31}, {14, 30, 0, 0}}, Brasil), "31/12/2023 14:30:00");
-    EXPECT_EQ(TextoDataHora({{2023, 12, 31}, {0, 0, 0, 0}}, Brasil), "31/12/2023");
+    EXPECT_EQ(TextoDataHoraCompleta({{2023, 12, 31}, {14, 30, 0, 0}}, Brasil), "31/12/2023 14:30:00");
+    EXPECT_EQ(TextoDataHoraCompleta({{2023, 12, 31}, {0, 0, 0, 0}}, Brasil), "31/12/2023");
     // A tenth of a millisecond after midnight is not midnight.
-    EXPECT_EQ(TextoDataHora({{2023, 12, 31}, {0, 0, 0, 1}}, Brasil), "31/12/2023 00:00:00");
+    EXPECT_EQ(TextoDataHoraCompleta({{2023, 12, 31}, {0, 0, 0, 1}}, Brasil), "31/12/2023 00:00:00");
 }
 
-TEST(TextoDataHora, FollowsOtherFormatsAndSeparators) {
+TEST(TextoDataHoraCompleta, FollowsOtherFormatsAndSeparators) {
     db::TConfiguracoesRegionais r;
     r.FormatoDataCurta = "m/d/yy";
     r.SeparadorData = "-";
@@ -163,7 +163,7 @@ TEST(ConfiguracoesRegionais, TakesTheCLocaleAndFallsBackForAnUnknownOne) {
         EXPECT_EQ(r.SeparadorHora, ":") << nome;
         EXPECT_EQ(r.SimboloAM, "AM") << nome;
         EXPECT_EQ(FormatarGeral(2.5, r), "2.5");
-        EXPECT_EQ(TextoDataHora({{2023, 12, 31}, {14, 30, 5, 0}}, r), "12/31/2023 14:30:05");
+        EXPECT_EQ(TextoDataHoraCompleta({{2023, 12, 31}, {14, 30, 5, 0}}, r), "12/31/2023 14:30:05");
     }
 #ifndef _WIN32  // Windows has the user's settings (tests/windows)
     // This test program never calls setlocale, so the process locale is "C".
