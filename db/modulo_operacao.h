@@ -19,7 +19,7 @@
 // TransReplicacaoReadWrite when its caller left it active (a failed or
 // abandoned block never commits) and commits the read-only one; then the
 // transactions and the statements go. Call Fechar() to see a failure of that closing; the
-// destructor can only report it on stderr.
+// destructor can only report it to the log (db/diagnostico.h).
 #include <memory>
 #include <string>
 #include <string_view>
@@ -93,7 +93,7 @@ public:
     // Closes the module, raising a failure of that closing.
     void Liberar();
     // Drops the module after a failure; a failure of the closing itself
-    // can only go to stderr.
+    // can only go to the log (db/diagnostico.h).
     void Descartar() noexcept;
     bool Aberto() const { return static_cast<bool>(modulo_); }
 

@@ -408,26 +408,27 @@ private:
 
     // The EXECUTE BLOCK that runs `quantos` commands of the unit statement's
     // kind for one table: the parameters take the columns' own types, the
-    // k-th command's i-th value is P<k>_<i> (":P<k>_<i>" inside the body,
-    // where the name rewrite leaves it to the block).
+    // k-th command is the unit statement's text (db::MontarComandoRecebido)
+    // with its i-th value named P<k>_<i> (":P<k>_<i>" inside the body, where
+    // the name rewrite leaves it to the block).
     db::Consulta& LoteDe(const TComando& c, db::Consulta& unitaria, db::TTipoSQL tipo, std::size_t quantos) {
         const std::string nome = unitaria.Nome() + "_L" + std::to_string(quantos);
         if (db::Consulta* existente = modulo_.Procurar(nome)) return *existente;
         const auto& parametros = unitaria.Parametros();
+        std::vector<std::string> colunas;
+        colunas.reserve(parametros.size());
+        for (const auto& p : parametros) colunas.push_back(p.Nome);
         std::string entrada, corpo;
         for (std::size_t k = 0; k < quantos; ++k) {
-            std::string colunas, valores, condicao;
-            for (std::size_t i = 0; i < parametros.size(); ++i) {
+            std::vector<std::string> nomes;
+            nomes.reserve(colunas.size());
+            for (std::size_t i = 0; i < colunas.size(); ++i) {
                 const std::string p = "P" + std::to_string(k) + "_" + std::to_string(i);
-                const std::string& coluna = parametros[i].Nome;
-                entrada += (entrada.empty() ? "" : ", ") + p + " TYPE OF COLUMN " + c.Tabela + "." + coluna + " = :" + p;
-                colunas += (i ? ", " : "") + coluna;
-                valores += (i ? ", :" : ":") + p;
-                condicao += (i ? " AND " : "") + coluna + " = :" + p;
+                entrada += (entrada.empty() ? "" : ", ") + p + " TYPE OF COLUMN " + c.Tabela + "." + colunas[i] +
+                           " = :" + p;
+                nomes.push_back(p);
             }
-            corpo += tipo == db::TTipoSQL::tsDelete
-                         ? "DELETE FROM " + c.Tabela + " WHERE " + condicao + "; "
-                         : "UPDATE OR INSERT INTO " + c.Tabela + "(" + colunas + ") VALUES (" + valores + "); ";
+            corpo += db::MontarComandoRecebido(tipo, c.Tabela, colunas, nomes) + "; ";
         }
         db::Consulta& lote = modulo_.Criar(nome, modulo_.TransReplicacaoReadWrite,
                                            "EXECUTE BLOCK (" + entrada + ") AS BEGIN " + corpo + "END");
@@ -464,13 +465,23 @@ private:
                 continue;
             }
             const std::string texto = TextoDoValor(valor, regional);
+            // Only a value that cannot be read, or does not fit its column,
+            // makes the answer unusable; a usage error is a bug and goes on
+            // as it is.
+            const auto invalida = [&](const std::exception& e) {
+                return TErroRespostaInvalida(TextoDaColuna(c.Ordem, nomes[*indice].Nome, e.what()));
+            };
             try {
                 if (db::ParametroBinario(parametros[posicao]))
                     alvo.DefinirPosicao(posicao, db::Valor(Base64toStream(texto)));
                 else
                     db::TratarParametroPosicao(alvo, posicao, texto, regional, ano_);
-            } catch (const std::exception& e) {
-                throw TErroRespostaInvalida(TextoDaColuna(c.Ordem, nomes[*indice].Nome, e.what()));
+            } catch (const db::ErroLeitura& e) {
+                throw invalida(e);
+            } catch (const ErroBase64& e) {
+                throw invalida(e);
+            } catch (const db::ErroBanco& e) {
+                throw invalida(e);  // a value beyond its column's storage
             }
         }
         if (p.Tipo == db::TTipoSQL::tsDelete) {
@@ -590,8 +601,9 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
         // store, unless that is what is running.
         std::string acrescimo = falhou && !ambiente.PorDeLado ? TextoComoPorDeLadoRecebido(*falhou) : std::string();
         if (DataModule) {
-            // Closing the module would commit a transaction still active:
-            // the group in progress must go first.
+            // Closing the module would roll the group in progress back as
+            // well, but only here does a failure of that rollback reach the
+            // block's failure text.
             try {
                 DataModule->TransReplicacaoReadWrite.Rollback();
             } catch (const std::exception& r) {
