@@ -352,9 +352,9 @@ db::Consulta& PrepararLeitura(db::TDM& DM, db::TModuloOperacao& DataModule, cons
 
 }  // namespace
 
-std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni, db::TIndicesEnvio* Indices,
-                        db::TModuloDaExecucao* Modulo) {
+TResultado<std::string> EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+                                    const TContextoServidor& contexto, const std::string& pastaIni,
+                                    db::TIndicesEnvio* Indices, db::TModuloDaExecucao* Modulo) {
     const std::string base = InsereBarraFinalURL(URL);
     std::string corpo;
     {
@@ -414,7 +414,7 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
 
     const std::string endereco = base + CaminhoEnviar(CodigoLoja);
     const TRespostaServidor resposta = ExecutarRequisicao("PUT", endereco, corpo, contexto.TempoLimite);
-    if (resposta.StatusCode != 200) AvisarRecusa(contexto, DescreverPedido("PUT", endereco), resposta);
+    if (resposta.StatusCode != 200) return RecusaDe(DescreverPedido("PUT", endereco), resposta);
     return corpo;
 }
 

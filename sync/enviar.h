@@ -17,7 +17,7 @@
 // send-position query is the only record of progress.
 //
 // What is not an error: an answer other than 200 below 500 (a refusal,
-// told to the context's AoRecusar; the call returns normally); a log row
+// returned as the result); a log row
 // whose row no longer exists (left out of the block); an empty block (sent
 // with its bounds).
 //
@@ -82,13 +82,12 @@ std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::Descri
 // row query instead of a call of their own (MontarSQLQuerySEL); the text is
 // the same either way.
 // Builds the block after `Ordem` and sends it with PUT <URL>/enviar/<code>;
-// returns the body it sent (empty when it failed before sending).
+// returns the body it sent, or the server's refusal of it.
 //   `DM`: the global data module (block bounds, log rows, key columns);
 //   `pastaIni`: the folder of korvin.ini for the per-operation module
 //   (empty: the executable's folder).
-// Outcome: another status than 200 below 500 is a refusal, told to the
-// context's AoRecusar; nothing is raised. Raised as they came, their text
-// complete:
+// Outcome: another status than 200 below 500 is a refusal, returned;
+// nothing is raised. Raised as they came, their text complete:
 //   - a database failure (connection, block bounds, log, catalogue, reading
 //     a row): db::ErroBanco or db::ErroUso;
 //   - a row query that cannot be prepared: PrepararDataset's ErroRotina;
@@ -102,9 +101,9 @@ std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::Descri
 // `Modulo`, when given, is the run's module (db/modulo_operacao.h): its
 // connection serves every block of the run, each block reading in a
 // snapshot of its own; without it the block opens and closes its own.
-std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni,
-                        db::TIndicesEnvio* Indices = nullptr, db::TModuloDaExecucao* Modulo = nullptr);
+TResultado<std::string> EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+                                    const TContextoServidor& contexto, const std::string& pastaIni,
+                                    db::TIndicesEnvio* Indices = nullptr, db::TModuloDaExecucao* Modulo = nullptr);
 
 // Why the log row `Ordem` cannot be sent: the failure of preparing its
 // table's read for a block, as a cycle would log it; nothing when it can

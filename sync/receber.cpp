@@ -534,8 +534,8 @@ std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFina
            std::to_string(OrdemFinal) + " em um total de " + std::to_string(UltimaOrdem) + " registro(s)";
 }
 
-TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,
-                                          TAmbienteRecebimento& ambiente) {
+TResultado<TTipoUltimoMovimentoRecebido> ReceberDados(std::string_view URL, std::int32_t CodigoLoja,
+                                                      std::int64_t Ordem, TAmbienteRecebimento& ambiente) {
     IJanelaStatus& janela = ambiente.Janela;
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoReceber(CodigoLoja, Ordem);
     const std::string pedido = DescreverPedido("GET", endereco);
@@ -543,8 +543,7 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
 
     // Phase 1: the request.
     const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", ambiente.Contexto.TempoLimite);
-    if (resposta.StatusCode != 200)
-        return RegistroRecusado<TTipoUltimoMovimentoRecebido>(resposta, pedido, ambiente.Contexto);
+    if (resposta.StatusCode != 200) return RecusaDe(pedido, resposta);
     // The body is parsed once, as it came: characters beyond ASCII stay.
     const std::optional<TValorJSON> bloco = LerJSON(resposta.Conteudo);
     const auto& regional = ambiente.Contexto.Regional;

@@ -141,6 +141,10 @@ std::string CaminhoIndiceEnvio(int32_t CodigoLoja, int64_t UltimaOrdem) {
 
 std::string CaminhoEnviar(int32_t CodigoLoja) { return "enviar/" + std::to_string(CodigoLoja); }
 
+TRecusa RecusaDe(const std::string& pedido, const TRespostaServidor& resposta) {
+    return TRecusa{pedido, resposta.StatusCode, resposta.FraseStatus, resposta.Conteudo};
+}
+
 std::string DescreverPedido(std::string_view Metodo, std::string_view URL) {
     return std::string(Metodo) + " " + SemCredenciais(NormalizarEndereco(URL));
 }
