@@ -70,8 +70,8 @@ private:
 
 // A module kept from one block to the next of a run, so that the
 // connection and the statements of a run are made once instead of once per
-// block. Owned by whoever runs the blocks in a loop (TOperacoesMotor, one
-// for receiving and one for sending). Between blocks it holds no
+// block. Owned by whoever runs the blocks in a loop (the receiving and the
+// sending session of sync/operacoes.h). Between blocks it holds no
 // transaction, so closing it commits nothing and an idle one holds no lock
 // and no old snapshot. After any failure it is dropped (Descartar), so a
 // connection that saw a failure never serves another block. Statements

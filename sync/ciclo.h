@@ -4,14 +4,18 @@
 // the pause down) and the run that one tick of `Timer` performs.
 //
 // Ownership: TCiclo borrows the server operations, the status window and the
-// log callback; their owner keeps them alive as long as the cycle. Whoever
-// owns the clock calls Tick() once per second, each call one second after
-// the previous one returned (a single-shot QTimer in the tray program, a
-// sleep loop in the headless one). Nothing here runs on another thread.
+// log callback; their owner keeps them alive as long as the cycle. It owns
+// the receiving and the sending session of a run (ISessaoRecebimento,
+// ISessaoEnvio) for the length of their loops. Whoever owns the clock calls
+// Tick() once per second, each call one second after the previous one
+// returned (a single-shot QTimer in the tray program, a sleep loop in the
+// headless one). Nothing here runs on another thread.
 //
 // Not an error: a server operation that the server refused (an answer
-// other than 200 below 500). The cycle ends the loop it is in, as it would
-// for any error text, but a refusal is still told: one log entry with the
+// other than 200 below 500), which the operation returns as its result
+// (TResultado, or the refusal inside TBlocoEnviado). The cycle decides from
+// that value alone: it ends the loop it is in, as it would for any error
+// text, but a refusal is still told: one log entry with the
 // request, the status and the server's text, and the step's panel shows it
 // in place of its completion text. The same refusal of a step coming back
 // run after run is logged once, then again when its status or text changes,

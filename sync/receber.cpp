@@ -111,8 +111,12 @@ std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::i
 // A store transaction changed a row while this block was being applied,
 // after the pending changes were read and before this block wrote the
 // row: the group in progress is rolled back and applied again from its
-// first command, knowing of that change.
-struct TAlteracaoConcorrente {};
+// first command, knowing of that change. Caught by TAplicacaoBloco::Aplicar,
+// which gives up after a few tries with a failure of its own.
+class TAlteracaoConcorrente : public std::runtime_error {
+public:
+    TAlteracaoConcorrente() : std::runtime_error("a loja alterou uma linha que este bloco gravava") {}
+};
 
 // Phase 2: the block applied. Returns normally when every command was
 // applied and committed together with the position; throws the failure
@@ -291,7 +295,7 @@ private:
         Descarregar();
         if (!escritas_.empty()) {
             for (const std::string& linha : amb_.Pendentes->Atualizar(amb_.DM, modulo_, amb_.Contexto.Regional))
-                if (escritas_.count(linha)) throw TAlteracaoConcorrente{};
+                if (escritas_.count(linha)) throw TAlteracaoConcorrente();
         }
         auto& rw = modulo_.TransReplicacaoReadWrite;
         if (pendente_) {
