@@ -325,7 +325,7 @@ void TCiclo::ReceberTudo(std::optional<std::string> problema, std::int64_t confi
         if (problema) {
             break;
         }
-        UltimaOrdem = **recebido;
+        UltimaOrdem = recebido->Valor();
         const std::int64_t nova = Operacoes_.UltimoRecebimento();
         if (UltimaOrdem != 0 && pedidas.count(nova) != 0) {
             problema = "Recebimento interrompido nesta sincronização em " + CaminhoReceber(loja, posicao) +
