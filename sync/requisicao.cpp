@@ -238,7 +238,7 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         try {
             recebida = transporte::Executar(http);
         } catch (const transporte::TFalhaTransporte& falha) {
-            throw TErroTransporte(TextoFalhaRest(falha.Causa) + onde());
+            throw TErroTransporte(TextoFalhaRest(falha.what()) + onde());
         }
         if (!StatusDeRedirecionamento(recebida.Status) || recebida.Destino.empty()) break;
         const std::string& proximo = recebida.Destino;
