@@ -129,6 +129,9 @@ public:
     TAplicacaoBloco(TAmbienteRecebimento& ambiente, db::TModuloOperacao& modulo, std::optional<int64_t>& falhou)
         : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()), falhou_(falhou) {}
 
+    // The failure's text recorded for the command set aside on request.
+    const std::string& MotivoPostoDeLado() const { return motivoPostoDeLado_; }
+
     void Aplicar(const std::vector<TComando>& comandos) {
         for (int tentativa = 1;; ++tentativa) {
             try {
@@ -271,7 +274,7 @@ private:
         gravar.Definir("MOTIVO", motivo);
         gravar.Definir("COMANDO", EscreverJSONCompacto(*c.Inteiro));
         gravar.Executar();
-        amb_.MotivoPostoDeLado = motivo;
+        motivoPostoDeLado_ = motivo;
     }
 
     // The exception in flight concerns the command itself, not the
@@ -529,6 +532,7 @@ private:
     std::unordered_set<std::string> escritas_;
     std::vector<std::string> postosDeLado_;
     std::optional<int64_t>& falhou_;
+    std::string motivoPostoDeLado_;
 };
 
 }  // namespace
@@ -551,7 +555,7 @@ TResultado<TTipoUltimoMovimentoRecebido> ReceberDados(std::string_view URL, std:
     // The body is parsed once, as it came: characters beyond ASCII stay.
     const std::optional<TValorJSON> bloco = LerJSON(resposta.Conteudo);
     const auto& regional = ambiente.Contexto.Regional;
-    const TTipoUltimoMovimentoRecebido lido = LerPosicoesRecebimento(resposta, bloco, regional, pedido);
+    TTipoUltimoMovimentoRecebido lido = LerPosicoesRecebimento(resposta, bloco, regional, pedido);
     if (lido.UltimaOrdem == 0) return lido;
     bool repetida = false;
     const auto avisarRepetida = [&] {
@@ -598,6 +602,7 @@ TResultado<TTipoUltimoMovimentoRecebido> ReceberDados(std::string_view URL, std:
             ambiente.Pendentes->Preparar(ambiente.DM, *DataModule, ambiente.PosicaoConfirmada, regional);
         TAplicacaoBloco aplicacao(ambiente, *DataModule, falhou);
         aplicacao.Aplicar(comandos);
+        lido.MotivoPostoDeLado = aplicacao.MotivoPostoDeLado();
         DataModule.Concluir();
     } catch (...) {
         // The technician's command to set aside the one that stops this

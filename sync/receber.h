@@ -101,10 +101,9 @@ struct TAmbienteRecebimento {
     // ever; it runs alone and, only when it fails, is recorded whole in
     // RPL_POSTOS_DE_LADO with the failure's text in the transaction that
     // moves the position past it; the commands after it are left for the
-    // next cycle. One that applies fails the block (rolled back).
+    // next cycle. One that applies fails the block (rolled back); the
+    // failure's text recorded comes back with the block's result.
     std::optional<std::int64_t> PorDeLado{};
-    // Set by that command: the failure's text recorded.
-    std::string MotivoPostoDeLado{};
 };
 
 TResultado<TTipoUltimoMovimentoRecebido> ReceberDados(std::string_view URL, std::int32_t CodigoLoja,

@@ -38,6 +38,10 @@ struct TTipoUltimoMovimentoRecebido {
     int64_t OrdemInicial = 0;
     int64_t OrdemFinal = 0;
     int64_t UltimaOrdem = 0;
+    // After a block applied with a command set aside on request
+    // (TAmbienteRecebimento::PorDeLado): the failure's text recorded for
+    // it; empty otherwise.
+    std::string MotivoPostoDeLado;
 };
 
 // The current local date and time, to the second.

@@ -453,7 +453,7 @@ int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
                 ambiente.AoPorDeLado = [&](const std::string& texto) { avisos.push_back(texto); };
                 const auto recebido = sync::ReceberDados(link, loja, posicao, ambiente);
                 if (recebido.Recusado()) recusa = *recebido.Recusa();
-                if (!recusa && ambiente.MotivoPostoDeLado.empty()) {
+                if (!recusa && recebido->MotivoPostoDeLado.empty()) {
                     a.Erros << "Recusado: o servidor central não tem comandos para esta loja depois da posição "
                             << posicao << ", e o comando de ordem " << ordem
                             << " não é um dos próximos que ela receberia.\nNada foi gravado.\n";
@@ -465,7 +465,7 @@ int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
                     a.Saida << "O comando de ordem " << ordem
                             << " recebido do servidor central foi posto de lado sem ser aplicado, porque falha nesta "
                                "loja:\n  "
-                            << ambiente.MotivoPostoDeLado << "\nA posição recebida passou para "
+                            << recebido->MotivoPostoDeLado << "\nA posição recebida passou para "
                             << dm->UltimoRecebimento()
                             << "; o resto vem no próximo ciclo do agente. " << kComoVerPostosDeLado
                             << "Até que a linha desse comando seja corrigida, esta loja pode ficar diferente das "
