@@ -44,15 +44,14 @@ Medida EnviarTudo(db::TDM& dm, const std::string& pasta, teste::ServidorHttp& se
                   std::int64_t fim) {
     sync::TContextoServidor contexto;
     contexto.Regional = db::TConfiguracoesRegionais::Brasileiras();
-    contexto.AoRecusar = [](const sync::TRecusa& r) {
-        throw std::runtime_error("server refused a block: " + r.Conteudo);
-    };
     Medida m;
     const auto t0 = Relogio::now();
     db::TModuloDaExecucao modulo;  // one connection for the blocks, as a run has
     for (std::int64_t posicao = inicio; posicao < fim;) {
-        const std::string corpo =
-            sync::EnviarDados(servidor.Base(), 12, posicao, dm, contexto, pasta, nullptr, &modulo);
+        const auto enviado = sync::EnviarDados(servidor.Base(), 12, posicao, dm, contexto, pasta, nullptr, &modulo);
+        if (const sync::TRecusa* r = enviado.Recusa())
+            throw std::runtime_error("server refused a block: " + r->Conteudo);
+        const std::string& corpo = *enviado;
         // The bound and the count from the text itself, so that the
         // measure holds no parsing of our own.
         const std::string chave = "\"ordemfinal\":\"";

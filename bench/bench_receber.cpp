@@ -212,8 +212,8 @@ int main(int argc, char** argv) {
             c0 = std::clock();
             for (std::int64_t posicao = inicioRecebido - 1;;) {
                 const auto r = sync::ReceberDados(servidor.Base(), 7, posicao, ambiente);
-                if (r.StatusCode != 200) throw std::runtime_error("server refused a block: " + r.Mensagem);
-                if (r.UltimaOrdem == 0) break;
+                if (r.Recusado()) throw std::runtime_error("server refused a block: " + r.Recusa()->Conteudo);
+                if (r->UltimaOrdem == 0) break;
                 posicao = dm.Configuracoes().UltimoRecebimento();
             }
             modulo.Liberar();

@@ -19,10 +19,13 @@ using sync::TValorJSON;
 
 const char* kTextoPlano = "text/plain; charset=utf-8";
 
-// A request the server refuses: its text goes back as a 4xx plain answer.
-struct Recusa {
+// A request the server refuses: its text goes back as a 4xx plain answer
+// with that status. Raised by the readers of a request, turned into the
+// answer by every endpoint; nothing of the request is stored.
+class Recusa : public std::runtime_error {
+public:
+    Recusa(int status, const std::string& texto) : std::runtime_error(texto), Status(status) {}
     int Status;
-    std::string Texto;
 };
 
 template <typename T>
@@ -217,7 +220,7 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
                 corpo(req, res);
             } catch (const Recusa& r) {
                 res.status = r.Status;
-                res.set_content(r.Texto, kTextoPlano);
+                res.set_content(r.what(), kTextoPlano);
             } catch (const BlocoRecusado& e) {
                 res.status = 409;
                 res.set_content(e.what(), kTextoPlano);

@@ -1,8 +1,9 @@
 #include "db/conexao.h"
 
+#include "db/diagnostico.h"
+
 #include <algorithm>
 #include <exception>
-#include <iostream>
 #include <thread>
 
 #include "db/consulta.h"
@@ -27,7 +28,7 @@ Conexao::~Conexao() {
     try {
         Fechar();
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: falha ao fechar a conexão " << nome_ << " com o banco: " << e.what() << '\n';
+        Diagnosticar("Falha ao fechar a conexão " + nome_ + " com o banco: " + e.what());
     }
     // Whatever is still registered refers to us; make it forget its handles.
     for (auto* c : consultas_) c->Perdida();
@@ -167,7 +168,7 @@ Transacao::~Transacao() {
     try {
         Rollback();  // nobody committed it: keep nothing half-done
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: falha ao encerrar a transação " << nome_ << ": " << e.what() << '\n';
+        Diagnosticar("Falha ao encerrar a transação " + nome_ + ": " + e.what());
     }
     Perdida();
     conexao_.Remover(this);

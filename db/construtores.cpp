@@ -127,35 +127,41 @@ std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCa
            " ORDER BY ORDEM";
 }
 
-std::string MontarSQLQueryUI(std::string_view NomeTabela, const std::vector<std::string>& colunas,
-                             const std::vector<std::string>& chave) {
+std::string MontarComandoRecebido(TTipoSQL tipo, std::string_view NomeTabela, const std::vector<std::string>& colunas,
+                                  const std::vector<std::string>& parametros) {
+    if (tipo == TTipoSQL::tsSelect) throw ErroUso("um comando recebido grava ou exclui, não seleciona");
+    if (parametros.size() != colunas.size())
+        throw ErroUso("um comando recebido precisa de um parâmetro por coluna (" + std::to_string(colunas.size()) +
+                      " colunas, " + std::to_string(parametros.size()) + " parâmetros)");
     ExigirIdentificador(NomeTabela, true);
     const std::string tabela(NomeTabela);
-    if (colunas.empty()) throw ErroPreparacao(TabelaSemColunas(tabela, true));
-    std::string nomes, parametros;
-    for (const auto& coluna : colunas) {
-        ExigirIdentificador(coluna, false);
-        const char* separador = nomes.empty() ? "" : ", ";
-        nomes += separador + coluna;
-        parametros += separador + (":" + coluna);
+    const bool exclusao = tipo == TTipoSQL::tsDelete;
+    // Without a condition a delete would empty the whole table.
+    if (colunas.empty())
+        throw ErroPreparacao(exclusao ? TabelaSemChave(tabela, true) : TabelaSemColunas(tabela, true));
+    std::string nomes, valores, condicao;
+    for (std::size_t i = 0; i < colunas.size(); ++i) {
+        ExigirIdentificador(colunas[i], false);
+        const char* separador = i ? ", " : "";
+        nomes += separador + colunas[i];
+        valores += separador + (":" + parametros[i]);
+        condicao += (i ? " AND " : " WHERE ") + colunas[i] + " = :" + parametros[i];
     }
-    ExigirChaveRegistravel(tabela, chave.size());
-    return "UPDATE OR INSERT INTO " + tabela + "(" + nomes + ") VALUES (" + parametros + ")";
+    if (exclusao) return "DELETE FROM " + tabela + condicao;
+    return "UPDATE OR INSERT INTO " + tabela + "(" + nomes + ") VALUES (" + valores + ")";
+}
+
+std::string MontarSQLQueryUI(std::string_view NomeTabela, const std::vector<std::string>& colunas,
+                             const std::vector<std::string>& chave) {
+    std::string texto = MontarComandoRecebido(TTipoSQL::tsUpdateInsert, NomeTabela, colunas, colunas);
+    ExigirChaveRegistravel(std::string(NomeTabela), chave.size());
+    return texto;
 }
 
 std::string MontarSQLQueryDEL(std::string_view NomeTabela, const std::vector<std::string>& chave) {
     ExigirIdentificador(NomeTabela, true);
-    const std::string tabela(NomeTabela);
-    ExigirChaveRegistravel(tabela, chave.size());
-    std::string where;
-    for (const auto& coluna : chave) {
-        ExigirIdentificador(coluna, false);
-        where += (where.empty() ? " WHERE " : " AND ") + coluna + " = :" + coluna;
-    }
-    // Without a condition the delete would empty the whole table.
-    if (where.empty())
-        throw ErroPreparacao(TabelaSemChave(tabela, true));
-    return "DELETE FROM " + tabela + where;
+    ExigirChaveRegistravel(std::string(NomeTabela), chave.size());
+    return MontarComandoRecebido(TTipoSQL::tsDelete, NomeTabela, chave, chave);
 }
 
 namespace {

@@ -79,6 +79,19 @@ std::string MontarSQLQuerySEL(std::string_view NomeTabela, const std::vector<TCa
 // fewer rows per round trip, whatever the blobs actually hold.
 inline constexpr unsigned kBytesBlobEmLinha = 4096;
 
+// The statement of a received command of kind `tipo` (update-or-insert or
+// delete) for `NomeTabela`, each of `colunas` taking its value from the
+// parameter of the same place in `parametros`:
+//   UPDATE OR INSERT INTO <table>(<columns>) VALUES (:<parameters>)
+//   DELETE FROM <table> WHERE <column> = :<parameter> [AND ...]
+// The one text of a received command: MontarSQLQueryUI and MontarSQLQueryDEL
+// name each parameter after its column, the receiver's batches name them
+// per command of the batch. Throws ErroPreparacao for a name that is not an
+// identifier or no column (a delete without a condition would empty the
+// table), ErroUso for a select or for lists of different lengths.
+std::string MontarComandoRecebido(TTipoSQL tipo, std::string_view NomeTabela, const std::vector<std::string>& colunas,
+                                  const std::vector<std::string>& parametros);
+
 // UPDATE OR INSERT INTO <table>(<columns>) VALUES (:<columns>): `colunas`
 // from the structure list in its order (none is an error), `chave` the
 // catalogue's primary-key columns (only their number matters here).

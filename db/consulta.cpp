@@ -1,9 +1,10 @@
 #include "db/consulta.h"
 
+#include "db/diagnostico.h"
+
 #include <cmath>
 #include <cstring>
 #include <exception>
-#include <iostream>
 #include <limits>
 
 #include "db/codecs.h"
@@ -75,7 +76,7 @@ Consulta::~Consulta() {
     try {
         Fechar();
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: falha ao fechar o comando " << nome_ << ": " << e.what() << '\n';
+        Diagnosticar("Falha ao fechar o comando " + nome_ + ": " + e.what());
     }
     Perdida();
     conexao_.Remover(this);
@@ -358,7 +359,7 @@ void Consulta::Executar() {
             try {
                 transacao_->ComandoTerminou();
             } catch (const std::exception& e) {
-                std::cerr << "ondaris: falha ao encerrar a transação " << transacao_->Nome() << ": " << e.what() << '\n';
+                Diagnosticar("Falha ao encerrar a transação " + transacao_->Nome() + ": " + e.what());
             }
             throw;
         }

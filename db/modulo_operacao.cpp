@@ -1,7 +1,6 @@
 #include "db/modulo_operacao.h"
 
-#include <iostream>
-
+#include "db/diagnostico.h"
 #include "db/ini.h"
 #include "protocolo/texto.h"
 
@@ -21,7 +20,7 @@ TModuloOperacao::~TModuloOperacao() {
     try {
         Fechar();
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: falha ao fechar a conexão do bloco com o banco: " << e.what() << '\n';
+        Diagnosticar(std::string("Falha ao fechar a conexão do bloco com o banco: ") + e.what());
     }
 }
 
@@ -76,7 +75,7 @@ void TModuloDaExecucao::Liberar() {
 }
 
 void TModuloDaExecucao::Descartar() noexcept {
-    // Its destructor closes the connection; a failure goes to stderr.
+    // Its destructor closes the connection; a failure goes to the log.
     modulo_.reset();
     estrutura_.clear();
 }

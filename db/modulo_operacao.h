@@ -19,7 +19,7 @@
 // TransReplicacaoReadWrite when its caller left it active (a failed or
 // abandoned block never commits) and commits the read-only one; then the
 // transactions and the statements go. Call Fechar() to see a failure of that closing; the
-// destructor can only report it on stderr.
+// destructor can only report it to the log (db/diagnostico.h).
 #include <memory>
 #include <string>
 #include <string_view>
@@ -70,8 +70,8 @@ private:
 
 // A module kept from one block to the next of a run, so that the
 // connection and the statements of a run are made once instead of once per
-// block. Owned by whoever runs the blocks in a loop (TOperacoesMotor, one
-// for receiving and one for sending). Between blocks it holds no
+// block. Owned by whoever runs the blocks in a loop (the receiving and the
+// sending session of sync/operacoes.h). Between blocks it holds no
 // transaction, so closing it commits nothing and an idle one holds no lock
 // and no old snapshot. After any failure it is dropped (Descartar), so a
 // connection that saw a failure never serves another block. Statements
@@ -93,7 +93,7 @@ public:
     // Closes the module, raising a failure of that closing.
     void Liberar();
     // Drops the module after a failure; a failure of the closing itself
-    // can only go to stderr.
+    // can only go to the log (db/diagnostico.h).
     void Descartar() noexcept;
     bool Aberto() const { return static_cast<bool>(modulo_); }
 

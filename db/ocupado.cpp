@@ -1,7 +1,8 @@
 #include "db/ocupado.h"
 
+#include "db/diagnostico.h"
+
 #include <exception>
-#include <iostream>
 
 namespace ondaris::db {
 
@@ -18,7 +19,7 @@ void Avisar(bool ocupado) noexcept {
         Gancho()(ocupado);
     } catch (const std::exception& e) {
         // A cosmetic hook must never change the outcome of a statement.
-        std::cerr << "ondaris: falha no aviso de banco ocupado: " << e.what() << '\n';
+        Diagnosticar(std::string("Falha no aviso de banco ocupado: ") + e.what());
     }
 }
 }  // namespace

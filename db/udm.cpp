@@ -1,7 +1,6 @@
 #include "db/udm.h"
 
-#include <iostream>
-
+#include "db/diagnostico.h"
 #include "db/ini.h"
 #include "db/mensagens.h"
 #include "protocolo/texto.h"
@@ -22,7 +21,7 @@ TDM::~TDM() {
     try {
         TRPrincipal_.Commit();
     } catch (const std::exception& e) {
-        std::cerr << "ondaris: falha ao confirmar a transação " << TRPrincipal_.Nome() << ": " << e.what() << '\n';
+        Diagnosticar("Falha ao confirmar a transação " + TRPrincipal_.Nome() + ": " + e.what());
     }
 }
 

@@ -46,4 +46,20 @@ std::string TextoHora(const db::Hora& hora, const db::TConfiguracoesRegionais& r
 std::string TextoChar(std::string_view valor);
 std::string TextoBooleano(bool valor);  // "True" / "False"
 
+// Times keep their fractions of a second. The long time format has none, so
+// a time with a fraction gets the regional decimal separator and the
+// fraction right after its seconds: three digits (milliseconds) when that
+// is exact, four (the database's ten-thousandths) otherwise. A time without
+// a fraction is written in the plain long time format, exactly as before,
+// so a peer that only reads that format still reads every whole-second
+// value, and one that reads milliseconds after the separator reads every
+// value the database can hold to the millisecond.
+//
+// A time of day in the long time format, with its fraction of a second
+// when it has one (see above).
+std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional);
+// The short date, a blank and TextoHoraCompleta; the date alone at exactly
+// midnight.
+std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional);
+
 }  // namespace ondaris::sync

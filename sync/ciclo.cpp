@@ -222,9 +222,8 @@ void TCiclo::Interromper(const std::string& texto) {
     Registrar_(texto);
 }
 
-std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
+std::optional<std::string> TCiclo::Conferir(TEtapa etapa, const TRecusa* recusa) {
     std::optional<TEntradaRegistrada>& registrada = Registradas_[etapa];
-    const std::optional<TRecusa> recusa = Operacoes_.Recusa();
     if (!recusa) {
         registrada.reset();  // accepted: a later refusal is news again
         return std::nullopt;
@@ -238,8 +237,8 @@ std::optional<std::string> TCiclo::Conferir(TEtapa etapa) {
     return texto;
 }
 
-std::optional<std::string> TCiclo::ConferirRetencao() {
-    std::optional<TEnvioRetido> retido = Operacoes_.EnvioRetido();
+std::optional<std::string> TCiclo::ConferirRetencao(ISessaoEnvio& sessao) {
+    std::optional<TEnvioRetido> retido = sessao.EnvioRetido();
     if (!retido) {
         RetencaoRegistrada_.reset();  // no longer held: a later holding is news again
         return std::nullopt;
@@ -263,9 +262,10 @@ void TCiclo::ExecutarPassos() {
     if (ParadaPedida()) {
         return;
     }
-    Operacoes_.ObterEstruturaBanco(Operacoes_.LinkCentral());
+    const std::optional<TRecusa> recusaEstrutura = Operacoes_.ObterEstruturaBanco(Operacoes_.LinkCentral());
     // A refused download skips receiving.
-    const std::optional<std::string> problemaEstrutura = Conferir(etEstrutura);
+    const std::optional<std::string> problemaEstrutura =
+        Conferir(etEstrutura, recusaEstrutura ? &*recusaEstrutura : nullptr);
     if (ParadaPedida()) {
         return;
     }
@@ -277,14 +277,16 @@ void TCiclo::ExecutarPassos() {
     // sends nothing and only this store's blocks move that position, so the
     // same answer starts the send loop. Refused, it skips both; failed, it
     // ends the run, as any failure does.
-    const TPosicaoEnvio posicao =
+    const TResultado<TPosicaoEnvio> posicao =
         Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), Operacoes_.CodigoLoja(), Operacoes_.UltimaOrdemLoja());
-    const std::optional<std::string> problemaPosicao = Conferir(etPosicaoEnvio);
-    ReceberTudo(problemaEstrutura ? problemaEstrutura : problemaPosicao, posicao.UltimaOrdemEnviada);
+    const std::optional<std::string> problemaPosicao = Conferir(etPosicaoEnvio, posicao.Recusa());
+    // Refused, both loops are skipped and the position is never read.
+    const TPosicaoEnvio lida = posicao.Recusado() ? TPosicaoEnvio{} : *posicao;
+    ReceberTudo(problemaEstrutura ? problemaEstrutura : problemaPosicao, lida.UltimaOrdemEnviada);
     if (ParadaPedida()) {
         return;
     }
-    EnviarTudo(posicao, problemaPosicao);
+    EnviarTudo(lida, problemaPosicao);
 }
 
 void TCiclo::RegistrarAvisos(std::optional<std::string>& painel) {
@@ -301,6 +303,9 @@ void TCiclo::ReceberTudo(std::optional<std::string> problema, std::int64_t confi
     std::set<std::int64_t> pedidas;
     std::int64_t UltimaOrdem = -1;
     std::optional<std::string> aviso;
+    // Its connection and statements serve every block of this loop and go
+    // with it, whichever way the loop ends.
+    const std::unique_ptr<ISessaoRecebimento> sessao = Operacoes_.AbrirRecebimento(confirmada);
     while (!problema && UltimaOrdem != 0) {
         if (ParadaPedida()) {
             return;
@@ -308,17 +313,19 @@ void TCiclo::ReceberTudo(std::optional<std::string> problema, std::int64_t confi
         const std::int64_t posicao = Operacoes_.UltimoRecebimento();
         const std::int32_t loja = Operacoes_.CodigoLoja();
         pedidas.insert(posicao);
+        std::optional<TResultado<std::int64_t>> recebido;
         try {
-            UltimaOrdem = Operacoes_.ReceberDados(Operacoes_.LinkCentral(), loja, posicao, confirmada);
+            recebido = sessao->ReceberDados(Operacoes_.LinkCentral(), loja, posicao);
         } catch (...) {
             RegistrarAvisos(aviso);  // of the groups committed before the failure
             throw;
         }
         RegistrarAvisos(aviso);
-        problema = Conferir(etRecebimento);
+        problema = Conferir(etRecebimento, recebido->Recusa());
         if (problema) {
             break;
         }
+        UltimaOrdem = recebido->Valor();
         const std::int64_t nova = Operacoes_.UltimoRecebimento();
         if (UltimaOrdem != 0 && pedidas.count(nova) != 0) {
             problema = "Recebimento interrompido nesta sincronização em " + CaminhoReceber(loja, posicao) +
@@ -331,6 +338,8 @@ void TCiclo::ReceberTudo(std::optional<std::string> problema, std::int64_t confi
             break;
         }
     }
+    // The run receives nothing more: no attachment stays open idle.
+    sessao->Encerrar();
     // A problem of this run comes first, then a value this store dropped.
     Mostrar(&IJanelaStatus::StatusRecebimento,
             problema.value_or(aviso.value_or(std::string(TextoRecebimentoConcluido))));
@@ -348,6 +357,9 @@ void TCiclo::EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::str
     // goes back to one already sent from, would otherwise have blocks sent
     // again and again without pause; the next run tries again.
     std::set<std::int64_t> enviadas;
+    // Its connection and statements serve every block of this loop and go
+    // with it, whichever way the loop ends.
+    const std::unique_ptr<ISessaoEnvio> sessao = Operacoes_.AbrirEnvio();
     while (!problema && UltimoMovimentoEnv.UltimoMovimentoLoja > UltimoMovimentoEnv.UltimaOrdemEnviada) {
         if (ParadaPedida()) {
             return;
@@ -356,14 +368,17 @@ void TCiclo::EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::str
         const std::int32_t loja = Operacoes_.CodigoLoja();
         enviadas.insert(enviada);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoEnviandoBloco + std::to_string(enviada));
-        const bool haviaBloco = Operacoes_.EnviarDados(Operacoes_.LinkCentral(), loja, enviada);
-        const std::optional<std::string> recusaDoBloco = Conferir(etEnvio);
+        const TBlocoEnviado bloco = sessao->EnviarDados(Operacoes_.LinkCentral(), loja, enviada);
+        const bool haviaBloco = bloco.HaviaBloco;
+        const std::optional<std::string> recusaDoBloco = Conferir(etEnvio, bloco.Recusa ? &*bloco.Recusa : nullptr);
         Mostrar(&IJanelaStatus::StatusEnvio, TextoVerificandoEnvio);
-        UltimoMovimentoEnv = Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), loja, UltimaOrdemLoja);
-        problema = Conferir(etPosicaoEnvio);
+        const TResultado<TPosicaoEnvio> posicao =
+            Operacoes_.UltimoMovimentoEnviado(Operacoes_.LinkCentral(), loja, UltimaOrdemLoja);
+        problema = Conferir(etPosicaoEnvio, posicao.Recusa());
         if (problema) {
             break;
         }
+        UltimoMovimentoEnv = *posicao;
         const std::int64_t confirmada = UltimoMovimentoEnv.UltimaOrdemEnviada;
         // A refused block that moved nothing: the refusal says why sending
         // stops here.
@@ -387,7 +402,8 @@ void TCiclo::EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::str
     }
     // A problem of this run comes first; otherwise, sending held back by an
     // open store transaction for long is told instead of the completion.
-    const std::optional<std::string> retido = ConferirRetencao();
+    sessao->Encerrar();  // the send loop is over
+    const std::optional<std::string> retido = ConferirRetencao(*sessao);
     Mostrar(&IJanelaStatus::StatusEnvio, problema.value_or(retido.value_or(std::string(TextoEnvioConcluido))));
 }
 

@@ -4,14 +4,18 @@
 // the pause down) and the run that one tick of `Timer` performs.
 //
 // Ownership: TCiclo borrows the server operations, the status window and the
-// log callback; their owner keeps them alive as long as the cycle. Whoever
-// owns the clock calls Tick() once per second, each call one second after
-// the previous one returned (a single-shot QTimer in the tray program, a
-// sleep loop in the headless one). Nothing here runs on another thread.
+// log callback; their owner keeps them alive as long as the cycle. It owns
+// the receiving and the sending session of a run (ISessaoRecebimento,
+// ISessaoEnvio) for the length of their loops. Whoever owns the clock calls
+// Tick() once per second, each call one second after the previous one
+// returned (a single-shot QTimer in the tray program, a sleep loop in the
+// headless one). Nothing here runs on another thread.
 //
 // Not an error: a server operation that the server refused (an answer
-// other than 200 below 500). The cycle ends the loop it is in, as it would
-// for any error text, but a refusal is still told: one log entry with the
+// other than 200 below 500), which the operation returns as its result
+// (TResultado, or the refusal inside TBlocoEnviado). The cycle decides from
+// that value alone: it ends the loop it is in, as it would for any error
+// text, but a refusal is still told: one log entry with the
 // request, the status and the server's text, and the step's panel shows it
 // in place of its completion text. The same refusal of a step coming back
 // run after run is logged once, then again when its status or text changes,
@@ -29,6 +33,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,9 +80,52 @@ struct TPosseCiclo {
     std::optional<std::string> Anterior;
 };
 
+// What sending one block ended with. A refused block is told with whether
+// there was one: a refusal that moved the server's position still lets the
+// loop go on.
+struct TBlocoEnviado {
+    // False when the block was empty because nothing after the position can
+    // be sent yet (a store transaction that took the next log position is
+    // still open): not a failure.
+    bool HaviaBloco = false;
+    std::optional<TRecusa> Recusa;  // the server refused the block
+};
+
+// One run's receiving: the blocks of the run applied on one connection and
+// its prepared statements. The cycle owns it for the length of its receive
+// loop; destroying it closes them, on every path (a failure of that closing
+// goes to the log), so that an agent that stops receiving holds no
+// attachment for it.
+class ISessaoRecebimento {
+public:
+    virtual ~ISessaoRecebimento() = default;
+    // Receives and applies one block: the server's "ultimaordem" (0 when
+    // nothing is left), or the server's refusal.
+    virtual TResultado<std::int64_t> ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
+                                                  std::int64_t Ordem) = 0;
+    // The loop is over: closes now, raising a failure of that closing.
+    virtual void Encerrar() {}
+};
+
+// One run's sending, as ISessaoRecebimento is for receiving.
+class ISessaoEnvio {
+public:
+    virtual ~ISessaoEnvio() = default;
+    // Sends the block that follows `Ordem`.
+    virtual TBlocoEnviado EnviarDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
+    // The loop is over: closes now, raising a failure of that closing.
+    virtual void Encerrar() {}
+    // After Encerrar: sending held back by an open store transaction for
+    // longer than the warning time, or nothing. The answer must rest on
+    // what the store database says now, not on what earlier runs saw, so
+    // that a program that runs only once tells the same as one that keeps
+    // running.
+    virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
+};
+
 // The settings values and the server operations that one run calls. Each
 // operation takes the raw LINKCENTRAL text and normalises it itself; a
-// refusal is told by Recusa(), any other failure is raised.
+// refusal is its result, any other failure is raised.
 class IOperacoesCiclo {
 public:
     virtual ~IOperacoesCiclo() = default;
@@ -86,46 +134,31 @@ public:
     // re-runs them when already open. Called once at the start of every run.
     virtual void AtualizarConfiguracoes() = 0;
     // Values of the settings row's current record; null reads as "" or 0.
-    // UltimoRecebimento() reflects what the last ReceberDados stored.
+    // UltimoRecebimento() reflects what the last block received stored.
     virtual std::string LinkCentral() = 0;
     virtual std::int32_t CodigoLoja() = 0;
     virtual std::int64_t UltimoRecebimento() = 0;
     // Highest ORDEM of the local change log as read by AtualizarConfiguracoes.
     virtual std::int64_t UltimaOrdemLoja() = 0;
 
-    virtual void ObterEstruturaBanco(const std::string& URL) = 0;
-    // Receives and applies one block; returns the server's "ultimaordem"
-    // (0 when nothing is left or the request was refused).
-    // `PosicaoConfirmada` is the "ultimaordemenviada" the server answered in
-    // this run, before receiving: a received command for a row this store
-    // changed after that position is set aside (sync/receber.h).
-    virtual std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
-                                      std::int64_t PosicaoConfirmada) = 0;
+    // Loads the structure list; the refusal, or nothing when loaded.
+    virtual std::optional<TRecusa> ObterEstruturaBanco(const std::string& URL) = 0;
+    // The receiving of this run. `PosicaoConfirmada` is the
+    // "ultimaordemenviada" the server answered in this run, before
+    // receiving: a received command for a row this store changed after that
+    // position is set aside (sync/receber.h).
+    virtual std::unique_ptr<ISessaoRecebimento> AbrirRecebimento(std::int64_t PosicaoConfirmada) = 0;
     // The notices of the receive steps called since the last time asked,
     // each to be logged once; told, not failures: commands set aside for
     // this store's own changes, and received values this store drops (a
     // column its table lacks), which the receive panel also shows, the last
-    // one in place of its completion text. Asked after every ReceberDados,
-    // also after one that failed (its committed groups' notices stand).
+    // one in place of its completion text. Asked after every block, also
+    // after one that failed (its committed groups' notices stand).
     virtual std::vector<TAvisoRecebimento> AvisosRecebimento() { return {}; }
-    // Both numbers are 0 when the request was refused.
-    virtual TPosicaoEnvio UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
-                                                 std::int64_t UltimoMovimentoLoja) = 0;
-    // Sends the block that follows `Ordem`. False when the block was empty
-    // because nothing after `Ordem` can be sent yet (a store transaction
-    // that took the next log position is still open): not a failure.
-    virtual bool EnviarDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem) = 0;
-
-    // The refusal that the server operation called last ended with, or
-    // nothing when that operation was not refused (its body may be empty).
-    virtual std::optional<TRecusa> Recusa() = 0;
-
-    // After the send loop: sending held back by an open store transaction
-    // for longer than the warning time, or nothing. Asked once per run that
-    // reaches the end of its send loop; the answer must rest on what the
-    // store database says now, not on what earlier runs saw, so that a
-    // program that runs only once tells the same as one that keeps running.
-    virtual std::optional<TEnvioRetido> EnvioRetido() { return std::nullopt; }
+    virtual TResultado<TPosicaoEnvio> UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
+                                                             std::int64_t UltimoMovimentoLoja) = 0;
+    // The sending of this run.
+    virtual std::unique_ptr<ISessaoEnvio> AbrirEnvio() = 0;
 
     // Right after AtualizarConfiguracoes: claims or renews the hold on the
     // store database for this agent. A holder's answer means this run must
@@ -282,13 +315,17 @@ private:
     void ReceberTudo(std::optional<std::string> problema, std::int64_t confirmada);
     // Starts from the position answer asked before receiving.
     void EnviarTudo(TPosicaoEnvio UltimoMovimentoEnv, std::optional<std::string> problema);
+    // Sending held back at the end of the send loop, told; the log entry
+    // only when it is not the one written within the hour.
+    std::optional<std::string> ConferirRetencao(ISessaoEnvio& sessao);
     // Logs the receive notices; the last one meant for the panel goes to `painel`.
     void RegistrarAvisos(std::optional<std::string>& painel);
     void Pausar();
     void Mostrar(TPainel painel, const std::string& texto);
-    // After a server operation: its refusal, logged unless it repeats one
-    // already logged, and returned as the text for the step's panel.
-    std::optional<std::string> Conferir(TEtapa etapa);
+    // After a server operation: its refusal (null when it was accepted),
+    // logged unless it repeats one already logged, and returned as the
+    // text for the step's panel.
+    std::optional<std::string> Conferir(TEtapa etapa, const TRecusa* recusa);
     // A loop stopped short: logged, and the run is incomplete.
     void Interromper(const std::string& texto);
     // The rule for an entry that comes back run after run, in one place:
@@ -297,9 +334,6 @@ private:
     // was logged an hour ago or more.
     bool RegistrarDeNovo(std::optional<TEntradaRegistrada>& registrada, std::string chave,
                          std::chrono::steady_clock::duration intervalo = IntervaloRepeticaoRecusa);
-    // Sending held back at the end of the send loop, told; the log entry
-    // only when it is not the one written within the hour.
-    std::optional<std::string> ConferirRetencao();
     // A run that raised: the panels say so.
     void MostrarFalha(const std::string& texto);
     bool ParadaPedida() const { return Parada_ && Parada_(); }

@@ -19,43 +19,6 @@ namespace ondaris::sync {
 
 namespace {
 
-char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Where the seconds of a long time format end (just after its last "s" or
-// "ss" outside quoted text), or npos when the format shows no seconds.
-std::size_t FimDosSegundos(std::string_view formato) {
-    std::size_t fim = std::string_view::npos;
-    for (std::size_t i = 0; i < formato.size();) {
-        const char c = formato[i];
-        if (c == '"' || c == '\'') {
-            const std::size_t fecha = formato.find(c, i + 1);
-            i = fecha == std::string_view::npos ? formato.size() : fecha + 1;
-        } else if (Minuscula(c) == 's') {
-            while (i < formato.size() && Minuscula(formato[i]) == 's') ++i;
-            fim = i;
-        } else {
-            ++i;
-        }
-    }
-    return fim;
-}
-
-bool TemAmPm(std::string_view formato) {
-    for (std::size_t i = 0; i + 4 <= formato.size(); ++i) {
-        std::string s;
-        for (std::size_t k = 0; k < 4; ++k) s += Minuscula(formato[i + k]);
-        if (s == "ampm") return true;
-    }
-    return false;
-}
-
-// Text put into a format so that it stands as it is: quoted with a quote
-// character the text does not hold.
-std::string Literal(const std::string& texto) {
-    const char aspas = texto.find('"') == std::string::npos ? '"' : '\'';
-    return aspas + texto + aspas;
-}
-
 // The fewest significant digits, 15 at least, that read back as the same
 // double: 15 for every value that has at most 15, up to 17 for the others.
 int DigitosDeVolta(double valor) {
@@ -70,47 +33,7 @@ int DigitosDeVolta(double valor) {
     return 17;
 }
 
-// Fractions of a second travel as milliseconds, always three digits: a
-// reader built to the message format takes the digits after the separator
-// as milliseconds, so a fourth digit (the database keeps ten-thousandths)
-// would be out of range there, and fewer would change the value. The
-// ten-thousandth is cut, not rounded, so 23:59:59,9999 stays in its second.
-int Milissegundos(const db::Hora& hora) { return hora.DecimosMilesimos / 10; }
-
-std::string Fracao(int milissegundos) { return std::to_string(1000 + milissegundos).substr(1); }
-
 }  // namespace
-
-std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional) {
-    const std::string& formato = regional.FormatoHoraLonga;
-    const std::size_t fimSegundos = FimDosSegundos(formato);
-    const int ms = Milissegundos(hora);
-    if (ms == 0 && (fimSegundos != std::string_view::npos || hora.Segundos == 0)) {
-        db::Hora semFracao = hora;
-        semFracao.DecimosMilesimos = 0;
-        return TextoHora(semFracao, regional);
-    }
-
-    const std::string sufixo = ms == 0 ? std::string() : Literal(regional.SeparadorDecimal + Fracao(ms));
-    db::TConfiguracoesRegionais ajustado = regional;
-    if (fimSegundos != std::string_view::npos) {
-        ajustado.FormatoHoraLonga.insert(fimSegundos, sufixo);
-    } else {
-        // A format without seconds would drop them: write hours, minutes,
-        // seconds and fraction, keeping the AM/PM marker of the format.
-        ajustado.FormatoHoraLonga = "hh:mm:ss" + sufixo + (TemAmPm(formato) ? " ampm" : "");
-    }
-    return TextoHora(hora, ajustado);
-}
-
-std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional) {
-    std::string texto = TextoData(dataHora.D, regional);
-    if (dataHora.H != db::Hora{}) {
-        texto += ' ';
-        texto += TextoHoraCompleta(dataHora.H, regional);
-    }
-    return texto;
-}
 
 std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::DescricaoCampo& coluna,
                                              const db::TConfiguracoesRegionais& regional) {
@@ -352,9 +275,9 @@ db::Consulta& PrepararLeitura(db::TDM& DM, db::TModuloOperacao& DataModule, cons
 
 }  // namespace
 
-std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni, db::TIndicesEnvio* Indices,
-                        db::TModuloDaExecucao* Modulo) {
+TResultado<std::string> EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+                                    const TContextoServidor& contexto, const std::string& pastaIni,
+                                    db::TIndicesEnvio* Indices, db::TModuloDaExecucao* Modulo) {
     const std::string base = InsereBarraFinalURL(URL);
     std::string corpo;
     {
@@ -414,7 +337,7 @@ std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
 
     const std::string endereco = base + CaminhoEnviar(CodigoLoja);
     const TRespostaServidor resposta = ExecutarRequisicao("PUT", endereco, corpo, contexto.TempoLimite);
-    if (resposta.StatusCode != 200) AvisarRecusa(contexto, DescreverPedido("PUT", endereco), resposta);
+    if (resposta.StatusCode != 200) return RecusaDe(DescreverPedido("PUT", endereco), resposta);
     return corpo;
 }
 

@@ -17,18 +17,9 @@
 // send-position query is the only record of progress.
 //
 // What is not an error: an answer other than 200 below 500 (a refusal,
-// told to the context's AoRecusar; the call returns normally); a log row
+// returned as the result); a log row
 // whose row no longer exists (left out of the block); an empty block (sent
 // with its bounds).
-//
-// Times keep their fractions of a second. The long time format has none, so
-// a time with a fraction gets the regional decimal separator and the
-// fraction right after its seconds: three digits (milliseconds) when that
-// is exact, four (the database's ten-thousandths) otherwise. A time without
-// a fraction is written in the plain long time format, exactly as before,
-// so a peer that only reads that format still reads every whole-second
-// value, and one that reads milliseconds after the separator reads every
-// value the database can hold to the millisecond.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,13 +35,6 @@
 #include "sync/servidor.h"
 
 namespace ondaris::sync {
-
-// A time of day in the long time format, with its fraction of a second
-// when it has one (see above).
-std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional);
-// The short date, a blank and TextoHoraCompleta; the date alone at exactly
-// midnight.
-std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional);
 
 // The text form of a value of a column described by `coluna`; nothing for
 // NULL. CHAR loses its trailing blanks; OCTETS text gives one character per
@@ -80,13 +64,12 @@ std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::Descri
 // row query instead of a call of their own (MontarSQLQuerySEL); the text is
 // the same either way.
 // Builds the block after `Ordem` and sends it with PUT <URL>/enviar/<code>;
-// returns the body it sent (empty when it failed before sending).
+// returns the body it sent, or the server's refusal of it.
 //   `DM`: the global data module (block bounds, log rows, key columns);
 //   `pastaIni`: the folder of korvin.ini for the per-operation module
 //   (empty: the executable's folder).
-// Outcome: another status than 200 below 500 is a refusal, told to the
-// context's AoRecusar; nothing is raised. Raised as they came, their text
-// complete:
+// Outcome: another status than 200 below 500 is a refusal, returned;
+// nothing is raised. Raised as they came, their text complete:
 //   - a database failure (connection, block bounds, log, catalogue, reading
 //     a row): db::ErroBanco or db::ErroUso;
 //   - a row query that cannot be prepared: PrepararDataset's ErroRotina;
@@ -100,9 +83,9 @@ std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::Descri
 // `Modulo`, when given, is the run's module (db/modulo_operacao.h): its
 // connection serves every block of the run, each block reading in a
 // snapshot of its own; without it the block opens and closes its own.
-std::string EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
-                        const TContextoServidor& contexto, const std::string& pastaIni,
-                        db::TIndicesEnvio* Indices = nullptr, db::TModuloDaExecucao* Modulo = nullptr);
+TResultado<std::string> EnviarDados(std::string_view URL, int32_t CodigoLoja, int64_t Ordem, db::TDM& DM,
+                                    const TContextoServidor& contexto, const std::string& pastaIni,
+                                    db::TIndicesEnvio* Indices = nullptr, db::TModuloDaExecucao* Modulo = nullptr);
 
 // Why the log row `Ordem` cannot be sent: the failure of preparing its
 // table's read for a block, as a cycle would log it; nothing when it can

@@ -15,16 +15,9 @@ TOperacoesMotor::TOperacoesMotor(db::TDM& DM, IJanelaStatus& janela, TContextoSe
                                  std::string PastaIni)
     : DM_(DM), Janela_(janela), Contexto_(std::move(contexto)), PastaIni_(std::move(PastaIni)),
       AvisoEnvioRetido_(db::LerSegundosEnvioRetido(PastaIni_.empty() ? db::PastaExecutavel() : PastaIni_)),
-      Identidade_(db::NovaIdentidade({})) {
-    Contexto_.AoRecusar = [this](const TRecusa& recusa) { Recusa_ = recusa; };
-}
+      Identidade_(db::NovaIdentidade({})) {}
 
 void TOperacoesMotor::AtualizarConfiguracoes() {
-    UltimosIndices_.reset();
-    // A run stopped between two blocks may have left them.
-    Recebimento_.Liberar();
-    Envio_.Liberar();
-    Pendentes_.Esquecer();
     DM_.Conectar();
     DM_.Configuracoes().AbrirConfiguracoes();
     UltimaOrdemLoja_ = DM_.LogReplicacao().UltimoMovimentoLoja();
@@ -34,79 +27,106 @@ std::string TOperacoesMotor::LinkCentral() { return DM_.Configuracoes().LinkCent
 std::int32_t TOperacoesMotor::CodigoLoja() { return DM_.Configuracoes().CodigoLoja(); }
 std::int64_t TOperacoesMotor::UltimoRecebimento() { return DM_.Configuracoes().UltimoRecebimento(); }
 
-void TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
-    Recusa_.reset();
-    Recebimento_.Liberar();
-    sync::ObterEstruturaBanco(URL, DM_.TBEstrutura(), Contexto_);
+std::optional<TRecusa> TOperacoesMotor::ObterEstruturaBanco(const std::string& URL) {
+    return sync::ObterEstruturaBanco(URL, DM_.TBEstrutura(), Contexto_);
 }
 
-std::int64_t TOperacoesMotor::ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
-                                           std::int64_t PosicaoConfirmada) {
-    Recusa_.reset();
-    TAmbienteRecebimento ambiente{DM_, Janela_, Contexto_, PastaIni_, &Recebimento_};
-    // Notices stay until the cycle asks for them, after every call, failed
-    // ones included: a column told then is told once, whatever the block.
-    ambiente.AoDescartarColuna = [this](const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
-        std::pair<std::string, std::string> chave{db::MaiusculasAscii(tabela), db::MaiusculasAscii(coluna)};
-        if (ColunasAvisadas_.count(chave) != 0) return;
-        for (const auto& c : ColunasAAvisar_)
-            if (c == chave) return;
-        ColunasAAvisar_.push_back(chave);
-        Avisos_.push_back({TextoColunaAusente(chave.first, coluna, ordem), true});
-    };
-    ambiente.AoRepetirPosicao = [this](std::int64_t ordem) {
-        if (PosicaoRepetidaAvisada_) return;
-        PosicaoRepetidaAvisada_ = true;
-        Avisos_.push_back({TextoPosicaoRepetida(ordem), false});
-    };
-    if (PrecedenciaLocal_) {
-        ambiente.Pendentes = &Pendentes_;
-        ambiente.PosicaoConfirmada = PosicaoConfirmada;
-        ambiente.AoPorDeLado = [this](const std::string& texto) { Avisos_.push_back({texto, false}); };
+// The blocks of one receive loop, on one module kept between them.
+class TOperacoesMotor::TSessaoRecebimento final : public ISessaoRecebimento {
+public:
+    TSessaoRecebimento(TOperacoesMotor& motor, std::int64_t PosicaoConfirmada)
+        : Motor_(motor), PosicaoConfirmada_(PosicaoConfirmada) {}
+
+    TResultado<std::int64_t> ReceberDados(const std::string& URL, std::int32_t CodigoLoja,
+                                          std::int64_t Ordem) override {
+        TOperacoesMotor& m = Motor_;
+        TAmbienteRecebimento ambiente{m.DM_, m.Janela_, m.Contexto_, m.PastaIni_, &Modulo_};
+        // Notices stay until the cycle asks for them, after every call,
+        // failed ones included: a column told then is told once, whatever
+        // the block.
+        ambiente.AoDescartarColuna = [&m](const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
+            std::pair<std::string, std::string> chave{db::MaiusculasAscii(tabela), db::MaiusculasAscii(coluna)};
+            if (m.ColunasAvisadas_.count(chave) != 0) return;
+            for (const auto& c : m.ColunasAAvisar_)
+                if (c == chave) return;
+            m.ColunasAAvisar_.push_back(chave);
+            m.Avisos_.push_back({TextoColunaAusente(chave.first, coluna, ordem), true});
+        };
+        ambiente.AoRepetirPosicao = [&m](std::int64_t ordem) {
+            if (m.PosicaoRepetidaAvisada_) return;
+            m.PosicaoRepetidaAvisada_ = true;
+            m.Avisos_.push_back({TextoPosicaoRepetida(ordem), false});
+        };
+        if (m.PrecedenciaLocal_) {
+            ambiente.Pendentes = &Pendentes_;
+            ambiente.PosicaoConfirmada = PosicaoConfirmada_;
+            ambiente.AoPorDeLado = [&m](const std::string& texto) { m.Avisos_.push_back({texto, false}); };
+        }
+        m.RenovarPosse();
+        const TResultado<TTipoUltimoMovimentoRecebido> r = sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente);
+        if (const TRecusa* recusa = r.Recusa()) return *recusa;
+        return r->UltimaOrdem;
     }
-    RenovarPosse();
-    std::int64_t UltimaOrdem = 0;
-    try {
-        UltimaOrdem = sync::ReceberDados(URL, CodigoLoja, Ordem, ambiente).UltimaOrdem;
-    } catch (...) {
-        Recebimento_.Descartar();
-        throw;
-    }
-    // The run receives nothing more: no attachment stays open idle.
-    if (UltimaOrdem == 0 || Recusa_) Recebimento_.Liberar();
-    return UltimaOrdem;
+
+    void Encerrar() override { Modulo_.Liberar(); }
+
+private:
+    TOperacoesMotor& Motor_;
+    const std::int64_t PosicaoConfirmada_;
+    db::TModuloDaExecucao Modulo_;
+    // This store's changes not yet ordered by the server, read when the
+    // first block comes.
+    TAlteracoesPendentes Pendentes_;
+};
+
+std::unique_ptr<ISessaoRecebimento> TOperacoesMotor::AbrirRecebimento(std::int64_t PosicaoConfirmada) {
+    return std::make_unique<TSessaoRecebimento>(*this, PosicaoConfirmada);
 }
 
-TPosicaoEnvio TOperacoesMotor::UltimoMovimentoEnviado(const std::string& URL,
-                                                      std::int32_t CodigoLoja, std::int64_t UltimoMovimentoLoja) {
-    Recusa_.reset();
-    Recebimento_.Liberar();  // the run has stopped receiving
-    try {
-        const TTipoUltimoMovimentoEnviado r =
-            sync::UltimoMovimentoEnviado(URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
-        return {r.UltimaOrdemEnviada, r.UltimoMovimentoLoja};
-    } catch (...) {
-        Envio_.Descartar();  // the run ends here
-        throw;
-    }
+TResultado<TPosicaoEnvio> TOperacoesMotor::UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
+                                                                  std::int64_t UltimoMovimentoLoja) {
+    const TResultado<TTipoUltimoMovimentoEnviado> r =
+        sync::UltimoMovimentoEnviado(URL, CodigoLoja, UltimoMovimentoLoja, Contexto_);
+    if (const TRecusa* recusa = r.Recusa()) return *recusa;
+    return TPosicaoEnvio{r->UltimaOrdemEnviada, r->UltimoMovimentoLoja};
 }
 
-bool TOperacoesMotor::EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
-                                  std::int64_t Ordem) {
-    Recusa_.reset();
-    Recebimento_.Liberar();
-    RenovarPosse();
-    db::TIndicesEnvio indices;
-    indices.OrdemFinal = Ordem;
-    try {
-        sync::EnviarDados(URL, CodigoLoja, Ordem, DM_, Contexto_, PastaIni_, &indices, &Envio_);
-    } catch (...) {
-        Envio_.Descartar();
-        throw;
+// The blocks of one send loop, on one module kept between them.
+class TOperacoesMotor::TSessaoEnvio final : public ISessaoEnvio {
+public:
+    explicit TSessaoEnvio(TOperacoesMotor& motor) : Motor_(motor) {}
+
+    TBlocoEnviado EnviarDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem) override {
+        TOperacoesMotor& m = Motor_;
+        m.RenovarPosse();
+        db::TIndicesEnvio indices;
+        indices.OrdemFinal = Ordem;
+        const TResultado<std::string> r =
+            sync::EnviarDados(URL, CodigoLoja, Ordem, m.DM_, m.Contexto_, m.PastaIni_, &indices, &Modulo_);
+        UltimosIndices_ = indices;
+        TBlocoEnviado enviado;
+        enviado.HaviaBloco = indices.OrdemFinal > Ordem;
+        if (const TRecusa* recusa = r.Recusa()) enviado.Recusa = *recusa;
+        return enviado;
     }
-    UltimosIndices_ = indices;
-    return indices.OrdemFinal > Ordem;
-}
+
+    void Encerrar() override { Modulo_.Liberar(); }
+
+    std::optional<TEnvioRetido> EnvioRetido() override {
+        // A loop that never asked for a block (nothing to send, or the first
+        // position query was refused) learnt nothing about it.
+        if (!UltimosIndices_) return std::nullopt;
+        return AvaliarEnvioRetido(*UltimosIndices_, Motor_.AvisoEnvioRetido_);
+    }
+
+private:
+    TOperacoesMotor& Motor_;
+    db::TModuloDaExecucao Modulo_;
+    // The block procedure's answer for this loop's last block, if it asked.
+    std::optional<db::TIndicesEnvio> UltimosIndices_;
+};
+
+std::unique_ptr<ISessaoEnvio> TOperacoesMotor::AbrirEnvio() { return std::make_unique<TSessaoEnvio>(*this); }
 
 std::string TextoFalhaAoFechar(const std::string& qual, const std::string& causa) {
     return "Falha ao fechar a conexão " + qual + " com o banco da loja: " + causa;
@@ -123,8 +143,6 @@ std::optional<std::string> TOperacoesMotor::LiberarConexoes() {
             falhas += (falhas.empty() ? "" : "; ") + TextoFalhaAoFechar(qual, "falha de tipo desconhecido");
         }
     };
-    fechar("do recebimento", [&] { Recebimento_.Liberar(); });
-    fechar("do envio", [&] { Envio_.Liberar(); });
     // The next run opens it again (AtualizarConfiguracoes).
     fechar(DM_.ConexaoGlobal().Nome(), [&] { DM_.ConexaoGlobal().Fechar(); });
     if (falhas.empty()) return std::nullopt;
@@ -212,14 +230,6 @@ std::vector<TAvisoRecebimento> TOperacoesMotor::AvisosRecebimento() {
     ColunasAvisadas_.insert(ColunasAAvisar_.begin(), ColunasAAvisar_.end());
     ColunasAAvisar_.clear();
     return std::exchange(Avisos_, {});
-}
-
-std::optional<TEnvioRetido> TOperacoesMotor::EnvioRetido() {
-    Envio_.Liberar();  // the send loop is over
-    // A run that never asked for a block (nothing to send, or the first
-    // position query was refused) learnt nothing about it.
-    if (!UltimosIndices_) return std::nullopt;
-    return AvaliarEnvioRetido(*UltimosIndices_, AvisoEnvioRetido_);
 }
 
 }  // namespace ondaris::sync

@@ -5,22 +5,20 @@
 // sending). Both programs and the cycle's tests use this one binding.
 //
 // Ownership: borrows the data module and the status window; both must
-// outlive it. `PastaIni` is the folder of "korvin.ini" that every block's
-// own connection reads anew (empty: the executable's folder). It hands its
-// own refusal listener to the operations, so it is neither copied nor moved.
-// The warning time for sending held back is read from that korvin.ini once,
-// at construction.
+// outlive it, and it must outlive the sessions it opens, which borrow it.
+// `PastaIni` is the folder of "korvin.ini" that every block's own
+// connection reads anew (empty: the executable's folder). The warning time
+// for sending held back is read from that korvin.ini once, at construction.
 //
-// Receiving keeps one module (connection and prepared statements) from one
-// block to the next of a run (db::TModuloDaExecucao) and closes it as soon
-// as the run stops receiving: when the server has nothing more, refused, or
-// failed, when the run goes on to another operation, when the next run
-// starts, and at destruction. Sending keeps another for its loop, closed
-// when the loop is over (EnvioRetido), at a failure, when the next run
-// starts, and at destruction. The global connection is closed at the end
-// of every run too (LiberarConexoes) and opened again by the next: an agent
-// waiting for its next run holds no attachment of its own, and none is left
-// for the server to cut while the agent waits.
+// Receiving and sending each work in a session (sync/ciclo.h) that owns one
+// module (connection and prepared statements, db::TModuloDaExecucao) from
+// one block to the next of its loop; the cycle owns the session, and the
+// module closes when the loop ends, whichever way. A session's pending
+// changes and last block bounds are its own, so nothing of one run is left
+// for the next. The global connection is closed at the end of every run too
+// (LiberarConexoes) and opened again by the next: an agent waiting for its
+// next run holds no attachment of its own, and none is left for the server
+// to cut while the agent waits.
 //
 // A received value that this store drops, because its table lacks the
 // column, is told once per table and column while the program runs (an
@@ -29,7 +27,8 @@
 //
 // Receiving sets aside commands for rows this store has changed and the
 // central server has not yet ordered (sync/receber.h): the pending changes
-// are read when the run's first block comes and kept for its other blocks.
+// are read when the session's first block comes and kept for its other
+// blocks.
 //
 // The hold on the store database (db/posse.h): claimed right after the
 // settings are read, renewed between blocks when a run lasts, its panels
@@ -41,6 +40,7 @@
 // the database server was down carries on by itself once it is back.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -69,16 +69,12 @@ public:
     std::int64_t UltimoRecebimento() override;
     std::int64_t UltimaOrdemLoja() override { return UltimaOrdemLoja_; }
 
-    void ObterEstruturaBanco(const std::string& URL) override;
-    std::int64_t ReceberDados(const std::string& URL, std::int32_t CodigoLoja, std::int64_t Ordem,
-                              std::int64_t PosicaoConfirmada) override;
+    std::optional<TRecusa> ObterEstruturaBanco(const std::string& URL) override;
+    std::unique_ptr<ISessaoRecebimento> AbrirRecebimento(std::int64_t PosicaoConfirmada) override;
     std::vector<TAvisoRecebimento> AvisosRecebimento() override;
-    TPosicaoEnvio UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
-                                         std::int64_t UltimoMovimentoLoja) override;
-    bool EnviarDados(const std::string& URL, std::int32_t CodigoLoja,
-                     std::int64_t Ordem) override;
-    std::optional<TRecusa> Recusa() override { return Recusa_; }
-    std::optional<TEnvioRetido> EnvioRetido() override;
+    TResultado<TPosicaoEnvio> UltimoMovimentoEnviado(const std::string& URL, std::int32_t CodigoLoja,
+                                                     std::int64_t UltimoMovimentoLoja) override;
+    std::unique_ptr<ISessaoEnvio> AbrirEnvio() override;
     std::optional<std::string> LiberarConexoes() override;
     TPosseCiclo ReivindicarPosse() override;
     std::optional<std::string> PublicarPosse(const std::string& recebimento, const std::string& envio,
@@ -95,25 +91,20 @@ public:
     void AplicarTudoSemPrecedencia() { PrecedenciaLocal_ = false; }
 
 private:
+    class TSessaoRecebimento;
+    class TSessaoEnvio;
+
     db::TDM& DM_;
     IJanelaStatus& Janela_;
     TContextoServidor Contexto_;
     std::string PastaIni_;
     std::int64_t UltimaOrdemLoja_ = 0;
-    std::optional<TRecusa> Recusa_;  // of the server operation called last
     std::chrono::seconds AvisoEnvioRetido_;  // SegundosEnvioRetido
-    // The block procedure's answer for this run's last block, if it asked.
-    std::optional<db::TIndicesEnvio> UltimosIndices_;
-    db::TModuloDaExecucao Recebimento_;  // the run's receiving module, between its blocks
-    db::TModuloDaExecucao Envio_;        // the run's sending module, between its blocks
     // Columns whose received values this store drops: those told already
     // (once per table and column while the program runs), and those of the
     // last ReceberDados still to be told.
     std::set<std::pair<std::string, std::string>> ColunasAvisadas_;
     std::vector<std::pair<std::string, std::string>> ColunasAAvisar_;
-    // This store's changes not yet ordered by the server, read once per run
-    // when the first block comes.
-    TAlteracoesPendentes Pendentes_;
     std::vector<TAvisoRecebimento> Avisos_;  // of the receive steps, until asked for
     // Renews the hold when the run has gone on for a while since the last
     // claim; raises when another agent has taken it meanwhile.

@@ -55,10 +55,9 @@ public:
     std::vector<std::string> Atualizar(db::TDM& DM, db::TModuloOperacao& modulo,
                                        const db::TConfiguracoesRegionais& regional);
 
-    // Forgets everything: the next Preparar reads the log again.
-    void Esquecer();
-
 private:
+    // Forgets everything, for Preparar to read the log again.
+    void Esquecer();
     // Adds the rows above `desde`; the keys that were new go to `novas`
     // when given. Returns how many rows were read.
     std::size_t Ler(db::TModuloOperacao& modulo, std::int64_t desde, const db::TConfiguracoesRegionais& regional,

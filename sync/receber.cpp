@@ -111,8 +111,12 @@ std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::i
 // A store transaction changed a row while this block was being applied,
 // after the pending changes were read and before this block wrote the
 // row: the group in progress is rolled back and applied again from its
-// first command, knowing of that change.
-struct TAlteracaoConcorrente {};
+// first command, knowing of that change. Caught by TAplicacaoBloco::Aplicar,
+// which gives up after a few tries with a failure of its own.
+class TAlteracaoConcorrente : public std::runtime_error {
+public:
+    TAlteracaoConcorrente() : std::runtime_error("a loja alterou uma linha que este bloco gravava") {}
+};
 
 // Phase 2: the block applied. Returns normally when every command was
 // applied and committed together with the position; throws the failure
@@ -124,6 +128,9 @@ public:
     // (not a lost connection or a row locked by the store, which pass).
     TAplicacaoBloco(TAmbienteRecebimento& ambiente, db::TModuloOperacao& modulo, std::optional<int64_t>& falhou)
         : amb_(ambiente), modulo_(modulo), ano_(db::AnoAtual()), falhou_(falhou) {}
+
+    // The failure's text recorded for the command set aside on request.
+    const std::string& MotivoPostoDeLado() const { return motivoPostoDeLado_; }
 
     void Aplicar(const std::vector<TComando>& comandos) {
         for (int tentativa = 1;; ++tentativa) {
@@ -267,7 +274,7 @@ private:
         gravar.Definir("MOTIVO", motivo);
         gravar.Definir("COMANDO", EscreverJSONCompacto(*c.Inteiro));
         gravar.Executar();
-        amb_.MotivoPostoDeLado = motivo;
+        motivoPostoDeLado_ = motivo;
     }
 
     // The exception in flight concerns the command itself, not the
@@ -291,7 +298,7 @@ private:
         Descarregar();
         if (!escritas_.empty()) {
             for (const std::string& linha : amb_.Pendentes->Atualizar(amb_.DM, modulo_, amb_.Contexto.Regional))
-                if (escritas_.count(linha)) throw TAlteracaoConcorrente{};
+                if (escritas_.count(linha)) throw TAlteracaoConcorrente();
         }
         auto& rw = modulo_.TransReplicacaoReadWrite;
         if (pendente_) {
@@ -408,26 +415,27 @@ private:
 
     // The EXECUTE BLOCK that runs `quantos` commands of the unit statement's
     // kind for one table: the parameters take the columns' own types, the
-    // k-th command's i-th value is P<k>_<i> (":P<k>_<i>" inside the body,
-    // where the name rewrite leaves it to the block).
+    // k-th command is the unit statement's text (db::MontarComandoRecebido)
+    // with its i-th value named P<k>_<i> (":P<k>_<i>" inside the body, where
+    // the name rewrite leaves it to the block).
     db::Consulta& LoteDe(const TComando& c, db::Consulta& unitaria, db::TTipoSQL tipo, std::size_t quantos) {
         const std::string nome = unitaria.Nome() + "_L" + std::to_string(quantos);
         if (db::Consulta* existente = modulo_.Procurar(nome)) return *existente;
         const auto& parametros = unitaria.Parametros();
+        std::vector<std::string> colunas;
+        colunas.reserve(parametros.size());
+        for (const auto& p : parametros) colunas.push_back(p.Nome);
         std::string entrada, corpo;
         for (std::size_t k = 0; k < quantos; ++k) {
-            std::string colunas, valores, condicao;
-            for (std::size_t i = 0; i < parametros.size(); ++i) {
+            std::vector<std::string> nomes;
+            nomes.reserve(colunas.size());
+            for (std::size_t i = 0; i < colunas.size(); ++i) {
                 const std::string p = "P" + std::to_string(k) + "_" + std::to_string(i);
-                const std::string& coluna = parametros[i].Nome;
-                entrada += (entrada.empty() ? "" : ", ") + p + " TYPE OF COLUMN " + c.Tabela + "." + coluna + " = :" + p;
-                colunas += (i ? ", " : "") + coluna;
-                valores += (i ? ", :" : ":") + p;
-                condicao += (i ? " AND " : "") + coluna + " = :" + p;
+                entrada += (entrada.empty() ? "" : ", ") + p + " TYPE OF COLUMN " + c.Tabela + "." + colunas[i] +
+                           " = :" + p;
+                nomes.push_back(p);
             }
-            corpo += tipo == db::TTipoSQL::tsDelete
-                         ? "DELETE FROM " + c.Tabela + " WHERE " + condicao + "; "
-                         : "UPDATE OR INSERT INTO " + c.Tabela + "(" + colunas + ") VALUES (" + valores + "); ";
+            corpo += db::MontarComandoRecebido(tipo, c.Tabela, colunas, nomes) + "; ";
         }
         db::Consulta& lote = modulo_.Criar(nome, modulo_.TransReplicacaoReadWrite,
                                            "EXECUTE BLOCK (" + entrada + ") AS BEGIN " + corpo + "END");
@@ -464,13 +472,23 @@ private:
                 continue;
             }
             const std::string texto = TextoDoValor(valor, regional);
+            // Only a value that cannot be read, or does not fit its column,
+            // makes the answer unusable; a usage error is a bug and goes on
+            // as it is.
+            const auto invalida = [&](const std::exception& e) {
+                return TErroRespostaInvalida(TextoDaColuna(c.Ordem, nomes[*indice].Nome, e.what()));
+            };
             try {
                 if (db::ParametroBinario(parametros[posicao]))
                     alvo.DefinirPosicao(posicao, db::Valor(Base64toStream(texto)));
                 else
                     db::TratarParametroPosicao(alvo, posicao, texto, regional, ano_);
-            } catch (const std::exception& e) {
-                throw TErroRespostaInvalida(TextoDaColuna(c.Ordem, nomes[*indice].Nome, e.what()));
+            } catch (const db::ErroLeitura& e) {
+                throw invalida(e);
+            } catch (const ErroBase64& e) {
+                throw invalida(e);
+            } catch (const db::ErroBanco& e) {
+                throw invalida(e);  // a value beyond its column's storage
             }
         }
         if (p.Tipo == db::TTipoSQL::tsDelete) {
@@ -514,6 +532,7 @@ private:
     std::unordered_set<std::string> escritas_;
     std::vector<std::string> postosDeLado_;
     std::optional<int64_t>& falhou_;
+    std::string motivoPostoDeLado_;
 };
 
 }  // namespace
@@ -523,8 +542,8 @@ std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFina
            std::to_string(OrdemFinal) + " em um total de " + std::to_string(UltimaOrdem) + " registro(s)";
 }
 
-TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,
-                                          TAmbienteRecebimento& ambiente) {
+TResultado<TTipoUltimoMovimentoRecebido> ReceberDados(std::string_view URL, std::int32_t CodigoLoja,
+                                                      std::int64_t Ordem, TAmbienteRecebimento& ambiente) {
     IJanelaStatus& janela = ambiente.Janela;
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoReceber(CodigoLoja, Ordem);
     const std::string pedido = DescreverPedido("GET", endereco);
@@ -532,12 +551,11 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
 
     // Phase 1: the request.
     const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", ambiente.Contexto.TempoLimite);
-    if (resposta.StatusCode != 200)
-        return RegistroRecusado<TTipoUltimoMovimentoRecebido>(resposta, pedido, ambiente.Contexto);
+    if (resposta.StatusCode != 200) return RecusaDe(pedido, resposta);
     // The body is parsed once, as it came: characters beyond ASCII stay.
     const std::optional<TValorJSON> bloco = LerJSON(resposta.Conteudo);
     const auto& regional = ambiente.Contexto.Regional;
-    const TTipoUltimoMovimentoRecebido lido = LerPosicoesRecebimento(resposta, bloco, regional, pedido);
+    TTipoUltimoMovimentoRecebido lido = LerPosicoesRecebimento(resposta, bloco, regional, pedido);
     if (lido.UltimaOrdem == 0) return lido;
     bool repetida = false;
     const auto avisarRepetida = [&] {
@@ -584,14 +602,16 @@ TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t Cod
             ambiente.Pendentes->Preparar(ambiente.DM, *DataModule, ambiente.PosicaoConfirmada, regional);
         TAplicacaoBloco aplicacao(ambiente, *DataModule, falhou);
         aplicacao.Aplicar(comandos);
+        lido.MotivoPostoDeLado = aplicacao.MotivoPostoDeLado();
         DataModule.Concluir();
     } catch (...) {
         // The technician's command to set aside the one that stops this
         // store, unless that is what is running.
         std::string acrescimo = falhou && !ambiente.PorDeLado ? TextoComoPorDeLadoRecebido(*falhou) : std::string();
         if (DataModule) {
-            // Closing the module would commit a transaction still active:
-            // the group in progress must go first.
+            // Closing the module would roll the group in progress back as
+            // well, but only here does a failure of that rollback reach the
+            // block's failure text.
             try {
                 DataModule->TransReplicacaoReadWrite.Rollback();
             } catch (const std::exception& r) {

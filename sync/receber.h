@@ -2,11 +2,11 @@
 // ReceberDados: one request for the next block of commands the central
 // server holds for this store, and the block applied to the store database.
 //
-// Phase 1 asks "receber/<store>/<position>" and returns the result record
-// (TTipoUltimoMovimentoRecebido). An answer other than 200 below 500 is not
-// an error: the record carries its status and body, the context's
-// AoRecusar hears of it, nothing is raised. A failed exchange or a position
-// that cannot be read is raised as it came (TErroServidorCentral).
+// Phase 1 asks "receber/<store>/<position>" and returns the block's
+// positions (TTipoUltimoMovimentoRecebido). An answer other than 200 below
+// 500 is not an error: the refusal is the result, nothing is raised. A
+// failed exchange or a position that cannot be read is raised as it came
+// (TErroServidorCentral).
 //
 // Phase 2 runs when the answer was 200 and "ultimaordem" is not 0. It
 // applies "comandos" in order inside a per-operation module (its own
@@ -101,14 +101,13 @@ struct TAmbienteRecebimento {
     // ever; it runs alone and, only when it fails, is recorded whole in
     // RPL_POSTOS_DE_LADO with the failure's text in the transaction that
     // moves the position past it; the commands after it are left for the
-    // next cycle. One that applies fails the block (rolled back).
+    // next cycle. One that applies fails the block (rolled back); the
+    // failure's text recorded comes back with the block's result.
     std::optional<std::int64_t> PorDeLado{};
-    // Set by that command: the failure's text recorded.
-    std::string MotivoPostoDeLado{};
 };
 
-TTipoUltimoMovimentoRecebido ReceberDados(std::string_view URL, std::int32_t CodigoLoja, std::int64_t Ordem,
-                                          TAmbienteRecebimento& ambiente);
+TResultado<TTipoUltimoMovimentoRecebido> ReceberDados(std::string_view URL, std::int32_t CodigoLoja,
+                                                      std::int64_t Ordem, TAmbienteRecebimento& ambiente);
 
 // The receive panel's text while a block is applied.
 std::string TextoGravandoBloco(std::int64_t OrdemInicial, std::int64_t OrdemFinal, std::int64_t UltimaOrdem);

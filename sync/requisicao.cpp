@@ -141,6 +141,10 @@ std::string CaminhoIndiceEnvio(int32_t CodigoLoja, int64_t UltimaOrdem) {
 
 std::string CaminhoEnviar(int32_t CodigoLoja) { return "enviar/" + std::to_string(CodigoLoja); }
 
+TRecusa RecusaDe(const std::string& pedido, const TRespostaServidor& resposta) {
+    return TRecusa{pedido, resposta.StatusCode, resposta.FraseStatus, resposta.Conteudo};
+}
+
 std::string DescreverPedido(std::string_view Metodo, std::string_view URL) {
     return std::string(Metodo) + " " + SemCredenciais(NormalizarEndereco(URL));
 }
@@ -234,7 +238,7 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         try {
             recebida = transporte::Executar(http);
         } catch (const transporte::TFalhaTransporte& falha) {
-            throw TErroTransporte(TextoFalhaRest(falha.Causa) + onde());
+            throw TErroTransporte(TextoFalhaRest(falha.what()) + onde());
         }
         if (!StatusDeRedirecionamento(recebida.Status) || recebida.Destino.empty()) break;
         const std::string& proximo = recebida.Destino;

@@ -33,6 +33,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 #include "db/erros.h"
 #include "protocolo/regional.h"
@@ -91,6 +93,31 @@ struct TRecusa {
     std::string FraseStatus;
     std::string Conteudo;  // the answer's body as decoded
 };
+
+// What a server operation ended with: its value, or the server's refusal.
+// A refusal is part of normal operation and comes back here, never raised;
+// what the caller cannot go on from (no answer, 500 and above, an answer
+// that cannot be read) is raised instead. Asking for the value of a refused
+// result is a bug (std::bad_variant_access).
+template <class T>
+class TResultado {
+public:
+    TResultado(T valor) : v_(std::move(valor)) {}
+    TResultado(TRecusa recusa) : v_(std::move(recusa)) {}
+
+    bool Recusado() const { return std::holds_alternative<TRecusa>(v_); }
+    // The refusal, or null when the server accepted.
+    const TRecusa* Recusa() const { return std::get_if<TRecusa>(&v_); }
+    const T& Valor() const { return std::get<T>(v_); }
+    const T& operator*() const { return Valor(); }
+    const T* operator->() const { return &Valor(); }
+
+private:
+    std::variant<T, TRecusa> v_;
+};
+
+// The refusal that `resposta` to `pedido` is.
+TRecusa RecusaDe(const std::string& pedido, const TRespostaServidor& resposta);
 
 class TErroServidorCentral : public std::runtime_error {
 public:

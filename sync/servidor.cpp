@@ -1,15 +1,8 @@
 #include "sync/servidor.h"
 
-#include <ctime>
-
 #include "protocolo/texto.h"
 
 namespace ondaris::sync {
-
-void AvisarRecusa(const TContextoServidor& contexto, const std::string& pedido, const TRespostaServidor& resposta) {
-    if (contexto.AoRecusar)
-        contexto.AoRecusar(TRecusa{pedido, resposta.StatusCode, resposta.FraseStatus, resposta.Conteudo});
-}
 
 int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
                    const db::TConfiguracoesRegionais& regional, const std::string& pedido) {
@@ -45,21 +38,20 @@ TTipoUltimoMovimentoRecebido LerPosicoesRecebimento(const TRespostaServidor& res
                                                     const db::TConfiguracoesRegionais& regional,
                                                     const std::string& pedido) {
     TTipoUltimoMovimentoRecebido lido;
-    lido.StatusCode = 200;
     lido.OrdemInicial = LerPosicao(resposta, corpo, "ordeminicial", regional, pedido);
     lido.OrdemFinal = LerPosicao(resposta, corpo, "ordemfinal", regional, pedido);
     lido.UltimaOrdem = LerPosicao(resposta, corpo, "ultimaordem", regional, pedido);
     return lido;
 }
 
-TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
-                                                   int64_t UltimoMovimentoLoja, const TContextoServidor& contexto) {
+TResultado<TTipoUltimoMovimentoEnviado> UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
+                                                               int64_t UltimoMovimentoLoja,
+                                                               const TContextoServidor& contexto) {
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoIndiceEnvio(CodigoLoja, UltimoMovimentoLoja);
     const std::string pedido = DescreverPedido("GET", endereco);
     const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
-    if (resposta.StatusCode != 200) return RegistroRecusado<TTipoUltimoMovimentoEnviado>(resposta, pedido, contexto);
+    if (resposta.StatusCode != 200) return RecusaDe(pedido, resposta);
     TTipoUltimoMovimentoEnviado lido;
-    lido.StatusCode = 200;
     const std::optional<TValorJSON> corpo = LerJSON(resposta.Conteudo);
     const auto& regional = contexto.Regional;
     lido.UltimaOrdemEnviada = LerPosicao(resposta, corpo, "ultimaordemenviada", regional, pedido);
@@ -67,12 +59,12 @@ TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t
     return lido;
 }
 
-TTipoUltimoMovimentoRecebido ConsultarRecebimento(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
-                                                  const TContextoServidor& contexto) {
+TResultado<TTipoUltimoMovimentoRecebido> ConsultarRecebimento(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
+                                                              const TContextoServidor& contexto) {
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoReceber(CodigoLoja, Ordem);
     const std::string pedido = DescreverPedido("GET", endereco);
     const TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
-    if (resposta.StatusCode != 200) return RegistroRecusado<TTipoUltimoMovimentoRecebido>(resposta, pedido, contexto);
+    if (resposta.StatusCode != 200) return RecusaDe(pedido, resposta);
     return LerPosicoesRecebimento(resposta, LerJSON(resposta.Conteudo), contexto.Regional, pedido);
 }
 
@@ -123,15 +115,13 @@ void CarregarEstrutura(const TValorJSON& valor, db::TEstrutura& TBEstrutura,
     else if (valor.EhMatriz()) CarregarMatriz(valor, TBEstrutura, regional);
 }
 
-void ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura, const TContextoServidor& contexto) {
+std::optional<TRecusa> ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura,
+                                           const TContextoServidor& contexto) {
     const std::string endereco = InsereBarraFinalURL(URL) + CaminhoEstrutura();
     const std::string pedido = DescreverPedido("GET", endereco);
     try {
         TRespostaServidor resposta = ExecutarRequisicao("GET", endereco, "", contexto.TempoLimite);
-        if (resposta.StatusCode != 200) {
-            AvisarRecusa(contexto, pedido, resposta);
-            return;
-        }
+        if (resposta.StatusCode != 200) return RecusaDe(pedido, resposta);
         // The indented text of the answer read back, as the list has always
         // been loaded; it is empty only when the body is not JSON at all.
         auto valor = LerJSON(LerTextoJSON(resposta));
@@ -147,6 +137,7 @@ void ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura, cons
     } catch (const TErroServidorCentral&) {
         db::FalhaDaRotina("ObterEstruturaBanco");
     }
+    return std::nullopt;
 }
 
 }  // namespace ondaris::sync

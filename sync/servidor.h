@@ -4,14 +4,12 @@
 // store's log) and ObterEstruturaBanco (the replicated tables and columns).
 // Each makes exactly one exchange and never retries.
 //
-// An answer other than 200 below 500 is not an error: the context's
-// AoRecusar hears of the refusal, and the operation returns normally (a
-// result record then carries the status and the answer's body). Any other
-// failure is raised as it came (TErroServidorCentral, see requisicao.h),
-// its text complete and naming its request; the cycle, which owns the run,
-// shows and logs it once.
+// An answer other than 200 below 500 is not an error: the operation returns
+// the refusal as its result (TResultado, see requisicao.h: the request, the
+// server's status and text). Any other failure is raised as it came
+// (TErroServidorCentral), its text complete and naming its request; the
+// cycle, which owns the run, shows and logs it once.
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,43 +26,23 @@ namespace ondaris::sync {
 struct TContextoServidor {
     int32_t TempoLimite = Timeout;  // milliseconds; tests shorten it
     db::TConfiguracoesRegionais Regional;
-    // Told of every refusal (an answer other than 200 below 500) with the
-    // request it answered, whatever the answer's body: the cycle logs it and
-    // shows it, so that a refused step never passes for a finished one.
-    std::function<void(const TRecusa&)> AoRecusar{};
 };
 
-// Tells the context's AoRecusar, if any, that `pedido` got `resposta`.
-void AvisarRecusa(const TContextoServidor& contexto, const std::string& pedido, const TRespostaServidor& resposta);
-
 struct TTipoUltimoMovimentoEnviado {
-    int32_t StatusCode = 0;
-    std::string Mensagem;    // empty on success, else the refusal's body
     int64_t UltimaOrdemEnviada = 0;
     int64_t UltimoMovimentoLoja = 0;
 };
 
 struct TTipoUltimoMovimentoRecebido {
-    int32_t StatusCode = 0;
-    std::string Mensagem;  // empty on success, else the refusal's body
     int64_t OrdemInicial = 0;
     int64_t OrdemFinal = 0;
     int64_t UltimaOrdem = 0;
+    // After a block applied with a command set aside on request
+    // (TAmbienteRecebimento::PorDeLado): the failure's text recorded for
+    // it; empty otherwise.
+    std::string MotivoPostoDeLado;
 };
 
-// The record of a refused request (an answer other than 200 below 500):
-// `StatusCode` the status, `Mensagem` the body, every number zero; the
-// refusal is told (AvisarRecusa). One rule for every operation that
-// returns a record.
-template <class TRegistro>
-TRegistro RegistroRecusado(const TRespostaServidor& resposta, const std::string& pedido,
-                           const TContextoServidor& contexto) {
-    TRegistro registro{};
-    registro.StatusCode = resposta.StatusCode;
-    registro.Mensagem = resposta.Conteudo;
-    AvisarRecusa(contexto, pedido, resposta);
-    return registro;
-}
 
 // Reads the integer member `nome` of a 200 answer to `pedido`. `corpo` is
 // the body parsed as JSON (nothing when it is not JSON), so that several
@@ -91,8 +69,9 @@ TTipoUltimoMovimentoRecebido LerPosicoesRecebimento(const TRespostaServidor& res
                                                     const std::string& pedido);
 
 // GET <URL>/obterindiceenvio/<CodigoLoja>/<UltimoMovimentoLoja>.
-TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
-                                                   int64_t UltimoMovimentoLoja, const TContextoServidor& contexto);
+TResultado<TTipoUltimoMovimentoEnviado> UltimoMovimentoEnviado(std::string_view URL, int32_t CodigoLoja,
+                                                               int64_t UltimoMovimentoLoja,
+                                                               const TContextoServidor& contexto);
 
 // GET <URL>/receber/<CodigoLoja>/<Ordem>, with the answer's positions read
 // as ReceberDados reads them and its commands left alone: nothing is
@@ -100,17 +79,19 @@ TTipoUltimoMovimentoEnviado UltimoMovimentoEnviado(std::string_view URL, int32_t
 // addressed to that store after `Ordem` (0 when none waits). The server
 // takes the request as the store's own (a store it did not know it now
 // knows, having received up to `Ordem`).
-TTipoUltimoMovimentoRecebido ConsultarRecebimento(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
-                                                  const TContextoServidor& contexto);
+TResultado<TTipoUltimoMovimentoRecebido> ConsultarRecebimento(std::string_view URL, int32_t CodigoLoja, int64_t Ordem,
+                                                              const TContextoServidor& contexto);
 
 // GET <URL>/estruturabd. With status 200 TBEstrutura is emptied and loaded
-// from the answer; otherwise it keeps its rows. Failures raise ErroRotina
+// from the answer and nothing is returned; otherwise it keeps its rows and
+// the refusal is returned. Failures raise ErroRotina
 // (db/erros.h) naming "ObterEstruturaBanco", the server failure kept as its
 // cause; rows loaded before a failure while loading stay. A 200 answer
 // whose body is empty or not JSON is malformed and leaves the rows as they
 // were: a garbled answer must not empty the list that every received
 // change needs.
-void ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura, const TContextoServidor& contexto);
+std::optional<TRecusa> ObterEstruturaBanco(std::string_view URL, db::TEstrutura& TBEstrutura,
+                                           const TContextoServidor& contexto);
 
 // Appends the rows that a structure answer describes: an object is one row
 // (nothing for {}), an array is taken element by element with nested arrays

@@ -11,6 +11,7 @@
 // nothing usable came back.
 #include <chrono>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,9 +46,11 @@ struct TRespostaHttp {
 };
 
 // No usable answer: refused, time-out, name not found, broken transfer,
-// an address the transport cannot use.
-struct TFalhaTransporte {
-    std::string Causa;
+// an address the transport cannot use. what() is the cause in the
+// transport's own words; ExecutarRequisicao names the request after it.
+class TFalhaTransporte : public std::runtime_error {
+public:
+    explicit TFalhaTransporte(const std::string& causa) : std::runtime_error(causa) {}
 };
 
 // Throws TFalhaTransporte.

@@ -200,15 +200,12 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         const std::int64_t ultima = dm.LogReplicacao().UltimoMovimentoLoja();
 
         // The same question the cycle asks before it sends.
-        std::optional<sync::TRecusa> recusa;
-        sync::TContextoServidor contexto = a.Contexto;
-        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
-        const auto posicao = sync::UltimoMovimentoEnviado(dm.Configuracoes().LinkCentral(), dm.Configuracoes().CodigoLoja(), ultima, contexto);
-        if (recusa) {
+        const auto posicao = sync::UltimoMovimentoEnviado(dm.Configuracoes().LinkCentral(), dm.Configuracoes().CodigoLoja(), ultima, a.Contexto);
+        if (const sync::TRecusa* recusa = posicao.Recusa()) {
             a.Erros << sync::TextoRecusa(*recusa) << "\nNada foi apagado.\n";
             return 1;
         }
-        const std::int64_t confirmada = posicao.UltimaOrdemEnviada;
+        const std::int64_t confirmada = posicao->UltimaOrdemEnviada;
         a.Saida << "O servidor central tem o log desta loja (loja " << dm.Configuracoes().CodigoLoja() << ") até a posição "
                 << confirmada << "; o log vai até " << ultima << ".\n";
         const auto r = db::LimparLogReplicacao(dm.ConexaoGlobal(), confirmada, dias, db::kLinhasPorLote,
@@ -261,17 +258,15 @@ int NovaLoja(TAmbienteManutencao& a, std::int32_t codigo) {
         // Only the agent's own requests: every central server of a chain
         // answers them. How far the server holds a store's log is above 0
         // once that store has sent something.
-        std::optional<sync::TRecusa> recusa;
-        sync::TContextoServidor contexto = a.Contexto;
-        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
+        const sync::TContextoServidor& contexto = a.Contexto;
         const auto enviado = sync::UltimoMovimentoEnviado(lida->LinkCentral, codigo, 0, contexto);
-        if (recusa) {
+        if (const sync::TRecusa* recusa = enviado.Recusa()) {
             a.Erros << sync::TextoRecusa(*recusa) << "\nNada foi mudado.\n";
             return 1;
         }
-        if (enviado.UltimaOrdemEnviada > 0) {
+        if (enviado->UltimaOrdemEnviada > 0) {
             a.Erros << "Recusado: o servidor central já tem o log da " << loja << " até a posição "
-                    << enviado.UltimaOrdemEnviada
+                    << enviado->UltimaOrdemEnviada
                     << ": esse código é de uma loja que já enviou alterações; escolha um código que nenhuma loja "
                        "use.\nNada foi mudado.\n";
             return 1;
@@ -281,16 +276,15 @@ int NovaLoja(TAmbienteManutencao& a, std::int32_t codigo) {
         const std::int64_t posicao = lida->UltimoRecebimento;
         a.Saida << "Posição recebida da cópia: " << posicao << ".\n";
         try {
-            recusa.reset();
             const auto fim = sync::ConsultarRecebimento(lida->LinkCentral, codigo, posicao, contexto);
-            if (recusa)
+            if (const sync::TRecusa* recusa = fim.Recusa())
                 a.Saida << "Não foi possível saber até que posição o servidor central tem comandos para a " << loja
                         << " (" << sync::TextoRecusa(*recusa) << ").\n";
-            else if (fim.UltimaOrdem == 0)
+            else if (fim->UltimaOrdem == 0)
                 a.Saida << "O servidor central não tem comandos para a " << loja << " depois da posição " << posicao
                         << ".\n";
             else
-                a.Saida << "O servidor central tem comandos para a " << loja << " até a posição " << fim.UltimaOrdem
+                a.Saida << "O servidor central tem comandos para a " << loja << " até a posição " << fim->UltimaOrdem
                         << ".\n";
         } catch (const std::exception& e) {
             a.Saida << "Não foi possível saber até que posição o servidor central tem comandos para a " << loja
@@ -431,23 +425,23 @@ int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
         // What a cycle does before it receives: the structure list, then how
         // far the server holds this store's log, so that the commands
         // before the one set aside are applied exactly as a cycle would.
-        std::optional<sync::TRecusa> recusa;
-        sync::TContextoServidor contexto = a.Contexto;
-        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
-        sync::ObterEstruturaBanco(link, dm->TBEstrutura(), contexto);
+        const sync::TContextoServidor& contexto = a.Contexto;
+        std::optional<sync::TRecusa> recusa = sync::ObterEstruturaBanco(link, dm->TBEstrutura(), contexto);
         if (!recusa) {
             const auto enviado = sync::UltimoMovimentoEnviado(link, loja, dm->LogReplicacao().UltimoMovimentoLoja(), contexto);
+            if (enviado.Recusado()) recusa = *enviado.Recusa();
             if (!recusa) {
                 sync::JanelaMuda janela;
                 sync::TAlteracoesPendentes pendentes;
                 sync::TAmbienteRecebimento ambiente{*dm, janela, contexto, a.Pasta};
                 ambiente.Pendentes = &pendentes;
-                ambiente.PosicaoConfirmada = enviado.UltimaOrdemEnviada;
+                ambiente.PosicaoConfirmada = enviado->UltimaOrdemEnviada;
                 ambiente.PorDeLado = ordem;
                 std::vector<std::string> avisos;
                 ambiente.AoPorDeLado = [&](const std::string& texto) { avisos.push_back(texto); };
-                sync::ReceberDados(link, loja, posicao, ambiente);
-                if (!recusa && ambiente.MotivoPostoDeLado.empty()) {
+                const auto recebido = sync::ReceberDados(link, loja, posicao, ambiente);
+                if (recebido.Recusado()) recusa = *recebido.Recusa();
+                if (!recusa && recebido->MotivoPostoDeLado.empty()) {
                     a.Erros << "Recusado: o servidor central não tem comandos para esta loja depois da posição "
                             << posicao << ", e o comando de ordem " << ordem
                             << " não é um dos próximos que ela receberia.\nNada foi gravado.\n";
@@ -459,7 +453,7 @@ int PorDeLadoRecebido(TAmbienteManutencao& a, std::int64_t ordem) {
                     a.Saida << "O comando de ordem " << ordem
                             << " recebido do servidor central foi posto de lado sem ser aplicado, porque falha nesta "
                                "loja:\n  "
-                            << ambiente.MotivoPostoDeLado << "\nA posição recebida passou para "
+                            << recebido->MotivoPostoDeLado << "\nA posição recebida passou para "
                             << dm->Configuracoes().UltimoRecebimento()
                             << "; o resto vem no próximo ciclo do agente. " << kComoVerPostosDeLado
                             << "Até que a linha desse comando seja corrigida, esta loja pode ficar diferente das "

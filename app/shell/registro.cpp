@@ -174,7 +174,10 @@ TRegistro::TRegistro(std::filesystem::path pasta, TRelogio relogio, TSeparadores
     : Arquivo_(std::move(pasta) / "Ondaris.log"),
       Relogio_(relogio ? std::move(relogio) : TRelogio(&HoraLocal)),
       Separadores_(std::move(separadores)),
-      Reserva_(reserva ? reserva : &std::cerr) {}
+      Reserva_(reserva ? reserva : &std::cerr),
+      Anterior_(db::DefinirDestinoDiagnostico([this](const std::string& texto) { DoSaveLog(texto); })) {}
+
+TRegistro::~TRegistro() { db::DefinirDestinoDiagnostico(std::move(Anterior_)); }
 
 void TRegistro::DoSaveLog(const std::string& Mensagem) noexcept {
     static const std::string vazia = TextoMensagemVazia;

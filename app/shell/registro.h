@@ -24,6 +24,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "db/diagnostico.h"
+
 namespace ondaris::shell {
 
 // What an entry says when the failure came without a message.
@@ -49,9 +51,15 @@ public:
     // `pasta` is the folder that holds the log. `relogio` gives the local
     // time of each entry (default: the system clock); `separadores` default
     // to the locale's; `reserva` receives entries that could not be written.
+    // While it lives, the database layer's diagnostics (a failure in a
+    // destructor, db/diagnostico.h) are entries of this log too; destroying
+    // it puts back the destination that was set before.
     explicit TRegistro(std::filesystem::path pasta, TRelogio relogio = {},
                        TSeparadores separadores = SeparadoresRegionais(),
                        std::ostream* reserva = nullptr);
+    ~TRegistro();
+    TRegistro(const TRegistro&) = delete;
+    TRegistro& operator=(const TRegistro&) = delete;
 
     const std::filesystem::path& Arquivo() const { return Arquivo_; }
 
@@ -66,6 +74,7 @@ private:
     TRelogio Relogio_;
     TSeparadores Separadores_;
     std::ostream* Reserva_;
+    db::TDestinoDiagnostico Anterior_;
 };
 
 // Local time now.

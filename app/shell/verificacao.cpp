@@ -454,10 +454,9 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
         sync::TContextoServidor contexto;
         contexto.TempoLimite = opcoes.TempoLimite;
         contexto.Regional = opcoes.Regional.Regional;
-        std::optional<sync::TRecusa> recusa;
-        contexto.AoRecusar = [&](const sync::TRecusa& r) { recusa = r; };
         try {
-            sync::ObterEstruturaBanco(dm.Configuracoes().LinkCentral(), dm.TBEstrutura(), contexto);
+            const std::optional<sync::TRecusa> recusa =
+                sync::ObterEstruturaBanco(dm.Configuracoes().LinkCentral(), dm.TBEstrutura(), contexto);
             if (recusa)
                 rel.Falha("Servidor central " + dm.Configuracoes().LinkCentral() + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
                           "confira LINKCENTRAL: o servidor central deve responder à lista de estrutura (estruturabd)");

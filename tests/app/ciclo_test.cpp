@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 using ondaris::sync::ConverteSegundosemMinutos;
@@ -28,6 +30,27 @@ TEST(ConverteSegundosemMinutosTest, GivesTwoDigitMinutesAndSeconds) {
     }
 }
 
+// Nothing to receive.
+class RecebimentoVazio final : public ondaris::sync::ISessaoRecebimento {
+public:
+    ondaris::sync::TResultado<std::int64_t> ReceberDados(const std::string&, std::int32_t, std::int64_t) override {
+        return std::int64_t{0};
+    }
+};
+
+// Every block empty: the next position is held by an open store
+// transaction, for as long as `Retido` says.
+class EnvioVazio final : public ondaris::sync::ISessaoEnvio {
+public:
+    explicit EnvioVazio(std::optional<ondaris::sync::TEnvioRetido> retido = std::nullopt)
+        : Retido_(std::move(retido)) {}
+    ondaris::sync::TBlocoEnviado EnviarDados(const std::string&, std::int32_t, std::int64_t) override { return {}; }
+    std::optional<ondaris::sync::TEnvioRetido> EnvioRetido() override { return Retido_; }
+
+private:
+    std::optional<ondaris::sync::TEnvioRetido> Retido_;
+};
+
 // No server here: the first call of a run fails, as an unreachable
 // database would, which ends the run by an exception.
 class OperacoesSemServidor final : public ondaris::sync::IOperacoesCiclo {
@@ -38,13 +61,13 @@ public:
     std::int32_t CodigoLoja() override { Falhar(); }
     std::int64_t UltimoRecebimento() override { Falhar(); }
     std::int64_t UltimaOrdemLoja() override { Falhar(); }
-    void ObterEstruturaBanco(const std::string&) override { Falhar(); }
-    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { Falhar(); }
-    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
+    std::optional<ondaris::sync::TRecusa> ObterEstruturaBanco(const std::string&) override { Falhar(); }
+    std::unique_ptr<ondaris::sync::ISessaoRecebimento> AbrirRecebimento(std::int64_t) override { Falhar(); }
+    ondaris::sync::TResultado<ondaris::sync::TPosicaoEnvio> UltimoMovimentoEnviado(const std::string&, std::int32_t,
+                                                                                 std::int64_t) override {
         Falhar();
     }
-    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { Falhar(); }
-    std::optional<ondaris::sync::TRecusa> Recusa() override { return std::nullopt; }
+    std::unique_ptr<ondaris::sync::ISessaoEnvio> AbrirEnvio() override { Falhar(); }
 
 private:
     [[noreturn]] void Falhar() {
@@ -113,13 +136,15 @@ public:
     std::int32_t CodigoLoja() override { return 1; }
     std::int64_t UltimoRecebimento() override { return 0; }
     std::int64_t UltimaOrdemLoja() override { return 0; }
-    void ObterEstruturaBanco(const std::string&) override {}
-    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { return 0; }
-    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
-        return {};
+    std::optional<ondaris::sync::TRecusa> ObterEstruturaBanco(const std::string&) override { return std::nullopt; }
+    std::unique_ptr<ondaris::sync::ISessaoRecebimento> AbrirRecebimento(std::int64_t) override {
+        return std::make_unique<RecebimentoVazio>();
     }
-    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { return false; }
-    std::optional<ondaris::sync::TRecusa> Recusa() override { return std::nullopt; }
+    ondaris::sync::TResultado<ondaris::sync::TPosicaoEnvio> UltimoMovimentoEnviado(const std::string&, std::int32_t,
+                                                                                 std::int64_t) override {
+        return ondaris::sync::TPosicaoEnvio{};
+    }
+    std::unique_ptr<ondaris::sync::ISessaoEnvio> AbrirEnvio() override { return std::make_unique<EnvioVazio>(); }
 };
 
 // A store held by one command fails every run with the same text: the
@@ -186,14 +211,15 @@ public:
     std::int32_t CodigoLoja() override { return 7; }
     std::int64_t UltimoRecebimento() override { return 0; }
     std::int64_t UltimaOrdemLoja() override { return 11; }
-    void ObterEstruturaBanco(const std::string&) override {}
-    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { return 0; }
-    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
-        return {10, 11};
+    std::optional<ondaris::sync::TRecusa> ObterEstruturaBanco(const std::string&) override { return std::nullopt; }
+    std::unique_ptr<ondaris::sync::ISessaoRecebimento> AbrirRecebimento(std::int64_t) override {
+        return std::make_unique<RecebimentoVazio>();
     }
-    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { return false; }
-    std::optional<ondaris::sync::TRecusa> Recusa() override { return std::nullopt; }
-    std::optional<ondaris::sync::TEnvioRetido> EnvioRetido() override { return Retido; }
+    ondaris::sync::TResultado<ondaris::sync::TPosicaoEnvio> UltimoMovimentoEnviado(const std::string&, std::int32_t,
+                                                                                 std::int64_t) override {
+        return ondaris::sync::TPosicaoEnvio{10, 11};
+    }
+    std::unique_ptr<ondaris::sync::ISessaoEnvio> AbrirEnvio() override { return std::make_unique<EnvioVazio>(Retido); }
 };
 
 // Every run that finds sending held for long says so on the panel and in

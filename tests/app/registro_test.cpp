@@ -72,6 +72,21 @@ TEST_F(RegistroTest, EntriesIntoAMissingFileHaveTheirExactBytes) {
     }
 }
 
+// What the database layer can only tell from a destructor is an entry of
+// the same log while the log lives; then it goes where it went before.
+TEST_F(RegistroTest, TheDatabaseLayersDiagnosticsAreEntriesWhileItLives) {
+    std::vector<std::string> antes;
+    const auto anterior = ondaris::db::DefinirDestinoDiagnostico([&](const std::string& t) { antes.push_back(t); });
+    {
+        TRegistro registro = Novo();
+        ondaris::db::Diagnosticar("Falha ao fechar o comando TBPRECOS_UI: conexão perdida");
+        EXPECT_EQ(LerBytes(Arquivo()), "\r\n" + Carimbo + "Falha ao fechar o comando TBPRECOS_UI: conexão perdida\r\n");
+    }
+    ondaris::db::Diagnosticar("depois");
+    EXPECT_EQ(antes, std::vector<std::string>{"depois"});
+    ondaris::db::DefinirDestinoDiagnostico(anterior);
+}
+
 TEST_F(RegistroTest, EarlierContentIsKeptAndAnOpenLastLineIsEnded) {
     struct Caso {
         const char* nome;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -138,13 +139,13 @@ public:
     std::int32_t CodigoLoja() override { Proibida(); }
     std::int64_t UltimoRecebimento() override { Proibida(); }
     std::int64_t UltimaOrdemLoja() override { Proibida(); }
-    void ObterEstruturaBanco(const std::string&) override { Proibida(); }
-    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override { Proibida(); }
-    ondaris::sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t) override {
+    std::optional<ondaris::sync::TRecusa> ObterEstruturaBanco(const std::string&) override { Proibida(); }
+    std::unique_ptr<ondaris::sync::ISessaoRecebimento> AbrirRecebimento(std::int64_t) override { Proibida(); }
+    ondaris::sync::TResultado<ondaris::sync::TPosicaoEnvio> UltimoMovimentoEnviado(const std::string&, std::int32_t,
+                                                                                 std::int64_t) override {
         Proibida();
     }
-    bool EnviarDados(const std::string&, std::int32_t, std::int64_t) override { Proibida(); }
-    std::optional<ondaris::sync::TRecusa> Recusa() override { Proibida(); }
+    std::unique_ptr<ondaris::sync::ISessaoEnvio> AbrirEnvio() override { Proibida(); }
 
 private:
     [[noreturn]] static void Proibida() {

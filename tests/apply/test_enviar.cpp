@@ -19,6 +19,7 @@
 #include "db/udm.h"
 #include "protocolo/json.h"
 #include "protocolo/texto.h"
+#include "protocolo/textos.h"
 #include "support/banco_teste.h"
 #include "support/captura.h"
 #include "support/servidor_http.h"
@@ -103,11 +104,15 @@ protected:
         return p == std::string::npos ? -1 : std::stoi(saida.substr(p + 2));
     }
 
-    std::string Enviar() { return EnviarDados(servidor_.Base(), kLoja, posicao_, *dm_, contexto_, pasta_->Pasta()); }
+    TResultado<std::string> Enviar() {
+        return EnviarDados(servidor_.Base(), kLoja, posicao_, *dm_, contexto_, pasta_->Pasta());
+    }
     // Sends with a 200 answer and returns the body the server received.
     std::string EnviarComSucesso() {
         servidor_.Responder(RespostaProgramada::Json("{}"));
-        const std::string corpo = Enviar();
+        const TResultado<std::string> enviado = Enviar();
+        EXPECT_FALSE(enviado.Recusado());
+        const std::string corpo = *enviado;
         EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
         return corpo;
     }
@@ -397,7 +402,7 @@ TEST_F(EnvioDeBlocos, UmaConexaoPorLacoDeEnvioComUmInstantaneoPorBloco) {
     db::TModuloDaExecucao modulo;
     const auto enviar = [&](int64_t apos) {
         servidor_.Responder(RespostaProgramada::Json("{}"));
-        return Comandos(EnviarDados(servidor_.Base(), kLoja, apos, *dm_, contexto_, pasta_->Pasta(), nullptr, &modulo));
+        return Comandos(*EnviarDados(servidor_.Base(), kLoja, apos, *dm_, contexto_, pasta_->Pasta(), nullptr, &modulo));
     };
     EXPECT_EQ(enviar(posicao_).size(), 1u);
     EXPECT_EQ(ConexoesDaReplicacao(), conexoes_ + 1);  // kept for the next block
@@ -415,8 +420,8 @@ TEST_F(EnvioDeBlocos, UmaConexaoPorLacoDeEnvioComUmInstantaneoPorBloco) {
 TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
     Sql("INSERT INTO PRODUTOS (CODIGO, DESCRICAO) VALUES (30, 'trinta');");
 
-    // 409 with a body: a refusal, told with its body; nothing raised, the
-    // body was sent.
+    // 409 with a body: a refusal, returned with its body; nothing raised,
+    // the block was sent.
     // While the server is being waited for, the block's own connection is
     // already closed.
     int durante = -1;
@@ -424,16 +429,13 @@ TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
         durante = ConexoesDaReplicacao();
         return RespostaProgramada::Texto("bloco fora de ordem", 409);
     });
-    std::vector<TRecusa> recusas;
-    contexto_.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
-    std::string corpo = Enviar();
+    const TResultado<std::string> recusado = Enviar();
     EXPECT_EQ(durante, conexoes_);
-    ASSERT_EQ(recusas.size(), 1u);
-    EXPECT_EQ(recusas[0].StatusCode, 409);
-    EXPECT_EQ(recusas[0].Conteudo, "bloco fora de ordem");
-    EXPECT_EQ(recusas[0].Pedido, "PUT " + servidor_.Base("enviar/12"));
-    EXPECT_EQ(servidor_.Ultima().Corpo, corpo);
-    EXPECT_EQ(Comandos(corpo).size(), 1u);
+    ASSERT_TRUE(recusado.Recusado());
+    EXPECT_EQ(recusado.Recusa()->StatusCode, 409);
+    EXPECT_EQ(recusado.Recusa()->Conteudo, "bloco fora de ordem");
+    EXPECT_EQ(recusado.Recusa()->Pedido, "PUT " + servidor_.Base("enviar/12"));
+    EXPECT_EQ(Comandos(servidor_.Ultima().Corpo).size(), 1u);
 
     // 500: the status line, the body and the request, raised.
     servidor_.Responder(RespostaProgramada::Texto("falha interna", 500));
@@ -451,7 +453,6 @@ TEST_F(EnvioDeBlocos, ResultadoDaTroca) {
         EXPECT_TRUE(texto.starts_with("REST request failed: ")) << texto;
         EXPECT_TRUE(texto.ends_with(" (PUT " + fechada + "/enviar/12)")) << texto;
     }
-    EXPECT_EQ(recusas.size(), 1u);  // failures are no refusals
 }
 
 TEST_F(EnvioDeBlocos, FalhaDoBancoChegaComoVeio) {

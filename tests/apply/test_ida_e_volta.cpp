@@ -93,7 +93,9 @@ protected:
     std::string Transportar(Loja& origem, Loja& destino) {
         ServidorHttp central;
         central.Responder(RespostaProgramada::Json("{}"));
-        const std::string enviado = EnviarDados(central.Base(), origem.Codigo(), 0, origem.DM(), contexto_, origem.Pasta());
+        const auto resultado = EnviarDados(central.Base(), origem.Codigo(), 0, origem.DM(), contexto_, origem.Pasta());
+        EXPECT_FALSE(resultado.Recusado());
+        const std::string enviado = *resultado;
         EXPECT_EQ(central.Ultima().Corpo, enviado);
 
         const auto corpo = LerJSON(enviado);
@@ -115,7 +117,7 @@ protected:
         JanelaMuda janela;
         TAmbienteRecebimento ambiente{destino.DM(), janela, contexto_, destino.Pasta()};
         const auto recebido = ReceberDados(central.Base(), destino.Codigo(), 0, ambiente);
-        EXPECT_EQ(recebido.StatusCode, 200);
+        EXPECT_FALSE(recebido.Recusado());
         return enviado;
     }
 

@@ -193,7 +193,7 @@ protected:
         return dm_->Configuracoes().UltimoRecebimento();
     }
 
-    TTipoUltimoMovimentoRecebido Receber() { return ReceberDados(http_.Base(), kLoja, Posicao(), *ambiente_); }
+    TResultado<TTipoUltimoMovimentoRecebido> Receber() { return ReceberDados(http_.Base(), kLoja, Posicao(), *ambiente_); }
 
     // The text of the failure that receiving raises, naming `rotina`, whose
     // cause is of kind E.
@@ -206,7 +206,7 @@ protected:
     int ReceberTudo() {
         for (int pedidos = 1; pedidos < 20; ++pedidos) {
             const auto r = Receber();
-            if (r.UltimaOrdem == 0) return pedidos;
+            if (r->UltimaOrdem == 0) return pedidos;
         }
         ADD_FAILURE() << "the server never ran out of commands";
         return 0;
@@ -354,7 +354,7 @@ TEST_F(Recebimento, ComandosDeLinhasAlteradasNaLojaEAindaNaoEnviadasFicamDeLado)
     ambiente.Pendentes = &pendentes;
     ambiente.PosicaoConfirmada = confirmada;
     ambiente.AoPorDeLado = [&](const std::string& texto) { contados.push_back(texto); };
-    ASSERT_EQ(ReceberDados(http_.Base(), kLoja, Posicao(), ambiente).UltimaOrdem, 40007);
+    ASSERT_EQ(ReceberDados(http_.Base(), kLoja, Posicao(), ambiente)->UltimaOrdem, 40007);
 
     EXPECT_EQ(Posicao(), 40007);
     EXPECT_EQ(Aplicacoes(40001, 40007), (std::map<int, int>{{40001, 1}, {40003, 1}, {40004, 1}}));
@@ -367,13 +367,14 @@ TEST_F(Recebimento, ComandosDeLinhasAlteradasNaLojaEAindaNaoEnviadasFicamDeLado)
     EXPECT_EQ(contados, (std::vector<std::string>{texto("EVENTOS (40002)", 40002), texto("EVENTOS (40005)", 40005),
                                                   texto("NOMES (São João)", 40006)}));
     // Nothing more waits: nothing is told again.
-    EXPECT_EQ(ReceberDados(http_.Base(), kLoja, Posicao(), ambiente).UltimaOrdem, 0);
+    EXPECT_EQ(ReceberDados(http_.Base(), kLoja, Posicao(), ambiente)->UltimaOrdem, 0);
     EXPECT_EQ(contados.size(), 3u);
     banco_->ExecutarSql("DELETE FROM LOG_REPLICACAO;");
 }
 
-// A run of the cycle applies all its blocks on one connection, which it
-// closes as soon as the server has nothing more.
+// A run of the cycle applies all its blocks on one connection, which its
+// receiving session closes as soon as the loop is over, and again (as a
+// no-op) when it goes.
 TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
     dm_->Configuracoes().GravarUltimoRecebimento(30000);
     central_.Tamanho = 2;
@@ -382,15 +383,16 @@ TEST_F(Recebimento, UmaConexaoPorExecucaoFechadaAoFimDoRecebimento) {
     TOperacoesMotor operacoes(*dm_, janela_, ambiente_->Contexto, Pasta());
     // The server holds every change of the store: none is pending.
     const std::int64_t confirmada = dm_->LogReplicacao().UltimoMovimentoLoja();
+    const std::unique_ptr<ondaris::sync::ISessaoRecebimento> sessao = operacoes.AbrirRecebimento(confirmada);
     int blocos = 0;
     for (std::int64_t ultima = -1; ultima != 0 && blocos < 10; ++blocos) {
-        ultima = operacoes.ReceberDados(http_.Base(), kLoja, Posicao(), confirmada);
-        ASSERT_FALSE(operacoes.Recusa());
+        const auto r = sessao->ReceberDados(http_.Base(), kLoja, Posicao());
+        ASSERT_FALSE(r.Recusado());
+        ultima = *r;
         // Kept open between the blocks of the run.
-        if (ultima != 0) {
-            EXPECT_EQ(Abertas(Conexoes(30001, 30005).first), "1");
-        }
+        EXPECT_EQ(Abertas(Conexoes(30001, 30005).first), "1");
     }
+    sessao->Encerrar();
     EXPECT_EQ(blocos, 4);
     EXPECT_EQ(Posicao(), 30005);
     EXPECT_EQ(Aplicacoes(30001, 30005), UmaVez(30001, 30005));
@@ -408,7 +410,7 @@ TEST_F(Recebimento, ModuloDaExecucaoDescartadoAposFalhaERefeitoComOutraEstrutura
     central_.Tamanho = 2;
     central_.Definir({Evento(31001, "A"), Evento(31002, "A"), Evento(31003, "B"),
                       Evento(31004, "B", "32/13/2024"), Evento(31005, "C"), Evento(31006, "C")});
-    EXPECT_EQ(Receber().UltimaOrdem, 31006);
+    EXPECT_EQ(Receber()->UltimaOrdem, 31006);
     ASSERT_TRUE(modulo.Aberto());
     const std::string primeira = Conexoes(31001, 31002).first;
     EXPECT_EQ(Abertas(primeira), "1");
@@ -421,12 +423,12 @@ TEST_F(Recebimento, ModuloDaExecucaoDescartadoAposFalhaERefeitoComOutraEstrutura
     // Fixed on the server; DIA is no longer in the structure list.
     central_.Corrigir(31004, Evento(31004, "B"));
     DefinirEstrutura({"ID", "TEXTO"});
-    EXPECT_EQ(Receber().UltimaOrdem, 31006);
+    EXPECT_EQ(Receber()->UltimaOrdem, 31006);
     const std::string segunda = Conexoes(31003, 31004).first;
     EXPECT_NE(segunda, primeira);
     // DIA back in the list: a statement without it must not be used again.
     DefinirEstrutura({"ID", "TEXTO", "DIA"});
-    EXPECT_EQ(Receber().UltimaOrdem, 31006);
+    EXPECT_EQ(Receber()->UltimaOrdem, 31006);
     // Only the two rows applied without DIA in the list have no DIA.
     EXPECT_EQ(Valor("SELECT SUM(ID - 31000) FROM EVENTOS WHERE ID BETWEEN 31001 AND 31006 AND DIA IS NULL"), "7");
     EXPECT_EQ(Valor("SELECT COUNT(*) FROM EVENTOS WHERE ID BETWEEN 31001 AND 31006 AND DIA = '2024-02-01'"), "4");
@@ -440,11 +442,10 @@ TEST_F(Recebimento, BlocoAplicadoPainelEPedido) {
     dm_->Configuracoes().GravarUltimoRecebimento(500);
     central_.Definir({Evento(501, "A"), Evento(502, "A"), Evento(503, "-1")});
     const auto r = Receber();
-    EXPECT_EQ(r.StatusCode, 200);
-    EXPECT_EQ(r.Mensagem, "");
-    EXPECT_EQ(r.OrdemInicial, 501);
-    EXPECT_EQ(r.OrdemFinal, 503);
-    EXPECT_EQ(r.UltimaOrdem, 503);
+    ASSERT_FALSE(r.Recusado());
+    EXPECT_EQ(r->OrdemInicial, 501);
+    EXPECT_EQ(r->OrdemFinal, 503);
+    EXPECT_EQ(r->UltimaOrdem, 503);
     EXPECT_EQ(http_.Ultima().Caminho, "/receber/7/500");
     EXPECT_EQ(janela_.Recebimento,
               (std::vector<std::string>{
@@ -465,16 +466,17 @@ TEST_F(Recebimento, RespostasSemBloco) {
 
     http_.Responder(RespostaProgramada::Texto("loja desconhecida", 404));
     auto r = Receber();
-    EXPECT_EQ(r.StatusCode, 404);
-    EXPECT_EQ(r.Mensagem, "loja desconhecida");
+    ASSERT_TRUE(r.Recusado());
+    EXPECT_EQ(r.Recusa()->StatusCode, 404);
+    EXPECT_EQ(r.Recusa()->Conteudo, "loja desconhecida");
     EXPECT_EQ(janela_.Recebimento, std::vector<std::string>{""});
 
     janela_.Recebimento.clear();
     http_.Responder(
         RespostaProgramada::Json(R"({"ordeminicial":"0","ordemfinal":"0","ultimaordem":"0","comandos":[]})"));
     r = Receber();
-    EXPECT_EQ(r.StatusCode, 200);
-    EXPECT_EQ(r.UltimaOrdem, 0);
+    ASSERT_FALSE(r.Recusado());
+    EXPECT_EQ(r->UltimaOrdem, 0);
     EXPECT_EQ(janela_.Recebimento, std::vector<std::string>{""});
     EXPECT_EQ(janela_.Bombeamentos, 0);
 
@@ -503,7 +505,7 @@ TEST_F(Recebimento, RespostasSemBloco) {
     http_.Responder(
         RespostaProgramada::Json(R"({"ordeminicial":"601","ordemfinal":"650","ultimaordem":"650","comandos":[]})"));
     r = Receber();
-    EXPECT_EQ(r.UltimaOrdem, 650);
+    EXPECT_EQ(r->UltimaOrdem, 650);
     EXPECT_EQ(Posicao(), 600);
     std::error_code ignorado;
     std::filesystem::remove_all(semBanco, ignorado);
@@ -764,10 +766,10 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
     ambiente_->AoRepetirPosicao = [&](std::int64_t ordem) { repetidas.push_back(ordem); };
     dm_->Configuracoes().GravarUltimoRecebimento(20200);
     http_.Responder(RespostaProgramada::Json(resposta("20201", {"20200", "20201"})));
-    EXPECT_EQ(Receber().UltimaOrdem, 20201);
+    EXPECT_EQ(Receber()->UltimaOrdem, 20201);
     EXPECT_EQ(Posicao(), 20201);
     http_.Responder(RespostaProgramada::Json(resposta("20201", {"20201"})));
-    EXPECT_EQ(Receber().UltimaOrdem, 0);
+    EXPECT_EQ(Receber()->UltimaOrdem, 0);
     EXPECT_EQ(Posicao(), 20201);
     EXPECT_EQ(Aplicacoes(20200, 20201), (std::map<int, int>{{20201, 1}}));
     EXPECT_EQ(repetidas, (std::vector<std::int64_t>{20200, 20201}));

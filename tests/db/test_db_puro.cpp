@@ -264,6 +264,43 @@ TEST(ConstrutoresPuros, RecusasAntesDeQualquerTexto) {
     }
 }
 
+// The one text of a received command serves the unit statement (each
+// parameter named after its column) and the receiver's batches (each named
+// per command of the batch) alike.
+TEST(ConstrutoresPuros, ComandoRecebidoComOsNomesDeParametroDados) {
+    struct Caso {
+        const char* nome;
+        TTipoSQL tipo;
+        std::vector<std::string> colunas, parametros;
+        const char* texto;
+    };
+    const Caso casos[] = {
+        {"update, the batch's names", TTipoSQL::tsUpdateInsert, {"CODIGO", "NOME"}, {"P3_0", "P3_1"},
+         "UPDATE OR INSERT INTO CLIENTES(CODIGO, NOME) VALUES (:P3_0, :P3_1)"},
+        {"delete, the batch's names", TTipoSQL::tsDelete, {"LOJA", "NUMERO"}, {"P0_0", "P0_1"},
+         "DELETE FROM CLIENTES WHERE LOJA = :P0_0 AND NUMERO = :P0_1"},
+        {"update, the columns' names", TTipoSQL::tsUpdateInsert, {"CODIGO", "NOME"}, {"CODIGO", "NOME"},
+         "UPDATE OR INSERT INTO CLIENTES(CODIGO, NOME) VALUES (:CODIGO, :NOME)"},
+        {"delete, one key column", TTipoSQL::tsDelete, {"CODIGO"}, {"P9_0"},
+         "DELETE FROM CLIENTES WHERE CODIGO = :P9_0"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        EXPECT_EQ(MontarComandoRecebido(c.tipo, "CLIENTES", c.colunas, c.parametros), c.texto);
+    }
+    // The unit builders are it with the columns' own names.
+    EXPECT_EQ(MontarSQLQueryUI("CLIENTES", {"CODIGO", "NOME"}, {"CODIGO"}),
+              MontarComandoRecebido(TTipoSQL::tsUpdateInsert, "CLIENTES", {"CODIGO", "NOME"}, {"CODIGO", "NOME"}));
+    EXPECT_EQ(MontarSQLQueryDEL("ITENS", {"LOJA", "NUMERO"}),
+              MontarComandoRecebido(TTipoSQL::tsDelete, "ITENS", {"LOJA", "NUMERO"}, {"LOJA", "NUMERO"}));
+
+    // A caller's mistake is a usage error, never a refusal of the table.
+    EXPECT_THROW(MontarComandoRecebido(TTipoSQL::tsDelete, "T", {"A", "B"}, {"P0_0"}), ErroUso);
+    EXPECT_THROW(MontarComandoRecebido(TTipoSQL::tsSelect, "T", {"A"}, {"A"}), ErroUso);
+    EXPECT_THROW(MontarComandoRecebido(TTipoSQL::tsUpdateInsert, "T", {"A'B"}, {"P0_0"}), ErroPreparacao);
+    EXPECT_THROW(MontarComandoRecebido(TTipoSQL::tsDelete, "T", {}, {}), ErroPreparacao);
+}
+
 // Portuguese counts: only one takes the singular; none takes the plural.
 // The texts built on the rule follow it on both of their numbers.
 TEST(Mensagens, OneTakesTheSingularAndEveryOtherCountThePlural) {

@@ -33,21 +33,18 @@ TEST(ConsultarRecebimento, ReadsTheBlocksPositionsAndLeavesItsCommandsAlone) {
         R"({"ordeminicial":"41","ordemfinal":"42","ultimaordem":"4294967301",)"
         R"("comandos":[{"ordem":"41","tabela":"NAOEXISTE","acao":"X","idtransacao":"1","campos":{}}]})"));
     const auto r = ConsultarRecebimento(servidor.Base(), 3, 40, Contexto());
-    EXPECT_EQ(r.StatusCode, 200);
-    EXPECT_EQ(r.OrdemInicial, 41);
-    EXPECT_EQ(r.OrdemFinal, 42);
-    EXPECT_EQ(r.UltimaOrdem, 4294967301LL);
+    ASSERT_FALSE(r.Recusado());
+    EXPECT_EQ(r->OrdemInicial, 41);
+    EXPECT_EQ(r->OrdemFinal, 42);
+    EXPECT_EQ(r->UltimaOrdem, 4294967301LL);
     EXPECT_EQ(servidor.Ultima().Caminho, "/receber/3/40");
 
     servidor.Responder(RespostaProgramada::Texto("loja bloqueada", 403));
-    std::vector<TRecusa> recusas;
-    TContextoServidor contexto = Contexto();
-    contexto.AoRecusar = [&](const TRecusa& recusa) { recusas.push_back(recusa); };
-    const auto recusado = ConsultarRecebimento(servidor.Base(), 3, 40, contexto);
-    EXPECT_EQ(recusado.StatusCode, 403);
-    EXPECT_EQ(recusado.UltimaOrdem, 0);
-    ASSERT_EQ(recusas.size(), 1u);
-    EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("receber/3/40"));
+    const auto recusado = ConsultarRecebimento(servidor.Base(), 3, 40, Contexto());
+    ASSERT_TRUE(recusado.Recusado());
+    EXPECT_EQ(recusado.Recusa()->StatusCode, 403);
+    EXPECT_EQ(recusado.Recusa()->Conteudo, "loja bloqueada");
+    EXPECT_EQ(recusado.Recusa()->Pedido, "GET " + servidor.Base("receber/3/40"));
 
     servidor.Responder(RespostaProgramada::Json(R"({"ordeminicial":"41","ordemfinal":"42","ultimaordem":"fim"})"));
     const std::string texto =
@@ -62,10 +59,9 @@ TEST(UltimoMovimentoEnviado, AsksWithStoreAndPositionAndReadsJson) {
     servidor.Responder(
         RespostaProgramada::Json(R"({"ultimaordemenviada": 4294967301, "ultimomovimentoloja": "9223372036854775807"})"));
     auto r = UltimoMovimentoEnviado(servidor.Base(), 12, 9223372036854775807LL, Contexto());
-    EXPECT_EQ(r.StatusCode, 200);
-    EXPECT_EQ(r.Mensagem, "");
-    EXPECT_EQ(r.UltimaOrdemEnviada, 4294967301LL);
-    EXPECT_EQ(r.UltimoMovimentoLoja, 9223372036854775807LL);
+    ASSERT_FALSE(r.Recusado());
+    EXPECT_EQ(r->UltimaOrdemEnviada, 4294967301LL);
+    EXPECT_EQ(r->UltimoMovimentoLoja, 9223372036854775807LL);
 
     auto req = servidor.Ultima();
     EXPECT_EQ(req.Metodo, "GET");
@@ -101,8 +97,8 @@ TEST(UltimoMovimentoEnviado, ReadsNameValueText) {
     servidor.Responder(RespostaProgramada::Texto("ultimomovimentoloja=9&ultimaordemenviada=7", 200, "text/html"));
     for (int i = 0; i < 2; ++i) {
         auto r = UltimoMovimentoEnviado(servidor.Base(), 1, 9, Contexto());
-        EXPECT_EQ(r.UltimaOrdemEnviada, 7);
-        EXPECT_EQ(r.UltimoMovimentoLoja, 9);
+        EXPECT_EQ(r->UltimaOrdemEnviada, 7);
+        EXPECT_EQ(r->UltimoMovimentoLoja, 9);
     }
 }
 
@@ -119,20 +115,13 @@ TEST(UltimoMovimentoEnviado, AnswersOtherThan200AreToldAndRaiseNothing) {
                           {409, "{\"erro\":1}", "Conflict"}};
     for (const auto& caso : casos) {
         servidor.Responder(RespostaProgramada::Texto(caso.corpo, caso.status));
-        // Every refusal is told, also one without a body.
-        std::vector<TRecusa> recusas;
-        TContextoServidor contexto = Contexto();
-        contexto.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
-        auto r = UltimoMovimentoEnviado(servidor.Base(), 1, 9, contexto);
-        ASSERT_EQ(recusas.size(), 1u) << caso.status;
-        EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("obterindiceenvio/1/9"));
-        EXPECT_EQ(recusas[0].StatusCode, caso.status);
-        EXPECT_EQ(recusas[0].FraseStatus, caso.frase);
-        EXPECT_EQ(recusas[0].Conteudo, caso.corpo);
-        EXPECT_EQ(r.StatusCode, caso.status);
-        EXPECT_EQ(r.Mensagem, caso.corpo);
-        EXPECT_EQ(r.UltimaOrdemEnviada, 0);
-        EXPECT_EQ(r.UltimoMovimentoLoja, 0);
+        // Every refusal is the result, also one without a body.
+        auto r = UltimoMovimentoEnviado(servidor.Base(), 1, 9, Contexto());
+        ASSERT_TRUE(r.Recusado()) << caso.status;
+        EXPECT_EQ(r.Recusa()->Pedido, "GET " + servidor.Base("obterindiceenvio/1/9"));
+        EXPECT_EQ(r.Recusa()->StatusCode, caso.status);
+        EXPECT_EQ(r.Recusa()->FraseStatus, caso.frase);
+        EXPECT_EQ(r.Recusa()->Conteudo, caso.corpo);
     }
 }
 
@@ -273,7 +262,7 @@ TEST(ObterEstruturaBanco, LoadsTheAnswerByTheLoadingRules) {
         servidor.Responder(RespostaProgramada::Json(caso.corpo));
         db::TEstrutura estrutura;
         estrutura.Adicionar("VELHA", "LINHA", Nulo);
-        ObterEstruturaBanco(servidor.Base(), estrutura, Contexto());
+        EXPECT_FALSE(ObterEstruturaBanco(servidor.Base(), estrutura, Contexto()));
         EXPECT_EQ(estrutura.Linhas(), caso.linhas) << caso.corpo;
     }
 }
@@ -297,15 +286,12 @@ TEST(ObterEstruturaBanco, ARefusalKeepsThePreviousRowsAndIsTold) {
     for (const auto& [status, esperado] : {std::pair{404, "estrutura indisponivel"}, std::pair{204, ""}}) {
         db::TEstrutura estrutura;
         estrutura.Adicionar("A", "B", Nulo);
-        std::vector<TRecusa> recusas;
-        TContextoServidor contexto = Contexto();
-        contexto.AoRecusar = [&](const TRecusa& r) { recusas.push_back(r); };
-        ObterEstruturaBanco(servidor.Base(), estrutura, contexto);
+        const std::optional<TRecusa> recusa = ObterEstruturaBanco(servidor.Base(), estrutura, Contexto());
         EXPECT_EQ(estrutura.Linhas(), (std::vector<Linha>{{"A", "B", Nulo}}));
-        ASSERT_EQ(recusas.size(), 1u);
-        EXPECT_EQ(recusas[0].Pedido, "GET " + servidor.Base("estruturabd"));
-        EXPECT_EQ(recusas[0].StatusCode, status);
-        EXPECT_EQ(recusas[0].Conteudo, esperado);
+        ASSERT_TRUE(recusa);
+        EXPECT_EQ(recusa->Pedido, "GET " + servidor.Base("estruturabd"));
+        EXPECT_EQ(recusa->StatusCode, status);
+        EXPECT_EQ(recusa->Conteudo, esperado);
     }
 }
 
