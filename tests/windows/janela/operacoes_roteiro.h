@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -39,25 +40,47 @@ public:
     std::int32_t CodigoLoja() override { return 7; }
     std::int64_t UltimoRecebimento() override { return 0; }
     std::int64_t UltimaOrdemLoja() override { return Loja; }
-    void ObterEstruturaBanco(const std::string&) override { Chamar("estrutura"); }
-    std::int64_t ReceberDados(const std::string&, std::int32_t, std::int64_t, std::int64_t) override {
-        Chamar("receber");
-        return 0;  // nothing left
+    std::optional<sync::TRecusa> ObterEstruturaBanco(const std::string&) override {
+        Chamar("estrutura");
+        return std::nullopt;
     }
-    sync::TPosicaoEnvio UltimoMovimentoEnviado(const std::string&, std::int32_t, std::int64_t loja) override {
+    std::unique_ptr<sync::ISessaoRecebimento> AbrirRecebimento(std::int64_t) override {
+        return std::make_unique<Recebimento>(*this);
+    }
+    sync::TResultado<sync::TPosicaoEnvio> UltimoMovimentoEnviado(const std::string&, std::int32_t,
+                                                                 std::int64_t loja) override {
         Chamar("posicao");
-        return {Servidor, loja};
+        return sync::TPosicaoEnvio{Servidor, loja};
     }
-    bool EnviarDados(const std::string&, std::int32_t, std::int64_t Ordem) override {
-        db::MarcaOcupado ocupado;
-        Chamar("enviar");
-        Servidor = std::min<std::int64_t>(Loja, Ordem + 1000);
-        ++Blocos;
-        return true;
-    }
-    std::optional<sync::TRecusa> Recusa() override { return std::nullopt; }
+    std::unique_ptr<sync::ISessaoEnvio> AbrirEnvio() override { return std::make_unique<Envio>(*this); }
 
 private:
+    class Recebimento final : public sync::ISessaoRecebimento {
+    public:
+        explicit Recebimento(OperacoesRoteiro& o) : o_(o) {}
+        sync::TResultado<std::int64_t> ReceberDados(const std::string&, std::int32_t, std::int64_t) override {
+            o_.Chamar("receber");
+            return std::int64_t{0};  // nothing left
+        }
+
+    private:
+        OperacoesRoteiro& o_;
+    };
+    class Envio final : public sync::ISessaoEnvio {
+    public:
+        explicit Envio(OperacoesRoteiro& o) : o_(o) {}
+        sync::TBlocoEnviado EnviarDados(const std::string&, std::int32_t, std::int64_t Ordem) override {
+            db::MarcaOcupado ocupado;
+            o_.Chamar("enviar");
+            o_.Servidor = std::min<std::int64_t>(o_.Loja, Ordem + 1000);
+            ++o_.Blocos;
+            return {true, std::nullopt};
+        }
+
+    private:
+        OperacoesRoteiro& o_;
+    };
+
     void Chamar(const char* operacao) {
         if (AoChamar) AoChamar(operacao);
     }
