@@ -50,7 +50,7 @@ target_link_libraries(test_protocolo PRIVATE ondaris_protocolo gtest gtest_main)
 add_test(NAME protocolo COMMAND test_protocolo --gtest_brief=0)
 set_tests_properties(protocolo PROPERTIES LABELS "sync;windows" TIMEOUT 600)
 # The database layer's parts that need no server.
-ondaris_suite_windows(db ARQUIVOS db/test_db_puro.cpp)
+ondaris_suite_windows(db ARQUIVOS db/db_puro_test.cpp)
 # The shell's parts free of Qt and of the database.
 ondaris_suite_windows(app ARQUIVOS app/ciclo_test.cpp app/registro_test.cpp app/servico_test.cpp
                       LIBS ondaris_shell)

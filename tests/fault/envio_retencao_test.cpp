@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "support/loja_e2e.h"
-#include "test_envio_apoio.h"
+#include "envio_apoio.h"
 
 namespace ondaris::teste::envio {
 namespace {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/proxy_tcp.h"
-#include "test_envio_apoio.h"
+#include "envio_apoio.h"
 
 namespace ondaris::teste::envio {
 namespace {

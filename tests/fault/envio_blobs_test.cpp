@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/loja_e2e.h"
-#include "test_envio_apoio.h"
+#include "envio_apoio.h"
 
 namespace ondaris::teste::envio {
 namespace {
