@@ -3,7 +3,7 @@
 // and a central server, for driving the Win32 window's cycle under wine,
 // where neither exists: the store's log has `UltimaOrdemLoja` rows, the
 // server holds them up to `Servidor`, each block sent moves that up by at
-// most 1000 rows, and there is nothing to receive. Every operation first
+// most one block of rows, and there is nothing to receive. Every operation first
 // calls `AoChamar` with its name ("configuracoes", "estrutura", "receber",
 // "posicao", "enviar"): a test may hold the run there, or throw to end it
 // as a failure would. Sending counts as statements running (the database
@@ -12,6 +12,7 @@
 // The operations run on the window's worker thread; the counters are
 // atomic so that a test's thread may read them.
 #include "db/ocupado.h"
+#include "protocolo/regras.h"
 #include "sync/ciclo.h"
 
 #include <algorithm>
@@ -72,7 +73,7 @@ private:
         sync::TBlocoEnviado EnviarDados(const std::string&, std::int32_t, std::int64_t Ordem) override {
             db::MarcaOcupado ocupado;
             o_.Chamar("enviar");
-            o_.Servidor = std::min<std::int64_t>(o_.Loja, Ordem + 1000);
+            o_.Servidor = std::min<std::int64_t>(o_.Loja, Ordem + protocolo::TamanhoBloco);
             ++o_.Blocos;
             return {true, std::nullopt};
         }
