@@ -43,7 +43,7 @@ struct Medida {
 Medida EnviarTudo(db::TDM& dm, const std::string& pasta, teste::ServidorHttp& servidor, std::int64_t inicio,
                   std::int64_t fim) {
     sync::TContextoServidor contexto;
-    contexto.Regional = db::TConfiguracoesRegionais::Brasileiras();
+    contexto.Regional = protocolo::TConfiguracoesRegionais::Brasileiras();
     Medida m;
     const auto t0 = Relogio::now();
     db::TModuloDaExecucao modulo;  // one connection for the blocks, as a run has

@@ -71,7 +71,7 @@ std::vector<std::string> Textos(std::int64_t id) {
 }
 
 // The same values typed, as a program that knew the table would bind them.
-std::vector<db::Valor> Valores(std::int64_t id, const db::TConfiguracoesRegionais& br) {
+std::vector<db::Valor> Valores(std::int64_t id, const protocolo::TConfiguracoesRegionais& br) {
     const auto t = Textos(id);
     return {db::Valor(static_cast<std::int32_t>(id)),
             db::Valor(t[1]),
@@ -86,28 +86,28 @@ std::vector<db::Valor> Valores(std::int64_t id, const db::TConfiguracoesRegionai
 
 // The answer to "receber/<store>/<position>" for the block after it.
 std::string Bloco(std::int64_t primeiro, int quantidade, int porTransacao, std::int64_t ultimaOrdem) {
-    sync::TValorJSON comandos = sync::TValorJSON::Matriz();
+    protocolo::TValorJSON comandos = protocolo::TValorJSON::Matriz();
     for (int i = 0; i < quantidade; ++i) {
         const std::int64_t ordem = primeiro + i;
-        sync::TValorJSON campos = sync::TValorJSON::Objeto();
+        protocolo::TValorJSON campos = protocolo::TValorJSON::Objeto();
         const auto textos = Textos(ordem);
         for (std::size_t c = 0; c < textos.size(); ++c)
-            campos.Adicionar(kColunas[c], sync::TValorJSON::Texto(textos[c]));
-        sync::TValorJSON comando = sync::TValorJSON::Objeto();
-        comando.Adicionar("ordem", sync::TValorJSON::Numero(ordem));
-        comando.Adicionar("codigolojaorigem", sync::TValorJSON::Texto("3"));
-        comando.Adicionar("tabela", sync::TValorJSON::Texto("ITENSBENCH"));
-        comando.Adicionar("acao", sync::TValorJSON::Texto("U"));
-        comando.Adicionar("idtransacao", sync::TValorJSON::Texto(std::to_string(ordem / porTransacao)));
+            campos.Adicionar(kColunas[c], protocolo::TValorJSON::Texto(textos[c]));
+        protocolo::TValorJSON comando = protocolo::TValorJSON::Objeto();
+        comando.Adicionar("ordem", protocolo::TValorJSON::Numero(ordem));
+        comando.Adicionar("codigolojaorigem", protocolo::TValorJSON::Texto("3"));
+        comando.Adicionar("tabela", protocolo::TValorJSON::Texto("ITENSBENCH"));
+        comando.Adicionar("acao", protocolo::TValorJSON::Texto("U"));
+        comando.Adicionar("idtransacao", protocolo::TValorJSON::Texto(std::to_string(ordem / porTransacao)));
         comando.Adicionar("campos", std::move(campos));
         comandos.Adicionar(std::move(comando));
     }
-    sync::TValorJSON corpo = sync::TValorJSON::Objeto();
-    corpo.Adicionar("ordeminicial", sync::TValorJSON::Texto(std::to_string(primeiro)));
-    corpo.Adicionar("ordemfinal", sync::TValorJSON::Texto(std::to_string(primeiro + quantidade - 1)));
-    corpo.Adicionar("ultimaordem", sync::TValorJSON::Texto(std::to_string(ultimaOrdem)));
+    protocolo::TValorJSON corpo = protocolo::TValorJSON::Objeto();
+    corpo.Adicionar("ordeminicial", protocolo::TValorJSON::Texto(std::to_string(primeiro)));
+    corpo.Adicionar("ordemfinal", protocolo::TValorJSON::Texto(std::to_string(primeiro + quantidade - 1)));
+    corpo.Adicionar("ultimaordem", protocolo::TValorJSON::Texto(std::to_string(ultimaOrdem)));
     corpo.Adicionar("comandos", std::move(comandos));
-    return sync::EscreverJSONCompacto(corpo);
+    return protocolo::EscreverJSONCompacto(corpo);
 }
 
 double SegundosCpu(std::clock_t desde) { return static_cast<double>(std::clock() - desde) / CLOCKS_PER_SEC; }
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     const int blocos = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const int porTransacao = argc > 2 ? std::max(1, std::atoi(argv[2])) : 50;
     const int rodadas = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
-    const auto br = db::TConfiguracoesRegionais::Brasileiras();
+    const auto br = protocolo::TConfiguracoesRegionais::Brasileiras();
     try {
         teste::GarantirUsuarioReplicacao();
         teste::BancoTeste banco;

@@ -122,16 +122,16 @@ void LigarOpcional(Comando& c, int i, const std::optional<std::string>& valor) {
 
 }  // namespace
 
-LinhaComando LinhaDoComando(const sync::TValorJSON& comando) {
+LinhaComando LinhaDoComando(const protocolo::TValorJSON& comando) {
     LinhaComando l;
     const auto texto = [&](const char* nome) -> std::optional<std::string> {
-        const sync::TValorJSON* m = comando.Membro(nome);
+        const protocolo::TValorJSON* m = comando.Membro(nome);
         if (!m || m->EhNulo()) return std::nullopt;
         return m->Bruto();
     };
     const std::optional<std::string> chave1 = texto("atualvalorchave1");
-    sync::TIdentidadeLinha linha =
-        sync::IdentidadeDe(texto("tabela").value_or(""), chave1.value_or(""), texto("atualvalorchave2").value_or(""));
+    protocolo::TIdentidadeLinha linha =
+        protocolo::IdentidadeDe(texto("tabela").value_or(""), chave1.value_or(""), texto("atualvalorchave2").value_or(""));
     l.Tabela = std::move(linha.Tabela);
     if (chave1) {
         l.Chave1 = std::move(linha.Chave1);
@@ -226,7 +226,7 @@ void Armazem::PreencherLinhas() {
     Comando ler(Banco_, "SELECT posicao, json FROM comandos");
     Comando gravar(Banco_, "UPDATE comandos SET tabela = ?2, chave1 = ?3, chave2 = ?4 WHERE posicao = ?1");
     while (ler.Passo()) {
-        const auto json = sync::LerJSON(ler.ColTexto(1));
+        const auto json = protocolo::LerJSON(ler.ColTexto(1));
         // Stored commands were all checked objects; anything else names no row.
         const LinhaComando linha = json && json->EhObjeto() ? LinhaDoComando(*json) : LinhaComando{};
         gravar.Int(1, ler.ColInt(0)).Texto(2, linha.Tabela);

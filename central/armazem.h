@@ -87,7 +87,7 @@ struct LinhaComando {
 
 // The row named by a command object ("tabela", "atualvalorchave1",
 // "atualvalorchave2" in their text forms).
-LinhaComando LinhaDoComando(const sync::TValorJSON& comando);
+LinhaComando LinhaDoComando(const protocolo::TValorJSON& comando);
 
 // A command as it arrived, already validated.
 struct ComandoRecebido {

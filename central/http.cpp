@@ -220,9 +220,9 @@ std::optional<std::pair<int, std::string>> RecusaPelaCabeca(const httplib::Reque
     if (texto.empty() || erro != std::errc() || fim != texto.data() + texto.size())
         return std::pair{400, "Content-Length não é um número: '" + texto + "'"};
     if (tamanho > maximo)
-        return std::pair{413, "corpo grande demais: " + db::Quantidade(static_cast<std::int64_t>(tamanho), "byte", "bytes") +
+        return std::pair{413, "corpo grande demais: " + protocolo::Quantidade(static_cast<std::int64_t>(tamanho), "byte", "bytes") +
                                   "; este servidor aceita no máximo " +
-                                  db::Quantidade(static_cast<std::int64_t>(maximo), "byte", "bytes")};
+                                  protocolo::Quantidade(static_cast<std::int64_t>(maximo), "byte", "bytes")};
     return std::nullopt;
 }
 
@@ -260,12 +260,12 @@ ServidorHttp::ServidorHttp(LimitesHttp limites) : Limites_(limites) {
         } else if (t_conexao && t_conexao->Excedeu) {
             res.status = 413;
             texto = "corpo grande demais: este servidor aceita no máximo " +
-                    db::Quantidade(static_cast<std::int64_t>(Limites_.TamanhoMaximoCorpo), "byte", "bytes");
+                    protocolo::Quantidade(static_cast<std::int64_t>(Limites_.TamanhoMaximoCorpo), "byte", "bytes");
         } else if (res.status == 404) {
             texto = "endereço inexistente: " + req.method + " " + req.path;
         } else if (res.status == 413) {
             texto = "corpo grande demais: este servidor aceita no máximo " +
-                    db::Quantidade(static_cast<std::int64_t>(Limites_.TamanhoMaximoCorpo), "byte", "bytes");
+                    protocolo::Quantidade(static_cast<std::int64_t>(Limites_.TamanhoMaximoCorpo), "byte", "bytes");
         } else if (res.status == 414) {
             texto = "linha de requisição longa demais";
         } else if (res.status == 400) {

@@ -12,10 +12,12 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::central {
+using protocolo::TTipoJSON;
+using protocolo::TValorJSON;
 namespace {
 
-using sync::TTipoJSON;
-using sync::TValorJSON;
+using protocolo::TTipoJSON;
+using protocolo::TValorJSON;
 
 const char* kTextoPlano = "text/plain; charset=utf-8";
 
@@ -58,8 +60,8 @@ std::int64_t Posicao(std::string_view texto, std::int64_t minimo, const std::str
 }
 
 void ExigirNome(std::string_view nome, const std::string& onde) {
-    if (!db::IdentificadorValido(nome))
-        throw Recusa{400, onde + " não é um identificador simples (" + db::kRegraIdentificador + "): '" +
+    if (!protocolo::IdentificadorValido(nome))
+        throw Recusa{400, onde + " não é um identificador simples (" + protocolo::kRegraIdentificador + "): '" +
                               std::string(nome) + "'"};
 }
 
@@ -89,7 +91,7 @@ void ExigirJson(const httplib::Request& req) {
 }
 
 BlocoRecebido LerBlocoEnviado(const std::string& corpo, std::int32_t loja) {
-    auto json = sync::LerJSON(corpo);
+    auto json = protocolo::LerJSON(corpo);
     if (!json) throw Recusa{400, "o corpo não é JSON válido"};
     if (!json->EhObjeto()) throw Recusa{400, "o corpo deve ser um objeto JSON"};
     BlocoRecebido bloco;
@@ -142,7 +144,7 @@ BlocoRecebido LerBlocoEnviado(const std::string& corpo, std::int32_t loja) {
             if (valor.Tipo() != TTipoJSON::Texto && valor.Tipo() != TTipoJSON::Numero)
                 throw Recusa{400, onde + ": o membro \"" + nome + "\" de \"campos\" deve ser um texto"};
         }
-        r.Json = sync::EscreverJSONCompacto(c);
+        r.Json = protocolo::EscreverJSONCompacto(c);
         r.Linha = LinhaDoComando(c);
         bloco.Comandos.push_back(std::move(r));
     }
@@ -200,7 +202,7 @@ void ComandoParaLoja(std::string& saida, const ComandoArmazenado& c) {
 
 void Json(httplib::Response& res, const TValorJSON& valor) {
     res.status = 200;
-    res.set_content(sync::EscreverJSONCompacto(valor), "application/json");
+    res.set_content(protocolo::EscreverJSONCompacto(valor), "application/json");
 }
 
 TValorJSON Texto(std::int64_t n) { return TValorJSON::Texto(std::to_string(n)); }
@@ -209,7 +211,7 @@ TValorJSON Texto(std::int64_t n) { return TValorJSON::Texto(std::to_string(n)); 
 
 ServidorCentral::ServidorCentral(Armazem& armazem, std::string estruturaJson)
     : Armazem_(armazem), Estrutura_(std::move(estruturaJson)) {
-    if (!sync::LerJSON(Estrutura_)) throw std::invalid_argument("a lista da estrutura não é JSON válido");
+    if (!protocolo::LerJSON(Estrutura_)) throw std::invalid_argument("a lista da estrutura não é JSON válido");
 }
 
 void ServidorCentral::Registrar(ServidorHttp& servidor) {

@@ -3,6 +3,7 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::MaiusculasAscii;
 
 #define ONDARIS_CATALOGO_INICIO                                                                   \
     "SELECT R.RDB$FIELD_NAME AS CAMPO, PK.RDB$CONSTRAINT_TYPE AS CHAVE, F.RDB$FIELD_TYPE AS TIPO,\n" \

@@ -9,6 +9,13 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::ContarCaracteresUtf8;
+using protocolo::Data;
+using protocolo::DataHora;
+using protocolo::Hora;
+using protocolo::Latin1ParaUtf8;
+using protocolo::PrimeirosCaracteresUtf8;
+using protocolo::Utf8ParaLatin1;
 
 namespace {
 

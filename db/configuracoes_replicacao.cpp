@@ -6,6 +6,7 @@
 #include "db/mensagens.h"
 
 namespace ondaris::db {
+using protocolo::Quantidade;
 
 const char* const TConfiguracoesReplicacao::kSqlConfiguracoes =
     "SELECT CODIGO\n"

@@ -8,6 +8,9 @@
 #include <vector>
 
 namespace ondaris::db {
+using protocolo::IdentificadorValido;
+using protocolo::LiteralSql;
+using protocolo::MaiusculasAscii;
 
 namespace {
 

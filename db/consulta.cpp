@@ -13,6 +13,7 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::MaiusculasAscii;
 
 namespace {
 

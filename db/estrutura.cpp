@@ -5,6 +5,9 @@
 #include <cstdint>
 
 namespace ondaris::db {
+using protocolo::AcrescentarUtf8;
+using protocolo::MaiusculasAscii;
+using protocolo::ProximoCaractereUtf8;
 
 
 std::string CortarLatin1(std::string_view texto, std::size_t largura) {

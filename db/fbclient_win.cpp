@@ -11,6 +11,9 @@
 #include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
+using protocolo::TextoErroSistema;
+using protocolo::Utf16ParaUtf8;
+using protocolo::Utf8ParaUtf16;
 
 namespace {
 

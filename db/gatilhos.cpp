@@ -9,6 +9,13 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::IdentificadorValido;
+using protocolo::IguaisSemCaixa;
+using protocolo::LiteralSql;
+using protocolo::MaiusculasAscii;
+using protocolo::Quantidade;
+using protocolo::kRegraIdentificador;
+using protocolo::kTamanhoMaximoIdentificador;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::IguaisSemCaixa;
+using protocolo::Latin1ParaUtf8;
 
 namespace {
 

@@ -10,6 +10,12 @@
 #include <type_traits>
 
 namespace ondaris::db {
+using protocolo::Data;
+using protocolo::DataHora;
+using protocolo::Hora;
+using protocolo::IguaisSemCaixa;
+using protocolo::TConfiguracoesRegionais;
+using protocolo::TOrdemData;
 namespace {
 
 bool EhBranco(char c) { return c == ' ' || c == '\t'; }

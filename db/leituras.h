@@ -40,7 +40,7 @@ struct TDecimal {
 // regional decimal separator among them (at least one digit), an optional
 // exponent ("E" or "e", optional sign, digits). No thousands separators.
 // Nothing when the text is not such a number.
-std::optional<TDecimal> LerDecimal(std::string_view texto, const TConfiguracoesRegionais& regional);
+std::optional<TDecimal> LerDecimal(std::string_view texto, const protocolo::TConfiguracoesRegionais& regional);
 
 enum class TArredondamento { MetadeParaPar, MetadeLongeDoZero };
 
@@ -54,12 +54,12 @@ std::optional<std::int64_t> DecimalEscalado(const TDecimal& numero, int casas, T
 // is first rounded to four places, which is what older agents bound and
 // which loses nothing such a column can hold. Nothing for unreadable texts
 // or values beyond 64 bits.
-std::optional<std::int64_t> LerNumerico(std::string_view texto, int escala, const TConfiguracoesRegionais& regional);
+std::optional<std::int64_t> LerNumerico(std::string_view texto, int escala, const protocolo::TConfiguracoesRegionais& regional);
 
 // Floating point readings, full range; a value too small for the type is
 // 0, nothing for unreadable texts and values too large for the type.
-std::optional<double> LerDouble(std::string_view texto, const TConfiguracoesRegionais& regional);
-std::optional<float> LerFloat(std::string_view texto, const TConfiguracoesRegionais& regional);
+std::optional<double> LerDouble(std::string_view texto, const protocolo::TConfiguracoesRegionais& regional);
+std::optional<float> LerFloat(std::string_view texto, const protocolo::TConfiguracoesRegionais& regional);
 
 // "True" or "False" in any letter case; nothing for any other text.
 std::optional<bool> LerBooleano(std::string_view texto);
@@ -71,15 +71,15 @@ int AnoAtual();
 // mean the current year; a one- or two-digit year falls in the hundred
 // years that start 50 years before the current one. Blanks around allowed.
 // Throws ErroLeitura "'%s' is not a valid date".
-Data LerData(std::string_view texto, const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+protocolo::Data LerData(std::string_view texto, const protocolo::TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
 
 // Hours, then optionally minutes, seconds and fractions (after the regional
 // decimal separator), separated by the regional time separator; an AM/PM
 // marker may stand before or after. Throws "'%s' is not a valid time".
-Hora LerHora(std::string_view texto, const TConfiguracoesRegionais& regional);
+protocolo::Hora LerHora(std::string_view texto, const protocolo::TConfiguracoesRegionais& regional);
 
 // A date, optionally followed by blanks and a time (midnight when absent).
 // Throws "'%s' is not a valid date and time".
-DataHora LerDataHora(std::string_view texto, const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+protocolo::DataHora LerDataHora(std::string_view texto, const protocolo::TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
 
 }  // namespace ondaris::db

@@ -1,6 +1,7 @@
 #include "db/log_replicacao.h"
 
 namespace ondaris::db {
+using protocolo::DataHora;
 
 const char* const TLogReplicacao::kSqlUltimoMovimentoLoja =
     "SELECT COALESCE(MAX(ORDEM), 0) AS ULTIMAORDEM\n"

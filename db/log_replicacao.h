@@ -21,7 +21,7 @@ struct TRetentorEnvio {
     std::string Usuario;
     std::string Endereco;  // client address
     std::string Programa;  // client program
-    std::optional<DataHora> Momento;  // when it reserved, server time
+    std::optional<protocolo::DataHora> Momento;  // when it reserved, server time
 };
 
 // What PROC_RETORNA_INDICE answers for the next block.
@@ -35,7 +35,7 @@ struct TIndicesEnvio {
     std::optional<TRetentorEnvio> Retentor;
     // The database server's time when it answered (CURRENT_TIMESTAMP of the
     // same statement): the clock the holder's Momento was read from.
-    std::optional<DataHora> MomentoServidor;
+    std::optional<protocolo::DataHora> MomentoServidor;
     // Committed changes wait behind a store transaction that is still open.
     bool Retido() const { return Limite && *Limite < UltimaOrdem && Retentor; }
 };

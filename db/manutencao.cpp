@@ -7,6 +7,9 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::DataHora;
+using protocolo::LiteralSql;
+using protocolo::MaiusculasAscii;
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::Quantidade;
+using protocolo::kRegraIdentificador;
 
 std::string Citado(std::string_view texto) { return "'" + std::string(texto) + "'"; }
 

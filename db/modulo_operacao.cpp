@@ -5,6 +5,8 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::IdentificadorValido;
+using protocolo::MaiusculasAscii;
 
 TModuloOperacao::TModuloOperacao(const std::string& pasta)
     : ConexaoOperacao(ParametrosConexao::De(pasta.empty() ? LerConfiguracaoBanco() : LerConfiguracaoBanco(pasta)),

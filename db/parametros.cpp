@@ -3,6 +3,7 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::MaiusculasAscii;
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
+using protocolo::Utf16ParaUtf8;
 
 std::string NomeMaquina() {
     wchar_t nome[MAX_COMPUTERNAME_LENGTH + 1] = {};

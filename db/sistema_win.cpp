@@ -9,6 +9,8 @@
 #include "protocolo/utf16_win.h"
 
 namespace ondaris::db {
+using protocolo::TextoErroSistema;
+using protocolo::Utf16ParaUtf8;
 
 std::wstring CaminhoExecutavel() {
     std::wstring caminho(MAX_PATH, L'\0');

@@ -7,6 +7,9 @@
 #include <type_traits>
 
 namespace ondaris::db {
+using protocolo::Data;
+using protocolo::DataHora;
+using protocolo::Hora;
 
 double Numerico::ComoDouble() const { return static_cast<double>(Valor) * std::pow(10.0, Escala); }
 

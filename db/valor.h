@@ -26,7 +26,7 @@ struct Numerico {
 using Bytes = std::vector<std::uint8_t>;
 
 using Valor = std::variant<std::monostate, bool, std::int16_t, std::int32_t, std::int64_t, Numerico, float,
-                           double, Data, Hora, DataHora, std::string, Bytes>;
+                           double, protocolo::Data, protocolo::Hora, protocolo::DataHora, std::string, Bytes>;
 
 // Name of the kind of value a Valor holds, for error messages.
 const char* NomeTipoValor(const Valor& v);

@@ -7,6 +7,10 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::db {
+using protocolo::CabeEmLatin1;
+using protocolo::ContarCaracteresUtf8;
+using protocolo::TConfiguracoesRegionais;
+using protocolo::Utf8ParaLatin1;
 
 std::optional<TTipoSQL> StrtoTipoSQL(std::string_view Acao) {
     // "I": stores whose own triggers log inserts with that letter send it

@@ -54,17 +54,17 @@ bool ParametroBinario(const DescricaoCampo& parametro);
 // readings above; std::monostate (NULL) when the type has no reading.
 // Throws ErroLeitura as said above.
 Valor LerValorParametro(const DescricaoCampo& parametro, std::string_view Valor,
-                        const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+                        const protocolo::TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
 
 // Binds `Valor` to the first parameter of `Qry` named `NomeParametro`
 // (without regard to case). A parameter whose type has no reading is left
 // as it was. An unknown name is a usage error (ErroUso).
 void TratarParametro(Consulta& Qry, std::string_view NomeParametro, std::string_view Valor,
-                     const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+                     const protocolo::TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
 
 // The same for the parameter at a zero-based position, for callers that
 // found the position once per statement.
 void TratarParametroPosicao(Consulta& Qry, std::size_t posicao, std::string_view Valor,
-                            const TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
+                            const protocolo::TConfiguracoesRegionais& regional, int anoAtual = AnoAtual());
 
 }  // namespace ondaris::db

@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 namespace {
 
@@ -93,4 +93,4 @@ std::vector<uint8_t> Base64toStream(std::string_view texto) {
     return saida;
 }
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 std::string StreamtoBase64(std::span<const uint8_t> dados);
 std::string StreamtoBase64(std::string_view dados);
@@ -27,4 +27,4 @@ public:
 // character outside the alphabet, or anything after the padding throws.
 std::vector<uint8_t> Base64toStream(std::string_view texto);
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

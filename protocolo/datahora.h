@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <compare>
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 struct Data {
     int Ano = 0;   // 1..9999
@@ -27,4 +27,4 @@ struct DataHora {
     auto operator<=>(const DataHora&) const = default;
 };
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

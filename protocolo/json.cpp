@@ -12,7 +12,7 @@
 #include "protocolo/texto.h"
 #include "protocolo/textos.h"
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 TValorJSON TValorJSON::Booleano(bool valor) {
     TValorJSON v;
@@ -159,7 +159,7 @@ void TextoCompacto(std::string& saida, std::string_view texto) {
             i = fim;
             continue;
         }
-        uint32_t c = db::ProximoCaractereUtf8(texto, i);
+        uint32_t c = ProximoCaractereUtf8(texto, i);
         if (EscapeComum(saida, c)) continue;
         if (c >= 32 && c <= 127) {
             saida += static_cast<char>(c);
@@ -178,10 +178,10 @@ void TextoIndentado(std::string& saida, std::string_view texto) {
     saida += '"';
     for (std::size_t i = 0; i < texto.size();) {
         std::size_t inicio = i;
-        uint32_t c = db::ProximoCaractereUtf8(texto, i);
+        uint32_t c = ProximoCaractereUtf8(texto, i);
         if (EscapeComum(saida, c)) continue;
         if (c < 32) EscaparUnicode(saida, c);
-        else if (c == db::kCaractereSubstituto && (i - inicio) != 3) db::AcrescentarUtf8(saida, c);  // invalid byte: write a valid replacement
+        else if (c == kCaractereSubstituto && (i - inicio) != 3) AcrescentarUtf8(saida, c);  // invalid byte: write a valid replacement
         else saida.append(texto.substr(inicio, i - inicio));
     }
     saida += '"';
@@ -302,7 +302,7 @@ std::string EscreverJSONIndentado(const TValorJSON& valor) {
     return saida;
 }
 
-std::string TextoDoValor(const TValorJSON& valor, const db::TConfiguracoesRegionais& regional) {
+std::string TextoDoValor(const TValorJSON& valor, const TConfiguracoesRegionais& regional) {
     switch (valor.Tipo()) {
         case TTipoJSON::Texto: return valor.Bruto();
         case TTipoJSON::Verdadeiro: return "true";
@@ -331,4 +331,4 @@ std::string TextoDoValor(const TValorJSON& valor, const db::TConfiguracoesRegion
     return FormatarGeral(d, regional);
 }
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

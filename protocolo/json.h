@@ -17,7 +17,7 @@
 
 #include "protocolo/regional.h"
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 enum class TTipoJSON { Nulo, Falso, Verdadeiro, Numero, Texto, Objeto, Matriz };
 
@@ -126,6 +126,6 @@ std::string EscreverJSONIndentado(const TValorJSON& valor);
 // characters without "." that is a valid 64-bit integer as that integer in
 // decimal; any other number through a double, in the general format with
 // 15 significant digits and the regional decimal separator.
-std::string TextoDoValor(const TValorJSON& valor, const db::TConfiguracoesRegionais& regional);
+std::string TextoDoValor(const TValorJSON& valor, const TConfiguracoesRegionais& regional);
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

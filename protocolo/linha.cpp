@@ -4,7 +4,7 @@
 
 #include "protocolo/texto.h"
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 std::string TIdentidadeLinha::Chave() const {
     return std::to_string(Tabela.size()) + ':' + Tabela + std::to_string(Chave1.size()) + ':' + Chave1 + Chave2;
@@ -15,7 +15,7 @@ std::string TIdentidadeLinha::Descricao() const {
 }
 
 TIdentidadeLinha IdentidadeDe(std::string_view tabela, std::string chave1, std::string chave2) {
-    return TIdentidadeLinha{db::MaiusculasAscii(tabela), std::move(chave1), std::move(chave2)};
+    return TIdentidadeLinha{MaiusculasAscii(tabela), std::move(chave1), std::move(chave2)};
 }
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

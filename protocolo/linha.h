@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 struct TIdentidadeLinha {
     std::string Tabela;  // upper case
@@ -25,4 +25,4 @@ struct TIdentidadeLinha {
 // `chave2` is empty when the command or log row has no second key text.
 TIdentidadeLinha IdentidadeDe(std::string_view tabela, std::string chave1, std::string chave2);
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

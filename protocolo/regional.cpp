@@ -5,7 +5,7 @@
 #include <cctype>
 #include <string_view>
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 namespace {
 
@@ -238,4 +238,4 @@ std::string FormatarHoraLonga(const Hora& hora, const TConfiguracoesRegionais& r
     return saida;
 }
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

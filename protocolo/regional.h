@@ -20,7 +20,7 @@
 
 #include "protocolo/datahora.h"
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 enum class TOrdemData { DiaMesAno, MesDiaAno, AnoMesDia };
 
@@ -82,4 +82,4 @@ TFormatoConvertido ConverterFormatoDataWindows(const std::string& figura, const 
 TFormatoConvertido ConverterFormatoHoraWindows(const std::string& figura, const std::string& separador);
 #endif
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

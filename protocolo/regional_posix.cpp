@@ -4,7 +4,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 namespace {
 
@@ -68,4 +68,4 @@ TConfiguracoesRegionais TConfiguracoesRegionais::DoProcesso() {
     });
 }
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

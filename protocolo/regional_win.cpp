@@ -12,7 +12,7 @@
 
 #include "protocolo/utf16_win.h"
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 namespace {
 
@@ -152,4 +152,4 @@ TConfiguracoesRegionais TConfiguracoesRegionais::DoLocale(const std::string& nom
 
 TConfiguracoesRegionais TConfiguracoesRegionais::DoProcesso() { return DoLocale(""); }
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 char32_t ProximoCaractereUtf8(std::string_view s, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i]);
@@ -150,4 +150,4 @@ std::string LiteralSql(std::string_view texto) {
     return r + "'";
 }
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

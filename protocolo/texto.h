@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 inline constexpr char32_t kCaractereSubstituto = 0xFFFD;
 
@@ -59,4 +59,4 @@ inline constexpr const char* kRegraIdentificador =
 // An SQL text literal: the text between single quotes, each quote doubled.
 std::string LiteralSql(std::string_view texto);
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 namespace {
 
@@ -52,24 +52,24 @@ std::string Literal(const std::string& texto) {
 // as milliseconds, so a fourth digit (the database keeps ten-thousandths)
 // would be out of range there, and fewer would change the value. The
 // ten-thousandth is cut, not rounded, so 23:59:59,9999 stays in its second.
-int Milissegundos(const db::Hora& hora) { return hora.DecimosMilesimos / 10; }
+int Milissegundos(const Hora& hora) { return hora.DecimosMilesimos / 10; }
 
 std::string Fracao(int milissegundos) { return std::to_string(1000 + milissegundos).substr(1); }
 
 }  // namespace
 
-std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional) {
+std::string TextoHoraCompleta(const Hora& hora, const TConfiguracoesRegionais& regional) {
     const std::string& formato = regional.FormatoHoraLonga;
     const std::size_t fimSegundos = FimDosSegundos(formato);
     const int ms = Milissegundos(hora);
     if (ms == 0 && (fimSegundos != std::string_view::npos || hora.Segundos == 0)) {
-        db::Hora semFracao = hora;
+        Hora semFracao = hora;
         semFracao.DecimosMilesimos = 0;
         return TextoHora(semFracao, regional);
     }
 
     const std::string sufixo = ms == 0 ? std::string() : Literal(regional.SeparadorDecimal + Fracao(ms));
-    db::TConfiguracoesRegionais ajustado = regional;
+    TConfiguracoesRegionais ajustado = regional;
     if (fimSegundos != std::string_view::npos) {
         ajustado.FormatoHoraLonga.insert(fimSegundos, sufixo);
     } else {
@@ -80,9 +80,9 @@ std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegi
     return TextoHora(hora, ajustado);
 }
 
-std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional) {
+std::string TextoDataHoraCompleta(const DataHora& dataHora, const TConfiguracoesRegionais& regional) {
     std::string texto = TextoData(dataHora.D, regional);
-    if (dataHora.H != db::Hora{}) {
+    if (dataHora.H != Hora{}) {
         texto += ' ';
         texto += TextoHoraCompleta(dataHora.H, regional);
     }
@@ -90,7 +90,7 @@ std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfi
 }
 
 
-std::string FormatarGeral(double valor, const db::TConfiguracoesRegionais& regional, int digitos) {
+std::string FormatarGeral(double valor, const TConfiguracoesRegionais& regional, int digitos) {
     if (std::isnan(valor)) return "NAN";
     if (std::isinf(valor)) return valor < 0 ? "-INF" : "INF";
     if (valor == 0) return "0";
@@ -145,7 +145,7 @@ std::string FormatarGeral(double valor, const db::TConfiguracoesRegionais& regio
 
 std::string TextoInteiro(int64_t valor) { return std::to_string(valor); }
 
-std::string TextoNumeric(int64_t valorEscalado, int escala, const db::TConfiguracoesRegionais& regional) {
+std::string TextoNumeric(int64_t valorEscalado, int escala, const TConfiguracoesRegionais& regional) {
     bool negativo = valorEscalado < 0;
     // The magnitude as unsigned, so the most negative value survives.
     uint64_t magnitude = negativo ? (~static_cast<uint64_t>(valorEscalado) + 1) : static_cast<uint64_t>(valorEscalado);
@@ -169,20 +169,20 @@ std::string TextoNumeric(int64_t valorEscalado, int escala, const db::TConfigura
     return saida;
 }
 
-std::string TextoFloat(float valor, const db::TConfiguracoesRegionais& regional) {
+std::string TextoFloat(float valor, const TConfiguracoesRegionais& regional) {
     return FormatarGeral(static_cast<double>(valor), regional);
 }
 
-std::string TextoDouble(double valor, const db::TConfiguracoesRegionais& regional) {
+std::string TextoDouble(double valor, const TConfiguracoesRegionais& regional) {
     return FormatarGeral(valor, regional);
 }
 
-std::string TextoData(const db::Data& data, const db::TConfiguracoesRegionais& regional) {
-    return db::FormatarDataCurta(data, regional);
+std::string TextoData(const Data& data, const TConfiguracoesRegionais& regional) {
+    return FormatarDataCurta(data, regional);
 }
 
-std::string TextoHora(const db::Hora& hora, const db::TConfiguracoesRegionais& regional) {
-    return db::FormatarHoraLonga(hora, regional);
+std::string TextoHora(const Hora& hora, const TConfiguracoesRegionais& regional) {
+    return FormatarHoraLonga(hora, regional);
 }
 
 std::string TextoChar(std::string_view valor) {
@@ -192,4 +192,4 @@ std::string TextoChar(std::string_view valor) {
 
 std::string TextoBooleano(bool valor) { return valor ? "True" : "False"; }
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

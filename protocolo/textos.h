@@ -11,7 +11,7 @@
 #include "protocolo/datahora.h"
 #include "protocolo/regional.h"
 
-namespace ondaris::sync {
+namespace ondaris::protocolo {
 
 // A double in the general format with up to `digitos` significant digits
 // (15 by default) and the regional decimal separator: fixed notation when
@@ -21,7 +21,7 @@ namespace ondaris::sync {
 // leading zeros or padding: 1E15, 1,5E-7, -2,5E300. Trailing zeros of the
 // mantissa are dropped, and a whole value has no separator. NaN and the
 // infinities give "NAN", "INF" and "-INF".
-std::string FormatarGeral(double valor, const db::TConfiguracoesRegionais& regional, int digitos = 15);
+std::string FormatarGeral(double valor, const TConfiguracoesRegionais& regional, int digitos = 15);
 
 // SMALLINT, INTEGER, BIGINT: decimal digits, a minus sign when negative.
 std::string TextoInteiro(int64_t valor);
@@ -31,15 +31,15 @@ std::string TextoInteiro(int64_t valor);
 // positive scale multiplies by a power of ten). Exact: no double on the way.
 // No thousands separators, no trailing zeros after the separator, and no
 // separator for a whole value.
-std::string TextoNumeric(int64_t valorEscalado, int escala, const db::TConfiguracoesRegionais& regional);
+std::string TextoNumeric(int64_t valorEscalado, int escala, const TConfiguracoesRegionais& regional);
 
 // FLOAT is written from its exact single-precision value: 0.1f gives
 // "0,100000001490116" under a "," separator.
-std::string TextoFloat(float valor, const db::TConfiguracoesRegionais& regional);
-std::string TextoDouble(double valor, const db::TConfiguracoesRegionais& regional);
+std::string TextoFloat(float valor, const TConfiguracoesRegionais& regional);
+std::string TextoDouble(double valor, const TConfiguracoesRegionais& regional);
 
-std::string TextoData(const db::Data& data, const db::TConfiguracoesRegionais& regional);
-std::string TextoHora(const db::Hora& hora, const db::TConfiguracoesRegionais& regional);
+std::string TextoData(const Data& data, const TConfiguracoesRegionais& regional);
+std::string TextoHora(const Hora& hora, const TConfiguracoesRegionais& regional);
 
 // CHAR without its trailing blanks; VARCHAR and text blobs are used as they
 // are stored.
@@ -57,9 +57,9 @@ std::string TextoBooleano(bool valor);  // "True" / "False"
 //
 // A time of day in the long time format, with its fraction of a second
 // when it has one (see above).
-std::string TextoHoraCompleta(const db::Hora& hora, const db::TConfiguracoesRegionais& regional);
+std::string TextoHoraCompleta(const Hora& hora, const TConfiguracoesRegionais& regional);
 // The short date, a blank and TextoHoraCompleta; the date alone at exactly
 // midnight.
-std::string TextoDataHoraCompleta(const db::DataHora& dataHora, const db::TConfiguracoesRegionais& regional);
+std::string TextoDataHoraCompleta(const DataHora& dataHora, const TConfiguracoesRegionais& regional);
 
-}  // namespace ondaris::sync
+}  // namespace ondaris::protocolo

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace ondaris::db {
+namespace ondaris::protocolo {
 
 inline std::wstring Utf8ParaUtf16(std::string_view texto) {
     if (texto.empty()) return {};
@@ -43,4 +43,4 @@ inline std::string TextoErroSistema(DWORD codigo, HMODULE modulo = nullptr) {
     return texto.empty() ? "erro " + std::to_string(codigo) : texto;
 }
 
-}  // namespace ondaris::db
+}  // namespace ondaris::protocolo

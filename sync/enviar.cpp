@@ -16,6 +16,18 @@
 #include "sync/requisicao.h"
 
 namespace ondaris::sync {
+using protocolo::FormatarGeral;
+using protocolo::StreamtoBase64;
+using protocolo::TEscritorJSON;
+using protocolo::TextoBooleano;
+using protocolo::TextoChar;
+using protocolo::TextoData;
+using protocolo::TextoDataHoraCompleta;
+using protocolo::TextoDouble;
+using protocolo::TextoFloat;
+using protocolo::TextoHoraCompleta;
+using protocolo::TextoInteiro;
+using protocolo::TextoNumeric;
 
 namespace {
 
@@ -36,11 +48,11 @@ int DigitosDeVolta(double valor) {
 }  // namespace
 
 std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::DescricaoCampo& coluna,
-                                             const db::TConfiguracoesRegionais& regional) {
+                                             const protocolo::TConfiguracoesRegionais& regional) {
     using db::TTipoCampo;
     struct Visitante {
         const db::DescricaoCampo& coluna;
-        const db::TConfiguracoesRegionais& regional;
+        const protocolo::TConfiguracoesRegionais& regional;
 
         std::optional<std::string> operator()(std::monostate) const { return std::nullopt; }
         std::optional<std::string> operator()(bool v) const { return TextoBooleano(v); }
@@ -57,9 +69,9 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
             if (!std::isfinite(v)) return TextoDouble(v, regional);
             return FormatarGeral(v, regional, DigitosDeVolta(v));
         }
-        std::optional<std::string> operator()(const db::Data& v) const { return TextoData(v, regional); }
-        std::optional<std::string> operator()(const db::Hora& v) const { return TextoHoraCompleta(v, regional); }
-        std::optional<std::string> operator()(const db::DataHora& v) const {
+        std::optional<std::string> operator()(const protocolo::Data& v) const { return TextoData(v, regional); }
+        std::optional<std::string> operator()(const protocolo::Hora& v) const { return TextoHoraCompleta(v, regional); }
+        std::optional<std::string> operator()(const protocolo::DataHora& v) const {
             return TextoDataHoraCompleta(v, regional);
         }
         std::optional<std::string> operator()(const std::string& v) const {
@@ -68,7 +80,7 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
         std::optional<std::string> operator()(const db::Bytes& v) const {
             if (coluna.Categoria == TTipoCampo::tcBlobBinario) return StreamtoBase64(std::span<const uint8_t>(v));
             // OCTETS text: each byte as the character of the same code.
-            return db::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+            return protocolo::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
         }
         // A scaled number read with an integer kind still has its scale.
         std::optional<std::string> Inteiro(std::int64_t v) const {
@@ -79,7 +91,7 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
 }
 
 std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
-                                        const db::TConfiguracoesRegionais& regional) {
+                                        const protocolo::TConfiguracoesRegionais& regional) {
     return TextoDoValorBanco(valor, coluna, regional);
 }
 
@@ -103,7 +115,7 @@ struct TLinhaLog {
 // The block's log rows, read whole before the row queries run, in the
 // block's own snapshot (see EnviarDados).
 std::vector<TLinhaLog> LerLinhasLog(db::TModuloOperacao& DataModule, int64_t OrdemInicial, int64_t OrdemFinal,
-                                    const db::TConfiguracoesRegionais& regional) {
+                                    const protocolo::TConfiguracoesRegionais& regional) {
     db::Consulta& log =
         DataModule.Criar("TBLogReplicacao", DataModule.TransReplicacaoReadOnly, db::TLogReplicacao::kSqlLogReplicacao);
     log.Definir("ORDEMINICIAL", OrdemInicial);
@@ -222,7 +234,7 @@ db::Valor LerColuna(db::Consulta& qry, const TColunaEnviada& coluna) {
         if (auto* bytes = std::get_if<db::Bytes>(&emLinha)) {
             if (qry.Colunas()[coluna.Indice].Categoria == db::TTipoCampo::tcBlobBinario) return emLinha;
             // An empty blob is an empty text, as its own call reads it.
-            return db::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+            return protocolo::Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
         }
     }
     return qry.Ler(coluna.Indice);
@@ -230,7 +242,7 @@ db::Valor LerColuna(db::Consulta& qry, const TColunaEnviada& coluna) {
 
 // "campos" of the current row of `qry`, each member named by its column.
 void EscreverCampos(TEscritorJSON& json, db::Consulta& qry, const std::vector<TColunaEnviada>& enviadas,
-                    const db::TConfiguracoesRegionais& regional) {
+                    const protocolo::TConfiguracoesRegionais& regional) {
     const auto& colunas = qry.Colunas();
     json.AbrirObjeto();
     for (const TColunaEnviada& c : enviadas) {
@@ -342,7 +354,7 @@ TResultado<std::string> EnviarDados(std::string_view URL, int32_t CodigoLoja, in
 }
 
 std::optional<std::string> MotivoLinhaNaoEnviavel(int64_t Ordem, db::TDM& DM, const std::string& pastaIni,
-                                                  const db::TConfiguracoesRegionais& regional) {
+                                                  const protocolo::TConfiguracoesRegionais& regional) {
     db::TModuloDoBloco modulo(nullptr, pastaIni);
     modulo.Abrir();
     const std::vector<TLinhaLog> linhas = LerLinhasLog(*modulo, Ordem, Ordem, regional);

@@ -44,7 +44,7 @@ namespace ondaris::sync {
 // another double (the largest double among them): a value with up to 15
 // digits is written as it always was.
 std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::DescricaoCampo& coluna,
-                                             const db::TConfiguracoesRegionais& regional);
+                                             const protocolo::TConfiguracoesRegionais& regional);
 
 // The value of a "campos" member, or nothing when the column is left out
 // (NULL only). Every text form travels whole: line breaks stay in the
@@ -54,7 +54,7 @@ std::optional<std::string> TextoDoValorBanco(const db::Valor& valor, const db::D
 // breaks, or leaving an empty text out, would change the value on the way;
 // a peer that reads "" as NULL gets what it got before.
 std::optional<std::string> TextoDoCampo(const db::Valor& valor, const db::DescricaoCampo& coluna,
-                                        const db::TConfiguracoesRegionais& regional);
+                                        const protocolo::TConfiguracoesRegionais& regional);
 
 // The send body is written once, straight into the text that is sent:
 // "codigolojaorigem", "comandos" (each command's log members in their fixed
@@ -94,6 +94,6 @@ TResultado<std::string> EnviarDados(std::string_view URL, int32_t CodigoLoja, in
 // EnviarDados does, in a module of its own opened from "korvin.ini" in
 // `pastaIni`, and sends nothing.
 std::optional<std::string> MotivoLinhaNaoEnviavel(int64_t Ordem, db::TDM& DM, const std::string& pastaIni,
-                                                  const db::TConfiguracoesRegionais& regional);
+                                                  const protocolo::TConfiguracoesRegionais& regional);
 
 }  // namespace ondaris::sync

@@ -18,13 +18,13 @@ std::string TextoRedirecionamentoRecusado(std::string_view destino) {
 }
 
 std::string TextoRedirecionamentosDemais(int maximo, std::string_view destino) {
-    return "mais de " + db::Quantidade(maximo, "redirecionamento", "redirecionamentos") + ", o próximo para " +
+    return "mais de " + protocolo::Quantidade(maximo, "redirecionamento", "redirecionamentos") + ", o próximo para " +
            std::string(destino);
 }
 
 std::string TextoTempoEsgotado(std::int64_t milissegundos) {
     return "tempo esgotado: nada foi enviado nem recebido em " +
-           db::Quantidade(milissegundos, "milissegundo", "milissegundos");
+           protocolo::Quantidade(milissegundos, "milissegundo", "milissegundos");
 }
 
 std::string TextoRespostaMalformada(std::string_view pedido, std::string_view detalhe) {

@@ -3,7 +3,7 @@
 // central server: failed requests, malformed answers and blocks that cannot
 // be applied, in Portuguese. A few are given word for word by the message
 // format other agents share and stay exactly as they are written there; they
-// are marked below. Counting ("1 linha", "2 linhas") is db::Quantidade.
+// are marked below. Counting ("1 linha", "2 linhas") is protocolo::Quantidade.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -45,7 +45,7 @@ public:
         // failed ones included: a column told then is told once, whatever
         // the block.
         ambiente.AoDescartarColuna = [&m](const std::string& tabela, const std::string& coluna, std::int64_t ordem) {
-            std::pair<std::string, std::string> chave{db::MaiusculasAscii(tabela), db::MaiusculasAscii(coluna)};
+            std::pair<std::string, std::string> chave{protocolo::MaiusculasAscii(tabela), protocolo::MaiusculasAscii(coluna)};
             if (m.ColunasAvisadas_.count(chave) != 0) return;
             for (const auto& c : m.ColunasAAvisar_)
                 if (c == chave) return;

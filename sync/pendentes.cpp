@@ -7,6 +7,7 @@
 #include "sync/enviar.h"
 
 namespace ondaris::sync {
+using protocolo::IdentidadeDe;
 
 namespace {
 
@@ -33,7 +34,7 @@ std::int64_t TAlteracoesPendentes::Limite(db::TDM& DM) const {
 }
 
 void TAlteracoesPendentes::Preparar(db::TDM& DM, db::TModuloOperacao& modulo, std::int64_t confirmada,
-                                    const db::TConfiguracoesRegionais& regional) {
+                                    const protocolo::TConfiguracoesRegionais& regional) {
     if (preparado_ && confirmada_ == confirmada) {
         // A later block of the run: what was committed since comes in, so
         // that its commands are judged knowing of it.
@@ -51,7 +52,7 @@ void TAlteracoesPendentes::Preparar(db::TDM& DM, db::TModuloOperacao& modulo, st
 }
 
 std::vector<std::string> TAlteracoesPendentes::Atualizar(db::TDM& DM, db::TModuloOperacao& modulo,
-                                                         const db::TConfiguracoesRegionais& regional) {
+                                                         const protocolo::TConfiguracoesRegionais& regional) {
     std::vector<std::string> novas;
     if (!preparado_) return novas;
     // The limit before the rows, as in Preparar.
@@ -63,7 +64,7 @@ std::vector<std::string> TAlteracoesPendentes::Atualizar(db::TDM& DM, db::TModul
 }
 
 std::size_t TAlteracoesPendentes::Ler(db::TModuloOperacao& modulo, std::int64_t desde,
-                                      const db::TConfiguracoesRegionais& regional,
+                                      const protocolo::TConfiguracoesRegionais& regional,
                                       std::vector<std::string>* novas) {
     db::Consulta* consulta = modulo.Procurar(kNomeConsulta);
     if (!consulta) consulta = &modulo.Criar(kNomeConsulta, modulo.TransReplicacaoReadWrite, kSqlPendentes);

@@ -43,7 +43,7 @@ public:
     // rows are read in the module's read-write transaction (read committed;
     // started if it is not active).
     void Preparar(db::TDM& DM, db::TModuloOperacao& modulo, std::int64_t confirmada,
-                  const db::TConfiguracoesRegionais& regional);
+                  const protocolo::TConfiguracoesRegionais& regional);
     // Whether the row of that key (TIdentidadeLinha::Chave) is among them.
     bool Contem(const std::string& chave) const { return chaves_.count(chave) != 0; }
 
@@ -53,14 +53,14 @@ public:
     // store transaction held open for long), the limit is asked again so
     // that later calls read less.
     std::vector<std::string> Atualizar(db::TDM& DM, db::TModuloOperacao& modulo,
-                                       const db::TConfiguracoesRegionais& regional);
+                                       const protocolo::TConfiguracoesRegionais& regional);
 
 private:
     // Forgets everything, for Preparar to read the log again.
     void Esquecer();
     // Adds the rows above `desde`; the keys that were new go to `novas`
     // when given. Returns how many rows were read.
-    std::size_t Ler(db::TModuloOperacao& modulo, std::int64_t desde, const db::TConfiguracoesRegionais& regional,
+    std::size_t Ler(db::TModuloOperacao& modulo, std::int64_t desde, const protocolo::TConfiguracoesRegionais& regional,
                     std::vector<std::string>* novas);
     std::int64_t Limite(db::TDM& DM) const;
 

@@ -22,6 +22,14 @@
 #include "sync/mensagens.h"
 
 namespace ondaris::sync {
+using protocolo::Base64toStream;
+using protocolo::ErroBase64;
+using protocolo::EscreverJSONCompacto;
+using protocolo::IdentidadeDe;
+using protocolo::LerJSON;
+using protocolo::TIdentidadeLinha;
+using protocolo::TValorJSON;
+using protocolo::TextoDoValor;
 
 namespace {
 
@@ -39,7 +47,7 @@ struct TComando {
     std::string DescricaoLinha;  // for the log: "PRECOS (1, 20)"
 };
 
-TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TConfiguracoesRegionais& regional) {
+TComando LerComando(const TValorJSON& elemento, std::size_t indice, const protocolo::TConfiguracoesRegionais& regional) {
     const auto onde = [&] { return TextoComandoDaLista(indice); };
     if (!elemento.EhObjeto()) throw TErroRespostaInvalida(TextoNaoEhObjeto(onde()));
     const auto membro = [&](const char* nome) -> const TValorJSON& {
@@ -81,7 +89,7 @@ TComando LerComando(const TValorJSON& elemento, std::size_t indice, const db::TC
 // server that answers from the position asked for: it is left out, and
 // `repetida` tells so.
 std::vector<TComando> LerComandos(const std::optional<TValorJSON>& bloco, std::int64_t Ordem,
-                                  std::int64_t UltimaOrdem, const db::TConfiguracoesRegionais& regional,
+                                  std::int64_t UltimaOrdem, const protocolo::TConfiguracoesRegionais& regional,
                                   bool& repetida) {
     repetida = false;
     if (!bloco || !bloco->EhObjeto()) throw TErroRespostaInvalida(kTextoBlocoNaoEhObjeto);
@@ -268,7 +276,7 @@ private:
                                              "INSERT INTO RPL_POSTOS_DE_LADO (LADO, ORDEM, MOTIVO, COMANDO, TABELA, TIPO)\n"
                                              "VALUES ('R', :ORDEM, :MOTIVO, :COMANDO, :TABELA, :TIPO)");
         if (!gravar.TransacaoDona().Ativa()) gravar.TransacaoDona().Iniciar();
-        gravar.Definir("TABELA", db::IdentificadorValido(c.Tabela) ? db::Valor(db::MaiusculasAscii(c.Tabela)) : db::Valor());
+        gravar.Definir("TABELA", protocolo::IdentificadorValido(c.Tabela) ? db::Valor(protocolo::MaiusculasAscii(c.Tabela)) : db::Valor());
         gravar.Definir("TIPO", c.Acao == "U" || c.Acao == "D" || c.Acao == "S" ? db::Valor(c.Acao) : db::Valor());
         gravar.Definir("ORDEM", c.Ordem);
         gravar.Definir("MOTIVO", motivo);
@@ -506,11 +514,11 @@ private:
         auto it = colunasLocais_.find(tabela);
         if (it == colunasLocais_.end()) {
             std::set<std::string> nomes;
-            for (const auto& c : amb_.DM.Catalogo().Campos(db::MaiusculasAscii(tabela), false))
-                nomes.insert(db::MaiusculasAscii(c.Campo));
+            for (const auto& c : amb_.DM.Catalogo().Campos(protocolo::MaiusculasAscii(tabela), false))
+                nomes.insert(protocolo::MaiusculasAscii(c.Campo));
             it = colunasLocais_.emplace(tabela, std::move(nomes)).first;
         }
-        return it->second.count(db::MaiusculasAscii(coluna)) != 0;
+        return it->second.count(protocolo::MaiusculasAscii(coluna)) != 0;
     }
     std::map<std::string, std::set<std::string>> colunasLocais_;
 

@@ -11,12 +11,17 @@
 #include "sync/transporte_http.h"
 
 namespace ondaris::sync {
+using protocolo::EscreverJSONIndentado;
+using protocolo::IguaisSemCaixa;
+using protocolo::LerJSON;
+using protocolo::TValorJSON;
+using protocolo::TextoDoValor;
 
 namespace {
 
-using db::IguaisSemCaixa;
+using protocolo::IguaisSemCaixa;
 
-std::string EmMinusculas(std::string_view texto) { return db::MinusculasAscii(texto); }
+std::string EmMinusculas(std::string_view texto) { return protocolo::MinusculasAscii(texto); }
 
 std::string_view Aparar(std::string_view texto, std::string_view brancos = " \t\r\n") {
     auto inicio = texto.find_first_not_of(brancos);
@@ -52,7 +57,7 @@ bool TipoTextual(std::string_view tipo, bool temCharset) {
 std::string DeLatin1(std::string_view bytes) {
     std::string saida;
     saida.reserve(bytes.size());
-    for (char c : bytes) db::AcrescentarUtf8(saida, static_cast<unsigned char>(c));
+    for (char c : bytes) protocolo::AcrescentarUtf8(saida, static_cast<unsigned char>(c));
     return saida;
 }
 
@@ -61,8 +66,8 @@ std::string DeUTF8(std::string_view bytes) {
     saida.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
         std::size_t inicio = i;
-        uint32_t c = db::ProximoCaractereUtf8(bytes, i);
-        if (c == db::kCaractereSubstituto && i - inicio != 3) db::AcrescentarUtf8(saida, c);
+        uint32_t c = protocolo::ProximoCaractereUtf8(bytes, i);
+        if (c == protocolo::kCaractereSubstituto && i - inicio != 3) protocolo::AcrescentarUtf8(saida, c);
         else saida.append(bytes.substr(inicio, i - inicio));
     }
     return saida;
@@ -274,7 +279,7 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
 }
 
 bool LerValorSimples(const TRespostaServidor& Resposta, std::string_view Nome, std::string& Retorno,
-                     const db::TConfiguracoesRegionais& regional) {
+                     const protocolo::TConfiguracoesRegionais& regional) {
     const std::string& tipo = Resposta.TipoConteudo;
     if (IguaisSemCaixa(tipo, "text/html") || IguaisSemCaixa(tipo, "text/plain")) {
         std::string chave = std::string(Nome) + "=";

@@ -200,7 +200,7 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
 // that exact name gives its text form; invalid JSON and other media types
 // give false.
 bool LerValorSimples(const TRespostaServidor& Resposta, std::string_view Nome, std::string& Retorno,
-                     const db::TConfiguracoesRegionais& regional);
+                     const protocolo::TConfiguracoesRegionais& regional);
 
 // The body, whatever its media type, written again as indented JSON; empty
 // text for an empty body or invalid JSON.

@@ -276,7 +276,7 @@ std::optional<std::string> ParaUTF8(std::string_view bytes, const std::string& c
         if (r == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
             // Invalid or truncated input: mark it and go on with the next byte.
-            db::AcrescentarUtf8(saida, db::kCaractereSubstituto);
+            protocolo::AcrescentarUtf8(saida, protocolo::kCaractereSubstituto);
             ++origem;
             --restante;
             iconv(conversor, nullptr, nullptr, nullptr, nullptr);

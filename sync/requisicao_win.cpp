@@ -22,11 +22,14 @@
 #include "protocolo/utf16_win.h"
 
 namespace ondaris::sync::transporte {
+using protocolo::StreamtoBase64;
+using protocolo::Utf16ParaUtf8;
+using protocolo::Utf8ParaUtf16;
 
 namespace {
 
-using db::Utf16ParaUtf8;
-using db::Utf8ParaUtf16;
+using protocolo::Utf16ParaUtf8;
+using protocolo::Utf8ParaUtf16;
 
 char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -68,7 +71,7 @@ std::string DescreverErro(DWORD codigo) {
             return "The secure connection failed (certificate or TLS)";
         case ERROR_NOT_ENOUGH_MEMORY: return "Out of memory";
         default:
-            return db::TextoErroSistema(codigo, codigo >= WINHTTP_ERROR_BASE && codigo <= WINHTTP_ERROR_LAST
+            return protocolo::TextoErroSistema(codigo, codigo >= WINHTTP_ERROR_BASE && codigo <= WINHTTP_ERROR_LAST
                                                     ? GetModuleHandleW(L"winhttp.dll")
                                                     : nullptr);
     }
@@ -384,7 +387,7 @@ std::string DeUtf16(std::string_view bytes, bool grandeExtremidade) {
         largo += static_cast<wchar_t>(grandeExtremidade ? (a << 8) | b : (b << 8) | a);
     }
     std::string texto = Utf16ParaUtf8(largo);
-    if (bytes.size() % 2) db::AcrescentarUtf8(texto, db::kCaractereSubstituto);  // half a character at the end
+    if (bytes.size() % 2) protocolo::AcrescentarUtf8(texto, protocolo::kCaractereSubstituto);  // half a character at the end
     return texto;
 }
 

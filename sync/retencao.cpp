@@ -17,7 +17,7 @@ std::string Quem(const db::TRetentorEnvio& quem, bool completo) {
     return texto;
 }
 
-std::chrono::milliseconds DesdeAEpoca(const db::DataHora& m) {
+std::chrono::milliseconds DesdeAEpoca(const protocolo::DataHora& m) {
     using namespace std::chrono;
     const sys_days dia{year{m.D.Ano} / month{static_cast<unsigned>(m.D.Mes)} / day{static_cast<unsigned>(m.D.Dia)}};
     return duration_cast<milliseconds>(dia.time_since_epoch()) + hours{m.H.Horas} + minutes{m.H.Minutos} +
@@ -26,14 +26,14 @@ std::chrono::milliseconds DesdeAEpoca(const db::DataHora& m) {
 
 }  // namespace
 
-std::string TextoMomento(const db::DataHora& m) {
+std::string TextoMomento(const protocolo::DataHora& m) {
     char texto[32];
     std::snprintf(texto, sizeof texto, "%02d/%02d/%04d %02d:%02d:%02d", m.D.Dia, m.D.Mes, m.D.Ano, m.H.Horas,
                   m.H.Minutos, m.H.Segundos);
     return texto;
 }
 
-std::chrono::milliseconds Intervalo(const db::DataHora& de, const db::DataHora& ate) {
+std::chrono::milliseconds Intervalo(const protocolo::DataHora& de, const protocolo::DataHora& ate) {
     return DesdeAEpoca(ate) - DesdeAEpoca(de);
 }
 

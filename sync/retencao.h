@@ -35,11 +35,11 @@
 namespace ondaris::sync {
 
 // "DD/MM/YYYY HH:mm:ss" of a database timestamp.
-std::string TextoMomento(const db::DataHora& momento);
+std::string TextoMomento(const protocolo::DataHora& momento);
 
 // From `de` to `ate`, both read from the same clock; negative when `ate`
 // comes first.
-std::chrono::milliseconds Intervalo(const db::DataHora& de, const db::DataHora& ate);
+std::chrono::milliseconds Intervalo(const protocolo::DataHora& de, const protocolo::DataHora& ate);
 
 // The panel's text and the log entry's for sending held below `limite` by
 // `quem`, since its reservation (quem.Momento, which must be known).

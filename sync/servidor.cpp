@@ -3,15 +3,18 @@
 #include "protocolo/texto.h"
 
 namespace ondaris::sync {
+using protocolo::LerJSON;
+using protocolo::TValorJSON;
+using protocolo::TextoDoValor;
 
 int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
-                   const db::TConfiguracoesRegionais& regional, const std::string& pedido) {
+                   const protocolo::TConfiguracoesRegionais& regional, const std::string& pedido) {
     const std::string membro = "\"" + std::string(nome) + "\"";
     // This member's own text: a missing member must never read as the one
     // before it (a missing "ultimomovimentoloja" taken for
     // "ultimaordemenviada" would tell the cycle that everything was sent).
     std::optional<std::string> texto;
-    if (db::MaiusculasAscii(resposta.TipoConteudo) == "APPLICATION/JSON") {
+    if (protocolo::MaiusculasAscii(resposta.TipoConteudo) == "APPLICATION/JSON") {
         if (!corpo) throw RespostaMalformada(pedido, TextoCorpoNaoEhJson(membro));
         if (!corpo->EhObjeto())
             throw RespostaMalformada(pedido, TextoCorpoNaoEhObjeto(membro));
@@ -35,7 +38,7 @@ int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValor
 
 TTipoUltimoMovimentoRecebido LerPosicoesRecebimento(const TRespostaServidor& resposta,
                                                     const std::optional<TValorJSON>& corpo,
-                                                    const db::TConfiguracoesRegionais& regional,
+                                                    const protocolo::TConfiguracoesRegionais& regional,
                                                     const std::string& pedido) {
     TTipoUltimoMovimentoRecebido lido;
     lido.OrdemInicial = LerPosicao(resposta, corpo, "ordeminicial", regional, pedido);
@@ -76,14 +79,14 @@ const TValorJSON* MembroDoCampo(const TValorJSON& objeto, std::string_view minus
 }
 
 std::optional<std::string> ValorDoCampo(const TValorJSON& objeto, std::string_view minusculo,
-                                        std::string_view maiusculo, const db::TConfiguracoesRegionais& regional) {
+                                        std::string_view maiusculo, const protocolo::TConfiguracoesRegionais& regional) {
     const TValorJSON* membro = MembroDoCampo(objeto, minusculo, maiusculo);
     if (!membro || membro->EhNulo()) return std::nullopt;
     return TextoDoValor(*membro, regional);
 }
 
 void CarregarLinha(const TValorJSON& objeto, db::TEstrutura& TBEstrutura,
-                   const db::TConfiguracoesRegionais& regional) {
+                   const protocolo::TConfiguracoesRegionais& regional) {
     if (objeto.Membros().empty()) return;
     const TValorJSON* estado = objeto.Membro("object_state");
     if (!estado) estado = objeto.Membro("objectState");
@@ -99,7 +102,7 @@ void CarregarLinha(const TValorJSON& objeto, db::TEstrutura& TBEstrutura,
 }
 
 void CarregarMatriz(const TValorJSON& matriz, db::TEstrutura& TBEstrutura,
-                    const db::TConfiguracoesRegionais& regional) {
+                    const protocolo::TConfiguracoesRegionais& regional) {
     for (const auto& elemento : matriz.Elementos()) {
         if (elemento.EhObjeto()) CarregarLinha(elemento, TBEstrutura, regional);
         else if (elemento.EhMatriz()) CarregarMatriz(elemento, TBEstrutura, regional);
@@ -110,7 +113,7 @@ void CarregarMatriz(const TValorJSON& matriz, db::TEstrutura& TBEstrutura,
 }  // namespace
 
 void CarregarEstrutura(const TValorJSON& valor, db::TEstrutura& TBEstrutura,
-                       const db::TConfiguracoesRegionais& regional) {
+                       const protocolo::TConfiguracoesRegionais& regional) {
     if (valor.EhObjeto()) CarregarLinha(valor, TBEstrutura, regional);
     else if (valor.EhMatriz()) CarregarMatriz(valor, TBEstrutura, regional);
 }

@@ -25,7 +25,7 @@ namespace ondaris::sync {
 // What every server operation needs besides its arguments.
 struct TContextoServidor {
     int32_t TempoLimite = Timeout;  // milliseconds; tests shorten it
-    db::TConfiguracoesRegionais Regional;
+    protocolo::TConfiguracoesRegionais Regional;
 };
 
 struct TTipoUltimoMovimentoEnviado {
@@ -58,14 +58,14 @@ struct TTipoUltimoMovimentoRecebido {
 //   is not an integer (ConverterInteiro64);
 // and RespostaMalformada when the body is not JSON where JSON is announced,
 // or is JSON but not an object ("Invalid class typecast").
-int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<TValorJSON>& corpo, std::string_view nome,
-                   const db::TConfiguracoesRegionais& regional, const std::string& pedido);
+int64_t LerPosicao(const TRespostaServidor& resposta, const std::optional<protocolo::TValorJSON>& corpo, std::string_view nome,
+                   const protocolo::TConfiguracoesRegionais& regional, const std::string& pedido);
 
 // The three positions of a 200 answer to receber, each read on its own by
 // LerPosicao: the one reading of them, for applying and for asking alike.
 TTipoUltimoMovimentoRecebido LerPosicoesRecebimento(const TRespostaServidor& resposta,
-                                                    const std::optional<TValorJSON>& corpo,
-                                                    const db::TConfiguracoesRegionais& regional,
+                                                    const std::optional<protocolo::TValorJSON>& corpo,
+                                                    const protocolo::TConfiguracoesRegionais& regional,
                                                     const std::string& pedido);
 
 // GET <URL>/obterindiceenvio/<CodigoLoja>/<UltimoMovimentoLoja>.
@@ -103,7 +103,7 @@ std::optional<TRecusa> ObterEstruturaBanco(std::string_view URL, db::TEstrutura&
 // form. An element with "object_state" (or "objectState") "UNMODIFIED" is
 // skipped, "INSERTED" loads as usual, and any other state is refused with
 // TErroRespostaInvalida, since the list has no key to find a row by.
-void CarregarEstrutura(const TValorJSON& valor, db::TEstrutura& TBEstrutura,
-                       const db::TConfiguracoesRegionais& regional);
+void CarregarEstrutura(const protocolo::TValorJSON& valor, db::TEstrutura& TBEstrutura,
+                       const protocolo::TConfiguracoesRegionais& regional);
 
 }  // namespace ondaris::sync

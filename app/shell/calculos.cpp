@@ -68,7 +68,7 @@ TPonto PosicaoJanela(const TRetangulo& tela, const TRetangulo& disponivel, int l
 
 bool SenhaConfere(const std::string& digitada) {
     // The closing password is the replication account's word.
-    return db::MinusculasAscii(digitada) == db::kSenhaReplicacao;
+    return protocolo::MinusculasAscii(digitada) == db::kSenhaReplicacao;
 }
 
 std::string MensagemComPonto(const std::string& mensagem) {

@@ -18,7 +18,7 @@ void TLigacao::CriarModuloDados() { DM_->DataModuleCreate(); }
 
 std::unique_ptr<sync::IOperacoesCiclo> TLigacao::CriarOperacoes(sync::IJanelaStatus& janela) {
     sync::TContextoServidor contexto;
-    contexto.Regional = db::TConfiguracoesRegionais::DoLocale();
+    contexto.Regional = protocolo::TConfiguracoesRegionais::DoLocale();
     auto operacoes = std::make_unique<sync::TOperacoesMotor>(*DM_, janela, contexto);
     if (!Programa_.empty()) operacoes->DefinirPrograma(Programa_);
     return operacoes;

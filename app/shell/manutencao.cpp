@@ -142,9 +142,9 @@ int InstalarGatilhos(TAmbienteManutencao& a, const std::vector<std::string>& nom
                     << p.Chave << "); a conta " << db::kUsuarioReplicacao
                     << " pode ler e gravar a tabela.\n";
         }
-        a.Saida << db::Quantidade(static_cast<std::int64_t>(prontas.size()), "tabela registrada", "tabelas registradas");
+        a.Saida << protocolo::Quantidade(static_cast<std::int64_t>(prontas.size()), "tabela registrada", "tabelas registradas");
         if (!recusas.empty())
-            a.Saida << ", " << db::Quantidade(static_cast<std::int64_t>(recusas.size()), "recusada", "recusadas");
+            a.Saida << ", " << protocolo::Quantidade(static_cast<std::int64_t>(recusas.size()), "recusada", "recusadas");
         a.Saida << ". As tabelas replicadas também precisam estar na lista de estrutura do servidor central.\n";
         return 0;
     } catch (const std::exception& e) {
@@ -211,17 +211,17 @@ int LimparLog(TAmbienteManutencao& a, int dias) {
         const auto r = db::LimparLogReplicacao(dm.ConexaoGlobal(), confirmada, dias, db::kLinhasPorLote,
                                                [&](const db::TLimpezaLog& parcial) {
                                                    a.Saida << "Lote " << parcial.Lotes << ": "
-                                                           << db::Quantidade(parcial.Apagadas, "linha apagada",
+                                                           << protocolo::Quantidade(parcial.Apagadas, "linha apagada",
                                                                              "linhas apagadas")
                                                            << " até agora.\n";
                                                });
         if (r.Apagadas == 0)
-            a.Saida << "Nenhuma linha apagada: não há linhas com mais de " << db::Quantidade(dias, "dia", "dias")
+            a.Saida << "Nenhuma linha apagada: não há linhas com mais de " << protocolo::Quantidade(dias, "dia", "dias")
                     << " até a posição " << confirmada << ".\n";
         else
-            a.Saida << db::Quantidade(r.Apagadas, "linha apagada", "linhas apagadas") << " do log em "
-                    << db::Quantidade(r.Lotes, "lote", "lotes") << ", até a posição " << r.MaiorOrdemApagada
-                    << (r.Apagadas == 1 ? ", com mais de " : ", todas com mais de ") << db::Quantidade(dias, "dia", "dias")
+            a.Saida << protocolo::Quantidade(r.Apagadas, "linha apagada", "linhas apagadas") << " do log em "
+                    << protocolo::Quantidade(r.Lotes, "lote", "lotes") << ", até a posição " << r.MaiorOrdemApagada
+                    << (r.Apagadas == 1 ? ", com mais de " : ", todas com mais de ") << protocolo::Quantidade(dias, "dia", "dias")
                     << (r.Apagadas == 1 ? " e já recebida" : " e já recebidas") << " pelo servidor central.\n";
         return 0;
     } catch (const std::exception& e) {
@@ -296,7 +296,7 @@ int NovaLoja(TAmbienteManutencao& a, std::int32_t codigo) {
 
         const auto r = db::TornarNovaLoja(conexao, *lida, codigo);
         a.Saida << "Pronto: este banco agora é a " << loja << ". Apagadas do log: "
-                << db::Quantidade(r.LinhasLogApagadas, "linha", "linhas") << " (alterações da loja " << r.CodigoAnterior
+                << protocolo::Quantidade(r.LinhasLogApagadas, "linha", "linhas") << " (alterações da loja " << r.CodigoAnterior
                 << ", que ela mesma envia); reservas apagadas: " << r.ReservasApagadas
                 << ". A posição recebida continua " << r.PosicaoRecebida << ".\n";
         if (r.LinhasDaLojaAnterior.empty()) {
@@ -305,7 +305,7 @@ int NovaLoja(TAmbienteManutencao& a, std::int32_t codigo) {
             a.Saida << "Linhas da loja " << r.CodigoAnterior << " em colunas de loja (com LOJA no nome), para você "
                     << "decidir:\n";
             for (const auto& l : r.LinhasDaLojaAnterior)
-                a.Saida << "  " << l.Tabela << "." << l.Coluna << ": " << db::Quantidade(l.Linhas, "linha", "linhas")
+                a.Saida << "  " << l.Tabela << "." << l.Coluna << ": " << protocolo::Quantidade(l.Linhas, "linha", "linhas")
                         << (l.Replicada ? " (tabela replicada)" : " (tabela não replicada)") << "\n";
             a.Saida << "Nas tabelas replicadas, as linhas da loja " << r.CodigoAnterior
                     << " são dela e todas as lojas as têm: não as altere nem apague aqui, a mudança iria para todas "
@@ -349,7 +349,7 @@ int EnvioInicial(TAmbienteManutencao& a, const std::vector<std::string>& tabelas
             a.Saida << tabelas[i] << " (chave " << chaves[i] << "): ";
             if (n == 0) a.Saida << "nenhuma linha.\n";
             else
-                a.Saida << db::Quantidade(n, "linha existente", "linhas existentes")
+                a.Saida << protocolo::Quantidade(n, "linha existente", "linhas existentes")
                         << (confirmar ? (n == 1 ? " será registrada" : " serão registradas")
                                       : (n == 1 ? " seria registrada" : " seriam registradas"))
                         << " no log, uma alteração por linha.\n";
@@ -366,20 +366,20 @@ int EnvioInicial(TAmbienteManutencao& a, const std::vector<std::string>& tabelas
             const auto r = db::RegistrarEnvioInicial(conexao, t, db::kLinhasPorLote, [&](const db::TEnvioInicial& p) {
                 registradas = antes + p.Registradas;
                 a.Saida << t << ", lote " << p.Lotes << ": "
-                        << db::Quantidade(p.Registradas, "linha registrada", "linhas registradas") << " até agora.\n";
+                        << protocolo::Quantidade(p.Registradas, "linha registrada", "linhas registradas") << " até agora.\n";
             });
             registradas = antes + r.Registradas;
-            a.Saida << t << ": " << db::Quantidade(r.Registradas, "linha registrada", "linhas registradas") << " no log em "
-                    << db::Quantidade(r.Lotes, "lote", "lotes") << ".\n";
+            a.Saida << t << ": " << protocolo::Quantidade(r.Registradas, "linha registrada", "linhas registradas") << " no log em "
+                    << protocolo::Quantidade(r.Lotes, "lote", "lotes") << ".\n";
         }
-        a.Saida << "Total: " << db::Quantidade(registradas, "linha registrada", "linhas registradas")
+        a.Saida << "Total: " << protocolo::Quantidade(registradas, "linha registrada", "linhas registradas")
                 << "; o agente as envia nos próximos ciclos.\n";
         return 0;
     } catch (const std::exception& e) {
         a.Erros << "Falha: " << e.what() << "\n";
         if (registradas == 0) a.Erros << "Nada foi registrado.\n";
         else
-            a.Erros << db::Quantidade(registradas, "linha já estava registrada", "linhas já estavam registradas")
+            a.Erros << protocolo::Quantidade(registradas, "linha já estava registrada", "linhas já estavam registradas")
                     << (registradas == 1 ? " antes da falha e será enviada" : " antes da falha e serão enviadas")
                     << "; rodar de novo registra todas outra vez, o que só as envia de novo.\n";
         return 1;
@@ -509,7 +509,7 @@ int ExecutarComandoInstalacao(const TOpcoesServico& opcoes) {
         return ExecutarVerificacao(verificacao, std::cout);
     }
     TAmbienteManutencao ambiente{{}, AdministradorDoAmbiente(), {}, std::cout, std::cerr};
-    ambiente.Contexto.Regional = db::TConfiguracoesRegionais::DoLocale();
+    ambiente.Contexto.Regional = protocolo::TConfiguracoesRegionais::DoLocale();
     switch (opcoes.Comando) {
         case TComandoServico::csInstalarGatilhos:
             return InstalarGatilhos(ambiente, opcoes.Tabelas, opcoes.SomenteImprimir);

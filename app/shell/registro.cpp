@@ -124,7 +124,7 @@ std::string ParaUtf16(const std::string& texto, TCodificacao cod) {
         }
     };
     for (std::size_t i = 0; i < texto.size();) {
-        const char32_t cp = db::ProximoCaractereUtf8(texto, i);
+        const char32_t cp = protocolo::ProximoCaractereUtf8(texto, i);
         if (cp >= 0x10000) {
             const char32_t v = cp - 0x10000;
             unidade(static_cast<char16_t>(0xD800 + (v >> 10)));
@@ -141,7 +141,7 @@ std::string ParaUtf16(const std::string& texto, TCodificacao cod) {
 // The user's date and time separators, from the same regional settings as
 // every conversion of the engine.
 TSeparadores SeparadoresRegionais() {
-    const auto regional = db::TConfiguracoesRegionais::DoLocale();
+    const auto regional = protocolo::TConfiguracoesRegionais::DoLocale();
     return TSeparadores{regional.SeparadorData, regional.SeparadorHora};
 }
 

@@ -38,7 +38,7 @@ struct TSeparadores {
 };
 
 // The separators of the user's regional settings, as the engine reads them
-// (db::TConfiguracoesRegionais::DoLocale).
+// (protocolo::TConfiguracoesRegionais::DoLocale).
 TSeparadores SeparadoresRegionais();
 
 // "DD/MM/YYYY HH:mm:ss - msg" with the given separators.

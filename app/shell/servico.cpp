@@ -89,9 +89,9 @@ TOpcoesServico LerArgumentos(const std::vector<std::string>& argumentos) {
     if (opcoes.Comando == TComandoServico::csEnvioInicial && tabelas.empty())
         throw ErroArgumento("--envio-inicial precisa dos nomes das tabelas");
     for (const auto& t : tabelas) {
-        if (!db::IdentificadorValido(t))
-            throw ErroArgumento("\"" + t + "\" não é um nome de tabela (" + std::string(db::kRegraIdentificador) + ")");
-        opcoes.Tabelas.push_back(db::MaiusculasAscii(t));
+        if (!protocolo::IdentificadorValido(t))
+            throw ErroArgumento("\"" + t + "\" não é um nome de tabela (" + std::string(protocolo::kRegraIdentificador) + ")");
+        opcoes.Tabelas.push_back(protocolo::MaiusculasAscii(t));
     }
     if (opcoes.SomenteImprimir && opcoes.Comando != TComandoServico::csInstalarGatilhos)
         throw ErroArgumento("--somente-imprimir só vale com --instalar-gatilhos");

@@ -11,12 +11,14 @@
 #include "protocolo/utf16_win.h"
 
 namespace ondaris::shell {
+using protocolo::TextoErroSistema;
+using protocolo::Utf8ParaUtf16;
 
 namespace {
 
-using db::TextoErroSistema;
-using db::Utf16ParaUtf8;
-using db::Utf8ParaUtf16;
+using protocolo::TextoErroSistema;
+using protocolo::Utf16ParaUtf8;
+using protocolo::Utf8ParaUtf16;
 
 struct FecharServico {
     void operator()(SC_HANDLE h) const { CloseServiceHandle(h); }

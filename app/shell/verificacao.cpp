@@ -94,11 +94,11 @@ void VerificarPostosDeLado(db::Conexao& conexao, TRelatorio& rel) {
         const auto postos = db::LerPostosDeLado(conexao, 5);
         const std::int64_t total = postos.Recebidos + postos.Enviados;
         if (total == 0) return;
-        std::string texto = db::Quantidade(total, "comando posto de lado", "comandos postos de lado") +
+        std::string texto = protocolo::Quantidade(total, "comando posto de lado", "comandos postos de lado") +
                             " em RPL_POSTOS_DE_LADO (" +
-                            db::Quantidade(postos.Recebidos, "recebido sem ser aplicado", "recebidos sem ser aplicados") +
+                            protocolo::Quantidade(postos.Recebidos, "recebido sem ser aplicado", "recebidos sem ser aplicados") +
                             ", " +
-                            db::Quantidade(postos.Enviados, "linha do log não enviada", "linhas do log não enviadas") +
+                            protocolo::Quantidade(postos.Enviados, "linha do log não enviada", "linhas do log não enviadas") +
                             "); " + (total == 1 ? "o último" : "os últimos") + ":";
         for (const auto& p : postos.Ultimos)
             texto += std::string(" ") + (p.Recebido ? "recebido de ordem " : "log de ordem ") + std::to_string(p.Ordem) +
@@ -115,8 +115,8 @@ void VerificarPostosDeLado(db::Conexao& conexao, TRelatorio& rel) {
 
 void VerificarRegional(const TRegionalEmVigor& r, TRelatorio& rel) {
     const auto& g = r.Regional;
-    const char* ordem = g.OrdemData == db::TOrdemData::DiaMesAno   ? "dia, mês, ano"
-                        : g.OrdemData == db::TOrdemData::MesDiaAno ? "mês, dia, ano"
+    const char* ordem = g.OrdemData == protocolo::TOrdemData::DiaMesAno   ? "dia, mês, ano"
+                        : g.OrdemData == protocolo::TOrdemData::MesDiaAno ? "mês, dia, ano"
                                                                    : "ano, mês, dia";
     const std::string valores = "separador decimal '" + g.SeparadorDecimal + "', datas " + g.FormatoDataCurta + " (" +
                                 ordem + ")";
@@ -142,8 +142,8 @@ void VerificarRegional(const TRegionalEmVigor& r, TRelatorio& rel) {
 void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const std::string& tabela,
                      const std::vector<std::string>& colunasLista, TRelatorio& rel) {
     const std::string instalar = "rode ondarisd --instalar-gatilhos " + tabela;
-    const std::string regra = std::string(" (") + db::kRegraIdentificador + ")";
-    if (!db::IdentificadorValido(tabela)) {
+    const std::string regra = std::string(" (") + protocolo::kRegraIdentificador + ")";
+    if (!protocolo::IdentificadorValido(tabela)) {
         rel.Falha("Tabela \"" + tabela + "\" da lista de estrutura: o nome não é um identificador simples" + regra +
                       "; nada dela seria enviado nem recebido",
                   "corrija o nome na lista de estrutura do servidor central (tabelas com nome entre aspas não podem "
@@ -162,9 +162,9 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
     // the table, a column of this store (quoted, say) stops its sending.
     std::vector<std::string> foraDaRegra;
     for (const auto& c : colunasLista)
-        if (!db::IdentificadorValido(c)) foraDaRegra.push_back("\"" + c + "\" (da lista)");
+        if (!protocolo::IdentificadorValido(c)) foraDaRegra.push_back("\"" + c + "\" (da lista)");
     for (const auto& c : locais)
-        if (!db::IdentificadorValido(c) || db::MaiusculasAscii(c) != c) foraDaRegra.push_back("\"" + c + "\"");
+        if (!protocolo::IdentificadorValido(c) || protocolo::MaiusculasAscii(c) != c) foraDaRegra.push_back("\"" + c + "\"");
     if (!foraDaRegra.empty()) {
         ok = false;
         rel.Falha("Tabela " + tabela + ": colunas cujo nome não é um identificador simples em maiúsculas" + regra +
@@ -174,7 +174,7 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
     }
     std::vector<std::string> faltando;
     for (const auto& c : colunasLista)
-        if (std::find(locais.begin(), locais.end(), db::MaiusculasAscii(c)) == locais.end()) faltando.push_back(c);
+        if (std::find(locais.begin(), locais.end(), protocolo::MaiusculasAscii(c)) == locais.end()) faltando.push_back(c);
     if (!faltando.empty()) {
         ok = false;
         rel.Falha("Tabela " + tabela + ": colunas da lista de estrutura que não existem aqui (ou são calculadas): " +
@@ -187,7 +187,7 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
     std::vector<std::string> semLista;
     for (const auto& c : locais)
         if (std::none_of(colunasLista.begin(), colunasLista.end(),
-                         [&](const std::string& l) { return db::MaiusculasAscii(l) == db::MaiusculasAscii(c); }))
+                         [&](const std::string& l) { return protocolo::MaiusculasAscii(l) == protocolo::MaiusculasAscii(c); }))
             semLista.push_back(c);
     if (!semLista.empty())
         rel.Aviso("Tabela " + tabela + ": " + (semLista.size() == 1 ? "a coluna " : "as colunas ") + Juntar(semLista) +
@@ -240,7 +240,7 @@ void VerificarTabela(db::TCatalogoLoja& catalogo, db::Conexao& conexao, const st
     std::string k;
     if (!motivo) k = chave.front().Nome;
     for (const auto& c : locais)
-        if (k.empty() && db::IdentificadorValido(c) && db::MaiusculasAscii(c) == c) k = c;
+        if (k.empty() && protocolo::IdentificadorValido(c) && protocolo::MaiusculasAscii(c) == c) k = c;
     if (k.empty()) {
         rel.NaoVerificado("Tabela " + tabela + ": permissões da conta " + db::kUsuarioReplicacao +
                           " não verificadas: dependem de uma coluna de nome simples");
@@ -486,12 +486,12 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
                 tabelas.push_back(*l.TABELA);
         rel.Ok("Servidor central " + dm.Configuracoes().LinkCentral() + " responde; lista de estrutura com " +
-               db::Quantidade(static_cast<std::int64_t>(tabelas.size()), "tabela", "tabelas"));
+               protocolo::Quantidade(static_cast<std::int64_t>(tabelas.size()), "tabela", "tabelas"));
         // The list's address came through the database: the connection is open.
         db::TCatalogoLoja catalogo(dm.ConexaoGlobal());
         for (const auto& t : tabelas) {
             try {
-                VerificarTabela(catalogo, dm.ConexaoGlobal(), db::MaiusculasAscii(t),
+                VerificarTabela(catalogo, dm.ConexaoGlobal(), protocolo::MaiusculasAscii(t),
                                 dm.TBEstrutura().CamposDaTabela(t), rel);
             } catch (const std::exception& e) {
                 rel.Falha("Tabela " + t + ": não pôde ser conferida: " + UmaLinha(e.what()),
@@ -522,20 +522,20 @@ std::string TextoVerificacao(const std::vector<TItemVerificacao>& itens) {
     }
     const std::size_t verificados = itens.size() - naoVerificados;
     const std::string itensVerificados =
-        " em " + db::Quantidade(static_cast<std::int64_t>(verificados), "item verificado", "itens verificados") +
+        " em " + protocolo::Quantidade(static_cast<std::int64_t>(verificados), "item verificado", "itens verificados") +
         (naoVerificados == 0 ? std::string()
                              : "; " + std::to_string(naoVerificados) +
                                    (naoVerificados == 1 ? " item não verificado, por depender do que falhou"
                                                         : " itens não verificados, por dependerem do que falhou")) +
         ".\n";
-    const std::string textoAvisos = db::Quantidade(static_cast<std::int64_t>(avisos), "aviso", "avisos");
+    const std::string textoAvisos = protocolo::Quantidade(static_cast<std::int64_t>(avisos), "aviso", "avisos");
     if (falhas == 0 && avisos == 0)
-        r += "Tudo certo: " + db::Quantidade(static_cast<std::int64_t>(itens.size()), "item verificado", "itens verificados") +
+        r += "Tudo certo: " + protocolo::Quantidade(static_cast<std::int64_t>(itens.size()), "item verificado", "itens verificados") +
              ".\n";
     else if (falhas == 0)
         r += "Nenhuma falha e " + textoAvisos + itensVerificados;
     else
-        r += db::Quantidade(static_cast<std::int64_t>(falhas), "falha", "falhas") +
+        r += protocolo::Quantidade(static_cast<std::int64_t>(falhas), "falha", "falhas") +
              (avisos == 0 ? std::string() : " e " + textoAvisos) + itensVerificados;
     return r;
 }

@@ -13,7 +13,7 @@
 //   6. the central server reachable and its structure list readable and
 //      not empty;
 //   7. each table of the structure list: present, its name and its
-//      columns' names within the identifier rule (db::IdentificadorValido,
+//      columns' names within the identifier rule (protocolo::IdentificadorValido,
 //      upper case as the catalogue keeps unquoted names), every column the
 //      list names present here (otherwise nothing of the table could be
 //      received), a key the log can carry, its logging trigger as the
@@ -61,7 +61,7 @@ struct TRegionalEmVigor {
     // LC_TIME, else LANG; empty: none); on Windows "Windows".
     std::string NomeLocale;
     bool Existe = true;  // the named locale could be loaded
-    db::TConfiguracoesRegionais Regional;
+    protocolo::TConfiguracoesRegionais Regional;
     // Of this process (verificacao_posix.cpp, verificacao_win.cpp).
     static TRegionalEmVigor DoAmbiente();
 };

@@ -46,7 +46,7 @@ TRegionalEmVigor TRegionalEmVigor::DoAmbiente() {
     if (r.Existe) {
         for (const auto& n : nomes) r.NomeLocale += (r.NomeLocale.empty() ? "" : ", ") + n;
     }
-    r.Regional = db::TConfiguracoesRegionais::DoLocale();
+    r.Regional = protocolo::TConfiguracoesRegionais::DoLocale();
     return r;
 }
 

@@ -9,7 +9,7 @@ TRegionalEmVigor TRegionalEmVigor::DoAmbiente() {
     TRegionalEmVigor r;
     r.NomeLocale = "Windows";
     r.Existe = true;
-    r.Regional = db::TConfiguracoesRegionais::DoLocale();
+    r.Regional = protocolo::TConfiguracoesRegionais::DoLocale();
     return r;
 }
 

@@ -19,11 +19,11 @@ namespace ondaris::win {
 
 namespace lay = shell::layout;
 
-std::wstring Largo(const std::string& utf8) { return db::Utf8ParaUtf16(utf8); }
+std::wstring Largo(const std::string& utf8) { return protocolo::Utf8ParaUtf16(utf8); }
 
-std::string Utf8(const std::wstring& largo) { return db::Utf16ParaUtf8(largo); }
+std::string Utf8(const std::wstring& largo) { return protocolo::Utf16ParaUtf8(largo); }
 
-std::string CaminhoExecutavel() { return db::Utf16ParaUtf8(db::CaminhoExecutavel()); }
+std::string CaminhoExecutavel() { return protocolo::Utf16ParaUtf8(db::CaminhoExecutavel()); }
 
 std::wstring TituloDaAplicacao() {
     return Largo(shell::TituloAplicacao(CaminhoExecutavel()));

@@ -34,6 +34,7 @@
 #include "sync/requisicao.h"
 
 namespace ondaris::sync {
+using protocolo::LerJSON;
 namespace {
 
 using teste::BancoTeste;
@@ -212,7 +213,7 @@ protected:
         explicit Motor(teste::JanelaGravadora& janela, Linha& linha, TCiclo::TRelogio agora = {})
             : DM(db::OpcoesTDM{.Pasta = Pasta()}),
               Operacoes(DM, janela,
-                        TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
+                        TContextoServidor{.TempoLimite = 10000, .Regional = protocolo::TConfiguracoesRegionais::Brasileiras()},
                         Pasta()),
               Ciclo(
                   Operacoes, janela, [this](const std::string& m) { Registros.push_back(m); },
@@ -593,7 +594,7 @@ TEST_F(CicloCenarios, EveryRefusalAndFailureIsLoggedWithItsRequestAndCauseAndSho
         db::TDM DM(db::OpcoesTDM{.Pasta = Pasta()});
         DM.DataModuleCreate();
         TOperacoesMotor operacoes(
-            DM, janela, TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
+            DM, janela, TContextoServidor{.TempoLimite = 10000, .Regional = protocolo::TConfiguracoesRegionais::Brasileiras()},
             Pasta());
         std::ostringstream erros;
         shell::TAmbienteServico ambiente{operacoes, janela, registro, erros, {}, [](std::chrono::milliseconds) {}};

@@ -107,7 +107,7 @@ public:
                                                 R"(,"ultimomovimentoloja":)" +
                                                 r.Caminho.substr(r.Caminho.rfind('/') + 1) + "}");
             if (r.Metodo == "PUT" && r.Caminho == "/enviar/7") {
-                if (const auto corpo = sync::LerJSON(r.Corpo); corpo && corpo->Membro("comandos"))
+                if (const auto corpo = protocolo::LerJSON(r.Corpo); corpo && corpo->Membro("comandos"))
                     for (const auto& c : corpo->Membro("comandos")->Elementos())
                         confirmada_ = std::max<std::int64_t>(confirmada_, std::stoll(c.Membro("ordem")->Bruto()));
                 return RespostaProgramada::Json("{}");

@@ -89,7 +89,7 @@ protected:
         Agente(const std::string& pasta, const std::string& programa)
             : DM(db::OpcoesTDM{.Pasta = pasta}),
               Operacoes(DM, Janela,
-                        TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()},
+                        TContextoServidor{.TempoLimite = 10000, .Regional = protocolo::TConfiguracoesRegionais::Brasileiras()},
                         pasta),
               Ciclo(Operacoes, Janela, [this](const std::string& m) { Registros.push_back(m); }, [](auto) {}) {
             Operacoes.DefinirPrograma(programa);

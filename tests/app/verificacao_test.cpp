@@ -69,7 +69,7 @@ struct Cenario {
         });
         opcoes.Pasta = pasta.Pasta();
         opcoes.TempoLimite = 10000;
-        opcoes.Regional = {"pt_BR.UTF-8", true, db::TConfiguracoesRegionais::Brasileiras()};
+        opcoes.Regional = {"pt_BR.UTF-8", true, protocolo::TConfiguracoesRegionais::Brasileiras()};
     }
 };
 
@@ -205,9 +205,9 @@ TEST(Verificacao, EachBrokenPrerequisiteFailsWithItsOwnLine) {
          "Tabela PRODUTOS: a conta ONDARIS não consegue apagar linhas (no permission for DELETE access to TABLE PRODUTOS",
          "concede as permissões"},
         {"locale missing",
-         [](Cenario& c) { c.opcoes.Regional = {"xx_YY.UTF-8", false, db::TConfiguracoesRegionais::DoLocale("C")}; },
+         [](Cenario& c) { c.opcoes.Regional = {"xx_YY.UTF-8", false, protocolo::TConfiguracoesRegionais::DoLocale("C")}; },
          "o locale \"xx_YY.UTF-8\" pedido pelo ambiente não existe", "locale-gen"},
-        {"no locale", [](Cenario& c) { c.opcoes.Regional = {"C.UTF-8", true, db::TConfiguracoesRegionais::DoLocale("C")}; },
+        {"no locale", [](Cenario& c) { c.opcoes.Regional = {"C.UTF-8", true, protocolo::TConfiguracoesRegionais::DoLocale("C")}; },
          "nenhum locale definido (locale C: separador decimal '.'", "LANG=pt_BR.UTF-8"},
     };
     for (const auto& caso : casos) {
@@ -246,7 +246,7 @@ TEST(Verificacao, EveryFaultOfAStoreIsReportedAtOnceAndWhatDependsOnAFailureSays
         return [comandos](Cenario& c) { c.banco->ExecutarSql(comandos); };
     };
     const auto semLocale = [](Cenario& c) {
-        c.opcoes.Regional = {"xx_YY.UTF-8", false, db::TConfiguracoesRegionais::DoLocale("C")};
+        c.opcoes.Regional = {"xx_YY.UTF-8", false, protocolo::TConfiguracoesRegionais::DoLocale("C")};
     };
     const std::string linhaNaoLida =
         "Servidor central não verificado: depende do endereço LINKCENTRAL da linha de configuração, que não pôde "

@@ -27,6 +27,11 @@
 #include "sync/enviar.h"
 
 namespace ondaris::sync {
+using protocolo::EscreverJSONCompacto;
+using protocolo::LerJSON;
+using protocolo::TValorJSON;
+using protocolo::TextoDataHoraCompleta;
+using protocolo::TextoHoraCompleta;
 namespace {
 
 using teste::BancoTeste;
@@ -34,7 +39,7 @@ using teste::PastaKorvin;
 using teste::RespostaProgramada;
 using teste::ServidorHttp;
 
-const db::TConfiguracoesRegionais kBr = db::TConfiguracoesRegionais::Brasileiras();
+const protocolo::TConfiguracoesRegionais kBr = protocolo::TConfiguracoesRegionais::Brasileiras();
 constexpr int32_t kLoja = 12;
 
 // One command of a sent body, with "campos" written back compactly.
@@ -95,7 +100,7 @@ protected:
 
     // Runs SQL written in UTF-8 as SYSDBA (the script goes to isql in the
     // database's Latin-1).
-    static void Sql(const std::string& utf8) { banco_->ExecutarSql(db::Utf8ParaLatin1(utf8)); }
+    static void Sql(const std::string& utf8) { banco_->ExecutarSql(protocolo::Utf8ParaLatin1(utf8)); }
 
     static int ConexoesDaReplicacao() {
         const std::string saida = banco_->ExecutarSql(
@@ -208,7 +213,7 @@ TEST_F(EnvioDeBlocos, TodasAsTabelasDeExemploETiposDeColuna) {
     EXPECT_EQ(primeiro.Membro("atualvalorchave2")->Bruto(), "");
     EXPECT_FALSE(primeiro.Membro("idtransacao")->Bruto().empty());
     // OCORRENCIA_LOCAL in the short date and long time format.
-    EXPECT_TRUE(db::LerDataHora(primeiro.Membro("ocorrencialocal")->Bruto(), kBr) > db::DataHora{});
+    EXPECT_TRUE(db::LerDataHora(primeiro.Membro("ocorrencialocal")->Bruto(), kBr) > protocolo::DataHora{});
 }
 
 TEST_F(EnvioDeBlocos, BlocoVazioAindaESeuIntervalo) {
@@ -465,22 +470,22 @@ TEST_F(EnvioDeBlocos, FalhaDoBancoChegaComoVeio) {
 }
 
 TEST(TextoDeHora, FracoesDeSegundo) {
-    db::TConfiguracoesRegionais doze = kBr;
+    protocolo::TConfiguracoesRegionais doze = kBr;
     doze.FormatoHoraLonga = "h:mm:ss ampm";
     doze.SimboloAM = "AM";
     doze.SimboloPM = "PM";
-    db::TConfiguracoesRegionais semSegundos = kBr;
+    protocolo::TConfiguracoesRegionais semSegundos = kBr;
     semSegundos.FormatoHoraLonga = "hh:mm";
-    db::TConfiguracoesRegionais ponto = kBr;
+    protocolo::TConfiguracoesRegionais ponto = kBr;
     ponto.SeparadorDecimal = ".";
     ponto.FormatoHoraLonga = "hh'h'mm'm'ss's'";
     // Fractions travel as milliseconds, three digits: the ten-thousandth
     // the database keeps is cut.
     struct Caso {
-        db::Hora hora;
-        const db::TConfiguracoesRegionais* regional;
+        protocolo::Hora hora;
+        const protocolo::TConfiguracoesRegionais* regional;
         const char* texto;
-        db::Hora lido;  // what the text reads back as
+        protocolo::Hora lido;  // what the text reads back as
     };
     const Caso casos[] = {
         {{14, 5, 9, 0}, &kBr, "14:05:09", {14, 5, 9, 0}},  // whole seconds: the plain format

@@ -24,6 +24,9 @@
 #include "sync/receber.h"
 
 namespace ondaris::sync {
+using protocolo::EscreverJSONCompacto;
+using protocolo::LerJSON;
+using protocolo::TValorJSON;
 namespace {
 
 using teste::BancoTeste;
@@ -45,7 +48,7 @@ public:
     std::string Pasta() const { return pasta_.Pasta(); }
     db::TDM& DM() { return *dm_; }
     int Codigo() const { return codigo_; }
-    void Sql(const std::string& utf8) { banco_.ExecutarSql(db::Utf8ParaLatin1(utf8)); }
+    void Sql(const std::string& utf8) { banco_.ExecutarSql(protocolo::Utf8ParaLatin1(utf8)); }
 
     // Every row of a table in key order, every stored column (computed ones
     // are not replicated) read as a value.
@@ -75,7 +78,7 @@ std::string Descrever(const db::Valor& v) {
     db::DescricaoCampo d;
     if (std::holds_alternative<db::Bytes>(v)) d.Categoria = db::TTipoCampo::tcBlobBinario;
     return std::string(db::NomeTipoValor(v)) + " " +
-           TextoDoValorBanco(v, d, db::TConfiguracoesRegionais::Brasileiras()).value_or("NULL");
+           TextoDoValorBanco(v, d, protocolo::TConfiguracoesRegionais::Brasileiras()).value_or("NULL");
 }
 
 class IdaEVolta : public ::testing::Test {
@@ -83,7 +86,7 @@ protected:
     static void SetUpTestSuite() { teste::GarantirUsuarioReplicacao(); }
 
     void SetUp() override {
-        contexto_.Regional = db::TConfiguracoesRegionais::Brasileiras();
+        contexto_.Regional = protocolo::TConfiguracoesRegionais::Brasileiras();
         contexto_.TempoLimite = 5000;
     }
 
@@ -225,11 +228,11 @@ TEST_F(IdaEVolta, FracoesDeSegundoViajamEmMilissegundos) {
     Transportar(origem, destino);
     const auto vendas = destino.Linhas("VENDAS", "NUMERO");
     ASSERT_EQ(vendas.size(), 2u);
-    EXPECT_EQ(vendas[0][3], db::Valor(db::Hora{23, 59, 59, 9990}));
-    EXPECT_EQ(vendas[1][3], db::Valor(db::Hora{8, 0, 0, 0}));
+    EXPECT_EQ(vendas[0][3], db::Valor(protocolo::Hora{23, 59, 59, 9990}));
+    EXPECT_EQ(vendas[1][3], db::Valor(protocolo::Hora{8, 0, 0, 0}));
     const auto produtos = destino.Linhas("PRODUTOS", "CODIGO");
     ASSERT_EQ(produtos.size(), 1u);
-    EXPECT_EQ(produtos[0][9], db::Valor(db::DataHora{{2024, 2, 29}, {23, 59, 59, 9990}}));
+    EXPECT_EQ(produtos[0][9], db::Valor(protocolo::DataHora{{2024, 2, 29}, {23, 59, 59, 9990}}));
 }
 
 }  // namespace

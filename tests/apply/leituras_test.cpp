@@ -14,6 +14,7 @@
 namespace {
 
 using namespace ondaris::db;
+using namespace ondaris::protocolo;
 
 const TConfiguracoesRegionais kBr = TConfiguracoesRegionais::Brasileiras();
 
@@ -189,11 +190,11 @@ TEST(Leituras, DatesKeepTheirCenturyOnTheWayUnderEveryLocale) {
     // must read back as the same day at the other.
     for (const auto& regional : {kBr, TConfiguracoesRegionais::DoLocale("C")}) {
         for (Data d : {Data{1, 1, 1}, Data{1900, 1, 1}, Data{1999, 12, 31}, Data{2075, 6, 15}, Data{9999, 12, 31}}) {
-            EXPECT_EQ(LerData(ondaris::sync::TextoData(d, regional), regional, 2026), d)
-                << ondaris::sync::TextoData(d, regional);
+            EXPECT_EQ(LerData(ondaris::protocolo::TextoData(d, regional), regional, 2026), d)
+                << ondaris::protocolo::TextoData(d, regional);
             const DataHora dh{d, {23, 59, 58, 0}};
-            EXPECT_EQ(LerDataHora(ondaris::sync::TextoDataHoraCompleta(dh, regional), regional, 2026), dh)
-                << ondaris::sync::TextoDataHoraCompleta(dh, regional);
+            EXPECT_EQ(LerDataHora(ondaris::protocolo::TextoDataHoraCompleta(dh, regional), regional, 2026), dh)
+                << ondaris::protocolo::TextoDataHoraCompleta(dh, regional);
         }
     }
 }

@@ -29,6 +29,9 @@
 #include "sync/receber.h"
 
 namespace ondaris::sync {
+using protocolo::EscreverJSONCompacto;
+using protocolo::StreamtoBase64;
+using protocolo::TValorJSON;
 namespace {
 
 using teste::BancoTeste;
@@ -154,7 +157,7 @@ protected:
         DefinirEstrutura({"ID", "TEXTO", "DIA"});
         ambiente_ = std::make_unique<TAmbienteRecebimento>(TAmbienteRecebimento{
             *dm_, janela_,
-            TContextoServidor{.TempoLimite = 10000, .Regional = db::TConfiguracoesRegionais::Brasileiras()}, Pasta()});
+            TContextoServidor{.TempoLimite = 10000, .Regional = protocolo::TConfiguracoesRegionais::Brasileiras()}, Pasta()});
     }
 
     static std::string Pasta() { return pasta_->Pasta(); }
@@ -315,7 +318,7 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
 TEST_F(Recebimento, ComandosDeLinhasAlteradasNaLojaEAindaNaoEnviadasFicamDeLado) {
     dm_->Configuracoes().GravarUltimoRecebimento(40000);
     const auto registrar = [&](const std::string& tabela, const std::string& chave1, const std::string& chave2) {
-        banco_->ExecutarSql(db::Utf8ParaLatin1(
+        banco_->ExecutarSql(protocolo::Utf8ParaLatin1(
             "INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1, ATUALVALORCHAVE2) VALUES ('U', '" + tabela +
             "', '" + chave1 + "', " + (chave2.empty() ? "NULL" : "'" + chave2 + "'") + ");"));
     };

@@ -14,6 +14,10 @@
 #include "support/captura.h"
 
 namespace ondaris::db {
+using protocolo::Data;
+using protocolo::DataHora;
+using protocolo::Hora;
+using protocolo::TConfiguracoesRegionais;
 namespace {
 
 using teste::BancoTeste;

@@ -13,6 +13,9 @@
 #include "db/valor.h"
 
 namespace ondaris::db {
+using protocolo::Data;
+using protocolo::DataHora;
+using protocolo::Hora;
 namespace {
 
 DescricaoCampo Campo(TTipoCampo categoria, unsigned tamanho, int escala = 0, unsigned conjunto = kCharsetLatin1) {

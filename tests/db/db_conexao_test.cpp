@@ -18,6 +18,9 @@
 #include "support/captura.h"
 
 namespace ondaris::db {
+using protocolo::Data;
+using protocolo::DataHora;
+using protocolo::Hora;
 namespace {
 
 using teste::BancoTeste;

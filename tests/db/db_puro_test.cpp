@@ -17,6 +17,11 @@
 #include "support/pasta_temporaria.h"
 
 namespace ondaris::db {
+using protocolo::ContarCaracteresUtf8;
+using protocolo::IdentificadorValido;
+using protocolo::Latin1ParaUtf8;
+using protocolo::Quantidade;
+using protocolo::Utf8ParaLatin1;
 namespace {
 
 using teste::GravarBytes;

@@ -13,6 +13,7 @@
 #include "support/banco_teste.h"
 
 namespace ondaris::db {
+using protocolo::LiteralSql;
 namespace {
 
 using teste::BancoTeste;

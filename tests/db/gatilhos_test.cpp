@@ -11,6 +11,7 @@
 #include "support/captura.h"
 
 namespace ondaris::db {
+using protocolo::IdentificadorValido;
 namespace {
 
 TColunaChave Inteira(std::string nome) { return {std::move(nome), TTipoColunaChave::tcInteiro, "INTEGER", 0, true}; }

@@ -19,6 +19,7 @@
 #include "support/captura.h"
 
 namespace ondaris::db {
+using protocolo::Utf8ParaLatin1;
 namespace {
 
 using teste::BancoTeste;

@@ -27,9 +27,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace ondaris::protocolo;
 using ondaris::central::LimitesHttp;
-using ondaris::sync::LerJSON;
-using ondaris::sync::TValorJSON;
+using ondaris::protocolo::LerJSON;
+using ondaris::protocolo::TValorJSON;
 
 const char* kEstrutura = R"([{"tabela":"PRODUTOS","campo":"CODIGO","chave":"PRIMARY KEY"}])";
 
@@ -704,7 +705,7 @@ TEST_F(CentralTest, StatusShowsSinceWhenAStoresSendingIsHeld) {
     EXPECT_EQ(M(Get("/obterindiceenvio/2/0"), "ultimaordemenviada"), "0");
     const std::string desde = M(loja(1), "envioparadodesde");
     EXPECT_EQ(desde.size(), 20u) << desde;  // 2024-01-31T12:00:00Z
-    EXPECT_EQ(loja(1).Membro("envioparadodesde")->Tipo(), ondaris::sync::TTipoJSON::Texto);
+    EXPECT_EQ(loja(1).Membro("envioparadodesde")->Tipo(), ondaris::protocolo::TTipoJSON::Texto);
     EXPECT_EQ(M(loja(1), "ultimomovimentoloja"), "10");
     EXPECT_TRUE(loja(2).Membro("envioparadodesde")->EhNulo()) << "store 2 has nothing to send";
 

@@ -89,11 +89,11 @@ public:
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(porta_) + "/"; }
 
     // GET /status, parsed.
-    ondaris::sync::TValorJSON Status() const {
+    ondaris::protocolo::TValorJSON Status() const {
         httplib::Client cliente("127.0.0.1", porta_);
         auto r = cliente.Get("/status");
         if (!r || r->status != 200) throw std::runtime_error("GET /status failed");
-        auto json = ondaris::sync::LerJSON(r->body);
+        auto json = ondaris::protocolo::LerJSON(r->body);
         if (!json) throw std::runtime_error("GET /status is not JSON: " + r->body);
         return *json;
     }
@@ -126,7 +126,7 @@ struct Loja {
             : DM(ondaris::db::OpcoesTDM{.Pasta = pastaIni}),
               Operacoes(DM, janela,
                         ondaris::sync::TContextoServidor{
-                            .TempoLimite = 30000, .Regional = ondaris::db::TConfiguracoesRegionais::Brasileiras()},
+                            .TempoLimite = 30000, .Regional = ondaris::protocolo::TConfiguracoesRegionais::Brasileiras()},
                         pastaIni),
               Ciclo(
                   Operacoes, janela, [this](const std::string& m) { Registros.push_back(m); },
@@ -341,7 +341,7 @@ protected:
 
 // The central server's list of conflicts, as /status shows it: per entry
 // "tabela atualvalorchave1 atualvalorchave2 loja lojapreterida lojavencedora".
-std::vector<std::string> ConflitosListados(const ondaris::sync::TValorJSON& status) {
+std::vector<std::string> ConflitosListados(const ondaris::protocolo::TValorJSON& status) {
     std::vector<std::string> lista;
     for (const auto& c : status.Membro("ultimosconflitos")->Elementos()) {
         std::string linha;

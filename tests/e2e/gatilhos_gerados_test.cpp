@@ -58,7 +58,7 @@ protected:
     }
 
     static void Executar(const BancoTeste& banco, const std::string& sqlUtf8) {
-        banco.ExecutarSql(ondaris::db::Utf8ParaLatin1(sqlUtf8));
+        banco.ExecutarSql(ondaris::protocolo::Utf8ParaLatin1(sqlUtf8));
     }
 
     static void Rodar(AgenteE2E& agente, const char* qual) { ondaris::teste::RodarSemFalha(agente, qual); }

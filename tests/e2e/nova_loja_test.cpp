@@ -88,7 +88,7 @@ protected:
     // Nothing waits anywhere: the server holds every store's whole log and
     // has nothing for any store beyond what it last asked for.
     bool Quieto(std::size_t lojas) {
-        const auto json = ondaris::sync::LerJSON(central_->Get("/status"));
+        const auto json = ondaris::protocolo::LerJSON(central_->Get("/status"));
         if (!json || !json->Membro("lojas")) return false;
         const auto& estado = json->Membro("lojas")->Elementos();
         for (const auto& l : estado) {

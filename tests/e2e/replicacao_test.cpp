@@ -51,7 +51,7 @@ testing::AssertionResult MesmasLinhas(const std::vector<std::string>& loja1, con
 using EstadoCentral = std::vector<std::tuple<std::string, std::string, std::string, std::string>>;
 
 EstadoCentral LerEstado(const CentralE2E& central) {
-    const auto json = ondaris::sync::LerJSON(central.Get("/status"));
+    const auto json = ondaris::protocolo::LerJSON(central.Get("/status"));
     EstadoCentral estado;
     if (!json || !json->Membro("lojas")) {
         ADD_FAILURE() << "the status answer is not the expected JSON";
@@ -385,7 +385,7 @@ TEST_F(ReplicacaoTest, AnAgentKilledWhileApplyingLosesAndDoublesNothingOnItsNext
     ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
     // The central server numbers the commands it holds 1, 2, ...; the last
     // one is what store 2 must end at.
-    const auto pendentes = ondaris::sync::LerJSON(central_->Get("/receber/2/0"));
+    const auto pendentes = ondaris::protocolo::LerJSON(central_->Get("/receber/2/0"));
     ASSERT_TRUE(pendentes && pendentes->Membro("ultimaordem"));
     const std::int64_t comandos = std::stoll(pendentes->Membro("ultimaordem")->Bruto());
     ASSERT_GT(comandos, 4000) << "the load should span several blocks";

@@ -63,7 +63,7 @@ protected:
 
     // The test writes UTF-8; the script file is read as ISO8859_1.
     static void Executar(const BancoTeste& banco, const std::string& sqlUtf8) {
-        banco.ExecutarSql(ondaris::db::Utf8ParaLatin1(sqlUtf8));
+        banco.ExecutarSql(ondaris::protocolo::Utf8ParaLatin1(sqlUtf8));
     }
     static void Rodar(AgenteE2E& agente, const char* qual) { ondaris::teste::RodarSemFalha(agente, qual); }
 
@@ -143,7 +143,7 @@ TEST_F(ValoresTest, EachValueArrivesExactlyOrTheBlockFailsNamingIt) {
     ASSERT_NO_FATAL_FAILURE(Rodar(*agente1_, "store 1"));
     const std::int64_t posicao = Inteiro(*loja2_, "SELECT ULTIMORECEBIMENTO FROM RPL_CONFIGURACOES");
     // The command's ordem in this direction is the central server's.
-    const auto bloco = ondaris::sync::LerJSON(central_->Get("/receber/2/" + std::to_string(posicao)));
+    const auto bloco = ondaris::protocolo::LerJSON(central_->Get("/receber/2/" + std::to_string(posicao)));
     ASSERT_TRUE(bloco && bloco->Membro("comandos"));
     std::string ordem;
     for (const auto& c : bloco->Membro("comandos")->Elementos())

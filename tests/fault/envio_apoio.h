@@ -120,7 +120,7 @@ public:
         : DM(db::OpcoesTDM{.Pasta = pasta}),
           Operacoes(DM, Janela,
                     sync::TContextoServidor{.TempoLimite = 10000,
-                                            .Regional = db::TConfiguracoesRegionais::Brasileiras()},
+                                            .Regional = protocolo::TConfiguracoesRegionais::Brasileiras()},
                     pasta),
           Ciclo(
               Operacoes, Janela, [this](const std::string& m) { Registros.push_back(m); },
@@ -188,7 +188,7 @@ private:
                                             R"(,"ultimomovimentoloja":)" + loja + "}");
         }
         if (r.Metodo == "PUT" && r.Caminho == "/enviar/" + loja_) {
-            const auto corpo = sync::LerJSON(r.Corpo);
+            const auto corpo = protocolo::LerJSON(r.Corpo);
             if (!corpo || !corpo->Membro("comandos") || !corpo->Membro("ordemfinal"))
                 return RespostaProgramada::Texto("corpo inesperado", 400);
             for (const auto& c : corpo->Membro("comandos")->Elementos())

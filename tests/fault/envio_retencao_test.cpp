@@ -177,7 +177,7 @@ TEST(EnvioRetencaoUmaVez, ARunOnceEndsWithOneWhileSendingIsHeldForLongerThanTheW
     AgenteE2E agente(banco);
     // The store's position as the server holds it.
     const auto confirmada = [&]() -> std::string {
-        const auto json = sync::LerJSON(central.Get("/status"));
+        const auto json = protocolo::LerJSON(central.Get("/status"));
         if (json && json->Membro("lojas"))
             for (const auto& l : json->Membro("lojas")->Elementos())
                 if (l.Membro("loja") && l.Membro("loja")->Bruto() == "1" && l.Membro("ultimaordemenviada"))

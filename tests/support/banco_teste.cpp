@@ -197,14 +197,14 @@ void GarantirUsuarioReplicacao() {
     // one keeps this independent of the suites' own files.
     BancoTeste banco(BancoTeste::Conteudo::Vazio);
     banco.ExecutarSql(std::string("CREATE OR ALTER USER ") + kUsuarioReplicacao + " PASSWORD " +
-                      db::LiteralSql(kSenhaReplicacao) + ";");
+                      protocolo::LiteralSql(kSenhaReplicacao) + ";");
 }
 
 BancoTeste::BancoTeste(Conteudo conteudo)
     : caminho_(PastaBancosTeste() + "/" + NomeUnico("loja", ".fdb")) {
     const std::string senha = SenhaSysdba();
-    RodarTexto("SET SQL DIALECT 3;\nCREATE DATABASE " + db::LiteralSql(StringConexao()) +
-                   " USER 'SYSDBA' PASSWORD " + db::LiteralSql(senha) +
+    RodarTexto("SET SQL DIALECT 3;\nCREATE DATABASE " + protocolo::LiteralSql(StringConexao()) +
+                   " USER 'SYSDBA' PASSWORD " + protocolo::LiteralSql(senha) +
                    " PAGE_SIZE 8192 DEFAULT CHARACTER SET ISO8859_1;",
                "", "SYSDBA", senha);
     if (conteudo != Conteudo::Vazio) {

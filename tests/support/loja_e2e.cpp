@@ -76,13 +76,13 @@ std::string Visivel(const std::string& texto) {
     return r;
 }
 
-std::string TextoData(const db::Data& d) {
+std::string TextoData(const protocolo::Data& d) {
     char t[32];
     std::snprintf(t, sizeof t, "%04d-%02d-%02d", d.Ano, d.Mes, d.Dia);
     return t;
 }
 
-std::string TextoHora(const db::Hora& h) {
+std::string TextoHora(const protocolo::Hora& h) {
     char t[32];
     std::snprintf(t, sizeof t, "%02d:%02d:%02d.%04d", h.Horas, h.Minutos, h.Segundos, h.DecimosMilesimos);
     return t;
@@ -130,11 +130,11 @@ std::string Renderizar(const db::Valor& valor) {
                 return std::to_string(v.Valor) + "e" + std::to_string(v.Escala);
             } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) {
                 return Bits(v);
-            } else if constexpr (std::is_same_v<T, db::Data>) {
+            } else if constexpr (std::is_same_v<T, protocolo::Data>) {
                 return TextoData(v);
-            } else if constexpr (std::is_same_v<T, db::Hora>) {
+            } else if constexpr (std::is_same_v<T, protocolo::Hora>) {
                 return TextoHora(v);
-            } else if constexpr (std::is_same_v<T, db::DataHora>) {
+            } else if constexpr (std::is_same_v<T, protocolo::DataHora>) {
                 return TextoData(v.D) + " " + TextoHora(v.H);
             } else if constexpr (std::is_same_v<T, std::string>) {
                 if (v.size() > kLongo) return Resumo(v, "text");
@@ -294,7 +294,7 @@ void ConfigurarLoja(const BancoTeste& banco, std::int32_t codigoLoja, const std:
     banco.ExecutarSql(
         "INSERT INTO RPL_CONFIGURACOES (CODIGO, CODIGOLOJA, LINKCENTRAL, NIVELREPLICACAO, ULTIMORECEBIMENTO) "
         "VALUES (1, " +
-        std::to_string(codigoLoja) + ", " + db::LiteralSql(urlCentral) + ", 1, 0);");
+        std::to_string(codigoLoja) + ", " + protocolo::LiteralSql(urlCentral) + ", 1, 0);");
 }
 
 // ---------------------------------------------------------------- AgenteE2E
@@ -499,7 +499,7 @@ void DuasLojasE2E::SetUp() {
 }
 
 void DuasLojasE2E::Executar(const BancoTeste& banco, const std::string& sqlUtf8) {
-    banco.ExecutarSql(db::Utf8ParaLatin1(sqlUtf8));
+    banco.ExecutarSql(protocolo::Utf8ParaLatin1(sqlUtf8));
 }
 
 }  // namespace ondaris::teste

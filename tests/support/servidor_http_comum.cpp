@@ -14,15 +14,15 @@
 namespace ondaris::teste {
 
 std::optional<std::string> RequisicaoRecebida::Cabecalho(std::string_view nome) const {
-    std::string procurado = db::MinusculasAscii(nome);
+    std::string procurado = protocolo::MinusculasAscii(nome);
     for (const auto& [n, v] : Cabecalhos)
-        if (db::MinusculasAscii(n) == procurado) return v;
+        if (protocolo::MinusculasAscii(n) == procurado) return v;
     return std::nullopt;
 }
 
 std::vector<std::string> RequisicaoRecebida::NomesDosCabecalhos() const {
     std::vector<std::string> nomes;
-    for (const auto& [n, v] : Cabecalhos) nomes.push_back(db::MinusculasAscii(n));
+    for (const auto& [n, v] : Cabecalhos) nomes.push_back(protocolo::MinusculasAscii(n));
     std::sort(nomes.begin(), nomes.end());
     return nomes;
 }

@@ -11,9 +11,13 @@
 #include "sync/enviar.h"
 
 namespace ondaris::sync {
+using protocolo::EscreverJSONCompacto;
+using protocolo::LerJSON;
+using protocolo::TEscritorJSON;
+using protocolo::TValorJSON;
 namespace {
 
-const auto Brasil = db::TConfiguracoesRegionais::Brasileiras();
+const auto Brasil = protocolo::TConfiguracoesRegionais::Brasileiras();
 
 TEST(TextoDoCampo, KeepsLineBreaksAndEmptyTextThroughABody) {
     // A "campos" value keeps every line break and an empty text: written

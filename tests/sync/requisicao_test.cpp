@@ -18,7 +18,7 @@ namespace {
 using teste::RespostaProgramada;
 using teste::ServidorHttp;
 
-const auto Brasil = db::TConfiguracoesRegionais::Brasileiras();
+const auto Brasil = protocolo::TConfiguracoesRegionais::Brasileiras();
 
 TEST(Enderecos, InsereBarraFinalURL) {
     EXPECT_EQ(InsereBarraFinalURL(""), "/");

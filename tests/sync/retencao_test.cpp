@@ -14,10 +14,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr db::DataHora kReserva{{2025, 5, 12}, {9, 58, 12, 0}};
+constexpr protocolo::DataHora kReserva{{2025, 5, 12}, {9, 58, 12, 0}};
 
-db::TIndicesEnvio Indices(std::int64_t limite, std::int64_t ultima, std::optional<db::DataHora> reserva,
-                          std::optional<db::DataHora> servidor) {
+db::TIndicesEnvio Indices(std::int64_t limite, std::int64_t ultima, std::optional<protocolo::DataHora> reserva,
+                          std::optional<protocolo::DataHora> servidor) {
     db::TIndicesEnvio i;
     i.OrdemInicial = limite + 1;
     i.OrdemFinal = limite;
@@ -36,9 +36,9 @@ db::TIndicesEnvio Indices(std::int64_t limite, std::int64_t ultima, std::optiona
 }
 
 TEST(EnvioRetido, ToldOnceTheReservationIsOlderThanTheWarningTimeByTheServersClock) {
-    db::TIndicesEnvio semRetentor = Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 30, 0, 0}});
+    db::TIndicesEnvio semRetentor = Indices(10, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {10, 30, 0, 0}});
     semRetentor.Retentor.reset();
-    db::TIndicesEnvio scriptAntigo = Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 30, 0, 0}});
+    db::TIndicesEnvio scriptAntigo = Indices(10, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {10, 30, 0, 0}});
     scriptAntigo.Limite.reset();
     struct Caso {
         const char* nome;
@@ -47,28 +47,28 @@ TEST(EnvioRetido, ToldOnceTheReservationIsOlderThanTheWarningTimeByTheServersClo
         bool contado;                                    // told with a 600 s warning time
     };
     const Caso casos[] = {
-        {"a second past the warning time", Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 8, 13, 0}}),
+        {"a second past the warning time", Indices(10, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {10, 8, 13, 0}}),
          601s, true},
-        {"exactly the warning time", Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 8, 12, 0}}), 600s,
+        {"exactly the warning time", Indices(10, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {10, 8, 12, 0}}), 600s,
          false},
         {"just under a second past the warning time",
-         Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {10, 8, 12, 9999}}), 600999ms, true},
-        {"held for a short while", Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {9, 59, 0, 0}}), 48s,
+         Indices(10, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {10, 8, 12, 9999}}), 600999ms, true},
+        {"held for a short while", Indices(10, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {9, 59, 0, 0}}), 48s,
          false},
         {"over midnight at the end of a year",
-         Indices(10, 15, db::DataHora{{2025, 12, 31}, {23, 55, 0, 0}}, db::DataHora{{2026, 1, 1}, {0, 5, 1, 0}}),
+         Indices(10, 15, protocolo::DataHora{{2025, 12, 31}, {23, 55, 0, 0}}, protocolo::DataHora{{2026, 1, 1}, {0, 5, 1, 0}}),
          601s, true},
         {"over the end of February in a leap year",
-         Indices(10, 15, db::DataHora{{2024, 2, 28}, {12, 0, 0, 0}}, db::DataHora{{2024, 3, 1}, {12, 0, 0, 0}}),
+         Indices(10, 15, protocolo::DataHora{{2024, 2, 28}, {12, 0, 0, 0}}, protocolo::DataHora{{2024, 3, 1}, {12, 0, 0, 0}}),
          48h, true},
         {"the server's time before the reservation's",
-         Indices(10, 15, kReserva, db::DataHora{{2025, 5, 12}, {9, 58, 11, 0}}), -1s, false},
+         Indices(10, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {9, 58, 11, 0}}), -1s, false},
         {"nothing committed waits behind the limit",
-         Indices(15, 15, kReserva, db::DataHora{{2025, 5, 12}, {11, 0, 0, 0}}), std::nullopt, false},
+         Indices(15, 15, kReserva, protocolo::DataHora{{2025, 5, 12}, {11, 0, 0, 0}}), std::nullopt, false},
         {"no holder named", semRetentor, std::nullopt, false},
         {"a procedure that reports no limit", scriptAntigo, std::nullopt, false},
         {"a reservation that does not say when it was made",
-         Indices(10, 15, std::nullopt, db::DataHora{{2025, 5, 12}, {11, 0, 0, 0}}), std::nullopt, false},
+         Indices(10, 15, std::nullopt, protocolo::DataHora{{2025, 5, 12}, {11, 0, 0, 0}}), std::nullopt, false},
         {"an answer without the server's time", Indices(10, 15, kReserva, std::nullopt), std::nullopt, false},
     };
     for (const auto& c : casos) {
@@ -88,7 +88,7 @@ TEST(EnvioRetido, ToldOnceTheReservationIsOlderThanTheWarningTimeByTheServersClo
 
 TEST(EnvioRetido, TheTimeIsWrittenAsTheStoreReadsIt) {
     EXPECT_EQ(TextoMomento(kReserva), "12/05/2025 09:58:12");
-    EXPECT_EQ(TextoMomento(db::DataHora{{2026, 1, 1}, {0, 5, 1, 9999}}), "01/01/2026 00:05:01");
+    EXPECT_EQ(TextoMomento(protocolo::DataHora{{2026, 1, 1}, {0, 5, 1, 9999}}), "01/01/2026 00:05:01");
 }
 
 }  // namespace

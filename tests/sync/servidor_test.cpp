@@ -21,7 +21,7 @@ using teste::ServidorHttp;
 TContextoServidor Contexto(int32_t tempo = 5000) {
     TContextoServidor c;
     c.TempoLimite = tempo;
-    c.Regional = db::TConfiguracoesRegionais::Brasileiras();
+    c.Regional = protocolo::TConfiguracoesRegionais::Brasileiras();
     return c;
 }
 

@@ -24,10 +24,12 @@
 #include "support/pasta_temporaria.h"
 
 namespace ondaris::teste {
+using protocolo::TConfiguracoesRegionais;
+using protocolo::TOrdemData;
 namespace {
 
-using db::TConfiguracoesRegionais;
-using db::TOrdemData;
+using protocolo::TConfiguracoesRegionais;
+using protocolo::TOrdemData;
 
 TEST(RegionalWindows, PicturesBecomeTheFormatsOfTheConversions) {
     struct Caso {
@@ -51,13 +53,13 @@ TEST(RegionalWindows, PicturesBecomeTheFormatsOfTheConversions) {
     };
     for (const auto& c : datas) {
         SCOPED_TRACE(c.figura);
-        const auto r = db::ConverterFormatoDataWindows(c.figura, c.separador);
+        const auto r = protocolo::ConverterFormatoDataWindows(c.figura, c.separador);
         EXPECT_EQ(r.Formato, c.formato);
         EXPECT_EQ(r.Separador, c.separadorLido);
         TConfiguracoesRegionais regional;
         regional.FormatoDataCurta = r.Formato;
         regional.SeparadorData = r.Separador.empty() ? "/" : r.Separador;
-        EXPECT_EQ(db::FormatarDataCurta(db::Data{2024, 3, 7}, regional), c.exemplo);
+        EXPECT_EQ(protocolo::FormatarDataCurta(protocolo::Data{2024, 3, 7}, regional), c.exemplo);
     }
     const Caso horas[] = {
         {"HH:mm:ss", ":", "hh:nn:ss", ":", "14:05:09"},
@@ -68,13 +70,13 @@ TEST(RegionalWindows, PicturesBecomeTheFormatsOfTheConversions) {
     };
     for (const auto& c : horas) {
         SCOPED_TRACE(c.figura);
-        const auto r = db::ConverterFormatoHoraWindows(c.figura, c.separador);
+        const auto r = protocolo::ConverterFormatoHoraWindows(c.figura, c.separador);
         EXPECT_EQ(r.Formato, c.formato);
         EXPECT_EQ(r.Separador, c.separadorLido);
         TConfiguracoesRegionais regional;
         regional.FormatoHoraLonga = r.Formato;
         regional.SeparadorHora = r.Separador;
-        EXPECT_EQ(db::FormatarHoraLonga(db::Hora{14, 5, 9, 0}, regional), c.exemplo);
+        EXPECT_EQ(protocolo::FormatarHoraLonga(protocolo::Hora{14, 5, 9, 0}, regional), c.exemplo);
     }
 }
 
@@ -115,7 +117,7 @@ TEST(RegionalWindows, LocalesGiveTheirOwnSettings) {
 TEST(RegionalWindows, TheUsersSettingsAreTheDefault) {
     wchar_t nome[LOCALE_NAME_MAX_LENGTH] = {};
     ASSERT_GT(GetUserDefaultLocaleName(nome, LOCALE_NAME_MAX_LENGTH), 0);
-    const auto usuario = TConfiguracoesRegionais::DoLocale(db::Utf16ParaUtf8(nome));
+    const auto usuario = TConfiguracoesRegionais::DoLocale(protocolo::Utf16ParaUtf8(nome));
     for (const auto& r : {TConfiguracoesRegionais::DoLocale(), TConfiguracoesRegionais::DoProcesso()}) {
         EXPECT_EQ(r.SeparadorDecimal, usuario.SeparadorDecimal);
         EXPECT_EQ(r.FormatoDataCurta, usuario.FormatoDataCurta);

@@ -139,7 +139,7 @@ struct ServidorHttp::Estado {
             if (dois != std::string_view::npos) {
                 std::string nome(Aparar(h.substr(0, dois)));
                 std::string valor(Aparar(h.substr(dois + 1)));
-                if (db::MinusculasAscii(nome) == "content-length") tamanho = std::stoull(valor);
+                if (protocolo::MinusculasAscii(nome) == "content-length") tamanho = std::stoull(valor);
                 r.Cabecalhos.emplace_back(std::move(nome), std::move(valor));
             }
             pos = proximo;

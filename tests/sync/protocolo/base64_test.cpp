@@ -9,6 +9,9 @@
 #include "protocolo/base64.h"
 
 namespace ondaris::sync {
+using protocolo::Base64toStream;
+using protocolo::ErroBase64;
+using protocolo::StreamtoBase64;
 namespace {
 
 std::vector<uint8_t> Bytes(std::size_t n) {

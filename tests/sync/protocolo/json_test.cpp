@@ -7,9 +7,16 @@
 #include "protocolo/json.h"
 
 namespace ondaris::sync {
+using protocolo::EscreverJSONCompacto;
+using protocolo::EscreverJSONIndentado;
+using protocolo::LerJSON;
+using protocolo::ProfundidadeMaxima;
+using protocolo::TTipoJSON;
+using protocolo::TValorJSON;
+using protocolo::TextoDoValor;
 namespace {
 
-const auto Brasil = db::TConfiguracoesRegionais::Brasileiras();
+const auto Brasil = protocolo::TConfiguracoesRegionais::Brasileiras();
 
 TEST(LerJSON, KeepsMemberOrderDuplicatesAndNumberText) {
     auto valor = LerJSON(R"( {"b": 1, "a": 12345678901234567890123, "b": 2, "c": -0.50e+3} )");
@@ -169,7 +176,7 @@ TEST(TextoDoValor, FollowsTheRulesForEachKind) {
         ASSERT_TRUE(valor) << caso.json;
         EXPECT_EQ(TextoDoValor(*valor, Brasil), caso.esperado) << caso.json;
     }
-    db::TConfiguracoesRegionais ponto;
+    protocolo::TConfiguracoesRegionais ponto;
     ponto.SeparadorDecimal = ".";
     EXPECT_EQ(TextoDoValor(*LerJSON("1.5"), ponto), "1.5");
 }

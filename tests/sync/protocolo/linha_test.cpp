@@ -6,6 +6,8 @@
 #include "protocolo/linha.h"
 
 namespace ondaris::sync {
+using protocolo::IdentidadeDe;
+using protocolo::TIdentidadeLinha;
 namespace {
 
 TEST(IdentidadeLinha, TableInAsciiUpperCaseAndKeysAsTheyCame) {

@@ -12,9 +12,19 @@
 #include "protocolo/textos.h"
 
 namespace ondaris::sync {
+using protocolo::FormatarGeral;
+using protocolo::TextoBooleano;
+using protocolo::TextoChar;
+using protocolo::TextoData;
+using protocolo::TextoDataHoraCompleta;
+using protocolo::TextoDouble;
+using protocolo::TextoFloat;
+using protocolo::TextoHora;
+using protocolo::TextoInteiro;
+using protocolo::TextoNumeric;
 namespace {
 
-const auto Brasil = db::TConfiguracoesRegionais::Brasileiras();
+const auto Brasil = protocolo::TConfiguracoesRegionais::Brasileiras();
 
 TEST(FormatarGeral, UsesFifteenDigitsAndTheRegionalSeparator) {
     struct Caso {
@@ -93,7 +103,7 @@ TEST(TextoDataHoraCompleta, UsesTheRegionalFormatsAndDropsMidnight) {
 }
 
 TEST(TextoDataHoraCompleta, FollowsOtherFormatsAndSeparators) {
-    db::TConfiguracoesRegionais r;
+    protocolo::TConfiguracoesRegionais r;
     r.FormatoDataCurta = "m/d/yy";
     r.SeparadorData = "-";
     r.FormatoHoraLonga = "h:nn:ss.zzz AMPM";
@@ -136,29 +146,29 @@ TEST(ConfiguracoesRegionais, ReadsTheLocalePatterns) {
         {"%e/%m/%Y", "d/mm/yyyy", "/"},
     };
     for (const auto& caso : datas) {
-        auto convertido = db::ConverterFormatoDataLocale(caso.padrao);
+        auto convertido = protocolo::ConverterFormatoDataLocale(caso.padrao);
         EXPECT_EQ(convertido.Formato, caso.formato) << caso.padrao;
         EXPECT_EQ(convertido.Separador, caso.separador) << caso.padrao;
     }
-    auto hora = db::ConverterFormatoHoraLocale("%H:%M:%S", "");
+    auto hora = protocolo::ConverterFormatoHoraLocale("%H:%M:%S", "");
     EXPECT_EQ(hora.Formato, "hh:nn:ss");
     EXPECT_EQ(hora.Separador, ":");
-    hora = db::ConverterFormatoHoraLocale("%r", "%I:%M:%S %p");
+    hora = protocolo::ConverterFormatoHoraLocale("%r", "%I:%M:%S %p");
     EXPECT_EQ(hora.Formato, "hh:nn:ss ampm");
-    hora = db::ConverterFormatoHoraLocale("%T", "");
+    hora = protocolo::ConverterFormatoHoraLocale("%T", "");
     EXPECT_EQ(hora.Formato, "hh:nn:ss");
-    hora = db::ConverterFormatoHoraLocale("%H.%M", "");
+    hora = protocolo::ConverterFormatoHoraLocale("%H.%M", "");
     EXPECT_EQ(hora.Formato, "hh:nn");
     EXPECT_EQ(hora.Separador, ".");
 }
 
 TEST(ConfiguracoesRegionais, TakesTheCLocaleAndFallsBackForAnUnknownOne) {
     for (const char* nome : {"C", "nao_existe.UTF-8"}) {
-        auto r = db::TConfiguracoesRegionais::DoLocale(nome);
+        auto r = protocolo::TConfiguracoesRegionais::DoLocale(nome);
         EXPECT_EQ(r.SeparadorDecimal, ".") << nome;
         EXPECT_EQ(r.FormatoDataCurta, "mm/dd/yy") << nome;
         EXPECT_EQ(r.SeparadorData, "/") << nome;
-        EXPECT_EQ(r.OrdemData, db::TOrdemData::MesDiaAno) << nome;
+        EXPECT_EQ(r.OrdemData, protocolo::TOrdemData::MesDiaAno) << nome;
         EXPECT_EQ(r.FormatoHoraLonga, "hh:nn:ss") << nome;
         EXPECT_EQ(r.SeparadorHora, ":") << nome;
         EXPECT_EQ(r.SimboloAM, "AM") << nome;
@@ -167,13 +177,13 @@ TEST(ConfiguracoesRegionais, TakesTheCLocaleAndFallsBackForAnUnknownOne) {
     }
 #ifndef _WIN32  // Windows has the user's settings (tests/windows)
     // This test program never calls setlocale, so the process locale is "C".
-    auto processo = db::TConfiguracoesRegionais::DoProcesso();
+    auto processo = protocolo::TConfiguracoesRegionais::DoProcesso();
     EXPECT_EQ(processo.SeparadorDecimal, ".");
     EXPECT_EQ(processo.FormatoDataCurta, "mm/dd/yy");
     EXPECT_EQ(processo.FormatoHoraLonga, "hh:nn:ss");
 #endif
-    auto brasil = db::TConfiguracoesRegionais::Brasileiras();
-    EXPECT_EQ(brasil.OrdemData, db::TOrdemData::DiaMesAno);
+    auto brasil = protocolo::TConfiguracoesRegionais::Brasileiras();
+    EXPECT_EQ(brasil.OrdemData, protocolo::TOrdemData::DiaMesAno);
     EXPECT_EQ(brasil.SeparadorDecimal, ",");
 }
 
