@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     ondaris::shell::TRegistro registro(temporaria.path().toStdString());
     ondaris::shell::TLigacao ligacao;
     ondaris::app::TFrmPrincipal janela(ligacao, registro);
-    janela.RestaurarAplicao1Click();
+    janela.RestaurarAplicacao();
     QApplication::processEvents();
 
     bool ok = Salvar(janela.grab(), pasta, QStringLiteral("janela.png"));

@@ -164,7 +164,13 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
     for (const shell::TItemMenu& item : shell::MenuBandeja) {
         QAction* acao = PopupMenu1->addAction(Texto(item.Texto));
         const shell::TComandoJanela comando = item.Comando;
-        connect(acao, &QAction::triggered, this, [this, comando] { Modelo_->Executar(comando); });
+        connect(acao, &QAction::triggered, this, [this, comando] {
+            if (comando == shell::TComandoJanela::cjVerificarInstalacao) {
+                VerificarInstalacaoDoMenu();
+            } else {
+                Modelo_->Executar(comando);
+            }
+        });
     }
 
     // Created even when no notification area exists yet, so that a desktop
@@ -180,24 +186,23 @@ TFrmPrincipal::TFrmPrincipal(shell::TLigacao& ligacao, shell::TRegistro& registr
         TrayIcon1->show();
     }
 
-    Relogio_ = new QTimer(this);
-    // Re-armed after each tick, so a busy tick delays the next one and
-    // never runs into it. Precise: a coarse timer may fire up to 5% early,
-    // and the countdown would then run ahead of the seconds it shows.
-    Relogio_->setSingleShot(true);
-    Relogio_->setTimerType(Qt::PreciseTimer);
-    Relogio_->setInterval(static_cast<int>(shell::TJanela::IntervaloRelogio.count()));
-    connect(Relogio_, &QTimer::timeout, this, [this] {
-        Modelo_->Tick();
-        Relogio_->start();
-    });
-
     Modelo_ = std::make_unique<shell::TJanela>(*this, ligacao, registro,
                                                QCoreApplication::applicationFilePath().toStdString());
     FormCreate();
 }
 
 TFrmPrincipal::~TFrmPrincipal() {
+    // The run in progress ends after its current step; the self-check runs
+    // to its end. Then the model lets go of the connections, which no
+    // thread uses any more.
+    Modelo_->PedirParada();
+    {
+        std::lock_guard trava(MutexRelogio_);
+        PararRelogio_ = true;
+    }
+    SinalRelogio_.notify_all();
+    if (Trabalhador_.joinable()) Trabalhador_.join();
+    if (Verificacao_.joinable()) Verificacao_.join();
     Modelo_.reset();
     while (Ocupado_ > 0) {
         QGuiApplication::restoreOverrideCursor();
@@ -213,9 +218,38 @@ void TFrmPrincipal::FormCreate() {
         aplicacao->DefinirManipuladorExcecoes(
             [this](QObject* Sender, const std::string& mensagem) { ManipulaExcecoes(Sender, mensagem); });
     }
-    TextosAlterados();
+    MostrarTextos();
     Modelo_->Iniciar();
-    Relogio_->start();
+    Trabalhador_ = std::thread([this] { Relogio(); });
+}
+
+void TFrmPrincipal::Relogio() {
+    std::unique_lock trava(MutexRelogio_);
+    // Waits against the steady clock, which never jumps with the wall
+    // clock; a busy tick delays the next one and never runs into it.
+    while (!SinalRelogio_.wait_for(trava, shell::TJanela::IntervaloRelogio, [this] { return PararRelogio_; })) {
+        trava.unlock();
+        Modelo_->Tick();
+        trava.lock();
+    }
+}
+
+void TFrmPrincipal::VerificarInstalacaoDoMenu() {
+    bool livre = false;
+    if (!VerificacaoEmCurso_.compare_exchange_strong(livre, true)) return;
+    if (Verificacao_.joinable()) Verificacao_.join();
+    Verificacao_ = std::thread([this] {
+        shell::TResultadoVerificacao resultado;
+        try {
+            resultado = Modelo_->VerificarInstalacao();
+        } catch (const std::exception& e) {
+            resultado.Texto = e.what();
+        }
+        // Shown on the window's thread; dropped if the window has gone.
+        QMetaObject::invokeMethod(
+            this, [this, resultado] { Modelo_->MostrarVerificacao(resultado); }, Qt::QueuedConnection);
+        VerificacaoEmCurso_ = false;
+    });
 }
 
 void TFrmPrincipal::ManipulaExcecoes(QObject*, const std::string& mensagem) {
@@ -223,7 +257,11 @@ void TFrmPrincipal::ManipulaExcecoes(QObject*, const std::string& mensagem) {
 }
 
 void TFrmPrincipal::TextosAlterados() {
-    // The cycle runs on this thread: the texts are shown at once.
+    // Called from the cycle's thread: shown by the window's own.
+    QMetaObject::invokeMethod(this, [this] { MostrarTextos(); }, Qt::QueuedConnection);
+}
+
+void TFrmPrincipal::MostrarTextos() {
     const shell::TTextosJanela textos = Modelo_->Textos();
     PnTitulo->setText(Texto(textos.Titulo));
     PnStatusRecebimento->setText(Texto(textos.Recebimento));
@@ -232,6 +270,10 @@ void TFrmPrincipal::TextosAlterados() {
 }
 
 void TFrmPrincipal::Ocupado(bool ocupado) {
+    QMetaObject::invokeMethod(this, [this, ocupado] { MostrarOcupado(ocupado); }, Qt::QueuedConnection);
+}
+
+void TFrmPrincipal::MostrarOcupado(bool ocupado) {
     if (ocupado) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         ++Ocupado_;
@@ -239,10 +281,6 @@ void TFrmPrincipal::Ocupado(bool ocupado) {
         QGuiApplication::restoreOverrideCursor();
         --Ocupado_;
     }
-}
-
-void TFrmPrincipal::ProcessarMensagens() {
-    QCoreApplication::processEvents();
 }
 
 bool TFrmPrincipal::BandejaDisponivelAgora() {
@@ -318,7 +356,7 @@ void TFrmPrincipal::changeEvent(QEvent* evento) {
     QWidget::changeEvent(evento);
     if (evento->type() == QEvent::WindowStateChange && isVisible() && isMinimized()) {
         // The system's own minimise command goes the way of "hide".
-        QTimer::singleShot(0, this, &TFrmPrincipal::ApplicationEvents1Minimize);
+        QTimer::singleShot(0, this, &TFrmPrincipal::MinimizadaPeloSistema);
     }
 }
 
@@ -335,11 +373,11 @@ bool TFrmPrincipal::eventFilter(QObject* objeto, QEvent* evento) {
         if (mouse->button() == Qt::LeftButton && rotulo != nullptr &&
             rotulo->rect().contains(mouse->position().toPoint())) {
             if (rotulo == LblMinimizar) {
-                FecharAplicao1Click();
+                OcultarAplicacao();
                 return true;
             }
             if (rotulo == LblFechar) {
-                FecharAplicao2Click();
+                FecharAplicacao();
                 return true;
             }
         }

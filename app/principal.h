@@ -6,12 +6,16 @@
 // countdown and the two status panels, plus the tray icon with its menu.
 //
 // Ownership: the window owns its child widgets, the tray icon, the menu, the
-// clock that ticks the cycle, and the model; it borrows the wiring (data
-// module) and the log, which must outlive it.
+// thread that ticks the cycle, the thread of the installation self-check,
+// and the model; it borrows the wiring (data module) and the log, which must
+// outlive it.
 //
-// The cycle runs on this window's thread and pumps its messages between
-// steps. Exceptions that escape any other handler become log entries
-// through ManipulaExcecoes; none is shown to the user.
+// Threads: the cycle runs on a worker thread, so that the window answers
+// while a run waits for the database or the central server; what the run
+// changes on the window (texts, busy pointer) reaches it as queued calls.
+// Closing lets the step in progress finish. Exceptions that escape any
+// other handler become log entries through ManipulaExcecoes; none is shown
+// to the user.
 #include "app/shell/janela.h"
 #include "app/shell/ligacao.h"
 #include "app/shell/registro.h"
@@ -19,9 +23,13 @@
 
 #include <QWidget>
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 class QAction;
 class QLabel;
@@ -56,13 +64,15 @@ public:
     shell::TJanela& Modelo() { return *Modelo_; }
 
     // Window commands.
-    void RestaurarAplicao1Click() { Modelo_->Restaurar(); }
-    void FecharAplicao1Click() { Modelo_->Ocultar(); }
-    void ApplicationEvents1Minimize() { Modelo_->Minimizado(); }
-    void FecharAplicao2Click() { Modelo_->Fechar(); }
-    // The self-check of the installation, shown in a message box.
-    void VerificarInstalacao1Click() { Modelo_->Executar(shell::TComandoJanela::cjVerificarInstalacao); }
-    // Its text: the check's lines, or why it did not run.
+    void RestaurarAplicacao() { Modelo_->Restaurar(); }
+    void OcultarAplicacao() { Modelo_->Ocultar(); }
+    void MinimizadaPeloSistema() { Modelo_->Minimizado(); }
+    // Asks the password; closes the program only when it is right.
+    void FecharAplicacao() { Modelo_->Fechar(); }
+    // The self-check of the installation, on a thread of its own, then
+    // shown in a message box; a second request while it runs is ignored.
+    void VerificarInstalacaoDoMenu();
+    // Its text, on the calling thread: the check's lines, or why it did not run.
     QString TextoVerificacaoInstalacao(bool& tudoCerto);
 
     // Writes an exception that no one else caught to the log.
@@ -75,7 +85,6 @@ public:
     // IVistaJanela
     void TextosAlterados() override;
     void Ocupado(bool ocupado) override;
-    void ProcessarMensagens() override;
     bool BandejaDisponivel() override { return BandejaDisponivelAgora(); }
     bool Visivel() override { return isVisible(); }
     shell::TRetangulo Tela() override;
@@ -109,12 +118,21 @@ protected:
 
 private:
     void FormCreate();
+    void MostrarTextos();
+    void MostrarOcupado(bool ocupado);
+    // The worker: ticks the cycle one second after the previous tick
+    // returned, until the window goes; the cycle holds which of its two
+    // timers (Timer, TimerContagemRegressiva) is on.
+    void Relogio();
 
-    // Ticks the cycle one second after the previous tick returned; the cycle
-    // holds which of its two timers (Timer, TimerContagemRegressiva) is on.
-    QTimer* Relogio_ = nullptr;
     std::unique_ptr<shell::TJanela> Modelo_;
-    int Ocupado_ = 0;
+    int Ocupado_ = 0;  // busy pointers shown, on this window's thread
+    std::mutex MutexRelogio_;
+    std::condition_variable SinalRelogio_;
+    bool PararRelogio_ = false;
+    std::thread Trabalhador_;
+    std::atomic<bool> VerificacaoEmCurso_{false};
+    std::thread Verificacao_;
 };
 
 }  // namespace ondaris::app

@@ -84,9 +84,7 @@ void ExigirJson(const httplib::Request& req) {
     const std::string tipo = req.get_header_value("Content-Type");
     std::string midia = tipo.substr(0, tipo.find(';'));
     while (!midia.empty() && (midia.back() == ' ' || midia.back() == '\t')) midia.pop_back();
-    for (char& c : midia)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (midia != "application/json")
+    if (protocolo::MinusculasAscii(midia) != "application/json")
         throw Recusa{415, "o corpo deve ser enviado como application/json, não '" + tipo + "'"};
 }
 

@@ -3,20 +3,23 @@
 namespace ondaris::db {
 
 void FalhaDaRotina(std::string_view rotina, const std::string& contexto, const std::string& acrescimo) {
-    const std::exception_ptr atual = std::current_exception();
+    std::string detalhe = contexto;
     try {
-        std::rethrow_exception(atual);
+        throw;
     } catch (const ErroRotina& e) {
         if (acrescimo.empty()) throw;
-        throw ErroRotina(e.Rotina(), e.Detalhe() + acrescimo, e.Causa());
+        throw ErroRotina(e.Rotina(), e.Detalhe() + acrescimo, e.Causa(), e.Codigo());
+    } catch (const ErroConexaoPerdida& e) {
+        throw ErroRotina(rotina, detalhe.append(e.what()).append(acrescimo), TCausaRotina::ConexaoPerdida, e.Codigo());
+    } catch (const ErroConflitoBloqueio& e) {
+        throw ErroRotina(rotina, detalhe.append(e.what()).append(acrescimo), TCausaRotina::ConflitoBloqueio,
+                         e.Codigo());
+    } catch (const ErroBanco& e) {
+        throw ErroRotina(rotina, detalhe.append(e.what()).append(acrescimo), TCausaRotina::Banco, e.Codigo());
     } catch (const std::exception& e) {
-        std::string detalhe = contexto;
-        detalhe.append(e.what()).append(acrescimo);
-        throw ErroRotina(rotina, std::move(detalhe), atual);
+        throw ErroRotina(rotina, detalhe.append(e.what()).append(acrescimo), TCausaRotina::Outra);
     } catch (...) {
-        std::string detalhe = contexto;
-        detalhe.append(acrescimo);
-        throw ErroRotina(rotina, std::move(detalhe), atual);
+        throw ErroRotina(rotina, detalhe.append(acrescimo), TCausaRotina::Outra);
     }
 }
 

@@ -21,7 +21,6 @@
 // Every server error keeps its ISC error code, its SQLSTATE and the server's
 // formatted text; callers decide by type, never by matching the text.
 #include <cstdint>
-#include <exception>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -90,39 +89,44 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What a caller can do about a routine's failure, read from its cause's
+// type when the failure was raised.
+enum class TCausaRotina {
+    ConexaoPerdida,    // the attachment is gone: reconnecting later may help
+    ConflitoBloqueio,  // another transaction holds a row: a later try may pass
+    Banco,             // any other refusal of the database server (Codigo says which)
+    Outra,             // anything else: the central server, its answer, the program
+};
+
 // The failure of a routine that names itself (PrepararDataset,
 // ObterEstruturaBanco, ReceberDados): its text is MensagemErro with the
 // routine's name followed by `detalhe` (where the routine was, then the
 // cause's own text); that is the whole text the log and the panel show.
-// The cause is kept as it was raised, so that a caller can still decide by
-// its kind (CausaE), never by the text.
+// Callers decide by Causa(), never by the text.
 class ErroRotina : public std::runtime_error {
 public:
-    ErroRotina(std::string_view rotina, std::string detalhe, std::exception_ptr causa)
+    ErroRotina(std::string_view rotina, std::string detalhe, TCausaRotina causa, std::intptr_t codigo = 0)
         : std::runtime_error(FormatarMensagemErro(rotina) + detalhe),
           rotina_(rotina),
           detalhe_(std::move(detalhe)),
-          causa_(std::move(causa)) {}
+          causa_(causa),
+          codigo_(codigo) {}
     const std::string& Rotina() const noexcept { return rotina_; }
     // The text after the routine's prefix.
     const std::string& Detalhe() const noexcept { return detalhe_; }
-    std::exception_ptr Causa() const noexcept { return causa_; }
-    // Whether the cause is (or derives from) E.
-    template <class E>
-    bool CausaE() const {
-        try {
-            if (causa_) std::rethrow_exception(causa_);
-        } catch (const E&) {
-            return true;
-        } catch (...) {
-        }
-        return false;
+    TCausaRotina Causa() const noexcept { return causa_; }
+    // The database server's ISC error code when the cause was its refusal; 0 otherwise.
+    std::intptr_t Codigo() const noexcept { return codigo_; }
+    // A later try may pass: the connection was lost or a row was locked.
+    bool Passageira() const noexcept {
+        return causa_ == TCausaRotina::ConexaoPerdida || causa_ == TCausaRotina::ConflitoBloqueio;
     }
 
 private:
     std::string rotina_;
     std::string detalhe_;
-    std::exception_ptr causa_;
+    TCausaRotina causa_;
+    std::intptr_t codigo_;
 };
 
 // Raises the exception being handled as a failure of `rotina`, after

@@ -4,6 +4,7 @@
 
 #include "db/consulta.h"
 #include "db/erros.h"
+#include "db/fb.h"
 #include "db/processo.h"
 
 namespace ondaris::db {
@@ -54,11 +55,9 @@ std::optional<TDetentorPosse> Ler(Conexao& conexao, Transacao& t) {
                     "sql/replicacao.sql no banco como SYSDBA");
 }
 
-bool TabelaAusente(const ErroBanco& e) {
-    const std::string texto = e.what();
-    return texto.find("RPL_POSSE") != std::string::npos &&
-           (texto.find("Table unknown") != std::string::npos || texto.find("no permission") != std::string::npos);
-}
+// Every statement of the claim names RPL_POSSE alone, so an unknown table or
+// a missing right is that table's.
+bool TabelaAusente(const ErroBanco& e) { return e.Contem(isc_dsql_relation_err) || e.Contem(isc_no_priv); }
 
 }  // namespace
 

@@ -280,7 +280,7 @@ db::Consulta& PrepararLeitura(db::TDM& DM, db::TModuloOperacao& DataModule, cons
     try {
         return db::ComandoDaTabelaPronto(DM, DataModule, linha.Tabela, db::TTipoSQL::tsSelect, OrdemInicial, OrdemFinal);
     } catch (const db::ErroRotina& e) {
-        if (e.CausaE<db::ErroConexaoPerdida>()) throw;
+        if (e.Causa() == db::TCausaRotina::ConexaoPerdida) throw;
         db::FalhaDaRotina("PrepararDataset", {}, TextoComoPorDeLadoEnvio(linha.Ordem));
     }
 }
@@ -365,7 +365,7 @@ std::optional<std::string> MotivoLinhaNaoEnviavel(int64_t Ordem, db::TDM& DM, co
         try {
             PrepararLeitura(DM, *modulo, linhas.front(), Ordem, Ordem);
         } catch (const db::ErroRotina& e) {
-            if (e.CausaE<db::ErroConexaoPerdida>()) throw;
+            if (e.Causa() == db::TCausaRotina::ConexaoPerdida) throw;
             // The failure as the cycle logs it, without the way out: this is it.
             motivo = e.what();
             const std::string saida = TextoComoPorDeLadoEnvio(Ordem);

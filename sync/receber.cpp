@@ -257,7 +257,7 @@ private:
         } catch (const db::ErroConexaoPerdida&) {
             throw;
         } catch (const db::ErroRotina& e) {
-            if (e.CausaE<db::ErroConexaoPerdida>() || e.CausaE<db::ErroConflitoBloqueio>()) throw;
+            if (e.Passageira()) throw;
             motivo = e.what();
         } catch (const db::ErroConflitoBloqueio&) {
             throw;
@@ -293,7 +293,7 @@ private:
         } catch (const db::ErroConexaoPerdida&) {
         } catch (const db::ErroConflitoBloqueio&) {
         } catch (const db::ErroRotina& e) {
-            if (!e.CausaE<db::ErroConexaoPerdida>() && !e.CausaE<db::ErroConflitoBloqueio>()) falhou_ = c.Ordem;
+            if (!e.Passageira()) falhou_ = c.Ordem;
         } catch (...) {
             falhou_ = c.Ordem;
         }

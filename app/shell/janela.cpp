@@ -111,7 +111,6 @@ void TJanela::Alterar(std::string TTextosJanela::*campo, const std::string& text
 void TJanela::StatusRecebimento(const std::string& texto) { Alterar(&TTextosJanela::Recebimento, texto); }
 void TJanela::StatusEnvio(const std::string& texto) { Alterar(&TTextosJanela::Envio, texto); }
 void TJanela::Cronometro(const std::string& texto) { Alterar(&TTextosJanela::Cronometro, texto); }
-void TJanela::ProcessarMensagens() { Vista_.ProcessarMensagens(); }
 
 void TJanela::Iniciar() {
     Ciclo_->Iniciar();

@@ -9,12 +9,11 @@
 // Ownership: TJanela owns the cycle and its server operations; it borrows
 // the view, the wiring (data module) and the log, which must outlive it.
 //
-// Threads: the view decides where the cycle runs. The Qt view calls Tick()
-// on its own thread and the cycle pumps its messages between steps; the
-// Win32 view calls Tick() on a worker thread, so that the window never waits
-// for a run. Either way the panel texts are kept here under a lock and the
-// view is told, from the cycle's thread, that they changed
-// (IVistaJanela::TextosAlterados); the commands run on the view's thread.
+// Threads: both views call Tick() on a worker thread of their own, so that
+// the window never waits for a run, and run the installation self-check on
+// another. The panel texts are kept here under a lock and the view is told,
+// from the cycle's thread, that they changed (IVistaJanela::TextosAlterados);
+// the commands run on the view's thread.
 //
 // Not an error: a wrong password (a message, the program goes on), a view
 // without a notification area (the window is then shown at start, and
@@ -119,10 +118,6 @@ public:
     virtual void TextosAlterados() = 0;
     // Statements are running (true) or no longer (false): the busy pointer.
     virtual void Ocupado(bool ocupado) = 0;
-    // Dispatch whatever waits in the queue (a cycle on the view's thread);
-    // nothing when the cycle has a thread of its own.
-    virtual void ProcessarMensagens() = 0;
-
     virtual bool BandejaDisponivel() = 0;
     virtual bool Visivel() = 0;
     // The primary screen and its area not covered by the taskbar.
@@ -186,21 +181,21 @@ public:
     bool ParadaPedida() const { return Parada_; }
     // True while a run is in progress (any thread may ask).
     bool SincronizacaoEmAndamento() const { return EmAndamento_; }
-    // The cycle, for the view's thread when the cycle runs on it.
+    // The cycle (its state may move while the view reads it).
     const sync::TCiclo& Ciclo() const { return *Ciclo_; }
 
     void Executar(TComandoJanela comando);
-    // RestaurarAplicao1Click: a hidden window is placed anew in the
+    // "Restaurar Aplicação": a hidden window is placed anew in the
     // bottom-right corner; a shown one stays where it is. Then normal state
     // and to the front.
     void Restaurar();
-    // FecharAplicao1Click: hides the window (minimises it without a
+    // "Ocultar Aplicação": hides the window (minimises it without a
     // notification area).
     void Ocultar();
     // The system's own minimise command on the window: goes the way of
     // "hide" when a notification area can bring the window back.
     void Minimizado();
-    // FecharAplicao2Click: asks the password; closes the program only when
+    // "Fechar Aplicação": asks the password; closes the program only when
     // it is right.
     void Fechar();
     // The installation self-check (the same as "ondarisd --verificar");
@@ -216,7 +211,8 @@ public:
     void StatusRecebimento(const std::string& texto) override;
     void StatusEnvio(const std::string& texto) override;
     void Cronometro(const std::string& texto) override;
-    void ProcessarMensagens() override;
+    // Nothing to pump: the cycle has a thread of its own.
+    void ProcessarMensagens() override {}
 
 private:
     void Alterar(std::string TTextosJanela::*campo, const std::string& texto);
@@ -227,9 +223,8 @@ private:
     TTextosJanela Textos_;
     // Taken by a tick and by the self-check, so that they never overlap: a
     // tick that finds the check running waits for the next second, a check
-    // that finds a tick running is refused. A flag rather than a lock: on a
-    // view whose cycle pumps its messages the check is asked for on the
-    // very thread that runs the tick.
+    // that finds a tick running is refused. A flag rather than a lock: a
+    // refused check answers at once instead of waiting for the run.
     std::atomic<bool> Execucao_{false};
     std::atomic<bool> Parada_{false};
     std::atomic<bool> EmAndamento_{false};

@@ -78,7 +78,6 @@ public:
     // IVistaJanela
     void TextosAlterados() override;
     void Ocupado(bool ocupado) override;
-    void ProcessarMensagens() override {}
     bool BandejaDisponivel() override { return IconeNaBandeja_; }
     bool Visivel() override;
     shell::TRetangulo Tela() override;

@@ -177,16 +177,16 @@ TEST_F(JanelaTest, RestoreOnlyPlacesAWindowThatWasHidden) {
     const QRect area = tela->availableGeometry();
     const QPoint canto(area.right() + 1 - 516, area.bottom() + 1 - 284);
 
-    janela.RestaurarAplicao1Click();
+    janela.RestaurarAplicacao();
     EXPECT_TRUE(janela.isVisible());
     EXPECT_EQ(janela.pos(), canto);
 
     janela.move(10, 20);
-    janela.RestaurarAplicao1Click();
+    janela.RestaurarAplicacao();
     EXPECT_EQ(janela.pos(), QPoint(10, 20)) << "an already shown window stays where it is";
 
     janela.hide();
-    janela.RestaurarAplicao1Click();
+    janela.RestaurarAplicacao();
     EXPECT_EQ(janela.pos(), canto) << "a hidden window is placed anew";
     EXPECT_FALSE(janela.isMinimized());
     janela.hide();
@@ -259,6 +259,30 @@ TEST_F(JanelaTest, TheFirstRunComesAfterASecondAndItsFailureIsLoggedThenTheCount
 }
 
 
+TEST_F(JanelaTest, TheMenusCheckRunsOffTheWindowsThreadAndShowsItsResultWhenDone) {
+    ondaris::app::TFrmPrincipal janela(Ligacao, Registro);
+    QString mostrado;
+    // The check runs on its own thread: the menu command returns at once,
+    // and its message box comes later, on the window's thread.
+    QAction* verificar = janela.PopupMenu1->actions().at(2);
+    ASSERT_EQ(verificar->text(), QString("Verificar Instalação"));
+    bool aberta = false;
+    QTimer vigia;
+    vigia.setInterval(10);
+    QObject::connect(&vigia, &QTimer::timeout, [&] {
+        if (auto* caixa = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            aberta = true;
+            mostrado = caixa->text();
+            caixa->button(QMessageBox::Ok)->click();
+        }
+    });
+    vigia.start();
+    verificar->trigger();
+    EXPECT_FALSE(aberta) << "the check ran on the window's thread";
+    ASSERT_TRUE(EsperarAte([&] { return aberta; }, 20000));
+    EXPECT_TRUE(mostrado.startsWith("FALHA  korvin.ini não encontrado em ")) << mostrado.toStdString();
+}
+
 TEST_F(JanelaTest, OnlyTheRightPasswordEndsTheProgram) {
     ondaris::app::TFrmPrincipal janela(Ligacao, Registro);
     QStringList tentativas = {"errada", "QUENBY"};
@@ -271,7 +295,7 @@ TEST_F(JanelaTest, OnlyTheRightPasswordEndsTheProgram) {
             ++mensagens;
             caixa->button(QMessageBox::Ok)->click();
             // The user chooses the command again.
-            QTimer::singleShot(0, &janela, &ondaris::app::TFrmPrincipal::FecharAplicao2Click);
+            QTimer::singleShot(0, &janela, &ondaris::app::TFrmPrincipal::FecharAplicacao);
         } else if (auto* dialogo = qobject_cast<QDialog*>(modal); dialogo && !tentativas.isEmpty()) {
             dialogo->findChild<QLineEdit*>()->setText(tentativas.takeFirst());
             for (auto* b : dialogo->findChildren<QPushButton*>()) {
@@ -292,7 +316,7 @@ TEST_F(JanelaTest, OnlyTheRightPasswordEndsTheProgram) {
         QCoreApplication::exit(2);
     });
     limite.start(15000);
-    QTimer::singleShot(0, &janela, &ondaris::app::TFrmPrincipal::FecharAplicao2Click);
+    QTimer::singleShot(0, &janela, &ondaris::app::TFrmPrincipal::FecharAplicacao);
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(esgotado);
     EXPECT_EQ(mensagens, 1);

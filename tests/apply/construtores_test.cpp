@@ -85,10 +85,9 @@ protected:
         return ComandoDaTabelaPronto(*dm_, *modulo_, tabela, tipo, ini, fim);
     }
 
-    // The text of PrepararDataset's failure, whose cause is of kind E.
-    template <class E>
+    // The text of PrepararDataset's failure, a refusal of the database server.
     std::string Falha(std::string_view tabela, TTipoSQL tipo) {
-        return teste::TextoDaFalhaDaRotina<E>("PrepararDataset", [&] { Preparar(tabela, tipo); });
+        return teste::TextoDaFalhaDaRotina("PrepararDataset", TCausaRotina::Banco, [&] { Preparar(tabela, tipo); });
     }
 
     static inline std::unique_ptr<BancoTeste> banco_;
@@ -180,8 +179,8 @@ TEST_F(Construtores, TextoDeErroNomeiaAConsulta) {
     const auto e = teste::Capturar<ErroRotina>([&] { Preparar("CLIENTES", TTipoSQL::tsUpdateInsert); });
     ASSERT_TRUE(e);
     const std::string erro = e->what();
-    const auto causa = teste::CausaDe<ErroBanco>(*e);
-    EXPECT_NE(causa ? causa->Codigo() : 0, 0);  // the server's own error, kept
+    EXPECT_EQ(e->Causa(), TCausaRotina::Banco);
+    EXPECT_NE(e->Codigo(), 0);  // the server's own error code, kept
     const auto linhas = Linhas(erro);
     ASSERT_EQ(linhas.size(), 5u) << erro;
     EXPECT_EQ(linhas[0], kPrefixo);
@@ -208,7 +207,7 @@ TEST_F(Construtores, TextoDeErroNomeiaAConsulta) {
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
-        const std::string erro = Falha<ErroPreparacao>(c.tabela, c.tipo);
+        const std::string erro = Falha(c.tabela, c.tipo);
         const auto l = Linhas(erro);
         ASSERT_EQ(l.size(), 4u) << erro;
         EXPECT_EQ(l[0], kPrefixo);
@@ -241,7 +240,7 @@ TEST_F(Construtores, NomesHostisNuncaChegamAoSQL) {
         for (TTipoSQL tipo : {TTipoSQL::tsUpdateInsert, TTipoSQL::tsDelete, TTipoSQL::tsSelect}) {
             SCOPED_TRACE(tabela + SufixoTipoSQL(tipo));
             dm_->TBEstrutura().Adicionar(tabela, "CODIGO", "");
-            const std::string erro = Falha<ErroPreparacao>(tabela, tipo);
+            const std::string erro = Falha(tabela, tipo);
             EXPECT_EQ(erro.rfind(kPrefixo + "\r\nTabela: TB", 0), 0u) << erro;
         }
     }

@@ -385,8 +385,8 @@ TEST_F(EnvioDeBlocos, TabelaQueNaoSePodeLerFalhaComOTextoDaPreparacao) {
         Sql(std::string("INSERT INTO LOG_REPLICACAO (TIPO, TABELA, ATUALVALORCHAVE1) VALUES ('U', '") + c.tabela +
             "', '1');");
         const int64_t ordem = dm_->LogReplicacao().UltimoMovimentoLoja();
-        const std::string falha = teste::TextoDaFalhaDaRotina<db::ErroBanco>(
-            "PrepararDataset", [&] { EnviarDados(servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta()); });
+        const std::string falha = teste::TextoDaFalhaDaRotina(
+            "PrepararDataset", db::TCausaRotina::Banco, [&] { EnviarDados(servidor_.Base(), kLoja, antes, *dm_, contexto_, pasta_->Pasta()); });
         EXPECT_EQ(falha.rfind(std::string("Falha ao executar a rotina PrepararDataset: \r\nTabela: ") + c.comando +
                                  "\r\n",
                              0),

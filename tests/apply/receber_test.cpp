@@ -199,10 +199,10 @@ protected:
     TResultado<TTipoUltimoMovimentoRecebido> Receber() { return ReceberDados(http_.Base(), kLoja, Posicao(), *ambiente_); }
 
     // The text of the failure that receiving raises, naming `rotina`, whose
-    // cause is of kind E.
-    template <class E = std::exception>
-    std::string FalhaAoReceber(std::string_view rotina = "ReceberDados") {
-        return teste::TextoDaFalhaDaRotina<E>(rotina, [&] { Receber(); });
+    // cause is of kind `causa` (any when none is given).
+    std::string FalhaAoReceber(std::optional<db::TCausaRotina> causa = std::nullopt,
+                               std::string_view rotina = "ReceberDados") {
+        return teste::TextoDaFalhaDaRotina(rotina, causa, [&] { Receber(); });
     }
 
     // Receives until the server has nothing left; the number of requests.
@@ -293,7 +293,7 @@ TEST_F(Recebimento, TransacoesEPosicoesAposFalhaERecomeco) {
         for (auto& k : comandos)
             if (k.Ordem == c.falha) k = Evento(k.Ordem, k.IdTransacao, "32/13/2024");
         central_.Definir(comandos);
-        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(),
+        EXPECT_EQ(FalhaAoReceber(db::TCausaRotina::Outra),
                   kPrefixo + "o comando de ordem " + std::to_string(c.falha) +
                       ", coluna DIA: '32/13/2024' não é uma data válida" + TextoComoPorDeLadoRecebido(c.falha));
         EXPECT_EQ(Posicao(), c.posicaoAposFalha);
@@ -418,7 +418,7 @@ TEST_F(Recebimento, ModuloDaExecucaoDescartadoAposFalhaERefeitoComOutraEstrutura
     const std::string primeira = Conexoes(31001, 31002).first;
     EXPECT_EQ(Abertas(primeira), "1");
 
-    FalhaAoReceber<TErroRespostaInvalida>();
+    FalhaAoReceber(db::TCausaRotina::Outra);
     EXPECT_FALSE(modulo.Aberto());
     EXPECT_EQ(Abertas(primeira), "0");
     EXPECT_EQ(Posicao(), 31002);
@@ -561,7 +561,7 @@ TEST_F(Recebimento, BlocosMalformados) {
         SCOPED_TRACE(c.mensagem);
         dm_->Configuracoes().GravarUltimoRecebimento(700);
         http_.Responder(c.resposta);
-        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + c.mensagem);
+        EXPECT_EQ(FalhaAoReceber(db::TCausaRotina::Outra), kPrefixo + c.mensagem);
         EXPECT_EQ(Posicao(), 700);
         EXPECT_TRUE(Aplicacoes(701, 702).empty());  // the valid first command was rolled back
     }
@@ -632,7 +632,7 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
     central_.Definir({{900, "Z", "U", "VENDAS", {{"NUMERO", "1"}}}});
     dm_->Configuracoes().GravarUltimoRecebimento(899);
     // Its text names the routine that failed, once.
-    const std::string erro = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
+    const std::string erro = FalhaAoReceber(db::TCausaRotina::Banco, "PrepararDataset");
     EXPECT_EQ(erro.rfind("Falha ao executar a rotina PrepararDataset: \r\nTabela: TBVENDAS_UI\r\n", 0), 0u) << erro;
     EXPECT_EQ(erro.find("Falha ao executar", 1), std::string::npos) << erro;
     EXPECT_EQ(Posicao(), 899);
@@ -643,7 +643,7 @@ TEST_F(Recebimento, AcoesCamposBinariosETexto) {
         SCOPED_TRACE(acao);
         dm_->TBEstrutura().Adicionar("EVENTOS; DELETE FROM EVENTOS", "ID", "");
         central_.Definir({{901, "Z", acao, "EVENTOS; DELETE FROM EVENTOS", {{"ID", "801"}}}});
-        const std::string hostil = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
+        const std::string hostil = FalhaAoReceber(db::TCausaRotina::Banco, "PrepararDataset");
         EXPECT_NE(hostil.find("Tabela: TBEVENTOS; DELETE FROM EVENTOS_"), std::string::npos) << hostil;
         EXPECT_EQ(Posicao(), 899);
     }
@@ -757,7 +757,7 @@ TEST_F(Recebimento, PosicoesQueNaoSeguemAPedidaRecusamARespostaInteira) {
         SCOPED_TRACE(c.mensagem);
         dm_->Configuracoes().GravarUltimoRecebimento(20200);
         http_.Responder(RespostaProgramada::Json(c.corpo));
-        EXPECT_EQ(FalhaAoReceber<TErroRespostaInvalida>(), kPrefixo + "a resposta foi recusada: " + c.mensagem);
+        EXPECT_EQ(FalhaAoReceber(db::TCausaRotina::Outra), kPrefixo + "a resposta foi recusada: " + c.mensagem);
         EXPECT_EQ(Posicao(), 20200);
         EXPECT_TRUE(Aplicacoes(20201, 20201).empty());
     }
@@ -785,7 +785,7 @@ TEST_F(Recebimento, ChaveDeTresColunasRecusada) {
         SCOPED_TRACE(acao);
         dm_->Configuracoes().GravarUltimoRecebimento(20300);
         central_.Definir({{20301, "A", acao, "TRES", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"V", "x"}}}});
-        const std::string erro = FalhaAoReceber<db::ErroPreparacao>("PrepararDataset");
+        const std::string erro = FalhaAoReceber(db::TCausaRotina::Banco, "PrepararDataset");
         EXPECT_NE(erro.find("a tabela TRES tem chave primária de 3 colunas: o log guarda no máximo 2 valores de chave"),
                   std::string::npos)
             << erro;
