@@ -153,17 +153,19 @@ public:
     const central::Dialeto& Dialeto() const override { return kPostgres; }
 
     // Runs one statement; the result is the caller's to PQclear. Throws
-    // with the server's text on failure. A connection found broken between
-    // transactions is made again first (the server restarted, say): nothing
-    // was lost, since a transaction never outlives a call of the Armazem.
+    // with the server's text on failure. A connection found broken outside
+    // a transaction (the server restarted, say) is made again and the
+    // statement run once more: outside a transaction there are only reads,
+    // "IF NOT EXISTS" definitions and BEGIN, and nothing is lost, since a
+    // transaction never outlives a call of the Armazem.
     PGresult* Rodar(const std::string& sql, int n, const Oid* tipos, const char* const* valores) {
-        if (PQstatus(Con_) != CONNECTION_OK && !EmTransacao_) {
-            PQreset(Con_);
-            if (PQstatus(Con_) != CONNECTION_OK)
-                throw ErroArmazem("PostgreSQL: a conexão caiu e não foi refeita: " + SemQuebra(PQerrorMessage(Con_)));
-            Preparar_();
-        }
+        if (PQstatus(Con_) != CONNECTION_OK && !EmTransacao_) Refazer();
         PGresult* r = PQexecParams(Con_, sql.c_str(), n, tipos, valores, nullptr, nullptr, 0);
+        if (PQresultStatus(r) == PGRES_FATAL_ERROR && PQstatus(Con_) != CONNECTION_OK && !EmTransacao_) {
+            PQclear(r);
+            Refazer();
+            r = PQexecParams(Con_, sql.c_str(), n, tipos, valores, nullptr, nullptr, 0);
+        }
         const ExecStatusType st = PQresultStatus(r);
         if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
             std::string msg = SemQuebra(r ? PQresultErrorMessage(r) : PQerrorMessage(Con_));
@@ -175,6 +177,12 @@ public:
     }
 
 private:
+    void Refazer() {
+        PQreset(Con_);
+        if (PQstatus(Con_) != CONNECTION_OK)
+            throw ErroArmazem("PostgreSQL: a conexão caiu e não foi refeita: " + SemQuebra(PQerrorMessage(Con_)));
+        Preparar_();
+    }
     void Preparar_() {
         // Notices ("already exists, skipping") are not failures: not printed.
         PQsetNoticeProcessor(Con_, [](void*, const char*) {}, nullptr);

@@ -300,3 +300,22 @@ TEST(BancoParaExibirTest, AServerThatCannotBeReachedIsAnErrorThatSaysWhereWithou
 }
 
 }  // namespace
+
+namespace {
+
+// The database ends the server's connection (a restart, an administrator):
+// the next request is served over a new one, and nothing is lost.
+TEST(ArmazemPostgresTest, AConnectionTheDatabaseEndedIsMadeAgain) {
+    const char* base = ondaris::teste::EnderecoPostgresDeTeste();
+    if (!base) GTEST_SKIP() << ondaris::teste::kSemPostgres;
+    ondaris::teste::BancoPostgresDeTeste banco(base);
+    Armazem armazem(banco.Uri());
+    armazem.Gravar(Bloco(1, {Cmd(1)}));
+    const std::string nome = banco.Uri().substr(banco.Uri().rfind('/') + 1);
+    banco.Executar("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + nome + "'");
+    EXPECT_EQ(armazem.Gravar(Bloco(1, {Cmd(2)})).Aceitos, 1);
+    banco.Executar("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + nome + "'");
+    EXPECT_EQ(Posicoes(armazem.Receber(2, 0, 1000)), (std::vector<std::int64_t>{1, 2}));
+}
+
+}  // namespace
