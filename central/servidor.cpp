@@ -1,6 +1,5 @@
 #include "central/servidor.h"
 
-#include <iostream>
 #include <charconv>
 #include <cstdint>
 #include <iostream>
