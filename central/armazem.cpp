@@ -27,6 +27,7 @@ public:
     // True while a row is available.
     bool Passo() { return Stmt_->Passo(); }
     void Reiniciar() { Stmt_->Reiniciar(); }
+    void AosPoucos(int linhas) { Stmt_->AosPoucos(linhas); }
     std::int64_t Alteradas() const { return Stmt_->Alteradas(); }
     std::int64_t ColInt(int i) const { return Stmt_->ColInt(i); }
     bool ColNula(int i) const { return Stmt_->ColNula(i); }
@@ -416,6 +417,7 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
                                   .c_str());
         bloco.Int(1, loja).Int(2, depoisDe).Int(3, b.UltimaPosicao != 0 ? b.UltimaPosicao : propria);
         if (propria > depoisDe) bloco.Int(4, propria);
+        bloco.AosPoucos(limite);  // the range may hold far more than one block
         std::vector<Conflito> preteridos;
         while (static_cast<int>(b.Comandos.size()) < limite && bloco.Passo()) {
             if (!bloco.ColNula(3)) {

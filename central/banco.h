@@ -22,6 +22,10 @@ public:
     virtual void Texto(int indice, const std::string& valor) = 0;
     // Runs the statement on the first call; true while a row is available.
     virtual bool Passo() = 0;
+    // Rows are to be read `linhas` at a time, not all at once: for a
+    // statement inside a transaction whose reading may stop early. SQLite
+    // reads one row at a time anyway.
+    virtual void AosPoucos(int linhas) { (void)linhas; }
     // Ready to run again, every placeholder unbound.
     virtual void Reiniciar() = 0;
     // Rows changed by the statement's last run.

@@ -71,12 +71,17 @@ public:
         Sql_ = Placeholders(sql, n);
         Valores_.resize(static_cast<std::size_t>(n));
     }
-    ~ConsultaPostgres() override { PQclear(Res_); }
+    ~ConsultaPostgres() override {
+        Fechar();
+        PQclear(Res_);
+    }
 
     void Int(int indice, std::int64_t valor) override { Ligar(indice, std::to_string(valor), kOidInt8); }
     void Texto(int indice, const std::string& valor) override { Ligar(indice, valor, kOidTexto); }
     bool Passo() override;
+    void AosPoucos(int linhas) override { Pagina_ = linhas; }
     void Reiniciar() override {
+        Fechar();
         PQclear(Res_);
         Res_ = nullptr;
         for (auto& v : Valores_) v = Valor{};
@@ -98,6 +103,7 @@ private:
         std::optional<std::string> Texto;
         Oid Tipo = kOidTexto;
     };
+    void Fechar() noexcept;
     void Ligar(int indice, std::string valor, Oid tipo) {
         if (indice < 1 || indice > static_cast<int>(Valores_.size())) return;  // not in the statement
         Valores_[static_cast<std::size_t>(indice - 1)] = Valor{std::move(valor), tipo};
@@ -108,6 +114,8 @@ private:
     std::vector<Valor> Valores_;
     PGresult* Res_ = nullptr;
     int Linha_ = -1;
+    int Pagina_ = 0;       // rows per FETCH when read through a cursor
+    std::string Cursor_;   // its name while open
 };
 
 class ConexaoPostgres : public Conexao {
@@ -151,6 +159,8 @@ public:
         return c.Passo();
     }
     const central::Dialeto& Dialeto() const override { return kPostgres; }
+    bool EmTransacao() const { return EmTransacao_; }
+    std::string NovoCursor() { return "ondaris_cursor_" + std::to_string(++Cursores_); }
 
     // Runs one statement; the result is the caller's to PQclear. Throws
     // with the server's text on failure. A connection found broken outside
@@ -192,6 +202,7 @@ private:
 
     PGconn* Con_ = nullptr;
     bool EmTransacao_ = false;
+    std::uint64_t Cursores_ = 0;
 };
 
 bool ConsultaPostgres::Passo() {
@@ -202,10 +213,38 @@ bool ConsultaPostgres::Passo() {
             tipos.push_back(v.Tipo);
             valores.push_back(v.Texto ? v.Texto->c_str() : nullptr);
         }
-        Res_ = Conexao_.Rodar(Sql_, static_cast<int>(Valores_.size()), tipos.data(), valores.data());
+        if (Pagina_ > 0 && Conexao_.EmTransacao()) {
+            // Through a cursor, a page at a time: the rows the caller never
+            // reads are never sent.
+            const std::string cursor = Conexao_.NovoCursor();
+            PQclear(Conexao_.Rodar("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + Sql_,
+                                   static_cast<int>(Valores_.size()), tipos.data(), valores.data()));
+            Cursor_ = cursor;
+            Res_ = Conexao_.Rodar("FETCH " + std::to_string(Pagina_) + " FROM " + Cursor_, 0, nullptr, nullptr);
+        } else {
+            Res_ = Conexao_.Rodar(Sql_, static_cast<int>(Valores_.size()), tipos.data(), valores.data());
+        }
         Linha_ = -1;
     }
-    return ++Linha_ < PQntuples(Res_);
+    if (++Linha_ < PQntuples(Res_)) return true;
+    if (Cursor_.empty() || PQntuples(Res_) < Pagina_) return false;
+    PQclear(Res_);
+    Res_ = nullptr;
+    Res_ = Conexao_.Rodar("FETCH " + std::to_string(Pagina_) + " FROM " + Cursor_, 0, nullptr, nullptr);
+    Linha_ = 0;
+    return Linha_ < PQntuples(Res_);
+}
+
+void ConsultaPostgres::Fechar() noexcept {
+    if (Cursor_.empty()) return;
+    const std::string cursor = std::move(Cursor_);
+    Cursor_.clear();
+    // Ended with its transaction otherwise; a failure here changes nothing.
+    if (!Conexao_.EmTransacao()) return;
+    try {
+        PQclear(Conexao_.Rodar("CLOSE " + cursor, 0, nullptr, nullptr));
+    } catch (const std::exception&) {
+    }
 }
 
 }  // namespace

@@ -139,6 +139,8 @@ TEST_P(ArmazemBancosTest, ACommandSupersededByTheStoresOwnLaterChangeIsNotServed
     armazem_->Gravar(Bloco(1, {Cmd(1, 0, "PRODUTOS", "20"), Cmd(2, 0, "PRODUTOS", "21")}));
     armazem_->Gravar(Bloco(2, {Cmd(1, 0, "produtos", "20")}));
     EXPECT_EQ(Loja(2).ComandosAguardando, 1);
+    // One at a time: the walk goes on past the one passed over.
+    EXPECT_EQ(Posicoes(armazem_->Receber(2, 0, 1)), std::vector<std::int64_t>{2});
     EXPECT_EQ(Posicoes(armazem_->Receber(2, 0, 1000)), std::vector<std::int64_t>{2});
     EXPECT_EQ(Posicoes(armazem_->Receber(1, 0, 1000)), std::vector<std::int64_t>{3});
     armazem_->Receber(2, 0, 1000);
