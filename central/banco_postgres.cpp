@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "central/armazem.h"
@@ -168,13 +169,28 @@ public:
     // statement run once more: outside a transaction there are only reads,
     // "IF NOT EXISTS" definitions and BEGIN, and nothing is lost, since a
     // transaction never outlives a call of the Armazem.
-    PGresult* Rodar(const std::string& sql, int n, const Oid* tipos, const char* const* valores) {
+    // `preparado`: the statement is prepared once per connection (on its
+    // first run, with that run's parameter types) and only run after.
+    PGresult* Rodar(const std::string& sql, int n, const Oid* tipos, const char* const* valores,
+                    bool preparado = false) {
+        const auto rodar = [&]() -> PGresult* {
+            if (!preparado) return PQexecParams(Con_, sql.c_str(), n, tipos, valores, nullptr, nullptr, 0);
+            auto p = Preparados_.find(sql);
+            if (p == Preparados_.end()) {
+                const std::string nome = "ondaris_" + std::to_string(Preparados_.size() + 1);
+                PGresult* r = PQprepare(Con_, nome.c_str(), sql.c_str(), n, tipos);
+                if (PQresultStatus(r) != PGRES_COMMAND_OK) return r;
+                PQclear(r);
+                p = Preparados_.emplace(sql, nome).first;
+            }
+            return PQexecPrepared(Con_, p->second.c_str(), n, valores, nullptr, nullptr, 0);
+        };
         if (PQstatus(Con_) != CONNECTION_OK && !EmTransacao_) Refazer();
-        PGresult* r = PQexecParams(Con_, sql.c_str(), n, tipos, valores, nullptr, nullptr, 0);
+        PGresult* r = rodar();
         if (PQresultStatus(r) == PGRES_FATAL_ERROR && PQstatus(Con_) != CONNECTION_OK && !EmTransacao_) {
             PQclear(r);
             Refazer();
-            r = PQexecParams(Con_, sql.c_str(), n, tipos, valores, nullptr, nullptr, 0);
+            r = rodar();
         }
         const ExecStatusType st = PQresultStatus(r);
         if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
@@ -188,6 +204,7 @@ public:
 
 private:
     void Refazer() {
+        Preparados_.clear();  // they went with the old connection
         PQreset(Con_);
         if (PQstatus(Con_) != CONNECTION_OK)
             throw ErroArmazem("PostgreSQL: a conexão caiu e não foi refeita: " + SemQuebra(PQerrorMessage(Con_)));
@@ -203,6 +220,7 @@ private:
     PGconn* Con_ = nullptr;
     bool EmTransacao_ = false;
     std::uint64_t Cursores_ = 0;
+    std::unordered_map<std::string, std::string> Preparados_;  // text -> name
 };
 
 bool ConsultaPostgres::Passo() {
@@ -222,7 +240,7 @@ bool ConsultaPostgres::Passo() {
             Cursor_ = cursor;
             Res_ = Conexao_.Rodar("FETCH " + std::to_string(Pagina_) + " FROM " + Cursor_, 0, nullptr, nullptr);
         } else {
-            Res_ = Conexao_.Rodar(Sql_, static_cast<int>(Valores_.size()), tipos.data(), valores.data());
+            Res_ = Conexao_.Rodar(Sql_, static_cast<int>(Valores_.size()), tipos.data(), valores.data(), true);
         }
         Linha_ = -1;
     }
