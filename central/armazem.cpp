@@ -1,57 +1,40 @@
 #include "central/armazem.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <utility>
 
+#include "central/banco.h"
 #include "protocolo/linha.h"
 
 namespace ondaris::central {
 namespace {
 
-// One prepared statement, finalized on every path.
+// One prepared statement of the store's database (central/banco.h).
 class Comando {
 public:
-    Comando(sqlite3* banco, const char* sql) : Banco_(banco) {
-        if (sqlite3_prepare_v2(banco, sql, -1, &Stmt_, nullptr) != SQLITE_OK)
-            throw ErroArmazem(std::string("SQLite: ") + sqlite3_errmsg(banco));
-    }
-    ~Comando() { sqlite3_finalize(Stmt_); }
-    Comando(const Comando&) = delete;
-    Comando& operator=(const Comando&) = delete;
+    Comando(const std::unique_ptr<Conexao>& banco, const std::string& sql) : Stmt_(banco->Preparar(sql)) {}
 
     Comando& Int(int indice, std::int64_t valor) {
-        sqlite3_bind_int64(Stmt_, indice, valor);
+        Stmt_->Int(indice, valor);
         return *this;
     }
     Comando& Texto(int indice, const std::string& valor) {
-        sqlite3_bind_text(Stmt_, indice, valor.data(), static_cast<int>(valor.size()), SQLITE_TRANSIENT);
+        Stmt_->Texto(indice, valor);
         return *this;
     }
     // True while a row is available.
-    bool Passo() {
-        int rc = sqlite3_step(Stmt_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        throw ErroArmazem(std::string("SQLite: ") + sqlite3_errmsg(Banco_));
-    }
-    void Reiniciar() {
-        sqlite3_reset(Stmt_);
-        sqlite3_clear_bindings(Stmt_);
-    }
-    std::int64_t ColInt(int i) const { return sqlite3_column_int64(Stmt_, i); }
-    bool ColNula(int i) const { return sqlite3_column_type(Stmt_, i) == SQLITE_NULL; }
-    std::string ColTexto(int i) const {
-        auto* p = reinterpret_cast<const char*>(sqlite3_column_text(Stmt_, i));
-        return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(Stmt_, i))) : std::string();
-    }
+    bool Passo() { return Stmt_->Passo(); }
+    void Reiniciar() { Stmt_->Reiniciar(); }
+    void AosPoucos(int linhas) { Stmt_->AosPoucos(linhas); }
+    std::int64_t Alteradas() const { return Stmt_->Alteradas(); }
+    std::int64_t ColInt(int i) const { return Stmt_->ColInt(i); }
+    bool ColNula(int i) const { return Stmt_->ColNula(i); }
+    std::string ColTexto(int i) const { return Stmt_->ColTexto(i); }
 
 private:
-    sqlite3* Banco_;
-    sqlite3_stmt* Stmt_ = nullptr;
+    std::unique_ptr<Consulta> Stmt_;
 };
 
 std::string AgoraUtc() {
@@ -81,35 +64,36 @@ constexpr const char* kEnderecadoA =
 // can be superseded, which spares the look-up for most commands.
 constexpr const char* kVencedora =
     "(CASE WHEN c.posicao < ?4 THEN (SELECT MAX(s.posicao) FROM comandos s WHERE s.tabela = c.tabela"
-    " AND s.chave1 = c.chave1 AND s.chave2 IS c.chave2 AND s.loja_origem = ?1 AND s.posicao > c.posicao) END)";
+    " AND s.chave1 = c.chave1 AND s.chave2 = c.chave2 AND s.loja_origem = ?1 AND s.posicao > c.posicao) END)";
 
-void ExecutarSql(sqlite3* banco, const char* sql) {
-    char* erro = nullptr;
-    if (sqlite3_exec(banco, sql, nullptr, nullptr, &erro) != SQLITE_OK) {
-        std::string msg = erro ? erro : sqlite3_errmsg(banco);
-        sqlite3_free(erro);
-        throw ErroArmazem("SQLite: " + msg);
-    }
-}
-
-// BEGIN IMMEDIATE on construction; rolled back unless Confirmar() ran.
+// A write transaction (BEGIN IMMEDIATE on SQLite), rolled back unless
+// Confirmar() ran.
 class Transacao {
 public:
-    explicit Transacao(sqlite3* banco) : Banco_(banco) { ExecutarSql(Banco_, "BEGIN IMMEDIATE"); }
+    explicit Transacao(const std::unique_ptr<Conexao>& banco) : Banco_(*banco) { Banco_.Iniciar(); }
     ~Transacao() {
-        if (Aberta_) sqlite3_exec(Banco_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (Aberta_) Banco_.Desfazer();
     }
     Transacao(const Transacao&) = delete;
     Transacao& operator=(const Transacao&) = delete;
     void Confirmar() {
-        ExecutarSql(Banco_, "COMMIT");
+        Banco_.Confirmar();
         Aberta_ = false;
     }
 
 private:
-    sqlite3* Banco_;
+    Conexao& Banco_;
     bool Aberta_ = true;
 };
+
+// Takes one of the dialect's locks (central/banco.h), where it has them.
+void Travar(const std::unique_ptr<Conexao>& banco, const char* sql, std::int64_t loja = 0) {
+    if (!sql) return;
+    Comando trava(banco, sql);
+    trava.Int(1, loja);
+    while (trava.Passo()) {
+    }
+}
 
 std::optional<std::string> TextoOpcional(const Comando& c, int i) {
     if (c.ColNula(i)) return std::nullopt;
@@ -140,85 +124,73 @@ LinhaComando LinhaDoComando(const protocolo::TValorJSON& comando) {
     return l;
 }
 
-Armazem::Armazem(const std::string& arquivo) {
-    if (sqlite3_open(arquivo.c_str(), &Banco_) != SQLITE_OK) {
-        std::string msg = Banco_ ? sqlite3_errmsg(Banco_) : "memória insuficiente";
-        sqlite3_close(Banco_);
-        throw ErroArmazem("SQLite: não foi possível abrir " + arquivo + ": " + msg);
+Armazem::Armazem(const std::string& banco) : Banco_(AbrirBanco(banco)) {
+    const Dialeto& d = Banco_->Dialeto();
+    const std::string inteiro = d.Inteiro;
+    // In one transaction, under a lock: several servers starting together
+    // over one database make the tables once.
+    Transacao transacao(Banco_);
+    Travar(Banco_, d.TravaEsquema);
+    Executar(
+        "CREATE TABLE IF NOT EXISTS comandos ("
+        " posicao " + std::string(d.ChaveAutomatica) + ","
+        " loja_origem " + inteiro + " NOT NULL,"
+        " ordem_origem " + inteiro + " NOT NULL,"
+        " destino " + inteiro + " NOT NULL,"
+        " json TEXT NOT NULL,"
+        " UNIQUE (loja_origem, ordem_origem))");
+    Executar("CREATE INDEX IF NOT EXISTS comandos_destino ON comandos (destino, posicao)");
+    Executar(
+        "CREATE TABLE IF NOT EXISTS lojas ("
+        " codigo " + inteiro + " PRIMARY KEY,"
+        " posicao_confirmada " + inteiro + " NOT NULL DEFAULT 0,"
+        " posicao_recebida " + inteiro + " NOT NULL DEFAULT 0,"
+        " ultimo_pedido TEXT)");
+    // Added later: files made before them get them here.
+    GarantirColuna("lojas", "ultimo_movimento_loja", inteiro);
+    GarantirColuna("lojas", "envio_parado_desde", "TEXT");
+    {
+        // The row of each command: a file made before these columns
+        // gets them filled from its stored commands, all in one go.
+        const bool novas = GarantirColuna("comandos", "tabela", "TEXT");
+        GarantirColuna("comandos", "chave1", "TEXT");
+        GarantirColuna("comandos", "chave2", "TEXT");
+        if (novas) PreencherLinhas();
+        Executar("CREATE INDEX IF NOT EXISTS comandos_linha ON comandos (tabela, chave1, chave2, loja_origem, posicao)");
     }
-    try {
-        sqlite3_busy_timeout(Banco_, 5000);
-        Executar("PRAGMA journal_mode=WAL");
-        Executar("PRAGMA synchronous=NORMAL");
-        Executar(
-            "CREATE TABLE IF NOT EXISTS comandos ("
-            " posicao INTEGER PRIMARY KEY AUTOINCREMENT,"
-            " loja_origem INTEGER NOT NULL,"
-            " ordem_origem INTEGER NOT NULL,"
-            " destino INTEGER NOT NULL,"
-            " json TEXT NOT NULL,"
-            " UNIQUE (loja_origem, ordem_origem))");
-        Executar("CREATE INDEX IF NOT EXISTS comandos_destino ON comandos (destino, posicao)");
-        Executar(
-            "CREATE TABLE IF NOT EXISTS lojas ("
-            " codigo INTEGER PRIMARY KEY,"
-            " posicao_confirmada INTEGER NOT NULL DEFAULT 0,"
-            " posicao_recebida INTEGER NOT NULL DEFAULT 0,"
-            " ultimo_pedido TEXT)");
-        // Added later: files made before them get them here.
-        GarantirColuna("lojas", "ultimo_movimento_loja", "INTEGER");
-        GarantirColuna("lojas", "envio_parado_desde", "TEXT");
-        {
-            // The row of each command: a file made before these columns
-            // gets them filled from its stored commands, all in one go.
-            Transacao transacao(Banco_);
-            const bool novas = GarantirColuna("comandos", "tabela", "TEXT");
-            GarantirColuna("comandos", "chave1", "TEXT");
-            GarantirColuna("comandos", "chave2", "TEXT");
-            if (novas) PreencherLinhas();
-            Executar("CREATE INDEX IF NOT EXISTS comandos_linha ON comandos (tabela, chave1, chave2, loja_origem, posicao)");
-            transacao.Confirmar();
-        }
-        // What a store reported its log to reach, with the position it had
-        // received up to then: which commands it got while a change of its
-        // own was waiting to be sent. Kept only above its acknowledged
-        // position.
-        Executar(
-            "CREATE TABLE IF NOT EXISTS relatos ("
-            " loja INTEGER NOT NULL,"
-            " movimento INTEGER NOT NULL,"
-            " recebida INTEGER NOT NULL,"
-            " PRIMARY KEY (loja, movimento))");
-        Executar(
-            "CREATE TABLE IF NOT EXISTS conflitos ("
-            " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-            " loja INTEGER NOT NULL,"
-            " posicao_preterida INTEGER NOT NULL,"
-            " loja_preterida INTEGER NOT NULL,"
-            " posicao_vencedora INTEGER NOT NULL,"
-            " tabela TEXT NOT NULL,"
-            " chave1 TEXT,"
-            " chave2 TEXT,"
-            " quando TEXT NOT NULL,"
-            " UNIQUE (loja, posicao_preterida))");
-        Executar("CREATE TABLE IF NOT EXISTS contadores (nome TEXT PRIMARY KEY, valor INTEGER NOT NULL)");
-    } catch (...) {
-        sqlite3_close(Banco_);
-        throw;
-    }
+    // What a store reported its log to reach, with the position it had
+    // received up to then: which commands it got while a change of its
+    // own was waiting to be sent. Kept only above its acknowledged
+    // position.
+    Executar(
+        "CREATE TABLE IF NOT EXISTS relatos ("
+        " loja " + inteiro + " NOT NULL,"
+        " movimento " + inteiro + " NOT NULL,"
+        " recebida " + inteiro + " NOT NULL,"
+        " PRIMARY KEY (loja, movimento))");
+    Executar(
+        "CREATE TABLE IF NOT EXISTS conflitos ("
+        " id " + std::string(d.ChaveAutomatica) + ","
+        " loja " + inteiro + " NOT NULL,"
+        " posicao_preterida " + inteiro + " NOT NULL,"
+        " loja_preterida " + inteiro + " NOT NULL,"
+        " posicao_vencedora " + inteiro + " NOT NULL,"
+        " tabela TEXT NOT NULL,"
+        " chave1 TEXT,"
+        " chave2 TEXT,"
+        " quando TEXT NOT NULL,"
+        " UNIQUE (loja, posicao_preterida))");
+    Executar("CREATE TABLE IF NOT EXISTS contadores (nome TEXT PRIMARY KEY, valor " + inteiro + " NOT NULL)");
+    transacao.Confirmar();
 }
 
-Armazem::~Armazem() { sqlite3_close(Banco_); }
+Armazem::~Armazem() = default;
 
-void Armazem::Executar(const char* sql) { ExecutarSql(Banco_, sql); }
+void Armazem::Executar(const std::string& sql) { Banco_->Executar(sql); }
 
-bool Armazem::GarantirColuna(const char* tabela, const char* coluna, const char* tipo) {
-    {
-        Comando colunas(Banco_, (std::string("SELECT name FROM pragma_table_info('") + tabela + "')").c_str());
-        while (colunas.Passo())
-            if (colunas.ColTexto(0) == coluna) return false;
-    }
-    Executar((std::string("ALTER TABLE ") + tabela + " ADD COLUMN " + coluna + " " + tipo).c_str());
+bool Armazem::GarantirColuna(const char* tabela, const char* coluna, const std::string& tipo) {
+    if (Banco_->TemColuna(tabela, coluna)) return false;
+    Executar(std::string("ALTER TABLE ") + tabela + " ADD COLUMN " + coluna + " " + tipo);
     return true;
 }
 
@@ -244,17 +216,17 @@ void Armazem::DefinirPrecedenciaDaLoja(bool ligada) {
 
 void Armazem::RegistrarConflito(const Conflito& c) {
     Comando inserir(Banco_,
-                    "INSERT OR IGNORE INTO conflitos (loja, posicao_preterida, loja_preterida, posicao_vencedora,"
-                    " tabela, chave1, chave2, quando) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                    "INSERT INTO conflitos (loja, posicao_preterida, loja_preterida, posicao_vencedora,"
+                    " tabela, chave1, chave2, quando) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING");
     inserir.Int(1, c.Loja).Int(2, c.PosicaoPreterida).Int(3, c.LojaPreterida).Int(4, c.PosicaoVencedora);
     inserir.Texto(5, c.Tabela);
     LigarOpcional(inserir, 6, c.Chave1);
     LigarOpcional(inserir, 7, c.Chave2);
     inserir.Texto(8, c.Quando);
     inserir.Passo();
-    if (sqlite3_changes(Banco_) != 1) return;  // known already
+    if (inserir.Alteradas() != 1) return;  // known already
     Executar("INSERT INTO contadores (nome, valor) VALUES ('conflitos', 1)"
-             " ON CONFLICT (nome) DO UPDATE SET valor = valor + 1");
+             " ON CONFLICT (nome) DO UPDATE SET valor = contadores.valor + 1");
     Comando podar(Banco_, "DELETE FROM conflitos WHERE id <= (SELECT MAX(id) FROM conflitos) - ?");
     podar.Int(1, kLimiteConflitos).Passo();
 }
@@ -263,7 +235,7 @@ void Armazem::ConflitosDoEnvio(std::int32_t loja, std::int64_t desde, std::int64
                                const LinhaComando& linha) {
     Comando preteridos(Banco_,
                        "SELECT c.posicao, c.loja_origem FROM comandos c WHERE c.tabela = ?2 AND c.chave1 = ?3 AND"
-                       " c.chave2 IS ?4 AND c.posicao > ?5 AND c.posicao <= ?6 AND"
+                       " c.chave2 = ?4 AND c.posicao > ?5 AND c.posicao <= ?6 AND"
                        " (c.destino = ?1 OR (c.destino = 0 AND c.loja_origem <> ?1))");
     preteridos.Int(1, loja).Texto(2, linha.Tabela).Texto(3, *linha.Chave1);
     LigarOpcional(preteridos, 4, linha.Chave2);
@@ -276,8 +248,10 @@ void Armazem::ConflitosDoEnvio(std::int32_t loja, std::int64_t desde, std::int64
 }
 
 void Armazem::GarantirLoja(std::int32_t loja) {
-    Comando garantir(Banco_, "INSERT OR IGNORE INTO lojas (codigo) VALUES (?)");
+    Comando garantir(Banco_, "INSERT INTO lojas (codigo) VALUES (?) ON CONFLICT DO NOTHING");
     garantir.Int(1, loja).Passo();
+    // One request of a store at a time, whichever server process takes it.
+    Travar(Banco_, Banco_->Dialeto().TravaLoja, loja);
 }
 
 std::int64_t Armazem::LerPosicaoConfirmada(std::int32_t loja) {
@@ -290,6 +264,14 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
     std::lock_guard trava(Mutex_);
     ResultadoGravacao r;
     Transacao transacao(Banco_);
+    // Positions are handed out in commit order. A reader that has seen
+    // position 12 takes it as its new start and never looks below it again,
+    // so 11 must not commit after 12: it would be skipped for good. The
+    // database numbers commands as they are inserted, not as they commit,
+    // so where several processes write at once (PostgreSQL) one block at a
+    // time takes positions, under a lock held until its commit. SQLite's
+    // write transactions already exclude each other.
+    Travar(Banco_, Banco_->Dialeto().TravaPosicoes);
     GarantirLoja(bloco.Loja);
 
     std::int64_t confirmada = 0;
@@ -309,8 +291,8 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
 
     std::int64_t nova = confirmada;
     Comando inserir(Banco_,
-                    "INSERT OR IGNORE INTO comandos (loja_origem, ordem_origem, destino, json, tabela, chave1, chave2)"
-                    " VALUES (?, ?, ?, ?, ?, ?, ?)");
+                    "INSERT INTO comandos (loja_origem, ordem_origem, destino, json, tabela, chave1, chave2)"
+                    " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING RETURNING posicao");
     // The store's reports above its position (a few), and what it has
     // received by now: a command it sends was judged by the store against
     // what it was served after it first reported its log to reach that
@@ -342,11 +324,10 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
         inserir.Int(1, bloco.Loja).Int(2, cmd.Ordem).Int(3, cmd.Destino).Texto(4, cmd.Json).Texto(5, cmd.Linha.Tabela);
         LigarOpcional(inserir, 6, cmd.Linha.Chave1);
         LigarOpcional(inserir, 7, cmd.Linha.Chave2);
-        inserir.Passo();
-        if (sqlite3_changes(Banco_) == 1) {
+        if (inserir.Passo()) {
             ++r.Aceitos;
             if (const auto desde = cmd.Linha.Chave1 ? servidoDesde(cmd.Ordem) : std::nullopt)
-                ConflitosDoEnvio(bloco.Loja, *desde, recebida, sqlite3_last_insert_rowid(Banco_), cmd.Linha);
+                ConflitosDoEnvio(bloco.Loja, *desde, recebida, inserir.ColInt(0), cmd.Linha);
         } else {
             ++r.Ignorados;
         }
@@ -391,8 +372,8 @@ std::int64_t Armazem::RegistrarIndice(std::int32_t loja, std::int64_t ultimoMovi
         // The first report of each log end, with what the store had
         // received by then (see ConflitosDoEnvio).
         Comando relato(Banco_,
-                       "INSERT OR IGNORE INTO relatos (loja, movimento, recebida)"
-                       " SELECT codigo, ?2, posicao_recebida FROM lojas WHERE codigo = ?1");
+                       "INSERT INTO relatos (loja, movimento, recebida)"
+                       " SELECT codigo, ?2, posicao_recebida FROM lojas WHERE codigo = ?1 ON CONFLICT DO NOTHING");
         relato.Int(1, loja).Int(2, ultimoMovimentoLoja).Passo();
     }
     transacao.Confirmar();
@@ -436,6 +417,7 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
                                   .c_str());
         bloco.Int(1, loja).Int(2, depoisDe).Int(3, b.UltimaPosicao != 0 ? b.UltimaPosicao : propria);
         if (propria > depoisDe) bloco.Int(4, propria);
+        bloco.AosPoucos(limite);  // the range may hold far more than one block
         std::vector<Conflito> preteridos;
         while (static_cast<int>(b.Comandos.size()) < limite && bloco.Passo()) {
             if (!bloco.ColNula(3)) {
@@ -458,7 +440,7 @@ std::vector<EstadoLoja> Armazem::Estado() {
     // Waiting: what the store will be served (superseded commands are not).
     const std::string superada =
         Precedencia_ ? " AND NOT EXISTS (SELECT 1 FROM comandos s WHERE s.tabela = c.tabela AND s.chave1 = c.chave1"
-                       " AND s.chave2 IS c.chave2 AND s.loja_origem = l.codigo AND s.posicao > c.posicao)"
+                       " AND s.chave2 = c.chave2 AND s.loja_origem = l.codigo AND s.posicao > c.posicao)"
                      : "";
     Comando c(Banco_,
               ("SELECT l.codigo, l.posicao_confirmada, l.posicao_recebida, COALESCE(l.ultimo_pedido, ''),"
@@ -498,6 +480,37 @@ ConflitosRegistrados Armazem::Conflitos() {
     while (c.Passo())
         r.Recentes.push_back({static_cast<std::int32_t>(c.ColInt(0)), c.ColInt(1), static_cast<std::int32_t>(c.ColInt(2)),
                               c.ColInt(3), c.ColTexto(4), TextoOpcional(c, 5), TextoOpcional(c, 6), c.ColTexto(7)});
+    return r;
+}
+
+}  // namespace ondaris::central
+
+namespace ondaris::central {
+
+ResultadoPurga Armazem::Purgar() {
+    std::lock_guard trava(Mutex_);
+    ResultadoPurga r;
+    Transacao transacao(Banco_);
+    {
+        Comando limite(Banco_,
+                       "SELECT MIN(p) FROM (SELECT posicao_recebida AS p FROM lojas"
+                       " UNION ALL SELECT recebida FROM relatos) t");
+        if (limite.Passo() && !limite.ColNula(0)) r.AtePosicao = limite.ColInt(0);
+    }
+    {
+        Comando atrasadas(Banco_,
+                          "SELECT codigo FROM lojas WHERE posicao_recebida = ?1 OR codigo IN"
+                          " (SELECT loja FROM relatos WHERE recebida = ?1) ORDER BY codigo");
+        atrasadas.Int(1, r.AtePosicao);
+        while (atrasadas.Passo()) r.Atrasadas.push_back(static_cast<std::int32_t>(atrasadas.ColInt(0)));
+    }
+    if (r.AtePosicao > 0) {
+        Comando remover(Banco_, "DELETE FROM comandos WHERE posicao <= ?");
+        remover.Int(1, r.AtePosicao);
+        remover.Passo();
+        r.Removidos = remover.Alteradas();
+    }
+    transacao.Confirmar();
     return r;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The central server's store of commands, in one SQLite file.
+// The central server's store of commands: one SQLite file, or one PostgreSQL
+// database that several server processes share (central/banco.h).
 //
 // Every command a store sends is kept once, under a position of the server's
 // own numbering (ascending in arrival order), with the store that sent it,
@@ -49,10 +50,17 @@
 // reach that change (obterindiceenvio, asked before receiving). The total
 // and the latest kLimiteConflitos are kept.
 //
-// Thread-safe: every call runs under one lock, held only for the SQLite
+// Thread-safe: every call runs under one lock, held only for the database
 // work; answers are copied out, so callers build and send them unlocked.
-// A block is stored in one transaction with prepared statements.
+// A block is stored in one transaction with prepared statements. Nothing
+// another process would need is kept here: processes sharing a PostgreSQL
+// database exclude each other with its locks, taken in Gravar (positions)
+// and per store (its requests one at a time).
+//
+// Commands every store has received can be removed, when the operator asks
+// (Purgar); never by the server on its own.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -61,9 +69,9 @@
 
 #include "protocolo/json.h"
 
-struct sqlite3;
-
 namespace ondaris::central {
+
+class Conexao;
 
 class ErroArmazem : public std::runtime_error {
 public:
@@ -154,16 +162,29 @@ struct ConflitosRegistrados {
 
 inline constexpr int kLimiteConflitos = 100;
 
+// What Purgar removed: every command at or below `AtePosicao`, the lowest
+// position any known store has received up to (its last request), or had
+// received when it reported a change of its own it has not sent yet (the
+// commands the set-aside conflicts are found among). A store that has never
+// asked to receive holds everything back. Positions are never handed out
+// again; the conflicts already listed stay as they are.
+struct ResultadoPurga {
+    std::int64_t Removidos = 0;
+    std::int64_t AtePosicao = 0;           // 0 when there is nothing every store has received
+    std::vector<std::int32_t> Atrasadas;   // the stores that hold the bound there
+};
+
 class Armazem {
 public:
-    explicit Armazem(const std::string& arquivo);
+    // `banco`: a SQLite file, or a PostgreSQL URI (central/banco.h).
+    explicit Armazem(const std::string& banco);
     ~Armazem();
     Armazem(const Armazem&) = delete;
     Armazem& operator=(const Armazem&) = delete;
 
     // Stores one block (see the rules above). Throws BlocoRecusado when the
     // block contradicts what the server holds, ErroArmazem on a SQLite
-    // failure; either way nothing is stored.
+    // failure of the database; either way nothing is stored.
     ResultadoGravacao Gravar(const BlocoRecebido& bloco);
 
     // A store asks how far the server holds its log, telling the end of its
@@ -177,14 +198,17 @@ public:
     std::vector<EstadoLoja> Estado();
     ConflitosRegistrados Conflitos();
 
+    // Removes the commands every store has received (see ResultadoPurga).
+    ResultadoPurga Purgar();
+
     // Only for the tests that show what the rule prevents: false serves
     // every command, superseded or not. Nothing a store sends reaches it.
     void DefinirPrecedenciaDaLoja(bool ligada);
 
 private:
-    void Executar(const char* sql);
+    void Executar(const std::string& sql);
     // True when the column was missing and has been added.
-    bool GarantirColuna(const char* tabela, const char* coluna, const char* tipo);
+    bool GarantirColuna(const char* tabela, const char* coluna, const std::string& tipo);
     // Fills the row columns of commands stored before they existed.
     void PreencherLinhas();
     void RegistrarConflito(const Conflito& c);
@@ -197,7 +221,7 @@ private:
     std::int64_t LerPosicaoConfirmada(std::int32_t loja);
 
     std::mutex Mutex_;
-    sqlite3* Banco_ = nullptr;
+    std::unique_ptr<Conexao> Banco_;
     bool Precedencia_ = true;
 };
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <iostream>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -225,6 +226,9 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
                 res.status = 409;
                 res.set_content(e.what(), kTextoPlano);
             } catch (const std::exception& e) {
+                // The database failed (it may be another machine's): the
+                // operator reads it here, the agent in its answer.
+                std::cerr << "ondaris-central: " << req.method << " " << req.path << ": " << e.what() << std::endl;
                 res.status = 500;
                 res.set_content(std::string("erro interno: ") + e.what(), kTextoPlano);
             }

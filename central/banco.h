@@ -1,0 +1,74 @@
+#pragma once
+// The little the store of commands (central/armazem.h) asks of a database,
+// so that its rules and statements are written once and run on SQLite (one
+// file, one server process) and on PostgreSQL (several server processes over
+// one database).
+//
+// Statements are written in the SQL both understand, with SQLite's
+// placeholders ("?" and "?N"; the PostgreSQL side renumbers them as "$N"), and
+// bound by position. A placeholder left unbound is NULL. What the two do not
+// share is told by Dialeto, and nowhere else.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace ondaris::central {
+
+// One prepared statement: bind, then step through its rows.
+class Consulta {
+public:
+    virtual ~Consulta() = default;
+    virtual void Int(int indice, std::int64_t valor) = 0;
+    virtual void Texto(int indice, const std::string& valor) = 0;
+    // Runs the statement on the first call; true while a row is available.
+    virtual bool Passo() = 0;
+    // Rows are to be read `linhas` at a time, not all at once: for a
+    // statement inside a transaction whose reading may stop early. SQLite
+    // reads one row at a time anyway.
+    virtual void AosPoucos(int linhas) { (void)linhas; }
+    // Ready to run again, every placeholder unbound.
+    virtual void Reiniciar() = 0;
+    // Rows changed by the statement's last run.
+    virtual std::int64_t Alteradas() const = 0;
+    virtual std::int64_t ColInt(int i) const = 0;
+    virtual bool ColNula(int i) const = 0;
+    virtual std::string ColTexto(int i) const = 0;
+};
+
+// What differs between the two databases.
+struct Dialeto {
+    const char* Nome;             // for messages: "SQLite", "PostgreSQL"
+    const char* Inteiro;          // a 64-bit integer column
+    const char* ChaveAutomatica;  // a 64-bit key the database numbers, ascending, never reused
+    // Statements that take a lock held until the transaction ends; nullptr
+    // where a write transaction already excludes every other writer (SQLite).
+    const char* TravaEsquema;     // while the tables are made
+    const char* TravaPosicoes;    // while commands get their positions (see Armazem::Gravar)
+    const char* TravaLoja;        // one store's row (?1): its requests one at a time
+};
+
+class Conexao {
+public:
+    virtual ~Conexao() = default;
+    virtual std::unique_ptr<Consulta> Preparar(const std::string& sql) = 0;
+    virtual void Executar(const std::string& sql) = 0;
+    // A transaction that will write; Desfazer never throws.
+    virtual void Iniciar() = 0;
+    virtual void Confirmar() = 0;
+    virtual void Desfazer() noexcept = 0;
+    virtual bool TemColuna(const std::string& tabela, const std::string& coluna) = 0;
+    virtual const central::Dialeto& Dialeto() const = 0;
+};
+
+// True for a PostgreSQL connection URI ("postgresql://..." or "postgres://...").
+bool EhEnderecoPostgres(const std::string& banco);
+
+// Opens `banco`: a PostgreSQL connection URI, or else the path of a SQLite
+// file (made when missing). Throws ErroArmazem (central/armazem.h) when it
+// cannot; the text never shows a password the URI holds.
+std::unique_ptr<Conexao> AbrirBanco(const std::string& banco);
+
+// `banco` as it may be shown: a URI's password replaced by "***".
+std::string BancoParaExibir(const std::string& banco);
+
+}  // namespace ondaris::central
