@@ -35,7 +35,7 @@ ComandoRecebido Cmd(std::int64_t ordem, std::int32_t destino = 0, const std::str
     c.Json = R"({"ordem":")" + std::to_string(ordem) + R"(","codigolojadestino":")" + std::to_string(destino) +
              R"(","acao":"U","tabela":")" + tabela + R"(","atualvalorchave1":")" + chave +
              R"(","atualvalorchave2":"","idtransacao":"7","campos":{"CODIGO":")" + chave + R"("}})";
-    c.Linha = ondaris::central::LinhaDoComando(*ondaris::sync::LerJSON(c.Json));
+    c.Linha = ondaris::central::LinhaDoComando(*ondaris::protocolo::LerJSON(c.Json));
     return c;
 }
 

@@ -32,8 +32,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using ondaris::sync::LerJSON;
-using ondaris::sync::TValorJSON;
+using ondaris::protocolo::LerJSON;
+using ondaris::protocolo::TValorJSON;
 
 int PortaLivre() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

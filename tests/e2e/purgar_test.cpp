@@ -23,7 +23,7 @@ ondaris::central::BlocoRecebido Bloco(std::int32_t loja, int primeira, int quant
         c.Ordem = ordem;
         c.Json = R"({"ordem":")" + std::to_string(ordem) + R"(","codigolojadestino":"","acao":"U","tabela":"PRODUTOS",)"
                  R"("atualvalorchave1":")" + std::to_string(loja * 1000 + ordem) + R"(","campos":{"CODIGO":"1"}})";
-        c.Linha = ondaris::central::LinhaDoComando(*ondaris::sync::LerJSON(c.Json));
+        c.Linha = ondaris::central::LinhaDoComando(*ondaris::protocolo::LerJSON(c.Json));
         b.Comandos.push_back(std::move(c));
     }
     return b;
