@@ -52,7 +52,10 @@
 // Thread-safe: every call runs under one lock, held only for the SQLite
 // work; answers are copied out, so callers build and send them unlocked.
 // A block is stored in one transaction with prepared statements.
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -133,6 +136,13 @@ struct EstadoLoja {
     // UTC time since which the store has reported more than the server holds
     // while the acknowledged position has not moved; empty when it is not so.
     std::string EnvioParadoDesde;
+    // UTC time since which the store has been served commands without its
+    // received position moving on (it asks again from the same position);
+    // empty when it is not so.
+    std::string RecebimentoParadoDesde;
+    // The operator admits this store without credentials (its agent cannot
+    // send them). Filled where credentials are kept; false until then.
+    bool SemCredencial = false;
 };
 
 // A command a store did not apply because a later change of its own to the
@@ -145,6 +155,9 @@ struct Conflito {
     std::string Tabela;
     std::optional<std::string> Chave1, Chave2;
     std::string Quando;                   // UTC, ISO 8601
+    // The agent set it aside for its own change (recognised when that
+    // change arrived), rather than the server passing it over.
+    bool PostoDeLado = false;
 };
 
 struct ConflitosRegistrados {
@@ -153,6 +166,20 @@ struct ConflitosRegistrados {
 };
 
 inline constexpr int kLimiteConflitos = 100;
+
+// What went wrong per store, for the operator's page: refusals of its
+// requests, and the conflicts counted against it (it did not apply a
+// command) by kind. Kept apart from the store's positions; never pruned.
+struct OcorrenciasLoja {
+    std::int32_t Loja = 0;            // 0: refusals for a code no store has used
+    std::int64_t Recusas = 0;
+    std::string UltimaRecusa;         // its text, at most kTamanhoMotivoRecusa bytes
+    std::string UltimaRecusaQuando;   // UTC, ISO 8601; empty when none
+    std::int64_t Conflitos = 0;       // passed over by the server
+    std::int64_t PostosDeLado = 0;    // set aside by the store's agent
+};
+
+inline constexpr std::size_t kTamanhoMotivoRecusa = 400;
 
 class Armazem {
 public:
@@ -177,6 +204,16 @@ public:
     std::vector<EstadoLoja> Estado();
     ConflitosRegistrados Conflitos();
 
+    // A request of store `loja` (0 when it named none) was refused with
+    // `motivo`. Counted for that store when the server knows it, else
+    // under 0, so that made-up codes cannot grow the list of stores.
+    void RegistrarRecusa(std::int32_t loja, const std::string& motivo);
+    std::vector<OcorrenciasLoja> Ocorrencias();
+
+    // Only for tests that drive time: where every recorded time comes
+    // from (the system clock by default).
+    void DefinirRelogio(std::function<std::chrono::system_clock::time_point()> relogio);
+
     // Only for the tests that show what the rule prevents: false serves
     // every command, superseded or not. Nothing a store sends reaches it.
     void DefinirPrecedenciaDaLoja(bool ligada);
@@ -196,9 +233,13 @@ private:
     void GarantirLoja(std::int32_t loja);
     std::int64_t LerPosicaoConfirmada(std::int32_t loja);
 
+    void ContarConflito(const Conflito& c);
+    std::string Agora() const;
+
     std::mutex Mutex_;
     sqlite3* Banco_ = nullptr;
     bool Precedencia_ = true;
+    std::function<std::chrono::system_clock::time_point()> Relogio_;
 };
 
 }  // namespace ondaris::central
