@@ -156,19 +156,22 @@ main{padding:18px 24px 32px}
 .aviso{background:#fff7e0;border:1px solid #e8c766;border-radius:6px;padding:8px 12px;margin:0 0 14px}
 table{border-collapse:collapse;width:100%;background:#fff;border:1px solid #d8dee6}
 th,td{padding:7px 10px;border-bottom:1px solid #e6eaf0;text-align:left;vertical-align:top}
-th{background:#e9eef5;font-size:12px;font-weight:600;color:#33435a;white-space:nowrap}
+th{background:#e9eef5;font-size:12px;font-weight:600;color:#33435a;vertical-align:bottom}
+th.num{text-align:right}
+.rolagem{overflow-x:auto}
 td.num{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
 tbody tr:nth-child(even){background:#f9fafc}
 tr.parada,tr.parada:nth-child(even){background:#fde8e7}
 tr.parada td:first-child{border-left:4px solid #d9534f}
 td.hora{white-space:nowrap}
-td.loja{font-weight:700;font-size:15px;white-space:nowrap}
+td.loja{font-weight:700;font-size:15px;white-space:nowrap;min-width:170px}
+td.recusas{min-width:200px}
 .selo{display:inline-block;margin-left:6px;padding:1px 7px;border-radius:10px;font-size:11px;font-weight:600;vertical-align:middle}
 .selo.parada{background:#d9534f;color:#fff}
 .selo.credencial{background:#f0ad4e;color:#3b2a00}
 .motivo{font-weight:400;font-size:12px;color:#9c2420;margin-top:3px;white-space:normal}
 .sub{display:block;font-size:12px;color:#6b7a8f;white-space:nowrap}
-.recusa{display:block;font-size:12px;color:#6b4d00;max-width:320px;overflow-wrap:anywhere}
+.recusa{display:block;font-size:12px;color:#6b4d00;max-width:340px;overflow-wrap:anywhere}
 .nada{color:#9aa6b5}
 .destaque{font-weight:700;color:#b52b27}
 h2{font-size:16px;margin:26px 0 8px}
@@ -286,17 +289,17 @@ std::string PaginaPainel(const FotoCentral& f, seconds atualizacao) {
     if (f.Lojas.empty()) {
         p += "<p class=\"vazio\" id=\"sem-lojas\">Nenhuma loja fez contato com este servidor ainda.</p>\n";
     } else {
-        p += "<table id=\"lojas\"><thead><tr><th>Loja</th><th>Último contato</th>"
-             "<th title=\"Até onde o servidor tem o log da loja\">Envio confirmado até</th>"
-             "<th title=\"O fim do log da loja na última vez que ela informou\">Fim do log informado</th>"
-             "<th title=\"A posição depois da qual a loja pediu comandos por último\">Recebido até</th>"
-             "<th>Comandos aguardando</th><th>Envio parado desde</th><th>Recusas</th>"
-             "<th title=\"Comandos de outras lojas que o servidor deixou de servir porque vale uma alteração "
-             "posterior da própria loja\">Conflitos</th>"
-             "<th title=\"Comandos que o agente da loja pôs de lado por uma alteração sua ainda não enviada\">"
-             "Postos de lado</th></tr></thead>\n<tbody>\n";
+        p += "<div class=\"rolagem\"><table id=\"lojas\"><thead><tr><th>Loja</th><th>Último contato</th>"
+             "<th class=\"num\" title=\"Até onde o servidor tem o log da loja\">Envio confirmado até</th>"
+             "<th class=\"num\" title=\"O fim do log da loja na última vez que ela informou\">Fim do log informado</th>"
+             "<th class=\"num\" title=\"A posição depois da qual a loja pediu comandos por último\">Recebido até</th>"
+             "<th class=\"num\">Comandos aguardando</th><th>Envio parado desde</th><th>Recusas</th>"
+             "<th class=\"num\" title=\"Comandos de outras lojas que o servidor deixou de servir porque vale uma "
+             "alteração posterior da própria loja\">Conflitos</th>"
+             "<th class=\"num\" title=\"Comandos que o agente da loja pôs de lado por uma alteração sua ainda não "
+             "enviada\">Postos de lado</th></tr></thead>\n<tbody>\n";
         for (const LojaNoPainel& l : f.Lojas) p += LinhaDaLoja(l, f.Agora);
-        p += "</tbody></table>\n";
+        p += "</tbody></table></div>\n";
     }
     if (!f.Conflitos.Recentes.empty()) p += TabelaConflitos(f.Conflitos);
     p += "</main>\n</body></html>\n";
