@@ -23,7 +23,6 @@
 //
 // Everything a store sent (refusal texts quote it; conflict keys are its
 // data) is escaped before it reaches the page.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
