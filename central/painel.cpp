@@ -456,8 +456,10 @@ void Painel::Registrar(ServidorHttp& servidor) {
         const FotoCentral foto = Fotografar(Armazem_, Agora(), Opcoes_.LimiteParada);
         res.set_content(TextoMetricas(foto, Requisicoes_), "text/plain; version=0.0.4; charset=utf-8");
     }));
-    servidor.set_logger(
-        [this](const httplib::Request& req, const httplib::Response& res) { Requisicoes_.Contar(req.path, res.status); });
+    // After every handler and error text, before the answer is written: a
+    // client that asks for the metrics after an answer finds it counted.
+    servidor.set_post_routing_handler(
+        [this](const httplib::Request& req, httplib::Response& res) { Requisicoes_.Contar(req.path, res.status); });
 }
 
 }  // namespace ondaris::central

@@ -101,7 +101,7 @@ public:
     explicit Painel(Armazem& armazem, OpcoesPainel opcoes = {});
 
     // Installs GET /, /painel and /metrics, and counts every answer the
-    // server gives (the server's logger).
+    // server gives (its post-routing handler).
     void Registrar(ServidorHttp& servidor);
 
 private:
