@@ -7,6 +7,7 @@
 
 #include "central/banco.h"
 #include "protocolo/linha.h"
+#include "protocolo/texto.h"
 
 namespace ondaris::central {
 namespace {
@@ -37,8 +38,8 @@ private:
     std::unique_ptr<Consulta> Stmt_;
 };
 
-std::string AgoraUtc() {
-    std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+std::string AgoraUtc(std::chrono::system_clock::time_point agora) {
+    std::time_t t = std::chrono::system_clock::to_time_t(agora);
     std::tm tm{};
     gmtime_r(&t, &tm);
     char texto[32];
@@ -149,6 +150,7 @@ Armazem::Armazem(const std::string& banco) : Banco_(AbrirBanco(banco)) {
     // Added later: files made before them get them here.
     GarantirColuna("lojas", "ultimo_movimento_loja", inteiro);
     GarantirColuna("lojas", "envio_parado_desde", "TEXT");
+    GarantirColuna("lojas", "recebimento_parado_desde", "TEXT");
     {
         // The row of each command: a file made before these columns
         // gets them filled from its stored commands, all in one go.
@@ -181,6 +183,15 @@ Armazem::Armazem(const std::string& banco) : Banco_(AbrirBanco(banco)) {
         " quando TEXT NOT NULL,"
         " UNIQUE (loja, posicao_preterida))");
     Executar("CREATE TABLE IF NOT EXISTS contadores (nome TEXT PRIMARY KEY, valor " + inteiro + " NOT NULL)");
+    // Per store, for the operator's page (see OcorrenciasLoja).
+    Executar(
+        "CREATE TABLE IF NOT EXISTS ocorrencias_lojas ("
+        " loja " + inteiro + " PRIMARY KEY,"
+        " recusas " + inteiro + " NOT NULL DEFAULT 0,"
+        " ultima_recusa TEXT,"
+        " ultima_recusa_quando TEXT,"
+        " conflitos " + inteiro + " NOT NULL DEFAULT 0,"
+        " postos_de_lado " + inteiro + " NOT NULL DEFAULT 0)");
     transacao.Confirmar();
 }
 
@@ -227,6 +238,7 @@ void Armazem::RegistrarConflito(const Conflito& c) {
     if (inserir.Alteradas() != 1) return;  // known already
     Executar("INSERT INTO contadores (nome, valor) VALUES ('conflitos', 1)"
              " ON CONFLICT (nome) DO UPDATE SET valor = contadores.valor + 1");
+    ContarConflito(c);
     Comando podar(Banco_, "DELETE FROM conflitos WHERE id <= (SELECT MAX(id) FROM conflitos) - ?");
     podar.Int(1, kLimiteConflitos).Passo();
 }
@@ -243,7 +255,7 @@ void Armazem::ConflitosDoEnvio(std::int32_t loja, std::int64_t desde, std::int64
     std::vector<Conflito> achados;
     while (preteridos.Passo())
         achados.push_back({loja, preteridos.ColInt(0), static_cast<std::int32_t>(preteridos.ColInt(1)), posicao,
-                           linha.Tabela, linha.Chave1, linha.Chave2, AgoraUtc()});
+                           linha.Tabela, linha.Chave1, linha.Chave2, Agora(), true});
     for (const Conflito& c : achados) RegistrarConflito(c);
 }
 
@@ -340,7 +352,7 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
         nova = std::min(*bloco.OrdemFinal, alcance);
     }
 
-    const std::string agora = AgoraUtc();
+    const std::string agora = Agora();
     Comando mover(Banco_,
                   "UPDATE lojas SET posicao_confirmada = ?1, ultimo_pedido = ?2,"
                   " envio_parado_desde = CASE WHEN ?1 > posicao_confirmada THEN NULL ELSE envio_parado_desde END"
@@ -366,7 +378,7 @@ std::int64_t Armazem::RegistrarIndice(std::int32_t loja, std::int64_t ultimoMovi
               " envio_parado_desde = CASE WHEN ?2 > posicao_confirmada"
               " THEN COALESCE(envio_parado_desde, ?3) ELSE NULL END"
               " WHERE codigo = ?1");
-    c.Int(1, loja).Int(2, ultimoMovimentoLoja).Texto(3, AgoraUtc()).Passo();
+    c.Int(1, loja).Int(2, ultimoMovimentoLoja).Texto(3, Agora()).Passo();
     const std::int64_t confirmada = LerPosicaoConfirmada(loja);
     if (ultimoMovimentoLoja > confirmada) {
         // The first report of each log end, with what the store had
@@ -384,9 +396,15 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
     std::lock_guard trava(Mutex_);
     Transacao transacao(Banco_);
     GarantirLoja(loja);
+    const std::string agora = Agora();
     {
-        Comando c(Banco_, "UPDATE lojas SET posicao_recebida = ?, ultimo_pedido = ? WHERE codigo = ?");
-        c.Int(1, depoisDe).Texto(2, AgoraUtc()).Int(3, loja).Passo();
+        // Asking from another position ends a held receiving (see
+        // RecebimentoParadoDesde); it starts below, when commands are served.
+        Comando c(Banco_,
+                  "UPDATE lojas SET posicao_recebida = ?1, ultimo_pedido = ?2,"
+                  " recebimento_parado_desde = CASE WHEN posicao_recebida = ?1 THEN recebimento_parado_desde END"
+                  " WHERE codigo = ?3");
+        c.Int(1, depoisDe).Texto(2, agora).Int(3, loja).Passo();
     }
 
     BlocoParaLoja b;
@@ -423,12 +441,17 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
             if (!bloco.ColNula(3)) {
                 preteridos.push_back({loja, bloco.ColInt(0), static_cast<std::int32_t>(bloco.ColInt(1)),
                                       bloco.ColInt(3), bloco.ColTexto(4), TextoOpcional(bloco, 5),
-                                      TextoOpcional(bloco, 6), AgoraUtc()});
+                                      TextoOpcional(bloco, 6), Agora()});
                 continue;
             }
             b.Comandos.push_back({bloco.ColInt(0), static_cast<std::int32_t>(bloco.ColInt(1)), bloco.ColTexto(2)});
         }
         for (const Conflito& c : preteridos) RegistrarConflito(c);
+    }
+    if (!b.Comandos.empty()) {
+        Comando c(Banco_,
+                  "UPDATE lojas SET recebimento_parado_desde = COALESCE(recebimento_parado_desde, ?2) WHERE codigo = ?1");
+        c.Int(1, loja).Texto(2, agora).Passo();
     }
     transacao.Confirmar();
     return b;
@@ -446,7 +469,8 @@ std::vector<EstadoLoja> Armazem::Estado() {
               ("SELECT l.codigo, l.posicao_confirmada, l.posicao_recebida, COALESCE(l.ultimo_pedido, ''),"
                " (SELECT COUNT(*) FROM comandos c WHERE c.posicao > l.posicao_recebida AND"
                " (c.destino = l.codigo OR (c.destino = 0 AND c.loja_origem <> l.codigo))" + superada + "),"
-               " l.ultimo_movimento_loja, COALESCE(l.envio_parado_desde, '')"
+               " l.ultimo_movimento_loja, COALESCE(l.envio_parado_desde, ''),"
+               " COALESCE(l.recebimento_parado_desde, '')"
                " FROM lojas l ORDER BY l.codigo").c_str());
     while (c.Passo()) {
         EstadoLoja e;
@@ -457,6 +481,7 @@ std::vector<EstadoLoja> Armazem::Estado() {
         e.ComandosAguardando = c.ColInt(4);
         if (!c.ColNula(5)) e.UltimoMovimentoLoja = c.ColInt(5);
         e.EnvioParadoDesde = c.ColTexto(6);
+        e.RecebimentoParadoDesde = c.ColTexto(7);
         lojas.push_back(std::move(e));
     }
     return lojas;
@@ -511,6 +536,53 @@ ResultadoPurga Armazem::Purgar() {
         r.Removidos = remover.Alteradas();
     }
     transacao.Confirmar();
+    return r;
+}
+
+}  // namespace ondaris::central
+
+// What went wrong per store, for the operator's page.
+namespace ondaris::central {
+
+std::string Armazem::Agora() const {
+    return AgoraUtc(Relogio_ ? Relogio_() : std::chrono::system_clock::now());
+}
+
+void Armazem::DefinirRelogio(std::function<std::chrono::system_clock::time_point()> relogio) {
+    std::lock_guard trava(Mutex_);
+    Relogio_ = std::move(relogio);
+}
+
+// Runs inside RegistrarConflito, for a conflict recorded the first time.
+void Armazem::ContarConflito(const Conflito& c) {
+    Comando contar(Banco_, c.PostoDeLado
+                               ? "INSERT INTO ocorrencias_lojas (loja, postos_de_lado) VALUES (?, 1) ON CONFLICT (loja)"
+                                 " DO UPDATE SET postos_de_lado = ocorrencias_lojas.postos_de_lado + 1"
+                               : "INSERT INTO ocorrencias_lojas (loja, conflitos) VALUES (?, 1) ON CONFLICT (loja)"
+                                 " DO UPDATE SET conflitos = ocorrencias_lojas.conflitos + 1");
+    contar.Int(1, c.Loja).Passo();
+}
+
+void Armazem::RegistrarRecusa(std::int32_t loja, const std::string& motivo) {
+    std::lock_guard trava(Mutex_);
+    Comando registrar(Banco_,
+                      "INSERT INTO ocorrencias_lojas (loja, recusas, ultima_recusa, ultima_recusa_quando)"
+                      " VALUES (CASE WHEN EXISTS (SELECT 1 FROM lojas WHERE codigo = ?1) THEN ?1 ELSE 0 END, 1, ?2, ?3)"
+                      " ON CONFLICT (loja) DO UPDATE SET recusas = ocorrencias_lojas.recusas + 1,"
+                      " ultima_recusa = excluded.ultima_recusa, ultima_recusa_quando = excluded.ultima_recusa_quando");
+    registrar.Int(1, loja).Texto(2, protocolo::PrimeirosCaracteresUtf8(motivo, kTamanhoMotivoRecusa, kTamanhoMotivoRecusa));
+    registrar.Texto(3, Agora()).Passo();
+}
+
+std::vector<OcorrenciasLoja> Armazem::Ocorrencias() {
+    std::lock_guard trava(Mutex_);
+    std::vector<OcorrenciasLoja> r;
+    Comando c(Banco_,
+              "SELECT loja, recusas, COALESCE(ultima_recusa, ''), COALESCE(ultima_recusa_quando, ''), conflitos,"
+              " postos_de_lado FROM ocorrencias_lojas ORDER BY loja");
+    while (c.Passo())
+        r.push_back({static_cast<std::int32_t>(c.ColInt(0)), c.ColInt(1), c.ColTexto(2), c.ColTexto(3), c.ColInt(4),
+                     c.ColInt(5)});
     return r;
 }
 

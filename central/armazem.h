@@ -59,7 +59,10 @@
 //
 // Commands every store has received can be removed, when the operator asks
 // (Purgar); never by the server on its own.
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -141,6 +144,13 @@ struct EstadoLoja {
     // UTC time since which the store has reported more than the server holds
     // while the acknowledged position has not moved; empty when it is not so.
     std::string EnvioParadoDesde;
+    // UTC time since which the store has been served commands without its
+    // received position moving on (it asks again from the same position);
+    // empty when it is not so.
+    std::string RecebimentoParadoDesde;
+    // The operator admits this store without credentials (its agent cannot
+    // send them). Filled where credentials are kept; false until then.
+    bool SemCredencial = false;
 };
 
 // A command a store did not apply because a later change of its own to the
@@ -153,6 +163,9 @@ struct Conflito {
     std::string Tabela;
     std::optional<std::string> Chave1, Chave2;
     std::string Quando;                   // UTC, ISO 8601
+    // The agent set it aside for its own change (recognised when that
+    // change arrived), rather than the server passing it over.
+    bool PostoDeLado = false;
 };
 
 struct ConflitosRegistrados {
@@ -173,6 +186,20 @@ struct ResultadoPurga {
     std::int64_t AtePosicao = 0;           // 0 when there is nothing every store has received
     std::vector<std::int32_t> Atrasadas;   // the stores that hold the bound there
 };
+
+// What went wrong per store, for the operator's page: refusals of its
+// requests, and the conflicts counted against it (it did not apply a
+// command) by kind. Kept apart from the store's positions; never pruned.
+struct OcorrenciasLoja {
+    std::int32_t Loja = 0;            // 0: refusals for a code no store has used
+    std::int64_t Recusas = 0;
+    std::string UltimaRecusa;         // its text, at most kTamanhoMotivoRecusa bytes
+    std::string UltimaRecusaQuando;   // UTC, ISO 8601; empty when none
+    std::int64_t Conflitos = 0;       // passed over by the server
+    std::int64_t PostosDeLado = 0;    // set aside by the store's agent
+};
+
+inline constexpr std::size_t kTamanhoMotivoRecusa = 400;
 
 class Armazem {
 public:
@@ -200,6 +227,15 @@ public:
 
     // Removes the commands every store has received (see ResultadoPurga).
     ResultadoPurga Purgar();
+    // A request of store `loja` (0 when it named none) was refused with
+    // `motivo`. Counted for that store when the server knows it, else
+    // under 0, so that made-up codes cannot grow the list of stores.
+    void RegistrarRecusa(std::int32_t loja, const std::string& motivo);
+    std::vector<OcorrenciasLoja> Ocorrencias();
+
+    // Only for tests that drive time: where every recorded time comes
+    // from (the system clock by default).
+    void DefinirRelogio(std::function<std::chrono::system_clock::time_point()> relogio);
 
     // Only for the tests that show what the rule prevents: false serves
     // every command, superseded or not. Nothing a store sends reaches it.
@@ -220,9 +256,13 @@ private:
     void GarantirLoja(std::int32_t loja);
     std::int64_t LerPosicaoConfirmada(std::int32_t loja);
 
+    void ContarConflito(const Conflito& c);
+    std::string Agora() const;
+
     std::mutex Mutex_;
     std::unique_ptr<Conexao> Banco_;
     bool Precedencia_ = true;
+    std::function<std::chrono::system_clock::time_point()> Relogio_;
 };
 
 }  // namespace ondaris::central

@@ -3,12 +3,14 @@
 // and answers the store agents' four endpoints plus "status".
 //
 //   ondaris-central --banco central.sqlite --estrutura estrutura.json
-//                   [--endereco 127.0.0.1] [--porta 8080]
+//                   [--endereco 127.0.0.1] [--porta 8080] [--limite-parada MINUTOS]
 //   ondaris-central --banco postgresql://usuario@maquina/banco --estrutura ...
 //   ondaris-central --banco ... purgar
 //
 // "purgar" removes the commands every store has received, says how many,
 // and ends (Armazem::Purgar); the server never does it on its own.
+//
+// The operator's page is at /painel, the metrics at /metrics.
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +21,7 @@
 
 #include "central/armazem.h"
 #include "central/http.h"
+#include "central/painel.h"
 #include "central/servidor.h"
 
 namespace {
@@ -32,7 +35,7 @@ void Parar(int) {
 int Uso(const char* msg) {
     std::cerr << "ondaris-central: " << msg << "\n"
               << "uso: ondaris-central --banco ARQUIVO|postgresql://... --estrutura ARQUIVO [--endereco ENDERECO]"
-                 " [--porta N]\n"
+                 " [--porta N] [--limite-parada MINUTOS]\n"
               << "     ondaris-central --banco ARQUIVO|postgresql://... purgar\n";
     return 2;
 }
@@ -73,6 +76,7 @@ int main(int argc, char** argv) {
     std::string banco, estrutura, endereco = "127.0.0.1";
     int porta = 8080;
     bool purgar = false;
+    ondaris::central::OpcoesPainel painel;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto valor = [&]() -> std::string {
@@ -85,6 +89,11 @@ int main(int argc, char** argv) {
             else if (a == "--endereco") endereco = valor();
             else if (a == "--porta") porta = std::stoi(valor());
             else if (a == "purgar") purgar = true;
+            else if (a == "--limite-parada") {
+                const int minutos = std::stoi(valor());
+                if (minutos < 1) return Uso("--limite-parada precisa de um número de minutos a partir de 1");
+                painel.LimiteParada = std::chrono::minutes(minutos);
+            }
             else return Uso(("argumento desconhecido " + a).c_str());
         } catch (const std::exception& e) {
             return Uso(e.what());
@@ -106,6 +115,8 @@ int main(int argc, char** argv) {
         ondaris::central::ServidorCentral central(armazem, texto.str());
         ondaris::central::ServidorHttp servidor;
         central.Registrar(servidor);
+        ondaris::central::Painel paginaDoOperador(armazem, painel);
+        paginaDoOperador.Registrar(servidor);
         g_servidor = &servidor;
         std::signal(SIGTERM, Parar);
         std::signal(SIGINT, Parar);

@@ -1,6 +1,7 @@
 #include "central/servidor.h"
 
 #include <charconv>
+#include <iostream>
 #include <cstdint>
 #include <iostream>
 #include <limits>
@@ -215,16 +216,18 @@ ServidorCentral::ServidorCentral(Armazem& armazem, std::string estruturaJson)
 
 void ServidorCentral::Registrar(ServidorHttp& servidor) {
     // Every handler turns a refusal into its answer.
-    auto guardado = [](auto corpo) {
-        return [corpo](const httplib::Request& req, httplib::Response& res) {
+    auto guardado = [this](auto corpo) {
+        return [this, corpo](const httplib::Request& req, httplib::Response& res) {
             try {
                 corpo(req, res);
             } catch (const Recusa& r) {
                 res.status = r.Status;
                 res.set_content(r.what(), kTextoPlano);
+                AnotarRecusa(req, r.what());
             } catch (const BlocoRecusado& e) {
                 res.status = 409;
                 res.set_content(e.what(), kTextoPlano);
+                AnotarRecusa(req, e.what());
             } catch (const std::exception& e) {
                 // The database failed (it may be another machine's): the
                 // operator reads it here, the agent in its answer.
@@ -324,6 +327,20 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
         resposta.Adicionar("ultimosconflitos", std::move(recentes));
         Json(res, resposta);
     }));
+}
+
+// For the operator's page: the refusal counts for the store the path
+// names, when it names one; the answer goes out whatever happens here.
+void ServidorCentral::AnotarRecusa(const httplib::Request& req, const std::string& motivo) {
+    std::int32_t loja = 0;
+    if (req.matches.size() > 1)
+        if (auto codigo = Inteiro<std::int32_t>(req.matches[1].str()); codigo && *codigo > 0) loja = *codigo;
+    try {
+        Armazem_.RegistrarRecusa(loja, motivo);
+    } catch (const std::exception& e) {
+        std::cerr << "ondaris-central: a recusa de " << req.method << " " << req.path
+                  << " não foi registrada para o painel: " << e.what() << std::endl;
+    }
 }
 
 }  // namespace ondaris::central

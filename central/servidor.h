@@ -53,6 +53,8 @@ public:
     void Registrar(ServidorHttp& servidor);
 
 private:
+    void AnotarRecusa(const httplib::Request& req, const std::string& motivo);
+
     Armazem& Armazem_;
     std::string Estrutura_;
 };
