@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "central/credenciais.h"
 #include "protocolo/json.h"
 #include "protocolo/regras.h"
 #include "protocolo/texto.h"
@@ -292,6 +293,7 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
                         e.UltimoMovimentoLoja ? Texto(*e.UltimoMovimentoLoja) : TValorJSON::Nulo());
             l.Adicionar("envioparadodesde",
                         e.EnvioParadoDesde.empty() ? TValorJSON::Nulo() : TValorJSON::Texto(e.EnvioParadoDesde));
+            if (Credenciais_) l.Adicionar("credencial", TValorJSON::Texto(DescreverCredencial(Credenciais_->DaLoja(e.Loja))));
             lojas.Adicionar(std::move(l));
         }
         TValorJSON resposta = TValorJSON::Objeto();

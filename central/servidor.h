@@ -43,6 +43,8 @@
 
 namespace ondaris::central {
 
+class Credenciais;
+
 class ServidorCentral {
 public:
     // `estruturaJson` is the structure list's JSON text; it is sent as it
@@ -52,9 +54,15 @@ public:
     // Installs the endpoints on `servidor` (all under the root path).
     void Registrar(ServidorHttp& servidor);
 
+    // With credentials, "status" tells for each store how it is admitted
+    // ("credencial": "segredo", "sem senha", "revogada" or "nenhuma"). The
+    // check itself is ExigirCredenciais's (central/credenciais.h).
+    void DefinirCredenciais(Credenciais* credenciais) { Credenciais_ = credenciais; }
+
 private:
     Armazem& Armazem_;
     std::string Estrutura_;
+    Credenciais* Credenciais_ = nullptr;
 };
 
 }  // namespace ondaris::central
