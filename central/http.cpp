@@ -364,9 +364,13 @@ void ServidorHttp::UsarTls(const std::string& certificado, const std::string& ch
     if (SSL_CTX_use_certificate_chain_file(ctx, certificado.c_str()) != 1)
         falhar("não foi possível carregar o certificado " + certificado + " (PEM): " +
                ErroOpenSsl("arquivo ilegível"));
-    if (SSL_CTX_use_PrivateKey_file(ctx, chave.c_str(), SSL_FILETYPE_PEM) != 1)
+    if (SSL_CTX_use_PrivateKey_file(ctx, chave.c_str(), SSL_FILETYPE_PEM) != 1) {
+        if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH)
+            falhar("a chave " + chave + " não é a do certificado " + certificado + ": " +
+                   ErroOpenSsl("não correspondem"));
         falhar("não foi possível carregar a chave privada " + chave + " (PEM, sem senha): " +
                ErroOpenSsl("arquivo ilegível"));
+    }
     if (SSL_CTX_check_private_key(ctx) != 1)
         falhar("a chave " + chave + " não é a do certificado " + certificado + ": " +
                ErroOpenSsl("não correspondem"));
