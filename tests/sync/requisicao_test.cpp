@@ -292,6 +292,25 @@ TEST(ExecutarRequisicao, ARedirectedPutKeepsItsMethodAndBody) {
     EXPECT_EQ(recebidas[1].Corpo, R"({"comandos":[]})");
 }
 
+// A store's credentials written in the link (escaped as a link writes
+// them) travel as HTTP Basic, on Linux and on Windows alike, and go along
+// to a redirect on the same server, which asks for them there too.
+TEST(ExecutarRequisicao, TheLinksUserAndSecretTravelAsHttpBasicAlsoAfterARedirect) {
+    ServidorHttp servidor;
+    const std::string comCredenciais = "http://loja12:segredo%21@" + servidor.Base("").substr(7);
+    servidor.Responder(RespostaProgramada::Redirecao(servidor.Base("v2/receber/12/0"), 302));
+    servidor.Responder(RespostaProgramada::Texto("ok"));
+    const auto resposta = ExecutarRequisicao("GET", comCredenciais + "receber/12/0", "", 5000);
+    EXPECT_EQ(resposta.Conteudo, "ok");
+    const auto recebidas = servidor.Recebidas();
+    ASSERT_EQ(recebidas.size(), 2u);
+    for (const auto& r : recebidas) {
+        SCOPED_TRACE(r.Caminho);
+        EXPECT_EQ(r.Cabecalho("Authorization").value_or("<none>"), "Basic bG9qYTEyOnNlZ3JlZG8h");
+    }
+    EXPECT_EQ(recebidas[1].Caminho, "/v2/receber/12/0");
+}
+
 TEST(ExecutarRequisicao, DecodesTheBodyByItsCharset) {
     ServidorHttp servidor;
     struct Caso {
