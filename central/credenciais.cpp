@@ -40,8 +40,10 @@ constexpr const char* kSqlPermitirSemSenha =
     "INSERT INTO credenciais (loja, sem_senha, sem_senha_desde) VALUES (?1, 1, ?2)"
     " ON CONFLICT (loja) DO UPDATE SET sem_senha = 1,"
     " sem_senha_desde = COALESCE(credenciais.sem_senha_desde, ?2)";
-constexpr const char* kSqlLer =
-    "SELECT loja, hash, sem_senha, criada_em, revogada_em, sem_senha_desde FROM credenciais";
+constexpr const char* kSqlListar =
+    "SELECT loja, hash, sem_senha, criada_em, revogada_em, sem_senha_desde FROM credenciais ORDER BY loja";
+constexpr const char* kSqlDaLoja =
+    "SELECT loja, hash, sem_senha, criada_em, revogada_em, sem_senha_desde FROM credenciais WHERE loja = ?1";
 constexpr const char* kSqlHashDaLoja = "SELECT hash FROM credenciais WHERE loja = ?1";
 constexpr const char* kSqlAlgumaSemSenha = "SELECT 1 FROM credenciais WHERE sem_senha <> 0 LIMIT 1";
 
@@ -263,27 +265,35 @@ void Credenciais::PermitirSemSenha(std::int32_t loja) {
     Sql(Banco_, kSqlPermitirSemSenha).Int(1, loja).Texto(2, AgoraUtc()).Passo();
 }
 
+namespace {
+
+CredencialLoja LerCredencial(const Sql& sql) {
+    CredencialLoja c;
+    c.Loja = static_cast<std::int32_t>(sql.ColInt(0));
+    c.TemSegredo = !sql.ColNula(1);
+    c.SemSenha = sql.ColInt(2) != 0;
+    c.CriadaEm = sql.ColTexto(3);
+    c.RevogadaEm = sql.ColTexto(4);
+    c.SemSenhaDesde = sql.ColTexto(5);
+    return c;
+}
+
+}  // namespace
+
 std::vector<CredencialLoja> Credenciais::Listar() {
     std::lock_guard trava(Mutex_);
-    Sql sql(Banco_, (std::string(kSqlLer) + " ORDER BY loja").c_str());
+    Sql sql(Banco_, kSqlListar);
     std::vector<CredencialLoja> lista;
-    while (sql.Passo()) {
-        CredencialLoja c;
-        c.Loja = static_cast<std::int32_t>(sql.ColInt(0));
-        c.TemSegredo = !sql.ColNula(1);
-        c.SemSenha = sql.ColInt(2) != 0;
-        c.CriadaEm = sql.ColTexto(3);
-        c.RevogadaEm = sql.ColTexto(4);
-        c.SemSenhaDesde = sql.ColTexto(5);
-        lista.push_back(std::move(c));
-    }
+    while (sql.Passo()) lista.push_back(LerCredencial(sql));
     return lista;
 }
 
 std::optional<CredencialLoja> Credenciais::DaLoja(std::int32_t loja) {
-    for (auto& c : Listar())
-        if (c.Loja == loja) return c;
-    return std::nullopt;
+    std::lock_guard trava(Mutex_);
+    Sql sql(Banco_, kSqlDaLoja);
+    sql.Int(1, loja);
+    if (!sql.Passo()) return std::nullopt;
+    return LerCredencial(sql);
 }
 
 bool Credenciais::SegredoValido(std::int32_t loja, const std::string& segredo) {
