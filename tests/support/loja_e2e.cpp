@@ -297,9 +297,19 @@ std::string CentralE2E::Url(std::int32_t loja) {
            "@127.0.0.1:" + std::to_string(porta_) + "/";
 }
 
-std::string CentralE2E::Get(const std::string& caminho, const std::filesystem::path& autoridade) const {
+std::string CentralE2E::Get(const std::string& caminho, const std::filesystem::path& autoridade) {
     httplib::Client cliente(UrlSemCredenciais().substr(0, UrlSemCredenciais().size() - 1));
     if (!autoridade.empty()) cliente.set_ca_cert_path(autoridade.c_str());
+    // A store's endpoint is asked as that store.
+    for (const std::string prefixo : {"/receber/", "/obterindiceenvio/", "/enviar/"}) {
+        if (!caminho.starts_with(prefixo)) continue;
+        const std::int32_t loja = std::stoi(caminho.substr(prefixo.size()));
+        const std::string link = Url(loja);
+        const auto inicio = link.find("://") + 3;
+        const auto doisPontos = link.find(':', inicio);
+        cliente.set_basic_auth(link.substr(inicio, doisPontos - inicio),
+                               link.substr(doisPontos + 1, link.find('@') - doisPontos - 1));
+    }
     cliente.set_connection_timeout(10);
     cliente.set_read_timeout(30);
     auto r = cliente.Get(caminho.c_str());

@@ -92,8 +92,9 @@ public:
     // returns its output; throws ErroProcesso when it fails.
     std::string Credencial(const std::vector<std::string>& argumentos);
     // GET of a path ("/status"); throws ErroProcesso unless the answer is 200.
-    // For https, `autoridade` is the authority to trust.
-    std::string Get(const std::string& caminho, const std::filesystem::path& autoridade = {}) const;
+    // A store's endpoint ("/receber/2/0") is asked with that store's
+    // credentials. For https, `autoridade` is the authority to trust.
+    std::string Get(const std::string& caminho, const std::filesystem::path& autoridade = {});
 
 private:
     PastaTemporaria pasta_;
