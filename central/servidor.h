@@ -9,6 +9,9 @@
 //                                         last request, held sending (read only,
 //                                         for operators)
 //
+// Who may call which endpoint (each store with its own credential) is
+// decided before any of them runs: central/credenciais.h.
+//
 // A request the server cannot take is refused with a 4xx answer whose plain
 // text says what is wrong, and nothing of it is stored:
 // - store codes ({loja}, "codigolojaorigem", a non-empty

@@ -170,6 +170,15 @@ std::string DescreverPedido(std::string_view Metodo, std::string_view URL) {
     return std::string(Metodo) + " " + SemCredenciais(NormalizarEndereco(URL));
 }
 
+std::string LinkParaExibir(std::string_view link) {
+    const std::string credenciais = CredenciaisDe(link);
+    if (credenciais.empty()) return std::string(link);
+    const auto esquema = link.find("://") + 3;
+    const auto doisPontos = credenciais.find(':');
+    const std::string usuario = credenciais.substr(0, doisPontos == std::string::npos ? credenciais.size() - 1 : doisPontos);
+    return std::string(link.substr(0, esquema)) + usuario + ":***@" + std::string(link.substr(esquema + credenciais.size()));
+}
+
 std::string TrechoDoCorpo(std::string_view corpo) {
     constexpr std::size_t limite = 300;
     std::string trecho;
