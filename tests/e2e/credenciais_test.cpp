@@ -23,6 +23,8 @@
 #include "protocolo/base64.h"
 #include "protocolo/json.h"
 #include "sync/ciclo.h"
+#include "support/loja_e2e.h"
+#include "support/pasta_temporaria.h"
 #include "sync/requisicao.h"
 
 namespace {
@@ -293,6 +295,61 @@ TEST_F(CredenciaisTest, TheStartWarningNamesTheStoresThatWillBeRefused) {
         << aviso;
     EXPECT_NE(aviso.find("ondaris-central --banco c.sqlite credencial criar"), std::string::npos) << aviso;
     EXPECT_EQ(aviso.find("nenhuma loja"), std::string::npos) << aviso;
+}
+
+}  // namespace
+
+namespace {
+
+// The operator's commands, as the program runs them: what each prints and
+// its exit status.
+TEST(CredencialComando, TheOperatorsCommandsSayWhatTheyDid) {
+    ondaris::teste::PastaTemporaria pasta("ondaris-credencial-comando");
+    const std::string banco = (pasta.Caminho() / "central.sqlite").string();
+    const auto rodar = [&](std::vector<std::string> argumentos) {
+        argumentos.insert(argumentos.begin(), {ONDARIS_BINARY_DIR "/central/ondaris-central", "--banco", banco});
+        ondaris::teste::Processo p(argumentos, pasta.Caminho() / "saida.txt");
+        const int status = p.Esperar(std::chrono::seconds(60));
+        return std::pair{status, p.Saida()};
+    };
+    struct Caso {
+        std::vector<std::string> argumentos;
+        int status;
+        std::string trecho;
+    };
+    const std::vector<Caso> casos = {
+        {{"credencial", "listar"}, 0, "nenhuma credencial nesta central: toda loja é recusada"},
+        {{"credencial", "criar", "12"}, 0, "usuário: loja12\nsegredo: "},
+        {{"credencial", "criar", "12"}, 0, "(o segredo anterior deixou de valer)"},
+        {{"credencial", "sem-senha", "3"}, 0, "a loja 3 é admitida sem credenciais"},
+        {{"credencial", "listar"}, 0, "loja 3 (usuário loja3): admitida sem credenciais desde "},
+        {{"credencial", "revogar", "5"}, 1, "a loja 5 não tinha credencial válida nem admissão sem senha"},
+        {{"credencial", "revogar", "12"}, 0, "credencial da loja 12 revogada"},
+        {{"credencial", "listar"}, 0, "loja 12 (usuário loja12): revogada em "},
+        {{"credencial", "criar", "doze"}, 2, "código de loja inválido: 'doze'"},
+        {{"credencial", "apagar", "12"}, 2, "operação de credencial desconhecida: apagar"},
+        {{"credencial"}, 2, "falta a operação de credencial"},
+    };
+    for (const Caso& caso : casos) {
+        std::string nome;
+        for (const auto& a : caso.argumentos) nome += a + " ";
+        SCOPED_TRACE(nome);
+        const auto [status, saida] = rodar(caso.argumentos);
+        EXPECT_EQ(status, caso.status) << saida;
+        EXPECT_NE(saida.find(caso.trecho), std::string::npos) << saida;
+    }
+    // The secret it printed is the one the server takes.
+    const auto [status, saida] = rodar({"credencial", "criar", "7"});
+    ASSERT_EQ(status, 0) << saida;
+    const auto inicio = saida.find("segredo: ") + 9;
+    const std::string segredo = saida.substr(inicio, saida.find('\n', inicio) - inicio);
+    EXPECT_EQ(segredo.size(), 64u);
+    EXPECT_NE(saida.find("LINKCENTRAL da loja: https://loja7:" + segredo + "@"), std::string::npos) << saida;
+    Credenciais credenciais(banco);
+    std::string valor = ondaris::sync::StreamtoBase64("loja7:" + segredo);
+    std::erase_if(valor, [](char c) { return c == '\r' || c == '\n'; });
+    EXPECT_FALSE(credenciais.AutorizarPedido("/receber/7/0", "Basic " + valor));
+    EXPECT_TRUE(credenciais.AutorizarPedido("/receber/12/0", "Basic " + valor));
 }
 
 }  // namespace
