@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
     teste::GarantirUsuarioReplicacao();
     teste::BancoTeste loja1, loja2;
     teste::CentralE2E central(teste::EstruturaDe(loja1));
-    teste::ConfigurarLoja(loja1, 1, central.Url());
-    teste::ConfigurarLoja(loja2, 2, central.Url());
+    teste::ConfigurarLoja(loja1, 1, central.Url(1));
+    teste::ConfigurarLoja(loja2, 2, central.Url(2));
     const auto brasil = teste::AmbienteBrasileiro();
     teste::AgenteE2E agente1(loja1, brasil), agente2(loja2, brasil);
 

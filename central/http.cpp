@@ -3,7 +3,10 @@
 #include "protocolo/mensagens.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,15 +48,30 @@ constexpr std::size_t kFolgaCabecalho = 1024u * 1024u;
 constexpr auto kEsperaDescarte = std::chrono::milliseconds(500);
 constexpr std::size_t kMaximoDescarte = 1024u * 1024u;
 
-// A socket stream that charges the client for every wait (see the header).
+// A socket stream that charges the client for every wait (see the header),
+// over the plain socket or, with `tls`, over a TLS session on it (the
+// socket then non-blocking, every wait a poll of ours).
 class FluxoComPrazo final : public httplib::Stream {
 public:
-    FluxoComPrazo(int sock, const LimitesHttp& limites, EstadoConexao& estado)
+    FluxoComPrazo(int sock, const LimitesHttp& limites, EstadoConexao& estado, SSL* tls = nullptr)
         : Sock_(sock), Limites_(limites), Estado_(estado),
-          LimiteLeitura_(limites.TamanhoMaximoCorpo + kFolgaCabecalho) {}
+          LimiteLeitura_(limites.TamanhoMaximoCorpo + kFolgaCabecalho), Tls_(tls) {}
 
-    bool is_readable() const override { return Inicio_ < Fim_ || Esperar(POLLIN); }
+    bool is_readable() const override {
+        return Inicio_ < Fim_ || (Tls_ && SSL_pending(Tls_) > 0) || Esperar(POLLIN);
+    }
     bool is_writable() const override { return Esperar(POLLOUT); }
+
+    // The TLS handshake, within the reading allowance. False when it failed
+    // or the client took too long.
+    bool Acordar() {
+        for (;;) {
+            ERR_clear_error();
+            const int r = SSL_accept(Tls_);
+            if (r == 1) return true;
+            if (!EsperarTls(r)) return false;
+        }
+    }
 
     ssize_t read(char* ptr, size_t size) override {
         if (Inicio_ == Fim_) {
@@ -61,12 +79,25 @@ public:
                 Estado_.Excedeu = true;
                 return -1;
             }
-            if (!Esperar(POLLIN)) return -1;
             const std::size_t maximo = std::min(Buffer_.size(), LimiteLeitura_ - Lidos_);
             ssize_t n;
-            do n = ::recv(Sock_, Buffer_.data(), maximo, 0);
-            while (n < 0 && errno == EINTR);
-            if (n <= 0) return n;
+            if (Tls_) {
+                for (;;) {
+                    ERR_clear_error();
+                    const int r = SSL_read(Tls_, Buffer_.data(), static_cast<int>(maximo));
+                    if (r > 0) {
+                        n = r;
+                        break;
+                    }
+                    if (SSL_get_error(Tls_, r) == SSL_ERROR_ZERO_RETURN) return 0;
+                    if (!EsperarTls(r)) return -1;
+                }
+            } else {
+                if (!Esperar(POLLIN)) return -1;
+                do n = ::recv(Sock_, Buffer_.data(), maximo, 0);
+                while (n < 0 && errno == EINTR);
+                if (n <= 0) return n;
+            }
             Inicio_ = 0;
             Fim_ = static_cast<std::size_t>(n);
             Lidos_ += Fim_;
@@ -80,6 +111,20 @@ public:
 
     ssize_t write(const char* ptr, size_t size) override {
         if (!Esperar(POLLOUT)) return -1;
+        if (Tls_) {
+            // A write that must wait is retried by the caller with the same
+            // bytes (SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER allows a moved buffer).
+            ERR_clear_error();
+            const int r = SSL_write(Tls_, ptr, static_cast<int>(std::min<size_t>(size, std::numeric_limits<int>::max())));
+            if (r > 0) {
+                Movidos_ += static_cast<std::size_t>(r);
+                return r;
+            }
+            const int erro = SSL_get_error(Tls_, r);
+            if (erro == SSL_ERROR_WANT_WRITE) return 0;
+            if (erro == SSL_ERROR_WANT_READ) return Esperar(POLLIN) ? 0 : -1;
+            return -1;
+        }
         ssize_t n;
         do n = ::send(Sock_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         while (n < 0 && errno == EINTR);
@@ -124,6 +169,16 @@ private:
         }
     }
 
+    // After a TLS call returned `r` <= 0: waits for what the session needs
+    // and returns true to try again, or false when the session failed.
+    bool EsperarTls(int r) const {
+        switch (SSL_get_error(Tls_, r)) {
+            case SSL_ERROR_WANT_READ: return Esperar(POLLIN);
+            case SSL_ERROR_WANT_WRITE: return Esperar(POLLOUT);
+            default: return false;
+        }
+    }
+
     void Endereco(int (*obter)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
         sockaddr_storage a{};
         socklen_t n = sizeof a;
@@ -152,6 +207,7 @@ private:
     mutable Relogio::duration EsperadoLeitura_{}, EsperadoEscrita_{};
     std::array<char, 16 * 1024> Buffer_{};
     std::size_t Inicio_ = 0, Fim_ = 0;
+    SSL* Tls_;
 };
 
 // A fixed set of threads over a bounded queue. When the queue is full the
@@ -236,6 +292,7 @@ ServidorHttp::ServidorHttp(LimitesHttp limites) : Limites_(limites) {
     // A client that waits for "100 Continue" learns at once that its body
     // will not be taken, and need not send it.
     set_expect_100_continue_handler([this](const httplib::Request& req, httplib::Response& res) {
+        if (Porteiro_ && Porteiro_(req, res)) return res.status;
         if (auto recusa = RecusaPelaCabeca(req, Limites_.TamanhoMaximoCorpo)) {
             res.status = recusa->first;
             res.set_content(recusa->second, kTextoPlano);
@@ -245,6 +302,7 @@ ServidorHttp::ServidorHttp(LimitesHttp limites) : Limites_(limites) {
     });
     // Runs before the body is read.
     set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        if (Porteiro_ && Porteiro_(req, res)) return HandlerResponse::Handled;
         auto recusa = RecusaPelaCabeca(req, Limites_.TamanhoMaximoCorpo);
         if (!recusa) return HandlerResponse::Unhandled;
         res.status = recusa->first;
@@ -277,19 +335,83 @@ ServidorHttp::ServidorHttp(LimitesHttp limites) : Limites_(limites) {
     });
 }
 
+ServidorHttp::~ServidorHttp() { SSL_CTX_free(Tls_); }
+
+namespace {
+
+// The first OpenSSL error queued, in its own words; `padrao` when none.
+std::string ErroOpenSsl(const char* padrao) {
+    const unsigned long e = ERR_get_error();
+    ERR_clear_error();
+    if (e == 0) return padrao;
+    char texto[256];
+    ERR_error_string_n(e, texto, sizeof texto);
+    return texto;
+}
+
+}  // namespace
+
+void ServidorHttp::UsarTls(const std::string& certificado, const std::string& chave) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx) throw std::runtime_error("o OpenSSL não criou o contexto TLS: " + ErroOpenSsl("erro desconhecido"));
+    const auto falhar = [&](const std::string& texto) {
+        SSL_CTX_free(ctx);
+        throw std::runtime_error(texto);
+    };
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
+    if (SSL_CTX_use_certificate_chain_file(ctx, certificado.c_str()) != 1)
+        falhar("não foi possível carregar o certificado " + certificado + " (PEM): " +
+               ErroOpenSsl("arquivo ilegível"));
+    if (SSL_CTX_use_PrivateKey_file(ctx, chave.c_str(), SSL_FILETYPE_PEM) != 1) {
+        if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH)
+            falhar("a chave " + chave + " não é a do certificado " + certificado + ": " +
+                   ErroOpenSsl("não correspondem"));
+        falhar("não foi possível carregar a chave privada " + chave + " (PEM, sem senha): " +
+               ErroOpenSsl("arquivo ilegível"));
+    }
+    if (SSL_CTX_check_private_key(ctx) != 1)
+        falhar("a chave " + chave + " não é a do certificado " + certificado + ": " +
+               ErroOpenSsl("não correspondem"));
+    SSL_CTX_free(Tls_);
+    Tls_ = ctx;
+}
+
 bool ServidorHttp::process_and_close_socket(socket_t sock) {
     EstadoConexao estado;
     t_conexao = &estado;
     bool ok = false;
-    {
-        FluxoComPrazo fluxo(sock, Limites_, estado);
-        bool fechada = false;
-        ok = process_request(fluxo, /*close_connection=*/true, fechada, nullptr);
+    SSL* tls = nullptr;
+    bool semAcordo = false;  // the TLS handshake failed: there is nothing to answer
+    if (Tls_) {
+        tls = SSL_new(Tls_);
+        const int flags = ::fcntl(sock, F_GETFL, 0);
+        if (!tls || flags < 0 || ::fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0 || SSL_set_fd(tls, sock) != 1) {
+            SSL_free(tls);
+            t_conexao = nullptr;
+            ::close(sock);
+            return false;
+        }
     }
+    {
+        FluxoComPrazo fluxo(sock, Limites_, estado, tls);
+        if (!tls || fluxo.Acordar()) {
+            bool fechada = false;
+            ok = process_request(fluxo, /*close_connection=*/true, fechada, nullptr);
+            // The client learns that the answer is complete; it need not
+            // answer, and is not waited for.
+            if (tls) SSL_shutdown(tls);
+        } else {
+            semAcordo = true;
+        }
+    }
+    SSL_free(tls);
+    ERR_clear_error();
     t_conexao = nullptr;
 
     ::shutdown(sock, SHUT_WR);
-    if (!estado.PrazoEsgotado) {
+    if (!estado.PrazoEsgotado && !semAcordo) {
         // Bounded in time and bytes: a client that keeps sending is cut.
         std::array<char, 16 * 1024> lixo;
         std::size_t descartados = 0;

@@ -22,10 +22,21 @@
 //   the limit and the request head is ever read from a connection.
 // - Every error answer carries a plain text that says what went wrong;
 //   a handler's own text is kept.
+// - With UsarTls, every connection is TLS (OpenSSL) over the same stream:
+//   the handshake is charged to the client like any other wait, and the
+//   limits above hold unchanged. A client that does not complete the
+//   handshake gets no HTTP answer (it cannot read one).
+// - A porteiro (DefinirPorteiro) sees the head of every request before
+//   anything else, the body unread: central/credenciais.h puts the stores'
+//   credentials there.
 #include <httplib.h>
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <string>
+
+struct ssl_ctx_st;
 
 namespace ondaris::central {
 
@@ -47,6 +58,19 @@ public:
 
     const LimitesHttp& Limites() const { return Limites_; }
 
+    // Serves TLS from now on with the certificate chain (PEM, the server's
+    // certificate first) and private key (PEM) in these files. Throws
+    // std::runtime_error, in words an operator reads, when they cannot be
+    // loaded or do not match. Call before listening.
+    void UsarTls(const std::string& certificado, const std::string& chave);
+    bool Seguro() const { return Tls_ != nullptr; }
+
+    // Answers the request itself (and returns true) when it may not go on.
+    using Porteiro = std::function<bool(const httplib::Request&, httplib::Response&)>;
+    void DefinirPorteiro(Porteiro porteiro) { Porteiro_ = std::move(porteiro); }
+
+    ~ServidorHttp() override;
+
 private:
     // Replaces the library's keep-alive loop over its own socket stream,
     // which times each read alone (a client sending a byte now and then
@@ -55,6 +79,8 @@ private:
     bool process_and_close_socket(socket_t sock) override;
 
     LimitesHttp Limites_;
+    Porteiro Porteiro_;
+    ssl_ctx_st* Tls_ = nullptr;  // SSL_CTX
 };
 
 }  // namespace ondaris::central

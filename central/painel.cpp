@@ -76,7 +76,8 @@ std::vector<std::string> MotivosParada(const EstadoLoja& e, Relogio::time_point 
     return motivos;
 }
 
-FotoCentral Fotografar(Armazem& armazem, Relogio::time_point agora, seconds limite) {
+FotoCentral Fotografar(Armazem& armazem, Relogio::time_point agora, seconds limite,
+                       const std::set<std::int32_t>& semCredencial) {
     FotoCentral f;
     f.Agora = agora;
     f.LimiteParada = limite;
@@ -93,6 +94,7 @@ FotoCentral Fotografar(Armazem& armazem, Relogio::time_point agora, seconds limi
     for (const EstadoLoja& e : estados) {
         LojaNoPainel l;
         l.Estado = e;
+        l.Estado.SemCredencial = semCredencial.count(e.Loja) != 0;
         if (auto o = porLoja.find(e.Loja); o != porLoja.end()) l.Ocorrencias = o->second;
         l.Ocorrencias.Loja = e.Loja;
         l.MotivosParada = MotivosParada(e, agora, limite);
@@ -431,6 +433,14 @@ std::string TextoMetricas(const FotoCentral& f, const ContadorRequisicoes& requi
 
 Painel::Painel(Armazem& armazem, OpcoesPainel opcoes) : Armazem_(armazem), Opcoes_(std::move(opcoes)) {}
 
+FotoCentral Painel::Foto() {
+    std::set<std::int32_t> semCredencial;
+    if (Credenciais_)
+        for (const CredencialLoja& c : Credenciais_->Listar())
+            if (c.SemSenha) semCredencial.insert(c.Loja);
+    return Fotografar(Armazem_, Agora(), Opcoes_.LimiteParada, semCredencial);
+}
+
 Relogio::time_point Painel::Agora() const { return Opcoes_.Relogio ? Opcoes_.Relogio() : Relogio::now(); }
 
 void Painel::Registrar(ServidorHttp& servidor) {
@@ -448,12 +458,12 @@ void Painel::Registrar(ServidorHttp& servidor) {
     };
     servidor.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/painel"); });
     servidor.Get("/painel", guardado([this](const httplib::Request&, httplib::Response& res) {
-        const FotoCentral foto = Fotografar(Armazem_, Agora(), Opcoes_.LimiteParada);
+        const FotoCentral foto = Foto();
         res.set_header("Cache-Control", "no-store");
         res.set_content(PaginaPainel(foto, Opcoes_.Atualizacao), "text/html; charset=utf-8");
     }));
     servidor.Get("/metrics", guardado([this](const httplib::Request&, httplib::Response& res) {
-        const FotoCentral foto = Fotografar(Armazem_, Agora(), Opcoes_.LimiteParada);
+        const FotoCentral foto = Foto();
         res.set_content(TextoMetricas(foto, Requisicoes_), "text/plain; version=0.0.4; charset=utf-8");
     }));
     // After every handler and error text, before the answer is written: a

@@ -28,12 +28,14 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "central/armazem.h"
+#include "central/credenciais.h"
 #include "central/http.h"
 
 namespace ondaris::central {
@@ -69,7 +71,9 @@ struct FotoCentral {
 std::vector<std::string> MotivosParada(const EstadoLoja& e, std::chrono::system_clock::time_point agora,
                                        std::chrono::seconds limite);
 
-FotoCentral Fotografar(Armazem& armazem, std::chrono::system_clock::time_point agora, std::chrono::seconds limite);
+// `semCredencial`: the stores the operator admits without credentials.
+FotoCentral Fotografar(Armazem& armazem, std::chrono::system_clock::time_point agora, std::chrono::seconds limite,
+                       const std::set<std::int32_t>& semCredencial = {});
 
 std::string PaginaPainel(const FotoCentral& foto, std::chrono::seconds atualizacao);
 
@@ -103,13 +107,18 @@ public:
     // Installs GET /, /painel and /metrics, and counts every answer the
     // server gives (its post-routing handler).
     void Registrar(ServidorHttp& servidor);
+    // Where the page learns which stores are admitted without credentials.
+    void DefinirCredenciais(Credenciais* credenciais) { Credenciais_ = credenciais; }
 
 private:
+    FotoCentral Foto();
+
     std::chrono::system_clock::time_point Agora() const;
 
     Armazem& Armazem_;
     OpcoesPainel Opcoes_;
     ContadorRequisicoes Requisicoes_;
+    Credenciais* Credenciais_ = nullptr;
 };
 
 }  // namespace ondaris::central

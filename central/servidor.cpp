@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 
+#include "central/credenciais.h"
 #include "protocolo/json.h"
 #include "protocolo/regras.h"
 #include "protocolo/texto.h"
@@ -288,6 +290,9 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
 
     servidor.Get("/status", guardado([this](const httplib::Request&, httplib::Response& res) {
         TValorJSON lojas = TValorJSON::Matriz();
+        std::map<std::int32_t, CredencialLoja> credenciais;
+        if (Credenciais_)
+            for (auto& c : Credenciais_->Listar()) credenciais.emplace(c.Loja, std::move(c));
         for (const EstadoLoja& e : Armazem_.Estado()) {
             TValorJSON l = TValorJSON::Objeto();
             l.Adicionar("loja", TValorJSON::Numero(e.Loja));
@@ -299,6 +304,11 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
                         e.UltimoMovimentoLoja ? Texto(*e.UltimoMovimentoLoja) : TValorJSON::Nulo());
             l.Adicionar("envioparadodesde",
                         e.EnvioParadoDesde.empty() ? TValorJSON::Nulo() : TValorJSON::Texto(e.EnvioParadoDesde));
+            if (Credenciais_) {
+                const auto c = credenciais.find(e.Loja);
+                l.Adicionar("credencial", TValorJSON::Texto(DescreverCredencial(
+                                              c == credenciais.end() ? std::nullopt : std::optional(c->second))));
+            }
             lojas.Adicionar(std::move(l));
         }
         TValorJSON resposta = TValorJSON::Objeto();

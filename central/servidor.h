@@ -9,6 +9,9 @@
 //                                         last request, held sending (read only,
 //                                         for operators)
 //
+// Who may call which endpoint (each store with its own credential) is
+// decided before any of them runs: central/credenciais.h.
+//
 // A request the server cannot take is refused with a 4xx answer whose plain
 // text says what is wrong, and nothing of it is stored:
 // - store codes ({loja}, "codigolojaorigem", a non-empty
@@ -43,6 +46,8 @@
 
 namespace ondaris::central {
 
+class Credenciais;
+
 class ServidorCentral {
 public:
     // `estruturaJson` is the structure list's JSON text; it is sent as it
@@ -52,11 +57,17 @@ public:
     // Installs the endpoints on `servidor` (all under the root path).
     void Registrar(ServidorHttp& servidor);
 
+    // With credentials, "status" tells for each store how it is admitted
+    // ("credencial": "segredo", "sem senha", "revogada" or "nenhuma"). The
+    // check itself is ExigirCredenciais's (central/credenciais.h).
+    void DefinirCredenciais(Credenciais* credenciais) { Credenciais_ = credenciais; }
+
 private:
     void AnotarRecusa(const httplib::Request& req, const std::string& motivo);
 
     Armazem& Armazem_;
     std::string Estrutura_;
+    Credenciais* Credenciais_ = nullptr;
 };
 
 }  // namespace ondaris::central

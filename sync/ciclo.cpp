@@ -23,7 +23,10 @@ std::string ConverteSegundosemMinutos(int Segundos) {
 }
 
 std::string TextoRecusa(const TRecusa& recusa) {
-    std::string texto = "O servidor central recusou " + recusa.Pedido + ": " + std::to_string(recusa.StatusCode);
+    // The request is named without the link's user and secret (DescreverPedido).
+    std::string texto = recusa.StatusCode == 401
+                            ? std::string(kTextoCredenciaisRecusadas) + " em " + recusa.Pedido + ": 401"
+                            : "O servidor central recusou " + recusa.Pedido + ": " + std::to_string(recusa.StatusCode);
     if (!recusa.FraseStatus.empty()) {
         texto += " " + recusa.FraseStatus;
     }

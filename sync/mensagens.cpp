@@ -27,6 +27,19 @@ std::string TextoTempoEsgotado(std::int64_t milissegundos) {
            protocolo::Quantidade(milissegundos, "milissegundo", "milissegundos");
 }
 
+std::string TextoCertificadoRecusado(std::string_view causa) {
+    return "o certificado do servidor central não foi aceito, e nada foi enviado: " + std::string(causa);
+}
+
+std::string TextoFalhaTls(std::string_view causa) {
+    return "a conexão segura (TLS) com o servidor central falhou, e nada foi enviado: " + std::string(causa);
+}
+
+std::string TextoArquivoAutoridadesInvalido(std::string_view arquivo, std::string_view causa) {
+    return "o arquivo de autoridades certificadoras '" + std::string(arquivo) + "' (" + kVariavelAutoridades +
+           ") não pôde ser usado: " + std::string(causa);
+}
+
 std::string TextoRespostaMalformada(std::string_view pedido, std::string_view detalhe) {
     return "resposta malformada do servidor central a " + std::string(pedido) + ": " + std::string(detalhe);
 }

@@ -31,6 +31,20 @@ std::string TextoRedirecionamentosDemais(int maximo, std::string_view destino);
 inline constexpr const char* kTextoHttpSemInicio = "a biblioteca HTTP não pôde ser iniciada";
 inline constexpr const char* kTextoHttpSemPedido = "a biblioteca HTTP não pôde criar uma requisição";
 std::string TextoTempoEsgotado(std::int64_t milissegundos);
+// The central server's certificate was not accepted; `causa` says why (in
+// our words when we know it, else the TLS library's). Nothing was sent.
+std::string TextoCertificadoRecusado(std::string_view causa);
+// The secure connection failed for another reason (protocol, handshake).
+std::string TextoFalhaTls(std::string_view causa);
+// The file of certificate authorities named by kVariavelAutoridades
+// (Linux) cannot be used.
+inline constexpr const char* kVariavelAutoridades = "ONDARIS_CA";
+std::string TextoArquivoAutoridadesInvalido(std::string_view arquivo, std::string_view causa);
+// The start of the log entry for a 401 answer: the server refused the
+// store's credentials (the user and secret of its LINKCENTRAL).
+inline constexpr const char* kTextoCredenciaisRecusadas =
+    "O servidor central recusou as credenciais desta loja (o usuário e o segredo no LINKCENTRAL; peça ao "
+    "operador da central uma credencial válida para esta loja)";
 
 // An answer that cannot be read.
 std::string TextoRespostaMalformada(std::string_view pedido, std::string_view detalhe);

@@ -116,6 +116,27 @@ std::string SemCredenciais(std::string_view endereco) {
     return std::string(endereco.substr(0, inicio)) + std::string(endereco.substr(inicio + arroba + 1));
 }
 
+// The "user:password@" of an address; empty when it has none.
+std::string CredenciaisDe(std::string_view endereco) {
+    const auto esquema = endereco.find("://");
+    if (esquema == std::string_view::npos) return {};
+    const std::size_t inicio = esquema + 3;
+    const std::size_t fim = std::min(endereco.find_first_of("/?#", inicio), endereco.size());
+    const auto arroba = endereco.substr(inicio, fim - inicio).rfind('@');
+    if (arroba == std::string_view::npos) return {};
+    return std::string(endereco.substr(inicio, arroba + 1));
+}
+
+// A redirect's target with the link's credentials: it goes only to the
+// server the link names (RedirecionamentoPermitido), which still asks for
+// them there.
+std::string ComCredenciais(const std::string& destino, const std::string& credenciais) {
+    if (credenciais.empty() || !CredenciaisDe(destino).empty()) return destino;
+    const auto esquema = destino.find("://");
+    if (esquema == std::string::npos) return destino;
+    return destino.substr(0, esquema + 3) + credenciais + destino.substr(esquema + 3);
+}
+
 bool StatusDeRedirecionamento(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -152,6 +173,15 @@ TRecusa RecusaDe(const std::string& pedido, const TRespostaServidor& resposta) {
 
 std::string DescreverPedido(std::string_view Metodo, std::string_view URL) {
     return std::string(Metodo) + " " + SemCredenciais(NormalizarEndereco(URL));
+}
+
+std::string LinkParaExibir(std::string_view link) {
+    const std::string credenciais = CredenciaisDe(link);
+    if (credenciais.empty()) return std::string(link);
+    const auto esquema = link.find("://") + 3;
+    const auto doisPontos = credenciais.find(':');
+    const std::string usuario = credenciais.substr(0, doisPontos == std::string::npos ? credenciais.size() - 1 : doisPontos);
+    return std::string(link.substr(0, esquema)) + usuario + ":***@" + std::string(link.substr(esquema + credenciais.size()));
 }
 
 std::string TrechoDoCorpo(std::string_view corpo) {
@@ -252,7 +282,7 @@ TRespostaServidor ExecutarRequisicao(std::string_view Metodo, std::string_view U
         if (redirecionamentos == MaximoRedirecionamentos)
             throw TErroTransporte(
                 TextoFalhaRest(TextoRedirecionamentosDemais(MaximoRedirecionamentos, SemCredenciais(proximo))) + onde());
-        alvo = proximo;
+        alvo = ComCredenciais(proximo, CredenciaisDe(original));
     }
 
     TRespostaServidor resposta;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -138,6 +139,52 @@ struct LiberarTextoCurl {
     void operator()(char* t) const { curl_free(t); }
 };
 
+// Why OpenSSL did not accept the server's certificate, in words of ours,
+// for the verification results a technician meets (X509_V_ERR_*); empty
+// for the others, which libcurl's own text then describes.
+std::string CausaDoCertificado(long resultado) {
+    switch (resultado) {
+        case 9: return "o certificado ainda não é válido (confira o relógio desta máquina)";
+        case 10: return "o certificado venceu";
+        case 18:
+        case 19:
+        case 20:
+        case 21:
+        case 2:
+            return "o certificado não foi emitido por uma autoridade em que esta máquina confia";
+        case 23: return "o certificado foi revogado";
+        case 62: return "o certificado foi emitido para outro nome, não para o endereço do LINKCENTRAL";
+        default: return {};
+    }
+}
+
+// A failure of the secure connection in words a technician reads, with
+// libcurl's own text after ours. Empty when `resultado` is no such failure.
+std::string FalhaSegura(CURL* c, CURLcode resultado, const std::string& textoCurl) {
+    switch (resultado) {
+        case CURLE_PEER_FAILED_VERIFICATION: {
+            long verificacao = 0;
+            curl_easy_getinfo(c, CURLINFO_SSL_VERIFYRESULT, &verificacao);
+            std::string causa = CausaDoCertificado(verificacao);
+            // The name is checked by libcurl itself, not by the chain's verification.
+            if (causa.empty() && textoCurl.find("subject name") != std::string::npos) causa = CausaDoCertificado(62);
+            return TextoCertificadoRecusado(causa.empty() ? textoCurl : causa + " (" + textoCurl + ")");
+        }
+        case CURLE_SSL_CACERT_BADFILE: {
+            const char* arquivo = std::getenv(kVariavelAutoridades);
+            return TextoArquivoAutoridadesInvalido(arquivo ? arquivo : "", textoCurl);
+        }
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return TextoFalhaTls(textoCurl);
+        default:
+            return {};
+    }
+}
+
 long Milissegundos(std::chrono::milliseconds d) {
     const auto ms = d.count();
     return static_cast<long>(std::clamp<long long>(ms, 1, std::numeric_limits<long>::max()));
@@ -200,12 +247,23 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &coletor);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, OpcoesDoSoquete);
+    // https: the server's certificate and name are always verified (libcurl's
+    // default, stated here so that it is never lost), against the system's
+    // authorities, or against only those in the file ONDARIS_CA names: a
+    // chain with its own authority, and the tests and the demo with theirs.
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const char* autoridades = std::getenv(kVariavelAutoridades); autoridades && *autoridades)
+        curl_easy_setopt(c, CURLOPT_CAINFO, autoridades);
 
     const CURLcode resultado = curl_easy_perform(c);
     if (resultado == CURLE_ABORTED_BY_CALLBACK && coletor.parado)
         throw TFalhaTransporte{TextoTempoEsgotado(coletor.limiteResposta.count())};
-    if (resultado != CURLE_OK)
-        throw TFalhaTransporte{erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado))};
+    if (resultado != CURLE_OK) {
+        const std::string texto = erroCurl[0] ? std::string(erroCurl) : std::string(curl_easy_strerror(resultado));
+        const std::string segura = FalhaSegura(c, resultado, texto);
+        throw TFalhaTransporte{segura.empty() ? texto : segura};
+    }
 
     TRespostaHttp resposta;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &resposta.Status);

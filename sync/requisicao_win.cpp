@@ -20,6 +20,7 @@
 #include "protocolo/base64.h"
 #include "protocolo/texto.h"
 #include "protocolo/utf16_win.h"
+#include "sync/mensagens.h"
 
 namespace ondaris::sync::transporte {
 using protocolo::StreamtoBase64;
@@ -43,6 +44,41 @@ struct FecharInternet {
 };
 using Alca = std::unique_ptr<void, FecharInternet>;
 
+// Why a certificate was not accepted.
+constexpr const char* kCertificadoInvalido = "o certificado é inválido";
+constexpr const char* kCertificadoOutroNome =
+    "o certificado foi emitido para outro nome, não para o endereço do LINKCENTRAL";
+constexpr const char* kCertificadoFora = "o certificado venceu ou ainda não é válido (confira o relógio desta máquina)";
+constexpr const char* kCertificadoAutoridade =
+    "o certificado não foi emitido por uma autoridade em que esta máquina confia";
+constexpr const char* kCertificadoRevogado = "o certificado foi revogado";
+constexpr const char* kCertificadoSemRevogacao = "não foi possível verificar se o certificado foi revogado";
+
+// The causes WinHTTP reports through its callback for a secure failure
+// (WINHTTP_CALLBACK_STATUS_SECURE_FAILURE), which the error code alone
+// (ERROR_WINHTTP_SECURE_FAILURE) does not tell.
+std::string CausasSeguras(DWORD flags) {
+    std::string causas;
+    const auto mais = [&](DWORD flag, const char* texto) {
+        if (flags & flag) causas += (causas.empty() ? "" : "; ") + std::string(texto);
+    };
+    mais(WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA, kCertificadoAutoridade);
+    mais(WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, kCertificadoOutroNome);
+    mais(WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID, kCertificadoFora);
+    mais(WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, kCertificadoRevogado);
+    mais(WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED, kCertificadoSemRevogacao);
+    mais(WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT, kCertificadoInvalido);
+    mais(WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE, "o certificado não serve para um servidor");
+    if (!causas.empty()) return TextoCertificadoRecusado(causas);
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR) return TextoFalhaTls("erro no canal seguro");
+    return {};
+}
+
+void CALLBACK AoFalharSeguranca(HINTERNET, DWORD_PTR contexto, DWORD status, LPVOID info, DWORD tamanho) {
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && contexto && info && tamanho >= sizeof(DWORD))
+        *reinterpret_cast<DWORD*>(contexto) |= *static_cast<const DWORD*>(info);
+}
+
 // WinHTTP's failures in words of our own: the system's texts are in the
 // language of the machine, and these end up next to the English texts of the
 // rest of the request's failure.
@@ -61,14 +97,14 @@ std::string DescreverErro(DWORD codigo) {
         case ERROR_WINHTTP_INVALID_URL: return "Malformed address";
         case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "Unsupported protocol";
         case ERROR_WINHTTP_OPERATION_CANCELLED: return "The request was cancelled";
-        case ERROR_WINHTTP_SECURE_FAILURE:
-        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-        case ERROR_WINHTTP_SECURE_INVALID_CERT:
-        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-        case ERROR_WINHTTP_SECURE_INVALID_CA:
-        case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-            return "The secure connection failed (certificate or TLS)";
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return TextoFalhaTls("erro no canal seguro");
+        case ERROR_WINHTTP_SECURE_INVALID_CERT: return TextoCertificadoRecusado(kCertificadoInvalido);
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return TextoCertificadoRecusado(kCertificadoOutroNome);
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return TextoCertificadoRecusado(kCertificadoFora);
+        case ERROR_WINHTTP_SECURE_INVALID_CA: return TextoCertificadoRecusado(kCertificadoAutoridade);
+        case ERROR_WINHTTP_SECURE_CERT_REVOKED: return TextoCertificadoRecusado(kCertificadoRevogado);
+        case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return TextoCertificadoRecusado(kCertificadoSemRevogacao);
+        case ERROR_WINHTTP_SECURE_FAILURE: return TextoFalhaTls("certificado ou protocolo recusado");
         case ERROR_NOT_ENOUGH_MEMORY: return "Out of memory";
         default:
             return protocolo::TextoErroSistema(codigo, codigo >= WINHTTP_ERROR_BASE && codigo <= WINHTTP_ERROR_LAST
@@ -77,9 +113,12 @@ std::string DescreverErro(DWORD codigo) {
     }
 }
 
-[[noreturn]] void Falhar(const char* passo) {
+// `falhasSeguras`: what the secure-failure callback reported, if anything.
+[[noreturn]] void Falhar(const char* passo, DWORD falhasSeguras = 0) {
     const DWORD codigo = GetLastError();
-    throw TFalhaTransporte{DescreverErro(codigo) + " (" + passo + ", erro " + std::to_string(codigo) + ")"};
+    std::string texto = codigo == ERROR_WINHTTP_SECURE_FAILURE ? CausasSeguras(falhasSeguras) : std::string();
+    if (texto.empty()) texto = DescreverErro(codigo);
+    throw TFalhaTransporte{texto + " (" + passo + ", erro " + std::to_string(codigo) + ")"};
 }
 
 int Milissegundos(std::chrono::milliseconds d) {
@@ -276,6 +315,16 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
         Falhar("WinHttpSetOption");
     DWORD espera = static_cast<DWORD>(resposta);
     WinHttpSetOption(r, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &espera, sizeof espera);
+    // https: WinHTTP verifies the server's certificate and name against the
+    // machine's authorities; no WINHTTP_OPTION_SECURITY_FLAGS is ever set
+    // here, so nothing relaxes it. Why a certificate was refused comes
+    // through this callback.
+    DWORD falhasSeguras = 0;
+    DWORD_PTR contexto = reinterpret_cast<DWORD_PTR>(&falhasSeguras);
+    if (!WinHttpSetOption(r, WINHTTP_OPTION_CONTEXT_VALUE, &contexto, sizeof contexto)) Falhar("WinHttpSetOption");
+    if (WinHttpSetStatusCallback(r, AoFalharSeguranca, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0) ==
+        WINHTTP_INVALID_STATUS_CALLBACK)
+        Falhar("WinHttpSetStatusCallback");
 
     std::wstring cabecalhos;
     for (const auto& [nome, valor] : pedido.Cabecalhos) cabecalhos += Utf8ParaUtf16(nome + ": " + valor + "\r\n");
@@ -294,18 +343,18 @@ TRespostaHttp Executar(const TPedidoHttp& pedido) {
     // The headers, with the body's whole length; then the body piece by piece.
     const DWORD tamanhoCorpo = static_cast<DWORD>(pedido.Corpo.size());
     if (!WinHttpSendRequest(r, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, tamanhoCorpo, 0))
-        Falhar("WinHttpSendRequest");
+        Falhar("WinHttpSendRequest", falhasSeguras);
     for (DWORD enviados = 0; enviados < tamanhoCorpo;) {
         DWORD escritos = 0;
         const DWORD pedaco = std::min(kPedacoDoCorpo, tamanhoCorpo - enviados);
-        if (!WinHttpWriteData(r, pedido.Corpo.data() + enviados, pedaco, &escritos)) Falhar("WinHttpWriteData");
+        if (!WinHttpWriteData(r, pedido.Corpo.data() + enviados, pedaco, &escritos)) Falhar("WinHttpWriteData", falhasSeguras);
         if (escritos == 0) {
             SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
             Falhar("WinHttpWriteData");
         }
         enviados += escritos;
     }
-    if (!WinHttpReceiveResponse(r, nullptr)) Falhar("WinHttpReceiveResponse");
+    if (!WinHttpReceiveResponse(r, nullptr)) Falhar("WinHttpReceiveResponse", falhasSeguras);
 
     TRespostaHttp recebida;
     DWORD status = 0;

@@ -435,7 +435,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
                 semLinkCentral = "do endereço LINKCENTRAL da linha de configuração, que está vazio";
             } else if (lojaOk) {
                 rel.Ok("Linha de configuração: loja " + std::to_string(*loja) + ", servidor central " +
-                       dm.Configuracoes().LinkCentral() + ", recebido até a posição " + std::to_string(dm.Configuracoes().UltimoRecebimento()));
+                       sync::LinkParaExibir(dm.Configuracoes().LinkCentral()) + ", recebido até a posição " + std::to_string(dm.Configuracoes().UltimoRecebimento()));
             }
         } catch (const db::ErroBanco& e) {
             // The module's own refusal (no row) carries no server code.
@@ -458,17 +458,17 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
             const std::optional<sync::TRecusa> recusa =
                 sync::ObterEstruturaBanco(dm.Configuracoes().LinkCentral(), dm.TBEstrutura(), contexto);
             if (recusa)
-                rel.Falha("Servidor central " + dm.Configuracoes().LinkCentral() + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
+                rel.Falha("Servidor central " + sync::LinkParaExibir(dm.Configuracoes().LinkCentral()) + ": " + UmaLinha(sync::TextoRecusa(*recusa)),
                           "confira LINKCENTRAL: o servidor central deve responder à lista de estrutura (estruturabd)");
             else if (dm.TBEstrutura().Vazia())
-                rel.Falha("Servidor central " + dm.Configuracoes().LinkCentral() +
+                rel.Falha("Servidor central " + sync::LinkParaExibir(dm.Configuracoes().LinkCentral()) +
                               " responde, mas a lista de estrutura está vazia: nenhuma tabela seria replicada",
                           "carregue no servidor central a lista das tabelas e colunas replicadas "
                           "(scripts/estrutura-json gera uma a partir de um banco de loja)");
             else
                 estruturaOk = true;
         } catch (const std::exception& e) {
-            rel.Falha("Servidor central " + dm.Configuracoes().LinkCentral() + " inacessível ou com resposta inválida: " +
+            rel.Falha("Servidor central " + sync::LinkParaExibir(dm.Configuracoes().LinkCentral()) + " inacessível ou com resposta inválida: " +
                           UmaLinha(e.what()),
                       "confira LINKCENTRAL na linha de configuração, a rede e se o servidor central está no ar");
         }
@@ -485,7 +485,7 @@ std::vector<TItemVerificacao> Verificar(const TOpcoesVerificacao& opcoes) {
             if (l.TABELA && !l.TABELA->empty() &&
                 std::find(tabelas.begin(), tabelas.end(), *l.TABELA) == tabelas.end())
                 tabelas.push_back(*l.TABELA);
-        rel.Ok("Servidor central " + dm.Configuracoes().LinkCentral() + " responde; lista de estrutura com " +
+        rel.Ok("Servidor central " + sync::LinkParaExibir(dm.Configuracoes().LinkCentral()) + " responde; lista de estrutura com " +
                protocolo::Quantidade(static_cast<std::int64_t>(tabelas.size()), "tabela", "tabelas"));
         // The list's address came through the database: the connection is open.
         db::TCatalogoLoja catalogo(dm.ConexaoGlobal());

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "central/armazem.h"
+#include "central/credenciais.h"
 #include "e2e/postgres_teste.h"
 #include "protocolo/json.h"
 #include "support/loja_e2e.h"
@@ -103,10 +104,12 @@ struct Enviado {
 // to the next of the given servers in turn.
 class LojaSimulada {
 public:
-    LojaSimulada(int codigo, const std::vector<int>& portas) : codigo_(codigo) {
+    // `segredo`: the store's credential at the central server.
+    LojaSimulada(int codigo, const std::string& segredo, const std::vector<int>& portas) : codigo_(codigo) {
         for (int p : portas) {
             clientes_.push_back(std::make_unique<httplib::Client>("127.0.0.1", p));
             clientes_.back()->set_read_timeout(30, 0);
+            clientes_.back()->set_basic_auth(ondaris::central::UsuarioDaLoja(codigo), segredo);
         }
     }
 
@@ -192,9 +195,11 @@ TEST_F(CentralPostgresTest, TwoServerProcessesServeEveryCommandOnceAndInOrderToE
     constexpr int kLojas = 6;
     constexpr int kRodadas = 20;
     std::vector<std::unique_ptr<LojaSimulada>> lojas;
+    ondaris::central::Credenciais credenciais(banco_->Uri());
     for (int i = 1; i <= kLojas; ++i)
-        lojas.push_back(std::make_unique<LojaSimulada>(i, i % 2 ? std::vector<int>{a.Porta(), b.Porta()}
-                                                                : std::vector<int>{b.Porta(), a.Porta()}));
+        lojas.push_back(std::make_unique<LojaSimulada>(i, credenciais.Criar(i),
+                                                       i % 2 ? std::vector<int>{a.Porta(), b.Porta()}
+                                                             : std::vector<int>{b.Porta(), a.Porta()}));
     // Every store sends and receives at once: blocks of 1 to 7 changes,
     // every third one addressed to one other store (never itself), the rest
     // to all.

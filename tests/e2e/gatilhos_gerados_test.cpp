@@ -89,8 +89,8 @@ TEST_F(GatilhosGeradosTest, EveryChangeOfOneAndTwoColumnKeysReplicatesAndAThreeC
             << r.second;
     }
     central_ = std::make_unique<CentralE2E>(ondaris::teste::EstruturaDe(*loja1_));
-    ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url());
-    ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
+    ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url(1));
+    ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url(2));
 
     // Store 1 starts everything; store 2 adds its own rows meanwhile.
     Executar(*loja1_,

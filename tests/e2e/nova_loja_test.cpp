@@ -177,8 +177,12 @@ TEST_F(NovaLojaE2E, RowsFromBeforeInstallationAndANewStoreFromACopyReachEverySto
              "UPDATE PRECOS SET PRECOVENDA = 23.75 WHERE CODIGOLOJA = 2 AND CODIGOPRODUTO = 1;");
     ASSERT_NO_FATAL_FAILURE(SincronizarAteQuieto({agente1_.get(), agente2_.get()}));
 
-    // The copy becomes store 3.
+    // The copy becomes store 3, with store 3's credential in its link.
     agente3_ = std::make_unique<AgenteE2E>(*loja3_, ondaris::teste::AmbienteBrasileiro());
+    const auto link = [&](std::int32_t loja) {
+        Executar(*loja3_, "UPDATE RPL_CONFIGURACOES SET LINKCENTRAL = '" + central_->Url(loja) + "';");
+    };
+    link(3);
     const auto nova = Comando(*agente3_, {"--nova-loja", "3"});
     ASSERT_EQ(nova.Status, 0) << nova.Saida;
     const std::vector<std::string> linhas{
@@ -196,12 +200,14 @@ TEST_F(NovaLojaE2E, RowsFromBeforeInstallationAndANewStoreFromACopyReachEverySto
     EXPECT_EQ(Inteiro(*loja3_, "SELECT CODIGOLOJA FROM RPL_CONFIGURACOES"), 3);
     // The code of a store that has sent is refused, as the central server
     // tells it; the copy stays store 3.
+    link(2);
     const auto emUso = Comando(*agente3_, {"--nova-loja", "2"});
     EXPECT_EQ(emUso.Status, 1) << emUso.Saida;
     EXPECT_NE(emUso.Saida.find("Recusado: o servidor central já tem o log da loja 2 até a posição "),
               std::string::npos)
         << emUso.Saida;
     EXPECT_EQ(Inteiro(*loja3_, "SELECT CODIGOLOJA FROM RPL_CONFIGURACOES"), 3);
+    link(3);
 
     // Store 3 works, and all three replicate until nothing is left.
     Executar(*loja3_,

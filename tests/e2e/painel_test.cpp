@@ -21,6 +21,7 @@
 
 #include "central/armazem.h"
 #include "central/http.h"
+#include "central/credenciais.h"
 #include "central/painel.h"
 #include "central/servidor.h"
 #include "support/loja_e2e.h"
@@ -467,6 +468,24 @@ TEST_F(PainelTest, MetricsFollowTheTextFormatAndCarryEachStoresFigures) {
     EXPECT_EQ(m.Valor("ondaris_central_requisicoes_total", {{"endpoint", "receber"}, {"status", "200"}}), 5.0);
     EXPECT_EQ(m.Valor("ondaris_central_requisicoes_total", {{"endpoint", "outro"}, {"status", "404"}}), 1.0);
     EXPECT_EQ(m.Valor("ondaris_central_requisicoes_total", {{"endpoint", "raiz"}, {"status", "302"}}), 1.0);
+}
+
+TEST_F(PainelTest, AStoreAdmittedWithoutCredentialsIsMarkedOnThePageAndInTheMetrics) {
+    ondaris::central::Credenciais credenciais(arquivo_.string());
+    credenciais.PermitirSemSenha(12);
+    credenciais.Criar(3);
+    painel_->DefinirCredenciais(&credenciais);
+    MisturaDeLojas();
+    const std::string pagina = Pagina();
+    const auto linha12 = pagina.find("data-loja=\"12\"");
+    const auto selo = pagina.find("sem credencial</span>");
+    ASSERT_NE(selo, std::string::npos) << pagina;
+    EXPECT_EQ(pagina.find("sem credencial</span>", selo + 1), std::string::npos) << "only store 12 is marked";
+    EXPECT_TRUE(linha12 != std::string::npos && selo > linha12 && selo - linha12 < 200) << pagina;
+    const Exposicao m = Metricas();
+    EXPECT_EQ(m.Valor("ondaris_central_loja_sem_credencial", {{"loja", "12"}}), 1.0);
+    EXPECT_EQ(m.Valor("ondaris_central_loja_sem_credencial", {{"loja", "3"}}), 0.0);
+    painel_->DefinirCredenciais(nullptr);
 }
 
 TEST_F(PainelTest, RootSendsTheBrowserToThePage) {

@@ -34,8 +34,8 @@ protected:
         loja1_ = std::make_unique<BancoTeste>();
         loja2_ = std::make_unique<BancoTeste>();
         central_ = std::make_unique<CentralE2E>(ondaris::teste::EstruturaDe(*loja1_));
-        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url());
-        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
+        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url(1));
+        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url(2));
         agente1_ = std::make_unique<AgenteE2E>(*loja1_);
         agente2_ = std::make_unique<AgenteE2E>(*loja2_);
     }

@@ -50,7 +50,7 @@ testing::AssertionResult MesmasLinhas(const std::vector<std::string>& loja1, con
 // is left out: every request moves it.
 using EstadoCentral = std::vector<std::tuple<std::string, std::string, std::string, std::string>>;
 
-EstadoCentral LerEstado(const CentralE2E& central) {
+EstadoCentral LerEstado(CentralE2E& central) {
     const auto json = ondaris::protocolo::LerJSON(central.Get("/status"));
     EstadoCentral estado;
     if (!json || !json->Membro("lojas")) {

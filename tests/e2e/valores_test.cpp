@@ -57,8 +57,8 @@ protected:
             EXPECT_NE(saida.find("PRE$COS_RPL"), std::string::npos) << saida;
         }
         central_ = std::make_unique<CentralE2E>(ondaris::teste::EstruturaDe(*loja2_));
-        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url());
-        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
+        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url(1));
+        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url(2));
     }
 
     // The test writes UTF-8; the script file is read as ISO8859_1.

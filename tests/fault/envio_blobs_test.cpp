@@ -96,8 +96,8 @@ TEST(EnvioBlobs, SendingKeepsUpWhileStoreUsersChangeTextBlobs) {
     GarantirUsuarioReplicacao();
     BancoTeste origem, destino;
     CentralE2E central(EstruturaDe(origem));
-    ConfigurarLoja(origem, 1, central.Url());
-    ConfigurarLoja(destino, 2, central.Url());
+    ConfigurarLoja(origem, 1, central.Url(1));
+    ConfigurarLoja(destino, 2, central.Url(2));
     PastaAgente pastaOrigem(Ini(origem)), pastaDestino(Ini(destino));
     Agente agenteOrigem(pastaOrigem.Pasta()), agenteDestino(pastaDestino.Pasta());
     ASSERT_TRUE(agenteOrigem.Iniciar()) << agenteOrigem.Registros.back();

@@ -173,7 +173,7 @@ TEST(EnvioRetencaoUmaVez, ARunOnceEndsWithOneWhileSendingIsHeldForLongerThanTheW
     GarantirUsuarioReplicacao();
     BancoTeste banco;
     CentralE2E central(EstruturaDe(banco));
-    ConfigurarLoja(banco, 1, central.Url());
+    ConfigurarLoja(banco, 1, central.Url(1));
     AgenteE2E agente(banco);
     // The store's position as the server holds it.
     const auto confirmada = [&]() -> std::string {

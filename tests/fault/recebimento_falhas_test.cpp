@@ -37,8 +37,8 @@ protected:
         loja1_ = std::make_unique<BancoTeste>();
         loja2_ = std::make_unique<BancoTeste>();
         central_ = std::make_unique<CentralE2E>(ondaris::teste::EstruturaDe(*loja1_));
-        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url());
-        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url());
+        ondaris::teste::ConfigurarLoja(*loja1_, 1, central_->Url(1));
+        ondaris::teste::ConfigurarLoja(*loja2_, 2, central_->Url(2));
         loja2_->ExecutarSql(
             "CREATE TABLE AUDITORIA_ESCRITAS (CODIGOPRODUTO INTEGER, USUARIO VARCHAR(31));"
             "SET TERM ^ ;"

@@ -236,23 +236,28 @@ std::string Processo::Saida() const { return LerBytes(arquivoSaida_); }
 
 // ---------------------------------------------------------------- CentralE2E
 
-CentralE2E::CentralE2E(const std::string& estruturaJson) : pasta_("ondaris-central-e2e") {
+CentralE2E::CentralE2E(const std::string& estruturaJson, const CertificadoServidor* tls)
+    : pasta_("ondaris-central-e2e"), tls_(tls != nullptr) {
     const auto estrutura = pasta_.Caminho() / "estrutura.json";
     GravarBytes(estrutura, estruturaJson);
     std::string ultimaSaida;
     for (int tentativa = 0; tentativa < 5; ++tentativa) {
         const int porta = PortaLivre();
         const auto banco = pasta_.Caminho() / ("central-" + std::to_string(tentativa) + ".sqlite");
-        auto processo = std::make_unique<Processo>(
-            std::vector<std::string>{ONDARIS_BINARY_DIR "/central/ondaris-central", "--banco", banco.string(),
-                                     "--estrutura", estrutura.string(), "--porta", std::to_string(porta)},
-            pasta_.Caminho() / "central.out");
+        std::vector<std::string> argumentos{ONDARIS_BINARY_DIR "/central/ondaris-central", "--banco", banco.string(),
+                                            "--estrutura", estrutura.string(), "--porta", std::to_string(porta)};
+        if (tls) {
+            argumentos.insert(argumentos.end(), {"--certificado", tls->Certificado.string(), "--chave",
+                                                 tls->Chave.string()});
+        }
+        auto processo = std::make_unique<Processo>(argumentos, pasta_.Caminho() / "central.out");
         const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < fim) {
             ultimaSaida = processo->Saida();
             if (ultimaSaida.find("escutando") != std::string::npos) {
                 processo_ = std::move(processo);
                 porta_ = porta;
+                banco_ = banco;
                 return;
             }
             if (processo->Terminou()) break;  // the port was taken meanwhile
@@ -264,10 +269,47 @@ CentralE2E::CentralE2E(const std::string& estruturaJson) : pasta_("ondaris-centr
 
 CentralE2E::~CentralE2E() = default;
 
-std::string CentralE2E::Url() const { return "http://127.0.0.1:" + std::to_string(porta_) + "/"; }
+std::string CentralE2E::UrlSemCredenciais() const {
+    return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(porta_) + "/";
+}
 
-std::string CentralE2E::Get(const std::string& caminho) const {
-    httplib::Client cliente("127.0.0.1", porta_);
+std::string CentralE2E::Credencial(const std::vector<std::string>& argumentos) {
+    std::vector<std::string> linha{ONDARIS_BINARY_DIR "/central/ondaris-central", "--banco", banco_.string(),
+                                   "credencial"};
+    linha.insert(linha.end(), argumentos.begin(), argumentos.end());
+    Processo comando(linha, pasta_.Caminho() / "credencial.out");
+    const int status = comando.Esperar(std::chrono::seconds(60));
+    if (status != 0)
+        throw ErroProcesso("ondaris-central credencial failed (status " + std::to_string(status) + "):\n" +
+                           comando.Saida());
+    return comando.Saida();
+}
+
+std::string CentralE2E::Url(std::int32_t loja) {
+    auto& segredo = segredos_[loja];
+    if (segredo.empty()) {
+        const std::string saida = Credencial({"criar", std::to_string(loja)});
+        const auto inicio = saida.find("segredo: ");
+        if (inicio == std::string::npos) throw ErroProcesso("no secret in the output:\n" + saida);
+        segredo = saida.substr(inicio + 9, saida.find('\n', inicio) - inicio - 9);
+    }
+    return std::string(tls_ ? "https" : "http") + "://loja" + std::to_string(loja) + ":" + segredo +
+           "@127.0.0.1:" + std::to_string(porta_) + "/";
+}
+
+std::string CentralE2E::Get(const std::string& caminho, const std::filesystem::path& autoridade) {
+    httplib::Client cliente(UrlSemCredenciais().substr(0, UrlSemCredenciais().size() - 1));
+    if (!autoridade.empty()) cliente.set_ca_cert_path(autoridade.c_str());
+    // A store's endpoint is asked as that store.
+    for (const std::string prefixo : {"/receber/", "/obterindiceenvio/", "/enviar/"}) {
+        if (!caminho.starts_with(prefixo)) continue;
+        const std::int32_t loja = std::stoi(caminho.substr(prefixo.size()));
+        const std::string link = Url(loja);
+        const auto inicio = link.find("://") + 3;
+        const auto doisPontos = link.find(':', inicio);
+        cliente.set_basic_auth(link.substr(inicio, doisPontos - inicio),
+                               link.substr(doisPontos + 1, link.find('@') - doisPontos - 1));
+    }
     cliente.set_connection_timeout(10);
     cliente.set_read_timeout(30);
     auto r = cliente.Get(caminho.c_str());
@@ -492,8 +534,8 @@ void DuasLojasE2E::SetUp() {
     loja1_ = std::make_unique<BancoTeste>();
     loja2_ = std::make_unique<BancoTeste>();
     central_ = std::make_unique<CentralE2E>(EstruturaDe(*loja1_));
-    ConfigurarLoja(*loja1_, 1, central_->Url());
-    ConfigurarLoja(*loja2_, 2, central_->Url());
+    ConfigurarLoja(*loja1_, 1, central_->Url(1));
+    ConfigurarLoja(*loja2_, 2, central_->Url(2));
     agente1_ = std::make_unique<AgenteE2E>(*loja1_, AmbienteBrasileiro());
     agente2_ = std::make_unique<AgenteE2E>(*loja2_, AmbienteBrasileiro());
 }

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "support/banco_teste.h"
+#include "support/certificados.h"
 #include "support/pasta_temporaria.h"
 
 namespace ondaris::db {
@@ -71,23 +73,36 @@ private:
 
 // The reference central server, started with a temporary SQLite file and
 // the given structure list on a free port of 127.0.0.1; stopped (killed) by
-// the destructor.
+// the destructor. With `tls` it serves https with that certificate.
 class CentralE2E {
 public:
-    explicit CentralE2E(const std::string& estruturaJson);
+    explicit CentralE2E(const std::string& estruturaJson, const CertificadoServidor* tls = nullptr);
     ~CentralE2E();
     CentralE2E(const CentralE2E&) = delete;
     CentralE2E& operator=(const CentralE2E&) = delete;
 
     int Porta() const { return porta_; }
-    std::string Url() const;  // "http://127.0.0.1:<port>/"
+    // The link store `loja` puts in LINKCENTRAL: "http://loja<N>:<secret>@
+    // 127.0.0.1:<port>/" (https with a certificate). The store's credential
+    // is created with the program's own command the first time.
+    std::string Url(std::int32_t loja);
+    // The same address without credentials.
+    std::string UrlSemCredenciais() const;
+    // Runs "ondaris-central --banco <its file> credencial <argumentos>" and
+    // returns its output; throws ErroProcesso when it fails.
+    std::string Credencial(const std::vector<std::string>& argumentos);
     // GET of a path ("/status"); throws ErroProcesso unless the answer is 200.
-    std::string Get(const std::string& caminho) const;
+    // A store's endpoint ("/receber/2/0") is asked with that store's
+    // credentials. For https, `autoridade` is the authority to trust.
+    std::string Get(const std::string& caminho, const std::filesystem::path& autoridade = {});
 
 private:
     PastaTemporaria pasta_;
     std::unique_ptr<Processo> processo_;
+    std::filesystem::path banco_;
+    bool tls_ = false;
     int porta_ = 0;
+    std::map<std::int32_t, std::string> segredos_;
 };
 
 // The structure list a central server hands out for a store database: every
