@@ -35,11 +35,13 @@
 // ordered last, everywhere. So a store is not served a command for a row
 // when a later command of its own for that row (a higher position) is
 // already held: that one supersedes it, and the other stores get it after
-// the first. The check is one look-up in the index of rows per command
-// walked, inside the same query. Commands passed over simply do not appear
-// in the block; "ultimaordem" counts only what will be served, so the
-// store's position moves on. The agent does its part for changes the
-// server does not hold yet (sync/receber.h).
+// the first. Commands passed over simply do not appear in the block;
+// "ultimaordem" counts only what will be served, so the store's position
+// moves on. The agent does its part for changes the server does not hold
+// yet (sync/receber.h). What a store is served is decided in one place,
+// central/distribuicao.h, over a window of the stored commands kept in
+// memory and shared by every store's requests; the database is only read
+// for what was committed since, or lies before the window.
 //
 // Conflicts: a command that a store did not apply because a later change of
 // its own to the same row stands. The server records those it passes over
@@ -50,9 +52,11 @@
 // and the latest kLimiteConflitos are kept.
 //
 // Thread-safe: every call runs under one lock, held only for the SQLite
-// work; answers are copied out, so callers build and send them unlocked.
+// work and the window's; answers are copied out, so callers build and send
+// them unlocked.
 // A block is stored in one transaction with prepared statements.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -64,6 +68,9 @@
 struct sqlite3;
 
 namespace ondaris::central {
+
+class JanelaComandos;
+struct ComandoLido;
 
 class ErroArmazem : public std::runtime_error {
 public:
@@ -109,7 +116,7 @@ struct BlocoRecebido {
 struct ComandoArmazenado {
     std::int64_t Posicao = 0;     // the server's numbering
     std::int32_t LojaOrigem = 0;
-    std::string Json;
+    std::string Json;             // as served: compact, its "ordem" is Posicao
 };
 
 struct ResultadoGravacao {
@@ -196,9 +203,16 @@ private:
     void GarantirLoja(std::int32_t loja);
     std::int64_t LerPosicaoConfirmada(std::int32_t loja);
 
+    // The window (central/distribuicao.h) brought up to what the database
+    // holds now, from `depoisDe` on.
+    JanelaComandos& JanelaAtualizada(std::int64_t depoisDe);
+    // The stored commands with positions in (depoisDe, ate], ascending.
+    std::vector<ComandoLido> LerComandos(std::int64_t depoisDe, std::int64_t ate);
+
     std::mutex Mutex_;
     sqlite3* Banco_ = nullptr;
     bool Precedencia_ = true;
+    std::unique_ptr<JanelaComandos> Janela_;
 };
 
 }  // namespace ondaris::central
