@@ -421,6 +421,10 @@ std::vector<ComandoLido> Armazem::LerComandos(std::int64_t depoisDe, std::int64_
     return lidos;
 }
 
+// How many commands the window takes in between two looks at what every
+// store has received.
+constexpr std::int64_t kDescarteACada = 10000;
+
 JanelaComandos& Armazem::JanelaAtualizada(std::int64_t depoisDe) {
     JanelaComandos& janela = *Janela_;
     // The oldest command still held (older ones may have been removed since),
@@ -434,6 +438,13 @@ JanelaComandos& Armazem::JanelaAtualizada(std::int64_t depoisDe) {
         }
     }
     if (!janela.Iniciada()) janela.Iniciar(ultima);
+    if (janela.Acrescentados() >= kDescarteACada) {
+        // What every store has received is not kept (a store asking again
+        // from before has it read once more).
+        Comando recebida(Banco_, "SELECT MIN(posicao_recebida) FROM lojas");
+        if (recebida.Passo() && !recebida.ColNula(0)) primeira = std::max(primeira, recebida.ColInt(0) + 1);
+        janela.RecomecarContagem();
+    }
     janela.DescartarAntes(primeira);
     if (ultima > janela.Ate()) janela.AcrescentarNoFim(LerComandos(janela.Ate(), ultima));
     // Nothing lies before the oldest command held.

@@ -100,6 +100,7 @@ void JanelaComandos::AcrescentarNoFim(std::vector<ComandoLido> comandos) {
         Itens_.push_back(Preparar(c));
         Indexar(Itens_.back());
         Ate_ = c.Posicao;
+        ++Acrescentados_;
     }
 }
 
@@ -109,11 +110,13 @@ void JanelaComandos::AcrescentarNoInicio(std::int64_t desde, std::vector<Comando
             throw std::logic_error("janela de comandos: posição fora de ordem");
         Itens_.push_front(Preparar(*c));
         Indexar(Itens_.front());
+        ++Acrescentados_;
     }
     Desde_ = std::min(Desde_, desde);
 }
 
 void JanelaComandos::DescartarAntes(std::int64_t primeira) {
+    Desde_ = std::max(Desde_, std::min(primeira - 1, Ate_));
     if (Itens_.empty() || Itens_.front().Posicao >= primeira) return;
     while (!Itens_.empty() && Itens_.front().Posicao < primeira) Itens_.pop_front();
     Reindexar();

@@ -25,7 +25,10 @@
 // what was committed since, and at its start when a store asks from before
 // it. Nothing in it is needed by another process over the same database.
 // Commands removed from the database (the oldest ones, once every store has
-// received them) are dropped from it before it serves again.
+// received them) are dropped from it before it serves again; so, from time
+// to time, are the ones every store has received (a store that asks for
+// them again has them read once more), so that it holds only what the
+// stores have not all received yet.
 //
 // Not thread-safe: the caller (Armazem) holds its lock.
 #include <cstdint>
@@ -75,8 +78,12 @@ public:
     // Every command stored in (desde, Desde()], ascending: Desde() becomes
     // `desde`.
     void AcrescentarNoInicio(std::int64_t desde, std::vector<ComandoLido> comandos);
-    // The database holds nothing below `primeira` any more.
+    // Forgets the commands below `primeira` (the database holds none any
+    // more, or every store has received them): Desde() moves up to it.
     void DescartarAntes(std::int64_t primeira);
+    // Commands added since the count was last started again.
+    std::int64_t Acrescentados() const { return Acrescentados_; }
+    void RecomecarContagem() { Acrescentados_ = 0; }
 
     // The next block for `loja` after `depoisDe`, which must lie in the
     // window (Desde() <= depoisDe). `precedencia` false serves superseded
@@ -106,6 +113,7 @@ private:
 
     bool Iniciada_ = false;
     std::int64_t Desde_ = 0, Ate_ = 0;
+    std::int64_t Acrescentados_ = 0;
     std::deque<Item> Itens_;  // ascending positions
     std::vector<LinhaComando> Linhas_;
     std::unordered_map<std::string, std::uint32_t> IdDaLinha_;

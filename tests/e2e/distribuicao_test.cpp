@@ -276,4 +276,28 @@ TEST_F(DistribuicaoTest, RemovedCommandsAreNotServedAgain) {
     ConferirAguardando();
 }
 
+// What every store has received is let go from the window once it has
+// taken in enough since; a store asking again from before gets it as
+// before.
+TEST_F(DistribuicaoTest, WhatEveryStoreReceivedIsServedAgainWhenAskedFor) {
+    std::mt19937 acaso(5);
+    const auto receberTudo = [&](int loja, std::int64_t posicao) {
+        for (std::int64_t antes = -1; posicao != antes;) {
+            antes = posicao;
+            posicao = ReceberConferindo(loja, posicao);
+        }
+    };
+    for (int i = 0; i < 12; ++i) Enviar(1 + i % 2, 1000, acaso);
+    for (int loja = 1; loja <= 3; ++loja) receberTudo(loja, 0);
+    for (int i = 0; i < 11; ++i) Enviar(3, 1000, acaso);
+    for (int loja = 1; loja <= 3; ++loja) receberTudo(loja, 12000);
+    // Asked again from 0 and from the middle, after the window let go.
+    for (int loja = 1; loja <= 3; ++loja) {
+        ReceberConferindo(loja, 0);
+        ReceberConferindo(loja, 6500);
+        ReceberEmBlocosConferindo(*armazem_, loja, 100, 50);
+    }
+    ConferirAguardando();
+}
+
 }  // namespace
