@@ -127,6 +127,26 @@ std::size_t ContarComandos(const std::string& corpo) {
     return n;
 }
 
+// The most this process has held in memory, and what it holds now (the
+// server's share when it runs here).
+std::string MemoriaDoProcesso() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return "?";
+    std::string texto;
+    char linha[256];
+    while (std::fgets(linha, sizeof linha, f)) {
+        const std::string l = linha;
+        if (l.rfind("VmHWM:", 0) == 0 || l.rfind("VmRSS:", 0) == 0) {
+            std::string valor = l.substr(6);
+            valor.erase(0, valor.find_first_not_of(" \t"));
+            valor.erase(valor.find_last_not_of(" \n") + 1);
+            texto += (texto.empty() ? "pico " : ", agora ") + valor;
+        }
+    }
+    std::fclose(f);
+    return texto;
+}
+
 // The server: in this process over a store location, or elsewhere.
 class Alvo {
 public:
@@ -276,6 +296,7 @@ void Fanout(const Opcoes& o) {
     const auto pct = [&](double p) { return tempos.empty() ? 0.0 : tempos[static_cast<std::size_t>(p * (tempos.size() - 1))]; };
     std::printf("  recebimento: %.1f s para %d lojas (%lld requisições, %.1f GB; por requisição p50 %.1f ms, p99 %.1f ms)\n",
                 total, o.lojas, requisicoes.load(), bytes.load() / 1e9, pct(0.5), pct(0.99));
+    std::printf("  memória deste processo: %s\n", MemoriaDoProcesso().c_str());
 }
 
 struct LojaRitmo {
@@ -401,6 +422,7 @@ void Ritmo(const Opcoes& o) {
         std::printf("  %-17s %7zu respostas  p50 %7.2f ms  p95 %7.2f ms  p99 %7.2f ms  máx %7.1f ms\n", nome.c_str(),
                     lista.size(), pct(0.5), pct(0.95), pct(0.99), lista.back());
     }
+    std::printf("  memória deste processo: %s\n", MemoriaDoProcesso().c_str());
 }
 
 }  // namespace
