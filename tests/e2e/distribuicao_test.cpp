@@ -108,7 +108,7 @@ protected:
     // Sends `n` commands from `loja` (its log goes on from where it was),
     // each for one of a few rows of two tables or for no row, addressed to
     // everyone or to one store.
-    void Enviar(int loja, int n, std::mt19937& acaso) {
+    void Enviar(int loja, int n, std::mt19937& acaso, httplib::Client* cliente = nullptr) {
         std::int64_t& log = logs_[loja];
         std::string lista;
         for (int i = 0; i < n; ++i) {
@@ -132,7 +132,7 @@ protected:
                  R"(","NOME":"a \"b\" \u00e7"}})";
             lista += (lista.empty() ? "" : ",") + c;
         }
-        auto r = cliente_->Put(("/enviar/" + std::to_string(loja)).c_str(),
+        auto r = (cliente ? cliente : cliente_.get())->Put(("/enviar/" + std::to_string(loja)).c_str(),
                                R"({"codigolojaorigem":")" + std::to_string(loja) + R"(","comandos":[)" + lista + "]}",
                                "application/json");
         ASSERT_TRUE(r);
@@ -141,9 +141,10 @@ protected:
 
     // One request over HTTP, checked against the file: the commands, their
     // bytes and the bounds. Returns where the store goes on from.
-    std::int64_t ReceberConferindo(int loja, std::int64_t depoisDe) {
+    std::int64_t ReceberConferindo(int loja, std::int64_t depoisDe, httplib::Client* cliente = nullptr) {
         const std::vector<Esperado> tudo = ServirDoArquivo(arquivo_, loja, depoisDe);
-        auto r = cliente_->Get(("/receber/" + std::to_string(loja) + "/" + std::to_string(depoisDe)).c_str());
+        auto r = (cliente ? cliente : cliente_.get())
+                     ->Get(("/receber/" + std::to_string(loja) + "/" + std::to_string(depoisDe)).c_str());
         EXPECT_TRUE(r);
         if (!r) return depoisDe;
         EXPECT_EQ(r->status, 200) << r->body;
@@ -244,18 +245,30 @@ TEST_F(DistribuicaoTest, EveryAnswerIsWhatTheStoredCommandsSay) {
 }
 
 // A second server over the same file (as several central processes share
-// one database) answers as the first while both take blocks.
+// one database) answers as the first while both take blocks in turn.
 TEST_F(DistribuicaoTest, ASecondServerOverTheSameFileServesTheSame) {
     std::mt19937 acaso(11);
     ondaris::central::Armazem outro(arquivo_);
-    for (int rodada = 0; rodada < 15; ++rodada) {
-        Enviar(1 + rodada % kLojas, 25, acaso);
+    ondaris::central::ServidorCentral central(outro, "[]");
+    ondaris::central::ServidorHttp servidor;
+    central.Registrar(servidor);
+    const int porta = servidor.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(porta, 0);
+    std::thread fio([&] { servidor.listen_after_bind(); });
+    for (int i = 0; i < 5000 && !servidor.is_running(); ++i) std::this_thread::sleep_for(1ms);
+    httplib::Client cliente("127.0.0.1", porta);
+    cliente.set_read_timeout(10, 0);
+    for (int rodada = 0; rodada < 16; ++rodada) {
+        Enviar(1 + rodada % kLojas, 25, acaso, rodada % 2 ? &cliente : nullptr);
         for (int loja = 1; loja <= kLojas; ++loja) {
             const std::int64_t depoisDe = std::uniform_int_distribution<std::int64_t>(0, 25 * rodada)(acaso);
             ReceberEmBlocosConferindo(outro, loja, depoisDe, 10);
+            ReceberConferindo(loja, depoisDe, &cliente);
             ReceberConferindo(loja, depoisDe);
         }
     }
+    servidor.stop();
+    fio.join();
 }
 
 // Once the oldest commands are removed, no store is served them again,
