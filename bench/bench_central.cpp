@@ -18,10 +18,11 @@
 // answer times are printed, per endpoint and in all. The server first holds
 // a history the stores have already received.
 //
-// The server runs in this process on the given store location (a SQLite
-// file, made anew, by default in the temporary folder; or whatever location
-// the central server's --banco takes), or is reached at --url (an
-// ondaris-central started by hand, for instance over PostgreSQL).
+// The server runs in this process on the given store location, which must
+// be empty (a new SQLite file, by default one in the temporary folder,
+// removed afterwards; or whatever location the central server's --banco
+// takes), or is reached at --url (an ondaris-central started by hand on an
+// empty store of commands, for instance over PostgreSQL).
 //
 //   bench_central [--cenario fanout|ritmo|ambos] [--banco LOCAL | --url http://HOST:PORTA]
 //                 [--lojas 500] [--linhas 100000] [--clientes 16]
@@ -163,8 +164,10 @@ public:
             Banco_ = (std::filesystem::temp_directory_path() / ("bench-central-" + std::to_string(getpid()) + ".sqlite")).string();
             Temporario_ = true;
         }
-        if (Banco_.find("://") == std::string::npos)
-            for (auto sufixo : {"", "-wal", "-shm"}) std::filesystem::remove(Banco_ + sufixo);
+        // Measured on an empty store of commands; someone's file is never
+        // touched.
+        if (!Temporario_ && Banco_.find("://") == std::string::npos && std::filesystem::exists(Banco_))
+            throw std::runtime_error(Banco_ + " já existe: o bench precisa de um banco novo");
         Armazem_ = std::make_unique<ondaris::central::Armazem>(Banco_);
         Central_ = std::make_unique<ondaris::central::ServidorCentral>(*Armazem_, kEstrutura);
         Servidor_ = std::make_unique<ondaris::central::ServidorHttp>();
@@ -449,8 +452,8 @@ int main(int argc, char** argv) {
         }
         if (o.cenario != "fanout" && o.cenario != "ritmo" && o.cenario != "ambos")
             throw std::invalid_argument("--cenario deve ser fanout, ritmo ou ambos");
-        if (!o.url.empty() && o.cenario == "ambos")
-            throw std::invalid_argument("com --url, um cenário por vez (o servidor deve começar vazio)");
+        if ((!o.url.empty() || !o.banco.empty()) && o.cenario == "ambos")
+            throw std::invalid_argument("com --banco ou --url, um cenário por vez (o banco deve começar vazio)");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_central: %s\n", e.what());
         return 2;
