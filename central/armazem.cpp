@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "central/banco.h"
+#include "central/distribuicao.h"
 #include "protocolo/linha.h"
 #include "protocolo/texto.h"
 
@@ -46,26 +48,6 @@ std::string AgoraUtc(std::chrono::system_clock::time_point agora) {
     std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return texto;
 }
-
-// "codigolojadestino" names one store, or every store but the origin when
-// empty or "0" (stored as 0). Anything that is not a store code is refused
-// by the caller.
-//
-// The unary plus keeps SQLite off the destino index: through it the OR
-// gathers and sorts every command waiting for the store before the first
-// one comes out (about 0.1 s per request with 100,000 waiting), while
-// walking the positions from the one asked for stops as soon as the block,
-// or the last position, is found.
-constexpr const char* kEnderecadoA =
-    "(+destino = ?1 OR (+destino = 0 AND loja_origem <> ?1))";
-
-// A later command of the store being served (?1) for the same row as the
-// command `c`: its position, or NULL. Commands that name no row (chave1
-// NULL) match nothing. ?4 is the store's newest position: nothing after it
-// can be superseded, which spares the look-up for most commands.
-constexpr const char* kVencedora =
-    "(CASE WHEN c.posicao < ?4 THEN (SELECT MAX(s.posicao) FROM comandos s WHERE s.tabela = c.tabela"
-    " AND s.chave1 = c.chave1 AND s.chave2 = c.chave2 AND s.loja_origem = ?1 AND s.posicao > c.posicao) END)";
 
 // A write transaction (BEGIN IMMEDIATE on SQLite), rolled back unless
 // Confirmar() ran.
@@ -125,7 +107,8 @@ LinhaComando LinhaDoComando(const protocolo::TValorJSON& comando) {
     return l;
 }
 
-Armazem::Armazem(const std::string& banco) : Banco_(AbrirBanco(banco)) {
+Armazem::Armazem(const std::string& banco)
+    : Banco_(AbrirBanco(banco)), Janela_(std::make_unique<JanelaComandos>()) {
     const Dialeto& d = Banco_->Dialeto();
     const std::string inteiro = d.Inteiro;
     // In one transaction, under a lock: several servers starting together
@@ -406,84 +389,100 @@ BlocoParaLoja Armazem::Receber(std::int32_t loja, std::int64_t depoisDe, int lim
                   " WHERE codigo = ?3");
         c.Int(1, depoisDe).Texto(2, agora).Int(3, loja).Passo();
     }
-
-    BlocoParaLoja b;
-    // The store's own newest command: only commands before it can be
-    // superseded by one of its own.
-    std::int64_t propria = 0;
-    if (Precedencia_) {
-        Comando c(Banco_, "SELECT posicao FROM comandos WHERE loja_origem = ? ORDER BY ordem_origem DESC LIMIT 1");
-        c.Int(1, loja);
-        if (c.Passo()) propria = c.ColInt(0);
-    }
-    const std::string vencedora = propria > depoisDe ? kVencedora : "NULL";
-    // The last one the store will be served, walking back from the newest.
-    Comando ultimo(Banco_, ("SELECT c.posicao FROM comandos c WHERE c.posicao > ?2 AND " + std::string(kEnderecadoA) +
-                            " AND " + vencedora + " IS NULL ORDER BY c.posicao DESC LIMIT 1")
-                               .c_str());
-    ultimo.Int(1, loja).Int(2, depoisDe);
-    if (propria > depoisDe) ultimo.Int(4, propria);
-    if (ultimo.Passo()) b.UltimaPosicao = ultimo.ColInt(0);
-    // Walked in order until the block is full; the commands passed over on
-    // the way are conflicts. With nothing to serve, the walk still records
-    // those passed over (they stay ahead of the store's position, a few at
-    // most, until a later command is served to it).
-    if (b.UltimaPosicao != 0 || propria > depoisDe) {
-        Comando bloco(Banco_, ("SELECT c.posicao, c.loja_origem, c.json, " + vencedora +
-                               ", c.tabela, c.chave1, c.chave2 FROM comandos c WHERE c.posicao > ?2 AND c.posicao <= ?3"
-                               " AND " + std::string(kEnderecadoA) + " ORDER BY c.posicao")
-                                  .c_str());
-        bloco.Int(1, loja).Int(2, depoisDe).Int(3, b.UltimaPosicao != 0 ? b.UltimaPosicao : propria);
-        if (propria > depoisDe) bloco.Int(4, propria);
-        bloco.AosPoucos(limite);  // the range may hold far more than one block
-        std::vector<Conflito> preteridos;
-        while (static_cast<int>(b.Comandos.size()) < limite && bloco.Passo()) {
-            if (!bloco.ColNula(3)) {
-                preteridos.push_back({loja, bloco.ColInt(0), static_cast<std::int32_t>(bloco.ColInt(1)),
-                                      bloco.ColInt(3), bloco.ColTexto(4), TextoOpcional(bloco, 5),
-                                      TextoOpcional(bloco, 6), Agora()});
-                continue;
-            }
-            b.Comandos.push_back({bloco.ColInt(0), static_cast<std::int32_t>(bloco.ColInt(1)), bloco.ColTexto(2)});
+    SelecaoParaLoja s = JanelaAtualizada(depoisDe).Selecionar(loja, depoisDe, limite, Precedencia_);
+    if (!s.Preteridos.empty()) {
+        for (Conflito& c : s.Preteridos) {
+            c.Quando = agora;
+            RegistrarConflito(c);
         }
-        for (const Conflito& c : preteridos) RegistrarConflito(c);
     }
-    if (!b.Comandos.empty()) {
+    if (!s.Bloco.Comandos.empty()) {
         Comando c(Banco_,
                   "UPDATE lojas SET recebimento_parado_desde = COALESCE(recebimento_parado_desde, ?2) WHERE codigo = ?1");
         c.Int(1, loja).Texto(2, agora).Passo();
     }
     transacao.Confirmar();
-    return b;
+    return std::move(s.Bloco);
+}
+
+std::vector<ComandoLido> Armazem::LerComandos(std::int64_t depoisDe, std::int64_t ate) {
+    Comando ler(Banco_,
+                "SELECT posicao, loja_origem, destino, json, tabela, chave1, chave2 FROM comandos"
+                " WHERE posicao > ? AND posicao <= ? ORDER BY posicao");
+    ler.Int(1, depoisDe).Int(2, ate);
+    std::vector<ComandoLido> lidos;
+    while (ler.Passo()) {
+        ComandoLido c;
+        c.Posicao = ler.ColInt(0);
+        c.LojaOrigem = static_cast<std::int32_t>(ler.ColInt(1));
+        c.Destino = static_cast<std::int32_t>(ler.ColInt(2));
+        c.Json = ler.ColTexto(3);
+        c.Linha.Tabela = ler.ColTexto(4);
+        c.Linha.Chave1 = TextoOpcional(ler, 5);
+        c.Linha.Chave2 = TextoOpcional(ler, 6);
+        lidos.push_back(std::move(c));
+    }
+    return lidos;
+}
+
+// How many commands the window takes in between two looks at what every
+// store has received.
+constexpr std::int64_t kDescarteACada = 10000;
+
+JanelaComandos& Armazem::JanelaAtualizada(std::int64_t depoisDe) {
+    JanelaComandos& janela = *Janela_;
+    // The oldest command still held (older ones may have been removed since),
+    // and the newest.
+    std::int64_t primeira = std::numeric_limits<std::int64_t>::max(), ultima = 0;
+    {
+        Comando limites(Banco_, "SELECT (SELECT MIN(posicao) FROM comandos), (SELECT MAX(posicao) FROM comandos)");
+        if (limites.Passo() && !limites.ColNula(0)) {
+            primeira = limites.ColInt(0);
+            ultima = limites.ColInt(1);
+        }
+    }
+    if (!janela.Iniciada()) janela.Iniciar(ultima);
+    if (janela.Acrescentados() >= kDescarteACada) {
+        // What every store has received is not kept (a store asking again
+        // from before has it read once more).
+        Comando recebida(Banco_, "SELECT MIN(posicao_recebida) FROM lojas");
+        if (recebida.Passo() && !recebida.ColNula(0)) primeira = std::max(primeira, recebida.ColInt(0) + 1);
+        janela.RecomecarContagem();
+    }
+    janela.DescartarAntes(primeira);
+    if (ultima > janela.Ate()) janela.AcrescentarNoFim(LerComandos(janela.Ate(), ultima));
+    // Nothing lies before the oldest command held.
+    const std::int64_t desde = std::min(janela.Desde(), std::max(depoisDe, primeira - 1));
+    if (desde < janela.Desde()) janela.AcrescentarNoInicio(desde, LerComandos(desde, janela.Desde()));
+    return janela;
 }
 
 std::vector<EstadoLoja> Armazem::Estado() {
     std::lock_guard trava(Mutex_);
     std::vector<EstadoLoja> lojas;
-    // Waiting: what the store will be served (superseded commands are not).
-    const std::string superada =
-        Precedencia_ ? " AND NOT EXISTS (SELECT 1 FROM comandos s WHERE s.tabela = c.tabela AND s.chave1 = c.chave1"
-                       " AND s.chave2 = c.chave2 AND s.loja_origem = l.codigo AND s.posicao > c.posicao)"
-                     : "";
-    Comando c(Banco_,
-              ("SELECT l.codigo, l.posicao_confirmada, l.posicao_recebida, COALESCE(l.ultimo_pedido, ''),"
-               " (SELECT COUNT(*) FROM comandos c WHERE c.posicao > l.posicao_recebida AND"
-               " (c.destino = l.codigo OR (c.destino = 0 AND c.loja_origem <> l.codigo))" + superada + "),"
-               " l.ultimo_movimento_loja, COALESCE(l.envio_parado_desde, ''),"
-               " COALESCE(l.recebimento_parado_desde, '')"
-               " FROM lojas l ORDER BY l.codigo").c_str());
-    while (c.Passo()) {
-        EstadoLoja e;
-        e.Loja = static_cast<std::int32_t>(c.ColInt(0));
-        e.PosicaoConfirmada = c.ColInt(1);
-        e.PosicaoRecebida = c.ColInt(2);
-        e.UltimoPedido = c.ColTexto(3);
-        e.ComandosAguardando = c.ColInt(4);
-        if (!c.ColNula(5)) e.UltimoMovimentoLoja = c.ColInt(5);
-        e.EnvioParadoDesde = c.ColTexto(6);
-        e.RecebimentoParadoDesde = c.ColTexto(7);
-        lojas.push_back(std::move(e));
+    {
+        Comando c(Banco_,
+                  "SELECT codigo, posicao_confirmada, posicao_recebida, COALESCE(ultimo_pedido, ''),"
+                  " ultimo_movimento_loja, COALESCE(envio_parado_desde, ''), COALESCE(recebimento_parado_desde, '')"
+                  " FROM lojas ORDER BY codigo");
+        while (c.Passo()) {
+            EstadoLoja e;
+            e.Loja = static_cast<std::int32_t>(c.ColInt(0));
+            e.PosicaoConfirmada = c.ColInt(1);
+            e.PosicaoRecebida = c.ColInt(2);
+            e.UltimoPedido = c.ColTexto(3);
+            if (!c.ColNula(4)) e.UltimoMovimentoLoja = c.ColInt(4);
+            e.EnvioParadoDesde = c.ColTexto(5);
+            e.RecebimentoParadoDesde = c.ColTexto(6);
+            lojas.push_back(std::move(e));
+        }
     }
+    if (lojas.empty()) return lojas;
+    // Waiting: what the store will be served (superseded commands are not).
+    std::int64_t desde = lojas.front().PosicaoRecebida;
+    for (const EstadoLoja& e : lojas) desde = std::min(desde, e.PosicaoRecebida);
+    const JanelaComandos& janela = JanelaAtualizada(desde);
+    for (EstadoLoja& e : lojas) e.ComandosAguardando = janela.Aguardando(e.Loja, e.PosicaoRecebida, Precedencia_);
     return lojas;
 }
 

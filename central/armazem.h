@@ -36,11 +36,13 @@
 // ordered last, everywhere. So a store is not served a command for a row
 // when a later command of its own for that row (a higher position) is
 // already held: that one supersedes it, and the other stores get it after
-// the first. The check is one look-up in the index of rows per command
-// walked, inside the same query. Commands passed over simply do not appear
-// in the block; "ultimaordem" counts only what will be served, so the
-// store's position moves on. The agent does its part for changes the
-// server does not hold yet (sync/receber.h).
+// the first. Commands passed over simply do not appear in the block;
+// "ultimaordem" counts only what will be served, so the store's position
+// moves on. The agent does its part for changes the server does not hold
+// yet (sync/receber.h). What a store is served is decided in one place,
+// central/distribuicao.h, over a window of the stored commands kept in
+// memory and shared by every store's requests; the database is only read
+// for what was committed since, or lies before the window.
 //
 // Conflicts: a command that a store did not apply because a later change of
 // its own to the same row stands. The server records those it passes over
@@ -51,7 +53,7 @@
 // and the latest kLimiteConflitos are kept.
 //
 // Thread-safe: every call runs under one lock, held only for the database
-// work; answers are copied out, so callers build and send them unlocked.
+// work and the window's (central/distribuicao.h); answers are copied out, so callers build and send them unlocked.
 // A block is stored in one transaction with prepared statements. Nothing
 // another process would need is kept here: processes sharing a PostgreSQL
 // database exclude each other with its locks, taken in Gravar (positions)
@@ -75,6 +77,8 @@
 namespace ondaris::central {
 
 class Conexao;
+class JanelaComandos;
+struct ComandoLido;
 
 class ErroArmazem : public std::runtime_error {
 public:
@@ -120,7 +124,7 @@ struct BlocoRecebido {
 struct ComandoArmazenado {
     std::int64_t Posicao = 0;     // the server's numbering
     std::int32_t LojaOrigem = 0;
-    std::string Json;
+    std::string Json;             // as served: compact, its "ordem" is Posicao
 };
 
 struct ResultadoGravacao {
@@ -258,11 +262,17 @@ private:
 
     void ContarConflito(const Conflito& c);
     std::string Agora() const;
+    // The window (central/distribuicao.h) brought up to what the database
+    // holds now, from `depoisDe` on.
+    JanelaComandos& JanelaAtualizada(std::int64_t depoisDe);
+    // The stored commands with positions in (depoisDe, ate], ascending.
+    std::vector<ComandoLido> LerComandos(std::int64_t depoisDe, std::int64_t ate);
 
     std::mutex Mutex_;
     std::unique_ptr<Conexao> Banco_;
     bool Precedencia_ = true;
     std::function<std::chrono::system_clock::time_point()> Relogio_;
+    std::unique_ptr<JanelaComandos> Janela_;
 };
 
 }  // namespace ondaris::central

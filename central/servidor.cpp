@@ -153,55 +153,6 @@ BlocoRecebido LerBlocoEnviado(const std::string& corpo, std::int32_t loja) {
     return bloco;
 }
 
-// Where the string that starts at `aspas` in compact JSON ends (its
-// closing quote).
-std::size_t FimDoTexto(std::string_view json, std::size_t aspas) {
-    std::size_t i = aspas + 1;
-    while (i < json.size() && json[i] != '"') i += json[i] == '\\' ? 2 : 1;
-    if (i >= json.size()) throw std::runtime_error("comando armazenado danificado");
-    return i;
-}
-
-// The stored command with "ordem" carrying the server's position, which is
-// what the receiving store keeps and asks after next time, appended to
-// `saida`. The stored text is compact JSON as this server wrote it, so the
-// first top-level member "ordem" is found in the text and only its value
-// is replaced: every other byte goes out as stored, without parsing the
-// command into values and writing them again (most of a block's cost).
-void ComandoParaLoja(std::string& saida, const ComandoArmazenado& c) {
-    const std::string_view json = c.Json;
-    if (json.size() < 2 || json.front() != '{' || json.back() != '}')
-        throw std::runtime_error("comando armazenado danificado");
-    constexpr std::string_view kChave = "\"ordem\":";
-    int profundidade = 0;
-    bool chave = false;  // a member's name comes next at the top level
-    for (std::size_t i = 0; i < json.size(); ++i) {
-        const char ch = json[i];
-        if (ch == '"') {
-            if (profundidade == 1 && chave && json.substr(i, kChave.size()) == kChave) {
-                const std::size_t inicio = i + kChave.size();
-                std::size_t fim = inicio;
-                if (fim < json.size() && json[fim] == '"') fim = FimDoTexto(json, fim) + 1;
-                else
-                    while (fim < json.size() && json[fim] != ',' && json[fim] != '}') ++fim;
-                saida.append(json.substr(0, inicio));
-                saida += '"' + std::to_string(c.Posicao) + '"';
-                saida.append(json.substr(fim));
-                return;
-            }
-            i = FimDoTexto(json, i);
-            chave = false;
-        } else if (ch == '{' || ch == '[') {
-            chave = ++profundidade == 1;
-        } else if (ch == '}' || ch == ']') {
-            --profundidade;
-        } else if (ch == ',' && profundidade == 1) {
-            chave = true;
-        }
-    }
-    saida.append(json);  // no "ordem": as stored
-}
-
 void Json(httplib::Response& res, const TValorJSON& valor) {
     res.status = 200;
     res.set_content(protocolo::EscreverJSONCompacto(valor), "application/json");
@@ -279,9 +230,10 @@ void ServidorCentral::Registrar(ServidorHttp& servidor) {
         corpo += "{\"ordeminicial\":" + posicao(bloco.Comandos.empty() ? 0 : bloco.Comandos.front().Posicao) +
                  ",\"ordemfinal\":" + posicao(bloco.Comandos.empty() ? 0 : bloco.Comandos.back().Posicao) +
                  ",\"ultimaordem\":" + posicao(bloco.UltimaPosicao) + ",\"comandos\":[";
+        // Each command comes as it is served: only put side by side.
         for (std::size_t i = 0; i < bloco.Comandos.size(); ++i) {
             if (i) corpo += ',';
-            ComandoParaLoja(corpo, bloco.Comandos[i]);
+            corpo += bloco.Comandos[i].Json;
         }
         corpo += "]}";
         res.status = 200;
