@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <limits>
 #include <utility>
 
@@ -13,41 +12,6 @@
 
 namespace ondaris::central {
 namespace {
-
-// One prepared statement of the store's database (central/banco.h).
-class Comando {
-public:
-    Comando(const std::unique_ptr<Conexao>& banco, const std::string& sql) : Stmt_(banco->Preparar(sql)) {}
-
-    Comando& Int(int indice, std::int64_t valor) {
-        Stmt_->Int(indice, valor);
-        return *this;
-    }
-    Comando& Texto(int indice, const std::string& valor) {
-        Stmt_->Texto(indice, valor);
-        return *this;
-    }
-    // True while a row is available.
-    bool Passo() { return Stmt_->Passo(); }
-    void Reiniciar() { Stmt_->Reiniciar(); }
-    void AosPoucos(int linhas) { Stmt_->AosPoucos(linhas); }
-    std::int64_t Alteradas() const { return Stmt_->Alteradas(); }
-    std::int64_t ColInt(int i) const { return Stmt_->ColInt(i); }
-    bool ColNula(int i) const { return Stmt_->ColNula(i); }
-    std::string ColTexto(int i) const { return Stmt_->ColTexto(i); }
-
-private:
-    std::unique_ptr<Consulta> Stmt_;
-};
-
-std::string AgoraUtc(std::chrono::system_clock::time_point agora) {
-    std::time_t t = std::chrono::system_clock::to_time_t(agora);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char texto[32];
-    std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return texto;
-}
 
 // A write transaction (BEGIN IMMEDIATE on SQLite), rolled back unless
 // Confirmar() ran.
@@ -544,7 +508,7 @@ ResultadoPurga Armazem::Purgar() {
 namespace ondaris::central {
 
 std::string Armazem::Agora() const {
-    return AgoraUtc(Relogio_ ? Relogio_() : std::chrono::system_clock::now());
+    return TextoUtc(Relogio_ ? Relogio_() : std::chrono::system_clock::now());
 }
 
 void Armazem::DefinirRelogio(std::function<std::chrono::system_clock::time_point()> relogio) {

@@ -1,6 +1,7 @@
 #include "central/banco.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace ondaris::central {
 
@@ -33,6 +34,15 @@ std::string BancoParaExibir(const std::string& banco) {
         r.replace(p + 9, (fim == std::string::npos ? r.size() : fim) - p - 9, "***");
     }
     return r;
+}
+
+std::string TextoUtc(std::chrono::system_clock::time_point momento) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(momento);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char texto[32];
+    std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return texto;
 }
 
 }  // namespace ondaris::central

@@ -8,6 +8,7 @@
 // placeholders ("?" and "?N"; the PostgreSQL side renumbers them as "$N"), and
 // bound by position. A placeholder left unbound is NULL. What the two do not
 // share is told by Dialeto, and nowhere else.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +60,38 @@ public:
     virtual bool TemColuna(const std::string& tabela, const std::string& coluna) = 0;
     virtual const central::Dialeto& Dialeto() const = 0;
 };
+
+// One prepared statement for one use, bound in a chain:
+// Comando(banco, sql).Int(1, loja).Texto(2, quando).Passo().
+class Comando {
+public:
+    Comando(Conexao& banco, const std::string& sql) : Stmt_(banco.Preparar(sql)) {}
+    Comando(const std::unique_ptr<Conexao>& banco, const std::string& sql) : Comando(*banco, sql) {}
+
+    Comando& Int(int indice, std::int64_t valor) {
+        Stmt_->Int(indice, valor);
+        return *this;
+    }
+    Comando& Texto(int indice, const std::string& valor) {
+        Stmt_->Texto(indice, valor);
+        return *this;
+    }
+    // True while a row is available.
+    bool Passo() { return Stmt_->Passo(); }
+    void Reiniciar() { Stmt_->Reiniciar(); }
+    void AosPoucos(int linhas) { Stmt_->AosPoucos(linhas); }
+    std::int64_t Alteradas() const { return Stmt_->Alteradas(); }
+    std::int64_t ColInt(int i) const { return Stmt_->ColInt(i); }
+    bool ColNula(int i) const { return Stmt_->ColNula(i); }
+    std::string ColTexto(int i) const { return Stmt_->ColTexto(i); }
+
+private:
+    std::unique_ptr<Consulta> Stmt_;
+};
+
+// A moment as the tables keep it: UTC, ISO 8601 to the second
+// ("2026-03-02T10:00:00Z"), so that text order is time order.
+std::string TextoUtc(std::chrono::system_clock::time_point momento);
 
 // True for a PostgreSQL connection URI ("postgresql://..." or "postgres://...").
 bool EhEnderecoPostgres(const std::string& banco);

@@ -6,7 +6,6 @@
 
 #include <charconv>
 #include <chrono>
-#include <ctime>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -47,37 +46,8 @@ constexpr const char* kSqlDaLoja =
 constexpr const char* kSqlHashDaLoja = "SELECT hash FROM credenciais WHERE loja = ?1";
 constexpr const char* kSqlAlgumaSemSenha = "SELECT 1 FROM credenciais WHERE sem_senha <> 0 LIMIT 1";
 
-// One prepared statement of the store's database (central/banco.h).
-class Sql {
-public:
-    Sql(Conexao& banco, const char* sql) : Stmt_(banco.Preparar(sql)) {}
 
-    Sql& Int(int i, std::int64_t v) {
-        Stmt_->Int(i, v);
-        return *this;
-    }
-    Sql& Texto(int i, const std::string& v) {
-        Stmt_->Texto(i, v);
-        return *this;
-    }
-    bool Passo() { return Stmt_->Passo(); }
-    std::int64_t ColInt(int i) const { return Stmt_->ColInt(i); }
-    bool ColNula(int i) const { return Stmt_->ColNula(i); }
-    std::string ColTexto(int i) const { return Stmt_->ColTexto(i); }
-    std::int64_t Alteradas() const { return Stmt_->Alteradas(); }
-
-private:
-    std::unique_ptr<Consulta> Stmt_;
-};
-
-std::string AgoraUtc() {
-    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char texto[32];
-    std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return texto;
-}
+std::string AgoraUtc() { return TextoUtc(std::chrono::system_clock::now()); }
 
 // ---- Secrets and their hashes ---------------------------------------------
 
@@ -232,14 +202,14 @@ std::string Credenciais::Criar(std::int32_t loja) {
     const std::string segredo = Hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     const std::string hash = HashGuardado(segredo);
     std::lock_guard trava(Mutex_);
-    Sql(*Banco_, kSqlGravarSegredo).Int(1, loja).Texto(2, hash).Texto(3, AgoraUtc()).Passo();
+    Comando(*Banco_, kSqlGravarSegredo).Int(1, loja).Texto(2, hash).Texto(3, AgoraUtc()).Passo();
     Verificados_.erase(loja);
     return segredo;
 }
 
 bool Credenciais::Revogar(std::int32_t loja) {
     std::lock_guard trava(Mutex_);
-    Sql sql(*Banco_, kSqlRevogar);
+    Comando sql(*Banco_, kSqlRevogar);
     sql.Int(1, loja).Texto(2, AgoraUtc()).Passo();
     Verificados_.erase(loja);
     return sql.Alteradas() > 0;
@@ -247,12 +217,12 @@ bool Credenciais::Revogar(std::int32_t loja) {
 
 void Credenciais::PermitirSemSenha(std::int32_t loja) {
     std::lock_guard trava(Mutex_);
-    Sql(*Banco_, kSqlPermitirSemSenha).Int(1, loja).Texto(2, AgoraUtc()).Passo();
+    Comando(*Banco_, kSqlPermitirSemSenha).Int(1, loja).Texto(2, AgoraUtc()).Passo();
 }
 
 namespace {
 
-CredencialLoja LerCredencial(const Sql& sql) {
+CredencialLoja LerCredencial(const Comando& sql) {
     CredencialLoja c;
     c.Loja = static_cast<std::int32_t>(sql.ColInt(0));
     c.TemSegredo = !sql.ColNula(1);
@@ -267,7 +237,7 @@ CredencialLoja LerCredencial(const Sql& sql) {
 
 std::vector<CredencialLoja> Credenciais::Listar() {
     std::lock_guard trava(Mutex_);
-    Sql sql(*Banco_, kSqlListar);
+    Comando sql(*Banco_, kSqlListar);
     std::vector<CredencialLoja> lista;
     while (sql.Passo()) lista.push_back(LerCredencial(sql));
     return lista;
@@ -275,7 +245,7 @@ std::vector<CredencialLoja> Credenciais::Listar() {
 
 std::optional<CredencialLoja> Credenciais::DaLoja(std::int32_t loja) {
     std::lock_guard trava(Mutex_);
-    Sql sql(*Banco_, kSqlDaLoja);
+    Comando sql(*Banco_, kSqlDaLoja);
     sql.Int(1, loja);
     if (!sql.Passo()) return std::nullopt;
     return LerCredencial(sql);
@@ -286,7 +256,7 @@ bool Credenciais::SegredoValido(std::int32_t loja, const std::string& segredo) {
     const std::string resumo = Sha256(segredo);
     {
         std::lock_guard trava(Mutex_);
-        Sql sql(*Banco_, kSqlHashDaLoja);
+        Comando sql(*Banco_, kSqlHashDaLoja);
         sql.Int(1, loja);
         if (!sql.Passo() || sql.ColNula(0)) return false;
         guardado = sql.ColTexto(0);
@@ -302,7 +272,7 @@ bool Credenciais::SegredoValido(std::int32_t loja, const std::string& segredo) {
 
 bool Credenciais::AlgumaSemSenha() {
     std::lock_guard trava(Mutex_);
-    Sql sql(*Banco_, kSqlAlgumaSemSenha);
+    Comando sql(*Banco_, kSqlAlgumaSemSenha);
     return sql.Passo();
 }
 
