@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -189,6 +190,30 @@ TEST_P(ArmazemBancosTest, TheStatusShowsPositionsWhatWaitsAndHeldSending) {
     EXPECT_EQ(dois.PosicaoRecebida, 1);
     EXPECT_EQ(dois.ComandosAguardando, 1);
     EXPECT_NE(dois.UltimoPedido, "");
+}
+
+// What the operator's page counts per store: refusals (for a code no store
+// has used, under 0), conflicts by kind, and receiving that does not move.
+TEST_P(ArmazemBancosTest, TheOperatorsCountsPerStoreAreKept) {
+    armazem_->Gravar(Bloco(1, {Cmd(1, 0, "PRODUTOS", "20"), Cmd(2, 0, "PRODUTOS", "21")}));
+    armazem_->Gravar(Bloco(2, {Cmd(1, 0, "PRODUTOS", "20")}));
+    armazem_->Receber(2, 0, 1000);  // store 2's own change stands: one conflict for it
+    armazem_->RegistrarRecusa(2, "primeira");
+    armazem_->RegistrarRecusa(2, "segunda");
+    armazem_->RegistrarRecusa(999, "loja inventada");
+    EXPECT_NE(Loja(2).RecebimentoParadoDesde, "");
+    armazem_->Receber(2, 2, 1000);  // asked from elsewhere: no longer held
+    EXPECT_EQ(Loja(2).RecebimentoParadoDesde, "");
+    std::map<std::int32_t, ondaris::central::OcorrenciasLoja> porLoja;
+    for (const auto& o : armazem_->Ocorrencias()) porLoja[o.Loja] = o;
+    ASSERT_EQ(porLoja.count(2), 1u);
+    EXPECT_EQ(porLoja[2].Recusas, 2);
+    EXPECT_EQ(porLoja[2].UltimaRecusa, "segunda");
+    EXPECT_EQ(porLoja[2].Conflitos, 1);
+    EXPECT_EQ(porLoja[2].PostosDeLado, 0);
+    ASSERT_EQ(porLoja.count(0), 1u);
+    EXPECT_EQ(porLoja[0].Recusas, 1);
+    EXPECT_EQ(porLoja.count(999), 0u);
 }
 
 // A second server over the same database (as another process would open
