@@ -21,6 +21,7 @@
 #include "central/armazem.h"
 #include "central/http.h"
 #include "central/servidor.h"
+#include "e2e/escuta_teste.h"
 #include "protocolo/json.h"
 #include "sync/requisicao.h"
 
@@ -143,19 +144,14 @@ protected:
         central_ = std::make_unique<ondaris::central::ServidorCentral>(*armazem_, kEstrutura);
         servidor_ = std::make_unique<ondaris::central::ServidorHttp>(Limites());
         central_->Registrar(*servidor_);
-        porta_ = servidor_->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(porta_, 0);
-        fio_ = std::thread([this] { servidor_->listen_after_bind(); });
-        for (int i = 0; i < 5000 && !servidor_->is_running(); ++i) std::this_thread::sleep_for(1ms);
-        ASSERT_TRUE(servidor_->is_running());
+        escuta_ = std::make_unique<ondaris::teste::EscutaCentral>(*servidor_);
+        ASSERT_TRUE(escuta_->Pronta());
+        porta_ = escuta_->Porta();
         cliente_ = std::make_unique<httplib::Client>("127.0.0.1", porta_);
         cliente_->set_read_timeout(10, 0);
     }
     void TearDown() override {
-        if (fio_.joinable()) {
-            servidor_->stop();
-            fio_.join();
-        }
+        escuta_.reset();
         central_.reset();
         armazem_.reset();
         for (auto sufixo : {"", "-wal", "-shm"}) std::filesystem::remove(arquivo_.string() + sufixo);
@@ -182,8 +178,8 @@ protected:
     std::unique_ptr<ondaris::central::Armazem> armazem_;
     std::unique_ptr<ondaris::central::ServidorCentral> central_;
     std::unique_ptr<ondaris::central::ServidorHttp> servidor_;
+    std::unique_ptr<ondaris::teste::EscutaCentral> escuta_;
     int porta_ = 0;
-    std::thread fio_;
     std::unique_ptr<httplib::Client> cliente_;
 };
 
@@ -700,6 +696,13 @@ TEST_F(CentralTest, StatusShowsSinceWhenAStoresSendingIsHeld) {
         ADD_FAILURE() << "store " << codigo << " is not in the status";
         return TValorJSON();
     };
+    // The server's clock, driven: an hour passes between the first report
+    // and the next ones.
+    std::atomic<std::chrono::system_clock::rep> agora{
+        std::chrono::system_clock::now().time_since_epoch().count()};
+    armazem_->DefinirRelogio([&agora] {
+        return std::chrono::system_clock::time_point(std::chrono::system_clock::duration(agora.load()));
+    });
     // Store 1 has logged up to 10, the server holds nothing of it.
     EXPECT_EQ(M(Get("/obterindiceenvio/1/10"), "ultimaordemenviada"), "0");
     EXPECT_EQ(M(Get("/obterindiceenvio/2/0"), "ultimaordemenviada"), "0");
@@ -711,7 +714,7 @@ TEST_F(CentralTest, StatusShowsSinceWhenAStoresSendingIsHeld) {
 
     // A sale holds position 1: the store keeps sending empty blocks and
     // asking; the time stays the first one.
-    std::this_thread::sleep_for(1100ms);
+    agora += std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::hours(1)).count();
     ASSERT_EQ(Enviar(1, Corpo(1, {}, R"(,"ordeminicial":"1","ordemfinal":"0")"))->status, 200);
     EXPECT_EQ(M(Get("/obterindiceenvio/1/10"), "ultimaordemenviada"), "0");
     EXPECT_EQ(M(loja(1), "envioparadodesde"), desde);

@@ -13,13 +13,13 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "central/armazem.h"
 #include "central/credenciais.h"
 #include "central/http.h"
 #include "central/servidor.h"
+#include "e2e/escuta_teste.h"
 #include "protocolo/base64.h"
 #include "protocolo/json.h"
 #include "sync/ciclo.h"
@@ -62,17 +62,12 @@ protected:
         servidor_ = std::make_unique<ondaris::central::ServidorHttp>();
         ondaris::central::ExigirCredenciais(*servidor_, *credenciais_);
         central_->Registrar(*servidor_);
-        porta_ = servidor_->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(porta_, 0);
-        fio_ = std::thread([this] { servidor_->listen_after_bind(); });
-        for (int i = 0; i < 5000 && !servidor_->is_running(); ++i) std::this_thread::sleep_for(1ms);
-        ASSERT_TRUE(servidor_->is_running());
+        escuta_ = std::make_unique<ondaris::teste::EscutaCentral>(*servidor_);
+        ASSERT_TRUE(escuta_->Pronta());
+        porta_ = escuta_->Porta();
     }
     void TearDown() override {
-        if (fio_.joinable()) {
-            servidor_->stop();
-            fio_.join();
-        }
+        escuta_.reset();
         central_.reset();
         credenciais_.reset();
         armazem_.reset();
@@ -102,8 +97,8 @@ protected:
     std::unique_ptr<Credenciais> credenciais_;
     std::unique_ptr<ondaris::central::ServidorCentral> central_;
     std::unique_ptr<ondaris::central::ServidorHttp> servidor_;
+    std::unique_ptr<ondaris::teste::EscutaCentral> escuta_;
     int porta_ = 0;
-    std::thread fio_;
 };
 
 // Every way a store can lack its credentials, on every store endpoint: 401

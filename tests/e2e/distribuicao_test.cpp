@@ -18,12 +18,12 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "central/armazem.h"
 #include "central/http.h"
 #include "central/servidor.h"
+#include "e2e/escuta_teste.h"
 #include "protocolo/json.h"
 
 namespace {
@@ -84,19 +84,14 @@ protected:
             *armazem_, R"([{"tabela":"PRODUTOS","campo":"CODIGO","chave":"PRIMARY KEY"}])");
         servidor_ = std::make_unique<ondaris::central::ServidorHttp>();
         central_->Registrar(*servidor_);
-        porta_ = servidor_->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(porta_, 0);
-        fio_ = std::thread([this] { servidor_->listen_after_bind(); });
-        for (int i = 0; i < 5000 && !servidor_->is_running(); ++i) std::this_thread::sleep_for(1ms);
-        ASSERT_TRUE(servidor_->is_running());
+        escuta_ = std::make_unique<ondaris::teste::EscutaCentral>(*servidor_);
+        ASSERT_TRUE(escuta_->Pronta());
+        porta_ = escuta_->Porta();
         cliente_ = std::make_unique<httplib::Client>("127.0.0.1", porta_);
         cliente_->set_read_timeout(10, 0);
     }
     void TearDown() override {
-        if (fio_.joinable()) {
-            servidor_->stop();
-            fio_.join();
-        }
+        escuta_.reset();
         central_.reset();
         armazem_.reset();
         Remover();
@@ -204,8 +199,8 @@ protected:
     std::unique_ptr<ondaris::central::Armazem> armazem_;
     std::unique_ptr<ondaris::central::ServidorCentral> central_;
     std::unique_ptr<ondaris::central::ServidorHttp> servidor_;
+    std::unique_ptr<ondaris::teste::EscutaCentral> escuta_;
     int porta_ = 0;
-    std::thread fio_;
     std::unique_ptr<httplib::Client> cliente_;
     std::map<int, std::int64_t> logs_;
     int conferidos_ = 0;
@@ -252,11 +247,9 @@ TEST_F(DistribuicaoTest, ASecondServerOverTheSameFileServesTheSame) {
     ondaris::central::ServidorCentral central(outro, "[]");
     ondaris::central::ServidorHttp servidor;
     central.Registrar(servidor);
-    const int porta = servidor.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(porta, 0);
-    std::thread fio([&] { servidor.listen_after_bind(); });
-    for (int i = 0; i < 5000 && !servidor.is_running(); ++i) std::this_thread::sleep_for(1ms);
-    httplib::Client cliente("127.0.0.1", porta);
+    ondaris::teste::EscutaCentral escuta(servidor);
+    ASSERT_TRUE(escuta.Pronta());
+    httplib::Client cliente("127.0.0.1", escuta.Porta());
     cliente.set_read_timeout(10, 0);
     for (int rodada = 0; rodada < 16; ++rodada) {
         Enviar(1 + rodada % kLojas, 25, acaso, rodada % 2 ? &cliente : nullptr);
@@ -267,8 +260,6 @@ TEST_F(DistribuicaoTest, ASecondServerOverTheSameFileServesTheSame) {
             ReceberConferindo(loja, depoisDe);
         }
     }
-    servidor.stop();
-    fio.join();
 }
 
 // Once the oldest commands are removed, no store is served them again,

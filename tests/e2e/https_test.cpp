@@ -16,13 +16,13 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "central/armazem.h"
 #include "central/credenciais.h"
 #include "central/http.h"
 #include "central/servidor.h"
+#include "e2e/escuta_teste.h"
 #include "support/certificados.h"
 #include "support/loja_e2e.h"
 #include "sync/mensagens.h"
@@ -64,20 +64,17 @@ public:
         servidor_.UsarTls(certificado.Certificado.string(), certificado.Chave.string());
         ondaris::central::ExigirCredenciais(servidor_, credenciais_);
         central_.Registrar(servidor_);
-        porta_ = servidor_.bind_to_any_port("127.0.0.1");
-        fio_ = std::thread([this] { servidor_.listen_after_bind(); });
-        for (int i = 0; i < 5000 && !servidor_.is_running(); ++i) std::this_thread::sleep_for(1ms);
+        escuta_ = std::make_unique<ondaris::teste::EscutaCentral>(servidor_);
         segredo_ = credenciais_.Criar(1);
     }
     ~CentralTls() {
-        servidor_.stop();
-        fio_.join();
+        escuta_.reset();
         for (auto sufixo : {"", "-wal", "-shm"}) std::filesystem::remove(arquivo_.string() + sufixo);
     }
-    bool Pronto() const { return porta_ > 0 && servidor_.is_running(); }
-    int Porta() const { return porta_; }
+    bool Pronto() const { return escuta_->Pronta(); }
+    int Porta() const { return escuta_->Porta(); }
     std::string Endereco(const std::string& esquema, const std::string& caminho) const {
-        return esquema + "://loja1:" + segredo_ + "@127.0.0.1:" + std::to_string(porta_) + "/" + caminho;
+        return esquema + "://loja1:" + segredo_ + "@127.0.0.1:" + std::to_string(Porta()) + "/" + caminho;
     }
     const std::string& Segredo() const { return segredo_; }
 
@@ -88,8 +85,7 @@ private:
     ondaris::central::Credenciais credenciais_;
     ondaris::central::ServidorCentral central_;
     ondaris::central::ServidorHttp servidor_;
-    int porta_ = 0;
-    std::thread fio_;
+    std::unique_ptr<ondaris::teste::EscutaCentral> escuta_;
     std::string segredo_;
 };
 

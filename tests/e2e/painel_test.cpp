@@ -16,7 +16,6 @@
 #include <optional>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "central/armazem.h"
@@ -24,6 +23,7 @@
 #include "central/credenciais.h"
 #include "central/painel.h"
 #include "central/servidor.h"
+#include "e2e/escuta_teste.h"
 #include "support/loja_e2e.h"
 #include "support/pasta_temporaria.h"
 
@@ -200,19 +200,14 @@ protected:
         servidor_ = std::make_unique<ondaris::central::ServidorHttp>();
         central_->Registrar(*servidor_);
         painel_->Registrar(*servidor_);
-        porta_ = servidor_->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(porta_, 0);
-        fio_ = std::thread([this] { servidor_->listen_after_bind(); });
-        for (int i = 0; i < 5000 && !servidor_->is_running(); ++i) std::this_thread::sleep_for(1ms);
-        ASSERT_TRUE(servidor_->is_running());
+        escuta_ = std::make_unique<ondaris::teste::EscutaCentral>(*servidor_);
+        ASSERT_TRUE(escuta_->Pronta());
+        porta_ = escuta_->Porta();
         cliente_ = std::make_unique<httplib::Client>("127.0.0.1", porta_);
         cliente_->set_read_timeout(10, 0);
     }
     void TearDown() override {
-        if (fio_.joinable()) {
-            servidor_->stop();
-            fio_.join();
-        }
+        escuta_.reset();
         painel_.reset();
         central_.reset();
         armazem_.reset();
@@ -303,8 +298,8 @@ protected:
     std::unique_ptr<ondaris::central::ServidorCentral> central_;
     std::unique_ptr<ondaris::central::Painel> painel_;
     std::unique_ptr<ondaris::central::ServidorHttp> servidor_;
+    std::unique_ptr<ondaris::teste::EscutaCentral> escuta_;
     int porta_ = 0;
-    std::thread fio_;
     std::unique_ptr<httplib::Client> cliente_;
 };
 
