@@ -13,35 +13,6 @@
 namespace ondaris::central {
 namespace {
 
-// A write transaction (BEGIN IMMEDIATE on SQLite), rolled back unless
-// Confirmar() ran.
-class Transacao {
-public:
-    explicit Transacao(const std::unique_ptr<Conexao>& banco) : Banco_(*banco) { Banco_.Iniciar(); }
-    ~Transacao() {
-        if (Aberta_) Banco_.Desfazer();
-    }
-    Transacao(const Transacao&) = delete;
-    Transacao& operator=(const Transacao&) = delete;
-    void Confirmar() {
-        Banco_.Confirmar();
-        Aberta_ = false;
-    }
-
-private:
-    Conexao& Banco_;
-    bool Aberta_ = true;
-};
-
-// Takes one of the dialect's locks (central/banco.h), where it has them.
-void Travar(const std::unique_ptr<Conexao>& banco, const char* sql, std::int64_t loja = 0) {
-    if (!sql) return;
-    Comando trava(banco, sql);
-    trava.Int(1, loja);
-    while (trava.Passo()) {
-    }
-}
-
 std::optional<std::string> TextoOpcional(const Comando& c, int i) {
     if (c.ColNula(i)) return std::nullopt;
     return c.ColTexto(i);
@@ -78,7 +49,7 @@ Armazem::Armazem(const std::string& banco)
     // In one transaction, under a lock: several servers starting together
     // over one database make the tables once.
     Transacao transacao(Banco_);
-    Travar(Banco_, d.TravaEsquema);
+    Travar(*Banco_, d.TravaEsquema);
     Executar(
         "CREATE TABLE IF NOT EXISTS comandos ("
         " posicao " + std::string(d.ChaveAutomatica) + ","
@@ -210,7 +181,7 @@ void Armazem::GarantirLoja(std::int32_t loja) {
     Comando garantir(Banco_, "INSERT INTO lojas (codigo) VALUES (?) ON CONFLICT DO NOTHING");
     garantir.Int(1, loja).Passo();
     // One request of a store at a time, whichever server process takes it.
-    Travar(Banco_, Banco_->Dialeto().TravaLoja, loja);
+    Travar(*Banco_, Banco_->Dialeto().TravaLoja, loja);
 }
 
 std::int64_t Armazem::LerPosicaoConfirmada(std::int32_t loja) {
@@ -230,7 +201,7 @@ ResultadoGravacao Armazem::Gravar(const BlocoRecebido& bloco) {
     // so where several processes write at once (PostgreSQL) one block at a
     // time takes positions, under a lock held until its commit. SQLite's
     // write transactions already exclude each other.
-    Travar(Banco_, Banco_->Dialeto().TravaPosicoes);
+    Travar(*Banco_, Banco_->Dialeto().TravaPosicoes);
     GarantirLoja(bloco.Loja);
 
     std::int64_t confirmada = 0;

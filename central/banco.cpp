@@ -36,6 +36,14 @@ std::string BancoParaExibir(const std::string& banco) {
     return r;
 }
 
+void Travar(Conexao& banco, const char* sql, std::int64_t loja) {
+    if (!sql) return;
+    Comando trava(banco, sql);
+    trava.Int(1, loja);
+    while (trava.Passo()) {
+    }
+}
+
 std::string TextoUtc(std::chrono::system_clock::time_point momento) {
     const std::time_t t = std::chrono::system_clock::to_time_t(momento);
     std::tm tm{};

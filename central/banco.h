@@ -89,6 +89,31 @@ private:
     std::unique_ptr<Consulta> Stmt_;
 };
 
+// A write transaction (BEGIN IMMEDIATE on SQLite), rolled back unless
+// Confirmar() ran.
+class Transacao {
+public:
+    explicit Transacao(Conexao& banco) : Banco_(banco) { Banco_.Iniciar(); }
+    explicit Transacao(const std::unique_ptr<Conexao>& banco) : Transacao(*banco) {}
+    ~Transacao() {
+        if (Aberta_) Banco_.Desfazer();
+    }
+    Transacao(const Transacao&) = delete;
+    Transacao& operator=(const Transacao&) = delete;
+    void Confirmar() {
+        Banco_.Confirmar();
+        Aberta_ = false;
+    }
+
+private:
+    Conexao& Banco_;
+    bool Aberta_ = true;
+};
+
+// Takes one of the dialect's locks (Dialeto), where it has them; `loja`
+// is ?1 of TravaLoja.
+void Travar(Conexao& banco, const char* sql, std::int64_t loja = 0);
+
 // A moment as the tables keep it: UTC, ISO 8601 to the second
 // ("2026-03-02T10:00:00Z"), so that text order is time order.
 std::string TextoUtc(std::chrono::system_clock::time_point momento);

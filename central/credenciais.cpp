@@ -179,19 +179,10 @@ std::string DescreverCredencial(const std::optional<CredencialLoja>& c) {
 Credenciais::Credenciais(const std::string& banco) : Banco_(AbrirBanco(banco)) {
     // Under the lock the store of commands makes its tables with: several
     // servers starting together over one database make the table once.
-    Banco_->Iniciar();
-    try {
-        if (const char* trava = Banco_->Dialeto().TravaEsquema) {
-            const auto t = Banco_->Preparar(trava);
-            while (t->Passo()) {
-            }
-        }
-        Banco_->Executar(kSqlCriarTabela);
-        Banco_->Confirmar();
-    } catch (...) {
-        Banco_->Desfazer();
-        throw;
-    }
+    Transacao transacao(Banco_);
+    Travar(*Banco_, Banco_->Dialeto().TravaEsquema);
+    Banco_->Executar(kSqlCriarTabela);
+    transacao.Confirmar();
 }
 
 Credenciais::~Credenciais() = default;

@@ -115,7 +115,8 @@ int Credencial(const std::string& banco, const std::vector<std::string>& args) {
         return Uso(("código de loja inválido: '" + texto + "' (um número inteiro de 1 em diante)").c_str());
     const std::string usuario = ondaris::central::UsuarioDaLoja(loja);
     if (operacao == "criar") {
-        const bool tinha = credenciais.DaLoja(loja).has_value() && credenciais.DaLoja(loja)->TemSegredo;
+        const auto atual = credenciais.DaLoja(loja);
+        const bool tinha = atual && atual->TemSegredo;
         const std::string segredo = credenciais.Criar(loja);
         std::cout << "credencial da loja " << loja << " criada"
                   << (tinha ? " (o segredo anterior deixou de valer)" : "") << ".\n"
